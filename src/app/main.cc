@@ -1,0 +1,105 @@
+// Pelmora: picks Field-N of every line of a UTF-16 file and writes it as
+// Shift_JIS. The main routine decides which of the runs this is and in which
+// order the components work; it reports nothing itself.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "options/final_effect.h"
+#include "options/guide.h"
+#include "options/hyphen_term.h"
+#include "platform/platform.h"
+#include "select/select_utf16.h"
+#include "tables/derive_binary.h"
+
+namespace {
+
+int deriveTable() {
+  DeriveTable deriver;
+  (void)deriver.derive();
+  return 0;  // whatever the derivation met, it has reported it
+}
+
+void printGuide(bool full) {
+  Guiding guiding;
+  guiding.printGuide(kPelmoraVersion, full);
+}
+
+Column chooseColumn(const FinalEffects& effects) {
+  if (effects.decimalExtraction()) return Column::kDecimal;
+  if (effects.integerExtraction()) return Column::kInteger;
+  bool plain = !effects.dropControl() && !effects.omitHI();
+  return plain ? Column::kPlain : Column::kFiltered;
+}
+
+int run(const std::vector<std::string>& arguments) {
+  if (arguments.empty() || arguments[0].empty()) return deriveTable();
+
+  auto terms = std::make_unique<HyphenTerms>();
+  terms->prepareTerms(arguments);
+  terms->parse();
+  (void)terms->fieldNumberLimit();
+  if (terms->flag('G')) {
+    printGuide(true);
+    return 1;
+  }
+  if (terms->flag('V')) {
+    printGuide(false);
+    return 1;
+  }
+
+  auto effects = std::make_unique<FinalEffects>(settleOptions(*terms));
+  if (effects->tableReport() && platform::fileExists(kDataNoteFileName)) {
+    // A stale note must not be shown as this run's; failures do not matter.
+    platform::File note;
+    if (note.openRead(kDataNoteFileName) == platform::Status::kOk) {
+      (void)note.close();
+      (void)platform::removeFile(kDataNoteFileName);
+    }
+  }
+  if (effects->wideName().empty()) {
+    printGuide(false);
+    return 1;
+  }
+
+  auto selecting = std::make_unique<Selecting>();
+  selecting->buildClassTable(*effects);
+  selecting->prepareRun(*effects, effects->wideName());
+  selecting->unreadFileStop(-1);
+  selecting->reservationStop();
+
+  Column column = chooseColumn(*effects);
+  if (effects->narrowName().empty()) {
+    (void)selecting->runToStandardOutput(column);
+    return 0;
+  }
+
+  if (effects->refreshWide()) {
+    (void)selecting->copyToTemporary(effects->wideName(), false);
+    (void)selecting->copyFromTemporary(effects->wideName(),
+                                       effects->keepTemporary());
+  }
+  LineEnd line_end = effects->crlfLines() ? LineEnd::kCrLf : LineEnd::kLf;
+  if (effects->temporaryRoute()) {
+    if (selecting->runToFile(column, line_end, kTemporaryFileName) !=
+        kWriteOk) {
+      // An older binary.tmp may still lie there: copying it would hand the
+      // narrow file someone else's bytes as if this run had made them.
+      selecting->temporaryRouteStop(effects->narrowName());
+    }
+    (void)selecting->copyFromTemporary(effects->narrowName(),
+                                       effects->keepTemporary());
+  } else {
+    (void)selecting->runToFile(column, line_end, effects->narrowName());
+  }
+  if (effects->tableReport()) (void)selecting->echoDataText();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
+  platform::exitProcess(run(arguments));
+}

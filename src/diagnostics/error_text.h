@@ -1,0 +1,46 @@
+// The error report: every failure of the program becomes one numbered
+// message line in an err file of its own.
+#ifndef PELMORA_DIAGNOSTICS_ERROR_TEXT_H_
+#define PELMORA_DIAGNOSTICS_ERROR_TEXT_H_
+
+#include <string>
+
+/// Writes one message line into a new err file named by TimeNames.
+/// Never stops the program and never prints, except that a message that
+/// cannot be written into its err file goes to standard error instead.
+class ErrorTexts {
+ public:
+  ErrorTexts() = default;
+  ErrorTexts(const ErrorTexts&) = delete;
+  ErrorTexts& operator=(const ErrorTexts&) = delete;
+
+  void report(const std::string& prefix, const std::string& extension,
+              const std::string& message);
+
+  /// The err file name used by the last report.
+  const std::string& fileName() const { return file_name_; }
+
+ private:
+  std::string prefix_;
+  std::string extension_;
+  std::string file_name_;
+  std::string message_;
+};
+
+namespace diagnostics {
+
+/// The calling pattern of the whole program: one ErrorTexts with the stem
+/// "err" and the extension ".txt", one message, freed at once.
+void report(const std::string& message);
+
+/// Ends the run with an exit code after a fatal failure (already reported).
+/// The one place where components stop the program.
+[[noreturn]] void stop(int exit_code);
+
+/// Runs before the process ends through stop(); the standard-output
+/// buffer registers here so that bytes already produced are not lost.
+void setStopHook(void (*hook)());
+
+}  // namespace diagnostics
+
+#endif  // PELMORA_DIAGNOSTICS_ERROR_TEXT_H_

@@ -1,0 +1,188 @@
+#include "diagnostics/time_name.h"
+
+#include <limits>
+
+#include "diagnostics/messages_text.h"
+
+namespace {
+
+// One serial number for the whole process. It is only a cache: every report
+// reads serial.txt again, and keeps this value only when that file can be
+// neither read nor created.
+std::int32_t g_serial = 0;
+
+// Reads the first line of an open file: up to the first CR or LF.
+platform::Status readFirstLine(platform::File* file, std::string* line) {
+  line->clear();
+  char block[4096];
+  for (;;) {
+    std::size_t got = 0;
+    platform::Status status = file->read(block, sizeof block, &got);
+    if (status != platform::Status::kOk) return status;
+    for (std::size_t i = 0; i < got; ++i) {
+      if (block[i] == '\r' || block[i] == '\n') return platform::Status::kOk;
+      line->push_back(block[i]);
+    }
+    if (got < sizeof block) return platform::Status::kOk;
+  }
+}
+
+}  // namespace
+
+std::int32_t TimeNames::serialNumber() { return g_serial; }
+
+void TimeNames::resetSerialNumberForTesting() { g_serial = 0; }
+
+std::int32_t TimeNames::following(std::int32_t n) {
+  return n == std::numeric_limits<std::int32_t>::max() ? 0 : n + 1;
+}
+
+std::int32_t TimeNames::sequence_to_integer(const std::string& text,
+                                            bool* ok) {
+  *ok = false;
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  if (i == text.size()) return -1;
+  std::int64_t value = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return -1;
+    value = value * 10 + (text[i] - '0');
+    if (value > std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1) {
+      return -1;
+    }
+  }
+  if (negative) value = -value;
+  if (value > std::numeric_limits<std::int32_t>::max()) return -1;
+  *ok = true;
+  return static_cast<std::int32_t>(value);
+}
+
+std::string TimeNames::minutesOf(const std::string& date_time) {
+  std::size_t colon = date_time.find(':');
+  if (colon == std::string::npos) return std::string();
+  std::string minutes = date_time.substr(colon + 1, 2);
+  return minutes.substr(0, minutes.find(':'));
+}
+
+std::string TimeNames::secondsOf(const std::string& date_time) {
+  // The ":_" keeps a time without seconds apart from a text without a time:
+  // the first gives "_", the second nothing.
+  std::string text = date_time + ":_";
+  std::size_t colon = text.find(':');
+  std::string five = text.substr(colon + 1, 5);
+  std::size_t second_colon = five.find(':');
+  if (second_colon == std::string::npos) return std::string();
+  std::string seconds = five.substr(second_colon + 1, 2);
+  return seconds.substr(0, seconds.find(':'));
+}
+
+void TimeNames::recordCounterFailure(const std::string& text) {
+  failure_text_ = text;
+  MessagesTexts writer;
+  std::string detail;
+  if (writer.writeText(kCounterErrorFileName, failure_text_, &detail) !=
+      platform::Status::kOk) {
+    platform::writeStandardError(failure_text_);
+  }
+}
+
+std::int32_t TimeNames::setUp(const std::string& prefix,
+                              const std::string& extension) {
+  prefix_ = prefix;
+  extension_ = extension;
+  serial_writable_ = false;
+
+  platform::Status status = serial_file_.openReadWrite(kSerialFileName);
+  if (status == platform::Status::kNotFound) {
+    // A missing counter starts at "0". The file appears whole, so a run that
+    // starts at the same moment reads "0" and not an empty file.
+    bool exists = false;
+    platform::Status created =
+        platform::createNewWithContent(kSerialFileName, "0", &exists);
+    if (created == platform::Status::kOk || exists) {
+      status = serial_file_.openReadWrite(kSerialFileName);
+    }
+  }
+  if (status == platform::Status::kOk) {
+    serial_writable_ = true;
+  } else if (status != platform::Status::kNotFound) {
+    // A read-only counter can still be read; its rewrite will fail (232).
+    status = serial_file_.openRead(kSerialFileName);
+  }
+
+  std::string line;
+  bool readable = status == platform::Status::kOk &&
+                  serial_file_.lockExclusive() == platform::Status::kOk &&
+                  readFirstLine(&serial_file_, &line) == platform::Status::kOk;
+  if (readable) {
+    bool ok = false;
+    std::int32_t value = sequence_to_integer(line, &ok);
+    if (!ok) {
+      recordCounterFailure("sequence_to_integer() error-230: " + line);
+      value = -1;
+    }
+    g_serial = value;
+    return g_serial;
+  }
+
+  // Unreadable (or uncreatable) counter: start again at 0 in a new file.
+  std::size_t written = 0;
+  bool renewed = false;
+  if (serial_writable_) {
+    renewed = serial_file_.rewind(true) == platform::Status::kOk &&
+              serial_file_.write("0", 1, &written) == platform::Status::kOk;
+  } else {
+    (void)serial_file_.close();
+    platform::File fresh;
+    renewed = fresh.create(kSerialFileName) == platform::Status::kOk &&
+              fresh.write("0", 1, &written) == platform::Status::kOk &&
+              fresh.close() == platform::Status::kOk;
+  }
+  if (renewed) {
+    g_serial = 0;
+  } else {
+    recordCounterFailure("Rewrite() error-231: serial.txt");
+  }
+  return g_serial;
+}
+
+std::string TimeNames::nextName(bool advance) {
+  std::string date_time = platform::localDateTimeText();
+  std::string minutes = minutesOf(date_time);
+  std::string seconds = secondsOf(date_time);
+
+  if (advance) {
+    std::int32_t next = following(g_serial);
+    std::string text = std::to_string(next);
+    platform::File spare;
+    platform::File* target = &serial_file_;
+    bool opened;
+    if (serial_writable_) {
+      // Rewritten through the locked handle: reopening would drop the lock.
+      opened = serial_file_.rewind(true) == platform::Status::kOk;
+    } else {
+      (void)serial_file_.close();
+      target = &spare;
+      opened = spare.create(kSerialFileName) == platform::Status::kOk;
+    }
+    if (!opened) {
+      recordCounterFailure("Rewrite() error-232: ");
+    } else {
+      g_serial = next;
+      std::size_t written = 0;
+      bool stored =
+          target->write(text.data(), text.size(), &written) ==
+              platform::Status::kOk &&
+          target->close() == platform::Status::kOk;
+      if (!stored) recordCounterFailure("Rewrite() error-232: " + text);
+    }
+  }
+  (void)serial_file_.close();  // releases the lock
+
+  serial_part_ = prefix_ + std::to_string(g_serial) + "-";
+  return serial_part_ + minutes + "-" + seconds + extension_;
+}

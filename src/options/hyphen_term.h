@@ -1,0 +1,72 @@
+// The option store: the settings file and the command line turned into
+// option values, in two phases (a flat token list, then its interpretation).
+#ifndef PELMORA_OPTIONS_HYPHEN_TERM_H_
+#define PELMORA_OPTIONS_HYPHEN_TERM_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+/// Holds the command line as parsed. Nothing on the command line is ever
+/// rejected: unknown tokens are skipped, later tokens override earlier ones.
+class HyphenTerms {
+ public:
+  HyphenTerms();
+  HyphenTerms(const HyphenTerms&) = delete;
+  HyphenTerms& operator=(const HyphenTerms&) = delete;
+
+  /// Keeps the arguments (argv without the program name) and builds the
+  /// printable and hexadecimal-escape tables. An empty first argument is
+  /// refused: error 149 is reported and the program stops with exit code 1.
+  void prepareTerms(const std::vector<std::string>& arguments);
+
+  /// Reads set_pelmora.txt, builds the token list and interprets it.
+  void parse();
+
+  /// One flag by its letter: one of F _ K b G V L y D $ t M z 0 Z u q x % p.
+  bool flag(char letter) const;
+  /// A number option by its letter (j c o k d e n P } {): its value,
+  /// -1 when it was not given or did not convert.
+  std::int32_t numberValue(char letter) const;
+  /// A field option (j c o k d e n): its value, or the field-number limit
+  /// when it was not given.
+  std::int32_t fieldOption(char letter) const;
+  /// -P, or 1 when it was not given.
+  std::int32_t countOption() const;
+  /// 3071 with -Z, else 255.
+  std::int32_t fieldNumberLimit() const;
+
+  /// Settled bytes of the four character options.
+  std::uint8_t completionChar() const;  // -H / -h
+  std::uint8_t katakanaChar() const;    // -A / -a
+  std::uint8_t quoteChar() const;       // -W / -w
+  std::uint8_t separatorChar() const;   // -S / -s
+
+  const std::string& wideName() const;
+  const std::string& secondPlainArgument() const;
+  /// The settings file's first line; nothing else reads it.
+  const std::string& tableName() const;
+  /// i = 1: the -F name; i = 2: the -_ name; any other i reports error 144
+  /// (i < 1) or 145 (i > 2) and gives an empty text.
+  std::string listName(int i) const;
+  /// The narrow-file name when -F named none: the second plain argument, or
+  /// when there is none, "" with -z and "pelmora.txt" without.
+  std::string defaultListName();
+
+  /// The token list after phase 1 (for tests).
+  const std::vector<std::string>& tokens() const;
+
+  /// The escape decoding of the upper-case character options (-S, -W, -A,
+  /// -H): the byte code of the token from its third character on.
+  std::int32_t decodeEscape(const std::string& token) const;
+
+ private:
+  struct Impl;
+  struct ImplDeleter {
+    void operator()(Impl* impl) const;
+  };
+  std::unique_ptr<Impl, ImplDeleter> impl_;
+};
+
+#endif  // PELMORA_OPTIONS_HYPHEN_TERM_H_

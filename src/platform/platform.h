@@ -1,0 +1,127 @@
+// The one door to the operating system. Everything Pelmora does with files,
+// the environment, the clock, standard output and the process goes through
+// the routines declared here; platform_posix.cc implements them for POSIX
+// systems and a Win32 file of the same shape sits beside it.
+//
+// Nothing here throws or prints. Fallible calls return a Status and, where
+// the caller may want to word a message or a test may want to look, fill an
+// optional detail text with the operating system's own explanation.
+#ifndef PELMORA_PLATFORM_PLATFORM_H_
+#define PELMORA_PLATFORM_PLATFORM_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+/// Outcome of one operating-system call.
+enum class Status {
+  kOk,        ///< done
+  kNotFound,  ///< the file or folder does not exist
+  kOther,     ///< any other failure (permissions, disk full, I/O error, ...)
+};
+
+/// An open file. Move-only; the destructor closes a file that is still open
+/// (ignoring the result, so callers that care call close() themselves).
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+
+  /// Opens an existing file for reading only, so read-only files are fine.
+  [[nodiscard]] Status openRead(const std::string& name,
+                                std::string* detail = nullptr);
+  /// Opens an existing file for reading and writing.
+  [[nodiscard]] Status openReadWrite(const std::string& name,
+                                     std::string* detail = nullptr);
+  /// Creates the file, or truncates it when it exists, for writing.
+  [[nodiscard]] Status create(const std::string& name,
+                              std::string* detail = nullptr);
+  /// Reads up to n bytes. *got is the number read; fewer than n only at the
+  /// end of the file or on failure. Retries interrupted calls.
+  [[nodiscard]] Status read(void* buffer, std::size_t n, std::size_t* got,
+                            std::string* detail = nullptr);
+  /// Writes n bytes. *written is the number taken; fewer than n means the
+  /// write failed part-way (kOther), as on a full disk.
+  [[nodiscard]] Status write(const void* buffer, std::size_t n,
+                             std::size_t* written,
+                             std::string* detail = nullptr);
+  /// Moves the position back to the start and cuts the file to 0 bytes.
+  [[nodiscard]] Status rewind(bool truncate, std::string* detail = nullptr);
+  /// The size of the open file in bytes.
+  [[nodiscard]] Status size(std::int64_t* bytes,
+                            std::string* detail = nullptr) const;
+  /// Blocks until this process holds the only exclusive lock on the file.
+  /// The lock ends when the file is closed.
+  [[nodiscard]] Status lockExclusive(std::string* detail = nullptr);
+  /// Closes the file; a failure here can mean data never reached the disk.
+  [[nodiscard]] Status close(std::string* detail = nullptr);
+
+  bool isOpen() const { return handle_ >= 0; }
+
+ private:
+  std::intptr_t handle_ = -1;
+};
+
+/// Creates a file holding exactly `content`, atomically: other processes see
+/// either no file or the whole content. Fails (kOther, *exists set) when a
+/// file of that name exists already.
+[[nodiscard]] Status createNewWithContent(const std::string& name,
+                                          const std::string& content,
+                                          bool* exists,
+                                          std::string* detail = nullptr);
+/// Deletes a file.
+[[nodiscard]] Status removeFile(const std::string& name,
+                                std::string* detail = nullptr);
+/// Renames a file, replacing the destination when it exists.
+[[nodiscard]] Status renameFile(const std::string& from, const std::string& to,
+                                std::string* detail = nullptr);
+/// True when a file (or folder) of that name exists.
+bool fileExists(const std::string& name);
+/// The size of a named file in bytes, as a 64-bit count.
+[[nodiscard]] Status fileSize(const std::string& name, std::int64_t* bytes,
+                              std::string* detail = nullptr);
+
+/// The value of an environment variable; empty when it is not set.
+std::string environmentValue(const std::string& name);
+
+/// The local date and time as the user's locale writes them: the short
+/// date, a blank and the long time, or the short date alone in the first
+/// second after midnight. Tests may replace the clock (setClockForTesting).
+std::string localDateTimeText();
+/// Replaces the clock behind localDateTimeText(); nullptr restores it.
+void setClockForTesting(std::string (*clock)());
+
+/// Writes bytes to standard output unchanged (no line-end translation).
+[[nodiscard]] Status writeStandardOutput(const void* buffer, std::size_t n);
+/// Writes one line of text to standard error: the only console output the
+/// program makes, used when the error log itself cannot be written.
+void writeStandardError(const std::string& line);
+
+/// The folder that holds the running executable, without a trailing
+/// separator; empty when it cannot be found.
+std::string executableFolder();
+/// The character that joins a folder and a file name ("/" or "\").
+char directorySeparator();
+/// Where an installed table lives relative to the executable:
+/// the normal form of <executable folder>/../share/pelmora/<name>.
+std::string fixedTablePath(const std::string& name);
+
+/// Ends the process with the exit code as the shell sees it
+/// (-1 reaches a POSIX shell as 255).
+[[noreturn]] void exitProcess(int code);
+
+/// The number of bytes a 32-bit build can address in one array; a wide file
+/// larger than twice this cannot be held in memory at all.
+constexpr std::uint64_t kLargestArray = sizeof(void*) >= 8
+                                            ? (std::uint64_t{1} << 62)
+                                            : (std::uint64_t{1} << 31) - 1;
+
+}  // namespace platform
+
+#endif  // PELMORA_PLATFORM_PLATFORM_H_

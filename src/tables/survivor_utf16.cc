@@ -1,0 +1,273 @@
+#include "tables/survivor_utf16.h"
+
+#include <vector>
+
+#include "diagnostics/error_text.h"
+#include "diagnostics/messages_text.h"
+#include "options/final_effect.h"
+#include "platform/platform.h"
+#include "tables/path_exe.h"
+
+namespace {
+
+// Reads the first line of a text file (up to CR or LF). False when the file
+// cannot be opened or read.
+bool readFirstLine(const std::string& name, std::string* line) {
+  line->clear();
+  platform::File file;
+  if (file.openRead(name) != platform::Status::kOk) return false;
+  char block[4096];
+  for (;;) {
+    std::size_t got = 0;
+    if (file.read(block, sizeof block, &got) != platform::Status::kOk) {
+      return false;
+    }
+    for (std::size_t i = 0; i < got; ++i) {
+      if (block[i] == '\r' || block[i] == '\n') return true;
+      line->push_back(block[i]);
+    }
+    if (got < sizeof block) return true;
+  }
+}
+
+int hexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;  // lower-case digits end the number on purpose
+}
+
+// The list keeps to eight hexadecimal digits; anything longer is ignored.
+constexpr std::size_t kMostHexDigits = 8;
+
+}  // namespace
+
+bool probeFile(const std::string& name) {
+  if (name.empty()) return false;
+  platform::File file;
+  if (file.openRead(name) != platform::Status::kOk) return false;
+  (void)file.close();
+  return true;
+}
+
+SurvivorsUTF16::SurvivorsUTF16() = default;
+
+std::string SurvivorsUTF16::fixedPlace() const {
+  std::string name = platform::fixedTablePath(kTableFileName);
+  if (probeFile(name)) return name;
+  diagnostics::report("Reset() error-154: " + name);
+  return std::string();
+}
+
+std::string SurvivorsUTF16::currentFolder() const {
+  if (probeFile(kTableFileName)) return kTableFileName;
+  diagnostics::report(std::string("Reset() error-153: ") + kTableFileName);
+  return std::string();
+}
+
+std::string SurvivorsUTF16::programFolder() const {
+  CommandPath path;
+  path.start(true);
+  return path.search(kTableFileName);
+}
+
+std::string SurvivorsUTF16::settingsFile() const {
+  std::string line;
+  if (!readFirstLine(kTableSettingsFileName, &line)) {
+    diagnostics::report(std::string("Reset() error-155: ") +
+                        kTableSettingsFileName);
+    return std::string();
+  }
+  if (line.empty()) return std::string();
+  if (probeFile(line)) return line;
+  diagnostics::report("Reset() error-156: " + line);
+  return std::string();
+}
+
+void SurvivorsUTF16::load(const FinalEffects& options) {
+  using Location = std::string (SurvivorsUTF16::*)() const;
+  static constexpr Location kLocations[5] = {
+      nullptr, &SurvivorsUTF16::fixedPlace, &SurvivorsUTF16::currentFolder,
+      &SurvivorsUTF16::programFolder, &SurvivorsUTF16::settingsFile};
+
+  binary_table_.clear();
+  for (int slot = options.tableFromSettings() ? 4 : 1; slot <= 4; ++slot) {
+    binary_table_ = (this->*kLocations[slot])();
+    if (!binary_table_.empty()) break;
+    if (slot == 1 && options.noTableSearch()) {
+      diagnostics::report("Reset() error-166: " +
+                          platform::fixedTablePath(kTableFileName));
+      diagnostics::stop(1);
+    }
+    if (slot == 4) {
+      diagnostics::report("Reset() error-167: i = 4");
+      diagnostics::stop(1);
+    }
+  }
+
+  if (options.tableReport()) {
+    MessagesTexts note;
+    (void)note.writeText(kDataNoteFileName,
+                         binary_table_ + " is primarily accessible to Pelmora.");
+  }
+
+  if (!loadFile(binary_table_)) {
+    // The file passed its probe, so it vanished or is damaged: converting
+    // with half a table would write wrong bytes without a word.
+    diagnostics::report("BlockRead() error-240: " + binary_table_);
+    diagnostics::stop(1);
+  }
+}
+
+void SurvivorsUTF16::applyRecord(const std::uint8_t* record) {
+  std::uint32_t unit = record[0];
+  if (record[2] == kSingleLowKind) {
+    entries_[unit] = TableEntry{kSingleLowKind, record[3], 0, 0};
+    return;
+  }
+  unit |= std::uint32_t{record[1]} << 8;
+  if (unit >= kTableUnits) return;
+  if (record[2] == kSingleHighKind) {
+    entries_[unit] = TableEntry{kSingleHighKind, record[3], 0, 0};
+  } else {
+    entries_[unit] = TableEntry{kDoubleKind, record[3], record[4], 0};
+  }
+}
+
+bool SurvivorsUTF16::loadFile(const std::string& name) {
+  platform::File file;
+  if (file.openRead(name) != platform::Status::kOk) return false;
+  // Whole records per block, so a record never straddles two reads.
+  std::vector<std::uint8_t> block(kRecordSize * 13107);
+  std::size_t kept = 0;
+  for (;;) {
+    std::size_t got = 0;
+    if (file.read(block.data() + kept, block.size() - kept, &got) !=
+        platform::Status::kOk) {
+      return false;
+    }
+    std::size_t available = kept + got;
+    std::size_t whole = available / kRecordSize * kRecordSize;
+    for (std::size_t at = 0; at < whole; at += kRecordSize) {
+      applyRecord(block.data() + at);
+    }
+    kept = available - whole;
+    for (std::size_t i = 0; i < kept; ++i) block[i] = block[whole + i];
+    if (available < block.size()) break;
+  }
+  // The last record is applied once more in the shape the format has always
+  // had: a short remainder padded with zeros, or an all-zero record, which
+  // leaves code unit 0x0000 as kind 0 with bytes 0.
+  std::uint8_t last[kRecordSize] = {0, 0, 0, 0, 0};
+  for (std::size_t i = 0; i < kept; ++i) last[i] = block[i];
+  applyRecord(last);
+  return file.close() == platform::Status::kOk;
+}
+
+std::uint32_t SurvivorsUTF16::hexadecimal_sequence_to_integer(
+    const char* characters, std::size_t length, std::size_t* digits) {
+  std::size_t count = 0;
+  while (count < length && hexDigitValue(characters[count]) >= 0) ++count;
+  *digits = count;
+  if (count > kMostHexDigits) return 0;
+  std::uint32_t total = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    char digit = characters[count - 1 - k];
+    std::uint32_t value = static_cast<std::uint32_t>(hexDigitValue(digit));
+    // The eighth digit from the right must stay below 8: the sum is a
+    // signed 32-bit number in the list's format.
+    if (k == kMostHexDigits - 1 && value >= 8) {
+      diagnostics::report(
+          "hexadecimal_sequence_to_integer() error-158: i = " +
+          std::to_string(static_cast<int>(static_cast<unsigned char>(digit))));
+      diagnostics::stop(1);
+    }
+    total += value << (4 * k);
+  }
+  return total;
+}
+
+void SurvivorsUTF16::registerCodePoint(std::uint32_t code_point) {
+  // Only U+20000..U+3FFFF have rows in the pair tables.
+  if (code_point < 0x20000 || code_point > 0x3FFFF) return;
+  std::uint32_t v = code_point - 0x10000;
+  std::uint32_t high = 0xD800 + (v >> 10);
+  std::uint32_t low = 0xDC00 + (v & 0x3FF);
+  entries_[high] = TableEntry{
+      kListedHighKind, static_cast<std::uint8_t>(high - kFirstPairHigh), 0, 0};
+  std::size_t cell = (high - kFirstPairHigh) * kPairColumns + (low - 0xDC00);
+  pair_first_[cell] = 0x81;
+  pair_second_[cell] = 0x51;
+}
+
+int SurvivorsUTF16::survivors() {
+  platform::File file;
+  if (file.openRead(kSurrogateListFileName) != platform::Status::kOk) {
+    diagnostics::report(std::string("Reset() error-192: ") +
+                        kSurrogateListFileName);
+    return -2;
+  }
+  std::string line;
+  char block[4096];
+  bool pending_cr = false;
+  for (;;) {
+    std::size_t got = 0;
+    if (file.read(block, sizeof block, &got) != platform::Status::kOk) {
+      diagnostics::report(std::string("Reset() error-192: ") +
+                          kSurrogateListFileName);
+      return -2;
+    }
+    for (std::size_t i = 0; i < got; ++i) {
+      char c = block[i];
+      if (pending_cr) {
+        pending_cr = false;
+        if (c == '\n') continue;  // the LF of a CR LF pair
+      }
+      if (c == '\r' || c == '\n') {
+        if (line.empty()) return 0;  // an empty line ends the list
+        std::size_t digits = 0;
+        std::uint32_t cp =
+            hexadecimal_sequence_to_integer(line.data(), line.size(), &digits);
+        if (digits <= kMostHexDigits) registerCodePoint(cp);
+        line.clear();
+        pending_cr = c == '\r';
+        continue;
+      }
+      line.push_back(c);
+    }
+    if (got < sizeof block) break;
+  }
+  if (!line.empty()) {
+    std::size_t digits = 0;
+    std::uint32_t cp =
+        hexadecimal_sequence_to_integer(line.data(), line.size(), &digits);
+    if (digits <= kMostHexDigits) registerCodePoint(cp);
+  }
+  return 0;
+}
+
+std::uint8_t SurvivorsUTF16::entry(std::uint32_t unit, int component) const {
+  if (unit >= kTableUnits) return 0;
+  const TableEntry& e = entries_[unit];
+  switch (component) {
+    case 0:
+      return e.kind;
+    case 1:
+      return e.first;
+    case 2:
+      return e.second;
+    default:
+      return 0;
+  }
+}
+
+std::uint8_t SurvivorsUTF16::pair(std::uint32_t high, std::uint32_t low,
+                                  int selector) const {
+  if (high < kFirstPairHigh || high >= kFirstPairHigh + kPairRows ||
+      low < 0xDC00 || low > 0xDFFF) {
+    return 0;
+  }
+  std::size_t cell = (high - kFirstPairHigh) * kPairColumns + (low - 0xDC00);
+  if (selector == 1) return pair_first_[cell];
+  if (selector == 2) return pair_second_[cell];
+  return 0;
+}

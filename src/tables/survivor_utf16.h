@@ -1,0 +1,108 @@
+// The conversion table from UTF-16 code units to Shift_JIS (code page 932)
+// bytes, with the list of supplementary characters the program accepts.
+#ifndef PELMORA_TABLES_SURVIVOR_UTF16_H_
+#define PELMORA_TABLES_SURVIVOR_UTF16_H_
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+class FinalEffects;
+
+/// The table file's name, looked for in every place of the search.
+inline constexpr const char* kTableFileName = "UTF16~MS932.bin";
+/// Names the table file when -K is given (first line).
+inline constexpr const char* kTableSettingsFileName = "set_dravikson.txt";
+/// The list of accepted supplementary characters.
+inline constexpr const char* kSurrogateListFileName = "surro.txt";
+/// The -M note.
+inline constexpr const char* kDataNoteFileName = "data.txt";
+
+/// One code unit's conversion: the kind and up to two Shift_JIS bytes.
+struct TableEntry {
+  std::uint8_t kind;    ///< one of the k*Kind constants
+  std::uint8_t first;   ///< lead byte, or the only byte
+  std::uint8_t second;  ///< trail byte, or 0
+  std::uint8_t unused;
+};
+
+/// Loaded once per run, then only read. A new object maps every code unit
+/// to kind 0 with both bytes 0 (the engines then write the unit itself).
+class SurvivorsUTF16 {
+ public:
+  static constexpr std::uint8_t kSingleLowKind = 0;    ///< byte below 0x80
+  static constexpr std::uint8_t kDoubleKind = 1;       ///< two-byte code
+  static constexpr std::uint8_t kSingleHighKind = 2;   ///< byte 0x80 or more
+  static constexpr std::uint8_t kListedHighKind = 3;   ///< listed surrogate
+  /// The table covers code units 0x0000..0xFFE5; records above are ignored
+  /// and lookups there give kind 0.
+  static constexpr std::uint32_t kTableUnits = 0xFFE6;
+  /// Rows and columns of the pair tables: high surrogates 0xD840..0xD8BF
+  /// (U+20000..U+3FFFF) by low surrogates 0xDC00..0xDFFF.
+  static constexpr std::uint32_t kPairRows = 128;
+  static constexpr std::uint32_t kPairColumns = 1024;
+  static constexpr std::uint32_t kFirstPairHigh = 0xD840;
+  /// Bytes of one record of the table file.
+  static constexpr std::size_t kRecordSize = 5;
+
+  SurvivorsUTF16();
+  SurvivorsUTF16(const SurvivorsUTF16&) = delete;
+  SurvivorsUTF16& operator=(const SurvivorsUTF16&) = delete;
+
+  /// Searches the table file (fixed place, current folder, Path, the
+  /// settings file; -K and -D narrow the search), writes the -M note and
+  /// loads the file. Every miss is reported; when no place has the table the
+  /// program stops with exit code 1, and so it does when the found file
+  /// cannot be read.
+  void load(const FinalEffects& options);
+
+  /// Applies the records of a table file (later records win). Returns false
+  /// when the file cannot be opened or read; entries applied before a read
+  /// failure stay.
+  [[nodiscard]] bool loadFile(const std::string& name);
+
+  /// Reads surro.txt and marks every listed supplementary character.
+  /// Returns 0, or -2 when the list cannot be read (reported as 192).
+  int survivors();
+
+  /// The hexadecimal parse of the list: leading upper-case hex digits of
+  /// the first length characters. An eight-digit number of 0x80000000 or
+  /// more is reported (158) and stops the program with exit code 1.
+  /// *digits receives the number of digits taken.
+  std::uint32_t hexadecimal_sequence_to_integer(const char* characters,
+                                                std::size_t length,
+                                                std::size_t* digits);
+
+  /// Component 0: the kind; 1: the first byte; 2: the second byte.
+  std::uint8_t entry(std::uint32_t unit, int component) const;
+  /// The replacement bytes of a listed supplementary character: selector 1
+  /// the first, 2 the second; 0 for any other selector or out of range.
+  std::uint8_t pair(std::uint32_t high, std::uint32_t low, int selector) const;
+
+  /// All 65,536 entries, for the engines' inner loops.
+  const TableEntry* entries() const { return entries_.data(); }
+
+  /// The location functions of the search; each returns the name found or
+  /// an empty text, reporting its misses.
+  std::string fixedPlace() const;
+  std::string currentFolder() const;
+  std::string programFolder() const;
+  std::string settingsFile() const;
+
+  /// The table file chosen by load().
+  const std::string& binaryTable() const { return binary_table_; }
+
+ private:
+  void applyRecord(const std::uint8_t* record);
+  void registerCodePoint(std::uint32_t code_point);
+
+  std::array<TableEntry, 0x10000> entries_{};
+  std::array<std::uint8_t, kPairRows * kPairColumns> pair_first_{};
+  std::array<std::uint8_t, kPairRows * kPairColumns> pair_second_{};
+  std::string binary_table_;
+};
+
+/// True when the named file can be opened for reading.
+bool probeFile(const std::string& name);
+
+#endif  // PELMORA_TABLES_SURVIVOR_UTF16_H_
