@@ -1,0 +1,99 @@
+#include "tables/derive_binary.h"
+
+#include <cstring>
+#include <string>
+
+#include "diagnostics/error_text.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr std::uint8_t kOneByteLowKind = 0;
+constexpr std::uint8_t kTwoByteKind = 1;
+constexpr std::uint8_t kOneByteHighKind = 2;
+
+void convertRecord(const std::uint8_t* source, std::uint8_t* table) {
+  table[0] = source[2];
+  table[1] = source[3];
+  if (source[1] == 0) {
+    table[2] = source[0] < 0x80 ? kOneByteLowKind : kOneByteHighKind;
+    table[3] = source[0];
+    table[4] = 0;
+  } else {
+    table[2] = kTwoByteKind;
+    table[3] = source[0];
+    table[4] = source[1];
+  }
+}
+
+bool ok(platform::Status status) { return status == platform::Status::kOk; }
+
+}  // namespace
+
+DeriveStatus DeriveTable::derive() {
+  // The source is opened before anything is created, so a missing source
+  // costs nothing but the report.
+  platform::File source;
+  if (!ok(source.openRead(kSourceFileName))) {
+    diagnostics::report(std::string("Reset() error-209: ") + kSourceFileName);
+    return DeriveStatus::kSourceUnreadable;
+  }
+  platform::File table;
+  if (!ok(table.create(kTemporaryFileName))) {
+    // Nothing was created, so there is nothing to remove.
+    diagnostics::report(std::string("Rewrite() error-241: ") + kTableFileName);
+    return DeriveStatus::kTableUnwritable;
+  }
+
+  DeriveStatus status = DeriveStatus::kOk;
+  // A short read happens only at the end of the file, but carrying the bytes
+  // of a split record over keeps the loop right whatever the reads return.
+  std::size_t held = 0;
+  for (;;) {
+    std::size_t got = 0;
+    if (!ok(source.read(source_.data() + held, source_.size() - held, &got))) {
+      status = DeriveStatus::kSourceUnreadable;
+      break;
+    }
+    if (got == 0) break;  // a partial record still held is dropped
+    const std::size_t available = held + got;
+    const std::size_t records = available / kSourceRecordSize;
+    for (std::size_t i = 0; i < records; ++i) {
+      convertRecord(source_.data() + i * kSourceRecordSize,
+                    table_.data() + i * kTableRecordSize);
+    }
+    const std::size_t bytes = records * kTableRecordSize;
+    std::size_t written = 0;
+    if (!ok(table.write(table_.data(), bytes, &written)) || written != bytes) {
+      status = DeriveStatus::kTableUnwritable;
+      break;
+    }
+    held = available - records * kSourceRecordSize;
+    std::memmove(source_.data(),
+                 source_.data() + records * kSourceRecordSize, held);
+  }
+
+  if (!ok(source.close()) && status == DeriveStatus::kOk) {
+    status = DeriveStatus::kSourceUnreadable;
+  }
+  // Only a close that succeeds says the bytes reached the file.
+  if (!ok(table.close()) && status == DeriveStatus::kOk) {
+    status = DeriveStatus::kTableUnwritable;
+  }
+  if (status == DeriveStatus::kOk &&
+      !ok(platform::renameFile(kTemporaryFileName, kTableFileName))) {
+    status = DeriveStatus::kTableUnwritable;
+  }
+
+  if (status != DeriveStatus::kOk) {
+    (void)platform::removeFile(kTemporaryFileName);
+    if (status == DeriveStatus::kSourceUnreadable) {
+      diagnostics::report(std::string("Reset() error-209: ") +
+                          kSourceFileName);
+    } else {
+      diagnostics::report(std::string("Rewrite() error-241: ") +
+                          kTableFileName);
+    }
+  }
+  return status;
+}

@@ -1,0 +1,244 @@
+// Checks the shipped data/MS932~UTF16.bin through a reader of its own, apart
+// from the product code, and against the C library's CP932 converter.
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#ifndef PELMORA_DATA_DIR
+#error "PELMORA_DATA_DIR must name the data folder"
+#endif
+
+namespace {
+
+struct Record {
+  std::uint8_t first;
+  std::uint8_t second;  // 0 for a one-byte code
+  std::uint16_t unit;
+};
+
+// The Shift_JIS code of a record as one number: 0xNN or 0xNNMM.
+std::uint16_t codeOf(const Record& record) {
+  return record.second == 0
+             ? record.first
+             : static_cast<std::uint16_t>(record.first << 8 | record.second);
+}
+
+class Ms932TableTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    std::ifstream in(std::string(PELMORA_DATA_DIR) + "/MS932~UTF16.bin",
+                     std::ios::binary);
+    ASSERT_TRUE(in) << "data/MS932~UTF16.bin is missing";
+    bytes_.assign(std::istreambuf_iterator<char>(in),
+                  std::istreambuf_iterator<char>());
+    records_.clear();
+    for (std::size_t at = 0; at + 4 <= bytes_.size(); at += 4) {
+      auto b = [&](std::size_t i) {
+        return static_cast<std::uint8_t>(bytes_[at + i]);
+      };
+      records_.push_back(
+          {b(0), b(1), static_cast<std::uint16_t>(b(2) | b(3) << 8)});
+    }
+    // As the conversion table is loaded: a later record for the same code
+    // unit replaces an earlier one.
+    winner_.fill(kNone);
+    for (const Record& record : records_) winner_[record.unit] = codeOf(record);
+  }
+
+  static constexpr std::uint32_t kNone = 0xFFFFFFFF;
+  static std::string bytes_;
+  static std::vector<Record> records_;
+  static std::array<std::uint32_t, 0x10000> winner_;
+};
+
+std::string Ms932TableTest::bytes_;
+std::vector<Record> Ms932TableTest::records_;
+std::array<std::uint32_t, 0x10000> Ms932TableTest::winner_;
+
+bool isLeadByte(std::uint8_t b) {
+  return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+bool isTrailByte(std::uint8_t b) {
+  return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+}
+
+TEST_F(Ms932TableTest, HoldsEveryCodeOnceInValidRanges) {
+  EXPECT_EQ(bytes_.size() % 4, 0u);
+  // The figures of the code page: 196 one-byte codes (0x00-0x80,
+  // 0xA0-0xDF, 0xFD-0xFF), 7724 two-byte codes outside the user-defined
+  // area and 1880 inside it; 9402 distinct code units.
+  std::size_t one_byte = 0;
+  std::size_t user_area = 0;
+  std::map<std::uint16_t, int> seen;
+  for (const Record& record : records_) {
+    SCOPED_TRACE(testing::Message() << std::hex << codeOf(record));
+    if (record.second == 0) {
+      ++one_byte;
+      EXPECT_FALSE(isLeadByte(record.first));
+    } else {
+      EXPECT_TRUE(isLeadByte(record.first));
+      EXPECT_TRUE(isTrailByte(record.second));
+      if (record.first >= 0xF0 && record.first <= 0xF9) ++user_area;
+    }
+    EXPECT_FALSE(record.unit >= 0xD800 && record.unit <= 0xDFFF);
+    EXPECT_EQ(++seen[codeOf(record)], 1) << "code listed twice";
+  }
+  std::size_t units = 0;
+  for (std::uint32_t code : winner_) units += code != kNone ? 1 : 0;
+  EXPECT_EQ(records_.size(), 9800u);
+  EXPECT_EQ(one_byte, 196u);
+  EXPECT_EQ(user_area, 1880u);
+  EXPECT_EQ(units, 9402u);
+}
+
+TEST_F(Ms932TableTest, LaterRecordGivesTheCodeWindowsWrites) {
+  struct Case {
+    std::uint16_t unit;
+    std::uint16_t code;
+    const char* why;
+  };
+  const Case cases[] = {
+      {0x2252, 0x81E0, "JIS X 0208 before NEC row 13"},
+      {0x2261, 0x81DF, "JIS X 0208 before NEC row 13"},
+      {0x2235, 0x81E6, "JIS X 0208 before NEC row 13 and IBM"},
+      {0xFFE2, 0x81CA, "JIS X 0208 before IBM and NEC-selected IBM"},
+      {0x2160, 0x8754, "NEC row 13 before IBM"},
+      {0x2116, 0x8782, "NEC row 13 before IBM"},
+      {0x3231, 0x878A, "NEC row 13 before IBM"},
+      {0x2170, 0xFA40, "IBM before NEC-selected IBM"},
+      {0xFFE4, 0xFA55, "IBM before NEC-selected IBM"},
+      {0x7E8A, 0xFA5C, "IBM before NEC-selected IBM"},
+      {0x9ED1, 0xFC4B, "IBM before NEC-selected IBM"},
+      {0x0041, 0x41, "unique one-byte code"},
+      {0x005C, 0x5C, "backslash stays one byte"},
+      {0x0080, 0x80, "Microsoft one-byte extra"},
+      {0xF8F0, 0xA0, "Microsoft one-byte extra"},
+      {0xF8F3, 0xFF, "Microsoft one-byte extra"},
+      {0xFF71, 0xB1, "half-width katakana"},
+      {0x4E9C, 0x889F, "first JIS level 1 kanji"},
+      {0xE000, 0xF040, "first user-defined code"},
+      {0xE757, 0xF9FC, "last user-defined code"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << "U+" << c.unit << " "
+                                    << c.why);
+    EXPECT_EQ(winner_[c.unit], c.code);
+  }
+}
+
+TEST_F(Ms932TableTest, UserDefinedAreaRunsInOrder) {
+  // 10 lead bytes of 188 trail bytes each, counted up from U+E000.
+  std::uint32_t unit = 0xE000;
+  for (std::uint8_t lead = 0xF0; lead <= 0xF9; ++lead) {
+    for (int trail = 0x40; trail <= 0xFC; ++trail) {
+      if (trail == 0x7F) continue;
+      EXPECT_EQ(winner_[unit], static_cast<std::uint32_t>(lead << 8 | trail))
+          << std::hex << unit;
+      ++unit;
+    }
+  }
+  EXPECT_EQ(unit, 0xE758u);
+  EXPECT_EQ(winner_[0xE758], kNone);
+}
+
+// One converter of the C library, closed at the end.
+class Converter {
+ public:
+  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  ~Converter() {
+    if (ok()) iconv_close(cd_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+
+  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+
+  // False when the converter rejects the input or leaves some of it.
+  bool convert(const std::string& input, std::string* output) {
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    std::string in = input;
+    char out[16];
+    char* in_at = in.data();
+    std::size_t in_left = in.size();
+    char* out_at = out;
+    std::size_t out_left = sizeof out;
+    std::size_t result = iconv(cd_, &in_at, &in_left, &out_at, &out_left);
+    if (result == static_cast<std::size_t>(-1) || in_left != 0) return false;
+    // A converter that substitutes counts the substitutions in the result.
+    if (result != 0) return false;
+    output->assign(out, sizeof out - out_left);
+    return true;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+TEST_F(Ms932TableTest, AgreesWithTheCLibraryWhereItRoundTrips) {
+  Converter encoder("CP932", "UTF-16LE");
+  Converter decoder("UTF-16LE", "CP932");
+  if (!encoder.ok() || !decoder.ok()) {
+    GTEST_SKIP() << "the C library has no CP932 converter";
+  }
+  int checked = 0;
+  int differ = 0;
+  int only_in_library = 0;
+  int one_way = 0;
+  std::vector<std::uint32_t> only_in_table;
+  for (std::uint32_t unit = 0; unit <= 0xFFFF; ++unit) {
+    if (unit >= 0xD800 && unit <= 0xDFFF) continue;
+    const std::string wide{static_cast<char>(unit & 0xFF),
+                           static_cast<char>(unit >> 8)};
+    std::string narrow;
+    std::string back;
+    if (!encoder.convert(wide, &narrow) || narrow.empty() ||
+        narrow.size() > 2) {
+      if (winner_[unit] != kNone) only_in_table.push_back(unit);
+      continue;
+    }
+    // Fallbacks such as U+00A5 -> 5C do not come back; Windows has its own
+    // fallbacks, which the table does not hold.
+    if (!decoder.convert(narrow, &back) || back != wide) {
+      ++one_way;
+      continue;
+    }
+    ++checked;
+    std::uint32_t code = static_cast<std::uint8_t>(narrow[0]);
+    if (narrow.size() == 2) {
+      code = code << 8 | static_cast<std::uint8_t>(narrow[1]);
+    }
+    if (winner_[unit] == kNone) {
+      ++only_in_library;
+      ADD_FAILURE() << std::hex << "U+" << unit << " -> " << code
+                    << " is missing from the table";
+    } else if (winner_[unit] != code) {
+      ++differ;
+      ADD_FAILURE() << std::hex << "U+" << unit << ": table "
+                    << winner_[unit] << ", C library " << code;
+    }
+  }
+  std::cout << "[ CP932    ] " << checked << " code units checked, " << differ
+            << " differ, " << only_in_library << " missing from the table, "
+            << one_way << " one-way library fallbacks skipped, "
+            << only_in_table.size() << " only in the table\n";
+  // The C library leaves out the one-byte codes 0x80, 0xA0 and 0xFD-0xFF
+  // that Windows decodes to U+0080 and U+F8F0-U+F8F3; nothing else may be
+  // missing from it.
+  EXPECT_EQ(only_in_table, (std::vector<std::uint32_t>{
+                               0x0080, 0xF8F0, 0xF8F1, 0xF8F2, 0xF8F3}));
+  RecordProperty("checked", checked);
+  RecordProperty("differ", differ);
+  EXPECT_GT(checked, 9000);
+}
+
+}  // namespace
