@@ -1,0 +1,379 @@
+#include "select/select_utf16.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "options/final_effect.h"
+#include "tables/derive_binary.h"
+#include "test_support.h"
+
+namespace {
+
+using testing_support::ScratchFolder;
+using testing_support::utf16le;
+
+// Every case runs with the real code page 932 table, derived from data/ the
+// way the program derives it, and the list "20B9F" in surro.txt.
+class SelectingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::copy_file(PELMORA_DATA_DIR "/MS932~UTF16.bin",
+                               folder_.path() + "/MS932~UTF16.bin");
+    ASSERT_EQ(DeriveTable().derive(), DeriveStatus::kOk);
+    folder_.write("surro.txt", "20B9F\r\n");
+  }
+
+  static FinalEffects::Values options(std::int32_t field) {
+    FinalEffects::Values v;
+    v.fieldNumber = field;
+    v.wideName = "wide.txt";
+    v.narrowName = "narrow.txt";
+    return v;
+  }
+
+  // Runs one engine on the wide text (BOM-less unless given) and returns
+  // the narrow file's bytes.
+  std::string run(const std::u16string& wide, FinalEffects::Values v,
+                  Column column, LineEnd line_end = LineEnd::kCrLf) {
+    return runBytes(utf16le(wide), std::move(v), column, line_end);
+  }
+
+  std::string runBytes(const std::string& wide_bytes, FinalEffects::Values v,
+                       Column column, LineEnd line_end = LineEnd::kCrLf) {
+    folder_.write("wide.txt", wide_bytes);
+    std::string narrow = v.narrowName;
+    FinalEffects effects(std::move(v));
+    Selecting selecting;
+    selecting.buildClassTable(effects);
+    selecting.prepareRun(effects, effects.wideName());
+    EXPECT_GE(selecting.unitCount(), 0);
+    EXPECT_EQ(selecting.runToFile(column, line_end, narrow), kWriteOk);
+    return folder_.read(narrow);
+  }
+
+  ScratchFolder folder_;
+};
+
+struct Case {
+  const char* name;
+  std::u16string wide;
+  std::int32_t field;
+  std::string expected;
+};
+
+TEST_F(SelectingTest, PlainSelectionPicksFieldN) {
+  const std::vector<Case> cases = {
+      {"second field with its closing separator", u"a,b,c\n", 2, "b,\r\n"},
+      {"last field has no separator", u"a,b,c\n", 3, "c\r\n"},
+      {"first field", u"a,b,c\n", 1, "a,\r\n"},
+      {"missing field gives the line end alone", u"a,b\nx,y,z\n", 3,
+       "\r\nz\r\n"},
+      {"field zero never matches", u"a,b\n", 0, "\r\n"},
+      {"quotes protect separators and vanish", u"\"x,y\",z\n", 1, "x,y,\r\n"},
+      {"doubled quotes toggle twice", u"\"a\"\"b\",c\n", 1, "ab,\r\n"},
+      {"no line end at all", u"a,b", 2, "b"},
+      {"CR dropped anywhere", u"a\rb,c\r\n", 1, "ab,\r\n"},
+      {"quote left open in line one stops there", u"\"a,b\nc,d\n", 2,
+       "\r\nd\r\n"},
+      {"quote left open later carries on", u"h\n\"a,b\nc,d\n", 2,
+       "\r\n\r\n\r\n"},
+      {"LF ends a line inside quotes too", u"\"a\nb\n", 1, "a\r\nb\r\n"},
+      {"kanji and kana", u"名前,値段\nりんご,１２\n", 1,
+       "\x96\xBC\x91\x4F,\r\n\x82\xE8\x82\xF1\x82\xB2,\r\n"},
+      {"half-width katakana are single bytes", u"ｱｲｳ,x\n", 1,
+       "\xB1\xB2\xB3,\r\n"},
+      {"NEC and IBM extensions", u"①髙\n", 1, "\x87\x40\xFB\xFC\r\n"},
+      {"code unit without a code: its low byte", u"\u00E9\u0101\n", 1,
+       std::string("\xE9\x01\r\n")},
+      {"listed supplementary character", u"\U00020B9F,x\n", 1,
+       "\x81\x51,\r\n"},
+      {"listed character outside Field-N", u"\U00020B9F,x\n", 2, "x\r\n"},
+      {"unlisted pair: two low bytes", u"\U0001F600\n", 1,
+       std::string("\x3D\x00\r\n", 4)},
+      {"LF after a listed high surrogate is its low half",
+       std::u16string(u"\xD842\n,x\n"), 1, std::string("\0\0,\r\n", 5)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(run(c.wide, options(c.field), Column::kPlain), c.expected);
+  }
+}
+
+TEST_F(SelectingTest, QuotedSeparatorCanBeDropped) {
+  FinalEffects::Values v = options(1);
+  v.quotedSeparatorIgnored = true;
+  EXPECT_EQ(run(u"\"x,y\",z\n", v, Column::kPlain), "xy,\r\n");
+}
+
+TEST_F(SelectingTest, SeparatorAndQuoteOptions) {
+  FinalEffects::Values tab = options(2);
+  tab.separatorChar = '\t';
+  EXPECT_EQ(run(u"a\tb,c\td\n", tab, Column::kPlain), "b,c\t\r\n");
+  FinalEffects::Values tilde = options(1);
+  tilde.quoteChar = '~';
+  EXPECT_EQ(run(u"~a,b~\"c,d\n", tilde, Column::kPlain), "a,b\"c,\r\n");
+  // Only the code unit U+007C is the separator, not U+017C.
+  FinalEffects::Values bar = options(2);
+  bar.separatorChar = '|';
+  EXPECT_EQ(run(u"a\u017Cb|c\n", bar, Column::kPlain), "c\r\n");
+}
+
+TEST_F(SelectingTest, LineEndModes) {
+  EXPECT_EQ(run(u"a,b\r\nc,d\n", options(2), Column::kPlain, LineEnd::kLf),
+            "b\nd\n");
+  EXPECT_EQ(run(u"a,b\r\nc,d\n", options(2), Column::kPlain, LineEnd::kCrLf),
+            "b\r\nd\r\n");
+}
+
+TEST_F(SelectingTest, ByteOrderMark) {
+  std::string bom = "\xFF\xFE";
+  EXPECT_EQ(runBytes(bom + utf16le(u"a,b\n"), options(1), Column::kPlain),
+            "a,\r\n");
+  // Past the start U+FEFF is text without a code: its low byte.
+  EXPECT_EQ(runBytes(utf16le(u"a\uFEFF\n"), options(1), Column::kPlain),
+            "a\xFF\r\n");
+  // FE FF is no mark here: the unit 0xFFFE is text.
+  EXPECT_EQ(runBytes("\xFE\xFF" + utf16le(u"a\n"), options(1), Column::kPlain),
+            "\xFE" "a\r\n");
+  EXPECT_EQ(runBytes(bom, options(1), Column::kPlain), "");
+  EXPECT_EQ(runBytes("", options(1), Column::kPlain), "");
+  // An odd last byte belongs to no code unit.
+  EXPECT_EQ(runBytes(utf16le(u"ab") + "c", options(1), Column::kPlain), "ab");
+}
+
+TEST_F(SelectingTest, KatakanaReplacementAndSoundMarks) {
+  FinalEffects::Values k = options(1);
+  k.replaceKatakana = true;
+  k.katakanaChar = '_';
+  EXPECT_EQ(run(u"ｱﾊﾟ漢,ｲ\n", k, Column::kPlain), "___\x8A\xBF,\r\n");
+  FinalEffects::Values d = options(1);
+  d.dropCombining = true;
+  EXPECT_EQ(run(u"ﾊﾟﾋﾞｰ\n", d, Column::kPlain), "\xCA\xCB\xB0\r\n");
+  FinalEffects::Values both = d;
+  both.replaceKatakana = true;
+  both.katakanaChar = '*';
+  EXPECT_EQ(run(u"ﾊﾟ\n", both, Column::kPlain), "**\r\n");
+}
+
+TEST_F(SelectingTest, OutputOfWholeBlocks) {
+  for (std::size_t size : {4096u, 8192u, 4097u}) {
+    std::u16string wide(size - 2, u'x');
+    wide += u"\n";
+    std::string narrow = run(wide, options(1), Column::kPlain);
+    ASSERT_EQ(narrow.size(), size);
+    EXPECT_EQ(narrow.substr(size - 2), "\r\n");
+  }
+}
+
+TEST_F(SelectingTest, FilteredSelectionDropsControlsAndHI) {
+  FinalEffects::Values control = options(1);
+  control.dropControl = true;
+  EXPECT_EQ(run(u"a\tb\x7F\u00A0c\u00E9,d\n", control, Column::kFiltered),
+            "abc,\r\n");
+  FinalEffects::Values tab = control;
+  tab.separatorChar = '\t';
+  EXPECT_EQ(run(u"a\tb\n", tab, Column::kFiltered), "a\r\n");
+  EXPECT_EQ(run(u"a\tb\n", tab, Column::kPlain), "a\t\r\n");
+  FinalEffects::Values hi = options(1);
+  hi.omitHI = true;
+  EXPECT_EQ(run(u"HhIi\"H,I\"Ｈ\n", hi, Column::kFiltered),
+            "hi,\x82\x67\r\n");
+  FinalEffects::Values katakana = control;
+  katakana.replaceKatakana = true;
+  katakana.katakanaChar = '#';
+  EXPECT_EQ(run(u"\x01ｱ\x02\n", katakana, Column::kFiltered), "#\r\n");
+}
+
+TEST_F(SelectingTest, NumberExtraction) {
+  struct NumberCase {
+    const char* name;
+    std::u16string wide;
+    bool decimal;
+    std::int32_t field;
+    std::string expected;
+    std::uint8_t separator = ',';
+    std::uint8_t quote = '"';
+    bool quoted_separator_dropped = false;
+    std::uint8_t completion = '0';
+  };
+  const std::vector<NumberCase> cases = {
+      {"decimal inside text", u"a,x12.5y,c\n", true, 2, "12.5\r\n"},
+      {"completed integer", u"a,price 42,c\n", true, 2, "42.0\r\n"},
+      {"completion nine", u"a,price 42,c\n", true, 2, "42.9\r\n", ',', '"',
+       false, '9'},
+      {"completion ampersand", u"a,price 42,c\n", true, 2, "42.&\r\n", ',',
+       '"', false, '&'},
+      {"wiki table", u"| 3.5 | x |\n", true, 2, "3.5\r\n", '|'},
+      {"minus only first", u"-3.25-7\n", true, 1, "-3.25\r\n"},
+      {"second point ends", u"1.2.3\n", true, 1, "1.2\r\n"},
+      {"integer stops at point", u"1.2.3\n", false, 1, "1\r\n"},
+      {"double minus", u"--5\n", false, 1, "-\r\n"},
+      {"no number", u"abc\n", true, 1, ".0\r\n"},
+      {"quoted comma not a field", u"~1,2~,3\n", false, 2, "3\r\n", ',', '~'},
+      {"quoted comma ends number", u"~12,34~\n", false, 1, "12\r\n", ',', '~'},
+      {"quoted comma dropped", u"~12,34~\n", false, 1, "1234\r\n", ',', '~',
+       true},
+      {"full-width digit ends", u"12３4\n", false, 1, "12\r\n"},
+      {"full-width digit skipped before", u"３12\n", false, 1, "12\r\n"},
+      {"pair skipped before", u"\U00020B9F12\n", false, 1, "12\r\n"},
+      {"pair ends number", u"1\U00020B9F2\n", false, 1, "1\r\n"},
+      {"last line without LF", u"7\n8", true, 1, "7.0\r\n8"},
+      {"missing field still completed", u"a,1.5\nb\n", true, 2,
+       "1.5\r\n.0\r\n"},
+      {"each Field-N begins afresh", u"-1,-2.5\n-3,4\n", true, 2,
+       "-2.5\r\n4.0\r\n"},
+      {"Latin-1 symbols are no digits", u"\u00BD3\u00B2\n", true, 1,
+       "3.0\r\n"},
+      {"half-width katakana end the number", u"1ｱ2\n", false, 1, "1\r\n"},
+      {"CR ignored", u"1\r2\r\n", false, 1, "12\r\n"},
+      {"empty file", u"", true, 1, ""},
+  };
+  for (const NumberCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    FinalEffects::Values v = options(c.field);
+    v.decimalExtraction = c.decimal;
+    v.integerExtraction = !c.decimal;
+    v.separatorChar = c.separator;
+    v.quoteChar = c.quote;
+    v.quotedSeparatorIgnored = c.quoted_separator_dropped;
+    v.completionChar = c.completion;
+    EXPECT_EQ(run(c.wide, v, c.decimal ? Column::kDecimal : Column::kInteger),
+              c.expected);
+  }
+}
+
+TEST_F(SelectingTest, NumberLineEndModes) {
+  FinalEffects::Values v = options(1);
+  v.decimalExtraction = true;
+  EXPECT_EQ(run(u"1\n\n2.5\n", v, Column::kDecimal, LineEnd::kLf),
+            "1.0\n.0\n2.5\n");
+  // The worst case: every unit an LF, four bytes each.
+  std::u16string lines(1000, u'\n');
+  EXPECT_EQ(run(lines, v, Column::kDecimal).size(), 4000u);
+}
+
+TEST_F(SelectingTest, ClassTableFollowsTheOptions) {
+  FinalEffects::Values e = options(1);
+  e.decimalExtraction = true;
+  e.omitHI = true;
+  FinalEffects decimal(e);
+  Selecting selecting;
+  selecting.buildClassTable(decimal);
+  EXPECT_EQ(selecting.classValue('5'), '5');
+  EXPECT_EQ(selecting.classValue('.'), '.');
+  EXPECT_EQ(selecting.classValue('-'), '-');
+  EXPECT_EQ(selecting.classValue('a'), Selecting::kDrop);
+  EXPECT_EQ(selecting.classValue('H'), Selecting::kDrop);
+  EXPECT_EQ(selecting.classValue(0xA0), Selecting::kDrop);
+  EXPECT_EQ(selecting.classValue(0xB1), 0xB1);
+  EXPECT_EQ(selecting.classValue(0xE0), Selecting::kDrop);
+  EXPECT_EQ(selecting.classValue(0xFFFF), Selecting::kDrop);
+
+  FinalEffects::Values n = options(1);
+  n.integerExtraction = true;
+  FinalEffects integer(n);
+  selecting.buildClassTable(integer);
+  EXPECT_EQ(selecting.classValue('.'), Selecting::kDrop);
+  EXPECT_EQ(selecting.classValue('H'), Selecting::kDrop);
+
+  FinalEffects::Values o = options(1);
+  o.dropControl = true;
+  o.dropCombining = true;
+  FinalEffects control(o);
+  selecting.buildClassTable(control);
+  EXPECT_EQ(selecting.classValue(0x1F), Selecting::kDrop);
+  EXPECT_EQ(selecting.classValue(0x20), 0x20);
+  EXPECT_EQ(selecting.classValue(0x7E), 0x7E);
+  EXPECT_EQ(selecting.classValue(0x7F), Selecting::kDrop);
+  EXPECT_EQ(selecting.classValue('H'), 'H');
+  EXPECT_EQ(selecting.classValue(0xDD), 0xDD);
+  EXPECT_EQ(selecting.classValue(0xDE), Selecting::kDrop);
+  EXPECT_EQ(selecting.classValue(0xDF), Selecting::kDrop);
+}
+
+TEST_F(SelectingTest, PreparationSizesTheWideFile) {
+  struct SizeCase {
+    std::string bytes;
+    std::int64_t units;
+    std::int64_t start;
+  } cases[] = {
+      {"", 0, 0},
+      {"abcdefg", 3, 0},
+      {std::string("\xFF\xFE" "a\0", 4), 2, 1},
+      {std::string("\xFE\xFF" "a\0", 4), 2, 0},
+  };
+  for (const SizeCase& c : cases) {
+    folder_.write("wide.txt", c.bytes);
+    FinalEffects effects(options(1));
+    Selecting selecting;
+    selecting.buildClassTable(effects);
+    selecting.prepareRun(effects, "wide.txt");
+    EXPECT_EQ(selecting.unitCount(), c.units);
+    EXPECT_EQ(selecting.startIndex(), c.start);
+    EXPECT_EQ(selecting.outputCapacity(), 2 * c.units);
+  }
+}
+
+TEST_F(SelectingTest, MissingWideFileIsReportedAndStops) {
+  FinalEffects effects(options(1));
+  Selecting selecting;
+  selecting.buildClassTable(effects);
+  selecting.prepareRun(effects, "absent.txt");
+  EXPECT_EQ(selecting.unitCount(), -1);
+  std::vector<std::string> messages = folder_.errMessages();
+  ASSERT_GE(messages.size(), 2u);
+  EXPECT_EQ(messages[0], "Reset() error-229: absent.txt");
+  EXPECT_EQ(messages[1], "SetLength() error-222: -1");
+  EXPECT_EXIT(selecting.unreadFileStop(-1), ::testing::ExitedWithCode(255),
+              "");
+}
+
+TEST_F(SelectingTest, UnwritableNarrowFileIsReported) {
+  folder_.write("wide.txt", utf16le(u"a\n"));
+  FinalEffects::Values v = options(1);
+  v.narrowName = "missing/narrow.txt";
+  FinalEffects effects(v);
+  Selecting selecting;
+  selecting.buildClassTable(effects);
+  selecting.prepareRun(effects, "wide.txt");
+  EXPECT_EQ(selecting.runToFile(Column::kPlain, LineEnd::kCrLf,
+                                "missing/narrow.txt"),
+            kWriteFailed);
+  EXPECT_EQ(folder_.errMessages().back(),
+            "Rewrite() error-215: missing/narrow.txt");
+}
+
+TEST_F(SelectingTest, VanishedWideFileStopsTheEngine) {
+  struct ReadCase {
+    Column column;
+    LineEnd line_end;
+    const char* message;
+  } cases[] = {
+      {Column::kPlain, LineEnd::kCrLf, "Reset() error-218: wide.txt"},
+      {Column::kPlain, LineEnd::kLf, "Reset() error-219: wide.txt"},
+      {Column::kFiltered, LineEnd::kCrLf, "Reset() error-224: wide.txt"},
+      {Column::kFiltered, LineEnd::kLf, "Reset() error-225: wide.txt"},
+      {Column::kDecimal, LineEnd::kCrLf, "Reset() error-194: wide.txt"},
+      {Column::kDecimal, LineEnd::kLf, "Reset() error-195: wide.txt"},
+      {Column::kInteger, LineEnd::kCrLf, "Reset() error-197: wide.txt"},
+      {Column::kInteger, LineEnd::kLf, "Reset() error-198: wide.txt"},
+  };
+  for (const ReadCase& c : cases) {
+    folder_.write("wide.txt", utf16le(u"a\n"));
+    FinalEffects effects(options(1));
+    Selecting selecting;
+    selecting.buildClassTable(effects);
+    selecting.prepareRun(effects, "wide.txt");
+    std::filesystem::remove(folder_.path() + "/wide.txt");
+    EXPECT_EXIT((void)selecting.runToFile(c.column, c.line_end, "narrow.txt"),
+                ::testing::ExitedWithCode(1), "");
+    EXPECT_EQ(folder_.errMessages().back(), c.message);
+    EXPECT_FALSE(folder_.exists("narrow.txt"));
+  }
+}
+
+}  // namespace

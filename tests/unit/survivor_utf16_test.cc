@@ -1,0 +1,259 @@
+#include "tables/survivor_utf16.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "options/final_effect.h"
+#include "test_support.h"
+
+namespace {
+
+using testing_support::ScratchFolder;
+
+std::string record(std::uint8_t low, std::uint8_t high, std::uint8_t kind,
+                   std::uint8_t first, std::uint8_t second) {
+  return std::string{static_cast<char>(low), static_cast<char>(high),
+                     static_cast<char>(kind), static_cast<char>(first),
+                     static_cast<char>(second)};
+}
+
+class SurvivorsUTF16Test : public ::testing::Test {
+ protected:
+  ScratchFolder folder_;
+};
+
+TEST_F(SurvivorsUTF16Test, RecordsSetEntriesByKind) {
+  folder_.write("t.bin", record(0x41, 0x30, 0, 0x41, 0) +       // kind 0: low byte only
+                             record(0x71, 0xFF, 2, 0xB1, 0) +   // half-width katakana
+                             record(0x9C, 0x4E, 1, 0x88, 0x9F) +
+                             record(0x52, 0x22, 7, 0x81, 0xE0));  // odd kind: two-byte
+  SurvivorsUTF16 table;
+  ASSERT_TRUE(table.loadFile("t.bin"));
+  EXPECT_EQ(table.entry(0x0041, 0), 0);
+  EXPECT_EQ(table.entry(0x0041, 1), 0x41);
+  EXPECT_EQ(table.entry(0x3041, 0), 0) << "high byte of a kind-0 record is ignored";
+  EXPECT_EQ(table.entry(0x3041, 1), 0);
+  EXPECT_EQ(table.entry(0xFF71, 0), 2);
+  EXPECT_EQ(table.entry(0xFF71, 1), 0xB1);
+  EXPECT_EQ(table.entry(0xFF71, 2), 0);
+  EXPECT_EQ(table.entry(0x4E9C, 0), 1);
+  EXPECT_EQ(table.entry(0x4E9C, 1), 0x88);
+  EXPECT_EQ(table.entry(0x4E9C, 2), 0x9F);
+  EXPECT_EQ(table.entry(0x2252, 0), 1);
+  EXPECT_EQ(table.entry(0x2252, 2), 0xE0);
+}
+
+TEST_F(SurvivorsUTF16Test, LaterRecordWins) {
+  folder_.write("t.bin", record(0x52, 0x22, 1, 0x87, 0x90) +
+                             record(0x52, 0x22, 1, 0x81, 0xE0));
+  SurvivorsUTF16 table;
+  ASSERT_TRUE(table.loadFile("t.bin"));
+  EXPECT_EQ(table.entry(0x2252, 1), 0x81);
+  EXPECT_EQ(table.entry(0x2252, 2), 0xE0);
+}
+
+TEST_F(SurvivorsUTF16Test, FinalRecordQuirks) {
+  // A record for U+0000 is overwritten by the all-zero record applied after
+  // the last whole record.
+  folder_.write("whole.bin", record(0x00, 0x00, 1, 0x81, 0x40));
+  SurvivorsUTF16 whole;
+  ASSERT_TRUE(whole.loadFile("whole.bin"));
+  EXPECT_EQ(whole.entry(0, 0), 0);
+  EXPECT_EQ(whole.entry(0, 1), 0);
+
+  // 12 bytes: two records, then the 2-byte remainder padded with zeros, a
+  // kind-0 record that resets the code unit named by its first byte.
+  folder_.write("short.bin", record(0x42, 0x00, 0, 0x42, 0) +
+                                 record(0x9C, 0x4E, 1, 0x88, 0x9F) +
+                                 std::string("\x42\x99", 2));
+  SurvivorsUTF16 shortened;
+  ASSERT_TRUE(shortened.loadFile("short.bin"));
+  EXPECT_EQ(shortened.entry(0x42, 1), 0) << "remainder reset the entry";
+  EXPECT_EQ(shortened.entry(0x4E9C, 0), 1);
+
+  folder_.write("empty.bin", "");
+  SurvivorsUTF16 empty;
+  ASSERT_TRUE(empty.loadFile("empty.bin"));
+  EXPECT_EQ(empty.entry(0x4E9C, 0), 0);
+}
+
+TEST_F(SurvivorsUTF16Test, UnitsAboveTheTableAreIgnored) {
+  folder_.write("t.bin", record(0xE6, 0xFF, 1, 0x81, 0x40) +
+                             record(0xE5, 0xFF, 1, 0xFA, 0x55) +
+                             record(0x41, 0, 0, 0x41, 0));
+  SurvivorsUTF16 table;
+  ASSERT_TRUE(table.loadFile("t.bin"));
+  EXPECT_EQ(table.entry(0xFFE6, 0), 0);
+  EXPECT_EQ(table.entry(0xFFFF, 0), 0);
+  EXPECT_EQ(table.entries()[0xFFE6].kind, 0);
+  EXPECT_EQ(table.entry(0xFFE5, 0), 1);
+}
+
+TEST_F(SurvivorsUTF16Test, MissingFileDoesNotLoad) {
+  SurvivorsUTF16 table;
+  EXPECT_FALSE(table.loadFile("absent.bin"));
+}
+
+// surro.txt: listed characters become 0x81 0x51, everything else stays.
+TEST_F(SurvivorsUTF16Test, SupplementaryListMarksHighSurrogates) {
+  folder_.write("surro.txt", "20B9F remark\r\n2A6B2\n");
+  SurvivorsUTF16 table;
+  EXPECT_EQ(table.survivors(), 0);
+  EXPECT_EQ(table.entry(0xD842, 0), 3);
+  EXPECT_EQ(table.entry(0xD842, 1), 2);
+  EXPECT_EQ(table.pair(0xD842, 0xDF9F, 1), 0x81);
+  EXPECT_EQ(table.pair(0xD842, 0xDF9F, 2), 0x51);
+  EXPECT_EQ(table.pair(0xD842, 0xDF9F, 3), 0);
+  EXPECT_EQ(table.pair(0xD842, 0xDC00, 1), 0);
+  EXPECT_EQ(table.entry(0xD869, 0), 3) << "U+2A6B2 after an LF-only line";
+  EXPECT_EQ(table.pair(0xD869, 0xDEB2, 2), 0x51);
+  EXPECT_TRUE(folder_.errMessages().empty());
+}
+
+TEST_F(SurvivorsUTF16Test, SupplementaryListStopsAtEmptyLine) {
+  folder_.write("surro.txt", "20B9F\r\n\r\n2A6B2\r\n");
+  SurvivorsUTF16 table;
+  EXPECT_EQ(table.survivors(), 0);
+  EXPECT_EQ(table.entry(0xD842, 0), 3);
+  EXPECT_EQ(table.entry(0xD869, 0), 0);
+}
+
+TEST_F(SurvivorsUTF16Test, SupplementaryListIgnoresOutOfRangeLines) {
+  // Lower-case digits read as 0x20; 1F600 lies outside U+20000..U+3FFFF;
+  // nine digits are more than the list's format holds.
+  folder_.write("surro.txt", "20b9f\n1F600\n000020B9F\nZZ\n40000\n");
+  SurvivorsUTF16 table;
+  EXPECT_EQ(table.survivors(), 0);
+  for (std::uint32_t high = 0xD800; high < 0xDC00; ++high) {
+    ASSERT_EQ(table.entry(high, 0), 0) << std::hex << high;
+  }
+  EXPECT_EQ(table.pair(0xD7FF, 0xDC00, 1), 0);
+  EXPECT_EQ(table.pair(0xD8C0, 0xDC00, 1), 0);
+  EXPECT_EQ(table.pair(0xD840, 0xE000, 1), 0);
+}
+
+TEST_F(SurvivorsUTF16Test, MissingSupplementaryListIsReported) {
+  SurvivorsUTF16 table;
+  EXPECT_EQ(table.survivors(), -2);
+  EXPECT_EQ(folder_.errMessages(),
+            std::vector<std::string>{"Reset() error-192: surro.txt"});
+}
+
+TEST_F(SurvivorsUTF16Test, HexadecimalParse) {
+  struct Case {
+    const char* text;
+    std::uint32_t value;
+    std::size_t digits;
+  } cases[] = {
+      {"20B9F", 0x20B9F, 5}, {"20B9F x", 0x20B9F, 5}, {"", 0, 0},
+      {"g12", 0, 0},         {"1a", 1, 1},           {"7FFFFFFF", 0x7FFFFFFF, 8},
+      {"0", 0, 1},
+  };
+  SurvivorsUTF16 table;
+  for (const Case& c : cases) {
+    std::size_t digits = 99;
+    EXPECT_EQ(table.hexadecimal_sequence_to_integer(
+                  c.text, std::char_traits<char>::length(c.text), &digits),
+              c.value)
+        << c.text;
+    EXPECT_EQ(digits, c.digits) << c.text;
+  }
+}
+
+TEST_F(SurvivorsUTF16Test, EightDigitsFromEightUpStopTheRun) {
+  folder_.write("surro.txt", "80000000\n");
+  EXPECT_EXIT(
+      {
+        SurvivorsUTF16 table;
+        (void)table.survivors();
+      },
+      ::testing::ExitedWithCode(1), "");
+  EXPECT_EQ(folder_.errMessages(),
+            std::vector<std::string>{
+                "hexadecimal_sequence_to_integer() error-158: i = 56"});
+}
+
+// The search, with the reports each miss leaves.
+FinalEffects::Values searchOptions(bool settings_only, bool fixed_only,
+                                   bool report) {
+  FinalEffects::Values v;
+  v.tableFromSettings = settings_only;
+  v.noTableSearch = fixed_only;
+  v.tableReport = report;
+  return v;
+}
+
+TEST_F(SurvivorsUTF16Test, TableInCurrentFolderAfterFixedPlaceMiss) {
+  folder_.write("UTF16~MS932.bin", record(0x9C, 0x4E, 1, 0x88, 0x9F));
+  FinalEffects options(searchOptions(false, false, true));
+  SurvivorsUTF16 table;
+  table.load(options);
+  EXPECT_EQ(table.binaryTable(), "UTF16~MS932.bin");
+  EXPECT_EQ(table.entry(0x4E9C, 1), 0x88);
+  std::vector<std::string> messages = folder_.errMessages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].rfind("Reset() error-154: ", 0), 0u);
+  EXPECT_NE(messages[0].find("/share/pelmora/UTF16~MS932.bin"),
+            std::string::npos);
+  EXPECT_EQ(messages[0].find("/bin/.."), std::string::npos);
+  EXPECT_EQ(folder_.read("data.txt"),
+            "UTF16~MS932.bin is primarily accessible to Pelmora.");
+}
+
+TEST_F(SurvivorsUTF16Test, SettingsFileNamesTheTable) {
+  folder_.write("mine.bin", "");
+  folder_.write("set_dravikson.txt", "mine.bin\r\nignored\r\n");
+  FinalEffects options(searchOptions(true, false, false));
+  SurvivorsUTF16 table;
+  table.load(options);
+  EXPECT_EQ(table.binaryTable(), "mine.bin");
+  EXPECT_TRUE(folder_.errMessages().empty()) << "-K tries nothing else";
+  EXPECT_FALSE(folder_.exists("data.txt"));
+}
+
+TEST_F(SurvivorsUTF16Test, SearchMissesStopTheRun) {
+  struct Case {
+    const char* name;
+    bool settings_only;
+    bool fixed_only;
+    std::string settings;  // "" = no set_dravikson.txt
+    bool table_in_current_folder;
+    std::vector<std::string> expected;  // 154/166 compared by prefix
+  };
+  const std::vector<Case> cases = {
+      {"nowhere", false, false, "", false,
+       {"Reset() error-154: ", "Reset() error-153: UTF16~MS932.bin",
+        "Reset() error-155: set_dravikson.txt", "Reset() error-167: i = 4"}},
+      {"named table missing", false, false, "gone.bin\r\n", false,
+       {"Reset() error-154: ", "Reset() error-153: UTF16~MS932.bin",
+        "Reset() error-156: gone.bin", "Reset() error-167: i = 4"}},
+      {"fixed place only", false, true, "", true,
+       {"Reset() error-154: ", "Reset() error-166: "}},
+      {"settings only, empty first line", true, false, "\r\nx\r\n", true,
+       {"Reset() error-167: i = 4"}},
+      {"-K wins over -D", true, true, "", true,
+       {"Reset() error-155: set_dravikson.txt", "Reset() error-167: i = 4"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchFolder folder;
+    if (!c.settings.empty()) folder.write("set_dravikson.txt", c.settings);
+    if (c.table_in_current_folder) folder.write("UTF16~MS932.bin", "");
+    FinalEffects options(searchOptions(c.settings_only, c.fixed_only, false));
+    EXPECT_EXIT(
+        {
+          SurvivorsUTF16 table;
+          table.load(options);
+        },
+        ::testing::ExitedWithCode(1), "");
+    std::vector<std::string> messages = folder.errMessages();
+    ASSERT_EQ(messages.size(), c.expected.size());
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+      EXPECT_EQ(messages[i].rfind(c.expected[i], 0), 0u) << messages[i];
+    }
+  }
+}
+
+}  // namespace
