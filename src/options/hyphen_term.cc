@@ -1,0 +1,444 @@
+#include "options/hyphen_term.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <utility>
+
+#include "diagnostics/error_text.h"
+#include "options/numbered.h"
+#include "platform/platform.h"
+
+namespace {
+
+// The settings file's option lines land in this many slots; later lines are
+// read and ignored.
+constexpr std::size_t SETTINGS_SLOTS = 64;
+// An option line is cut here before it is cut at its first tab.
+constexpr std::size_t SETTINGS_LINE_LENGTH = 256;
+constexpr const char* SETTINGS_FILE = "set_pelmora.txt";
+constexpr const char* DEFAULT_NARROW_NAME = "pelmora.txt";
+// Every field option that was not given reads as this limit (or the larger
+// one with -Z).
+constexpr std::int32_t UPPER_LIMIT_TO_FIELD_NUMBER = 255;
+constexpr std::int32_t UPPER_LIMIT_TO_FIELD_NUMBER_WIDE = 3071;
+// The bit-string options start as this many characters.
+constexpr std::size_t BIT_STRING_LENGTH = 3071;
+// Reading the settings file in pieces of this size.
+constexpr std::size_t READ_BLOCK = 4096;
+
+// The twenty flag letters; the flag token is "-" and the letter.
+constexpr const char FLAG_LETTERS[] = "F_KbGVLyD$tMz0Zuqx%p";
+constexpr std::size_t FLAG_COUNT = sizeof(FLAG_LETTERS) - 1;
+// The ten number-option letters.
+constexpr const char NUMBER_LETTERS[] = "jcokdenP}{";
+constexpr std::size_t NUMBER_COUNT = sizeof(NUMBER_LETTERS) - 1;
+// The field options among them.
+constexpr const char FIELD_LETTERS[] = "jcokden";
+
+// The four character options, each with its escaped (upper-case) and
+// literal (lower-case) letter.
+enum CharacterOption : std::size_t {
+  SEPARATOR,
+  QUOTE,
+  KATAKANA,
+  COMPLETION,
+  CHARACTER_OPTIONS
+};
+constexpr const char ESCAPED_LETTERS[] = "SWAH";
+constexpr const char LITERAL_LETTERS[] = "swah";
+// The literal text that means "the lower-case form was not given".
+constexpr const char NOT_GIVEN[] = "_";
+
+std::size_t letterIndex(const char* letters, std::size_t count, char letter) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (letters[i] == letter) return i;
+  }
+  return count;
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The letter of a two-character option head such as "-j", or 0 (which is
+// no option letter).
+char headLetter(const std::string& token) {
+  return token.size() >= 2 && token[0] == '-' ? token[1] : '\0';
+}
+
+struct CharacterValue {
+  std::int32_t code;
+  std::string literal = NOT_GIVEN;
+};
+
+}  // namespace
+
+struct HyphenTerms::Impl {
+  std::vector<std::string> arguments;
+  std::string printable;
+  std::string hexEscapes;
+
+  std::string tableName;
+  std::array<std::string, SETTINGS_SLOTS> settingsLines;
+  std::vector<std::string> tokens;
+
+  std::array<bool, FLAG_COUNT> flags{};
+  std::array<std::int32_t, NUMBER_COUNT> numbers{};
+  // Stored and otherwise unused: -I and -~ as (upper, lower).
+  std::pair<std::int32_t, std::int32_t> rangeI{NumberedTerm::PLAIN_BOUND, -1};
+  std::pair<std::int32_t, std::int32_t> rangeTilde{NumberedTerm::PLAIN_BOUND,
+                                                   -1};
+  // Stored and otherwise unused: -@ and -E.
+  std::string bitsAt = std::string(BIT_STRING_LENGTH, '1');
+  std::string bitsE = std::string(BIT_STRING_LENGTH, '0');
+  std::array<CharacterValue, CHARACTER_OPTIONS> characters{
+      {{','}, {'"'}, {'_'}, {'0'}}};
+
+  std::string wideName;
+  std::string secondPlain;
+  std::string fName;
+  std::string underscoreName;
+  bool plainTaken = false;
+
+  Impl() { numbers.fill(-1); }
+
+  bool& flagOf(char letter) {
+    return flags[letterIndex(FLAG_LETTERS, FLAG_COUNT, letter)];
+  }
+
+  void readSettings();
+  void buildTokens();
+  void expandArgument(const std::string& argument);
+  void interpret(const std::string& token);
+  std::int32_t decodeEscape(const std::string& token) const;
+  bool takeNumber(const std::string& token);
+  bool takeRange(const std::string& token);
+  std::uint8_t settle(CharacterOption option) const;
+};
+
+void HyphenTerms::ImplDeleter::operator()(Impl* impl) const { delete impl; }
+
+HyphenTerms::HyphenTerms() : impl_(new Impl) {}
+
+void HyphenTerms::prepareTerms(const std::vector<std::string>& arguments) {
+  Impl& d = *impl_;
+  d.arguments = arguments;
+
+  // Only membership is ever asked of this table; the apostrophe standing
+  // last is how the table has always been laid out.
+  d.printable.clear();
+  for (int c = ' '; c <= '~'; ++c) {
+    if (c != '\'') d.printable.push_back(static_cast<char>(c));
+  }
+  d.printable.push_back('\'');
+
+  // "x00x01...xFF": a \x escape is found by searching its "x" and two
+  // digits here, so a lone digit still matches the first entry that begins
+  // with it.
+  static constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
+  d.hexEscapes.clear();
+  for (unsigned value = 0; value < 256; ++value) {
+    d.hexEscapes.push_back('x');
+    d.hexEscapes.push_back(HEX_DIGITS[value >> 4]);
+    d.hexEscapes.push_back(HEX_DIGITS[value & 0xF]);
+  }
+
+  if (arguments.empty() || arguments.front().empty()) {
+    diagnostics::report(
+        "ParamStr() error-149: ParamStr(1) = EMPTY\r\npelmora --help\r\n");
+    diagnostics::stop(1);
+  }
+}
+
+void HyphenTerms::Impl::readSettings() {
+  for (std::string& slot : settingsLines) slot.clear();
+  tableName.clear();
+
+  platform::File file;
+  std::string content;
+  bool readable = file.openRead(SETTINGS_FILE) == platform::Status::kOk;
+  while (readable) {
+    char block[READ_BLOCK];
+    std::size_t got = 0;
+    if (file.read(block, sizeof block, &got) != platform::Status::kOk) {
+      readable = false;
+      break;
+    }
+    if (got == 0) break;
+    content.append(block, got);
+  }
+  if (file.isOpen()) (void)file.close();
+  if (!readable) {
+    diagnostics::report("Reset() error-148: set_pelmora.txt");
+    return;
+  }
+
+  // Lines end with LF, optionally preceded by CR; a last line may lack both.
+  std::size_t start = 0;
+  std::size_t lineNumber = 0;
+  while (start < content.size()) {
+    std::size_t end = content.find('\n', start);
+    const std::size_t next =
+        end == std::string::npos ? content.size() : end + 1;
+    if (end == std::string::npos) end = content.size();
+    std::size_t length = end - start;
+    if (end < content.size() && length > 0 && content[end - 1] == '\r') {
+      --length;
+    }
+    if (lineNumber == 0) {
+      tableName = content.substr(start, length);
+    } else if (lineNumber <= SETTINGS_SLOTS) {
+      std::string line =
+          content.substr(start, std::min(length, SETTINGS_LINE_LENGTH));
+      // Whatever follows a tab is a remark.
+      const std::size_t tab = line.find('\t');
+      if (tab != std::string::npos) line.resize(tab);
+      settingsLines[lineNumber - 1] = std::move(line);
+    }
+    ++lineNumber;
+    start = next;
+  }
+}
+
+void HyphenTerms::Impl::expandArgument(const std::string& argument) {
+  if (argument.size() < 3) {
+    tokens.push_back(argument);
+  } else if (argument == "-CRLF") {
+    tokens.push_back("-0");
+  } else if (argument == "--help" || argument == "-VC") {
+    tokens.push_back("-G");
+  } else if (argument == "-LF") {
+    // -L alone would still be overruled by the default -0.
+    tokens.push_back("-0-");
+    tokens.push_back("-L");
+  } else if (argument == "--out") {
+    tokens.push_back("-F-");
+    tokens.push_back("-z");
+  } else if (argument[0] != '-' ||
+             printable.find(argument[2]) == std::string::npos ||
+             argument[2] == '-' || argument[2] == '\\' ||
+             isDigit(argument[2])) {
+    tokens.push_back(argument);
+  } else if (argument.compare(0, 2, "-w") == 0 ||
+             argument.compare(0, 2, "-s") == 0 ||
+             argument.compare(0, 2, "-a") == 0 ||
+             argument.compare(0, 2, "-h") == 0) {
+    tokens.push_back(argument);
+  } else {
+    // A cluster of one-letter options, as in -tZ.
+    for (std::size_t i = 1; i < argument.size(); ++i) {
+      tokens.push_back(std::string{'-', argument[i]});
+    }
+  }
+}
+
+void HyphenTerms::Impl::buildTokens() {
+  tokens.clear();
+  // CR LF line ends unless the command line clears them.
+  tokens.push_back("-0");
+  for (const std::string& line : settingsLines) {
+    if (line.empty()) break;
+    tokens.push_back(line);
+  }
+  for (const std::string& argument : arguments) expandArgument(argument);
+}
+
+bool HyphenTerms::Impl::takeNumber(const std::string& token) {
+  NumberedTerm term;
+  term.splitNumber(token);
+  const std::string prefix = term.prefix();
+  if (prefix.size() != 2 || prefix[0] != '-') return false;
+  const std::size_t index =
+      letterIndex(NUMBER_LETTERS, NUMBER_COUNT, prefix[1]);
+  if (index == NUMBER_COUNT) return false;
+  numbers[index] = term.value();
+  return true;
+}
+
+bool HyphenTerms::Impl::takeRange(const std::string& token) {
+  NumberedTerm term;
+  term.splitBounded(token, NumberedTerm::RANGE_BOUND);
+  (void)term.splitRange();
+  const std::string prefix = term.prefix();
+  std::pair<std::int32_t, std::int32_t>* range = nullptr;
+  if (prefix == "-I") {
+    range = &rangeI;
+  } else if (prefix == "-~") {
+    range = &rangeTilde;
+  } else {
+    return false;
+  }
+  const std::int32_t lower = term.lowerValue();
+  range->first = term.value();
+  range->second = lower;
+  return true;
+}
+
+void HyphenTerms::Impl::interpret(const std::string& token) {
+  if (token[0] != '-') {
+    bool& namesF = flagOf('F');
+    bool& namesUnderscore = flagOf('_');
+    if (namesF) {
+      fName = token;
+      namesF = false;
+    } else if (namesUnderscore) {
+      underscoreName = token;
+      namesUnderscore = false;
+    } else if (!plainTaken) {
+      wideName = token;
+      plainTaken = true;
+    } else {
+      secondPlain = token;
+    }
+    return;
+  }
+
+  const char letter = headLetter(token);
+  const std::size_t flagIndex = letterIndex(FLAG_LETTERS, FLAG_COUNT, letter);
+  if (token.size() == 2 && flagIndex < FLAG_COUNT) {
+    flags[flagIndex] = true;
+    return;
+  }
+  if (token.size() >= 3 && token[2] == '-' && flagIndex < FLAG_COUNT) {
+    flags[flagIndex] = false;
+    if (letter == 'F') fName.clear();
+    if (letter == '_') underscoreName.clear();
+    return;
+  }
+  if (token.size() >= 3 && isDigit(token[2])) {
+    if (takeNumber(token) || takeRange(token)) return;
+  }
+  if (token.size() >= 3 && (token[2] == '0' || token[2] == '1')) {
+    if (letter == '@') {
+      bitsAt = token.substr(2);
+      return;
+    }
+    if (letter == 'E') {
+      bitsE = token.substr(2);
+      return;
+    }
+  }
+  const std::size_t escaped =
+      letterIndex(ESCAPED_LETTERS, CHARACTER_OPTIONS, letter);
+  if (escaped < CHARACTER_OPTIONS) {
+    const std::int32_t code = decodeEscape(token);
+    characters[escaped].code = code;
+    // A zero code stays stored and the token goes on to the literal test,
+    // which no upper-case head can pass.
+    if (code != 0) return;
+  }
+  const std::size_t literal =
+      letterIndex(LITERAL_LETTERS, CHARACTER_OPTIONS, letter);
+  if (token.size() >= 3 && literal < CHARACTER_OPTIONS) {
+    characters[literal].literal = token.substr(2);
+    characters[literal].code = 0;
+  }
+  // Anything else is skipped without a word.
+}
+
+void HyphenTerms::parse() {
+  Impl& d = *impl_;
+  d.readSettings();
+  d.buildTokens();
+  for (const std::string& token : d.tokens) {
+    if (!token.empty()) d.interpret(token);
+  }
+}
+
+std::int32_t HyphenTerms::decodeEscape(const std::string& token) const {
+  return impl_->decodeEscape(token);
+}
+
+std::int32_t HyphenTerms::Impl::decodeEscape(const std::string& token) const {
+  const std::string v = token.size() > 2 ? token.substr(2) : std::string();
+  if (v.empty()) return 0;
+  if (v[0] != '\\') return static_cast<unsigned char>(v[0]);
+  if (v == "\\A") return '<';
+  if (v == "\\l") return '|';
+  if (v == "\\s") return ' ';
+  if (v == "\\t") return '\t';
+  if (v == "\\v") return '>';
+  if (v.size() >= 2 && v[1] == 'x') {
+    const std::size_t at = hexEscapes.find(v.substr(1, 3));
+    return at == std::string::npos ? 0 : static_cast<std::int32_t>(at / 3);
+  }
+  if (v == "\\\xCD") return '<';
+  return ',';
+}
+
+std::uint8_t HyphenTerms::Impl::settle(CharacterOption option) const {
+  const CharacterValue& value = characters[option];
+  if (value.literal != NOT_GIVEN && !value.literal.empty()) {
+    return static_cast<std::uint8_t>(value.literal[0]);
+  }
+  if (value.code != 0) return static_cast<std::uint8_t>(value.code);
+  return static_cast<std::uint8_t>(NOT_GIVEN[0]);
+}
+
+bool HyphenTerms::flag(char letter) const {
+  const std::size_t index = letterIndex(FLAG_LETTERS, FLAG_COUNT, letter);
+  return index < FLAG_COUNT && impl_->flags[index];
+}
+
+std::int32_t HyphenTerms::numberValue(char letter) const {
+  const std::size_t index = letterIndex(NUMBER_LETTERS, NUMBER_COUNT, letter);
+  return index < NUMBER_COUNT ? impl_->numbers[index] : -1;
+}
+
+std::int32_t HyphenTerms::fieldOption(char letter) const {
+  const std::size_t fields = sizeof(FIELD_LETTERS) - 1;
+  if (letterIndex(FIELD_LETTERS, fields, letter) == fields) return -1;
+  const std::int32_t value = numberValue(letter);
+  return value == -1 ? fieldNumberLimit() : value;
+}
+
+std::int32_t HyphenTerms::countOption() const {
+  const std::int32_t value = numberValue('P');
+  return value == -1 ? 1 : value;
+}
+
+std::int32_t HyphenTerms::fieldNumberLimit() const {
+  return flag('Z') ? UPPER_LIMIT_TO_FIELD_NUMBER_WIDE
+                   : UPPER_LIMIT_TO_FIELD_NUMBER;
+}
+
+std::uint8_t HyphenTerms::completionChar() const {
+  return impl_->settle(COMPLETION);
+}
+std::uint8_t HyphenTerms::katakanaChar() const {
+  return impl_->settle(KATAKANA);
+}
+std::uint8_t HyphenTerms::quoteChar() const { return impl_->settle(QUOTE); }
+std::uint8_t HyphenTerms::separatorChar() const {
+  return impl_->settle(SEPARATOR);
+}
+
+const std::string& HyphenTerms::wideName() const { return impl_->wideName; }
+const std::string& HyphenTerms::secondPlainArgument() const {
+  return impl_->secondPlain;
+}
+const std::string& HyphenTerms::tableName() const { return impl_->tableName; }
+
+std::string HyphenTerms::listName(int i) const {
+  if (i < 1) {
+    diagnostics::report("listName() error-144: " + std::to_string(i));
+    return std::string();
+  }
+  if (i > 2) {
+    diagnostics::report("listName() error-145: " + std::to_string(i));
+    return std::string();
+  }
+  return i == 1 ? impl_->fName : impl_->underscoreName;
+}
+
+std::string HyphenTerms::defaultListName() {
+  Impl& d = *impl_;
+  if (d.secondPlain.empty()) {
+    d.secondPlain =
+        flag('z') ? std::string() : std::string(DEFAULT_NARROW_NAME);
+  }
+  return d.secondPlain;
+}
+
+const std::vector<std::string>& HyphenTerms::tokens() const {
+  return impl_->tokens;
+}

@@ -1,0 +1,208 @@
+#include "options/final_effect.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "options/hyphen_term.h"
+#include "test_support.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+class FinalEffectsTest : public ::testing::Test {
+ protected:
+  FinalEffects::Values settle(const Args& args,
+                              const std::string& settings = "table\r\n") {
+    folder_.write("set_pelmora.txt", settings);
+    HyphenTerms terms;
+    terms.prepareTerms(args);
+    terms.parse();
+    return settleOptions(terms);
+  }
+
+  testing_support::ScratchFolder folder_;
+};
+
+// Which column flags rule the field, as one string for short expectations:
+// e decimal, n integer, d combining marks, k katakana, o control characters.
+std::string columns(const FinalEffects::Values& v) {
+  std::string set;
+  if (v.decimalExtraction) set += 'e';
+  if (v.integerExtraction) set += 'n';
+  if (v.dropCombining) set += 'd';
+  if (v.replaceKatakana) set += 'k';
+  if (v.dropControl) set += 'o';
+  return set;
+}
+
+TEST_F(FinalEffectsTest, FieldChoiceChain) {
+  struct Case {
+    Args args;
+    std::int32_t field;
+    std::string columns;
+  };
+  const Case cases[] = {
+      {{}, 255, ""},
+      {{"-Z"}, 3071, ""},
+      {{"-j2", "-j3"}, 3, ""},
+      {{"-e300"}, 255, ""},
+      {{"-e300", "-Z"}, 300, "e"},
+      {{"-e300", "-n4"}, 4, "n"},
+      {{"-e255"}, 255, ""},
+      {{"-e254"}, 254, "e"},
+      {{"-e0"}, 0, "e"},
+      {{"-j300"}, 300, ""},
+      {{"-j300", "-c5"}, 5, ""},
+      {{"-j2", "-c5"}, 2, ""},
+      {{"-c5"}, 5, ""},
+      {{"-c300", "-j2"}, 2, ""},
+      {{"-c300", "-j400"}, 400, ""},
+      {{"-c300"}, 255, ""},
+      {{"-c3000", "-Z"}, 3000, ""},
+      {{"-e2", "-n3"}, 2, "e"},
+      {{"-n3", "-d2"}, 3, "n"},
+      {{"-o5", "-k4", "-d3"}, 3, "d"},
+      {{"-o5", "-k4"}, 4, "k"},
+      {{"-o5", "-j1"}, 5, "o"},
+      {{"-d2", "-$"}, 2, "do"},
+      {{"-j2", "-$", "-d2"}, 2, "do"},
+      {{"-x", "-%", "-$", "-j7"}, 7, "dko"},
+      {{"-e2", "-x"}, 2, "ek"},
+      {{"-j2", "-j99999999999"}, 255, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    Args args = c.args;
+    args.push_back("wide");
+    const FinalEffects::Values v = settle(args);
+    EXPECT_EQ(v.fieldNumber, c.field);
+    EXPECT_EQ(columns(v), c.columns);
+  }
+}
+
+TEST_F(FinalEffectsTest, CharacterSettlement) {
+  struct Case {
+    Args args;
+    std::uint8_t separator, quote, katakana, completion;
+  };
+  const Case cases[] = {
+      {{}, ',', '"', '_', '0'},
+      {{"-sab"}, 'a', '"', '_', '0'},
+      {{"-S\\t"}, '\t', '"', '_', '0'},
+      {{"-s_", "-S\\t"}, '\t', '"', '_', '0'},
+      {{"-S"}, '_', '"', '_', '0'},
+      {{"-w~", "-a*", "-h5", "-s;"}, ';', '~', '*', '5'},
+      {{"-W\\x26", "-A\\x5F", "-H\\A"}, ',', '&', '_', '<'},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    Args args = c.args;
+    args.push_back("wide");
+    const FinalEffects::Values v = settle(args);
+    EXPECT_EQ(v.separatorChar, c.separator);
+    EXPECT_EQ(v.quoteChar, c.quote);
+    EXPECT_EQ(v.katakanaChar, c.katakana);
+    EXPECT_EQ(v.completionChar, c.completion);
+  }
+}
+
+TEST_F(FinalEffectsTest, LineEnds) {
+  struct Case {
+    Args args;
+    bool crlf, lf;
+  };
+  const Case cases[] = {
+      {{}, true, false},
+      {{"-L"}, true, true},
+      {{"-LF"}, false, true},
+      {{"-0-"}, true, false},
+      {{"-L", "-0-"}, false, true},
+      {{"-LF", "-CRLF"}, true, true},
+      {{"-LF", "-L-"}, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    Args args = c.args;
+    args.push_back("wide");
+    const FinalEffects::Values v = settle(args);
+    EXPECT_EQ(v.crlfLines, c.crlf);
+    EXPECT_EQ(v.lfLines, c.lf);
+  }
+}
+
+TEST_F(FinalEffectsTest, NarrowAndWideNames) {
+  struct Case {
+    Args args;
+    std::string wide, narrow;
+  };
+  const Case cases[] = {
+      {{"wide"}, "wide", "pelmora.txt"},
+      {{"wide", "narrow"}, "wide", "narrow"},
+      {{"--out", "wide"}, "wide", ""},
+      {{"--out", "wide", "narrow"}, "wide", "narrow"},
+      {{"-z", "wide"}, "wide", ""},
+      {{"-F", "n", "wide"}, "wide", "n"},
+      {{"-F", "n", "wide", "other"}, "wide", "n"},
+      {{"-F", "n", "--out", "wide"}, "wide", ""},
+      {{"-j2"}, "", "pelmora.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const FinalEffects::Values v = settle(c.args);
+    EXPECT_EQ(v.wideName, c.wide);
+    EXPECT_EQ(v.narrowName, c.narrow);
+  }
+  // Asking only for the -F name never reports a bad list index.
+  EXPECT_TRUE(folder_.errMessages().empty());
+}
+
+TEST_F(FinalEffectsTest, PlainFlagsPassThrough) {
+  struct Case {
+    const char* token;
+    bool FinalEffects::Values::*field;
+  };
+  const Case cases[] = {
+      {"-t", &FinalEffects::Values::refreshWide},
+      {"-y", &FinalEffects::Values::keepTemporary},
+      {"-D", &FinalEffects::Values::noTableSearch},
+      {"-p", &FinalEffects::Values::omitHI},
+      {"-q", &FinalEffects::Values::quotedSeparatorIgnored},
+      {"-K", &FinalEffects::Values::tableFromSettings},
+      {"-b", &FinalEffects::Values::temporaryRoute},
+      {"-M", &FinalEffects::Values::tableReport},
+  };
+  const FinalEffects::Values none = settle({"wide"});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.token);
+    EXPECT_FALSE(none.*c.field);
+    const FinalEffects::Values on = settle({c.token, "wide"});
+    for (const Case& other : cases) {
+      EXPECT_EQ(on.*other.field, other.field == c.field) << other.token;
+    }
+  }
+}
+
+TEST_F(FinalEffectsTest, SettingsFileGivesDefaults) {
+  const std::string settings = "x\r\n-j3\r\n-S\\t\r\n";
+  const FinalEffects::Values defaults = settle({"wide"}, settings);
+  EXPECT_EQ(defaults.fieldNumber, 3);
+  EXPECT_EQ(defaults.separatorChar, '\t');
+  EXPECT_EQ(settle({"-j2", "wide"}, settings).fieldNumber, 2);
+}
+
+TEST_F(FinalEffectsTest, ObjectAnswersWithTheSettledValues) {
+  FinalEffects effects(settle({"-e4", "-LF", "-s;", "-M", "wide", "narrow"}));
+  EXPECT_TRUE(effects.decimalExtraction());
+  EXPECT_EQ(effects.fieldNumber(), 4);
+  EXPECT_FALSE(effects.crlfLines());
+  EXPECT_TRUE(effects.lfLines());
+  EXPECT_EQ(effects.separatorChar(), ';');
+  EXPECT_TRUE(effects.tableReport());
+  EXPECT_EQ(effects.wideName(), "wide");
+  EXPECT_EQ(effects.narrowName(), "narrow");
+}
+
+}  // namespace

@@ -1,0 +1,470 @@
+#include "options/hyphen_term.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+// A settings file with a table name and no option lines, so that a test sees
+// only its own arguments and no error-148 report.
+const char NO_OPTION_LINES[] = "table\r\n";
+
+class HyphenTermsTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<HyphenTerms> parse(
+      const Args& args, const std::string& settings = NO_OPTION_LINES) {
+    folder_.write("set_pelmora.txt", settings);
+    return parseWithoutSettingsFile(args);
+  }
+
+  std::unique_ptr<HyphenTerms> parseWithoutSettingsFile(const Args& args) {
+    auto terms = std::make_unique<HyphenTerms>();
+    terms->prepareTerms(args);
+    terms->parse();
+    return terms;
+  }
+
+  // The tokens that one argument becomes. A file name goes first because
+  // an empty first argument is refused.
+  Args tokensOf(const std::string& argument) {
+    auto terms = parse({"w", argument});
+    const Args& all = terms->tokens();
+    EXPECT_GE(all.size(), 2u);
+    EXPECT_EQ(all.at(0), "-0");
+    EXPECT_EQ(all.at(1), "w");
+    return Args(all.begin() + 2, all.end());
+  }
+
+  testing_support::ScratchFolder folder_;
+};
+
+// ---- Phase 1: building the token list ------------------------------------
+
+TEST_F(HyphenTermsTest, ArgumentsAreRewrittenOrSplitIntoTokens) {
+  struct Case {
+    std::string argument;
+    Args tokens;
+  };
+  const Case cases[] = {
+      {"-CRLF", {"-0"}},
+      {"--help", {"-G"}},
+      {"-LF", {"-0-", "-L"}},
+      {"--out", {"-F-", "-z"}},
+      {"-VC", {"-G"}},
+      // Clusters of one-letter options.
+      {"-tZ", {"-t", "-Z"}},
+      {"-S,", {"-S", "-,"}},
+      {"-St", {"-S", "-t"}},
+      {"-Wab", {"-W", "-a", "-b"}},
+      {"-CRLFX", {"-C", "-R", "-L", "-F", "-X"}},
+      {"-t ", {"-t", "- "}},
+      {"-t'", {"-t", "-'"}},  // the apostrophe is printable too
+      // Short arguments stay as they are.
+      {"-j", {"-j"}},
+      {"ab", {"ab"}},
+      {"", {""}},
+      // File names.
+      {"wide.txt", {"wide.txt"}},
+      {"a-tZ", {"a-tZ"}},
+      // Third character not printable ASCII.
+      {"-t\x7FZ", {"-t\x7FZ"}},
+      {"-t\x01Z", {"-t\x01Z"}},
+      {"-t\x85Z", {"-t\x85Z"}},
+      // Third character "-", "\" or a digit.
+      {"-x-foo", {"-x-foo"}},
+      {"-S\\t", {"-S\\t"}},
+      {"-j12", {"-j12"}},
+      {"-I3-5", {"-I3-5"}},
+      // The four literal character options.
+      {"-wab", {"-wab"}},
+      {"-s;x", {"-s;x"}},
+      {"-a*b", {"-a*b"}},
+      {"-hxy", {"-hxy"}},
+      {"-s,", {"-s,"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("argument \"" + c.argument + "\"");
+    EXPECT_EQ(tokensOf(c.argument), c.tokens);
+  }
+}
+
+TEST_F(HyphenTermsTest, SettingsLinesComeBetweenDefaultAndArguments) {
+  auto terms = parse({"-K", "-LF", "w"}, "t\r\n-j3\r\n-K-\r\n");
+  EXPECT_EQ(terms->tokens(),
+            (Args{"-0", "-j3", "-K-", "-K", "-0-", "-L", "w"}));
+}
+
+TEST_F(HyphenTermsTest, TokenListGrowsPastSixtyFourPerArgumentCharacter) {
+  std::string settings = "t\r\n";
+  for (int i = 1; i <= 64; ++i) settings += "-u\r\n";
+  auto terms = parse({"a"}, settings);
+  ASSERT_EQ(terms->tokens().size(), 66u);
+  EXPECT_EQ(terms->tokens().back(), "a");
+  EXPECT_EQ(terms->wideName(), "a");
+}
+
+// ---- Phase 2: plain arguments --------------------------------------------
+
+TEST_F(HyphenTermsTest, PlainArgumentsNameWideAndNarrowFiles) {
+  struct Case {
+    Args args;
+    std::string wide, second, fName, underscoreName;
+  };
+  const Case cases[] = {
+      {{"a", "b", "c"}, "a", "c", "", ""},
+      {{"-F", "narrow", "wide"}, "wide", "", "narrow", ""},
+      {{"wide", "-F", "narrow"}, "wide", "", "narrow", ""},
+      {{"-_", "name", "wide"}, "wide", "", "", "name"},
+      {{"-F", "n", "-_", "u", "w"}, "w", "", "n", "u"},
+      {{"--out", "wide", "narrow"}, "wide", "narrow", "", ""},
+      {{"-F", "-F-", "x"}, "x", "", "", ""},
+      {{"-F", "n", "-F-", "w"}, "w", "", "", ""},
+      {{"-_", "u", "-_-", "w"}, "w", "", "", ""},
+      {{"-F", "n", "-F-foo", "w"}, "w", "", "", ""},
+      {{"-", "--", "w"}, "w", "", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    auto terms = parse(c.args);
+    EXPECT_EQ(terms->wideName(), c.wide);
+    EXPECT_EQ(terms->secondPlainArgument(), c.second);
+    EXPECT_EQ(terms->listName(1), c.fName);
+    EXPECT_EQ(terms->listName(2), c.underscoreName);
+  }
+}
+
+// ---- Phase 2: flags and their negation ------------------------------------
+
+TEST_F(HyphenTermsTest, EveryFlagTokenSetsItsFlagAndNegationClearsIt) {
+  const std::string letters = "F_KbGVLyD$tMz0Zuqx%p";
+  for (char letter : letters) {
+    const std::string token{'-', letter};
+    SCOPED_TRACE(token);
+    auto set = parse({"w", token});
+    for (char other : letters) {
+      // -0 is on from the default token whatever else is given.
+      const bool expected = other == letter || other == '0';
+      EXPECT_EQ(set->flag(other), expected) << "flag " << other;
+    }
+    EXPECT_FALSE(parse({"w", token, token + "-"})->flag(letter));
+    EXPECT_FALSE(parse({"w", token, token + "-foo"})->flag(letter));
+  }
+}
+
+TEST_F(HyphenTermsTest, DefaultTokenSetsZeroFlagAndOnlyItsNegationClearsIt) {
+  EXPECT_TRUE(parse({"w"})->flag('0'));
+  EXPECT_FALSE(parse({"w", "-0-"})->flag('0'));
+  EXPECT_FALSE(parse({"-LF", "w"})->flag('0'));
+  EXPECT_TRUE(parse({"-LF", "-CRLF", "w"})->flag('0'));
+}
+
+TEST_F(HyphenTermsTest, LongOptionsSetTheirFlags) {
+  auto help = parse({"--help"});
+  EXPECT_TRUE(help->flag('G'));
+  EXPECT_TRUE(parse({"-VC"})->flag('G'));
+  auto lf = parse({"-LF"});
+  EXPECT_TRUE(lf->flag('L'));
+  EXPECT_FALSE(lf->flag('0'));
+  auto out = parse({"-F", "n", "--out"});
+  EXPECT_TRUE(out->flag('z'));
+  EXPECT_EQ(out->listName(1), "");
+}
+
+TEST_F(HyphenTermsTest, ClusterSetsEveryLetter) {
+  auto terms = parse({"-tZbq", "w"});
+  EXPECT_TRUE(terms->flag('t'));
+  EXPECT_TRUE(terms->flag('Z'));
+  EXPECT_TRUE(terms->flag('b'));
+  EXPECT_TRUE(terms->flag('q'));
+  EXPECT_EQ(terms->fieldNumberLimit(), 3071);
+}
+
+TEST_F(HyphenTermsTest, UnknownNegationAndOddTokensChangeNothing) {
+  auto terms = parse({"-Q-", "-j-", "-jx", "-I-", "w"});
+  EXPECT_EQ(terms->numberValue('j'), -1);
+  EXPECT_EQ(terms->separatorChar(), ',');
+  EXPECT_EQ(terms->wideName(), "w");
+  EXPECT_TRUE(folder_.errMessages().empty());
+}
+
+// ---- Phase 2: number, range and bit-string options ------------------------
+
+TEST_F(HyphenTermsTest, NumberOptionsKeepTheLastValue) {
+  struct Case {
+    Args args;
+    char letter;
+    std::int32_t raw;
+  };
+  const Case cases[] = {
+      {{"-j2", "-j3"}, 'j', 3},
+      {{"-j0"}, 'j', 0},
+      {{"-j007"}, 'j', 7},
+      {{"-c5"}, 'c', 5},
+      {{"-o1"}, 'o', 1},
+      {{"-k2"}, 'k', 2},
+      {{"-d3"}, 'd', 3},
+      {{"-e4"}, 'e', 4},
+      {{"-n5"}, 'n', 5},
+      {{"-P6"}, 'P', 6},
+      {{"-}7"}, '}', 7},
+      {{"-{8"}, '{', 8},
+      {{"-j2147483647"}, 'j', 2147483647},
+      {{"-j2x"}, 'j', -1},
+      {{"-J2"}, 'j', -1},
+      {{"-jj2"}, 'j', -1},
+      {{}, 'e', -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    Args args = c.args;
+    args.insert(args.begin(), "w");
+    EXPECT_EQ(parse(args)->numberValue(c.letter), c.raw);
+  }
+}
+
+TEST_F(HyphenTermsTest, FieldOptionsReadAsTheLimitWhenAbsent) {
+  auto plain = parse({"w", "-j9"});
+  EXPECT_EQ(plain->fieldNumberLimit(), 255);
+  EXPECT_EQ(plain->fieldOption('j'), 9);
+  for (char letter : std::string("cokden")) {
+    EXPECT_EQ(plain->fieldOption(letter), 255) << letter;
+  }
+  auto wide = parse({"w", "-Z"});
+  EXPECT_EQ(wide->fieldNumberLimit(), 3071);
+  EXPECT_EQ(wide->fieldOption('e'), 3071);
+}
+
+TEST_F(HyphenTermsTest, CountOptionIsOneWhenAbsent) {
+  EXPECT_EQ(parse({"w"})->countOption(), 1);
+  EXPECT_EQ(parse({"w", "-P0"})->countOption(), 0);
+  EXPECT_EQ(parse({"w", "-P12"})->countOption(), 12);
+}
+
+TEST_F(HyphenTermsTest,
+       NumberThatDoesNotConvertIsReportedAndForgetsEarlierValue) {
+  auto terms = parse({"-j2", "-j99999999999", "w"});
+  EXPECT_EQ(terms->numberValue('j'), -1);
+  EXPECT_EQ(terms->fieldOption('j'), 255);
+  EXPECT_EQ(folder_.errMessages(),
+            (Args{"sequence_to_integer() error-214: 99999999999"}));
+}
+
+TEST_F(HyphenTermsTest, RangeValuesAreConvertedOnlyForRangeOptions) {
+  // -I5x is a range with an empty upper text: its conversion is reported.
+  parse({"-I5x", "w"});
+  EXPECT_EQ(folder_.errMessages(), (Args{"sequence_to_integer() error-214: "}));
+  // -j5x and -X5x are no options at all; nothing is converted.
+  parse({"-j5x", "-X5x", "-~3-99999999999x", "w"});
+  EXPECT_EQ(folder_.errMessages().size(), 1u);
+  parse({"-~3-99999999999", "w"});
+  EXPECT_EQ(folder_.errMessages().back(),
+            "sequence_to_integer() error-214: 99999999999");
+}
+
+TEST_F(HyphenTermsTest, RangeAndBitStringOptionsAreConsumedQuietly) {
+  auto terms = parse({"-I3-5", "-~7", "-@0101", "-E1x", "-I1", "w"});
+  EXPECT_EQ(terms->wideName(), "w");
+  EXPECT_EQ(terms->separatorChar(), ',');
+  EXPECT_EQ(terms->numberValue('j'), -1);
+  EXPECT_TRUE(folder_.errMessages().empty());
+}
+
+// ---- Phase 2: character options --------------------------------------------
+
+TEST_F(HyphenTermsTest, CharacterOptionsSettleToOneByte) {
+  struct Case {
+    Args args;
+    std::uint8_t separator, quote, katakana, completion;
+  };
+  const Case cases[] = {
+      {{}, ',', '"', '_', '0'},
+      {{"-s;"}, ';', '"', '_', '0'},
+      {{"-S\\t"}, '\t', '"', '_', '0'},
+      {{"-S\\t", "-s;"}, ';', '"', '_', '0'},
+      {{"-s;", "-S\\t"}, ';', '"', '_', '0'},
+      {{"-s\\t"}, '\\', '"', '_', '0'},
+      {{"-s,"}, ',', '"', '_', '0'},
+      {{"-sab"}, 'a', '"', '_', '0'},
+      {{"-s_", "-S\\t"}, '\t', '"', '_', '0'},
+      {{"-St"}, '_', '"', '_', '0'},
+      {{"-S"}, '_', '"', '_', '0'},
+      {{"-S,"}, '_', '"', '_', '0'},
+      {{"-S\\t", "-S"}, '_', '"', '_', '0'},
+      {{"-S\\x7C"}, '|', '"', '_', '0'},
+      {{"-S\\l"}, '|', '"', '_', '0'},
+      {{"-S\\xZZ"}, '_', '"', '_', '0'},
+      {{"-S\\x00"}, '_', '"', '_', '0'},
+      {{"-W\\x26"}, ',', '&', '_', '0'},
+      {{"-w~"}, ',', '~', '_', '0'},
+      {{"-A\\x2A"}, ',', '"', '*', '0'},
+      {{"-a#"}, ',', '"', '#', '0'},
+      {{"-H\\x26"}, ',', '"', '_', '&'},
+      {{"-h5"}, ',', '"', '_', '5'},
+      {{"-h0", "-H\\x26"}, ',', '"', '_', '0'},
+      {{"-h1"}, ',', '"', '_', '1'},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    Args args = c.args;
+    args.push_back("w");
+    auto terms = parse(args);
+    EXPECT_EQ(terms->separatorChar(), c.separator);
+    EXPECT_EQ(terms->quoteChar(), c.quote);
+    EXPECT_EQ(terms->katakanaChar(), c.katakana);
+    EXPECT_EQ(terms->completionChar(), c.completion);
+  }
+}
+
+TEST_F(HyphenTermsTest, DecodeEscapeTable) {
+  HyphenTerms terms;
+  terms.prepareTerms({"w"});
+  struct Case {
+    std::string token;
+    std::int32_t code;
+  };
+  const Case cases[] = {
+      {"-S\\A", 60},  {"-S\\l", 124},   {"-S\\s", 32},    {"-S\\t", 9},
+      {"-S\\v", 62},  {"-S\\x5F", 95},  {"-S\\x5f", 0},   {"-S\\x1", 16},
+      {"-S\\xZZ", 0}, {"-S\\x00", 0},   {"-S\\xFF", 255}, {"-S\\x7Cabc", 124},
+      {"-S\\x", 0},   {"-S\\\xCD", 60}, {"-S\\q", 44},    {"-S\\", 44},
+      {"-S\\tx", 44}, {"-S", 0},        {"-Sq", 113},     {"-S\xE9", 233},
+      {"-Wab", 97},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(terms.decodeEscape(c.token), c.code) << c.token;
+  }
+}
+
+// ---- Queries ---------------------------------------------------------------
+
+TEST_F(HyphenTermsTest, ListNameOutsideOneAndTwoIsReported) {
+  auto terms = parse({"-F", "n", "w"});
+  EXPECT_EQ(terms->listName(0), "");
+  EXPECT_EQ(terms->listName(-3), "");
+  EXPECT_EQ(terms->listName(3), "");
+  EXPECT_EQ(folder_.errMessages(),
+            (Args{"listName() error-144: 0", "listName() error-144: -3",
+                  "listName() error-145: 3"}));
+}
+
+TEST_F(HyphenTermsTest, DefaultListNameFillsAnEmptySecondArgument) {
+  auto none = parse({"w"});
+  EXPECT_EQ(none->defaultListName(), "pelmora.txt");
+  EXPECT_EQ(none->secondPlainArgument(), "pelmora.txt");
+  EXPECT_EQ(parse({"w", "-z"})->defaultListName(), "");
+  EXPECT_EQ(parse({"w", "--out"})->defaultListName(), "");
+  EXPECT_EQ(parse({"w", "-z", "n"})->defaultListName(), "n");
+}
+
+// ---- Settings file
+// -----------------------------------------------------------
+
+TEST_F(HyphenTermsTest, MissingSettingsFileIsReportedAndParsingGoesOn) {
+  auto terms = parseWithoutSettingsFile({"-j2", "w"});
+  EXPECT_EQ(folder_.errMessages(),
+            (Args{"Reset() error-148: set_pelmora.txt"}));
+  EXPECT_EQ(terms->tokens(), (Args{"-0", "-j2", "w"}));
+  EXPECT_EQ(terms->numberValue('j'), 2);
+  EXPECT_EQ(terms->tableName(), "");
+}
+
+TEST_F(HyphenTermsTest, SettingsGiveDefaultsThatTheCommandLineOverrides) {
+  for (const char* settings :
+       {"x\r\n-j3\r\n-S\\t\r\n", "x\n-j3\n-S\\t\n", "x\r\n-j3\r\n-S\\t"}) {
+    SCOPED_TRACE(settings);
+    auto defaults = parse({"w"}, settings);
+    EXPECT_EQ(defaults->tableName(), "x");
+    EXPECT_EQ(defaults->numberValue('j'), 3);
+    EXPECT_EQ(defaults->separatorChar(), '\t');
+    EXPECT_EQ(parse({"-j2", "w"}, settings)->numberValue('j'), 2);
+  }
+  EXPECT_TRUE(parse({"-K", "w"}, "x\r\n-K-\r\n")->flag('K'));
+  EXPECT_FALSE(parse({"-K-", "w"}, "x\r\n-K\r\n")->flag('K'));
+  EXPECT_TRUE(folder_.errMessages().empty());
+}
+
+TEST_F(HyphenTermsTest, SettingsLinesAreCutAtTabAndAtTwoHundredFiftySix) {
+  auto remark = parse({"w"}, "x\r\n-j2\tselects Field-2\r\n");
+  EXPECT_EQ(remark->tokens(), (Args{"-0", "-j2", "w"}));
+  EXPECT_EQ(remark->numberValue('j'), 2);
+
+  const std::string longLine = "-s" + std::string(298, 'a');
+  auto cut = parse({"w"}, "x\r\n" + longLine + "\r\n");
+  EXPECT_EQ(cut->tokens().at(1), longLine.substr(0, 256));
+
+  // A tab past the cut no longer matters.
+  const std::string tabLate = std::string(256, 'w') + "\tremark";
+  EXPECT_EQ(parse({"-u"}, "x\r\n" + tabLate + "\r\n")->wideName(),
+            std::string(256, 'w'));
+}
+
+TEST_F(HyphenTermsTest, LinesAfterTheSixtyFourthOptionLineAreIgnored) {
+  std::string settings = "x\r\n";
+  for (int i = 1; i <= 70; ++i) settings += "-j" + std::to_string(i) + "\r\n";
+  auto terms = parse({"w"}, settings);
+  EXPECT_EQ(terms->tokens().size(), 1u + 64u + 1u);
+  EXPECT_EQ(terms->tokens().at(64), "-j64");
+  EXPECT_EQ(terms->numberValue('j'), 64);
+}
+
+TEST_F(HyphenTermsTest, EmptyOrTabLineEndsTheOptionLines) {
+  auto empty = parse({"w"}, "x\r\n-j3\r\n\r\n-K\r\n");
+  EXPECT_EQ(empty->numberValue('j'), 3);
+  EXPECT_FALSE(empty->flag('K'));
+  auto tab = parse({"w"}, "x\n-j3\n\tremark\n-K\n");
+  EXPECT_FALSE(tab->flag('K'));
+  EXPECT_EQ(tab->tokens(), (Args{"-0", "-j3", "w"}));
+}
+
+TEST_F(HyphenTermsTest, SettingsFileWithOnlyTheTableName) {
+  auto terms = parse({"w"}, "My table");
+  EXPECT_EQ(terms->tableName(), "My table");
+  EXPECT_EQ(terms->tokens(), (Args{"-0", "w"}));
+  auto emptyFile = parse({"w"}, "");
+  EXPECT_EQ(emptyFile->tableName(), "");
+  EXPECT_TRUE(folder_.errMessages().empty());
+}
+
+TEST_F(HyphenTermsTest, SettingsLinesAreNotExpanded) {
+  auto terms = parse({"w"}, "x\r\n-LF\r\n-tZ\r\n");
+  EXPECT_EQ(terms->tokens(), (Args{"-0", "-LF", "-tZ", "w"}));
+  EXPECT_FALSE(terms->flag('L'));
+  EXPECT_TRUE(terms->flag('0'));
+  EXPECT_FALSE(terms->flag('t'));
+  EXPECT_FALSE(terms->flag('Z'));
+}
+
+TEST_F(HyphenTermsTest, SettingsFileNameLineIsTheWideFile) {
+  auto terms = parse({"narrow"}, "x\r\nwide\r\n");
+  EXPECT_EQ(terms->wideName(), "wide");
+  EXPECT_EQ(terms->secondPlainArgument(), "narrow");
+}
+
+// ---- The empty first argument --------------------------------------------
+
+using HyphenTermsDeathTest = HyphenTermsTest;
+
+TEST_F(HyphenTermsDeathTest, EmptyFirstArgumentIsReportedAndStops) {
+  // The child must share the scratch folder to leave its report there.
+  GTEST_FLAG_SET(death_test_style, "fast");
+  for (const Args& args : {Args{""}, Args{}, Args{"", "-j2"}}) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    HyphenTerms terms;
+    EXPECT_EXIT(terms.prepareTerms(args), ::testing::ExitedWithCode(1), "");
+    // The forked child wrote its report into the shared current folder.
+    const Args messages = folder_.errMessages();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back(),
+              "ParamStr() error-149: ParamStr(1) = EMPTY\r\n"
+              "pelmora --help\r\n");
+  }
+}
+
+}  // namespace
