@@ -1,0 +1,321 @@
+// The main road from outside: the table search, real Shift_JIS out of a
+// real UTF-16 export, the file and standard-output variants, and the wide
+// and narrow files that cannot be used.
+#include <gtest/gtest.h>
+#include <iconv.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "sandbox.h"
+
+namespace {
+
+using e2e::RunResult;
+using e2e::Sandbox;
+using e2e::utf16le;
+
+const std::string kNoSettings = "Reset() error-148: set_pelmora.txt";
+const std::string kNoList = "Reset() error-192: surro.txt";
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in),
+                     std::istreambuf_iterator<char>());
+}
+
+// The table the build derived with pelmora itself.
+const std::string& derivedTable() {
+  static const std::string table = readFile(PELMORA_DERIVED_TABLE);
+  return table;
+}
+
+// A sandbox with settings (no 148) and a list (no 192), the table in the
+// fixed place, so a clean run leaves no err file at all.
+class MainRoadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(derivedTable().empty());
+    box_.write("set_pelmora.txt", "table\r\n");
+    box_.write("surro.txt", "20B9F\r\n");
+    box_.placeFixedTable(derivedTable());
+  }
+  Sandbox box_;
+};
+
+TEST_F(MainRoadTest, SelectsFieldTwoAsShiftJis) {
+  box_.write("wide.txt", "\xFF\xFE" + utf16le(u"品番\t品名\r\n"
+                                               u"A-1\t\"りんご\tｱｯﾌﾟﾙ\"\r\n"
+                                               u"A-2\t𠮟る\r\n"));
+  RunResult run = box_.run({"-j2", "-S\\t", "wide.txt", "narrow.txt"});
+  EXPECT_EQ(run.exitCode, 0) << run.describe();
+  EXPECT_EQ(run.file("narrow.txt"),
+            "\x95\x69\x96\xBC\r\n"
+            "\x82\xE8\x82\xF1\x82\xB2\t\xB1\xAF\xCC\xDF\xD9\r\n"
+            "\x81\x51\x82\xE9\r\n");
+  EXPECT_TRUE(run.errMessages().empty()) << run.describe();
+  EXPECT_EQ(run.fileNames(),
+            (std::set<std::string>{"narrow.txt", "set_pelmora.txt",
+                                   "surro.txt", "wide.txt",
+                                   Sandbox::fixedTableName()}));
+}
+
+TEST_F(MainRoadTest, DefaultNarrowFileAndLineEnds) {
+  box_.write("wide.txt", utf16le(u"a,b\r\nc,d\n"));
+  RunResult crlf = box_.run({"-j2", "wide.txt"});
+  EXPECT_EQ(crlf.file("pelmora.txt"), "b\r\nd\r\n");
+  RunResult lf = box_.run({"-j2", "-LF", "wide.txt", "n.txt"});
+  EXPECT_EQ(lf.file("n.txt"), "b\nd\n");
+  RunResult only_l = box_.run({"-j2", "-L", "wide.txt", "l.txt"});
+  EXPECT_EQ(only_l.file("l.txt"), "b\r\nd\r\n") << "-L alone keeps CR LF";
+}
+
+TEST_F(MainRoadTest, StandardOutputAlwaysEndsLinesWithCrLf) {
+  box_.write("wide.txt", utf16le(u"a,名\nc,d\n"));
+  for (auto& arguments : std::vector<std::vector<std::string>>{
+           {"-j2", "--out", "wide.txt"},
+           {"-j2", "--out", "-LF", "wide.txt"},
+           {"-j2", "-z", "wide.txt"}}) {
+    RunResult run = box_.run(arguments);
+    EXPECT_EQ(run.exitCode, 0) << run.describe();
+    EXPECT_EQ(run.standardOutput, "\x96\xBC\r\nd\r\n");
+    EXPECT_FALSE(run.has("pelmora.txt"));
+  }
+}
+
+TEST_F(MainRoadTest, StandardOutputSkipsTheFileSteps) {
+  box_.write("wide.txt", utf16le(u"a,b\n"));
+  box_.write("data.txt", "old");
+  RunResult run =
+      box_.run({"-j2", "--out", "-t", "-b", "-M", "wide.txt"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.standardOutput, "b\r\n") << "no data.txt echo";
+  EXPECT_FALSE(run.has("binary.tmp"));
+  EXPECT_EQ(run.file("data.txt"),
+            box_.path() + "/share/pelmora/UTF16~MS932.bin"
+                          " is primarily accessible to Pelmora.");
+}
+
+TEST_F(MainRoadTest, LargeOutputIsWrittenWhole) {
+  std::u16string wide;
+  for (int i = 0; i < 100000; ++i) wide += u"x,漢字かな" + std::u16string(i % 7, u'ｱ') + u"\r\n";
+  box_.write("wide.txt", utf16le(wide));
+  RunResult run = box_.run({"-j2", "wide.txt", "n.txt"});
+  std::string expected;
+  for (int i = 0; i < 100000; ++i) {
+    expected += "\x8A\xBF\x8E\x9A\x82\xA9\x82\xC8" + std::string(static_cast<std::size_t>(i % 7), '\xB1') + "\r\n";
+  }
+  EXPECT_EQ(run.file("n.txt"), expected);
+}
+
+TEST_F(MainRoadTest, OutputOfExactBlockSizes) {
+  for (std::size_t size : {4096u, 8192u}) {
+    std::u16string wide(size - 2, u'x');
+    box_.write("wide.txt", utf16le(wide + u"\n"));
+    RunResult run = box_.run({"-j1", "wide.txt", "n.txt"});
+    EXPECT_EQ(run.file("n.txt"), std::string(size - 2, 'x') + "\r\n");
+  }
+}
+
+TEST_F(MainRoadTest, EmptyOddAndMarkOnlyWideFiles) {
+  struct Case {
+    std::string bytes;
+    std::string narrow;
+  } cases[] = {
+      {"", ""},
+      {"\xFF\xFE", ""},
+      {"\xFF", ""},
+      {"\xFF\xFE" "a", ""},
+      {utf16le(u"ab") + "c", "ab"},
+  };
+  for (const Case& c : cases) {
+    box_.write("wide.txt", c.bytes);
+    RunResult run = box_.run({"-j1", "wide.txt", "n.txt"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.has("n.txt"));
+    EXPECT_EQ(run.file("n.txt"), c.narrow);
+  }
+}
+
+TEST_F(MainRoadTest, UnwritableNarrowFileIsReportedAndTheRunSucceeds) {
+  box_.write("wide.txt", utf16le(u"a\n"));
+  RunResult run = box_.run({"-j1", "wide.txt", "missing/n.txt"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.errMessages(),
+            std::vector<std::string>{"Rewrite() error-215: missing/n.txt"});
+}
+
+TEST_F(MainRoadTest, MissingWideFileEndsWithMinusOneBeforeAnyOutput) {
+  RunResult run = box_.run({"-j1", "-t", "-b", "absent.txt", "n.txt"});
+  EXPECT_EQ(run.exitCode, 255);
+  EXPECT_EQ(run.errMessages(),
+            (std::vector<std::string>{"Reset() error-229: absent.txt",
+                                      "SetLength() error-222: -1"}));
+  EXPECT_FALSE(run.has("n.txt"));
+  EXPECT_FALSE(run.has("binary.tmp"));
+}
+
+TEST_F(MainRoadTest, ReadOnlyWideFileIsAccepted) {
+  box_.write("wide.txt", utf16le(u"a,b\n"));
+  ASSERT_EQ(::chmod((box_.path() + "/wide.txt").c_str(), 0444), 0);
+  RunResult run = box_.run({"-j2", "wide.txt", "n.txt"});
+  EXPECT_EQ(run.file("n.txt"), "b\r\n");
+}
+
+TEST_F(MainRoadTest, TableReportIsShownAtTheEnd) {
+  box_.remove(Sandbox::fixedTableName());
+  box_.write("UTF16~MS932.bin", derivedTable());
+  box_.write("wide.txt", utf16le(u"a\n"));
+  RunResult run = box_.run({"-j1", "-M", "wide.txt", "n.txt"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.standardOutput,
+            "UTF16~MS932.bin is primarily accessible to Pelmora.\r\n");
+  ASSERT_EQ(run.errMessages().size(), 1u);
+  EXPECT_EQ(run.errMessages()[0],
+            "Reset() error-154: " + box_.path() +
+                "/share/pelmora/UTF16~MS932.bin");
+}
+
+// Where the table is found, and what each miss leaves behind.
+TEST(TableSearchTest, EveryPlaceAndItsReports) {
+  const std::string fixed_miss_prefix = "Reset() error-154: ";
+  struct Case {
+    const char* name;
+    bool fixed;
+    bool current;
+    bool named;  // set_dravikson.txt names tables/named.bin, which exists
+    std::vector<std::string> arguments;
+    int exit_code;
+    std::vector<std::string> messages;  // after 148/192; "154" = the fixed miss
+  };
+  const std::vector<Case> cases = {
+      {"fixed place only", true, false, false, {"-j1", "w.txt", "n.txt"}, 0, {}},
+      {"current folder only", false, true, false, {"-j1", "w.txt", "n.txt"}, 0,
+       {"154"}},
+      {"settings file only", false, false, true, {"-j1", "w.txt", "n.txt"}, 0,
+       {"154", "Reset() error-153: UTF16~MS932.bin"}},
+      {"settings file only with -K", false, true, true,
+       {"-j1", "-K", "w.txt", "n.txt"}, 0, {}},
+      {"nowhere", false, false, false, {"-j1", "w.txt", "n.txt"}, 1,
+       {"154", "Reset() error-153: UTF16~MS932.bin",
+        "Reset() error-155: set_dravikson.txt", "Reset() error-167: i = 4"}},
+      {"-D with the table in the current folder", false, true, false,
+       {"-j1", "-D", "w.txt", "n.txt"}, 1, {"154", "Reset() error-166: "}},
+      {"-D with the table in the fixed place", true, true, false,
+       {"-j1", "-D", "w.txt", "n.txt"}, 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box;
+    box.write("set_pelmora.txt", "t\r\n");
+    box.write("surro.txt", "20B9F\r\n");
+    box.write("w.txt", utf16le(u"漢\n"));
+    if (c.fixed) box.placeFixedTable(derivedTable());
+    if (c.current) box.write("UTF16~MS932.bin", "");  // converts nothing
+    if (c.named) {
+      box.write("tables/named.bin", derivedTable());
+      box.write("set_dravikson.txt", "tables/named.bin\r\n");
+    }
+    RunResult run = box.run(c.arguments);
+    EXPECT_EQ(run.exitCode, c.exit_code) << run.describe();
+    std::vector<std::string> messages = run.errMessages();
+    ASSERT_EQ(messages.size(), c.messages.size()) << run.describe();
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+      std::string expected = c.messages[i];
+      if (expected == "154") {
+        expected = fixed_miss_prefix + box.path() +
+                   "/share/pelmora/UTF16~MS932.bin";
+      } else if (expected == "Reset() error-166: ") {
+        expected += box.path() + "/share/pelmora/UTF16~MS932.bin";
+      }
+      EXPECT_EQ(messages[i], expected);
+    }
+    if (c.exit_code == 0) {
+      // An empty table converts nothing: the unit's low byte comes out.
+      bool real_table = c.fixed || (c.named && !c.current) ||
+                        (c.named && c.arguments[1] == "-K");
+      EXPECT_EQ(run.file("n.txt"), real_table ? "\x8A\xBF\r\n" : "\x22\r\n");
+    } else {
+      EXPECT_FALSE(run.has("n.txt"));
+    }
+  }
+}
+
+// Every character that code page 932 can encode, one per line, against the
+// bytes glibc's converter gives for it.
+TEST(RoundTripTest, EveryCodePage932CharacterMatchesIconv) {
+  iconv_t to_sjis = iconv_open("CP932", "UTF-16LE");
+  iconv_t from_sjis = iconv_open("UTF-16LE", "CP932");
+  ASSERT_NE(to_sjis, reinterpret_cast<iconv_t>(-1));
+  ASSERT_NE(from_sjis, reinterpret_cast<iconv_t>(-1));
+  std::u16string wide;
+  std::string expected;
+  int checked = 0;
+  for (std::uint32_t unit = 0x20; unit < 0x10000; ++unit) {
+    if (unit >= 0xD800 && unit <= 0xDFFF) continue;
+    char16_t in_unit = static_cast<char16_t>(unit);
+    char* in = reinterpret_cast<char*>(&in_unit);
+    std::size_t in_left = 2;
+    char out[8];
+    char* out_at = out;
+    std::size_t out_left = sizeof out;
+    iconv(to_sjis, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(to_sjis, &in, &in_left, &out_at, &out_left) ==
+        static_cast<std::size_t>(-1)) {
+      continue;
+    }
+    std::string bytes(out, static_cast<std::size_t>(out_at - out));
+    char16_t back[4];
+    char* back_at = reinterpret_cast<char*>(back);
+    std::size_t back_left = sizeof back;
+    char* bytes_at = bytes.data();
+    std::size_t bytes_left = bytes.size();
+    iconv(from_sjis, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(from_sjis, &bytes_at, &bytes_left, &back_at, &back_left) ==
+            static_cast<std::size_t>(-1) ||
+        back_at - reinterpret_cast<char*>(back) != 2 || back[0] != in_unit) {
+      continue;
+    }
+    wide += in_unit;
+    wide += u"\r\n";
+    expected += bytes + "\r\n";
+    ++checked;
+  }
+  iconv_close(to_sjis);
+  iconv_close(from_sjis);
+  EXPECT_GT(checked, 7000);
+
+  Sandbox box;
+  box.write("set_pelmora.txt", "t\r\n");
+  box.write("surro.txt", "20B9F\r\n");
+  box.placeFixedTable(derivedTable());
+  box.write("all.txt", "\xFF\xFE" + utf16le(wide));
+  // Separator and quote moved to control characters, which are not listed.
+  RunResult run = box.run({"-j1", "-S\\x01", "-W\\x02", "all.txt", "n.txt"});
+  EXPECT_EQ(run.exitCode, 0);
+  std::string narrow = run.file("n.txt");
+  ASSERT_EQ(narrow.size(), expected.size());
+  EXPECT_TRUE(narrow == expected);
+  RecordProperty("characters", checked);
+}
+
+// The README's main job on the shipped example.
+TEST(ExampleTest, ProductNamesOfTheShippedExport) {
+  Sandbox box;
+  box.placeFixedTable(derivedTable());
+  for (const char* name : {"products.txt", "set_pelmora.txt", "surro.txt"}) {
+    box.write(name, Sandbox::exampleFile(name));
+  }
+  RunResult run = box.run({"-j2", "products.txt", "names.txt"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(run.errMessages().empty()) << run.describe();
+  std::string names = run.file("names.txt");
+  EXPECT_EQ(names.substr(0, 6), "\x95\x69\x96\xBC\t\r") ;
+  EXPECT_NE(names.find("\x81\x51\x90\xD3"), std::string::npos) << "𠮟責";
+  EXPECT_NE(names.find("\xFB\xFC\x8B\xB4"), std::string::npos) << "髙橋";
+}
+
+}  // namespace
