@@ -1,0 +1,362 @@
+#include "sandbox.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+
+#ifndef PELMORA_BINARY
+#error "PELMORA_BINARY must name the program under test"
+#endif
+#ifndef PELMORA_DATA_DIR
+#define PELMORA_DATA_DIR ""
+#endif
+#ifndef PELMORA_EXAMPLES_DIR
+#define PELMORA_EXAMPLES_DIR ""
+#endif
+
+namespace fs = std::filesystem;
+
+namespace e2e {
+namespace {
+
+std::string readWhole(const fs::path& path, bool* exists) {
+  std::ifstream in(path, std::ios::binary);
+  if (exists != nullptr) *exists = static_cast<bool>(in);
+  if (!in) return std::string();
+  return std::string(std::istreambuf_iterator<char>(in),
+                     std::istreambuf_iterator<char>());
+}
+
+std::string readProjectFile(const char* folder, const std::string& name) {
+  fs::path path = fs::path(folder) / name;
+  bool exists = false;
+  std::string bytes = readWhole(path, &exists);
+  if (!exists) throw std::runtime_error("missing project file " + path.string());
+  return bytes;
+}
+
+// Gives the owner full access to everything below `root`, so that a case
+// that took permissions away cannot keep its folder from being deleted.
+void giveAccessBack(const fs::path& root) {
+  std::error_code ignored;
+  fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ignored);
+  for (auto it = fs::recursive_directory_iterator(root, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    if (it->is_symlink(ignored)) continue;
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add,
+                    ignored);
+  }
+}
+
+// Drains both pipes until they close or the deadline passes. Reading both
+// through poll keeps a program that fills one pipe from blocking forever
+// while we wait on the other.
+bool drain(int out_fd, int err_fd, std::string* out, std::string* err,
+           std::chrono::steady_clock::time_point deadline) {
+  pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+  std::string* sinks[2] = {out, err};
+  int open_count = 2;
+  char buffer[65536];
+  while (open_count > 0) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    int ready = ::poll(fds, 2, static_cast<int>(std::min<long long>(
+                                   left.count(), 1000)));
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (got > 0) {
+        sinks[i]->append(buffer, static_cast<std::size_t>(got));
+      } else if (got == 0 || errno != EINTR) {
+        fds[i].fd = -1;  // poll ignores negative descriptors
+        --open_count;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+std::optional<ErrFileName> parseErrFileName(const std::string& name) {
+  static const std::regex shape(R"(err(-?[0-9]+)-([^-/]*)-([^-/]*)\.txt)");
+  std::smatch match;
+  if (!std::regex_match(name, match, shape)) return std::nullopt;
+  ErrFileName parts;
+  try {
+    parts.serial = std::stoll(match[1].str());
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+  parts.minutes = match[2].str();
+  parts.seconds = match[3].str();
+  return parts;
+}
+
+std::set<std::string> RunResult::fileNames() const {
+  std::set<std::string> names;
+  for (const auto& item : files) names.insert(item.first);
+  return names;
+}
+
+bool RunResult::has(const std::string& name) const {
+  return files.count(name) != 0;
+}
+
+std::string RunResult::file(const std::string& name) const {
+  auto it = files.find(name);
+  return it == files.end() ? std::string() : it->second;
+}
+
+std::vector<std::string> RunResult::errFileNames() const {
+  std::vector<std::pair<long long, std::string>> found;
+  for (const auto& item : files) {
+    if (item.first.find('/') != std::string::npos) continue;
+    if (auto parts = parseErrFileName(item.first)) {
+      found.emplace_back(parts->serial, item.first);
+    }
+  }
+  std::sort(found.begin(), found.end());
+  std::vector<std::string> names;
+  for (auto& item : found) names.push_back(item.second);
+  return names;
+}
+
+std::vector<std::string> RunResult::errMessages() const {
+  std::vector<std::string> messages;
+  for (const std::string& name : errFileNames()) messages.push_back(file(name));
+  return messages;
+}
+
+std::string RunResult::describe() const {
+  std::ostringstream text;
+  text << "exit " << exitCode;
+  if (signal != 0) text << " (signal " << signal << ")";
+  if (timedOut) text << " (timed out)";
+  text << ", stdout " << standardOutput.size() << " bytes, stderr \""
+       << standardError << "\", files {";
+  const char* separator = "";
+  for (const auto& item : files) {
+    text << separator << item.first;
+    separator = ", ";
+  }
+  text << "}, err messages [";
+  separator = "";
+  for (const std::string& message : errMessages()) {
+    text << separator << '"' << message << '"';
+    separator = ", ";
+  }
+  text << "]";
+  return text.str();
+}
+
+// ---------------------------------------------------------------------------
+
+Sandbox::Sandbox() {
+  std::string pattern =
+      (fs::temp_directory_path() / "pelmora-e2e-XXXXXX").string();
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (::mkdtemp(buffer.data()) == nullptr) {
+    throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
+  }
+  path_ = buffer.data();
+  fs::create_directory(fs::path(path_) / "bin");
+  fs::copy_file(PELMORA_BINARY, programPath(),
+                fs::copy_options::overwrite_existing);
+  fs::permissions(programPath(),
+                  fs::perms::owner_all | fs::perms::group_read |
+                      fs::perms::group_exec | fs::perms::others_read |
+                      fs::perms::others_exec,
+                  fs::perm_options::replace);
+
+  environment_["LC_ALL"] = "C";
+  if (const char* tz = std::getenv("TZ")) environment_["TZ"] = tz;
+}
+
+Sandbox::~Sandbox() {
+  if (std::getenv("PELMORA_KEEP_SANDBOX") != nullptr) {
+    std::cerr << "[ sandbox  ] kept " << path_ << "\n";
+    return;
+  }
+  giveAccessBack(path_);
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+std::string Sandbox::programPath() const {
+  return (fs::path(path_) / "bin" / "pelmora").string();
+}
+
+void Sandbox::write(const std::string& name, const std::string& bytes) const {
+  fs::path target = fs::path(path_) / name;
+  fs::create_directories(target.parent_path());
+  std::ofstream out(target, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + target.string());
+}
+
+std::string Sandbox::read(const std::string& name, bool* exists) const {
+  return readWhole(fs::path(path_) / name, exists);
+}
+
+bool Sandbox::exists(const std::string& name) const {
+  return fs::exists(fs::path(path_) / name);
+}
+
+void Sandbox::makeFolder(const std::string& name) const {
+  fs::create_directories(fs::path(path_) / name);
+}
+
+void Sandbox::remove(const std::string& name) const {
+  fs::remove_all(fs::path(path_) / name);
+}
+
+std::string Sandbox::fixedTableName() {
+  return "share/pelmora/UTF16~MS932.bin";
+}
+
+void Sandbox::placeFixedTable(const std::string& bytes) const {
+  write(fixedTableName(), bytes);
+}
+
+std::string Sandbox::dataFile(const std::string& name) {
+  return readProjectFile(PELMORA_DATA_DIR, name);
+}
+
+std::string Sandbox::exampleFile(const std::string& name) {
+  return readProjectFile(PELMORA_EXAMPLES_DIR, name);
+}
+
+void Sandbox::setVariable(const std::string& name, const std::string& value) {
+  environment_[name] = value;
+}
+
+void Sandbox::unsetVariable(const std::string& name) {
+  environment_.erase(name);
+}
+
+RunResult Sandbox::run(const std::vector<std::string>& arguments) const {
+  // Everything the child needs is built before fork: between fork and exec
+  // only async-signal-safe calls are allowed.
+  std::string program = programPath();
+  std::vector<std::string> argument_storage;
+  argument_storage.push_back(program);
+  argument_storage.insert(argument_storage.end(), arguments.begin(),
+                          arguments.end());
+  std::vector<char*> argv;
+  for (std::string& argument : argument_storage) {
+    argv.push_back(argument.data());
+  }
+  argv.push_back(nullptr);
+  std::vector<std::string> environment_storage;
+  for (const auto& item : environment_) {
+    environment_storage.push_back(item.first + "=" + item.second);
+  }
+  std::vector<char*> envp;
+  for (std::string& entry : environment_storage) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+
+  int out_pipe[2];
+  int err_pipe[2];
+  if (::pipe2(out_pipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  if (::pipe2(err_pipe, O_CLOEXEC) != 0) {
+    ::close(out_pipe[0]);
+    ::close(out_pipe[1]);
+    throw std::runtime_error("pipe failed");
+  }
+
+  pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    static const char kNoExec[] = "sandbox: cannot start the program\n";
+    int null_fd = ::open("/dev/null", O_RDONLY);
+    if (::chdir(path_.c_str()) != 0 || null_fd < 0 ||
+        ::dup2(null_fd, STDIN_FILENO) < 0 ||
+        ::dup2(out_pipe[1], STDOUT_FILENO) < 0 ||
+        ::dup2(err_pipe[1], STDERR_FILENO) < 0) {
+      ::_exit(126);
+    }
+    ::execve(program.c_str(), argv.data(), envp.data());
+    ssize_t ignored = ::write(STDERR_FILENO, kNoExec, sizeof kNoExec - 1);
+    (void)ignored;
+    ::_exit(127);
+  }
+  ::close(out_pipe[1]);
+  ::close(err_pipe[1]);
+
+  RunResult result;
+  auto deadline = std::chrono::steady_clock::now() +
+                  std::chrono::seconds(time_limit_seconds_);
+  if (!drain(out_pipe[0], err_pipe[0], &result.standardOutput,
+             &result.standardError, deadline)) {
+    result.timedOut = true;
+    ::kill(pid, SIGKILL);
+  }
+  ::close(out_pipe[0]);
+  ::close(err_pipe[0]);
+
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) {
+    result.exitCode = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.signal = WTERMSIG(status);
+    result.exitCode = 128 + result.signal;
+  }
+
+  fs::path root(path_);
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(root, error);
+       it != fs::recursive_directory_iterator(); it.increment(error)) {
+    if (error) break;
+    fs::path relative = it->path().lexically_relative(root);
+    if (it.depth() == 0 && relative == "bin") {
+      it.disable_recursion_pending();
+      continue;
+    }
+    std::string name = relative.generic_string();
+    if (it->is_directory(error)) {
+      result.folders.insert(name);
+    } else if (it->is_regular_file(error)) {
+      result.files[name] = readWhole(it->path(), nullptr);
+    }
+  }
+  return result;
+}
+
+std::string utf16le(const std::u16string& units) {
+  std::string bytes;
+  for (char16_t unit : units) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return bytes;
+}
+
+}  // namespace e2e

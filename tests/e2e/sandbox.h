@@ -1,0 +1,128 @@
+// End-to-end sandbox: one fresh folder per case, a private copy of the built
+// program, a controlled environment, and everything the run left behind.
+//
+// Typical use:
+//
+//   e2e::Sandbox box;
+//   box.write("wide.txt", e2e::utf16le(u"a,b\n"));
+//   box.placeFixedTable(tableBytes);
+//   e2e::RunResult run = box.run({"-j2", "wide.txt"});
+//   EXPECT_EQ(run.exitCode, 0);
+//   EXPECT_EQ(run.file("pelmora.txt"), "b\r\n");
+//   EXPECT_EQ(run.errMessages(), ...);
+//
+// The folder is <temp>/pelmora-e2e-XXXXXX and holds bin/pelmora, a copy of
+// the binary under test, so its fixed table place is <sandbox>/share/pelmora
+// and nothing installed on the machine can change a result. The folder is
+// deleted when the Sandbox goes away, unless PELMORA_KEEP_SANDBOX is set
+// (then its path is printed on standard error).
+#ifndef PELMORA_TESTS_E2E_SANDBOX_H_
+#define PELMORA_TESTS_E2E_SANDBOX_H_
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+/// The parts of an err file name: err<serial>-<minutes>-<seconds>.txt.
+struct ErrFileName {
+  long long serial = 0;
+  std::string minutes;
+  std::string seconds;
+};
+
+/// Parses an err file name; nullopt when the name has another shape.
+std::optional<ErrFileName> parseErrFileName(const std::string& name);
+
+/// What one run of the program gave.
+struct RunResult {
+  /// The exit code as a shell sees it (-1 arrives as 255). When the program
+  /// died from a signal: 128 + the signal number, and `signal` is set.
+  int exitCode = -1;
+  int signal = 0;
+  /// The run was killed after the time limit.
+  bool timedOut = false;
+  std::string standardOutput;
+  std::string standardError;
+  /// Every regular file left in the sandbox after the run, by path relative
+  /// to the sandbox ("/" between parts), bin/ excluded.
+  std::map<std::string, std::string> files;
+  /// Every folder left in the sandbox (relative paths), bin/ excluded.
+  std::set<std::string> folders;
+
+  /// The names of all files left (keys of `files`).
+  std::set<std::string> fileNames() const;
+  bool has(const std::string& name) const;
+  /// The content of a file left behind; empty when it is missing.
+  std::string file(const std::string& name) const;
+  /// Names of the err files in the sandbox itself, ordered by serial.
+  std::vector<std::string> errFileNames() const;
+  /// Contents of those err files, ordered by serial.
+  std::vector<std::string> errMessages() const;
+  /// A one-line summary for failure messages: exit code, output sizes,
+  /// file names and err messages.
+  std::string describe() const;
+};
+
+/// One fresh sandbox folder with its own copy of the program.
+class Sandbox {
+ public:
+  /// Creates the folder and copies the binary; a failure aborts the test
+  /// binary with a message, since no case can run without them.
+  Sandbox();
+  ~Sandbox();
+  Sandbox(const Sandbox&) = delete;
+  Sandbox& operator=(const Sandbox&) = delete;
+
+  /// The absolute path of the sandbox folder.
+  const std::string& path() const { return path_; }
+  /// The absolute path of the program copy, <sandbox>/bin/pelmora.
+  std::string programPath() const;
+
+  /// Writes bytes to a file relative to the sandbox, creating folders.
+  void write(const std::string& name, const std::string& bytes) const;
+  /// Reads a file relative to the sandbox; *exists tells whether it was.
+  std::string read(const std::string& name, bool* exists = nullptr) const;
+  bool exists(const std::string& name) const;
+  /// Makes a folder (and its parents) relative to the sandbox.
+  void makeFolder(const std::string& name) const;
+  /// Removes a file or folder (recursively) relative to the sandbox.
+  void remove(const std::string& name) const;
+
+  /// Puts the conversion table where the program looks first:
+  /// <sandbox>/share/pelmora/UTF16~MS932.bin.
+  void placeFixedTable(const std::string& bytes) const;
+  /// The relative name of that place.
+  static std::string fixedTableName();
+  /// Reads a file from the project's data/ or examples/ folder.
+  static std::string dataFile(const std::string& name);
+  static std::string exampleFile(const std::string& name);
+
+  /// The run's environment starts minimal: LC_ALL=C, TZ copied from the
+  /// test's own environment when set, and nothing else (no PATH, no Path).
+  /// An empty value is set as empty; unsetVariable removes a variable.
+  void setVariable(const std::string& name, const std::string& value);
+  void unsetVariable(const std::string& name);
+  /// Kills a run that takes longer than this; the default is 60 seconds.
+  void setTimeLimit(int seconds) { time_limit_seconds_ = seconds; }
+
+  /// Runs the program with the sandbox as the current folder, the given
+  /// arguments (raw bytes: empty strings and bytes >= 0x80 are fine, NUL is
+  /// not possible), standard input from /dev/null.
+  RunResult run(const std::vector<std::string>& arguments) const;
+
+ private:
+  std::string path_;
+  std::map<std::string, std::string> environment_;
+  int time_limit_seconds_ = 60;
+};
+
+/// UTF-16 little-endian bytes of a text given as code units.
+std::string utf16le(const std::u16string& units);
+
+}  // namespace e2e
+
+#endif  // PELMORA_TESTS_E2E_SANDBOX_H_

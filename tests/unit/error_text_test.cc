@@ -1,0 +1,265 @@
+// The error report: one message, one err file, whatever else goes wrong.
+#include "diagnostics/error_text.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "diagnostics/messages_text.h"
+#include "diagnostics/time_name.h"
+#include "platform/platform.h"
+#include "test_support.h"
+
+namespace {
+
+using testing_support::ScratchFolder;
+
+class ErrorTextsTest : public testing::Test {
+ protected:
+  ScratchFolder folder_;
+};
+
+TEST_F(ErrorTextsTest, FirstReportLeavesCounterAndOneErrFile) {
+  ErrorTexts texts;
+  texts.report("err", ".txt", "Reset() error-148: set_pelmora.txt");
+  EXPECT_EQ(texts.fileName(), "err1-14-25.txt");
+  EXPECT_EQ(folder_.files(),
+            (std::set<std::string>{"err1-14-25.txt", "serial.txt"}));
+  EXPECT_EQ(folder_.read("err1-14-25.txt"),
+            "Reset() error-148: set_pelmora.txt");
+  EXPECT_EQ(folder_.read("serial.txt"), "1");
+}
+
+TEST_F(ErrorTextsTest, ErrFileHoldsExactlyTheMessageBytes) {
+  const std::string messages[] = {
+      // 40 bytes give a 40-byte file: no line end is added.
+      "Reset() error-153: UTF16~MS932.bin-abcd",
+      // Line ends inside the message are kept as they are.
+      "ParamStr() error-149: ParamStr(1) = EMPTY\r\npelmora --help\r\n",
+      // File names in Shift_JIS pass through unchanged.
+      "Reset() error-229: \x83\x65\x83\x58\x83\x67.txt",
+      // The message is opaque: even a NUL byte is written.
+      std::string("a\0b", 3),
+      "",
+  };
+  int serial = 0;
+  for (const std::string& message : messages) {
+    ++serial;
+    ErrorTexts texts;
+    texts.report("err", ".txt", message);
+    std::string name = "err" + std::to_string(serial) + "-14-25.txt";
+    EXPECT_EQ(texts.fileName(), name);
+    EXPECT_EQ(folder_.read(name), message);
+  }
+  EXPECT_EQ(folder_.read("serial.txt"), "5");
+}
+
+TEST_F(ErrorTextsTest, FortyByteMessageGivesFortyByteFile) {
+  std::string message = "sequence_to_integer() error-214: 1234567";
+  ASSERT_EQ(message.size(), 40u);
+  diagnostics::report(message);
+  std::int64_t bytes = 0;
+  ASSERT_EQ(platform::fileSize("err1-14-25.txt", &bytes),
+            platform::Status::kOk);
+  EXPECT_EQ(bytes, 40);
+}
+
+TEST_F(ErrorTextsTest, TwoReportsInOneSecondGetConsecutiveNumbers) {
+  folder_.write("serial.txt", "41");
+  diagnostics::report("first");
+  diagnostics::report("second");
+  EXPECT_EQ(folder_.read("err42-14-25.txt"), "first");
+  EXPECT_EQ(folder_.read("err43-14-25.txt"), "second");
+  EXPECT_EQ(folder_.errMessages(), (std::vector<std::string>{"first", "second"}));
+  EXPECT_EQ(folder_.read("serial.txt"), "43");
+}
+
+TEST_F(ErrorTextsTest, ExistingErrFileOfTheSameNameIsOverwritten) {
+  folder_.write("err1-14-25.txt", "a much longer message from an older run");
+  diagnostics::report("short");
+  EXPECT_EQ(folder_.read("err1-14-25.txt"), "short");
+}
+
+TEST_F(ErrorTextsTest, MidnightReportHasNoMinutesOrSeconds) {
+  folder_.write("serial.txt", "4");
+  testing_support::setClockText("12/07/26");
+  ErrorTexts texts;
+  texts.report("err", ".txt", "Reset() error-192: surro.txt");
+  EXPECT_EQ(texts.fileName(), "err5--.txt");
+  EXPECT_EQ(folder_.read("err5--.txt"), "Reset() error-192: surro.txt");
+}
+
+TEST_F(ErrorTextsTest, UnparsableCounterRestartsAtZeroAndTheReportGoesOn) {
+  folder_.write("serial.txt", "abc");
+  diagnostics::report("Reset() error-153: UTF16~MS932.bin");
+  EXPECT_EQ(folder_.files(), (std::set<std::string>{"err0-14-25.txt",
+                                                    "error.txt", "serial.txt"}));
+  EXPECT_EQ(folder_.read("error.txt"), "sequence_to_integer() error-230: abc");
+  EXPECT_EQ(folder_.read("err0-14-25.txt"),
+            "Reset() error-153: UTF16~MS932.bin");
+  EXPECT_EQ(folder_.read("serial.txt"), "0");
+}
+
+TEST_F(ErrorTextsTest, CounterPastTheLargestNumberRestartsAtZero) {
+  folder_.write("serial.txt", "2147483647");
+  diagnostics::report("wrapped");
+  EXPECT_EQ(folder_.read("err0-14-25.txt"), "wrapped");
+  EXPECT_EQ(folder_.read("serial.txt"), "0");
+  EXPECT_FALSE(folder_.exists("error.txt"));
+}
+
+TEST_F(ErrorTextsTest, MessageGoesToStandardErrorWhenErrFileCannotBeMade) {
+  // A folder in the way of the err file stops its creation even for root.
+  std::filesystem::create_directory("err1-14-25.txt");
+  testing::internal::CaptureStderr();
+  ErrorTexts texts;
+  texts.report("err", ".txt", "Reset() error-148: set_pelmora.txt");
+  std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(said, "Reset() error-148: set_pelmora.txt\n");
+  EXPECT_EQ(texts.fileName(), "err1-14-25.txt");
+  EXPECT_TRUE(std::filesystem::is_directory("err1-14-25.txt"));
+  // The counter moved on all the same, and the next report finds its file.
+  EXPECT_EQ(folder_.read("serial.txt"), "1");
+  diagnostics::report("next");
+  EXPECT_EQ(folder_.read("err2-14-25.txt"), "next");
+}
+
+TEST_F(ErrorTextsTest, ReportsInAFolderThatIsGoneGoToStandardError) {
+  // No file can be made at all: the counter failures and the message itself
+  // all reach standard error, and report() still returns.
+  std::filesystem::path inner = std::filesystem::current_path() / "inner";
+  std::filesystem::create_directory(inner);
+  std::filesystem::current_path(inner);
+  std::filesystem::remove(inner);
+  testing::internal::CaptureStderr();
+  diagnostics::report("lost message");
+  std::string said = testing::internal::GetCapturedStderr();
+  std::filesystem::current_path(folder_.path());
+  EXPECT_EQ(said,
+            "Rewrite() error-231: serial.txt\n"
+            "Rewrite() error-232: \n"
+            "lost message\n");
+}
+
+TEST_F(ErrorTextsTest, MessagesTextsReplacesTheWholeFile) {
+  folder_.write("data.txt", "an older and longer note\r\n");
+  MessagesTexts writer;
+  EXPECT_EQ(writer.writeText("data.txt", "UTF16~MS932.bin is here."),
+            platform::Status::kOk);
+  EXPECT_EQ(folder_.read("data.txt"), "UTF16~MS932.bin is here.");
+}
+
+TEST_F(ErrorTextsTest, MessagesTextsReportsAFileThatCannotBeMade) {
+  std::filesystem::create_directory("data.txt");
+  MessagesTexts writer;
+  std::string detail;
+  EXPECT_NE(writer.writeText("data.txt", "x", &detail), platform::Status::kOk);
+  EXPECT_FALSE(detail.empty());
+}
+
+// Many processes reporting in one folder at once must never share a serial
+// number: a shared number would overwrite an err file, since the clock is
+// pinned and every name differs only in its number.
+TEST_F(ErrorTextsTest, ConcurrentProcessesNeverShareASerialNumber) {
+  constexpr int kChildren = 8;
+  constexpr int kReportsEach = 6;
+  int gate[2];
+  ASSERT_EQ(::pipe(gate), 0);
+  std::vector<pid_t> children;
+  for (int c = 0; c < kChildren; ++c) {
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      // Wait at the gate so that all children start together.
+      ::close(gate[1]);
+      char byte;
+      while (::read(gate[0], &byte, 1) > 0) {
+      }
+      for (int r = 0; r < kReportsEach; ++r) {
+        diagnostics::report("child " + std::to_string(c) + " report " +
+                            std::to_string(r));
+      }
+      ::_exit(0);
+    }
+    children.push_back(pid);
+  }
+  ::close(gate[0]);
+  ::close(gate[1]);  // opens the gate
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+
+  const int total = kChildren * kReportsEach;
+  std::regex err_name(R"(err(\d+)-14-25\.txt)");
+  std::set<int> serials;
+  std::multiset<std::string> messages;
+  for (const std::string& name : folder_.files()) {
+    std::smatch match;
+    if (std::regex_match(name, match, err_name)) {
+      serials.insert(std::stoi(match[1]));
+      messages.insert(folder_.read(name));
+    } else {
+      EXPECT_EQ(name, "serial.txt") << "unexpected file left behind";
+    }
+  }
+  std::set<int> expected_serials;
+  for (int n = 1; n <= total; ++n) expected_serials.insert(n);
+  EXPECT_EQ(serials, expected_serials);
+  std::multiset<std::string> expected_messages;
+  for (int c = 0; c < kChildren; ++c) {
+    for (int r = 0; r < kReportsEach; ++r) {
+      expected_messages.insert("child " + std::to_string(c) + " report " +
+                               std::to_string(r));
+    }
+  }
+  EXPECT_EQ(messages, expected_messages);
+  EXPECT_EQ(folder_.read("serial.txt"), std::to_string(total));
+}
+
+// ---------------------------------------------------------------------------
+// Stopping the run.
+
+int g_hook_calls = 0;
+void writingHook() {
+  ++g_hook_calls;
+  platform::writeStandardError("stop hook ran");
+}
+
+TEST(DiagnosticsStopTest, EndsWithTheGivenExitCode) {
+  EXPECT_EXIT(diagnostics::stop(1), testing::ExitedWithCode(1), "");
+  EXPECT_EXIT(diagnostics::stop(0), testing::ExitedWithCode(0), "");
+  // -1 reaches a POSIX parent as 255.
+  EXPECT_EXIT(diagnostics::stop(-1), testing::ExitedWithCode(255), "");
+}
+
+TEST(DiagnosticsStopTest, RunsTheStopHookFirst) {
+  EXPECT_EXIT(
+      {
+        diagnostics::setStopHook(&writingHook);
+        diagnostics::stop(1);
+      },
+      testing::ExitedWithCode(1), "stop hook ran");
+  EXPECT_EQ(g_hook_calls, 0);  // only the child ran it
+}
+
+TEST(DiagnosticsStopTest, ReportDoesNotStop) {
+  ScratchFolder folder;
+  EXPECT_EXIT(
+      {
+        diagnostics::report("Reset() error-154: fixed place");
+        platform::writeStandardError("still running");
+        diagnostics::stop(3);
+      },
+      testing::ExitedWithCode(3), "still running");
+}
+
+}  // namespace

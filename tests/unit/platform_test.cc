@@ -1,0 +1,341 @@
+// The POSIX platform layer: files, environment, clock hook, output, exit.
+#include "platform/platform.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::File;
+using platform::Status;
+using testing_support::ScratchFolder;
+
+class PlatformTest : public testing::Test {
+ protected:
+  ScratchFolder folder_;
+};
+
+// Reads everything that is left in an open file, in small steps.
+std::string readRest(File* file) {
+  std::string all;
+  char block[3];
+  for (;;) {
+    std::size_t got = 0;
+    if (file->read(block, sizeof block, &got) != Status::kOk) break;
+    all.append(block, got);
+    if (got < sizeof block) break;
+  }
+  return all;
+}
+
+TEST_F(PlatformTest, MissingFilesAreNotFound) {
+  folder_.write("plain", "x");
+  const char* names[] = {"missing", "no-folder/missing", "plain/below"};
+  for (const char* name : names) {
+    File file;
+    std::string detail;
+    EXPECT_EQ(file.openRead(name, &detail), Status::kNotFound) << name;
+    EXPECT_FALSE(detail.empty()) << name;
+    EXPECT_FALSE(file.isOpen()) << name;
+    EXPECT_EQ(file.openReadWrite(name), Status::kNotFound) << name;
+    std::int64_t bytes = -1;
+    EXPECT_EQ(platform::fileSize(name, &bytes), Status::kNotFound) << name;
+    EXPECT_EQ(bytes, 0) << name;
+    EXPECT_FALSE(platform::fileExists(name)) << name;
+  }
+}
+
+TEST_F(PlatformTest, FolderIsNoFileToOpen) {
+  fs::create_directory("folder");
+  File file;
+  EXPECT_EQ(file.openRead("folder"), Status::kOther);
+  EXPECT_FALSE(file.isOpen());
+  EXPECT_EQ(file.openReadWrite("folder"), Status::kOther);
+  EXPECT_EQ(file.create("folder"), Status::kOther);
+  std::int64_t bytes = -1;
+  EXPECT_EQ(platform::fileSize("folder", &bytes), Status::kOther);
+  EXPECT_TRUE(platform::fileExists("folder"));
+}
+
+TEST_F(PlatformTest, ReadOnlyFileOpensForReading) {
+  folder_.write("table.bin", "ABCDE");
+  fs::permissions("table.bin",
+                  fs::perms::owner_read | fs::perms::group_read |
+                      fs::perms::others_read,
+                  fs::perm_options::replace);
+  File file;
+  ASSERT_EQ(file.openRead("table.bin"), Status::kOk);
+  EXPECT_EQ(readRest(&file), "ABCDE");
+  // Reading is all it allows.
+  std::size_t written = 99;
+  EXPECT_EQ(file.write("z", 1, &written), Status::kOther);
+  EXPECT_EQ(written, 0u);
+  EXPECT_EQ(file.close(), Status::kOk);
+  EXPECT_EQ(folder_.read("table.bin"), "ABCDE");
+}
+
+TEST_F(PlatformTest, ReadStopsShortOnlyAtTheEnd) {
+  folder_.write("ten", "0123456789");
+  File file;
+  ASSERT_EQ(file.openRead("ten"), Status::kOk);
+  char buffer[4];
+  std::size_t got = 0;
+  const std::size_t expected[] = {4, 4, 2, 0, 0};
+  for (std::size_t want : expected) {
+    EXPECT_EQ(file.read(buffer, sizeof buffer, &got), Status::kOk);
+    EXPECT_EQ(got, want);
+  }
+}
+
+TEST_F(PlatformTest, CreateMakesOrTruncates) {
+  File file;
+  ASSERT_EQ(file.create("new"), Status::kOk);
+  std::size_t written = 0;
+  ASSERT_EQ(file.write("abc", 3, &written), Status::kOk);
+  EXPECT_EQ(written, 3u);
+  ASSERT_EQ(file.close(), Status::kOk);
+  EXPECT_EQ(folder_.read("new"), "abc");
+
+  folder_.write("old", "a much longer old content");
+  ASSERT_EQ(file.create("old"), Status::kOk);
+  ASSERT_EQ(file.write("xy", 2, &written), Status::kOk);
+  ASSERT_EQ(file.close(), Status::kOk);
+  EXPECT_EQ(folder_.read("old"), "xy");
+}
+
+TEST_F(PlatformTest, CreateInMissingFolderIsNotFound) {
+  File file;
+  EXPECT_EQ(file.create("no-folder/new"), Status::kNotFound);
+}
+
+TEST_F(PlatformTest, BytesPassUnchanged) {
+  std::string bytes("\r\n\n\x00\x1a\x81\x51\xff", 8);
+  File file;
+  ASSERT_EQ(file.create("bytes"), Status::kOk);
+  std::size_t written = 0;
+  ASSERT_EQ(file.write(bytes.data(), bytes.size(), &written), Status::kOk);
+  ASSERT_EQ(file.close(), Status::kOk);
+  ASSERT_EQ(file.openRead("bytes"), Status::kOk);
+  EXPECT_EQ(readRest(&file), bytes);
+}
+
+TEST_F(PlatformTest, RewindWithAndWithoutTruncation) {
+  folder_.write("counter", "12345");
+  File file;
+  ASSERT_EQ(file.openReadWrite("counter"), Status::kOk);
+  EXPECT_EQ(readRest(&file), "12345");
+  ASSERT_EQ(file.rewind(false), Status::kOk);
+  EXPECT_EQ(readRest(&file), "12345");
+  ASSERT_EQ(file.rewind(true), Status::kOk);
+  std::int64_t bytes = -1;
+  ASSERT_EQ(file.size(&bytes), Status::kOk);
+  EXPECT_EQ(bytes, 0);
+  std::size_t written = 0;
+  ASSERT_EQ(file.write("7", 1, &written), Status::kOk);
+  ASSERT_EQ(file.close(), Status::kOk);
+  EXPECT_EQ(folder_.read("counter"), "7");
+}
+
+TEST_F(PlatformTest, ClosedFileRefusesWork) {
+  File file;
+  char buffer[1];
+  std::size_t got = 9;
+  EXPECT_EQ(file.read(buffer, 1, &got), Status::kOther);
+  EXPECT_EQ(got, 0u);
+  EXPECT_EQ(file.write("x", 1, &got), Status::kOther);
+  EXPECT_EQ(file.rewind(true), Status::kOther);
+  std::int64_t bytes = -1;
+  EXPECT_EQ(file.size(&bytes), Status::kOther);
+  EXPECT_EQ(file.lockExclusive(), Status::kOther);
+  EXPECT_EQ(file.close(), Status::kOk);
+}
+
+TEST_F(PlatformTest, MovedFileKeepsItsHandle) {
+  folder_.write("a", "content");
+  File first;
+  ASSERT_EQ(first.openRead("a"), Status::kOk);
+  File second(std::move(first));
+  EXPECT_FALSE(first.isOpen());
+  ASSERT_TRUE(second.isOpen());
+  File third;
+  third = std::move(second);
+  EXPECT_FALSE(second.isOpen());
+  EXPECT_EQ(readRest(&third), "content");
+}
+
+// Sizes beyond 32 bits: a sparse file takes no room on the disk.
+TEST_F(PlatformTest, SizeCountsPastFourGibibytes) {
+  const std::int64_t big = (std::int64_t{5} << 30) + 3;
+  int raw = ::open("big", O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(raw, 0);
+  bool grown = ::ftruncate(raw, static_cast<off_t>(big)) == 0;
+  ::close(raw);
+  if (!grown) GTEST_SKIP() << "this file system cannot hold a 5 GiB file";
+  std::int64_t bytes = 0;
+  ASSERT_EQ(platform::fileSize("big", &bytes), Status::kOk);
+  EXPECT_EQ(bytes, big);
+  File file;
+  ASSERT_EQ(file.openRead("big"), Status::kOk);
+  bytes = 0;
+  ASSERT_EQ(file.size(&bytes), Status::kOk);
+  EXPECT_EQ(bytes, big);
+}
+
+TEST_F(PlatformTest, RemoveAndRename) {
+  folder_.write("gone", "x");
+  EXPECT_EQ(platform::removeFile("gone"), Status::kOk);
+  EXPECT_FALSE(folder_.exists("gone"));
+  EXPECT_EQ(platform::removeFile("gone"), Status::kNotFound);
+
+  folder_.write("from", "new");
+  folder_.write("to", "old and longer");
+  EXPECT_EQ(platform::renameFile("from", "to"), Status::kOk);
+  EXPECT_FALSE(folder_.exists("from"));
+  EXPECT_EQ(folder_.read("to"), "new");
+  EXPECT_EQ(platform::renameFile("from", "to"), Status::kNotFound);
+  EXPECT_EQ(folder_.read("to"), "new");
+}
+
+TEST_F(PlatformTest, CreateNewWithContentNeverReplaces) {
+  bool exists = true;
+  ASSERT_EQ(platform::createNewWithContent("serial.txt", "0", &exists),
+            Status::kOk);
+  EXPECT_FALSE(exists);
+  EXPECT_EQ(folder_.read("serial.txt"), "0");
+
+  folder_.write("serial.txt", "17");
+  exists = false;
+  EXPECT_EQ(platform::createNewWithContent("serial.txt", "0", &exists),
+            Status::kOther);
+  EXPECT_TRUE(exists);
+  EXPECT_EQ(folder_.read("serial.txt"), "17");
+
+  exists = true;
+  EXPECT_EQ(platform::createNewWithContent("no-folder/serial.txt", "0",
+                                           &exists),
+            Status::kNotFound);
+  EXPECT_FALSE(exists);
+  // Nothing but the one file is left: no scratch copy of the content.
+  EXPECT_EQ(folder_.files(), std::set<std::string>{"serial.txt"});
+}
+
+TEST_F(PlatformTest, ExclusiveLockHoldsOffAnotherProcess) {
+  folder_.write("serial.txt", "0");
+  File held;
+  ASSERT_EQ(held.openReadWrite("serial.txt"), Status::kOk);
+  ASSERT_EQ(held.lockExclusive(), Status::kOk);
+
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    // The copy of the parent's handle must go, or it would keep the lock.
+    (void)held.close();
+    File mine;
+    bool ok = mine.openReadWrite("serial.txt") == Status::kOk &&
+              mine.lockExclusive() == Status::kOk;
+    File marker;
+    ok = ok && marker.create("locked-by-child") == Status::kOk;
+    ::_exit(ok ? 0 : 1);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(folder_.exists("locked-by-child"))
+      << "the child took the lock while the parent held it";
+  ASSERT_EQ(held.close(), Status::kOk);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(folder_.exists("locked-by-child"));
+}
+
+TEST(PlatformEnvironmentTest, ValueOfAVariable) {
+  const char* name = "PELMORA_PLATFORM_TEST_VALUE";
+  ::unsetenv(name);
+  EXPECT_EQ(platform::environmentValue(name), "");
+  ::setenv(name, "C:\\bin;D:\\tools\\;\x83\x65", 1);
+  EXPECT_EQ(platform::environmentValue(name), "C:\\bin;D:\\tools\\;\x83\x65");
+  ::setenv(name, "", 1);
+  EXPECT_EQ(platform::environmentValue(name), "");
+  ::unsetenv(name);
+}
+
+TEST(PlatformPlacesTest, FixedTablePathIsBesideTheProgramFolder) {
+  fs::path program = fs::read_symlink("/proc/self/exe");
+  EXPECT_EQ(platform::executableFolder(), program.parent_path().string());
+  EXPECT_EQ(platform::directorySeparator(), '/');
+
+  std::string expected =
+      (program.parent_path().parent_path() / "share" / "pelmora" /
+       "UTF16~MS932.bin")
+          .string();
+  std::string fixed = platform::fixedTablePath("UTF16~MS932.bin");
+  EXPECT_EQ(fixed, expected);
+  // The normal form: no "..", no "." and no doubled separators.
+  EXPECT_EQ(fixed.find(".."), std::string::npos);
+  EXPECT_EQ(fixed.find("/./"), std::string::npos);
+  EXPECT_EQ(fixed.find("//"), std::string::npos);
+  EXPECT_EQ(fixed.front(), '/');
+}
+
+std::string pinnedClock() { return "01/02/03 04:05:06"; }
+
+TEST(PlatformClockTest, ClockCanBeReplacedAndGivenBack) {
+  platform::setClockForTesting(&pinnedClock);
+  EXPECT_EQ(platform::localDateTimeText(), "01/02/03 04:05:06");
+  platform::setClockForTesting(nullptr);
+  EXPECT_NE(platform::localDateTimeText(), "01/02/03 04:05:06");
+}
+
+// The real clock in the C locale: the short date, and the long time unless
+// it is the first second after midnight. Only the shape is checked.
+TEST(PlatformClockTest, RealClockFollowsTheLocaleFormats) {
+  const char* saved = std::getenv("LC_ALL");
+  std::string saved_value = saved == nullptr ? "" : saved;
+  ::setenv("LC_ALL", "C", 1);
+  platform::setClockForTesting(nullptr);
+  std::string text = platform::localDateTimeText();
+  if (saved == nullptr) {
+    ::unsetenv("LC_ALL");
+  } else {
+    ::setenv("LC_ALL", saved_value.c_str(), 1);
+  }
+  EXPECT_TRUE(std::regex_match(
+      text, std::regex(R"(\d\d/\d\d/\d\d( \d\d:\d\d:\d\d)?)")))
+      << text;
+}
+
+TEST(PlatformOutputTest, StandardOutputTakesBytesUnchanged) {
+  std::string bytes("Pelmora\r\n\n\x00\x82\xa0", 12);
+  testing::internal::CaptureStdout();
+  Status status = platform::writeStandardOutput(bytes.data(), bytes.size());
+  std::string seen = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(status, Status::kOk);
+  EXPECT_EQ(seen, bytes);
+}
+
+TEST(PlatformOutputTest, StandardErrorTakesOneLine) {
+  testing::internal::CaptureStderr();
+  platform::writeStandardError("version.txt: Is a directory");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "version.txt: Is a directory\n");
+}
+
+TEST(PlatformExitTest, ExitCodeAsTheShellSeesIt) {
+  EXPECT_EXIT(platform::exitProcess(0), testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(platform::exitProcess(1), testing::ExitedWithCode(1), "");
+  EXPECT_EXIT(platform::exitProcess(-1), testing::ExitedWithCode(255), "");
+}
+
+}  // namespace
