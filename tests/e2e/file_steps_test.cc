@@ -1,0 +1,160 @@
+// The columns and the file steps from outside: filtered and number columns
+// through the command line, the -t refresh, the -b route through
+// binary.tmp, and what is left when a step cannot be done.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "sandbox.h"
+
+namespace {
+
+using e2e::RunResult;
+using e2e::Sandbox;
+using e2e::utf16le;
+
+std::string derivedTable() {
+  std::ifstream in(PELMORA_DERIVED_TABLE, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in),
+                     std::istreambuf_iterator<char>());
+}
+
+// Standard output ends every line with CR LF, whatever -LF says.
+std::string withCrLf(const std::string& text) {
+  std::string result;
+  for (char c : text) {
+    if (c == '\n' && (result.empty() || result.back() != '\r')) result += '\r';
+    result += c;
+  }
+  return result;
+}
+
+class FileStepsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    box_.write("set_pelmora.txt", "table\r\n");
+    box_.write("surro.txt", "20B9F\r\n");
+    box_.placeFixedTable(derivedTable());
+    wide_ = "\xFF\xFE" + utf16le(u"名前,値段\r\n\"りんご\",-1234.50\r\nｱｲ,42\r\n");
+    box_.write("wide.txt", wide_);
+  }
+  Sandbox box_;
+  std::string wide_;
+};
+
+TEST_F(FileStepsTest, ColumnsThroughTheCommandLine) {
+  box_.write("w.txt", utf16le(u"a\tH-1.5x\tc\nIb\t\x01z7\u00A0\n"));
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string narrow;
+  } cases[] = {
+      {{"-o2", "-S\\t"}, "H-1.5x\r\nz7\r\n"},  // the tab is a control too
+      {{"-j2", "-p", "-S\\t"}, "-1.5x\t\r\n\x01z7\xA0\r\n"},
+      {{"-e2", "-S\\t"}, "-1.5\r\n7.0\r\n"},
+      {{"-e2", "-S\\t", "-H\\x26"}, "-1.5\r\n7.&\r\n"},
+      {{"-e2", "-S\\t", "-h9", "-LF"}, "-1.5\n7.9\n"},
+      {{"-n2", "-S\\t"}, "-1\r\n7\r\n"},
+      {{"-n2", "-e2", "-S\\t"}, "-1.5\r\n7.0\r\n"},
+      {{"-e300", "-n2", "-S\\t"}, "-1\r\n7\r\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> arguments = c.arguments;
+    arguments.push_back("w.txt");
+    arguments.push_back("n.txt");
+    RunResult run = box_.run(arguments);
+    EXPECT_EQ(run.exitCode, 0) << run.describe();
+    EXPECT_EQ(run.file("n.txt"), c.narrow) << arguments[0];
+    arguments.pop_back();
+    arguments.push_back("--out");
+    RunResult out = box_.run(arguments);
+    EXPECT_EQ(out.standardOutput, withCrLf(c.narrow)) << arguments[0];
+  }
+}
+
+TEST_F(FileStepsTest, RefreshKeepsEveryByteOfTheWideFile) {
+  RunResult run = box_.run({"-j2", "-t", "wide.txt", "n.txt"});
+  EXPECT_EQ(run.exitCode, 0) << run.describe();
+  EXPECT_EQ(run.file("wide.txt"), wide_);
+  EXPECT_FALSE(run.has("binary.tmp"));
+  EXPECT_EQ(run.file("n.txt"), "\x92\x6C\x92\x69\r\n-1234.50\r\n42\r\n");
+}
+
+TEST_F(FileStepsTest, RefreshWithKeepLeavesTheCopy) {
+  RunResult run = box_.run({"-j2", "-t", "-y", "wide.txt", "n.txt"});
+  EXPECT_EQ(run.file("wide.txt"), wide_);
+  EXPECT_EQ(run.file("binary.tmp"), wide_);
+}
+
+TEST_F(FileStepsTest, RefreshOfAnEmptyWideFile) {
+  box_.write("empty.txt", "");
+  RunResult run = box_.run({"-j1", "-t", "empty.txt", "n.txt"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(run.has("empty.txt"));
+  EXPECT_EQ(run.file("empty.txt"), "");
+  EXPECT_EQ(run.file("n.txt"), "");
+}
+
+TEST_F(FileStepsTest, TemporaryRoute) {
+  RunResult plain = box_.run({"-j2", "-b", "wide.txt", "n.txt"});
+  EXPECT_EQ(plain.exitCode, 0);
+  EXPECT_FALSE(plain.has("binary.tmp"));
+  const std::string expected = "\x92\x6C\x92\x69\r\n-1234.50\r\n42\r\n";
+  EXPECT_EQ(plain.file("n.txt"), expected);
+
+  RunResult kept = box_.run({"-j2", "-b", "-y", "wide.txt", "k.txt"});
+  EXPECT_EQ(kept.file("k.txt"), expected);
+  EXPECT_EQ(kept.file("binary.tmp"), expected);
+
+  box_.remove("binary.tmp");
+  RunResult both = box_.run({"-j2", "-t", "-b", "wide.txt", "b.txt"});
+  EXPECT_EQ(both.file("b.txt"), expected);
+  EXPECT_EQ(both.file("wide.txt"), wide_);
+  EXPECT_FALSE(both.has("binary.tmp"));
+}
+
+TEST_F(FileStepsTest, FailedEngineWriteIsNotCoveredByAnOldTemporaryFile) {
+  // binary.tmp is a folder: the engine cannot write it.
+  box_.makeFolder("binary.tmp");
+  RunResult run = box_.run({"-j2", "-b", "wide.txt", "n.txt"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.errMessages(),
+            (std::vector<std::string>{"Rewrite() error-215: binary.tmp",
+                                      "Reset() error-221: n.txt"}));
+  EXPECT_FALSE(run.has("n.txt"));
+}
+
+TEST_F(FileStepsTest, CopyToAMissingFolderStopsAndKeepsTheCopy) {
+  RunResult run = box_.run({"-j2", "-b", "wide.txt", "missing/n.txt"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.errMessages(),
+            std::vector<std::string>{"Reset() error-221: missing/n.txt"});
+  EXPECT_EQ(run.file("binary.tmp"), "\x92\x6C\x92\x69\r\n-1234.50\r\n42\r\n");
+}
+
+TEST_F(FileStepsTest, FullDiskNeverCostsTheWideFile) {
+  if (!std::ifstream("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  // The narrow file on a full device: reported, and the run still ends 0.
+  RunResult direct = box_.run({"-j2", "wide.txt", "/dev/full"});
+  EXPECT_EQ(direct.exitCode, 0);
+  EXPECT_EQ(direct.errMessages(),
+            std::vector<std::string>{"Rewrite() error-215: /dev/full"});
+  // Through binary.tmp: the short copy is a failure, binary.tmp stays.
+  RunResult routed = box_.run({"-j2", "-b", "wide.txt", "/dev/full"});
+  EXPECT_EQ(routed.exitCode, 1);
+  EXPECT_EQ(routed.errMessages().back(), "Reset() error-221: /dev/full");
+  EXPECT_TRUE(routed.has("binary.tmp"));
+  EXPECT_EQ(routed.file("wide.txt"), wide_);
+}
+
+TEST_F(FileStepsTest, WideFileNamedLikeTheTemporaryFileIsNotTruncated) {
+  box_.write("binary.tmp", wide_);
+  RunResult run = box_.run({"-j2", "-t", "binary.tmp", "n.txt"});
+  EXPECT_EQ(run.exitCode, 0) << run.describe();
+  EXPECT_EQ(run.file("binary.tmp"), wide_);
+  EXPECT_EQ(run.file("n.txt"), "\x92\x6C\x92\x69\r\n-1234.50\r\n42\r\n");
+}
+
+}  // namespace
