@@ -2,6 +2,8 @@
 #include "diagnostics/error_text.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -146,6 +148,57 @@ TEST_F(ErrorTextsTest, ReportsInAFolderThatIsGoneGoToStandardError) {
             "Rewrite() error-231: serial.txt\n"
             "Rewrite() error-232: \n"
             "lost message\n");
+}
+
+// Writes that fail after the file was made (a full disk) are imitated with
+// a file-size limit of 0 bytes, which binds root as well. The report runs in
+// a child process so that the limit stays there; its standard error comes
+// back through a pipe, which the limit does not touch.
+std::string reportWithNoRoomForBytes(const std::string& message) {
+  int channel[2];
+  if (::pipe(channel) != 0) return "pipe failed";
+  pid_t pid = ::fork();
+  if (pid < 0) return "fork failed";
+  if (pid == 0) {
+    ::close(channel[0]);
+    ::dup2(channel[1], STDERR_FILENO);
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit none{0, 0};
+    ::setrlimit(RLIMIT_FSIZE, &none);
+    diagnostics::report(message);
+    ::_exit(0);
+  }
+  ::close(channel[1]);
+  std::string said;
+  char buffer[256];
+  ssize_t got;
+  while ((got = ::read(channel[0], buffer, sizeof buffer)) > 0) {
+    said.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(channel[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) said += "(child failed)";
+  return said;
+}
+
+TEST_F(ErrorTextsTest, FailedCounterWriteNamesTheNewNumber) {
+  folder_.write("serial.txt", "5");
+  // The counter was opened and cut, but "6" never reached it; error.txt and
+  // the err file fail the same way, so everything ends on standard error.
+  EXPECT_EQ(reportWithNoRoomForBytes("Reset() error-153: UTF16~MS932.bin"),
+            "Rewrite() error-232: 6\n"
+            "Reset() error-153: UTF16~MS932.bin\n");
+  EXPECT_EQ(folder_.read("serial.txt"), "");
+  EXPECT_EQ(folder_.read("err6-14-25.txt"), "");
+}
+
+TEST_F(ErrorTextsTest, MissingCounterThatCannotBeFilledIsReported) {
+  EXPECT_EQ(reportWithNoRoomForBytes("lost"),
+            "Rewrite() error-231: serial.txt\n"
+            "Rewrite() error-232: 1\n"
+            "lost\n");
+  EXPECT_TRUE(folder_.exists("err1-14-25.txt"));
 }
 
 TEST_F(ErrorTextsTest, MessagesTextsReplacesTheWholeFile) {
