@@ -1,0 +1,88 @@
+#include "text/ansi_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using testing_support::ScratchFolder;
+
+class AnsiStringQueueTest : public ::testing::Test {
+ protected:
+  ScratchFolder folder_;
+};
+
+TEST_F(AnsiStringQueueTest, PrimingItemsAreSkippedByReaders) {
+  AnsiStringQueue queue;
+  EXPECT_EQ(queue.queue_size(), 0);
+  queue.prime(" ", 1);
+  EXPECT_EQ(queue.push("a"), AnsiStringQueue::PUSH_STORED);
+  EXPECT_EQ(queue.push(""), AnsiStringQueue::PUSH_STORED);
+  EXPECT_EQ(queue.push("c"), AnsiStringQueue::PUSH_STORED);
+  EXPECT_EQ(queue.queue_size(), 4);
+  EXPECT_EQ(queue.count(), 3);
+  EXPECT_EQ(queue.q(0), "a");
+  EXPECT_EQ(queue.q(1), "");
+  EXPECT_EQ(queue.q(2), "c");
+  EXPECT_TRUE(folder_.errMessages().empty());
+}
+
+TEST_F(AnsiStringQueueTest, RingHoldsOneLessThanItsSize) {
+  AnsiStringQueue queue;
+  for (int i = 0; i < AnsiStringQueue::QUEUE_RING_SIZE - 1; ++i) {
+    ASSERT_EQ(queue.push(std::to_string(i)), AnsiStringQueue::PUSH_STORED)
+        << "item " << i;
+  }
+  EXPECT_EQ(queue.push("lost"), AnsiStringQueue::PUSH_FULL);
+  EXPECT_EQ(queue.push("lost too"), AnsiStringQueue::PUSH_FULL);
+  EXPECT_EQ(queue.queue_size(), 3070);
+  EXPECT_EQ(queue.count(), 3070);
+  EXPECT_EQ(queue.q(0), "0");
+  EXPECT_EQ(queue.q(3069), "3069");
+  // A full ring is no error.
+  EXPECT_TRUE(folder_.errMessages().empty());
+}
+
+using AnsiStringQueueDeathTest = AnsiStringQueueTest;
+
+TEST_F(AnsiStringQueueDeathTest, NegativeCountIsReportedAndStops) {
+  // The child must share the scratch folder to leave its report there.
+  GTEST_FLAG_SET(death_test_style, "fast");
+  AnsiStringQueue queue;
+  // More priming than the ring takes: the offset exceeds the items held.
+  queue.prime(" ", AnsiStringQueue::QUEUE_RING_SIZE);
+  EXPECT_EXIT((void)queue.count(), ::testing::ExitedWithCode(1), "");
+  EXPECT_EQ(
+      folder_.errMessages(),
+      (std::vector<std::string>{"queue_size - offset error-115: count < 0"}));
+}
+
+TEST_F(AnsiStringQueueDeathTest, ReadingAnEmptySlotNamesItAndStops) {
+  GTEST_FLAG_SET(death_test_style, "fast");
+  struct Case {
+    int index;
+    std::string message;
+  };
+  // Slot = (head + offset + index) mod 3071, never negative.
+  const Case cases[] = {
+      {1, "q() error-116: occupied[ 2 ] = False"},
+      {-5, "q() error-116: occupied[ 3067 ] = False"},
+      {2 * 3071 + 5, "q() error-116: occupied[ 6 ] = False"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.index);
+    AnsiStringQueue queue;
+    queue.prime(" ", 1);
+    ASSERT_EQ(queue.push("a"), AnsiStringQueue::PUSH_STORED);
+    EXPECT_EXIT((void)queue.q(c.index), ::testing::ExitedWithCode(1), "");
+    const std::vector<std::string> messages = folder_.errMessages();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back(), c.message);
+  }
+}
+
+}  // namespace
