@@ -66,7 +66,6 @@ int run(const std::vector<std::string>& arguments) {
   selecting->buildClassTable(*effects);
   selecting->prepareRun(*effects, effects->wideName());
   selecting->unreadFileStop(-1);
-  selecting->reservationStop();
 
   Column column = chooseColumn(*effects);
   if (effects->narrowName().empty()) {

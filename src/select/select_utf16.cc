@@ -1,30 +1,11 @@
 #include "select/select_utf16.h"
 
-#include <cstring>
-#include <new>
 #include <vector>
 
 #include "diagnostics/error_text.h"
 #include "options/final_effect.h"
 #include "platform/platform.h"
 
-namespace {
-
-// Block sizes of the file I/O. The narrow output and the wide input move in
-// large blocks: the bytes that reach the disk are the same as with small
-// ones, and a 256 MiB file then costs hundreds of calls, not tens of
-// thousands.
-constexpr std::size_t kReadChunkBytes = std::size_t{1} << 20;
-constexpr std::size_t kWriteChunkBytes = std::size_t{1} << 20;
-
-bool hostIsLittleEndian() {
-  const std::uint16_t probe = 1;
-  std::uint8_t first;
-  std::memcpy(&first, &probe, 1);
-  return first == 1;
-}
-
-}  // namespace
 
 Selecting::Selecting() = default;
 Selecting::~Selecting() = default;
@@ -32,10 +13,6 @@ Selecting::~Selecting() = default;
 std::uint8_t Selecting::classValue(std::uint32_t value) const {
   // The table has no entry above 0xDF: such a byte or unit is dropped.
   return value < kClassTableSize ? class_table_[value] : kDrop;
-}
-
-void Selecting::setTableForTesting(std::unique_ptr<SurvivorsUTF16> table) {
-  table_ = std::move(table);
 }
 
 void Selecting::buildClassTable(const FinalEffects& options) {
@@ -83,7 +60,6 @@ void Selecting::prepareRun(const FinalEffects& options,
   completion_char_ = options.completionChar();
   line_counter_ = -1;
   start_index_ = 0;
-  output_capacity_ = 0;
 
   // Byte-order mark and size. Opened read-only, so read-only files are fine.
   bool probed = false;
@@ -109,28 +85,12 @@ void Selecting::prepareRun(const FinalEffects& options,
     start_index_ = 0;
   }
 
-  // The code units of the whole file. An unread file has the count -1, which
-  // no array can have: that is reported like any failed reservation.
-  units_.reset();
-  if (unit_count_ >= 0) {
-    units_.reset(new (std::nothrow)
-                     std::uint16_t[static_cast<std::size_t>(unit_count_) + 1]);
-  }
-  if (!units_) {
+  // The engines stream the wide file through a small block and keep only
+  // the narrow output, so no array of the file's size is reserved. An
+  // unread file still has the count -1, which no array can have.
+  if (unit_count_ < 0) {
     diagnostics::report("SetLength() error-222: " +
                         std::to_string(unit_count_));
-    if (unit_count_ >= 0) reservation_failed_ = true;
-  } else if (options.decimalExtraction() || options.narrowName().empty()) {
-    // The decimal output depends on the number of lines, known only after
-    // the read; standard output needs no array at all.
-    output_capacity_ = 0;
-  } else {
-    output_capacity_ = 2 * unit_count_;
-    if (!reserveOutput(Column::kPlain)) {
-      diagnostics::report("SetLength() error-223: " +
-                          std::to_string(output_capacity_));
-      reservation_failed_ = true;
-    }
   }
 
   table_ = std::make_unique<SurvivorsUTF16>();
@@ -138,72 +98,8 @@ void Selecting::prepareRun(const FinalEffects& options,
   (void)table_->survivors();
 }
 
-bool Selecting::reserveOutput(Column /*column*/) {
-  output_.reset(new (std::nothrow)
-                    std::uint8_t[static_cast<std::size_t>(output_capacity_) +
-                                 1]);
-  return output_ != nullptr;
-}
-
 void Selecting::unreadFileStop(int exit_code) const {
   if (unit_count_ < 0) diagnostics::stop(exit_code);
-}
-
-void Selecting::reservationStop() const {
-  if (reservation_failed_) diagnostics::stop(1);
-}
-
-bool Selecting::readWholeFile() {
-  platform::File file;
-  if (file.openRead(wide_name_) != platform::Status::kOk) return false;
-  auto* bytes = reinterpret_cast<std::uint8_t*>(units_.get());
-  const std::uint64_t total = static_cast<std::uint64_t>(unit_count_) * 2;
-  std::uint64_t done = 0;
-  while (done < total) {
-    std::size_t want = static_cast<std::size_t>(
-        total - done < kReadChunkBytes ? total - done : kReadChunkBytes);
-    std::size_t got = 0;
-    if (file.read(bytes + done, want, &got) != platform::Status::kOk) {
-      return false;
-    }
-    done += got;
-    if (got < want) break;
-  }
-  // A file that shrank since it was sized reads as zeros past its end.
-  if (done < total) {
-    std::memset(bytes + done, 0, static_cast<std::size_t>(total - done));
-  }
-  if (file.close() != platform::Status::kOk) return false;
-  if (!hostIsLittleEndian()) {
-    for (std::int64_t i = 0; i < unit_count_; ++i) {
-      std::uint16_t u = units_[static_cast<std::size_t>(i)];
-      units_[static_cast<std::size_t>(i)] =
-          static_cast<std::uint16_t>((u >> 8) | (u << 8));
-    }
-  }
-  return true;
-}
-
-int Selecting::blockWrite(std::int64_t count) {
-  platform::File file;
-  bool ok = file.create(output_name_) == platform::Status::kOk;
-  std::int64_t done = 0;
-  while (ok && done < count) {
-    std::size_t chunk = static_cast<std::size_t>(
-        count - done < static_cast<std::int64_t>(kWriteChunkBytes)
-            ? count - done
-            : static_cast<std::int64_t>(kWriteChunkBytes));
-    std::size_t written = 0;
-    ok = file.write(output_.get() + done, chunk, &written) ==
-         platform::Status::kOk;
-    done += static_cast<std::int64_t>(written);
-  }
-  if (file.isOpen() && file.close() != platform::Status::kOk) ok = false;
-  if (!ok) {
-    diagnostics::report("Rewrite() error-215: " + output_name_);
-    return kWriteFailed;
-  }
-  return kWriteOk;
 }
 
 bool Selecting::echoDataText() {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tables/survivor_utf16.h"
 
@@ -46,19 +47,20 @@ class Selecting {
   void buildClassTable(const FinalEffects& options);
 
   /// Copies the settings, probes the wide file for a byte-order mark, sizes
-  /// it, reserves the arrays and loads the conversion table with the
-  /// supplementary list. A missing or unreadable wide file is reported (229)
-  /// and leaves unitCount() at -1. The table search may stop the program.
+  /// it and loads the conversion table with the supplementary list. A
+  /// missing or unreadable wide file is reported (229, then 222 with the
+  /// count -1) and leaves unitCount() at -1. The table search may stop the
+  /// program.
   void prepareRun(const FinalEffects& options, const std::string& wide_name);
 
   /// Stops the program with exit_code when the wide file could not be read.
   void unreadFileStop(int exit_code) const;
-  /// Ends with exit code 1 when preparation could not reserve the arrays.
-  void reservationStop() const;
 
   /// Runs one engine to a file (or "binary.tmp"); returns kWriteOk or
   /// kWriteFailed (reported as 215). A wide file that cannot be read is
-  /// reported with the engine's own number and stops the program (1).
+  /// reported with the engine's own number and stops the program (1), and
+  /// so does a narrow output that does not fit in memory (223); in both
+  /// cases nothing is written.
   int runToFile(Column column, LineEnd line_end,
                 const std::string& output_name);
   /// Runs one engine to standard output (CR LF line ends); returns the
@@ -80,36 +82,50 @@ class Selecting {
 
   // Read access for the engines' tests.
   std::int64_t unitCount() const { return unit_count_; }
-  std::int64_t outputCapacity() const { return output_capacity_; }
   std::int64_t startIndex() const { return start_index_; }
   std::int64_t lineCounter() const { return line_counter_; }
   std::uint8_t classValue(std::uint32_t value) const;
   const SurvivorsUTF16* table() const { return table_.get(); }
-  /// The output bytes of the last file run.
-  const std::uint8_t* outputBytes() const { return output_.get(); }
-  std::int64_t outputLength() const { return output_length_; }
-
-  /// Replaces the conversion table (tests build tables by hand).
-  void setTableForTesting(std::unique_ptr<SurvivorsUTF16> table);
 
  private:
-  template <class Sink>
-  void runEngine(Column column, LineEnd line_end, Sink& sink);
-  bool readWholeFile();
-  int blockWrite(std::int64_t count);
-  bool reserveOutput(Column column);
+  /// The narrow output of one run, kept in memory until the scan is over so
+  /// that a wide file that fails part-way leaves nothing written. It grows
+  /// in blocks, so no huge array has to be found in one piece.
+  class OutputBlocks {
+   public:
+    /// Makes room for at least `bytes` more bytes in the current block;
+    /// false when memory ran out.
+    bool reserve(std::size_t bytes);
+    std::uint8_t* cursor() { return cursor_; }
+    void advance(std::uint8_t* to) { cursor_ = to; }
+    std::int64_t size() const;
+    /// Calls sink(data, length) for each block in order; stops at the first
+    /// call that returns false.
+    template <class Sink>
+    bool forEach(Sink sink) const;
+
+   private:
+    struct Block {
+      std::unique_ptr<std::uint8_t[]> bytes;
+      std::size_t capacity = 0;
+      std::size_t used = 0;
+    };
+    void closeCurrent();
+    std::vector<Block> blocks_;
+    std::uint8_t* cursor_ = nullptr;
+    std::uint8_t* limit_ = nullptr;
+  };
+
+  bool scanWideFile(Column column, LineEnd line_end);
+  int blockWrite();
   std::int64_t copyThrough(const std::string& from, const std::string& to,
                            bool keep, const std::string& failure_message);
 
   std::int64_t start_index_ = 0;
   std::array<std::uint8_t, kClassTableSize> class_table_{};
-  std::unique_ptr<std::uint16_t[]> units_;
   std::int64_t unit_count_ = -1;
-  std::unique_ptr<std::uint8_t[]> output_;
-  std::int64_t output_capacity_ = 0;
-  std::int64_t output_length_ = 0;
+  OutputBlocks output_;
   std::int64_t line_counter_ = -1;
-  bool reservation_failed_ = false;
   const FinalEffects* options_ = nullptr;
   std::string wide_name_;
   std::uint8_t katakana_replacement_ = '_';

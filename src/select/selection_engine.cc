@@ -1,7 +1,15 @@
-// The engines: plain and filtered selection, decimal and integer extraction,
-// each to the output array or to standard output.
+// The engines: plain and filtered selection, decimal and integer extraction.
+//
+// The wide file streams through one small block of code units; the scanners
+// keep their state from block to block, so the result is the same as a scan
+// of the whole file held in memory, at the cost of reading it once. Outside
+// Field-N only line ends, quotes, separators and listed high surrogates can
+// change anything, so the scanners skip everything else four units at a
+// time.
 #include <cstring>
 #include <new>
+
+#include "select/unit_masks.h"
 
 #include "diagnostics/error_text.h"
 #include "platform/platform.h"
@@ -13,241 +21,362 @@ constexpr std::uint16_t kLf = 0x000A;
 constexpr std::uint16_t kCr = 0x000D;
 constexpr std::uint32_t kNoHigh = 0xD840;
 
-// Writes into the output array reserved for the run. Its capacity is
-// computed from the input so that no engine can pass its end.
-class ArraySink {
- public:
-  explicit ArraySink(std::uint8_t* bytes) : at_(bytes), start_(bytes) {}
-  void put(std::uint8_t byte) { *at_++ = byte; }
-  std::int64_t length() const { return at_ - start_; }
+// Units per read: small enough to stay in the processor's cache.
+constexpr std::size_t kReadBlockUnits = std::size_t{1} << 16;
+// Output blocks: each holds the bytes of many read blocks.
+constexpr std::size_t kOutputBlockBytes = std::size_t{1} << 22;
+// The most bytes one code unit can bring: a line end in the decimal family
+// (point, completion character, CR, LF). Every other unit brings at most 2.
+constexpr std::size_t kMostBytesPerUnit = 4;
 
- private:
-  std::uint8_t* at_;
-  std::uint8_t* start_;
-};
-
-// Collects bytes for standard output and hands them over in large writes.
-class StandardOutputSink {
- public:
-  StandardOutputSink() : buffer_(new std::uint8_t[kSize]) {}
-  ~StandardOutputSink() { flush(); }
-  StandardOutputSink(const StandardOutputSink&) = delete;
-  StandardOutputSink& operator=(const StandardOutputSink&) = delete;
-
-  void put(std::uint8_t byte) {
-    buffer_[used_++] = byte;
-    if (used_ == kSize) flush();
-  }
-  void flush() {
-    if (used_ > 0) (void)platform::writeStandardOutput(buffer_.get(), used_);
-    used_ = 0;
-  }
-
- private:
-  static constexpr std::size_t kSize = std::size_t{1} << 16;
-  std::unique_ptr<std::uint8_t[]> buffer_;
-  std::size_t used_ = 0;
-};
-
-// What every engine reads from the prepared object.
-struct Scan {
-  const std::uint16_t* units;
-  std::int64_t start;
-  std::int64_t end;
+// What every scanner reads from the prepared object.
+struct Settings {
   const TableEntry* entries;
   const SurvivorsUTF16* table;
-  std::uint8_t* classes;  // 224 entries; the number engines change two
+  std::uint8_t* classes;  // 224 entries; the number scanners change two
   std::int64_t field_number;
   std::uint16_t separator;
   std::uint16_t quote;
   bool quoted_separator_dropped;
   bool crlf;
   std::uint8_t completion;
+  bool listed_surrogates;  // the table has kind-3 entries
+  // Line feed, separator and quote are single kind-0 units that cannot be
+  // mistaken for one another, so windows of units can be classified by
+  // comparing values alone.
+  bool windows_usable;
+  // Inside Field-N of the plain and filtered columns: what each unit writes
+  // (see unitOutput), or nullptr for the number columns.
+  const std::uint32_t* unit_output;
 };
+
+// unitOutput entries: bits 0-15 up to two bytes, bits 16-17 how many of
+// them, bit 24 set when the unit needs the full rules instead.
+constexpr std::uint32_t kFullRules = std::uint32_t{1} << 24;
+
+inline std::uint32_t outputOf(std::uint32_t bytes, std::uint32_t count) {
+  return bytes | (count << 16);
+}
 
 inline std::uint8_t classOf(const std::uint8_t* classes, std::uint32_t value) {
   return value < Selecting::kClassTableSize ? classes[value]
                                             : Selecting::kDrop;
 }
 
-template <class Sink>
-inline void putLineEnd(Sink& out, bool crlf) {
-  if (crlf) out.put(0x0D);
-  out.put(0x0A);
+// The state every scanner keeps from unit to unit, and the pass over the
+// units outside Field-N that both families share.
+struct LineState {
+  std::int64_t field = 1;
+  bool target = false;
+  bool quoted = false;
+  bool pending = false;
+  bool first_line = true;
+  std::int64_t lines = 0;
+};
+
+// Consumes units from i on while the scanner is outside Field-N, a window of
+// 64 at a time: only unquoted separators and line feeds are visited. Returns
+// where the full rules must take over: after the separator or line feed that
+// made Field-N begin, at a surrogate, or at the last (fewer than 64) units
+// of the block.
+// on_line_end(out) writes what a line feed writes outside Field-N;
+// on_field_begins() is called when Field-N begins at a separator.
+template <class LineEnd, class FieldBegins>
+std::size_t passOver(const Settings& s, LineState& st,
+                     const std::uint16_t* units, std::size_t i, std::size_t n,
+                     std::uint8_t*& out, LineEnd on_line_end,
+                     FieldBegins on_field_begins) {
+  while (i + kMaskWindow <= n) {
+    WindowMasks m;
+    maskWindow(units + i, s.separator, s.quote, s.listed_surrogates, &m);
+    std::uint64_t usable = ~std::uint64_t{0};
+    std::size_t stop = kMaskWindow;
+    if (m.surrogate != 0) {
+      stop = lowestBit(m.surrogate);
+      usable = (std::uint64_t{1} << stop) - 1;  // stop < 64 here
+    }
+    const std::uint64_t inside =
+        prefixParity(m.quote) ^ (st.quoted ? ~std::uint64_t{0} : 0);
+    const std::uint64_t unquoted_separators = m.separator & ~inside;
+    std::uint64_t left = usable;  // bits not yet consumed
+    for (;;) {
+      // Once the field count has reached N without Field-N being selected
+      // (its number has ended), no separator can matter before the line
+      // ends: only line feeds are visited then, and the count stays at N.
+      std::uint64_t events = m.line_feed;
+      if (st.field < s.field_number) events |= unquoted_separators;
+      events &= left;
+      if (events == 0) break;
+      const unsigned k = lowestBit(events);
+      left &= ~((std::uint64_t{2} << k) - 1);  // 2 << 63 wraps to 0: all
+      bool begins;
+      if (((m.line_feed >> k) & 1) != 0) {
+        out = on_line_end(out);
+        st.field = 1;
+        begins = s.field_number == 1;
+      } else {
+        ++st.field;
+        begins = st.field == s.field_number;
+        if (begins) on_field_begins();
+      }
+      if (begins) {
+        st.target = true;
+        st.quoted = ((inside >> k) & 1) != 0;
+        return i + k + 1;
+      }
+    }
+    st.quoted ^= (bitCount(m.quote & usable) & 1) != 0;
+    i += stop;
+    if (stop < kMaskWindow) return i;
+  }
+  return i;  // fewer than 64 units left: the full rules finish the block
 }
 
 // Plain selection (kFilter false) and filtered selection (kFilter true):
 // Field-N of every line with the separator that closes it, quotes removed.
-// Returns the number of line ends written.
-template <bool kFilter, class Sink>
-std::int64_t selectFields(const Scan& s, Sink& out) {
-  std::int64_t field = 1;
-  bool target = s.field_number == 1;
-  bool quoted = false;
-  bool pending = false;
-  std::uint32_t high = kNoHigh;
-  bool first_line = true;
-  std::int64_t lines = 0;
+template <bool kFilter>
+class FieldScanner {
+ public:
+  explicit FieldScanner(const Settings& s) : s_(s) {
+    st_.target = s.field_number == 1;
+  }
 
-  auto putUnit = [&](std::uint32_t unit) {
-    if (!kFilter || classOf(s.classes, unit) != Selecting::kDrop) {
-      out.put(static_cast<std::uint8_t>(unit & 0xFF));
-    }
-  };
+  std::int64_t lines() const { return st_.lines; }
 
-  for (std::int64_t i = s.start; i < s.end; ++i) {
-    const std::uint32_t unit = s.units[i];
-    if (pending) {
-      // The unit after a listed high surrogate is its low half, even an LF.
-      if (target) {
-        out.put(s.table->pair(high, unit, 1));
-        out.put(s.table->pair(high, unit, 2));
+  // Scans n units and writes their bytes from out on; returns the new end.
+  std::uint8_t* feed(const std::uint16_t* units, std::size_t n,
+                     std::uint8_t* out) {
+    const std::uint32_t* table = s_.unit_output;
+    std::size_t i = 0;
+    while (i < n) {
+      if (st_.target && !st_.pending) {
+        // Most units of Field-N just turn into their bytes.
+        while (i < n) {
+          const std::uint32_t v = table[units[i]];
+          if ((v & kFullRules) != 0) break;
+          out[0] = static_cast<std::uint8_t>(v);
+          out[1] = static_cast<std::uint8_t>(v >> 8);
+          out += (v >> 16) & 3;
+          ++i;
+        }
+        if (i == n) break;
+      } else if (!st_.target && !st_.pending && !st_.first_line &&
+                 s_.windows_usable) {
+        const std::size_t from = i;
+        i = passOver(
+            s_, st_, units, i, n, out,
+            [this](std::uint8_t* at) { return lineEnd(at); }, [] {});
+        if (i == n) break;
+        if (st_.target || i != from) continue;
       }
-      pending = false;
-      continue;
+      out = step(units[i], out);
+      ++i;
     }
-    const TableEntry& e = s.entries[unit];
+    return out;
+  }
+
+ private:
+  std::uint8_t* lineEnd(std::uint8_t* out) {
+    ++st_.lines;
+    if (s_.crlf) *out++ = 0x0D;
+    *out++ = 0x0A;
+    return out;
+  }
+
+  std::uint8_t* put(std::uint32_t unit, std::uint8_t* out) const {
+    if (!kFilter || classOf(s_.classes, unit) != Selecting::kDrop) {
+      *out++ = static_cast<std::uint8_t>(unit & 0xFF);
+    }
+    return out;
+  }
+
+  // The full rules for one unit.
+  std::uint8_t* step(std::uint32_t unit, std::uint8_t* out) {
+    if (st_.pending) {
+      // The unit after a listed high surrogate is its low half, even LF.
+      if (st_.target) {
+        *out++ = s_.table->pair(high_, unit, 1);
+        *out++ = s_.table->pair(high_, unit, 2);
+      }
+      st_.pending = false;
+      return out;
+    }
+    const TableEntry& e = s_.entries[unit];
     switch (e.kind) {
       case SurvivorsUTF16::kDoubleKind:
-        if (target) {
-          out.put(e.first);
-          out.put(e.second);
+        if (st_.target) {
+          *out++ = e.first;
+          *out++ = e.second;
         }
-        continue;
+        return out;
       case SurvivorsUTF16::kSingleHighKind:
-        if (target) {
-          std::uint8_t value = classOf(s.classes, e.first);
-          if (value != Selecting::kDrop) out.put(value);
+        if (st_.target) {
+          std::uint8_t value = classOf(s_.classes, e.first);
+          if (value != Selecting::kDrop) *out++ = value;
         }
-        continue;
+        return out;
       case SurvivorsUTF16::kListedHighKind:
-        high = unit;
-        pending = true;
-        continue;
+        high_ = unit;
+        st_.pending = true;
+        return out;
       default:
         break;
     }
     if (unit == kLf) {
-      ++lines;
-      putLineEnd(out, s.crlf);
-      field = 1;
-      target = s.field_number == 1;
-      if (first_line) {
+      out = lineEnd(out);
+      st_.field = 1;
+      st_.target = s_.field_number == 1;
+      if (st_.first_line) {
         // Nothing of the first line carries into the second.
-        first_line = false;
-        quoted = false;
-        pending = false;
-        high = kNoHigh;
+        st_.first_line = false;
+        st_.quoted = false;
+        high_ = kNoHigh;
       }
     } else if (unit == kCr) {
       // dropped wherever it stands
-    } else if (unit == s.quote) {
-      quoted = !quoted;
-    } else if (unit == s.separator) {
-      if (!quoted) {
-        if (target) putUnit(unit);
-        ++field;
-        target = field == s.field_number;
-      } else if (!s.quoted_separator_dropped && target) {
-        putUnit(unit);
+    } else if (unit == s_.quote) {
+      st_.quoted = !st_.quoted;
+    } else if (unit == s_.separator) {
+      if (!st_.quoted) {
+        if (st_.target) out = put(unit, out);
+        ++st_.field;
+        st_.target = st_.field == s_.field_number;
+      } else if (!s_.quoted_separator_dropped && st_.target) {
+        out = put(unit, out);
       }
-    } else if (target) {
-      putUnit(unit);
+    } else if (st_.target) {
+      out = put(unit, out);
     }
+    return out;
   }
-  return lines;
-}
+
+  const Settings& s_;
+  LineState st_;
+  std::uint32_t high_ = kNoHigh;
+};
 
 // Decimal (kDecimal true) and integer extraction: the first number of
 // Field-N on every line, a decimal without a point completed with "." and
 // the completion character.
-template <bool kDecimal, class Sink>
-std::int64_t extractNumbers(const Scan& s, Sink& out) {
-  std::uint8_t* classes = s.classes;
-  auto resetNumberEntries = [classes]() {
-    classes['-'] = '-';
-    if (kDecimal) classes['.'] = '.';
-  };
+template <bool kDecimal>
+class NumberScanner {
+ public:
+  explicit NumberScanner(const Settings& s) : s_(s) {
+    st_.target = s.field_number == 1;
+    if (st_.target) resetNumberEntries();
+  }
 
-  std::int64_t field = 1;
-  bool quoted = false;
-  bool pending = false;
-  bool begun = false;
-  bool point = false;
-  bool target = s.field_number == 1;
-  if (target) resetNumberEntries();
-  bool first_line = true;
-  std::int64_t lines = 0;
+  std::int64_t lines() const { return st_.lines; }
 
-  for (std::int64_t i = s.start; i < s.end; ++i) {
-    const std::uint32_t unit = s.units[i];
-    if (pending) {
-      // A surrogate pair ends a number that has begun.
-      pending = false;
-      if (target && begun) target = false;
-      continue;
+  std::uint8_t* feed(const std::uint16_t* units, std::size_t n,
+                     std::uint8_t* out) {
+    std::size_t i = 0;
+    while (i < n) {
+      if (!st_.target && !st_.pending && !st_.first_line &&
+          s_.windows_usable) {
+        const std::size_t from = i;
+        i = passOver(
+            s_, st_, units, i, n, out,
+            [this](std::uint8_t* at) { return lineEnd(at); },
+            [this] { fieldBegins(); });
+        if (i == n) break;
+        if (st_.target || i != from) continue;
+      }
+      out = step(units[i], out);
+      ++i;
     }
-    const std::uint8_t kind = s.entries[unit].kind;
+    return out;
+  }
+
+ private:
+  void resetNumberEntries() {
+    s_.classes['-'] = '-';
+    if (kDecimal) s_.classes['.'] = '.';
+  }
+
+  void fieldBegins() {
+    resetNumberEntries();
+    begun_ = false;
+    point_ = false;
+  }
+
+  // What a line feed writes, and the number state it ends.
+  std::uint8_t* lineEnd(std::uint8_t* out) {
+    if (kDecimal && !point_) {
+      *out++ = '.';
+      *out++ = s_.completion;
+    }
+    if (s_.crlf) *out++ = 0x0D;
+    *out++ = 0x0A;
+    ++st_.lines;
+    // A line's number never leaks into the next line's completion.
+    begun_ = false;
+    point_ = false;
+    if (s_.field_number == 1) resetNumberEntries();
+    return out;
+  }
+
+  std::uint8_t* step(std::uint32_t unit, std::uint8_t* out) {
+    if (st_.pending) {
+      // A surrogate pair ends a number that has begun.
+      st_.pending = false;
+      if (st_.target && begun_) st_.target = false;
+      return out;
+    }
+    const std::uint8_t kind = s_.entries[unit].kind;
     if (kind == SurvivorsUTF16::kDoubleKind ||
         kind == SurvivorsUTF16::kSingleHighKind) {
-      if (target && begun) target = false;
-      continue;
+      if (st_.target && begun_) st_.target = false;
+      return out;
     }
     if (kind == SurvivorsUTF16::kListedHighKind) {
-      pending = true;
-      continue;
+      st_.pending = true;
+      return out;
     }
     if (unit == kLf) {
-      if (kDecimal && !point) {
-        out.put('.');
-        out.put(s.completion);
-      }
-      putLineEnd(out, s.crlf);
-      ++lines;
-      field = 1;
-      target = s.field_number == 1;
-      // A line's number never leaks into the next line's completion.
-      begun = false;
-      point = false;
-      if (target) resetNumberEntries();
-      if (first_line) {
-        first_line = false;
-        quoted = false;
-        pending = false;
+      out = lineEnd(out);
+      st_.field = 1;
+      st_.target = s_.field_number == 1;
+      if (st_.first_line) {
+        st_.first_line = false;
+        st_.quoted = false;
       }
     } else if (unit == kCr) {
       // dropped wherever it stands
-    } else if (unit == s.quote) {
-      quoted = !quoted;
-    } else if (unit == s.separator && !quoted) {
-      ++field;
-      target = field == s.field_number;
-      if (target) {
-        resetNumberEntries();
-        begun = false;
-        point = false;
+    } else if (unit == s_.quote) {
+      st_.quoted = !st_.quoted;
+    } else if (unit == s_.separator && !st_.quoted) {
+      ++st_.field;
+      st_.target = st_.field == s_.field_number;
+      if (st_.target) fieldBegins();
+    } else if (unit == s_.separator) {
+      if (!s_.quoted_separator_dropped && st_.target && begun_) {
+        st_.target = false;
       }
-    } else if (unit == s.separator) {
-      if (!s.quoted_separator_dropped && target && begun) target = false;
-    } else if (target) {
+    } else if (st_.target) {
       // Units above 0xA0 without a table entry are no number characters,
       // whatever the class table says about their low byte.
-      std::uint8_t value = unit > 0xA0 ? Selecting::kDrop : classes[unit];
+      std::uint8_t value = unit > 0xA0 ? Selecting::kDrop : s_.classes[unit];
       if (value == Selecting::kDrop) {
-        if (begun) target = false;
+        if (begun_) st_.target = false;
       } else {
-        out.put(static_cast<std::uint8_t>(unit));
-        begun = true;
+        *out++ = static_cast<std::uint8_t>(unit);
+        begun_ = true;
         if (unit == '.') {
-          point = true;
-          classes['.'] = Selecting::kDrop;
+          point_ = true;
+          s_.classes['.'] = Selecting::kDrop;
         }
-        classes['-'] = Selecting::kDrop;
+        s_.classes['-'] = Selecting::kDrop;
       }
     }
+    return out;
   }
-  return lines;
-}
+
+  const Settings& s_;
+  LineState st_;
+  bool begun_ = false;
+  bool point_ = false;
+};
 
 const char* readFailurePrefix(Column column, bool to_file, LineEnd line_end) {
   bool crlf = line_end == LineEnd::kCrLf;
@@ -268,35 +397,197 @@ const char* readFailurePrefix(Column column, bool to_file, LineEnd line_end) {
   }
 }
 
+bool hasListedSurrogates(const TableEntry* entries) {
+  for (std::uint32_t unit = 0xD800; unit < 0xDC00; ++unit) {
+    if (entries[unit].kind == SurvivorsUTF16::kListedHighKind) return true;
+  }
+  return false;
+}
+
+// Reads the wide file block by block: exactly `units` code units, the ones
+// past a premature end of the file read as zeros.
+template <class Scanner>
+bool streamUnits(const std::string& name, std::int64_t units,
+                 std::int64_t start, Scanner& scanner,
+                 bool (*make_room)(void*, std::size_t), void* room,
+                 std::uint8_t* (*cursor)(void*),
+                 void (*advance)(void*, std::uint8_t*)) {
+  platform::File file;
+  if (file.openRead(name) != platform::Status::kOk) return false;
+  std::unique_ptr<std::uint16_t[]> block(
+      new (std::nothrow) std::uint16_t[kReadBlockUnits]);
+  if (!block) return false;
+  const bool little_endian = [] {
+    const std::uint16_t probe = 1;
+    std::uint8_t first;
+    std::memcpy(&first, &probe, 1);
+    return first == 1;
+  }();
+  std::int64_t done = 0;
+  bool at_end = false;
+  while (done < units) {
+    std::size_t want = static_cast<std::size_t>(
+        units - done < static_cast<std::int64_t>(kReadBlockUnits)
+            ? units - done
+            : static_cast<std::int64_t>(kReadBlockUnits));
+    std::size_t got = 0;
+    if (!at_end) {
+      if (file.read(block.get(), want * 2, &got) != platform::Status::kOk) {
+        return false;
+      }
+    }
+    if (got < want * 2) {
+      at_end = true;
+      std::memset(reinterpret_cast<std::uint8_t*>(block.get()) + got, 0,
+                  want * 2 - got);
+    }
+    if (!little_endian) {
+      for (std::size_t i = 0; i < want; ++i) {
+        block[i] = static_cast<std::uint16_t>((block[i] >> 8) |
+                                              (block[i] << 8));
+      }
+    }
+    std::size_t skip = done < start ? static_cast<std::size_t>(start - done)
+                                    : 0;
+    if (skip > want) skip = want;
+    if (!make_room(room, (want - skip) * kMostBytesPerUnit)) return false;
+    advance(room,
+            scanner.feed(block.get() + skip, want - skip, cursor(room)));
+    done += static_cast<std::int64_t>(want);
+  }
+  return file.close() == platform::Status::kOk;
+}
+
 }  // namespace
 
+bool Selecting::OutputBlocks::reserve(std::size_t bytes) {
+  if (static_cast<std::size_t>(limit_ - cursor_) >= bytes) return true;
+  closeCurrent();
+  std::size_t capacity = bytes > kOutputBlockBytes ? bytes : kOutputBlockBytes;
+  Block block;
+  block.bytes.reset(new (std::nothrow) std::uint8_t[capacity]);
+  if (!block.bytes) return false;
+  block.capacity = capacity;
+  cursor_ = block.bytes.get();
+  limit_ = cursor_ + capacity;
+  try {
+    blocks_.push_back(std::move(block));
+  } catch (const std::bad_alloc&) {
+    cursor_ = limit_ = nullptr;
+    return false;
+  }
+  return true;
+}
+
+void Selecting::OutputBlocks::closeCurrent() {
+  if (!blocks_.empty()) {
+    blocks_.back().used =
+        static_cast<std::size_t>(cursor_ - blocks_.back().bytes.get());
+  }
+}
+
+std::int64_t Selecting::OutputBlocks::size() const {
+  std::int64_t total = 0;
+  for (std::size_t i = 0; i < blocks_.size(); ++i) {
+    total += static_cast<std::int64_t>(
+        i + 1 == blocks_.size() ? cursor_ - blocks_[i].bytes.get()
+                                : static_cast<std::ptrdiff_t>(blocks_[i].used));
+  }
+  return total;
+}
+
 template <class Sink>
-void Selecting::runEngine(Column column, LineEnd line_end, Sink& sink) {
-  Scan scan{units_.get(),
-            start_index_,
-            unit_count_,
-            table_->entries(),
-            table_.get(),
-            class_table_.data(),
-            field_number_,
-            separator_byte_,
-            quote_byte_,
-            quoted_separator_dropped_,
-            line_end == LineEnd::kCrLf,
-            completion_char_};
+bool Selecting::OutputBlocks::forEach(Sink sink) const {
+  for (std::size_t i = 0; i < blocks_.size(); ++i) {
+    std::size_t used = i + 1 == blocks_.size()
+                           ? static_cast<std::size_t>(
+                                 cursor_ - blocks_[i].bytes.get())
+                           : blocks_[i].used;
+    if (used > 0 && !sink(blocks_[i].bytes.get(), used)) return false;
+  }
+  return true;
+}
+
+bool Selecting::scanWideFile(Column column, LineEnd line_end) {
+  const TableEntry* entries = table_->entries();
+  const std::uint16_t separator = separator_byte_;
+  const std::uint16_t quote = quote_byte_;
+  const bool windows_usable =
+      separator != quote && separator != kLf && separator != kCr &&
+      quote != kLf && quote != kCr && entries[kLf].kind == 0 &&
+      entries[separator].kind == 0 && entries[quote].kind == 0;
+
+  std::unique_ptr<std::uint32_t[]> unit_output;
+  if (column == Column::kPlain || column == Column::kFiltered) {
+    unit_output.reset(new (std::nothrow) std::uint32_t[0x10000]);
+    if (!unit_output) return false;
+    const bool filter = column == Column::kFiltered;
+    for (std::uint32_t unit = 0; unit < 0x10000; ++unit) {
+      const TableEntry& e = entries[unit];
+      std::uint32_t v;
+      if (e.kind == SurvivorsUTF16::kListedHighKind) {
+        v = kFullRules;
+      } else if (e.kind == SurvivorsUTF16::kDoubleKind) {
+        v = outputOf(e.first | (std::uint32_t{e.second} << 8), 2);
+      } else if (e.kind == SurvivorsUTF16::kSingleHighKind) {
+        std::uint8_t value = classValue(e.first);
+        v = value == kDrop ? outputOf(0, 0) : outputOf(value, 1);
+      } else if (unit == kLf || unit == quote || unit == separator) {
+        v = unit == kCr ? outputOf(0, 0) : kFullRules;
+      } else if (unit == kCr || (filter && classValue(unit) == kDrop)) {
+        v = outputOf(0, 0);
+      } else {
+        v = outputOf(unit & 0xFF, 1);
+      }
+      unit_output[unit] = v;
+    }
+  }
+
+  Settings settings{entries,
+                    table_.get(),
+                    class_table_.data(),
+                    field_number_,
+                    separator,
+                    quote,
+                    quoted_separator_dropped_,
+                    line_end == LineEnd::kCrLf,
+                    completion_char_,
+                    hasListedSurrogates(entries),
+                    windows_usable,
+                    unit_output.get()};
+  auto make_room = [](void* room, std::size_t bytes) {
+    return static_cast<OutputBlocks*>(room)->reserve(bytes);
+  };
+  auto cursor = [](void* room) {
+    return static_cast<OutputBlocks*>(room)->cursor();
+  };
+  auto advance = [](void* room, std::uint8_t* to) {
+    static_cast<OutputBlocks*>(room)->advance(to);
+  };
+  auto run = [&](auto& scanner) {
+    bool ok = streamUnits(wide_name_, unit_count_, start_index_, scanner,
+                          make_room, &output_, cursor, advance);
+    line_counter_ = scanner.lines();
+    return ok;
+  };
   switch (column) {
-    case Column::kDecimal:
-      line_counter_ = extractNumbers<true>(scan, sink);
-      break;
-    case Column::kInteger:
-      line_counter_ = extractNumbers<false>(scan, sink);
-      break;
-    case Column::kPlain:
-      line_counter_ = selectFields<false>(scan, sink);
-      break;
+    case Column::kDecimal: {
+      NumberScanner<true> scanner(settings);
+      return run(scanner);
+    }
+    case Column::kInteger: {
+      NumberScanner<false> scanner(settings);
+      return run(scanner);
+    }
+    case Column::kPlain: {
+      FieldScanner<false> scanner(settings);
+      return run(scanner);
+    }
     case Column::kFiltered:
-      line_counter_ = selectFields<true>(scan, sink);
-      break;
+    default: {
+      FieldScanner<true> scanner(settings);
+      return run(scanner);
+    }
   }
 }
 
@@ -304,41 +595,44 @@ int Selecting::runToFile(Column column, LineEnd line_end,
                          const std::string& output_name) {
   output_name_ = output_name;
   line_counter_ = 0;
-  if (!readWholeFile()) {
+  output_ = OutputBlocks();
+  if (!scanWideFile(column, line_end)) {
     diagnostics::report(readFailurePrefix(column, true, line_end) +
                         wide_name_);
     diagnostics::stop(1);
   }
-  if (column == Column::kDecimal) {
-    // A line end can bring four bytes (point, completion, CR, LF); every
-    // other unit at most one.
-    std::int64_t line_feeds = 0;
-    for (std::int64_t i = start_index_; i < unit_count_; ++i) {
-      line_feeds += units_[static_cast<std::size_t>(i)] == kLf;
-    }
-    output_capacity_ = unit_count_ + 3 * line_feeds;
-    if (!reserveOutput(column)) {
-      diagnostics::report("SetLength() error-223: " +
-                          std::to_string(output_capacity_));
-      diagnostics::stop(1);
-    }
-  }
-  ArraySink sink(output_.get());
-  runEngine(column, line_end, sink);
-  output_length_ = sink.length();
-  return blockWrite(output_length_);
+  return blockWrite();
 }
 
 std::int64_t Selecting::runToStandardOutput(Column column) {
   output_name_.clear();
   line_counter_ = 0;
-  if (!readWholeFile()) {
+  output_ = OutputBlocks();
+  if (!scanWideFile(column, LineEnd::kCrLf)) {
     diagnostics::report(readFailurePrefix(column, false, LineEnd::kCrLf) +
                         wide_name_);
     diagnostics::stop(1);
   }
-  StandardOutputSink sink;
-  runEngine(column, LineEnd::kCrLf, sink);
-  sink.flush();
+  (void)output_.forEach([](const std::uint8_t* bytes, std::size_t length) {
+    return platform::writeStandardOutput(bytes, length) ==
+           platform::Status::kOk;
+  });
   return line_counter_;
+}
+
+int Selecting::blockWrite() {
+  platform::File file;
+  bool ok = file.create(output_name_) == platform::Status::kOk;
+  if (ok) {
+    ok = output_.forEach([&file](const std::uint8_t* bytes, std::size_t length) {
+      std::size_t written = 0;
+      return file.write(bytes, length, &written) == platform::Status::kOk;
+    });
+  }
+  if (file.isOpen() && file.close() != platform::Status::kOk) ok = false;
+  if (!ok) {
+    diagnostics::report("Rewrite() error-215: " + output_name_);
+    return kWriteFailed;
+  }
+  return kWriteOk;
 }
