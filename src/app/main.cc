@@ -98,6 +98,7 @@ int run(const std::vector<std::string>& arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::initializeProcess();
   std::vector<std::string> arguments;
   for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
   platform::exitProcess(run(arguments));

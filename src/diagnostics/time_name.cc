@@ -11,20 +11,24 @@ namespace {
 // neither read nor created.
 std::int32_t g_serial = 0;
 
-// Reads the first line of an open file: up to the first CR or LF.
+// The longest first line read from serial.txt. A counter needs a dozen
+// bytes; a longer line is no number anyway, and the bound keeps a counter
+// that is a huge file (or a device that never ends) from stalling a report.
+constexpr std::size_t kLongestCounterLine = 4096;
+
+// Reads the first line of an open file: up to the first CR or LF, at most
+// kLongestCounterLine bytes.
 platform::Status readFirstLine(platform::File* file, std::string* line) {
   line->clear();
-  char block[4096];
-  for (;;) {
-    std::size_t got = 0;
-    platform::Status status = file->read(block, sizeof block, &got);
-    if (status != platform::Status::kOk) return status;
-    for (std::size_t i = 0; i < got; ++i) {
-      if (block[i] == '\r' || block[i] == '\n') return platform::Status::kOk;
-      line->push_back(block[i]);
-    }
-    if (got < sizeof block) return platform::Status::kOk;
+  char block[kLongestCounterLine];
+  std::size_t got = 0;
+  platform::Status status = file->read(block, sizeof block, &got);
+  if (status != platform::Status::kOk) return status;
+  for (std::size_t i = 0; i < got; ++i) {
+    if (block[i] == '\r' || block[i] == '\n') break;
+    line->push_back(block[i]);
   }
+  return platform::Status::kOk;
 }
 
 }  // namespace

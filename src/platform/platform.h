@@ -112,6 +112,11 @@ char directorySeparator();
 /// the normal form of <executable folder>/../share/pelmora/<name>.
 std::string fixedTablePath(const std::string& name);
 
+/// Sets up the process before anything else runs. On POSIX a closed pipe on
+/// standard output must not kill the program with a signal: the write
+/// simply fails, and the run ends with its own exit code.
+void initializeProcess();
+
 /// Ends the process with the exit code as the shell sees it
 /// (-1 reaches a POSIX shell as 255).
 [[noreturn]] void exitProcess(int code);

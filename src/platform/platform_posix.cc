@@ -1,5 +1,6 @@
 // POSIX implementation of the platform layer.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -279,6 +280,8 @@ std::string fixedTablePath(const std::string& name) {
                                                  : folder.substr(0, slash);
   return prefix + "/share/pelmora/" + name;
 }
+
+void initializeProcess() { ::signal(SIGPIPE, SIG_IGN); }
 
 void exitProcess(int code) { std::_Exit(code); }
 

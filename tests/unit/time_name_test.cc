@@ -188,12 +188,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A first line longer than one read block still counts whole: it is no
 // 32-bit number, and error.txt quotes all of it.
-TEST_F(TimeNamesTest, FirstLineLongerThanOneBlockIsQuotedWhole) {
+// A counter that never ends (a link to /dev/zero) or holds one endless line
+// must not stall the report: only its first 4096 bytes are read.
+TEST_F(TimeNamesTest, OverlongFirstLineIsQuotedUpToTheBound) {
   std::string line(5000, '1');
   folder_.write("serial.txt", line + "\r\n2");
   EXPECT_EQ(nextErrName(), "err0-14-25.txt");
   EXPECT_EQ(folder_.read("error.txt"),
-            "sequence_to_integer() error-230: " + line);
+            "sequence_to_integer() error-230: " + line.substr(0, 4096));
 }
 
 TEST_F(TimeNamesTest, ClockTextShapesTheName) {
