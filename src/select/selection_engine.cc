@@ -45,9 +45,15 @@ struct Settings {
   // mistaken for one another, so windows of units can be classified by
   // comparing values alone.
   bool windows_usable;
+  // The digits are kind-0 units that are neither separator nor quote, so a
+  // run of them inside a number is copied without the full rules.
+  bool digits_plain;
   // Inside Field-N of the plain and filtered columns: what each unit writes
   // (see unitOutput), or nullptr for the number columns.
   const std::uint32_t* unit_output;
+  // Inside Field-N of the number columns, before the number: 0 for the
+  // units that are passed over there, 1 for those that need the full rules.
+  const std::uint8_t* before_number;
 };
 
 // unitOutput entries: bits 0-15 up to two bytes, bits 16-17 how many of
@@ -281,6 +287,24 @@ class NumberScanner {
             [this] { fieldBegins(); });
         if (i == n) break;
         if (st_.target || i != from) continue;
+      } else if (st_.target && !st_.pending && !begun_ &&
+                 s_.before_number[units[i]] == 0) {
+        // Text ahead of the number is passed over.
+        do {
+          ++i;
+        } while (i < n && s_.before_number[units[i]] == 0);
+        continue;
+      } else if (st_.target && !st_.pending && s_.digits_plain &&
+                 isDigit(units[i])) {
+        // A run of digits: each is written, and "-" can no longer start
+        // the number.
+        do {
+          *out++ = static_cast<std::uint8_t>(units[i]);
+          ++i;
+        } while (i < n && isDigit(units[i]));
+        begun_ = true;
+        s_.classes['-'] = Selecting::kDrop;
+        continue;
       }
       out = step(units[i], out);
       ++i;
@@ -289,6 +313,8 @@ class NumberScanner {
   }
 
  private:
+  static bool isDigit(std::uint32_t unit) { return unit - '0' < 10; }
+
   void resetNumberEntries() {
     s_.classes['-'] = '-';
     if (kDecimal) s_.classes['.'] = '.';
@@ -355,7 +381,8 @@ class NumberScanner {
       }
     } else if (st_.target) {
       // Units above 0xA0 without a table entry are no number characters,
-      // whatever the class table says about their low byte.
+      // whatever the class table says about their low byte. (The digits are
+      // always number characters: the class table keeps them.)
       std::uint8_t value = unit > 0xA0 ? Selecting::kDrop : s_.classes[unit];
       if (value == Selecting::kDrop) {
         if (begun_) st_.target = false;
@@ -517,6 +544,12 @@ bool Selecting::scanWideFile(Column column, LineEnd line_end) {
       quote != kLf && quote != kCr && entries[kLf].kind == 0 &&
       entries[separator].kind == 0 && entries[quote].kind == 0;
 
+  bool digits_plain = static_cast<unsigned>(separator - '0') >= 10 &&
+                      static_cast<unsigned>(quote - '0') >= 10;
+  for (std::uint16_t digit = '0'; digit <= '9'; ++digit) {
+    digits_plain = digits_plain && entries[digit].kind == 0;
+  }
+
   std::unique_ptr<std::uint32_t[]> unit_output;
   if (column == Column::kPlain || column == Column::kFiltered) {
     unit_output.reset(new (std::nothrow) std::uint32_t[0x10000]);
@@ -543,6 +576,28 @@ bool Selecting::scanWideFile(Column column, LineEnd line_end) {
     }
   }
 
+  std::unique_ptr<std::uint8_t[]> before_number;
+  if (column == Column::kDecimal || column == Column::kInteger) {
+    before_number.reset(new (std::nothrow) std::uint8_t[0x10000]);
+    if (!before_number) return false;
+    for (std::uint32_t unit = 0; unit < 0x10000; ++unit) {
+      const std::uint8_t kind = entries[unit].kind;
+      bool full;
+      if (kind == SurvivorsUTF16::kDoubleKind ||
+          kind == SurvivorsUTF16::kSingleHighKind) {
+        full = false;  // no number yet, so nothing ends
+      } else if (kind == SurvivorsUTF16::kListedHighKind) {
+        full = true;
+      } else if (unit == kLf || unit == quote || unit == separator ||
+                 unit == '-' || unit == '.') {
+        full = true;  // line ends, quotes, fields; "-" and "." change
+      } else {
+        full = unit <= 0xA0 && classValue(unit) != kDrop;
+      }
+      before_number[unit] = full ? 1 : 0;
+    }
+  }
+
   Settings settings{entries,
                     table_.get(),
                     class_table_.data(),
@@ -554,7 +609,9 @@ bool Selecting::scanWideFile(Column column, LineEnd line_end) {
                     completion_char_,
                     hasListedSurrogates(entries),
                     windows_usable,
-                    unit_output.get()};
+                    digits_plain,
+                    unit_output.get(),
+                    before_number.get()};
   auto make_room = [](void* room, std::size_t bytes) {
     return static_cast<OutputBlocks*>(room)->reserve(bytes);
   };
