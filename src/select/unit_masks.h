@@ -7,6 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#if defined(__SSE2__) || defined(_M_X64) || \
+    (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#define PELMORA_HAVE_SSE2 1
+#include <emmintrin.h>
+#endif
+
 /// Units per mask window: one bit each in a 64-bit word.
 inline constexpr std::size_t kMaskWindow = 64;
 
@@ -18,14 +24,68 @@ struct WindowMasks {
   std::uint64_t surrogate = 0;  ///< 0xD800..0xDBFF (high halves)
 };
 
-/// Fills the masks for units[0..63], using the processor's vector unit
-/// where the build has one. The surrogate mask is left 0 unless asked for.
-void maskWindow(const std::uint16_t* units, std::uint16_t separator,
-                std::uint16_t quote, bool surrogates, WindowMasks* masks);
-
-/// The same with plain scalar code; the reference the fast one must match.
+/// Fills the masks for units[0..63] with plain scalar code: the reference
+/// that maskWindow must match.
 void maskWindowScalar(const std::uint16_t* units, std::uint16_t separator,
                       std::uint16_t quote, WindowMasks* masks);
+
+#if PELMORA_HAVE_SSE2
+
+namespace unit_masks_detail {
+// 16 units (two vectors) to a 16-bit mask of the lanes equal to `value`.
+inline std::uint64_t equalMask16(__m128i a, __m128i b, __m128i value) {
+  __m128i packed = _mm_packs_epi16(_mm_cmpeq_epi16(a, value),
+                                   _mm_cmpeq_epi16(b, value));
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(packed));
+}
+}  // namespace unit_masks_detail
+
+/// Fills the masks for units[0..63] with the processor's vector unit. The
+/// surrogate mask is left 0 unless asked for.
+inline void maskWindow(const std::uint16_t* units, std::uint16_t separator,
+                       std::uint16_t quote, bool surrogates,
+                       WindowMasks* masks) {
+  using unit_masks_detail::equalMask16;
+  const __m128i lf = _mm_set1_epi16(0x000A);
+  const __m128i sep = _mm_set1_epi16(static_cast<short>(separator));
+  const __m128i quo = _mm_set1_epi16(static_cast<short>(quote));
+  const __m128i high_bits = _mm_set1_epi16(static_cast<short>(0xFC00));
+  const __m128i high_half = _mm_set1_epi16(static_cast<short>(0xD800));
+  std::uint64_t line_feed = 0;
+  std::uint64_t separators = 0;
+  std::uint64_t quotes = 0;
+  std::uint64_t surrogate = 0;
+  for (unsigned part = 0; part < 4; ++part) {
+    const auto* at = reinterpret_cast<const __m128i*>(units + 16 * part);
+    __m128i a = _mm_loadu_si128(at);
+    __m128i b = _mm_loadu_si128(at + 1);
+    const unsigned shift = 16 * part;
+    line_feed |= equalMask16(a, b, lf) << shift;
+    separators |= equalMask16(a, b, sep) << shift;
+    quotes |= equalMask16(a, b, quo) << shift;
+    if (surrogates) {
+      surrogate |= equalMask16(_mm_and_si128(a, high_bits),
+                               _mm_and_si128(b, high_bits), high_half)
+                   << shift;
+    }
+  }
+  masks->line_feed = line_feed;
+  masks->separator = separators;
+  masks->quote = quotes;
+  masks->surrogate = surrogate;
+}
+
+#else
+
+/// Without a vector unit the scalar masks serve.
+inline void maskWindow(const std::uint16_t* units, std::uint16_t separator,
+                       std::uint16_t quote, bool surrogates,
+                       WindowMasks* masks) {
+  maskWindowScalar(units, separator, quote, masks);
+  if (!surrogates) masks->surrogate = 0;
+}
+
+#endif
 
 /// Bit k of the result is the parity of the set bits 0..k of x.
 inline std::uint64_t prefixParity(std::uint64_t x) {
