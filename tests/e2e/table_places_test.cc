@@ -1,0 +1,125 @@
+// The table found through the Path variable, and the supplementary list,
+// seen from outside.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "sandbox.h"
+
+namespace {
+
+using e2e::RunResult;
+using e2e::Sandbox;
+using e2e::utf16le;
+
+std::string derivedTable() {
+  std::ifstream in(PELMORA_DERIVED_TABLE, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in),
+                     std::istreambuf_iterator<char>());
+}
+
+std::string fixedMiss(const Sandbox& box) {
+  return "Reset() error-154: " + box.path() + "/share/pelmora/UTF16~MS932.bin";
+}
+
+TEST(PathSearchTest, SecondOfThreeFoldersHoldsTheTable) {
+  Sandbox box;
+  box.write("set_pelmora.txt", "t\r\n");
+  box.write("surro.txt", "20B9F\r\n");
+  box.write("w.txt", utf16le(u"漢\n"));
+  box.makeFolder("one");
+  box.write("two/UTF16~MS932.bin", derivedTable());
+  box.write("three/UTF16~MS932.bin", "");
+  const std::string one = box.path() + "/one";
+  const std::string two = box.path() + "/two/";  // "/;" loses its slash
+  const std::string three = box.path() + "/three";
+  box.setVariable("Path", one + ";" + two + ";" + three);
+  RunResult run = box.run({"-j1", "-M", "w.txt", "n.txt"});
+  EXPECT_EQ(run.exitCode, 0) << run.describe();
+  EXPECT_EQ(run.file("n.txt"), "\x8A\xBF\r\n");
+  EXPECT_EQ(run.errMessages(),
+            (std::vector<std::string>{
+                fixedMiss(box), "Reset() error-153: UTF16~MS932.bin",
+                "Reset() error-208: " + one + "/UTF16~MS932.bin"}));
+  EXPECT_EQ(run.standardOutput, box.path() +
+                                    "/two/UTF16~MS932.bin is primarily "
+                                    "accessible to Pelmora.\r\n");
+}
+
+TEST(PathSearchTest, EmptyEntriesAndMissesLeadToTheSettingsFile) {
+  Sandbox box;
+  box.write("set_pelmora.txt", "t\r\n");
+  box.write("surro.txt", "20B9F\r\n");
+  box.write("w.txt", utf16le(u"a\n"));
+  box.setVariable("Path", "missing;;");
+  RunResult run = box.run({"-j1", "w.txt", "n.txt"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.errMessages(),
+            (std::vector<std::string>{
+                fixedMiss(box), "Reset() error-153: UTF16~MS932.bin",
+                "Reset() error-208: missing/UTF16~MS932.bin",
+                "Reset() error-208: /UTF16~MS932.bin",
+                "Reset() error-155: set_dravikson.txt",
+                "Reset() error-167: i = 4"}));
+  EXPECT_FALSE(run.has("n.txt"));
+}
+
+TEST(PathSearchTest, UnsetPathAddsNoReports) {
+  Sandbox box;
+  box.write("set_pelmora.txt", "t\r\n");
+  box.write("surro.txt", "20B9F\r\n");
+  box.write("UTF16~MS932.bin", derivedTable());
+  box.write("w.txt", utf16le(u"a\n"));
+  box.setVariable("PATH", box.path());  // only "Path" is searched
+  RunResult run = box.run({"-j1", "w.txt", "n.txt"});
+  EXPECT_EQ(run.errMessages(), std::vector<std::string>{fixedMiss(box)});
+}
+
+class SupplementaryListTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    box_.write("set_pelmora.txt", "t\r\n");
+    box_.placeFixedTable(derivedTable());
+  }
+  Sandbox box_;
+};
+
+TEST_F(SupplementaryListTest, ListedAndUnlistedCharacters) {
+  box_.write("surro.txt", "20B9F remark\r\n\r\n2A6B2\r\n");
+  box_.write("w.txt", utf16le(u"\U00020B9F,\U0002A6B2,\U0001F600\n"
+                              u"\xD842\n,x\n"));
+  RunResult run = box_.run({"-j1", "w.txt", "a.txt"});
+  EXPECT_TRUE(run.errMessages().empty()) << run.describe();
+  // Only the first listed character counts (the list ends at the empty
+  // line); the LF after a lone listed high half is swallowed as its low half.
+  EXPECT_EQ(run.file("a.txt"), std::string("\x81\x51,\r\n\0\0,\r\n", 10));
+  RunResult second = box_.run({"-j2", "w.txt", "b.txt"});
+  EXPECT_EQ(second.file("b.txt"), std::string("\x69\xB2,\r\n") + "x\r\n");
+  RunResult third = box_.run({"-j3", "w.txt", "c.txt"});
+  EXPECT_EQ(third.file("c.txt"), std::string("\x3D\x00\r\n\r\n", 6));
+}
+
+TEST_F(SupplementaryListTest, MissingListIsReportedAndTheRunGoesOn) {
+  box_.write("w.txt", utf16le(u"\U00020B9F\n"));
+  RunResult run = box_.run({"-j1", "w.txt", "n.txt"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.errMessages(),
+            std::vector<std::string>{"Reset() error-192: surro.txt"});
+  EXPECT_EQ(run.file("n.txt"), std::string("\x42\x9F\r\n"));
+}
+
+TEST_F(SupplementaryListTest, OversizedNumberStopsTheRun) {
+  box_.write("surro.txt", "20B9F\r\n80000000\r\n");
+  box_.write("w.txt", utf16le(u"a\n"));
+  RunResult run = box_.run({"-j1", "w.txt", "n.txt"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.errMessages(),
+            std::vector<std::string>{
+                "hexadecimal_sequence_to_integer() error-158: i = 56"});
+  EXPECT_FALSE(run.has("n.txt"));
+}
+
+}  // namespace
