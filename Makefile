@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build demo test clean
+.PHONY: all build demo test win32 clean
 
 all: build
 
@@ -19,5 +19,12 @@ demo: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The 32-bit Windows console program, cross-compiled with MinGW-w64
+# (Debian package g++-mingw-w64-i686): build-win32/bin/pelmora.exe.
+win32:
+	cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+	      -DCMAKE_BUILD_TYPE=Release -DPELMORA_TESTS=OFF
+	cmake --build build-win32 -j $(JOBS)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-win32

@@ -1,0 +1,329 @@
+// Win32 implementation of the platform layer: the 32-bit Windows console
+// program. File names and texts are ANSI (code page 932) byte strings, so
+// the "A" functions are used throughout.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+// Every GetLastError() code becomes a Status here and nowhere else.
+Status fromLastError(DWORD error, std::string* detail) {
+  if (detail != nullptr) {
+    char* text = nullptr;
+    DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+            FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    if (length > 0 && text != nullptr) {
+      std::string message(text, length);
+      while (!message.empty() &&
+             (message.back() == '\r' || message.back() == '\n')) {
+        message.pop_back();
+      }
+      *detail = message;
+    } else {
+      *detail = "error " + std::to_string(error);
+    }
+    if (text != nullptr) LocalFree(text);
+  }
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+    return Status::kNotFound;
+  }
+  return Status::kOther;
+}
+
+HANDLE handleOf(std::intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+Status openWith(const std::string& name, DWORD access, DWORD disposition,
+                std::intptr_t* handle, std::string* detail) {
+  // Others may read, write and delete while the file is open, as they may
+  // on POSIX; a folder does not open without backup semantics, so it is
+  // refused here as well.
+  HANDLE h = CreateFileA(name.c_str(), access,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return fromLastError(GetLastError(), detail);
+  *handle = reinterpret_cast<std::intptr_t>(h);
+  return Status::kOk;
+}
+
+// One Win32 transfer moves at most this many bytes.
+constexpr std::size_t kLargestTransfer = std::size_t{1} << 30;
+
+std::string (*g_clock)() = nullptr;
+
+}  // namespace
+
+File::~File() {
+  if (isOpen()) CloseHandle(handleOf(handle_));
+}
+
+File::File(File&& other) noexcept : handle_(other.handle_) {
+  other.handle_ = -1;
+}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (isOpen()) CloseHandle(handleOf(handle_));
+    handle_ = other.handle_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+Status File::openRead(const std::string& name, std::string* detail) {
+  if (isOpen()) (void)close();
+  return openWith(name, GENERIC_READ, OPEN_EXISTING, &handle_, detail);
+}
+
+Status File::openReadWrite(const std::string& name, std::string* detail) {
+  if (isOpen()) (void)close();
+  return openWith(name, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, &handle_,
+                  detail);
+}
+
+Status File::create(const std::string& name, std::string* detail) {
+  if (isOpen()) (void)close();
+  return openWith(name, GENERIC_WRITE, CREATE_ALWAYS, &handle_, detail);
+}
+
+Status File::read(void* buffer, std::size_t n, std::size_t* got,
+                  std::string* detail) {
+  *got = 0;
+  if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
+  char* at = static_cast<char*>(buffer);
+  while (*got < n) {
+    std::size_t want = n - *got;
+    if (want > kLargestTransfer) want = kLargestTransfer;
+    DWORD done = 0;
+    if (!ReadFile(handleOf(handle_), at + *got, static_cast<DWORD>(want), &done,
+                  nullptr)) {
+      DWORD error = GetLastError();
+      if (error == ERROR_BROKEN_PIPE) break;  // the writer closed: the end
+      return fromLastError(error, detail);
+    }
+    if (done == 0) break;
+    *got += done;
+  }
+  return Status::kOk;
+}
+
+Status File::write(const void* buffer, std::size_t n, std::size_t* written,
+                   std::string* detail) {
+  *written = 0;
+  if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
+  const char* at = static_cast<const char*>(buffer);
+  while (*written < n) {
+    std::size_t want = n - *written;
+    if (want > kLargestTransfer) want = kLargestTransfer;
+    DWORD done = 0;
+    if (!WriteFile(handleOf(handle_), at + *written, static_cast<DWORD>(want),
+                   &done, nullptr)) {
+      return fromLastError(GetLastError(), detail);
+    }
+    if (done == 0) return fromLastError(ERROR_WRITE_FAULT, detail);
+    *written += done;
+  }
+  return Status::kOk;
+}
+
+Status File::rewind(bool truncate, std::string* detail) {
+  if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  if (!SetFilePointerEx(handleOf(handle_), zero, nullptr, FILE_BEGIN)) {
+    return fromLastError(GetLastError(), detail);
+  }
+  if (truncate && !SetEndOfFile(handleOf(handle_))) {
+    return fromLastError(GetLastError(), detail);
+  }
+  return Status::kOk;
+}
+
+Status File::size(std::int64_t* bytes, std::string* detail) const {
+  *bytes = 0;
+  if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(handleOf(handle_), &size)) {
+    return fromLastError(GetLastError(), detail);
+  }
+  *bytes = size.QuadPart;
+  return Status::kOk;
+}
+
+Status File::lockExclusive(std::string* detail) {
+  if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
+  OVERLAPPED from_start = {};
+  if (!LockFileEx(handleOf(handle_), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD,
+                  MAXDWORD, &from_start)) {
+    return fromLastError(GetLastError(), detail);
+  }
+  return Status::kOk;
+}
+
+Status File::close(std::string* detail) {
+  if (!isOpen()) return Status::kOk;
+  BOOL closed = CloseHandle(handleOf(handle_));
+  handle_ = -1;
+  if (!closed) return fromLastError(GetLastError(), detail);
+  return Status::kOk;
+}
+
+Status createNewWithContent(const std::string& name, const std::string& content,
+                            bool* exists, std::string* detail) {
+  if (exists != nullptr) *exists = false;
+  // Written under a private name first and then moved into place without
+  // replacing: the name appears with its whole content or not at all.
+  std::string scratch =
+      name + "." + std::to_string(GetCurrentProcessId()) + ".new";
+  File file;
+  Status status = file.create(scratch, detail);
+  if (status != Status::kOk) return status;
+  std::size_t written = 0;
+  status = file.write(content.data(), content.size(), &written, detail);
+  Status closed = file.close(detail);
+  if (status == Status::kOk) status = closed;
+  if (status == Status::kOk && !MoveFileExA(scratch.c_str(), name.c_str(), 0)) {
+    DWORD error = GetLastError();
+    if (exists != nullptr) {
+      *exists = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+    }
+    status = fromLastError(error, detail);
+  }
+  DeleteFileA(scratch.c_str());
+  return status;
+}
+
+Status removeFile(const std::string& name, std::string* detail) {
+  if (!DeleteFileA(name.c_str())) return fromLastError(GetLastError(), detail);
+  return Status::kOk;
+}
+
+Status renameFile(const std::string& from, const std::string& to,
+                  std::string* detail) {
+  if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    return fromLastError(GetLastError(), detail);
+  }
+  return Status::kOk;
+}
+
+bool fileExists(const std::string& name) {
+  return GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+Status fileSize(const std::string& name, std::int64_t* bytes,
+                std::string* detail) {
+  *bytes = 0;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &data)) {
+    return fromLastError(GetLastError(), detail);
+  }
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return fromLastError(ERROR_ACCESS_DENIED, detail);
+  }
+  *bytes = (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) |
+           data.nFileSizeLow;
+  return Status::kOk;
+}
+
+std::string environmentValue(const std::string& name) {
+  std::vector<char> buffer(1024);
+  for (;;) {
+    DWORD length = GetEnvironmentVariableA(name.c_str(), buffer.data(),
+                                           static_cast<DWORD>(buffer.size()));
+    if (length == 0) return std::string();
+    if (length < buffer.size()) return std::string(buffer.data(), length);
+    buffer.resize(length + 1);
+  }
+}
+
+std::string localDateTimeText() {
+  if (g_clock != nullptr) return g_clock();
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  char date[128];
+  char time[128];
+  int date_length = GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &now,
+                                   nullptr, date, sizeof date);
+  int time_length =
+      GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &now, nullptr, time, sizeof time);
+  // The lengths count the terminating NUL.
+  std::string text(date, static_cast<std::size_t>(
+                             date_length > 0 ? date_length - 1 : 0));
+  if (now.wHour != 0 || now.wMinute != 0 || now.wSecond != 0) {
+    text += ' ';
+    text.append(time, static_cast<std::size_t>(
+                          time_length > 0 ? time_length - 1 : 0));
+  }
+  return text;
+}
+
+void setClockForTesting(std::string (*clock)()) { g_clock = clock; }
+
+Status writeStandardOutput(const void* buffer, std::size_t n) {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == INVALID_HANDLE_VALUE || out == nullptr) return Status::kOther;
+  const char* at = static_cast<const char*>(buffer);
+  std::size_t done = 0;
+  while (done < n) {
+    std::size_t want = n - done;
+    if (want > kLargestTransfer) want = kLargestTransfer;
+    DWORD written = 0;
+    if (!WriteFile(out, at + done, static_cast<DWORD>(want), &written,
+                   nullptr) ||
+        written == 0) {
+      return Status::kOther;
+    }
+    done += written;
+  }
+  return Status::kOk;
+}
+
+void writeStandardError(const std::string& line) {
+  HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  if (err == INVALID_HANDLE_VALUE || err == nullptr) return;
+  std::string text = line + "\r\n";
+  DWORD written = 0;
+  WriteFile(err, text.data(), static_cast<DWORD>(text.size()), &written,
+            nullptr);
+}
+
+std::string executableFolder() {
+  std::vector<char> buffer(MAX_PATH);
+  for (;;) {
+    DWORD length = GetModuleFileNameA(nullptr, buffer.data(),
+                                      static_cast<DWORD>(buffer.size()));
+    if (length == 0) return std::string();
+    if (length < buffer.size()) {
+      std::string path(buffer.data(), length);
+      std::size_t slash = path.find_last_of("\\/");
+      return slash == std::string::npos ? std::string() : path.substr(0, slash);
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+char directorySeparator() { return '\\'; }
+
+std::string fixedTablePath(const std::string& name) {
+  return "C:\\Quorvelin\\" + name;
+}
+
+void initializeProcess() {
+  // A missing floppy or CD must fail an open, not stop an unattended batch
+  // job with a dialog box.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+}
+
+void exitProcess(int code) { ExitProcess(static_cast<UINT>(code)); }
+
+}  // namespace platform
