@@ -1,0 +1,422 @@
+// The selection engines on any wide bytes, with the real code page 932
+// table and the list "20B9F": Selecting built from settled options the
+// input chooses, run to a file, and the narrow file compared with a model
+// of the unit rules. Also checks the class table, the sizing of the wide
+// file, the line count, and the output bounds that sizing the output from
+// the input rests on (at most 2 bytes per unit in one field, at most the
+// units plus 3 per LF for decimals).
+//
+// Input (6 header bytes, then the wide file):
+//   0: bits 0-1 column (plain, decimal, integer, filtered), 2 -q, 3 -k,
+//      4 -d, 5 -p, 6 -o, 7 LF line ends
+//   1: bits 0-3 field number (0..10 after a modulo), 4 the binary.tmp route,
+//      5 the wide-file refresh, 6 keep binary.tmp
+//   2: separator, 3: quote, 4: katakana replacement, 5: completion
+//      (values below 0x10 pick a common choice, others are the byte itself)
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "options/final_effect.h"
+#include "select/select_utf16.h"
+#include "tables/derive_binary.h"
+#include "tables/survivor_utf16.h"
+
+#ifndef PELMORA_REVERSE_TABLE_PATH
+#error "PELMORA_REVERSE_TABLE_PATH must name data/MS932~UTF16.bin"
+#endif
+
+namespace {
+
+constexpr const char* kTarget = "fuzz_engines";
+constexpr const char* kWideName = "wide.txt";
+constexpr const char* kNarrowName = "narrow.txt";
+constexpr std::size_t kHeader = 6;
+constexpr std::uint8_t kDrop = Selecting::kDrop;
+
+// Bytes that mean something to the engines or the class table: the usual
+// separators and quotes, digits, signs, line-end bytes, katakana, the drop
+// value itself.
+constexpr std::uint8_t kCommon[16] = {',',  '\t', '|',  ';',  ' ',  '"',
+                                      '~',  '.',  '-',  '0',  '5',  0x0A,
+                                      0x0D, 0x00, 0xDE, kDrop};
+
+std::uint8_t choose(std::uint8_t b) { return b < 16 ? kCommon[b] : b; }
+
+void prepareFolder() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  std::error_code error;
+  std::filesystem::copy_file(
+      PELMORA_REVERSE_TABLE_PATH, DeriveTable::kSourceFileName,
+      std::filesystem::copy_options::overwrite_existing, error);
+  if (error) {
+    fuzzing::finding(kTarget, "cannot copy " PELMORA_REVERSE_TABLE_PATH);
+  }
+  if (DeriveTable().derive() != DeriveStatus::kOk) {
+    fuzzing::finding(kTarget, "the table derivation failed");
+  }
+  fuzzing::writeFile(kSurrogateListFileName, std::string("20B9F\r\n"));
+}
+
+// The class table as the options define it, built apart from the product.
+std::array<std::uint8_t, 224> modelClasses(const FinalEffects::Values& v) {
+  std::array<std::uint8_t, 224> c{};
+  for (unsigned i = 0; i <= 0xA0; ++i) {
+    const auto b = static_cast<std::uint8_t>(i);
+    const bool digit = b >= '0' && b <= '9';
+    if (v.decimalExtraction) {
+      c[i] = (digit || b == '-' || b == '.') ? b : kDrop;
+    } else if (v.integerExtraction) {
+      c[i] = (digit || b == '-') ? b : kDrop;
+    } else if (v.dropControl) {
+      c[i] = (b >= 0x20 && b <= 0x7E) ? b : kDrop;
+    } else {
+      c[i] = b;
+    }
+  }
+  if (v.omitHI) {
+    c['H'] = kDrop;
+    c['I'] = kDrop;
+  }
+  for (unsigned i = 0xA1; i <= 0xDF; ++i) {
+    const auto b = static_cast<std::uint8_t>(i);
+    if (v.replaceKatakana) {
+      c[i] = v.katakanaChar;
+    } else if (v.dropCombining) {
+      c[i] = (b == 0xDE || b == 0xDF) ? kDrop : b;
+    } else {
+      c[i] = b;
+    }
+  }
+  return c;
+}
+
+struct ModelRun {
+  std::string out;
+  std::int64_t lines = 0;
+};
+
+// The plain and filtered selections, unit rule by unit rule. A class
+// lookup past the table's 224 entries drops, as the product chose.
+ModelRun modelSelect(const std::vector<std::uint16_t>& units, bool filter,
+                     const FinalEffects::Values& v, bool crlf,
+                     const std::array<std::uint8_t, 224>& classes,
+                     const SurvivorsUTF16& table) {
+  ModelRun r;
+  auto cls = [&classes](std::uint32_t x) {
+    return x < 224 ? classes[x] : kDrop;
+  };
+  auto put = [&r](std::uint32_t b) {
+    r.out += static_cast<char>(static_cast<std::uint8_t>(b));
+  };
+  auto write = [&](std::uint32_t u) {
+    if (!filter || cls(u) != kDrop) put(u & 0xFF);
+  };
+  const std::int64_t n = v.fieldNumber;
+  std::int64_t field = 1;
+  bool target = n == 1;
+  bool quoted = false;
+  bool pending = false;
+  std::uint32_t high = 0xD840;
+  bool first_loop = true;
+  for (std::uint16_t u : units) {
+    if (pending) {
+      if (target) {
+        put(table.pair(high, u, 1));
+        put(table.pair(high, u, 2));
+      }
+      pending = false;
+      continue;
+    }
+    const std::uint8_t kind = table.entry(u, 0);
+    if (kind == 1) {
+      if (target) {
+        put(table.entry(u, 1));
+        put(table.entry(u, 2));
+      }
+    } else if (kind == 2) {
+      if (target && cls(table.entry(u, 1)) != kDrop) {
+        put(cls(table.entry(u, 1)));
+      }
+    } else if (kind == 3) {
+      high = u;
+      pending = true;
+    } else if (u == 0x0A) {
+      ++r.lines;
+      if (crlf) put(0x0D);
+      put(0x0A);
+      field = 1;
+      target = n == 1;
+      if (first_loop) {
+        first_loop = false;
+        quoted = false;
+        pending = false;
+        high = 0xD840;
+      }
+    } else if (u == 0x0D) {
+    } else if (u == v.quoteChar) {
+      quoted = !quoted;
+    } else if (u == v.separatorChar && !quoted) {
+      if (target) write(u);
+      ++field;
+      target = field == n;
+    } else if (u == v.separatorChar) {
+      if (!v.quotedSeparatorIgnored && target) write(u);
+    } else if (target) {
+      write(u);
+    }
+  }
+  return r;
+}
+
+// The decimal and integer extraction. Two choices are the product's: a
+// kind-0 unit above 0xA0 is no number character, and every line end
+// clears the point-written flag (a line without Field-N is completed).
+ModelRun modelNumbers(const std::vector<std::uint16_t>& units, bool decimal,
+                      const FinalEffects::Values& v, bool crlf,
+                      std::array<std::uint8_t, 224> classes,
+                      const SurvivorsUTF16& table) {
+  ModelRun r;
+  auto put = [&r](std::uint32_t b) {
+    r.out += static_cast<char>(static_cast<std::uint8_t>(b));
+  };
+  auto reset = [&classes, decimal]() {
+    classes['-'] = '-';
+    if (decimal) classes['.'] = '.';
+  };
+  const std::int64_t n = v.fieldNumber;
+  std::int64_t field = 1;
+  bool quoted = false;
+  bool pending = false;
+  bool begun = false;
+  bool point = false;
+  bool target = n == 1;
+  if (target) reset();
+  bool first_loop = true;
+  for (std::uint16_t u : units) {
+    if (pending) {
+      pending = false;
+      if (target && begun) target = false;
+      continue;
+    }
+    const std::uint8_t kind = table.entry(u, 0);
+    if (kind == 1 || kind == 2) {
+      if (target && begun) target = false;
+    } else if (kind == 3) {
+      pending = true;
+    } else if (u == 0x0A) {
+      if (decimal && !point) {
+        put('.');
+        put(v.completionChar);
+      }
+      if (crlf) put(0x0D);
+      put(0x0A);
+      ++r.lines;
+      field = 1;
+      target = n == 1;
+      begun = false;
+      point = false;
+      if (target) reset();
+      if (first_loop) {
+        first_loop = false;
+        quoted = false;
+        pending = false;
+      }
+    } else if (u == 0x0D) {
+    } else if (u == v.quoteChar) {
+      quoted = !quoted;
+    } else if (u == v.separatorChar && !quoted) {
+      ++field;
+      target = field == n;
+      if (target) {
+        reset();
+        begun = false;
+        point = false;
+      }
+    } else if (u == v.separatorChar) {
+      if (!v.quotedSeparatorIgnored && target && begun) target = false;
+    } else if (target) {
+      const std::uint8_t value = u > 0xA0 ? kDrop : classes[u];
+      if (value == kDrop) {
+        if (begun) target = false;
+      } else {
+        put(u);
+        begun = true;
+        if (u == '.') {
+          point = true;
+          classes['.'] = kDrop;
+        }
+        classes['-'] = kDrop;
+      }
+    }
+  }
+  return r;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
+  fuzzing::enterWorkFolder();
+  fuzzing::tidyWorkFolder(256);
+  prepareFolder();
+  if (size < kHeader) return 0;
+
+  FinalEffects::Values v;
+  const int column_bits = data[0] & 3;
+  v.decimalExtraction = column_bits == 1;
+  v.integerExtraction = column_bits == 2;
+  v.quotedSeparatorIgnored = (data[0] & 0x04) != 0;
+  v.replaceKatakana = (data[0] & 0x08) != 0;
+  v.dropCombining = (data[0] & 0x10) != 0;
+  v.omitHI = (data[0] & 0x20) != 0;
+  v.dropControl = (data[0] & 0x40) != 0;
+  const bool lf_only = (data[0] & 0x80) != 0;
+  v.crlfLines = !lf_only;
+  v.lfLines = lf_only;
+  v.fieldNumber = (data[1] & 0x0F) % 11;
+  v.temporaryRoute = (data[1] & 0x10) != 0;
+  v.refreshWide = (data[1] & 0x20) != 0;
+  v.keepTemporary = (data[1] & 0x40) != 0;
+  v.separatorChar = choose(data[2]);
+  v.quoteChar = choose(data[3]);
+  v.katakanaChar = choose(data[4]);
+  v.completionChar = choose(data[5]);
+  v.wideName = kWideName;
+  v.narrowName = kNarrowName;
+
+  // The main routine's choice of engine.
+  Column column = Column::kPlain;
+  if (v.decimalExtraction) {
+    column = Column::kDecimal;
+  } else if (v.integerExtraction) {
+    column = Column::kInteger;
+  } else if (v.dropControl || v.omitHI) {
+    column = Column::kFiltered;
+  }
+  const LineEnd line_end = v.crlfLines ? LineEnd::kCrLf : LineEnd::kLf;
+
+  const std::uint8_t* wide = data + kHeader;
+  const std::size_t wide_size = size - kHeader;
+  fuzzing::writeFile(kWideName, wide, wide_size);
+  fuzzing::removeFile(kNarrowName);
+  fuzzing::removeFile(kTemporaryFileName);
+
+  // The code units the engines scan: a trailing odd byte is not read, and
+  // FF FE at the start is the byte-order mark.
+  std::vector<std::uint16_t> units;
+  for (std::size_t i = 0; i + 1 < wide_size; i += 2) {
+    units.push_back(static_cast<std::uint16_t>(wide[i] | (wide[i + 1] << 8)));
+  }
+  const bool bom = wide_size >= 2 && wide[0] == 0xFF && wide[1] == 0xFE;
+  const std::vector<std::uint16_t> scanned(units.begin() + (bom ? 1 : 0),
+                                           units.end());
+
+  const FinalEffects::Values copy = v;
+  try {
+    FinalEffects effects{FinalEffects::Values(v)};
+    Selecting selecting;
+    selecting.buildClassTable(effects);
+    const std::array<std::uint8_t, 224> classes = modelClasses(copy);
+    for (std::uint32_t i = 0; i < 224; ++i) {
+      if (selecting.classValue(i) != classes[i]) {
+        fuzzing::finding(kTarget, "class table entry " + std::to_string(i));
+      }
+    }
+    if (selecting.classValue(224) != kDrop ||
+        selecting.classValue(0xFFFF) != kDrop) {
+      fuzzing::finding(kTarget, "class lookup past the table does not drop");
+    }
+
+    selecting.prepareRun(effects, effects.wideName());
+    if (selecting.unitCount() != static_cast<std::int64_t>(units.size()) ||
+        selecting.startIndex() != (bom ? 1 : 0)) {
+      fuzzing::finding(kTarget, "the preparation sized the file wrongly");
+    }
+    selecting.unreadFileStop(-1);
+
+    if (copy.refreshWide) {
+      (void)selecting.copyToTemporary(kWideName, false);
+      (void)selecting.copyFromTemporary(kWideName, copy.keepTemporary);
+      const std::string again = fuzzing::readFile(kWideName);
+      if (again != std::string(reinterpret_cast<const char*>(wide),
+                               wide_size)) {
+        fuzzing::finding(kTarget, "the wide-file refresh changed its bytes");
+      }
+    }
+
+    int status = kWriteOk;
+    if (copy.temporaryRoute) {
+      status = selecting.runToFile(column, line_end, kTemporaryFileName);
+      if (status == kWriteOk) {
+        (void)selecting.copyFromTemporary(kNarrowName, copy.keepTemporary);
+      }
+    } else {
+      status = selecting.runToFile(column, line_end, kNarrowName);
+    }
+    if (status != kWriteOk) fuzzing::finding(kTarget, "the write failed");
+
+    const bool crlf = line_end == LineEnd::kCrLf;
+    ModelRun want;
+    switch (column) {
+      case Column::kPlain:
+      case Column::kFiltered:
+        want = modelSelect(scanned, column == Column::kFiltered, copy, crlf,
+                           classes, *selecting.table());
+        break;
+      case Column::kDecimal:
+      case Column::kInteger:
+        want = modelNumbers(scanned, column == Column::kDecimal, copy, crlf,
+                            classes, *selecting.table());
+        break;
+    }
+
+    bool exists = false;
+    const std::string got = fuzzing::readFile(kNarrowName, &exists);
+    if (!exists) fuzzing::finding(kTarget, "no narrow file");
+    if (got != want.out) {
+      fuzzing::finding(kTarget, "output " + fuzzing::hex(got) +
+                                    "\n  expected " + fuzzing::hex(want.out));
+    }
+    if (selecting.lineCounter() != want.lines) {
+      fuzzing::finding(kTarget, "line counter " +
+                                    std::to_string(selecting.lineCounter()) +
+                                    ", expected " +
+                                    std::to_string(want.lines));
+    }
+    if (copy.temporaryRoute &&
+        std::filesystem::exists(kTemporaryFileName) != copy.keepTemporary) {
+      fuzzing::finding(kTarget, "binary.tmp kept against -y");
+    }
+
+    // The bounds an output sized from the input rests on.
+    const auto count = static_cast<std::int64_t>(scanned.size());
+    std::int64_t line_feeds = 0;
+    bool simple = true;
+    for (std::uint16_t u : scanned) {
+      line_feeds += u == 0x0A;
+      if (u == 0x0A || u == 0x0D || u == copy.separatorChar ||
+          u == copy.quoteChar) {
+        simple = false;
+      }
+    }
+    const auto length = static_cast<std::int64_t>(got.size());
+    if (column == Column::kPlain && copy.fieldNumber == 1 && simple &&
+        length > 2 * count) {
+      fuzzing::finding(kTarget, "more than 2 bytes per unit in one field");
+    }
+    if (column == Column::kDecimal && length > count + 3 * line_feeds) {
+      fuzzing::finding(kTarget, "decimal output past units + 3 per LF");
+    }
+  } catch (const fuzzing::FuzzStop&) {
+    fuzzing::finding(kTarget, "a readable wide file stopped the program");
+  }
+  return 0;
+}
