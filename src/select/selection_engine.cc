@@ -155,7 +155,7 @@ class FieldScanner {
     const std::uint32_t* table = s_.unit_output;
     std::size_t i = 0;
     while (i < n) {
-      if (st_.target && !st_.pending) {
+      if (st_.target && !st_.pending && table != nullptr) {
         // Most units of Field-N just turn into their bytes.
         while (i < n) {
           const std::uint32_t v = table[units[i]];
@@ -288,6 +288,7 @@ class NumberScanner {
         if (i == n) break;
         if (st_.target || i != from) continue;
       } else if (st_.target && !st_.pending && !begun_ &&
+                 s_.before_number != nullptr &&
                  s_.before_number[units[i]] == 0) {
         // Text ahead of the number is passed over.
         do {
@@ -550,8 +551,11 @@ bool Selecting::scanWideFile(Column column, LineEnd line_end) {
     digits_plain = digits_plain && entries[digit].kind == 0;
   }
 
+  // The per-unit tables cost about as much to build as the scan of 64 Ki
+  // units gains from them, so a small file goes without.
+  const bool large = unit_count_ >= static_cast<std::int64_t>(kReadBlockUnits);
   std::unique_ptr<std::uint32_t[]> unit_output;
-  if (column == Column::kPlain || column == Column::kFiltered) {
+  if (large && (column == Column::kPlain || column == Column::kFiltered)) {
     unit_output.reset(new (std::nothrow) std::uint32_t[0x10000]);
     if (!unit_output) return false;
     const bool filter = column == Column::kFiltered;
@@ -577,7 +581,7 @@ bool Selecting::scanWideFile(Column column, LineEnd line_end) {
   }
 
   std::unique_ptr<std::uint8_t[]> before_number;
-  if (column == Column::kDecimal || column == Column::kInteger) {
+  if (large && (column == Column::kDecimal || column == Column::kInteger)) {
     before_number.reset(new (std::nothrow) std::uint8_t[0x10000]);
     if (!before_number) return false;
     for (std::uint32_t unit = 0; unit < 0x10000; ++unit) {

@@ -195,8 +195,7 @@ void SurvivorsUTF16::registerCodePoint(std::uint32_t code_point) {
   entries_[high] = TableEntry{
       kListedHighKind, static_cast<std::uint8_t>(high - kFirstPairHigh), 0, 0};
   std::size_t cell = (high - kFirstPairHigh) * kPairColumns + (low - 0xDC00);
-  pair_first_[cell] = 0x81;
-  pair_second_[cell] = 0x51;
+  listed_pairs_[cell / 64] |= std::uint64_t{1} << (cell % 64);
 }
 
 int SurvivorsUTF16::survivors() {
@@ -267,7 +266,8 @@ std::uint8_t SurvivorsUTF16::pair(std::uint32_t high, std::uint32_t low,
     return 0;
   }
   std::size_t cell = (high - kFirstPairHigh) * kPairColumns + (low - 0xDC00);
-  if (selector == 1) return pair_first_[cell];
-  if (selector == 2) return pair_second_[cell];
+  if (((listed_pairs_[cell / 64] >> (cell % 64)) & 1) == 0) return 0;
+  if (selector == 1) return kPairFirstByte;
+  if (selector == 2) return kPairSecondByte;
   return 0;
 }

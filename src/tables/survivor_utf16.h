@@ -97,8 +97,12 @@ class SurvivorsUTF16 {
   void registerCodePoint(std::uint32_t code_point);
 
   std::array<TableEntry, 0x10000> entries_{};
-  std::array<std::uint8_t, kPairRows * kPairColumns> pair_first_{};
-  std::array<std::uint8_t, kPairRows * kPairColumns> pair_second_{};
+  // Every listed pair gives the same two bytes, so the pair tables are kept
+  // as one bit per (high, low) cell: 16 KiB instead of two 128 KiB tables
+  // that every run would have to clear.
+  static constexpr std::uint8_t kPairFirstByte = 0x81;
+  static constexpr std::uint8_t kPairSecondByte = 0x51;
+  std::array<std::uint64_t, kPairRows * kPairColumns / 64> listed_pairs_{};
   std::string binary_table_;
 };
 
