@@ -1,0 +1,399 @@
+// The scanners behind the engines: the rules that turn the code units of
+// the wide file into the narrow bytes of Field-N, one block at a time.
+// Internal to the selection engine; included by selection_engine.cc only.
+#ifndef PELMORA_SELECT_FIELD_SCANNERS_H_
+#define PELMORA_SELECT_FIELD_SCANNERS_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "select/select_utf16.h"
+#include "select/unit_masks.h"
+#include "tables/survivor_utf16.h"
+
+namespace scanners {
+
+constexpr std::uint16_t kLf = 0x000A;
+constexpr std::uint16_t kCr = 0x000D;
+constexpr std::uint32_t kNoHigh = 0xD840;
+
+// What every scanner reads from the prepared object.
+struct Settings {
+  const TableEntry* entries;
+  const SurvivorsUTF16* table;
+  std::uint8_t* classes;  // 224 entries; the number scanners change two
+  std::int64_t field_number;
+  std::uint16_t separator;
+  std::uint16_t quote;
+  bool quoted_separator_dropped;
+  bool crlf;
+  std::uint8_t completion;
+  bool listed_surrogates;  // the table has kind-3 entries
+  // Line feed, separator and quote are single kind-0 units that cannot be
+  // mistaken for one another, so windows of units can be classified by
+  // comparing values alone.
+  bool windows_usable;
+  // The digits are kind-0 units that are neither separator nor quote, so a
+  // run of them inside a number is copied without the full rules.
+  bool digits_plain;
+  // Inside Field-N of the plain and filtered columns: what each unit writes
+  // (see unitOutput), or nullptr for the number columns.
+  const std::uint32_t* unit_output;
+  // Inside Field-N of the number columns, before the number: 0 for the
+  // units that are passed over there, 1 for those that need the full rules.
+  const std::uint8_t* before_number;
+};
+
+// unitOutput entries: bits 0-15 up to two bytes, bits 16-17 how many of
+// them, bit 24 set when the unit needs the full rules instead.
+constexpr std::uint32_t kFullRules = std::uint32_t{1} << 24;
+
+inline std::uint32_t outputOf(std::uint32_t bytes, std::uint32_t count) {
+  return bytes | (count << 16);
+}
+
+inline std::uint8_t classOf(const std::uint8_t* classes, std::uint32_t value) {
+  return value < Selecting::kClassTableSize ? classes[value]
+                                            : Selecting::kDrop;
+}
+
+// The state every scanner keeps from unit to unit, and the pass over the
+// units outside Field-N that both families share.
+struct LineState {
+  std::int64_t field = 1;
+  bool target = false;
+  bool quoted = false;
+  bool pending = false;
+  bool first_line = true;
+  std::int64_t lines = 0;
+};
+
+// Consumes units from i on while the scanner is outside Field-N, a window of
+// 64 at a time: only unquoted separators and line feeds are visited. Returns
+// where the full rules must take over: after the separator or line feed that
+// made Field-N begin, at a surrogate, or at the last (fewer than 64) units
+// of the block.
+// on_line_end(out) writes what a line feed writes outside Field-N;
+// on_field_begins() is called when Field-N begins at a separator.
+template <class LineEnd, class FieldBegins>
+std::size_t passOver(const Settings& s, LineState& st,
+                     const std::uint16_t* units, std::size_t i, std::size_t n,
+                     std::uint8_t*& out, LineEnd on_line_end,
+                     FieldBegins on_field_begins) {
+  while (i + kMaskWindow <= n) {
+    WindowMasks m;
+    maskWindow(units + i, s.separator, s.quote, s.listed_surrogates, &m);
+    std::uint64_t usable = ~std::uint64_t{0};
+    std::size_t stop = kMaskWindow;
+    if (m.surrogate != 0) {
+      stop = lowestBit(m.surrogate);
+      usable = (std::uint64_t{1} << stop) - 1;  // stop < 64 here
+    }
+    const std::uint64_t inside =
+        prefixParity(m.quote) ^ (st.quoted ? ~std::uint64_t{0} : 0);
+    const std::uint64_t unquoted_separators = m.separator & ~inside;
+    std::uint64_t left = usable;  // bits not yet consumed
+    for (;;) {
+      // Once the field count has reached N without Field-N being selected
+      // (its number has ended), no separator can matter before the line
+      // ends: only line feeds are visited then, and the count stays at N.
+      std::uint64_t events = m.line_feed;
+      if (st.field < s.field_number) events |= unquoted_separators;
+      events &= left;
+      if (events == 0) break;
+      const unsigned k = lowestBit(events);
+      left &= ~((std::uint64_t{2} << k) - 1);  // 2 << 63 wraps to 0: all
+      bool begins;
+      if (((m.line_feed >> k) & 1) != 0) {
+        out = on_line_end(out);
+        st.field = 1;
+        begins = s.field_number == 1;
+      } else {
+        ++st.field;
+        begins = st.field == s.field_number;
+        if (begins) on_field_begins();
+      }
+      if (begins) {
+        st.target = true;
+        st.quoted = ((inside >> k) & 1) != 0;
+        return i + k + 1;
+      }
+    }
+    st.quoted ^= (bitCount(m.quote & usable) & 1) != 0;
+    i += stop;
+    if (stop < kMaskWindow) return i;
+  }
+  return i;  // fewer than 64 units left: the full rules finish the block
+}
+
+// Plain selection (kFilter false) and filtered selection (kFilter true):
+// Field-N of every line with the separator that closes it, quotes removed.
+template <bool kFilter>
+class FieldScanner {
+ public:
+  explicit FieldScanner(const Settings& s) : s_(s) {
+    st_.target = s.field_number == 1;
+  }
+
+  std::int64_t lines() const { return st_.lines; }
+
+  // Scans n units and writes their bytes from out on; returns the new end.
+  std::uint8_t* feed(const std::uint16_t* units, std::size_t n,
+                     std::uint8_t* out) {
+    const std::uint32_t* table = s_.unit_output;
+    std::size_t i = 0;
+    while (i < n) {
+      if (st_.target && !st_.pending && table != nullptr) {
+        // Most units of Field-N just turn into their bytes.
+        while (i < n) {
+          const std::uint32_t v = table[units[i]];
+          if ((v & kFullRules) != 0) break;
+          out[0] = static_cast<std::uint8_t>(v);
+          out[1] = static_cast<std::uint8_t>(v >> 8);
+          out += (v >> 16) & 3;
+          ++i;
+        }
+        if (i == n) break;
+      } else if (!st_.target && !st_.pending && !st_.first_line &&
+                 s_.windows_usable) {
+        const std::size_t from = i;
+        i = passOver(
+            s_, st_, units, i, n, out,
+            [this](std::uint8_t* at) { return lineEnd(at); }, [] {});
+        if (i == n) break;
+        if (st_.target || i != from) continue;
+      }
+      out = step(units[i], out);
+      ++i;
+    }
+    return out;
+  }
+
+ private:
+  std::uint8_t* lineEnd(std::uint8_t* out) {
+    ++st_.lines;
+    if (s_.crlf) *out++ = 0x0D;
+    *out++ = 0x0A;
+    return out;
+  }
+
+  std::uint8_t* put(std::uint32_t unit, std::uint8_t* out) const {
+    if (!kFilter || classOf(s_.classes, unit) != Selecting::kDrop) {
+      *out++ = static_cast<std::uint8_t>(unit & 0xFF);
+    }
+    return out;
+  }
+
+  // The full rules for one unit.
+  std::uint8_t* step(std::uint32_t unit, std::uint8_t* out) {
+    if (st_.pending) {
+      // The unit after a listed high surrogate is its low half, even LF.
+      if (st_.target) {
+        *out++ = s_.table->pair(high_, unit, 1);
+        *out++ = s_.table->pair(high_, unit, 2);
+      }
+      st_.pending = false;
+      return out;
+    }
+    const TableEntry& e = s_.entries[unit];
+    switch (e.kind) {
+      case SurvivorsUTF16::kDoubleKind:
+        if (st_.target) {
+          *out++ = e.first;
+          *out++ = e.second;
+        }
+        return out;
+      case SurvivorsUTF16::kSingleHighKind:
+        if (st_.target) {
+          std::uint8_t value = classOf(s_.classes, e.first);
+          if (value != Selecting::kDrop) *out++ = value;
+        }
+        return out;
+      case SurvivorsUTF16::kListedHighKind:
+        high_ = unit;
+        st_.pending = true;
+        return out;
+      default:
+        break;
+    }
+    if (unit == kLf) {
+      out = lineEnd(out);
+      st_.field = 1;
+      st_.target = s_.field_number == 1;
+      if (st_.first_line) {
+        // Nothing of the first line carries into the second.
+        st_.first_line = false;
+        st_.quoted = false;
+        high_ = kNoHigh;
+      }
+    } else if (unit == kCr) {
+      // dropped wherever it stands
+    } else if (unit == s_.quote) {
+      st_.quoted = !st_.quoted;
+    } else if (unit == s_.separator) {
+      if (!st_.quoted) {
+        if (st_.target) out = put(unit, out);
+        ++st_.field;
+        st_.target = st_.field == s_.field_number;
+      } else if (!s_.quoted_separator_dropped && st_.target) {
+        out = put(unit, out);
+      }
+    } else if (st_.target) {
+      out = put(unit, out);
+    }
+    return out;
+  }
+
+  const Settings& s_;
+  LineState st_;
+  std::uint32_t high_ = kNoHigh;
+};
+
+// Decimal (kDecimal true) and integer extraction: the first number of
+// Field-N on every line, a decimal without a point completed with "." and
+// the completion character.
+template <bool kDecimal>
+class NumberScanner {
+ public:
+  explicit NumberScanner(const Settings& s) : s_(s) {
+    st_.target = s.field_number == 1;
+    if (st_.target) resetNumberEntries();
+  }
+
+  std::int64_t lines() const { return st_.lines; }
+
+  std::uint8_t* feed(const std::uint16_t* units, std::size_t n,
+                     std::uint8_t* out) {
+    std::size_t i = 0;
+    while (i < n) {
+      if (!st_.target && !st_.pending && !st_.first_line &&
+          s_.windows_usable) {
+        const std::size_t from = i;
+        i = passOver(
+            s_, st_, units, i, n, out,
+            [this](std::uint8_t* at) { return lineEnd(at); },
+            [this] { fieldBegins(); });
+        if (i == n) break;
+        if (st_.target || i != from) continue;
+      } else if (st_.target && !st_.pending && !begun_ &&
+                 s_.before_number != nullptr &&
+                 s_.before_number[units[i]] == 0) {
+        // Text ahead of the number is passed over.
+        do {
+          ++i;
+        } while (i < n && s_.before_number[units[i]] == 0);
+        continue;
+      } else if (st_.target && !st_.pending && s_.digits_plain &&
+                 isDigit(units[i])) {
+        // A run of digits: each is written, and "-" can no longer start
+        // the number.
+        do {
+          *out++ = static_cast<std::uint8_t>(units[i]);
+          ++i;
+        } while (i < n && isDigit(units[i]));
+        begun_ = true;
+        s_.classes['-'] = Selecting::kDrop;
+        continue;
+      }
+      out = step(units[i], out);
+      ++i;
+    }
+    return out;
+  }
+
+ private:
+  static bool isDigit(std::uint32_t unit) { return unit - '0' < 10; }
+
+  void resetNumberEntries() {
+    s_.classes['-'] = '-';
+    if (kDecimal) s_.classes['.'] = '.';
+  }
+
+  void fieldBegins() {
+    resetNumberEntries();
+    begun_ = false;
+    point_ = false;
+  }
+
+  // What a line feed writes, and the number state it ends.
+  std::uint8_t* lineEnd(std::uint8_t* out) {
+    if (kDecimal && !point_) {
+      *out++ = '.';
+      *out++ = s_.completion;
+    }
+    if (s_.crlf) *out++ = 0x0D;
+    *out++ = 0x0A;
+    ++st_.lines;
+    // A line's number never leaks into the next line's completion.
+    begun_ = false;
+    point_ = false;
+    if (s_.field_number == 1) resetNumberEntries();
+    return out;
+  }
+
+  std::uint8_t* step(std::uint32_t unit, std::uint8_t* out) {
+    if (st_.pending) {
+      // A surrogate pair ends a number that has begun.
+      st_.pending = false;
+      if (st_.target && begun_) st_.target = false;
+      return out;
+    }
+    const std::uint8_t kind = s_.entries[unit].kind;
+    if (kind == SurvivorsUTF16::kDoubleKind ||
+        kind == SurvivorsUTF16::kSingleHighKind) {
+      if (st_.target && begun_) st_.target = false;
+      return out;
+    }
+    if (kind == SurvivorsUTF16::kListedHighKind) {
+      st_.pending = true;
+      return out;
+    }
+    if (unit == kLf) {
+      out = lineEnd(out);
+      st_.field = 1;
+      st_.target = s_.field_number == 1;
+      if (st_.first_line) {
+        st_.first_line = false;
+        st_.quoted = false;
+      }
+    } else if (unit == kCr) {
+      // dropped wherever it stands
+    } else if (unit == s_.quote) {
+      st_.quoted = !st_.quoted;
+    } else if (unit == s_.separator && !st_.quoted) {
+      ++st_.field;
+      st_.target = st_.field == s_.field_number;
+      if (st_.target) fieldBegins();
+    } else if (unit == s_.separator) {
+      if (!s_.quoted_separator_dropped && st_.target && begun_) {
+        st_.target = false;
+      }
+    } else if (st_.target) {
+      // Units above 0xA0 without a table entry are no number characters,
+      // whatever the class table says about their low byte. (The digits are
+      // always number characters: the class table keeps them.)
+      std::uint8_t value = unit > 0xA0 ? Selecting::kDrop : s_.classes[unit];
+      if (value == Selecting::kDrop) {
+        if (begun_) st_.target = false;
+      } else {
+        *out++ = static_cast<std::uint8_t>(unit);
+        begun_ = true;
+        if (unit == '.') {
+          point_ = true;
+          s_.classes['.'] = Selecting::kDrop;
+        }
+        s_.classes['-'] = Selecting::kDrop;
+      }
+    }
+    return out;
+  }
+
+  const Settings& s_;
+  LineState st_;
+  bool begun_ = false;
+  bool point_ = false;
+};
+
+}  // namespace scanners
+
+#endif  // PELMORA_SELECT_FIELD_SCANNERS_H_
