@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -15,12 +14,6 @@ namespace {
 using e2e::RunResult;
 using e2e::Sandbox;
 using e2e::utf16le;
-
-std::string derivedTable() {
-  std::ifstream in(PELMORA_DERIVED_TABLE, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in),
-                     std::istreambuf_iterator<char>());
-}
 
 // Standard output ends every line with CR LF, whatever -LF says.
 std::string withCrLf(const std::string& text) {
@@ -37,7 +30,7 @@ class FileStepsTest : public ::testing::Test {
   void SetUp() override {
     box_.write("set_pelmora.txt", "table\r\n");
     box_.write("surro.txt", "20B9F\r\n");
-    box_.placeFixedTable(derivedTable());
+    box_.placeFixedTable(Sandbox::derivedTable());
     wide_ = "\xFF\xFE" + utf16le(u"名前,値段\r\n\"りんご\",-1234.50\r\nｱｲ,42\r\n");
     box_.write("wide.txt", wide_);
   }

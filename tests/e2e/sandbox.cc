@@ -250,6 +250,15 @@ std::string Sandbox::exampleFile(const std::string& name) {
   return readProjectFile(PELMORA_EXAMPLES_DIR, name);
 }
 
+const std::string& Sandbox::derivedTable() {
+  static const std::string table = [] {
+    std::ifstream in(PELMORA_DERIVED_TABLE, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in),
+                       std::istreambuf_iterator<char>());
+  }();
+  return table;
+}
+
 void Sandbox::setVariable(const std::string& name, const std::string& value) {
   environment_[name] = value;
 }

@@ -100,6 +100,8 @@ class Sandbox {
   /// Reads a file from the project's data/ or examples/ folder.
   static std::string dataFile(const std::string& name);
   static std::string exampleFile(const std::string& name);
+  /// The conversion table the build derived with the program itself.
+  static const std::string& derivedTable();
 
   /// The run's environment starts minimal: LC_ALL=C, TZ copied from the
   /// test's own environment when set, and nothing else (no PATH, no Path).

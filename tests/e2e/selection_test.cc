@@ -21,27 +21,15 @@ using e2e::utf16le;
 const std::string kNoSettings = "Reset() error-148: set_pelmora.txt";
 const std::string kNoList = "Reset() error-192: surro.txt";
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in),
-                     std::istreambuf_iterator<char>());
-}
-
-// The table the build derived with pelmora itself.
-const std::string& derivedTable() {
-  static const std::string table = readFile(PELMORA_DERIVED_TABLE);
-  return table;
-}
-
 // A sandbox with settings (no 148) and a list (no 192), the table in the
 // fixed place, so a clean run leaves no err file at all.
 class MainRoadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(derivedTable().empty());
+    ASSERT_FALSE(Sandbox::derivedTable().empty());
     box_.write("set_pelmora.txt", "table\r\n");
     box_.write("surro.txt", "20B9F\r\n");
-    box_.placeFixedTable(derivedTable());
+    box_.placeFixedTable(Sandbox::derivedTable());
   }
   Sandbox box_;
 };
@@ -167,7 +155,7 @@ TEST_F(MainRoadTest, ReadOnlyWideFileIsAccepted) {
 
 TEST_F(MainRoadTest, TableReportIsShownAtTheEnd) {
   box_.remove(Sandbox::fixedTableName());
-  box_.write("UTF16~MS932.bin", derivedTable());
+  box_.write("UTF16~MS932.bin", Sandbox::derivedTable());
   box_.write("wide.txt", utf16le(u"a\n"));
   RunResult run = box_.run({"-j1", "-M", "wide.txt", "n.txt"});
   EXPECT_EQ(run.exitCode, 0);
@@ -213,10 +201,10 @@ TEST(TableSearchTest, EveryPlaceAndItsReports) {
     box.write("set_pelmora.txt", "t\r\n");
     box.write("surro.txt", "20B9F\r\n");
     box.write("w.txt", utf16le(u"漢\n"));
-    if (c.fixed) box.placeFixedTable(derivedTable());
+    if (c.fixed) box.placeFixedTable(Sandbox::derivedTable());
     if (c.current) box.write("UTF16~MS932.bin", "");  // converts nothing
     if (c.named) {
-      box.write("tables/named.bin", derivedTable());
+      box.write("tables/named.bin", Sandbox::derivedTable());
       box.write("set_dravikson.txt", "tables/named.bin\r\n");
     }
     RunResult run = box.run(c.arguments);
@@ -291,7 +279,7 @@ TEST(RoundTripTest, EveryCodePage932CharacterMatchesIconv) {
   Sandbox box;
   box.write("set_pelmora.txt", "t\r\n");
   box.write("surro.txt", "20B9F\r\n");
-  box.placeFixedTable(derivedTable());
+  box.placeFixedTable(Sandbox::derivedTable());
   box.write("all.txt", "\xFF\xFE" + utf16le(wide));
   // Separator and quote moved to control characters, which are not listed.
   RunResult run = box.run({"-j1", "-S\\x01", "-W\\x02", "all.txt", "n.txt"});
@@ -305,7 +293,7 @@ TEST(RoundTripTest, EveryCodePage932CharacterMatchesIconv) {
 // The README's main job on the shipped example.
 TEST(ExampleTest, ProductNamesOfTheShippedExport) {
   Sandbox box;
-  box.placeFixedTable(derivedTable());
+  box.placeFixedTable(Sandbox::derivedTable());
   for (const char* name : {"products.txt", "set_pelmora.txt", "surro.txt"}) {
     box.write(name, Sandbox::exampleFile(name));
   }

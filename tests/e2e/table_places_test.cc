@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -15,12 +14,6 @@ using e2e::RunResult;
 using e2e::Sandbox;
 using e2e::utf16le;
 
-std::string derivedTable() {
-  std::ifstream in(PELMORA_DERIVED_TABLE, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in),
-                     std::istreambuf_iterator<char>());
-}
-
 std::string fixedMiss(const Sandbox& box) {
   return "Reset() error-154: " + box.path() + "/share/pelmora/UTF16~MS932.bin";
 }
@@ -31,7 +24,7 @@ TEST(PathSearchTest, SecondOfThreeFoldersHoldsTheTable) {
   box.write("surro.txt", "20B9F\r\n");
   box.write("w.txt", utf16le(u"漢\n"));
   box.makeFolder("one");
-  box.write("two/UTF16~MS932.bin", derivedTable());
+  box.write("two/UTF16~MS932.bin", Sandbox::derivedTable());
   box.write("three/UTF16~MS932.bin", "");
   const std::string one = box.path() + "/one";
   const std::string two = box.path() + "/two/";  // "/;" loses its slash
@@ -71,7 +64,7 @@ TEST(PathSearchTest, UnsetPathAddsNoReports) {
   Sandbox box;
   box.write("set_pelmora.txt", "t\r\n");
   box.write("surro.txt", "20B9F\r\n");
-  box.write("UTF16~MS932.bin", derivedTable());
+  box.write("UTF16~MS932.bin", Sandbox::derivedTable());
   box.write("w.txt", utf16le(u"a\n"));
   box.setVariable("PATH", box.path());  // only "Path" is searched
   RunResult run = box.run({"-j1", "w.txt", "n.txt"});
@@ -82,7 +75,7 @@ class SupplementaryListTest : public ::testing::Test {
  protected:
   void SetUp() override {
     box_.write("set_pelmora.txt", "t\r\n");
-    box_.placeFixedTable(derivedTable());
+    box_.placeFixedTable(Sandbox::derivedTable());
   }
   Sandbox box_;
 };
