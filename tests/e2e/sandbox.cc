@@ -1,8 +1,10 @@
 #include "sandbox.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -267,6 +269,20 @@ void Sandbox::unsetVariable(const std::string& name) {
   environment_.erase(name);
 }
 
+namespace {
+constexpr uid_t kNobody = 65534;
+}  // namespace
+
+bool Sandbox::runUnprivileged() {
+  if (::geteuid() != 0) return true;  // permissions bite already
+  unprivileged_ = true;
+  std::error_code ignored;
+  fs::permissions(path_, fs::perms::all, fs::perm_options::replace, ignored);
+  fs::permissions(fs::path(path_) / "bin", fs::perms::all,
+                  fs::perm_options::replace, ignored);
+  return true;
+}
+
 RunResult Sandbox::run(const std::vector<std::string>& arguments) const {
   // Everything the child needs is built before fork: between fork and exec
   // only async-signal-safe calls are allowed.
@@ -308,6 +324,17 @@ RunResult Sandbox::run(const std::vector<std::string>& arguments) const {
         ::dup2(null_fd, STDIN_FILENO) < 0 ||
         ::dup2(out_pipe[1], STDOUT_FILENO) < 0 ||
         ::dup2(err_pipe[1], STDERR_FILENO) < 0) {
+      ::_exit(126);
+    }
+    if (file_size_limit_ >= 0) {
+      struct rlimit limit;
+      limit.rlim_cur = static_cast<rlim_t>(file_size_limit_);
+      limit.rlim_max = static_cast<rlim_t>(file_size_limit_);
+      ::signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec
+      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
+    }
+    if (unprivileged_ && (::setgroups(0, nullptr) != 0 ||
+                          ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
       ::_exit(126);
     }
     ::execve(program.c_str(), argv.data(), envp.data());

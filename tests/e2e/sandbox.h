@@ -110,6 +110,14 @@ class Sandbox {
   void unsetVariable(const std::string& name);
   /// Kills a run that takes longer than this; the default is 60 seconds.
   void setTimeLimit(int seconds) { time_limit_seconds_ = seconds; }
+  /// Runs the program as an ordinary user (nobody) when the tests run as
+  /// root, so that file permissions bite; opens the sandbox folder to that
+  /// user. Returns false when neither root nor an ordinary user is running
+  /// the tests in a way that makes permissions enforceable.
+  bool runUnprivileged();
+  /// Limits the size of every file the run writes: a write past it fails
+  /// (as on a full disk) instead of raising a signal.
+  void setFileSizeLimit(long bytes) { file_size_limit_ = bytes; }
 
   /// Runs the program with the sandbox as the current folder, the given
   /// arguments (raw bytes: empty strings and bytes >= 0x80 are fine, NUL is
@@ -120,6 +128,8 @@ class Sandbox {
   std::string path_;
   std::map<std::string, std::string> environment_;
   int time_limit_seconds_ = 60;
+  bool unprivileged_ = false;
+  long file_size_limit_ = -1;
 };
 
 /// UTF-16 little-endian bytes of a text given as code units.

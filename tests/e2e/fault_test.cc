@@ -1,0 +1,304 @@
+// Runs against a hostile world: folders and disks that refuse writes, damaged
+// tables, absurd command lines and files, many runs at once. In every case
+// the program must end in an orderly way, say what failed where it can, and
+// never lose a byte of the user's files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sandbox.h"
+
+namespace {
+
+using e2e::RunResult;
+using e2e::Sandbox;
+using e2e::utf16le;
+
+const std::string kWide = "\xFF\xFE" + utf16le(u"名前,値段\r\nりんご,198\r\n");
+const std::string kNarrow = "\x92\x6C\x92\x69\r\n" "198\r\n";
+
+void chmodOrFail(const Sandbox& box, const std::string& name, mode_t mode) {
+  ASSERT_EQ(::chmod((box.path() + "/" + name).c_str(), mode), 0) << name;
+}
+
+// A sandbox ready for a clean run: settings, list and table in place.
+void prepare(Sandbox& box) {
+  box.write("set_pelmora.txt", "t\r\n");
+  box.write("surro.txt", "20B9F\r\n");
+  box.placeFixedTable(Sandbox::derivedTable());
+  box.write("wide.txt", kWide);
+}
+
+TEST(FaultTest, ReadOnlyCurrentFolderReportsOnStandardError) {
+  Sandbox box;
+  ASSERT_TRUE(box.runUnprivileged());
+  box.write("surro.txt", "20B9F\r\n");  // no settings file: one report
+  box.placeFixedTable(Sandbox::derivedTable());
+  box.write("wide.txt", kWide);
+  box.makeFolder("out");
+  chmodOrFail(box, "out", 0777);
+  chmodOrFail(box, ".", 0555);
+  RunResult run = box.run({"-j2", "wide.txt", "out/narrow.txt"});
+  chmodOrFail(box, ".", 0777);
+  EXPECT_EQ(run.exitCode, 0) << run.describe();
+  EXPECT_EQ(run.file("out/narrow.txt"), kNarrow);
+  // Neither the counter, error.txt nor the err file can be written: each
+  // line reaches standard error instead, the report itself last.
+  EXPECT_NE(run.standardError.find("Rewrite() error-231: serial.txt\n"),
+            std::string::npos)
+      << run.standardError;
+  EXPECT_NE(run.standardError.find("Reset() error-148: set_pelmora.txt\n"),
+            std::string::npos)
+      << run.standardError;
+  EXPECT_TRUE(run.errMessages().empty());
+  EXPECT_EQ(run.file("wide.txt"), kWide);
+}
+
+TEST(FaultTest, UnwritableDataNoteIsReportedAtTheEcho) {
+  Sandbox box;
+  prepare(box);
+  box.makeFolder("data.txt");  // neither deletable as a file nor writable
+  RunResult run = box.run({"-j2", "-M", "wide.txt", "n.txt"});
+  EXPECT_EQ(run.exitCode, 0) << run.describe();
+  EXPECT_EQ(run.file("n.txt"), kNarrow);
+  EXPECT_EQ(run.standardOutput, "");
+  EXPECT_EQ(run.errMessages(),
+            std::vector<std::string>{"Reset() error-216: data.txt"});
+}
+
+TEST(FaultTest, DamagedTablesNeverCrash) {
+  const std::string& table = Sandbox::derivedTable();
+  std::string random_bytes;
+  std::uint32_t seed = 2024;
+  for (int i = 0; i < 70001; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    random_bytes += static_cast<char>(seed >> 24);
+  }
+  struct Case {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"empty", ""},
+      {"truncated mid-record", table.substr(0, 12347)},
+      {"odd size", table + "\x41"},
+      {"random bytes", random_bytes},
+      {"one byte", "\x41"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box;
+    prepare(box);
+    box.placeFixedTable(c.bytes);
+    for (const char* column : {"-j1", "-o1", "-e2", "-n2"}) {
+      RunResult run = box.run({column, "wide.txt", "n.txt"});
+      EXPECT_EQ(run.exitCode, 0) << column << " " << run.describe();
+      EXPECT_EQ(run.signal, 0);
+      EXPECT_TRUE(run.has("n.txt"));
+      EXPECT_EQ(run.standardError, "");
+      EXPECT_EQ(run.file("wide.txt"), kWide);
+    }
+  }
+  // An empty table converts nothing: every unit gives its low byte.
+  Sandbox box;
+  prepare(box);
+  box.placeFixedTable("");
+  RunResult run = box.run({"-j2", "wide.txt", "n.txt"});
+  EXPECT_EQ(run.file("n.txt"), std::string("\x24\xB5\r\n" "198\r\n"));
+}
+
+TEST(FaultTest, RefreshThatCannotEraseKeepsTheWideFile) {
+  Sandbox box;
+  ASSERT_TRUE(box.runUnprivileged());
+  prepare(box);
+  box.write("ro/wide.txt", kWide);
+  chmodOrFail(box, "ro", 0555);
+  RunResult run = box.run({"-j2", "-t", "ro/wide.txt", "n.txt"});
+  chmodOrFail(box, "ro", 0777);
+  EXPECT_EQ(run.exitCode, 1) << run.describe();
+  EXPECT_EQ(run.errMessages(),
+            std::vector<std::string>{"Reset() error-193: ro/wide.txt"});
+  EXPECT_EQ(run.file("ro/wide.txt"), kWide);
+  EXPECT_FALSE(run.has("n.txt"));
+}
+
+TEST(FaultTest, RefreshOnAFullDiskKeepsTheWideFile) {
+  Sandbox box;
+  prepare(box);
+  // Room for the err file, serial.txt and more, but not for the copy.
+  std::string big = "\xFF\xFE" + utf16le(std::u16string(40000, u'x') + u"\n");
+  box.write("wide.txt", big);
+  box.setFileSizeLimit(20000);
+  RunResult run = box.run({"-j1", "-t", "wide.txt", "n.txt"});
+  EXPECT_EQ(run.exitCode, 1) << run.describe();
+  EXPECT_EQ(run.errMessages(),
+            std::vector<std::string>{"Reset() error-193: wide.txt"});
+  EXPECT_EQ(run.file("wide.txt"), big);
+  EXPECT_FALSE(run.has("n.txt"));
+}
+
+TEST(FaultTest, FullDiskDuringTheNarrowWriteIsReported) {
+  Sandbox box;
+  prepare(box);
+  box.write("wide.txt", utf16le(std::u16string(30000, u'x') + u"\n"));
+  box.setFileSizeLimit(10000);
+  RunResult direct = box.run({"-j1", "wide.txt", "n.txt"});
+  EXPECT_EQ(direct.exitCode, 0);
+  EXPECT_EQ(direct.errMessages(),
+            std::vector<std::string>{"Rewrite() error-215: n.txt"});
+  RunResult routed = box.run({"-j1", "-b", "wide.txt", "m.txt"});
+  EXPECT_EQ(routed.exitCode, 1);
+  EXPECT_EQ(routed.errMessages().back(), "Reset() error-221: m.txt");
+}
+
+TEST(FaultTest, DerivationWithoutSourceLeavesTheOldTable) {
+  Sandbox box;
+  box.write("UTF16~MS932.bin", Sandbox::derivedTable());
+  RunResult run = box.run({});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.file("UTF16~MS932.bin"), Sandbox::derivedTable());
+  EXPECT_EQ(run.errMessages(),
+            std::vector<std::string>{"Reset() error-209: MS932~UTF16.bin"});
+}
+
+TEST(HostileCommandLineTest, HugeAndStrangeArgumentsEndInOrder) {
+  std::string printable = "-";
+  for (int c = 0x21; c < 0x7F; ++c) printable += static_cast<char>(c);
+  std::string high = "-";
+  for (int c = 0x80; c < 0x100; ++c) high += static_cast<char>(c);
+  std::vector<std::string> many(100000, "-u");
+  many.push_back("-j2");
+  many.push_back("wide.txt");
+  many.push_back("n.txt");
+  struct Case {
+    const char* name;
+    std::vector<std::string> arguments;
+    int exit_code;
+  } cases[] = {
+      {"100,000 arguments", many, 0},
+      // Linux refuses to start a program with an argument above 128 KiB
+      // (MAX_ARG_STRLEN), so the longest that can arrive stands in for 1 MiB.
+      {"one argument of 128 KiB", {"-j2", std::string((128 << 10) - 1, 'a')},
+       255},
+      {"one option of 128 KiB",
+       {"-j2", "-s" + std::string((128 << 10) - 3, ';'), "wide.txt", "n.txt"},
+       0},
+      {"field 2147483647", {"-j2147483647", "wide.txt", "n.txt"}, 0},
+      {"field 2147483648", {"-j2147483648", "wide.txt", "n.txt"}, 0},
+      {"field of 40 digits", {"-e" + std::string(40, '9'), "wide.txt", "n.txt"},
+       0},
+      {"range bounds", {"-I2147483647-2147483648", "-~99x", "wide.txt", "n.txt"},
+       0},
+      {"every printable byte", {printable, "-j1", "wide.txt", "n.txt"}, 0},
+      {"bytes above 0x7F", {high, "-j1", "wide.txt", "n.txt"}, 0},
+      {"high bytes as a file name", {"-j1", "\x82\xA0\xFF.txt"}, 255},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box;
+    prepare(box);
+    RunResult run = box.run(c.arguments);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.signal, 0);
+    // The cluster of every printable byte holds -G: the guide.
+    int expected = std::string(c.name) == "every printable byte" ? 1 : c.exit_code;
+    EXPECT_EQ(run.exitCode, expected) << run.describe();
+    EXPECT_EQ(run.file("wide.txt"), kWide);
+  }
+}
+
+TEST(HostileFileTest, OversizedSettingsAndPath) {
+  Sandbox box;
+  prepare(box);
+  std::string settings = "t\r\n";
+  for (int i = 0; i < 1000; ++i) settings += "-j" + std::to_string(i % 7) + "\r\n";
+  box.write("set_pelmora.txt", settings);
+  RunResult lines = box.run({"-j2", "wide.txt", "n.txt"});
+  EXPECT_EQ(lines.exitCode, 0);
+  EXPECT_EQ(lines.file("n.txt"), kNarrow);
+
+  // An option line of 10 MiB (cut to 256 bytes, then not understood).
+  box.write("set_pelmora.txt", "t\r\n-" + std::string(10 << 20, 'x') + "\r\n");
+  RunResult long_line = box.run({"-j2", "wide.txt", "n.txt"});
+  EXPECT_EQ(long_line.exitCode, 0);
+  EXPECT_EQ(long_line.file("n.txt"), kNarrow);
+
+  box.write("set_pelmora.txt", "t\r\n");
+  box.remove(Sandbox::fixedTableName());
+  box.write("UTF16~MS932.bin", Sandbox::derivedTable());
+  std::string path;
+  while (path.size() < 64 * 1024) path += "/nowhere/at/all;";
+  box.setVariable("Path", path);
+  RunResult long_path = box.run({"-j2", "-K-", "wide.txt", "n.txt"});
+  EXPECT_EQ(long_path.exitCode, 0);
+  EXPECT_EQ(long_path.file("n.txt"), kNarrow);
+}
+
+TEST(HostileFileTest, DegenerateWideFiles) {
+  struct Case {
+    const char* name;
+    std::u16string wide;
+  } cases[] = {
+      {"only separators", std::u16string(300000, u',')},
+      {"only quotes", std::u16string(300000, u'"')},
+      {"only listed high surrogates", std::u16string(300000, u'\xD842')},
+      {"only unlisted high surrogates", std::u16string(300000, u'\xD83D')},
+      {"only CR", std::u16string(300000, u'\r')},
+      {"only LF", std::u16string(300000, u'\n')},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box;
+    prepare(box);
+    box.write("w.txt", utf16le(c.wide));
+    for (const char* column : {"-j1", "-j3", "-o2", "-e1", "-n2"}) {
+      RunResult run = box.run({column, "w.txt", "n.txt"});
+      EXPECT_EQ(run.exitCode, 0) << column;
+      EXPECT_EQ(run.signal, 0);
+      EXPECT_TRUE(run.errMessages().empty()) << run.describe();
+    }
+  }
+}
+
+// Many runs at once in one folder: every report gets its own serial number
+// and its own err file, and the counter ends at the number of reports.
+TEST(ConcurrencyTest, SimultaneousRunsShareTheCounter) {
+  Sandbox box;
+  box.write("UTF16~MS932.bin", Sandbox::derivedTable());
+  box.write("wide.txt", kWide);
+  // No settings file, no list, no fixed table: three reports per run.
+  const int kRuns = 16;
+  std::vector<RunResult> results(kRuns);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kRuns; ++i) {
+    threads.emplace_back([&box, &results, i] {
+      results[static_cast<std::size_t>(i)] =
+          box.run({"-j2", "wide.txt", "n" + std::to_string(i) + ".txt"});
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  RunResult last = box.run({"-V"});  // one more report (148), to list files
+  std::set<long long> serials;
+  std::size_t err_files = 0;
+  for (const std::string& name : last.fileNames()) {
+    auto parsed = e2e::parseErrFileName(name);
+    if (!parsed) continue;
+    ++err_files;
+    serials.insert(parsed->serial);
+  }
+  const std::size_t reports = 3 * kRuns + 1;
+  EXPECT_EQ(err_files, reports);
+  EXPECT_EQ(serials.size(), reports);
+  EXPECT_EQ(*serials.begin(), 1);
+  EXPECT_EQ(*serials.rbegin(), static_cast<long long>(reports));
+  EXPECT_EQ(last.file("serial.txt"), std::to_string(reports));
+  for (int i = 0; i < kRuns; ++i) {
+    EXPECT_EQ(results[static_cast<std::size_t>(i)].exitCode, 0);
+    EXPECT_EQ(last.file("n" + std::to_string(i) + ".txt"), kNarrow);
+  }
+}
+
+}  // namespace
