@@ -170,10 +170,10 @@ TEST_F(SelectingTest, OutputOfWholeBlocks) {
   }
 }
 
-// The file is read in blocks of 65,536 units; nothing may depend on where
+// The file is read in blocks of 32,768 units; nothing may depend on where
 // a block ends.
 TEST_F(SelectingTest, StateCarriesAcrossReadBlocks) {
-  const std::size_t block = 65536;
+  const std::size_t block = 32768;
   std::u16string pair_split(block - 1, u'a');
   pair_split += u"\U00020B9F\n";
   EXPECT_EQ(run(pair_split, options(1), Column::kPlain),
@@ -406,7 +406,7 @@ TEST_F(SelectingTest, VanishedWideFileStopsTheEngine) {
 namespace {
 
 // Random wide text against the unit-by-unit reference: the engines' fast
-// paths (windows of 64 units, blocks of 65,536) must never change a byte.
+// paths (windows of 64 units, blocks of 32,768) must never change a byte.
 class SelectingAgreesWithReference : public SelectingTest {};
 
 TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
