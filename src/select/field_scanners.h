@@ -68,43 +68,85 @@ struct LineState {
   std::int64_t lines = 0;
 };
 
-// Consumes units from i on while the scanner is outside Field-N, a window of
-// 64 at a time: only unquoted separators and line feeds are visited. Returns
-// where the full rules must take over: after the separator or line feed that
-// made Field-N begin, at a surrogate, or at the last (fewer than 64) units
-// of the block.
+// The most units one call of a scanner's feed() takes; the engine's read
+// block is no larger.
+constexpr std::size_t kMaxBlockUnits = std::size_t{1} << 15;
+
+// The masks of one block of units, a window of 64 units per entry, each
+// unit classified once however often the scanner passes it.
+struct BlockMasks {
+  static constexpr std::size_t kWindows = kMaxBlockUnits / kMaskWindow;
+  std::uint64_t line_feed[kWindows];
+  std::uint64_t separator[kWindows];
+  std::uint64_t quote[kWindows];
+  std::uint64_t surrogate[kWindows];
+  std::size_t units = 0;
+
+  // Classifies units[0..n), n <= kMaxBlockUnits. The units must be readable
+  // up to the next multiple of 64; the bits past n are cleared.
+  void compute(const Settings& s, const std::uint16_t* from, std::size_t n) {
+    units = n;
+    const std::size_t windows = (n + kMaskWindow - 1) / kMaskWindow;
+    // Listed surrogates are rare: a block without any high half skips that
+    // mask altogether.
+    const bool surrogates = s.listed_surrogates && anyHighSurrogate(from, n);
+    for (std::size_t w = 0; w < windows; ++w) {
+      WindowMasks m;
+      maskWindow(from + w * kMaskWindow, s.separator, s.quote, surrogates, &m);
+      line_feed[w] = m.line_feed;
+      separator[w] = m.separator;
+      quote[w] = m.quote;
+      surrogate[w] = m.surrogate;
+    }
+    const std::size_t tail = n % kMaskWindow;
+    if (tail != 0) {
+      const std::uint64_t valid = (std::uint64_t{1} << tail) - 1;
+      line_feed[windows - 1] &= valid;
+      separator[windows - 1] &= valid;
+      quote[windows - 1] &= valid;
+      surrogate[windows - 1] &= valid;
+    }
+  }
+};
+
+// Consumes units from i on while the scanner is outside Field-N, using the
+// block's masks: only unquoted separators and line feeds are visited.
+// Returns where the full rules must take over: after the separator or line
+// feed that made Field-N begin, or at a surrogate; n when the block is done.
 // on_line_end(out) writes what a line feed writes outside Field-N;
 // on_field_begins() is called when Field-N begins at a separator.
 template <class LineEnd, class FieldBegins>
-std::size_t passOver(const Settings& s, LineState& st,
-                     const std::uint16_t* units, std::size_t i, std::size_t n,
-                     std::uint8_t*& out, LineEnd on_line_end,
+std::size_t passOver(const Settings& s, LineState& st, const BlockMasks& masks,
+                     std::size_t i, std::uint8_t*& out, LineEnd on_line_end,
                      FieldBegins on_field_begins) {
-  while (i + kMaskWindow <= n) {
-    WindowMasks m;
-    maskWindow(units + i, s.separator, s.quote, s.listed_surrogates, &m);
-    std::uint64_t usable = ~std::uint64_t{0};
-    std::size_t stop = kMaskWindow;
-    if (m.surrogate != 0) {
-      stop = lowestBit(m.surrogate);
-      usable = (std::uint64_t{1} << stop) - 1;  // stop < 64 here
+  const std::size_t n = masks.units;
+  while (i < n) {
+    const std::size_t w = i / kMaskWindow;
+    const std::size_t base = w * kMaskWindow;
+    const std::uint64_t from_here = ~std::uint64_t{0} << (i - base);
+    const std::uint64_t line_feed = masks.line_feed[w];
+    const std::uint64_t quote = masks.quote[w] & from_here;
+    std::uint64_t usable = from_here;
+    const std::uint64_t surrogate = masks.surrogate[w] & from_here;
+    if (surrogate != 0) {
+      usable &= (std::uint64_t{1} << lowestBit(surrogate)) - 1;
     }
     const std::uint64_t inside =
-        prefixParity(m.quote) ^ (st.quoted ? ~std::uint64_t{0} : 0);
-    const std::uint64_t unquoted_separators = m.separator & ~inside;
+        prefixParity(quote) ^ (st.quoted ? ~std::uint64_t{0} : 0);
+    const std::uint64_t unquoted_separators = masks.separator[w] & ~inside;
     std::uint64_t left = usable;  // bits not yet consumed
     for (;;) {
       // Once the field count has reached N without Field-N being selected
       // (its number has ended), no separator can matter before the line
       // ends: only line feeds are visited then, and the count stays at N.
-      std::uint64_t events = m.line_feed;
+      std::uint64_t events = line_feed;
       if (st.field < s.field_number) events |= unquoted_separators;
       events &= left;
       if (events == 0) break;
       const unsigned k = lowestBit(events);
       left &= ~((std::uint64_t{2} << k) - 1);  // 2 << 63 wraps to 0: all
       bool begins;
-      if (((m.line_feed >> k) & 1) != 0) {
+      if (((line_feed >> k) & 1) != 0) {
         out = on_line_end(out);
         st.field = 1;
         begins = s.field_number == 1;
@@ -116,14 +158,14 @@ std::size_t passOver(const Settings& s, LineState& st,
       if (begins) {
         st.target = true;
         st.quoted = ((inside >> k) & 1) != 0;
-        return i + k + 1;
+        return base + k + 1;
       }
     }
-    st.quoted ^= (bitCount(m.quote & usable) & 1) != 0;
-    i += stop;
-    if (stop < kMaskWindow) return i;
+    st.quoted ^= (bitCount(quote & usable) & 1) != 0;
+    if (surrogate != 0) return base + lowestBit(surrogate);
+    i = base + kMaskWindow;
   }
-  return i;  // fewer than 64 units left: the full rules finish the block
+  return n;
 }
 
 // Plain selection (kFilter false) and filtered selection (kFilter true):
@@ -141,6 +183,7 @@ class FieldScanner {
   std::uint8_t* feed(const std::uint16_t* units, std::size_t n,
                      std::uint8_t* out) {
     const std::uint32_t* table = s_.unit_output;
+    if (s_.windows_usable) masks_.compute(s_, units, n);
     std::size_t i = 0;
     while (i < n) {
       if (st_.target && !st_.pending && table != nullptr) {
@@ -156,12 +199,11 @@ class FieldScanner {
         if (i == n) break;
       } else if (!st_.target && !st_.pending && !st_.first_line &&
                  s_.windows_usable) {
-        const std::size_t from = i;
         i = passOver(
-            s_, st_, units, i, n, out,
+            s_, st_, masks_, i, out,
             [this](std::uint8_t* at) { return lineEnd(at); }, [] {});
         if (i == n) break;
-        if (st_.target || i != from) continue;
+        if (st_.target) continue;
       }
       out = step(units[i], out);
       ++i;
@@ -247,6 +289,7 @@ class FieldScanner {
   const Settings& s_;
   LineState st_;
   std::uint32_t high_ = kNoHigh;
+  BlockMasks masks_;
 };
 
 // Decimal (kDecimal true) and integer extraction: the first number of
@@ -264,17 +307,17 @@ class NumberScanner {
 
   std::uint8_t* feed(const std::uint16_t* units, std::size_t n,
                      std::uint8_t* out) {
+    if (s_.windows_usable) masks_.compute(s_, units, n);
     std::size_t i = 0;
     while (i < n) {
       if (!st_.target && !st_.pending && !st_.first_line &&
           s_.windows_usable) {
-        const std::size_t from = i;
         i = passOver(
-            s_, st_, units, i, n, out,
+            s_, st_, masks_, i, out,
             [this](std::uint8_t* at) { return lineEnd(at); },
             [this] { fieldBegins(); });
         if (i == n) break;
-        if (st_.target || i != from) continue;
+        if (st_.target) continue;
       } else if (st_.target && !st_.pending && !begun_ &&
                  s_.before_number != nullptr &&
                  s_.before_number[units[i]] == 0) {
@@ -392,6 +435,7 @@ class NumberScanner {
   LineState st_;
   bool begun_ = false;
   bool point_ = false;
+  BlockMasks masks_;
 };
 
 }  // namespace scanners

@@ -64,8 +64,11 @@ bool streamUnits(const std::string& name, std::int64_t units,
                  void (*advance)(void*, std::uint8_t*)) {
   platform::File file;
   if (file.openRead(name) != platform::Status::kOk) return false;
+  // The scanners classify whole windows of 64 units, so the block reaches
+  // a window (and the unit a byte-order mark shifts it by) past its end.
+  static_assert(kReadBlockUnits <= kMaxBlockUnits, "scanners take the block");
   std::unique_ptr<std::uint16_t[]> block(
-      new (std::nothrow) std::uint16_t[kReadBlockUnits]);
+      new (std::nothrow) std::uint16_t[kReadBlockUnits + kMaskWindow + 1]());
   if (!block) return false;
   const bool little_endian = [] {
     const std::uint16_t probe = 1;

@@ -29,7 +29,30 @@ struct WindowMasks {
 void maskWindowScalar(const std::uint16_t* units, std::uint16_t separator,
                       std::uint16_t quote, WindowMasks* masks);
 
+/// True when some unit of units[0..n) lies in 0xD800..0xDBFF (scalar).
+inline bool anyHighSurrogateScalar(const std::uint16_t* units, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    if ((units[i] & 0xFC00) == 0xD800) return true;
+  }
+  return false;
+}
+
 #if PELMORA_HAVE_SSE2
+
+/// True when some unit of units[0..n) lies in 0xD800..0xDBFF.
+inline bool anyHighSurrogate(const std::uint16_t* units, std::size_t n) {
+  const __m128i high_bits = _mm_set1_epi16(static_cast<short>(0xFC00));
+  const __m128i high_half = _mm_set1_epi16(static_cast<short>(0xD800));
+  __m128i found = _mm_setzero_si128();
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+    found = _mm_or_si128(found,
+                         _mm_cmpeq_epi16(_mm_and_si128(v, high_bits), high_half));
+  }
+  return _mm_movemask_epi8(found) != 0 ||
+         anyHighSurrogateScalar(units + i, n - i);
+}
 
 namespace unit_masks_detail {
 // 16 units (two vectors) to a 16-bit mask of the lanes equal to `value`.
@@ -76,6 +99,10 @@ inline void maskWindow(const std::uint16_t* units, std::uint16_t separator,
 }
 
 #else
+
+inline bool anyHighSurrogate(const std::uint16_t* units, std::size_t n) {
+  return anyHighSurrogateScalar(units, n);
+}
 
 /// Without a vector unit the scalar masks serve.
 inline void maskWindow(const std::uint16_t* units, std::uint16_t separator,
