@@ -57,8 +57,8 @@ def verdict(ok):
     return "PASS" if ok else "**FAIL**"
 
 
-def fmt(x, spec):
-    return "n/a" if x is None else format(x, spec)
+def fmt(x, pattern):
+    return "n/a" if x is None else format(x, pattern)
 
 
 def main():

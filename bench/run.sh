@@ -111,8 +111,8 @@ files=("sheet_16 sheet 16" "csv_16 csv 16")
 if [ "$quick" = 0 ]; then
   files+=("sheet_256 sheet 256" "csv_256 csv 256")
 fi
-for spec in "${files[@]}"; do
-  set -- $spec
+for entry in "${files[@]}"; do
+  set -- $entry
   say "data $1: $(python3 "$here/gen_wide.py" --cached --kind "$2" \
       --size-mib "$3" --out "$data/$1.txt")"
 done
@@ -145,8 +145,8 @@ err_check() {
 problems=0
 note_problem() { say "PROBLEM: $*"; echo "$*" >>"$results/problems.txt"; problems=1; }
 
-for spec in "${files[@]}"; do
-  set -- $spec
+for entry in "${files[@]}"; do
+  set -- $entry
   name=$1 kind=$2 mib=$3
   wide="$data/$name.txt"
   lines=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["lines"])' "$wide.meta")
@@ -225,7 +225,7 @@ err_check || note_problem "start-up run wrote an err file"
 
 # --- report -----------------------------------------------------------------
 names=()
-for spec in "${files[@]}"; do set -- $spec; names+=("$1"); done
+for entry in "${files[@]}"; do set -- $entry; names+=("$1"); done
 python3 "$here/report.py" --results "$results" --data "$data" \
   --files "$(IFS=,; echo "${names[*]}")" \
   --mode "$([ $quick = 1 ] && echo quick || echo full)" \
