@@ -49,14 +49,12 @@ void Selecting::buildClassTable(const FinalEffects& options) {
 void Selecting::prepareRun(const FinalEffects& options,
                            const std::string& wide_name) {
   unit_count_ = -1;
-  options_ = &options;
   wide_name_ = wide_name;
   field_number_ = options.fieldNumber();
   output_name_.clear();
   quote_byte_ = options.quoteChar();
   quoted_separator_dropped_ = options.quotedSeparatorIgnored();
   separator_byte_ = options.separatorChar();
-  katakana_replacement_ = options.katakanaChar();
   completion_char_ = options.completionChar();
   line_counter_ = -1;
   start_index_ = 0;

@@ -126,9 +126,7 @@ class Selecting {
   std::int64_t unit_count_ = -1;
   OutputBlocks output_;
   std::int64_t line_counter_ = -1;
-  const FinalEffects* options_ = nullptr;
   std::string wide_name_;
-  std::uint8_t katakana_replacement_ = '_';
   std::string output_name_;
   std::uint8_t quote_byte_ = '"';
   bool quoted_separator_dropped_ = false;
