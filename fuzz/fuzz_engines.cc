@@ -6,13 +6,20 @@
 // the input rests on (at most 2 bytes per unit in one field, at most the
 // units plus 3 per LF for decimals).
 //
-// Input (6 header bytes, then the wide file):
+// Input (7 header bytes, then the wide file):
 //   0: bits 0-1 column (plain, decimal, integer, filtered), 2 -q, 3 -k,
 //      4 -d, 5 -p, 6 -o, 7 LF line ends
 //   1: bits 0-3 field number (0..10 after a modulo), 4 the binary.tmp route,
-//      5 the wide-file refresh, 6 keep binary.tmp
+//      5 the wide-file refresh, 6 keep binary.tmp, 7 see byte 6
 //   2: separator, 3: quote, 4: katakana replacement, 5: completion
 //      (values below 0x10 pick a common choice, others are the byte itself)
+//   6: tiling. Below 0xF0 the wide file is the rest of the input as it is.
+//      From 0xF0 the rest is repeated past 64 Ki units: beyond the engines'
+//      read block and the size from which they build per-unit tables, so
+//      that block boundaries fall at every offset of the pattern. 0xFF with
+//      bit 7 of byte 1 repeats it past 2 Mi units, enough output to cross a
+//      4 MiB output block. Both are rare on purpose: a tiled input costs a
+//      hundred plain ones.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -36,7 +43,11 @@ namespace {
 constexpr const char* kTarget = "fuzz_engines";
 constexpr const char* kWideName = "wide.txt";
 constexpr const char* kNarrowName = "narrow.txt";
-constexpr std::size_t kHeader = 6;
+constexpr std::size_t kHeader = 7;
+// At least one read block of the engines (32 Ki units when this was
+// written), and a size whose output can pass one output block of 4 MiB.
+constexpr std::size_t kTileUnits = std::size_t{1} << 16;
+constexpr std::size_t kHugeUnits = std::size_t{2} << 20;
 constexpr std::uint8_t kDrop = Selecting::kDrop;
 
 // Bytes that mean something to the engines or the class table: the usual
@@ -303,8 +314,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   }
   const LineEnd line_end = v.crlfLines ? LineEnd::kCrLf : LineEnd::kLf;
 
-  const std::uint8_t* wide = data + kHeader;
-  const std::size_t wide_size = size - kHeader;
+  std::string tiled(reinterpret_cast<const char*>(data + kHeader),
+                    size - kHeader);
+  const std::size_t pattern = tiled.size();
+  if (data[6] >= 0xF0 && pattern > 0) {
+    const bool huge = data[6] == 0xFF && (data[1] & 0x80) != 0;
+    const std::size_t units = huge ? kHugeUnits : kTileUnits;
+    const std::size_t bytes =
+        2 * units + pattern * static_cast<std::size_t>((data[6] & 7) + 1);
+    while (tiled.size() < bytes) tiled.append(tiled, 0, pattern);
+    tiled.resize(bytes);
+  }
+  const auto* wide = reinterpret_cast<const std::uint8_t*>(tiled.data());
+  const std::size_t wide_size = tiled.size();
   fuzzing::writeFile(kWideName, wide, wide_size);
   fuzzing::removeFile(kNarrowName);
   fuzzing::removeFile(kTemporaryFileName);

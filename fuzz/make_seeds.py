@@ -133,16 +133,16 @@ split_seed("katakana_lead_end", "\xb1;\xdf\"\x81", suffix="")
 split_seed("no_list", "a;b", mode=2 | 4)
 split_seed("short_length", "abc;def;ghi", mode=1 | (3 << 3))
 
-# --- fuzz_engines: six header bytes, then the wide file.
+# --- fuzz_engines: seven header bytes, then the wide file.
 TAB, QUOTE, TILDE, BAR = 1, 5, 6, 2
 
 
 def engine_seed(name, wide, column=0, field=1, separator=0, quote=QUOTE,
-                flags=0, katakana=0x5F, completion=0x30, route=0):
+                flags=0, katakana=0x5F, completion=0x30, route=0, tile=0):
     if isinstance(wide, str):
         wide = wide.encode("utf-16-le", "surrogatepass")
     header = bytes([column | flags, field | route, separator, quote,
-                    katakana, completion])
+                    katakana, completion, tile])
     write("fuzz_engines", name, header + wide)
 
 
@@ -172,3 +172,8 @@ engine_seed("wiki", "| 3.5 | x |\n", column=1, field=2, separator=BAR,
 engine_seed("filtered", "a\tb\x7f\xa0H,hI\n", column=3, field=1,
             flags=0x40 | 0x20)
 engine_seed("odd_byte", b"a\0,\0b\0\n\0c")
+engine_seed("tiled_fields", "a,\U00020B9Fb,\"c\r\n", field=2, tile=0xF1)
+engine_seed("tiled_numbers", "x,-12.5,\n\u3042,7\n", column=1, field=2,
+            tile=0xF5)
+engine_seed("tiled_filtered", "H\tI,\uff71\u00a0\n", column=3, field=1,
+            flags=0x40 | 0x20 | 0x08, tile=0xF2)
