@@ -16,6 +16,9 @@ namespace scanners {
 constexpr std::uint16_t kLf = 0x000A;
 constexpr std::uint16_t kCr = 0x000D;
 constexpr std::uint32_t kNoHigh = 0xD840;
+// The class-table entries that the number columns change while they run.
+constexpr std::size_t kMinusEntry = 0x2D;  // "-"
+constexpr std::size_t kPointEntry = 0x2E;  // "."
 
 // What every scanner reads from the prepared object.
 struct Settings {
@@ -335,7 +338,7 @@ class NumberScanner {
           ++i;
         } while (i < n && isDigit(units[i]));
         begun_ = true;
-        s_.classes['-'] = Selecting::kDrop;
+        s_.classes[kMinusEntry] = Selecting::kDrop;
         continue;
       }
       out = step(units[i], out);
@@ -348,8 +351,8 @@ class NumberScanner {
   static bool isDigit(std::uint32_t unit) { return unit - '0' < 10; }
 
   void resetNumberEntries() {
-    s_.classes['-'] = '-';
-    if (kDecimal) s_.classes['.'] = '.';
+    s_.classes[kMinusEntry] = '-';
+    if (kDecimal) s_.classes[kPointEntry] = '.';
   }
 
   void fieldBegins() {
@@ -423,9 +426,9 @@ class NumberScanner {
         begun_ = true;
         if (unit == '.') {
           point_ = true;
-          s_.classes['.'] = Selecting::kDrop;
+          s_.classes[kPointEntry] = Selecting::kDrop;
         }
-        s_.classes['-'] = Selecting::kDrop;
+        s_.classes[kMinusEntry] = Selecting::kDrop;
       }
     }
     return out;

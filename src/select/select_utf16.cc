@@ -31,8 +31,8 @@ void Selecting::buildClassTable(const FinalEffects& options) {
     }
   }
   if (options.omitHI()) {
-    class_table_['H'] = kDrop;
-    class_table_['I'] = kDrop;
+    class_table_[0x48] = kDrop;  // H
+    class_table_[0x49] = kDrop;  // I
   }
   for (std::size_t i = 0xA1; i <= 0xDF; ++i) {
     auto byte = static_cast<std::uint8_t>(i);
