@@ -18,18 +18,9 @@ elif [ -n "${1:-}" ]; then
   exit 2
 fi
 
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/.." && pwd)
-out="$here/out"
-# SRC lets the same bench measure another source tree (an exported commit).
-src=$(cd "${SRC:-$root}" && pwd)
-build="${BUILD:-build}"
-case "$build" in /*) ;; *) build="$src/$build" ;; esac
-prefix="$out/prefix"
+. "$(dirname "$0")/common.sh"
 work="$out/big"
 mkdir -p "$out/logs"
-
-say() { printf '%s\n' "$*" >&2; }
 
 [ -x /usr/bin/time ] || { say "needs /usr/bin/time (apt-get install time)"; exit 1; }
 
@@ -52,14 +43,7 @@ fi
 cleanup() { rm -rf "$work"; }
 trap cleanup EXIT
 
-say "building (make build BUILD=$build) ..."
-if ! make -C "$src" build BUILD="$build" >"$out/logs/build_big.log" 2>&1; then
-  tail -n 30 "$out/logs/build_big.log" >&2
-  exit 1
-fi
-rm -rf "$prefix"
-cmake --install "$build" --prefix "$prefix" >/dev/null
-pelmora="$prefix/bin/pelmora"
+build_and_install "$out/logs/build_big.log"
 
 wide="$work/big.txt"
 say "generating $size_mib MiB (streamed) ..."

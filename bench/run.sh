@@ -30,14 +30,7 @@ case "${1:-}" in
   *) echo "usage: bench/run.sh [--quick]" >&2; exit 2 ;;
 esac
 
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/.." && pwd)
-out="$here/out"
-# SRC lets the same bench measure another source tree (an exported commit).
-src=$(cd "${SRC:-$root}" && pwd)
-build="${BUILD:-build}"
-case "$build" in /*) ;; *) build="$src/$build" ;; esac
-prefix="$out/prefix"
+. "$(dirname "$0")/common.sh"
 data="$out/data"
 results="$out/results"
 scratch="$out/scratch"
@@ -58,8 +51,6 @@ else
   rounds=${ROUNDS:-5}
 fi
 
-say() { printf '%s\n' "$*" >&2; }
-
 # --- tools -----------------------------------------------------------------
 need=()
 command -v hyperfine >/dev/null || need+=(hyperfine)
@@ -78,12 +69,7 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 
 # --- build and install -----------------------------------------------------
-say "building (make build BUILD=$build) ..."
-if ! make -C "$src" build BUILD="$build" >"$logs/build.log" 2>&1; then
-  tail -n 30 "$logs/build.log" >&2
-  say "build failed; see $logs/build.log"
-  exit 1
-fi
+build_and_install "$logs/build.log"
 build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
 if [ "$build_type" != Release ]; then
   say "WARNING: $build is configured as '${build_type:-none}', not Release"
@@ -99,9 +85,6 @@ elif rev=$(git -C "$src" rev-parse --short HEAD 2>/dev/null); then
 else
   source_label=$src
 fi
-rm -rf "$prefix"
-cmake --install "$build" --prefix "$prefix" >"$logs/install.log"
-pelmora="$prefix/bin/pelmora"
 [ -f "$prefix/share/pelmora/UTF16~MS932.bin" ] || {
   say "the installed table is missing"; exit 1; }
 
