@@ -51,6 +51,10 @@ class File {
   [[nodiscard]] Status write(const void* buffer, std::size_t n,
                              std::size_t* written,
                              std::string* detail = nullptr);
+  /// Moves the position to byte `offset` from the start. A position past
+  /// the end is allowed: reads there simply find the end of the file.
+  [[nodiscard]] Status seek(std::int64_t offset,
+                            std::string* detail = nullptr);
   /// Moves the position back to the start and cuts the file to 0 bytes.
   [[nodiscard]] Status rewind(bool truncate, std::string* detail = nullptr);
   /// The size of the open file in bytes.
@@ -111,6 +115,22 @@ char directorySeparator();
 /// Where an installed table lives relative to the executable:
 /// the normal form of <executable folder>/../share/pelmora/<name>.
 std::string fixedTablePath(const std::string& name);
+
+/// The number of processors this process may run on; at least 1.
+unsigned processorCount();
+
+/// The most tasks runInParallel() runs at once; task indexes beyond it run
+/// one after another on the calling thread.
+constexpr std::size_t kMostParallelTasks = 16;
+
+/// Runs work(context, 0), ..., work(context, count - 1) side by side and
+/// returns when all have ended. Task 0 runs on the calling thread, the
+/// others each on a thread of their own; a task whose thread cannot be
+/// started runs on the calling thread after task 0, so every task runs
+/// exactly once whatever the system allows. The tasks must not stop the
+/// process or report errors themselves.
+void runInParallel(std::size_t count, void (*work)(void*, std::size_t),
+                   void* context);
 
 /// Sets up the process before anything else runs. On POSIX a closed pipe on
 /// standard output must not kill the program with a signal: the write

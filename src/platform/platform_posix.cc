@@ -1,5 +1,7 @@
 // POSIX implementation of the platform layer.
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -11,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -120,6 +123,19 @@ Status File::rewind(bool truncate, std::string* detail) {
   if (!isOpen()) return fromErrno(EBADF, detail);
   if (::lseek(fd(handle_), 0, SEEK_SET) < 0) return fromErrno(errno, detail);
   if (truncate && ::ftruncate(fd(handle_), 0) != 0) {
+    return fromErrno(errno, detail);
+  }
+  return Status::kOk;
+}
+
+Status File::seek(std::int64_t offset, std::string* detail) {
+  if (!isOpen()) return fromErrno(EBADF, detail);
+  if (offset < 0 || static_cast<std::uint64_t>(offset) >
+                        static_cast<std::uint64_t>(
+                            std::numeric_limits<off_t>::max())) {
+    return fromErrno(EINVAL, detail);
+  }
+  if (::lseek(fd(handle_), static_cast<off_t>(offset), SEEK_SET) < 0) {
     return fromErrno(errno, detail);
   }
   return Status::kOk;
@@ -279,6 +295,55 @@ std::string fixedTablePath(const std::string& name) {
       (slash == std::string::npos || slash == 0) ? std::string()
                                                  : folder.substr(0, slash);
   return prefix + "/share/pelmora/" + name;
+}
+
+unsigned processorCount() {
+#if defined(__linux__)
+  // The processors this process may use, which a container or taskset may
+  // limit below the machine's count.
+  cpu_set_t allowed;
+  if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0) {
+    int count = CPU_COUNT(&allowed);
+    if (count > 0) return static_cast<unsigned>(count);
+  }
+#endif
+  long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<unsigned>(online) : 1;
+}
+
+namespace {
+struct Task {
+  void (*work)(void*, std::size_t);
+  void* context;
+  std::size_t index;
+};
+
+extern "C" void* runTask(void* argument) {
+  const Task* task = static_cast<const Task*>(argument);
+  task->work(task->context, task->index);
+  return nullptr;
+}
+}  // namespace
+
+void runInParallel(std::size_t count, void (*work)(void*, std::size_t),
+                   void* context) {
+  Task tasks[kMostParallelTasks];
+  pthread_t threads[kMostParallelTasks];
+  bool started[kMostParallelTasks] = {};
+  const std::size_t threaded = count < kMostParallelTasks ? count
+                                                          : kMostParallelTasks;
+  for (std::size_t i = 1; i < threaded; ++i) {
+    tasks[i] = Task{work, context, i};
+    started[i] = ::pthread_create(&threads[i], nullptr, runTask, &tasks[i]) == 0;
+  }
+  if (count > 0) work(context, 0);
+  for (std::size_t i = 1; i < threaded; ++i) {
+    if (!started[i]) work(context, i);
+  }
+  for (std::size_t i = threaded; i < count; ++i) work(context, i);
+  for (std::size_t i = 1; i < threaded; ++i) {
+    if (started[i]) ::pthread_join(threads[i], nullptr);
+  }
 }
 
 void initializeProcess() { ::signal(SIGPIPE, SIG_IGN); }

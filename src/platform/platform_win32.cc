@@ -136,6 +136,17 @@ Status File::write(const void* buffer, std::size_t n, std::size_t* written,
   return Status::kOk;
 }
 
+Status File::seek(std::int64_t offset, std::string* detail) {
+  if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
+  if (offset < 0) return fromLastError(ERROR_NEGATIVE_SEEK, detail);
+  LARGE_INTEGER to;
+  to.QuadPart = offset;
+  if (!SetFilePointerEx(handleOf(handle_), to, nullptr, FILE_BEGIN)) {
+    return fromLastError(GetLastError(), detail);
+  }
+  return Status::kOk;
+}
+
 Status File::rewind(bool truncate, std::string* detail) {
   if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
   LARGE_INTEGER zero;
@@ -316,6 +327,59 @@ char directorySeparator() { return '\\'; }
 
 std::string fixedTablePath(const std::string& name) {
   return "C:\\Quorvelin\\" + name;
+}
+
+unsigned processorCount() {
+  // The processors this process may use; a 32-bit process sees at most 32.
+  DWORD_PTR process_mask = 0;
+  DWORD_PTR system_mask = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process_mask,
+                             &system_mask) &&
+      process_mask != 0) {
+    unsigned count = 0;
+    for (; process_mask != 0; process_mask &= process_mask - 1) ++count;
+    return count;
+  }
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return info.dwNumberOfProcessors > 0 ? info.dwNumberOfProcessors : 1;
+}
+
+namespace {
+struct Task {
+  void (*work)(void*, std::size_t);
+  void* context;
+  std::size_t index;
+};
+
+DWORD WINAPI runTask(LPVOID argument) {
+  const Task* task = static_cast<const Task*>(argument);
+  task->work(task->context, task->index);
+  return 0;
+}
+}  // namespace
+
+void runInParallel(std::size_t count, void (*work)(void*, std::size_t),
+                   void* context) {
+  Task tasks[kMostParallelTasks];
+  HANDLE threads[kMostParallelTasks] = {};
+  const std::size_t threaded = count < kMostParallelTasks ? count
+                                                          : kMostParallelTasks;
+  for (std::size_t i = 1; i < threaded; ++i) {
+    tasks[i] = Task{work, context, i};
+    threads[i] = CreateThread(nullptr, 0, runTask, &tasks[i], 0, nullptr);
+  }
+  if (count > 0) work(context, 0);
+  for (std::size_t i = 1; i < threaded; ++i) {
+    if (threads[i] == nullptr) work(context, i);
+  }
+  for (std::size_t i = threaded; i < count; ++i) work(context, i);
+  for (std::size_t i = 1; i < threaded; ++i) {
+    if (threads[i] != nullptr) {
+      WaitForSingleObject(threads[i], INFINITE);
+      CloseHandle(threads[i]);
+    }
+  }
 }
 
 void initializeProcess() {

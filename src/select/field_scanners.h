@@ -24,7 +24,7 @@ constexpr std::size_t kPointEntry = 0x2E;  // "."
 struct Settings {
   const TableEntry* entries;
   const SurvivorsUTF16* table;
-  std::uint8_t* classes;  // 224 entries; the number scanners change two
+  const std::uint8_t* classes;  // 224 entries
   std::int64_t field_number;
   std::uint16_t separator;
   std::uint16_t quote;
@@ -69,6 +69,20 @@ struct LineState {
   bool pending = false;
   bool first_line = true;
   std::int64_t lines = 0;
+
+  // The state right after a line feed that was no low half of a pair, once
+  // the first line is over: only whether a quote is open carries across.
+  void startLineAfterLineFeed(const Settings& s, bool open_quote) {
+    field = 1;
+    target = s.field_number == 1;
+    quoted = open_quote;
+    pending = false;
+    first_line = false;
+  }
+  bool atLineStart(const Settings& s) const {
+    return field == 1 && target == (s.field_number == 1) && !pending &&
+           !first_line;
+  }
 };
 
 // The most units one call of a scanner's feed() takes; the engine's read
@@ -179,8 +193,19 @@ class FieldScanner {
   explicit FieldScanner(const Settings& s) : s_(s) {
     st_.target = s.field_number == 1;
   }
+  // Scans from just after a line feed that was no low half, the first line
+  // being over; open_quote says whether a quote was open there.
+  FieldScanner(const Settings& s, bool open_quote) : s_(s) {
+    st_.startLineAfterLineFeed(s, open_quote);
+  }
 
   std::int64_t lines() const { return st_.lines; }
+  // True when the units scanned so far ended just like such a line feed;
+  // *open_quote then says whether a quote is open.
+  bool endsAtLineStart(bool* open_quote) const {
+    *open_quote = st_.quoted;
+    return st_.atLineStart(s_);
+  }
 
   // Scans n units and writes their bytes from out on; returns the new end.
   std::uint8_t* feed(const std::uint16_t* units, std::size_t n,
@@ -302,11 +327,25 @@ template <bool kDecimal>
 class NumberScanner {
  public:
   explicit NumberScanner(const Settings& s) : s_(s) {
+    copyClasses();
     st_.target = s.field_number == 1;
+    if (st_.target) resetNumberEntries();
+  }
+  // Scans from just after a line feed that was no low half, the first line
+  // being over; open_quote says whether a quote was open there.
+  NumberScanner(const Settings& s, bool open_quote) : s_(s) {
+    copyClasses();
+    st_.startLineAfterLineFeed(s, open_quote);
     if (st_.target) resetNumberEntries();
   }
 
   std::int64_t lines() const { return st_.lines; }
+  // True when the units scanned so far ended just like such a line feed;
+  // *open_quote then says whether a quote is open.
+  bool endsAtLineStart(bool* open_quote) const {
+    *open_quote = st_.quoted;
+    return st_.atLineStart(s_) && !begun_ && !point_;
+  }
 
   std::uint8_t* feed(const std::uint16_t* units, std::size_t n,
                      std::uint8_t* out) {
@@ -338,7 +377,7 @@ class NumberScanner {
           ++i;
         } while (i < n && isDigit(units[i]));
         begun_ = true;
-        s_.classes[kMinusEntry] = Selecting::kDrop;
+        classes_[kMinusEntry] = Selecting::kDrop;
         continue;
       }
       out = step(units[i], out);
@@ -350,9 +389,17 @@ class NumberScanner {
  private:
   static bool isDigit(std::uint32_t unit) { return unit - '0' < 10; }
 
+  // Each scanner changes the entries of "-" and "." in a copy of its own,
+  // so that scanners of different parts of a file can run side by side.
+  void copyClasses() {
+    for (std::size_t i = 0; i < Selecting::kClassTableSize; ++i) {
+      classes_[i] = s_.classes[i];
+    }
+  }
+
   void resetNumberEntries() {
-    s_.classes[kMinusEntry] = '-';
-    if (kDecimal) s_.classes[kPointEntry] = '.';
+    classes_[kMinusEntry] = '-';
+    if (kDecimal) classes_[kPointEntry] = '.';
   }
 
   void fieldBegins() {
@@ -418,7 +465,7 @@ class NumberScanner {
       // Units above 0xA0 without a table entry are no number characters,
       // whatever the class table says about their low byte. (The digits are
       // always number characters: the class table keeps them.)
-      std::uint8_t value = unit > 0xA0 ? Selecting::kDrop : s_.classes[unit];
+      std::uint8_t value = unit > 0xA0 ? Selecting::kDrop : classes_[unit];
       if (value == Selecting::kDrop) {
         if (begun_) st_.target = false;
       } else {
@@ -426,9 +473,9 @@ class NumberScanner {
         begun_ = true;
         if (unit == '.') {
           point_ = true;
-          s_.classes[kPointEntry] = Selecting::kDrop;
+          classes_[kPointEntry] = Selecting::kDrop;
         }
-        s_.classes[kMinusEntry] = Selecting::kDrop;
+        classes_[kMinusEntry] = Selecting::kDrop;
       }
     }
     return out;
@@ -438,6 +485,7 @@ class NumberScanner {
   LineState st_;
   bool begun_ = false;
   bool point_ = false;
+  std::uint8_t classes_[Selecting::kClassTableSize];
   BlockMasks masks_;
 };
 

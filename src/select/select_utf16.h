@@ -80,6 +80,13 @@ class Selecting {
   /// the destination as failed (221) and stops with exit code 1.
   [[noreturn]] void temporaryRouteStop(const std::string& destination) const;
 
+  /// Makes the engines scan a wide file of at least 2 x least_part_units
+  /// units in up to `parts` parts side by side (0: one per processor), so
+  /// tests can reach the joins of parts with small files. Values <= 0
+  /// restore the usual size.
+  static void setPartsForTesting(std::int64_t least_part_units,
+                                 std::size_t parts);
+
   // Read access for the engines' tests.
   std::int64_t unitCount() const { return unit_count_; }
   std::int64_t startIndex() const { return start_index_; }
@@ -99,6 +106,9 @@ class Selecting {
     std::uint8_t* cursor() { return cursor_; }
     void advance(std::uint8_t* to) { cursor_ = to; }
     std::int64_t size() const;
+    /// Moves the blocks of `other` behind these; false when memory ran
+    /// out (both then keep what they held).
+    bool append(OutputBlocks&& other);
     /// Calls sink(data, length) for each block in order; stops at the first
     /// call that returns false.
     template <class Sink>
@@ -116,7 +126,15 @@ class Selecting {
     std::uint8_t* limit_ = nullptr;
   };
 
-  bool scanWideFile(Column column, LineEnd line_end);
+  enum class ScanEnd { kDone, kReadFailed, kNoRoom };
+  ScanEnd scanWideFile(Column column, LineEnd line_end, std::int64_t* lines,
+                       std::int64_t* failed_capacity);
+  template <class Scanner, class Settings>
+  ScanEnd scanParts(const Settings& settings, std::int64_t* lines,
+                    std::int64_t* failed_capacity);
+  /// Scans the wide file into the output; a read failure or an output that
+  /// does not fit in memory is reported and stops the program.
+  void scanOrStop(Column column, LineEnd line_end, bool to_file);
   int blockWrite();
   std::int64_t copyThrough(const std::string& from, const std::string& to,
                            bool keep, const std::string& failure_message);

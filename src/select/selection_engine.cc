@@ -6,8 +6,10 @@
 // Field-N only line ends, quotes, separators and listed high surrogates can
 // change anything, so the scanners pass over everything else 64 units at a
 // time (field_scanners.h).
+#include <atomic>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "diagnostics/error_text.h"
 #include "platform/platform.h"
@@ -54,39 +56,57 @@ bool hasListedSurrogates(const TableEntry* entries) {
   return false;
 }
 
-// Reads the wide file block by block: exactly `units` code units, the ones
-// past a premature end of the file read as zeros.
-template <class Scanner>
-bool streamUnits(const std::string& name, std::int64_t units,
-                 std::int64_t start, Scanner& scanner,
-                 bool (*make_room)(void*, std::size_t), void* room,
-                 std::uint8_t* (*cursor)(void*),
-                 void (*advance)(void*, std::uint8_t*)) {
+bool hostIsLittleEndian() {
+  const std::uint16_t probe = 1;
+  std::uint8_t first;
+  std::memcpy(&first, &probe, 1);
+  return first == 1;
+}
+
+void toHostOrder(std::uint16_t* units, std::size_t n) {
+  if (hostIsLittleEndian()) return;
+  for (std::size_t i = 0; i < n; ++i) {
+    units[i] = static_cast<std::uint16_t>((units[i] >> 8) | (units[i] << 8));
+  }
+}
+
+// How the scan of one part of the wide file ended.
+enum class PartEnd { kDone, kReadFailed, kNoRoom, kAbandoned };
+
+// Feeds units [begin, end) of the wide file to the scanner block by block,
+// the units past a premature end of the file read as zeros, and keeps the
+// bytes in `room`. Gives up early once `abandon` is set by another part.
+template <class Scanner, class Room>
+PartEnd streamUnits(const std::string& name, std::int64_t begin,
+                    std::int64_t end, Scanner& scanner, Room& room,
+                    const std::atomic<bool>& abandon,
+                    std::size_t* failed_request) {
   platform::File file;
-  if (file.openRead(name) != platform::Status::kOk) return false;
+  if (file.openRead(name) != platform::Status::kOk ||
+      file.seek(begin * 2) != platform::Status::kOk) {
+    return PartEnd::kReadFailed;
+  }
   // The scanners classify whole windows of 64 units, so the block reaches
-  // a window (and the unit a byte-order mark shifts it by) past its end.
+  // a window past its end.
   static_assert(kReadBlockUnits <= kMaxBlockUnits, "scanners take the block");
   std::unique_ptr<std::uint16_t[]> block(
-      new (std::nothrow) std::uint16_t[kReadBlockUnits + kMaskWindow + 1]());
-  if (!block) return false;
-  const bool little_endian = [] {
-    const std::uint16_t probe = 1;
-    std::uint8_t first;
-    std::memcpy(&first, &probe, 1);
-    return first == 1;
-  }();
-  std::int64_t done = 0;
+      new (std::nothrow) std::uint16_t[kReadBlockUnits + kMaskWindow]());
+  if (!block) {
+    *failed_request = (kReadBlockUnits + kMaskWindow) * 2;
+    return PartEnd::kNoRoom;
+  }
+  std::int64_t at = begin;
   bool at_end = false;
-  while (done < units) {
-    std::size_t want = static_cast<std::size_t>(
-        units - done < static_cast<std::int64_t>(kReadBlockUnits)
-            ? units - done
+  while (at < end) {
+    if (abandon.load(std::memory_order_relaxed)) return PartEnd::kAbandoned;
+    const std::size_t want = static_cast<std::size_t>(
+        end - at < static_cast<std::int64_t>(kReadBlockUnits)
+            ? end - at
             : static_cast<std::int64_t>(kReadBlockUnits));
     std::size_t got = 0;
     if (!at_end) {
       if (file.read(block.get(), want * 2, &got) != platform::Status::kOk) {
-        return false;
+        return PartEnd::kReadFailed;
       }
     }
     if (got < want * 2) {
@@ -94,24 +114,205 @@ bool streamUnits(const std::string& name, std::int64_t units,
       std::memset(reinterpret_cast<std::uint8_t*>(block.get()) + got, 0,
                   want * 2 - got);
     }
-    if (!little_endian) {
-      for (std::size_t i = 0; i < want; ++i) {
-        block[i] = static_cast<std::uint16_t>((block[i] >> 8) |
-                                              (block[i] << 8));
+    toHostOrder(block.get(), want);
+    if (!room.reserve(want * kMostBytesPerUnit)) {
+      *failed_request = want * kMostBytesPerUnit;
+      return PartEnd::kNoRoom;
+    }
+    room.advance(scanner.feed(block.get(), want, room.cursor()));
+    at += static_cast<std::int64_t>(want);
+  }
+  return file.close() == platform::Status::kOk ? PartEnd::kDone
+                                               : PartEnd::kReadFailed;
+}
+
+// Parts of a large wide file are scanned side by side, one per processor.
+// A part starts right after a line feed, where the only state a scanner
+// carries over is whether a quote is open; each part after the first is
+// scanned on the guess that none is (in a well-formed export every line
+// closes its quotes), and scanned again, once the part before it is known,
+// when the guess was wrong. The output is the same as a scan from start to
+// end in every case.
+constexpr std::int64_t kLeastPartUnits = std::int64_t{1} << 20;
+constexpr std::size_t kMostParts = 8;
+// How far past its planned start a part looks for a line feed to begin
+// after; a file whose lines are longer is scanned in fewer parts.
+constexpr std::size_t kCutSearchUnits = std::size_t{1} << 16;
+
+std::int64_t g_least_part_units = kLeastPartUnits;
+std::size_t g_parts_wanted = 0;  // 0: one per processor
+
+// Where the parts of units [begin, end) start: just after line feeds that
+// cannot be the low half of a pair because the unit before them is no high
+// surrogate. Returns the starts after the first part's, in order.
+std::vector<std::int64_t> findPartStarts(const std::string& name,
+                                         std::int64_t begin, std::int64_t end) {
+  std::vector<std::int64_t> starts;
+  const std::int64_t units = end - begin;
+  std::size_t parts =
+      g_parts_wanted != 0 ? g_parts_wanted : platform::processorCount();
+  if (parts > kMostParts) parts = kMostParts;
+  const std::int64_t least = g_least_part_units < 1 ? 1 : g_least_part_units;
+  if (static_cast<std::int64_t>(parts) > units / least) {
+    parts = static_cast<std::size_t>(units / least);
+  }
+  if (parts < 2) return starts;
+  platform::File file;
+  if (file.openRead(name) != platform::Status::kOk) return starts;
+  std::unique_ptr<std::uint16_t[]> window(
+      new (std::nothrow) std::uint16_t[kCutSearchUnits]);
+  if (!window) return starts;
+  std::int64_t previous = begin;
+  for (std::size_t i = 1; i < parts; ++i) {
+    // The unit before the planned start is read too, to see what precedes
+    // a line feed found first.
+    const std::int64_t from = begin + units / static_cast<std::int64_t>(parts) *
+                                          static_cast<std::int64_t>(i) - 1;
+    if (from < previous) continue;
+    std::size_t got = 0;
+    if (file.seek(from * 2) != platform::Status::kOk ||
+        file.read(window.get(), kCutSearchUnits * 2, &got) !=
+            platform::Status::kOk) {
+      break;
+    }
+    const std::size_t n = got / 2;
+    toHostOrder(window.get(), n);
+    for (std::size_t k = 1; k < n; ++k) {
+      const std::int64_t start = from + static_cast<std::int64_t>(k) + 1;
+      if (start >= end) break;
+      if (window[k] == kLf && (window[k - 1] & 0xFC00) != 0xD800) {
+        starts.push_back(start);
+        previous = start;
+        break;
       }
     }
-    std::size_t skip = done < start ? static_cast<std::size_t>(start - done)
-                                    : 0;
-    if (skip > want) skip = want;
-    if (!make_room(room, (want - skip) * kMostBytesPerUnit)) return false;
-    advance(room,
-            scanner.feed(block.get() + skip, want - skip, cursor(room)));
-    done += static_cast<std::int64_t>(want);
   }
-  return file.close() == platform::Status::kOk;
+  return starts;
 }
 
 }  // namespace
+
+void Selecting::setPartsForTesting(std::int64_t least_part_units,
+                                   std::size_t parts) {
+  g_least_part_units = least_part_units > 0 ? least_part_units
+                                            : kLeastPartUnits;
+  g_parts_wanted = parts;
+}
+
+namespace {
+
+template <class Scanner, class Room>
+struct Part {
+  std::int64_t begin = 0;
+  std::int64_t end = 0;
+  bool open_quote = false;  // the guess it was scanned with
+  std::unique_ptr<Scanner> scanner;
+  Room output;
+  PartEnd outcome = PartEnd::kDone;
+  std::size_t failed_request = 0;
+};
+
+template <class Scanner, class Room>
+struct PartScan {
+  const std::string* name;
+  const Settings* settings;
+  std::vector<Part<Scanner, Room>>* parts;
+  std::atomic<bool> abandon{false};
+
+  // Scans part `index` afresh with the guess it holds.
+  void scan(std::size_t index) {
+    Part<Scanner, Room>& part = (*parts)[index];
+    part.output = Room();
+    part.failed_request = 0;
+    part.scanner.reset(
+        index == 0 ? new (std::nothrow) Scanner(*settings)
+                   : new (std::nothrow) Scanner(*settings, part.open_quote));
+    if (!part.scanner) {
+      part.outcome = PartEnd::kNoRoom;
+      part.failed_request = sizeof(Scanner);
+    } else {
+      part.outcome = streamUnits(*name, part.begin, part.end, *part.scanner,
+                                 part.output, abandon, &part.failed_request);
+    }
+    if (part.outcome != PartEnd::kDone) {
+      abandon.store(true, std::memory_order_relaxed);
+    }
+  }
+
+  static void run(void* context, std::size_t index) {
+    static_cast<PartScan*>(context)->scan(index);
+  }
+};
+
+}  // namespace
+
+template <class Scanner, class Settings>
+Selecting::ScanEnd Selecting::scanParts(const Settings& settings,
+                                        std::int64_t* lines,
+                                        std::int64_t* failed_capacity) {
+  using ThisPart = Part<Scanner, OutputBlocks>;
+  std::vector<std::int64_t> starts =
+      findPartStarts(wide_name_, start_index_, unit_count_);
+  std::vector<ThisPart> parts;
+  try {
+    parts.resize(starts.size() + 1);
+  } catch (const std::bad_alloc&) {
+    starts.clear();
+    parts.clear();
+    parts.resize(1);  // one part needs no more than the scan itself
+  }
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    parts[i].begin = i == 0 ? start_index_ : starts[i - 1];
+    parts[i].end = i + 1 < parts.size() ? starts[i] : unit_count_;
+  }
+  PartScan<Scanner, OutputBlocks> scan;
+  scan.name = &wide_name_;
+  scan.settings = &settings;
+  scan.parts = &parts;
+  platform::runInParallel(parts.size(), &PartScan<Scanner, OutputBlocks>::run,
+                          &scan);
+
+  // Each part's guess is checked against how the part before it really
+  // ended, in order, so a part scanned again is checked with its new end.
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (parts[i].outcome != PartEnd::kDone) break;
+    if (i + 1 == parts.size()) break;
+    bool open_quote = false;
+    if (!parts[i].scanner->endsAtLineStart(&open_quote)) {
+      // The file changed under the scan: only one part from start to end
+      // gives the bytes a scan of the file as it was read would.
+      parts.erase(parts.begin() + 1, parts.end());
+      parts[0].end = unit_count_;
+      scan.abandon.store(false);
+      scan.scan(0);
+      break;
+    }
+    if (open_quote != parts[i + 1].open_quote ||
+        parts[i + 1].outcome == PartEnd::kAbandoned) {
+      parts[i + 1].open_quote = open_quote;
+      scan.scan(i + 1);
+    }
+  }
+
+  std::int64_t held = 0;
+  for (ThisPart& part : parts) held += part.output.size();
+  for (ThisPart& part : parts) {
+    if (part.outcome == PartEnd::kReadFailed) return ScanEnd::kReadFailed;
+    if (part.outcome == PartEnd::kNoRoom) {
+      *failed_capacity = held + static_cast<std::int64_t>(part.failed_request);
+      return ScanEnd::kNoRoom;
+    }
+  }
+  *lines = 0;
+  for (ThisPart& part : parts) {
+    *lines += part.scanner->lines();
+    if (!output_.append(std::move(part.output))) {
+      *failed_capacity = held;
+      return ScanEnd::kNoRoom;
+    }
+  }
+  return ScanEnd::kDone;
+}
 
 bool Selecting::OutputBlocks::reserve(std::size_t bytes) {
   if (static_cast<std::size_t>(limit_ - cursor_) >= bytes) return true;
@@ -129,6 +330,26 @@ bool Selecting::OutputBlocks::reserve(std::size_t bytes) {
     cursor_ = limit_ = nullptr;
     return false;
   }
+  return true;
+}
+
+bool Selecting::OutputBlocks::append(OutputBlocks&& other) {
+  if (other.blocks_.empty()) return true;
+  if (blocks_.empty()) {
+    *this = std::move(other);
+    return true;
+  }
+  closeCurrent();
+  other.closeCurrent();
+  try {
+    blocks_.reserve(blocks_.size() + other.blocks_.size());
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  for (Block& block : other.blocks_) blocks_.push_back(std::move(block));
+  cursor_ = other.cursor_;
+  limit_ = other.limit_;
+  other = OutputBlocks();
   return true;
 }
 
@@ -161,7 +382,9 @@ bool Selecting::OutputBlocks::forEach(Sink sink) const {
   return true;
 }
 
-bool Selecting::scanWideFile(Column column, LineEnd line_end) {
+Selecting::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
+                                           std::int64_t* lines,
+                                           std::int64_t* failed_capacity) {
   const TableEntry* entries = table_->entries();
   const std::uint16_t separator = separator_byte_;
   const std::uint16_t quote = quote_byte_;
@@ -182,7 +405,10 @@ bool Selecting::scanWideFile(Column column, LineEnd line_end) {
   std::unique_ptr<std::uint32_t[]> unit_output;
   if (large && (column == Column::kPlain || column == Column::kFiltered)) {
     unit_output.reset(new (std::nothrow) std::uint32_t[0x10000]);
-    if (!unit_output) return false;
+    if (!unit_output) {
+      *failed_capacity = 0x10000 * 4;
+      return ScanEnd::kNoRoom;
+    }
     const bool filter = column == Column::kFiltered;
     for (std::uint32_t unit = 0; unit < 0x10000; ++unit) {
       const TableEntry& e = entries[unit];
@@ -208,7 +434,10 @@ bool Selecting::scanWideFile(Column column, LineEnd line_end) {
   std::unique_ptr<std::uint8_t[]> before_number;
   if (large && (column == Column::kDecimal || column == Column::kInteger)) {
     before_number.reset(new (std::nothrow) std::uint8_t[0x10000]);
-    if (!before_number) return false;
+    if (!before_number) {
+      *failed_capacity = 0x10000;
+      return ScanEnd::kNoRoom;
+    }
     for (std::uint32_t unit = 0; unit < 0x10000; ++unit) {
       const std::uint8_t kind = entries[unit].kind;
       bool full;
@@ -241,39 +470,39 @@ bool Selecting::scanWideFile(Column column, LineEnd line_end) {
                     digits_plain,
                     unit_output.get(),
                     before_number.get()};
-  auto make_room = [](void* room, std::size_t bytes) {
-    return static_cast<OutputBlocks*>(room)->reserve(bytes);
-  };
-  auto cursor = [](void* room) {
-    return static_cast<OutputBlocks*>(room)->cursor();
-  };
-  auto advance = [](void* room, std::uint8_t* to) {
-    static_cast<OutputBlocks*>(room)->advance(to);
-  };
-  auto run = [&](auto& scanner) {
-    bool ok = streamUnits(wide_name_, unit_count_, start_index_, scanner,
-                          make_room, &output_, cursor, advance);
-    line_counter_ = scanner.lines();
-    return ok;
-  };
   switch (column) {
-    case Column::kDecimal: {
-      NumberScanner<true> scanner(settings);
-      return run(scanner);
-    }
-    case Column::kInteger: {
-      NumberScanner<false> scanner(settings);
-      return run(scanner);
-    }
-    case Column::kPlain: {
-      FieldScanner<false> scanner(settings);
-      return run(scanner);
-    }
+    case Column::kDecimal:
+      return scanParts<NumberScanner<true>>(settings, lines, failed_capacity);
+    case Column::kInteger:
+      return scanParts<NumberScanner<false>>(settings, lines, failed_capacity);
+    case Column::kPlain:
+      return scanParts<FieldScanner<false>>(settings, lines, failed_capacity);
     case Column::kFiltered:
-    default: {
-      FieldScanner<true> scanner(settings);
-      return run(scanner);
-    }
+    default:
+      return scanParts<FieldScanner<true>>(settings, lines, failed_capacity);
+  }
+}
+
+void Selecting::scanOrStop(Column column, LineEnd line_end, bool to_file) {
+  std::int64_t lines = 0;
+  std::int64_t failed_capacity = 0;
+  switch (scanWideFile(column, line_end, &lines, &failed_capacity)) {
+    case ScanEnd::kDone:
+      line_counter_ = lines;
+      return;
+    case ScanEnd::kNoRoom:
+      output_ = OutputBlocks();
+      diagnostics::report("SetLength() error-223: " +
+                          std::to_string(failed_capacity));
+      diagnostics::stop(1);
+      return;
+    case ScanEnd::kReadFailed:
+    default:
+      output_ = OutputBlocks();
+      diagnostics::report(readFailurePrefix(column, to_file, line_end) +
+                          wide_name_);
+      diagnostics::stop(1);
+      return;
   }
 }
 
@@ -282,11 +511,7 @@ int Selecting::runToFile(Column column, LineEnd line_end,
   output_name_ = output_name;
   line_counter_ = 0;
   output_ = OutputBlocks();
-  if (!scanWideFile(column, line_end)) {
-    diagnostics::report(readFailurePrefix(column, true, line_end) +
-                        wide_name_);
-    diagnostics::stop(1);
-  }
+  scanOrStop(column, line_end, true);
   return blockWrite();
 }
 
@@ -294,11 +519,7 @@ std::int64_t Selecting::runToStandardOutput(Column column) {
   output_name_.clear();
   line_counter_ = 0;
   output_ = OutputBlocks();
-  if (!scanWideFile(column, LineEnd::kCrLf)) {
-    diagnostics::report(readFailurePrefix(column, false, LineEnd::kCrLf) +
-                        wide_name_);
-    diagnostics::stop(1);
-  }
+  scanOrStop(column, LineEnd::kCrLf, false);
   (void)output_.forEach([](const std::uint8_t* bytes, std::size_t length) {
     return platform::writeStandardOutput(bytes, length) ==
            platform::Status::kOk;

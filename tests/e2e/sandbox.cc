@@ -333,6 +333,12 @@ RunResult Sandbox::run(const std::vector<std::string>& arguments) const {
       ::signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
     }
+    if (memory_limit_ >= 0) {
+      struct rlimit limit;
+      limit.rlim_cur = static_cast<rlim_t>(memory_limit_);
+      limit.rlim_max = static_cast<rlim_t>(memory_limit_);
+      if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(126);
+    }
     if (unprivileged_ && (::setgroups(0, nullptr) != 0 ||
                           ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
       ::_exit(126);

@@ -118,6 +118,8 @@ class Sandbox {
   /// Limits the size of every file the run writes: a write past it fails
   /// (as on a full disk) instead of raising a signal.
   void setFileSizeLimit(long bytes) { file_size_limit_ = bytes; }
+  /// Limits the address space of the run, so that memory runs out early.
+  void setMemoryLimit(long bytes) { memory_limit_ = bytes; }
 
   /// Runs the program with the sandbox as the current folder, the given
   /// arguments (raw bytes: empty strings and bytes >= 0x80 are fine, NUL is
@@ -130,6 +132,7 @@ class Sandbox {
   int time_limit_seconds_ = 60;
   bool unprivileged_ = false;
   long file_size_limit_ = -1;
+  long memory_limit_ = -1;
 };
 
 /// UTF-16 little-endian bytes of a text given as code units.

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "test_support.h"
 
@@ -192,6 +194,56 @@ TEST_F(PlatformTest, SizeCountsPastFourGibibytes) {
   bytes = 0;
   ASSERT_EQ(file.size(&bytes), Status::kOk);
   EXPECT_EQ(bytes, big);
+}
+
+TEST_F(PlatformTest, SeekMovesTheReadPositionAnywhere) {
+  folder_.write("f", "0123456789");
+  File file;
+  ASSERT_EQ(file.openRead("f"), Status::kOk);
+  ASSERT_EQ(file.seek(7), Status::kOk);
+  EXPECT_EQ(readRest(&file), "789");
+  ASSERT_EQ(file.seek(2), Status::kOk);
+  char two[2];
+  std::size_t got = 0;
+  ASSERT_EQ(file.read(two, 2, &got), Status::kOk);
+  EXPECT_EQ(std::string(two, got), "23");
+  // Past the end a read simply finds the end.
+  ASSERT_EQ(file.seek(std::int64_t{6} << 30), Status::kOk);
+  EXPECT_EQ(readRest(&file), "");
+  EXPECT_NE(file.seek(-1), Status::kOk);
+  ASSERT_EQ(file.close(), Status::kOk);
+  EXPECT_NE(file.seek(0), Status::kOk);
+}
+
+TEST(PlatformParallelTest, EveryTaskRunsExactlyOnce) {
+  EXPECT_GE(platform::processorCount(), 1u);
+  // More tasks than run side by side: the rest run on the calling thread.
+  for (std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{3},
+                            platform::kMostParallelTasks + 5}) {
+    std::vector<std::atomic<int>> runs(count + 1);
+    struct Context {
+      std::vector<std::atomic<int>>* runs;
+      std::thread::id caller;
+      std::atomic<bool> other_thread{false};
+    } context{&runs, std::this_thread::get_id()};
+    platform::runInParallel(
+        count,
+        [](void* c, std::size_t index) {
+          auto* context = static_cast<Context*>(c);
+          // Long enough that the tasks overlap in time.
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+          (*context->runs)[index].fetch_add(1);
+          if (std::this_thread::get_id() != context->caller) {
+            context->other_thread = true;
+          }
+        },
+        &context);
+    for (std::size_t i = 0; i < count; ++i) {
+      EXPECT_EQ(runs[i].load(), 1) << "task " << i << " of " << count;
+    }
+    EXPECT_EQ(runs[count].load(), 0);
+    EXPECT_EQ(context.other_thread.load(), count > 1) << count;
+  }
 }
 
 TEST_F(PlatformTest, RemoveAndRename) {

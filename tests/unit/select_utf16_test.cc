@@ -479,6 +479,58 @@ TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
     std::string narrow = folder_.read("narrow.txt");
     ASSERT_EQ(narrow.size(), expected.size()) << "round " << round;
     ASSERT_TRUE(narrow == expected) << "round " << round;
+    const std::int64_t lines = selecting.lineCounter();
+
+    // The same file cut into small parts scanned side by side: open quotes,
+    // pairs and first lines that reach across a join must not show.
+    Selecting::setPartsForTesting(static_cast<std::int64_t>(1 + next(48)),
+                                  2 + next(5));
+    ASSERT_EQ(selecting.runToFile(column, line_end, "parted.txt"), kWriteOk);
+    Selecting::setPartsForTesting(0, 0);
+    ASSERT_TRUE(folder_.read("parted.txt") == expected) << "round " << round;
+    ASSERT_EQ(selecting.lineCounter(), lines) << "round " << round;
+  }
+}
+
+// Joins of parts on purpose: a quote left open across a join (the guess
+// fails and the next part is scanned again, in a chain), a line feed that is
+// the low half of a listed pair right where a part would start, and a first
+// line longer than a part.
+TEST_F(SelectingTest, PartsJoinLikeOneScan) {
+  struct JoinCase {
+    const char* name;
+    std::u16string wide;
+    Column column;
+    std::int32_t field;
+  };
+  std::u16string long_first(300, u'x');
+  const JoinCase cases[] = {
+      {"open quote carried", u"a,\"b\nc,d\ne,f\ng,h\"\ni,j\nk,l\nm,n\n",
+       Column::kPlain, 2},
+      {"quotes flip every line", u"\"a,1\n\"b,2\n\"c,3\n\"d,4\n\"e,5\n",
+       Column::kPlain, 2},
+      {"low half line feed", u"x,\xD842\na\n,\xD842\n\xD842\n1,2\n3,4\n",
+       Column::kPlain, 1},
+      {"first line longer than a part", long_first + u",q\n\"r,s\nt,u\n",
+       Column::kFiltered, 2},
+      {"numbers across joins", u"-1.5,\"2\n3,-4\"\n.5,x6\n7.,8\n-,9\n",
+       Column::kDecimal, 1},
+      {"integers in field 2", u"a,-12\n\"b,3\n,4\"5\nc,6-\nd,x7\n",
+       Column::kInteger, 2},
+  };
+  for (const JoinCase& c : cases) {
+    FinalEffects::Values v = options(c.field);
+    v.decimalExtraction = c.column == Column::kDecimal;
+    v.integerExtraction = c.column == Column::kInteger;
+    std::string whole = run(c.wide, v, c.column);
+    for (std::int64_t least = 1; least <= 8; ++least) {
+      for (std::size_t parts = 2; parts <= 8; parts += 3) {
+        Selecting::setPartsForTesting(least, parts);
+        std::string parted = run(c.wide, v, c.column);
+        Selecting::setPartsForTesting(0, 0);
+        ASSERT_EQ(parted, whole) << c.name << ", parts of " << least;
+      }
+    }
   }
 }
 
