@@ -95,33 +95,59 @@ struct BlockMasks {
   static constexpr std::size_t kWindows = kMaxBlockUnits / kMaskWindow;
   std::uint64_t line_feed[kWindows];
   std::uint64_t separator[kWindows];
-  std::uint64_t quote[kWindows];
+  // Bit k: the parity of the quotes from the start of the block up to and
+  // including unit k of the window, so that whether a unit stands inside
+  // quotes takes one look however far back the scan last stopped.
+  std::uint64_t quote_parity[kWindows];
   std::uint64_t surrogate[kWindows];
   std::size_t units = 0;
 
   // Classifies units[0..n), n <= kMaxBlockUnits. The units must be readable
   // up to the next multiple of 64; the bits past n are cleared.
   void compute(const Settings& s, const std::uint16_t* from, std::size_t n) {
+    if (narrowedMasksUsable(s.separator, s.quote)) {
+      fill<true>(s, from, n);
+    } else {
+      fill<false>(s, from, n);
+    }
+  }
+
+  // The parity of the quotes in units [0, i] of the block; false for i < 0.
+  bool parityThrough(std::ptrdiff_t i) const {
+    if (i < 0) return false;
+    const std::size_t at = static_cast<std::size_t>(i);
+    return ((quote_parity[at / kMaskWindow] >> (at % kMaskWindow)) & 1) != 0;
+  }
+
+ private:
+  template <bool kNarrowed>
+  void fill(const Settings& s, const std::uint16_t* from, std::size_t n) {
     units = n;
     const std::size_t windows = (n + kMaskWindow - 1) / kMaskWindow;
-    // Listed surrogates are rare: a block without any high half skips that
-    // mask altogether.
-    const bool surrogates = s.listed_surrogates && anyHighSurrogate(from, n);
+    const std::size_t tail = n % kMaskWindow;
+    std::uint64_t carry = 0;  // all ones after an odd number of quotes
     for (std::size_t w = 0; w < windows; ++w) {
       WindowMasks m;
-      maskWindow(from + w * kMaskWindow, s.separator, s.quote, surrogates, &m);
+      if (kNarrowed) {
+        maskWindowNarrowed(from + w * kMaskWindow, s.separator, s.quote,
+                           s.listed_surrogates, &m);
+      } else {
+        maskWindow(from + w * kMaskWindow, s.separator, s.quote,
+                   s.listed_surrogates, &m);
+      }
+      if (tail != 0 && w + 1 == windows) {
+        const std::uint64_t valid = (std::uint64_t{1} << tail) - 1;
+        m.line_feed &= valid;
+        m.separator &= valid;
+        m.quote &= valid;
+        m.surrogate &= valid;
+      }
       line_feed[w] = m.line_feed;
       separator[w] = m.separator;
-      quote[w] = m.quote;
       surrogate[w] = m.surrogate;
-    }
-    const std::size_t tail = n % kMaskWindow;
-    if (tail != 0) {
-      const std::uint64_t valid = (std::uint64_t{1} << tail) - 1;
-      line_feed[windows - 1] &= valid;
-      separator[windows - 1] &= valid;
-      quote[windows - 1] &= valid;
-      surrogate[windows - 1] &= valid;
+      const std::uint64_t parity = prefixParity(m.quote) ^ carry;
+      quote_parity[w] = parity;
+      carry = std::uint64_t{0} - (parity >> 63);
     }
   }
 };
@@ -137,19 +163,29 @@ std::size_t passOver(const Settings& s, LineState& st, const BlockMasks& masks,
                      std::size_t i, std::uint8_t*& out, LineEnd on_line_end,
                      FieldBegins on_field_begins) {
   const std::size_t n = masks.units;
+  // Nothing that passes here changes whether a quote is open except the
+  // quotes themselves, so unit k is inside quotes when the quotes of the
+  // block through k, taken against those through i - 1, differ from the
+  // state at i.
+  const bool flipped =
+      st.quoted != masks.parityThrough(static_cast<std::ptrdiff_t>(i) - 1);
+  const std::uint64_t flip = flipped ? ~std::uint64_t{0} : 0;
+  // Whether a quote is open just before unit `at`.
+  auto openBefore = [&masks, flipped](std::size_t at) {
+    return masks.parityThrough(static_cast<std::ptrdiff_t>(at) - 1) !=
+           flipped;
+  };
   while (i < n) {
     const std::size_t w = i / kMaskWindow;
     const std::size_t base = w * kMaskWindow;
     const std::uint64_t from_here = ~std::uint64_t{0} << (i - base);
     const std::uint64_t line_feed = masks.line_feed[w];
-    const std::uint64_t quote = masks.quote[w] & from_here;
     std::uint64_t usable = from_here;
     const std::uint64_t surrogate = masks.surrogate[w] & from_here;
     if (surrogate != 0) {
       usable &= (std::uint64_t{1} << lowestBit(surrogate)) - 1;
     }
-    const std::uint64_t inside =
-        prefixParity(quote) ^ (st.quoted ? ~std::uint64_t{0} : 0);
+    const std::uint64_t inside = masks.quote_parity[w] ^ flip;
     const std::uint64_t unquoted_separators = masks.separator[w] & ~inside;
     std::uint64_t left = usable;  // bits not yet consumed
     for (;;) {
@@ -178,10 +214,14 @@ std::size_t passOver(const Settings& s, LineState& st, const BlockMasks& masks,
         return base + k + 1;
       }
     }
-    st.quoted ^= (bitCount(quote & usable) & 1) != 0;
-    if (surrogate != 0) return base + lowestBit(surrogate);
+    if (surrogate != 0) {
+      const std::size_t at = base + lowestBit(surrogate);
+      st.quoted = openBefore(at);
+      return at;
+    }
     i = base + kMaskWindow;
   }
+  st.quoted = openBefore(n);
   return n;
 }
 

@@ -61,6 +61,31 @@ inline std::uint64_t equalMask16(__m128i a, __m128i b, __m128i value) {
                                    _mm_cmpeq_epi16(b, value));
   return static_cast<std::uint32_t>(_mm_movemask_epi8(packed));
 }
+
+
+// The high halves among 16 units (two vectors) as a 16-bit mask, and
+// whether there are any, the check that nearly always ends the matter.
+inline __m128i highHalves(__m128i v) {
+  return _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xFC00))),
+                         _mm_set1_epi16(static_cast<short>(0xD800)));
+}
+
+inline std::uint64_t highHalfMask64(const __m128i* v) {
+  std::uint64_t mask = 0;
+  for (unsigned part = 0; part < 4; ++part) {
+    __m128i packed = _mm_packs_epi16(highHalves(v[2 * part]),
+                                     highHalves(v[2 * part + 1]));
+    mask |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(packed))}
+            << (16 * part);
+  }
+  return mask;
+}
+
+inline std::uint64_t surrogateMask(const __m128i* v) {
+  __m128i any = highHalves(v[0]);
+  for (unsigned i = 1; i < 8; ++i) any = _mm_or_si128(any, highHalves(v[i]));
+  return _mm_movemask_epi8(any) == 0 ? 0 : highHalfMask64(v);
+}
 }  // namespace unit_masks_detail
 
 /// Fills the masks for units[0..63] with the processor's vector unit. The
@@ -72,30 +97,67 @@ inline void maskWindow(const std::uint16_t* units, std::uint16_t separator,
   const __m128i lf = _mm_set1_epi16(0x000A);
   const __m128i sep = _mm_set1_epi16(static_cast<short>(separator));
   const __m128i quo = _mm_set1_epi16(static_cast<short>(quote));
-  const __m128i high_bits = _mm_set1_epi16(static_cast<short>(0xFC00));
-  const __m128i high_half = _mm_set1_epi16(static_cast<short>(0xD800));
+  __m128i v[8];
+  for (unsigned i = 0; i < 8; ++i) {
+    v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + 8 * i));
+  }
   std::uint64_t line_feed = 0;
   std::uint64_t separators = 0;
   std::uint64_t quotes = 0;
-  std::uint64_t surrogate = 0;
   for (unsigned part = 0; part < 4; ++part) {
-    const auto* at = reinterpret_cast<const __m128i*>(units + 16 * part);
-    __m128i a = _mm_loadu_si128(at);
-    __m128i b = _mm_loadu_si128(at + 1);
+    const __m128i a = v[2 * part];
+    const __m128i b = v[2 * part + 1];
     const unsigned shift = 16 * part;
     line_feed |= equalMask16(a, b, lf) << shift;
     separators |= equalMask16(a, b, sep) << shift;
     quotes |= equalMask16(a, b, quo) << shift;
-    if (surrogates) {
-      surrogate |= equalMask16(_mm_and_si128(a, high_bits),
-                               _mm_and_si128(b, high_bits), high_half)
-                   << shift;
-    }
   }
   masks->line_feed = line_feed;
   masks->separator = separators;
   masks->quote = quotes;
-  masks->surrogate = surrogate;
+  masks->surrogate = surrogates ? unit_masks_detail::surrogateMask(v) : 0;
+}
+
+/// True when maskWindowNarrowed() can classify units for this separator
+/// and quote: narrowing maps every unit above 0xFF to 0x00 or 0xFF, so those
+/// two byte values would match units they are not.
+inline bool narrowedMasksUsable(std::uint16_t separator, std::uint16_t quote) {
+  return separator >= 0x01 && separator <= 0xFE && quote >= 0x01 &&
+         quote <= 0xFE;
+}
+
+/// maskWindow() for a separator and quote that narrowedMasksUsable()
+/// accepts: 16 units are narrowed to 16 bytes with saturation once, then
+/// each value takes one compare where it took two.
+inline void maskWindowNarrowed(const std::uint16_t* units,
+                               std::uint16_t separator, std::uint16_t quote,
+                               bool surrogates, WindowMasks* masks) {
+  const __m128i lf = _mm_set1_epi8(0x0A);
+  const __m128i sep = _mm_set1_epi8(static_cast<char>(separator));
+  const __m128i quo = _mm_set1_epi8(static_cast<char>(quote));
+  __m128i v[8];
+  for (unsigned i = 0; i < 8; ++i) {
+    v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + 8 * i));
+  }
+  std::uint64_t line_feed = 0;
+  std::uint64_t separators = 0;
+  std::uint64_t quotes = 0;
+  for (unsigned part = 0; part < 4; ++part) {
+    // 0x0100..0x7FFF become 0xFF, 0x8000..0xFFFF become 0x00.
+    const __m128i bytes = _mm_packus_epi16(v[2 * part], v[2 * part + 1]);
+    const unsigned shift = 16 * part;
+    auto bits = [&bytes](__m128i value) {
+      return std::uint64_t{static_cast<std::uint32_t>(
+          _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, value)))};
+    };
+    line_feed |= bits(lf) << shift;
+    separators |= bits(sep) << shift;
+    quotes |= bits(quo) << shift;
+  }
+  masks->line_feed = line_feed;
+  masks->separator = separators;
+  masks->quote = quotes;
+  masks->surrogate = surrogates ? unit_masks_detail::surrogateMask(v) : 0;
 }
 
 #else
@@ -110,6 +172,14 @@ inline void maskWindow(const std::uint16_t* units, std::uint16_t separator,
                        WindowMasks* masks) {
   maskWindowScalar(units, separator, quote, masks);
   if (!surrogates) masks->surrogate = 0;
+}
+
+inline bool narrowedMasksUsable(std::uint16_t, std::uint16_t) { return false; }
+
+inline void maskWindowNarrowed(const std::uint16_t* units,
+                               std::uint16_t separator, std::uint16_t quote,
+                               bool surrogates, WindowMasks* masks) {
+  maskWindow(units, separator, quote, surrogates, masks);
 }
 
 #endif
