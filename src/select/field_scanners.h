@@ -40,19 +40,24 @@ struct Settings {
   // run of them inside a number is copied without the full rules.
   bool digits_plain;
   // Inside Field-N of the plain and filtered columns: what each unit writes
-  // (see unitOutput), or nullptr for the number columns.
-  const std::uint32_t* unit_output;
+  // (see unitOutputOf), or nullptr for the number columns.
+  const std::uint16_t* unit_output;
   // Inside Field-N of the number columns, before the number: 0 for the
   // units that are passed over there, 1 for those that need the full rules.
   const std::uint8_t* before_number;
 };
 
-// unitOutput entries: bits 0-15 up to two bytes, bits 16-17 how many of
-// them, bit 24 set when the unit needs the full rules instead.
-constexpr std::uint32_t kFullRules = std::uint32_t{1} << 24;
+// unit_output entries: the bytes a unit writes inside Field-N, the first in
+// the low half, a second one (never 0 in a two-byte code) in the high half;
+// kFullRules for the units that need the full rules instead, which also
+// covers the few that write nothing. Two bytes an entry keep the table in
+// half the cache of a wider one.
+constexpr std::uint16_t kFullRules = 0xFFFF;
 
-inline std::uint32_t outputOf(std::uint32_t bytes, std::uint32_t count) {
-  return bytes | (count << 16);
+inline std::uint16_t twoBytesOf(std::uint8_t first, std::uint8_t second) {
+  const std::uint16_t v =
+      static_cast<std::uint16_t>(first | (std::uint32_t{second} << 8));
+  return second == 0 ? kFullRules : v;  // 0xFFFF is kFullRules itself
 }
 
 inline std::uint8_t classOf(const std::uint8_t* classes, std::uint32_t value) {
@@ -250,18 +255,20 @@ class FieldScanner {
   // Scans n units and writes their bytes from out on; returns the new end.
   std::uint8_t* feed(const std::uint16_t* units, std::size_t n,
                      std::uint8_t* out) {
-    const std::uint32_t* table = s_.unit_output;
+    const std::uint16_t* table = s_.unit_output;
     if (s_.windows_usable) masks_.compute(s_, units, n);
     std::size_t i = 0;
     while (i < n) {
       if (st_.target && !st_.pending && table != nullptr) {
         // Most units of Field-N just turn into their bytes.
         while (i < n) {
-          const std::uint32_t v = table[units[i]];
-          if ((v & kFullRules) != 0) break;
+          const std::uint16_t v = table[units[i]];
+          if (v == kFullRules) break;
           out[0] = static_cast<std::uint8_t>(v);
           out[1] = static_cast<std::uint8_t>(v >> 8);
-          out += (v >> 16) & 3;
+          // 1 + (a second byte is there), without a branch to mispredict
+          // on text that mixes kana, kanji and ASCII.
+          out += 1 + ((std::uint32_t{v} + 0xFF00) >> 16);
           ++i;
         }
         if (i == n) break;

@@ -402,30 +402,28 @@ Selecting::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
   // The per-unit tables cost about as much to build as the scan of 64 Ki
   // units gains from them, so a small file goes without.
   const bool large = unit_count_ >= static_cast<std::int64_t>(kReadBlockUnits);
-  std::unique_ptr<std::uint32_t[]> unit_output;
+  std::unique_ptr<std::uint16_t[]> unit_output;
   if (large && (column == Column::kPlain || column == Column::kFiltered)) {
-    unit_output.reset(new (std::nothrow) std::uint32_t[0x10000]);
+    unit_output.reset(new (std::nothrow) std::uint16_t[0x10000]);
     if (!unit_output) {
-      *failed_capacity = 0x10000 * 4;
+      *failed_capacity = 0x10000 * 2;
       return ScanEnd::kNoRoom;
     }
     const bool filter = column == Column::kFiltered;
     for (std::uint32_t unit = 0; unit < 0x10000; ++unit) {
       const TableEntry& e = entries[unit];
-      std::uint32_t v;
-      if (e.kind == SurvivorsUTF16::kListedHighKind) {
-        v = kFullRules;
-      } else if (e.kind == SurvivorsUTF16::kDoubleKind) {
-        v = outputOf(e.first | (std::uint32_t{e.second} << 8), 2);
+      std::uint16_t v = kFullRules;
+      if (e.kind == SurvivorsUTF16::kDoubleKind) {
+        v = twoBytesOf(e.first, e.second);
       } else if (e.kind == SurvivorsUTF16::kSingleHighKind) {
         std::uint8_t value = classValue(e.first);
-        v = value == kDrop ? outputOf(0, 0) : outputOf(value, 1);
-      } else if (unit == kLf || unit == quote || unit == separator) {
-        v = unit == kCr ? outputOf(0, 0) : kFullRules;
-      } else if (unit == kCr || (filter && classValue(unit) == kDrop)) {
-        v = outputOf(0, 0);
+        if (value != kDrop) v = value;
+      } else if (e.kind == SurvivorsUTF16::kListedHighKind ||
+                 unit == kLf || unit == quote || unit == separator ||
+                 unit == kCr || (filter && classValue(unit) == kDrop)) {
+        v = kFullRules;  // line ends, quotes, fields, pairs; nothing written
       } else {
-        v = outputOf(unit & 0xFF, 1);
+        v = static_cast<std::uint16_t>(unit & 0xFF);
       }
       unit_output[unit] = v;
     }
