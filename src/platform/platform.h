@@ -72,6 +72,32 @@ class File {
   std::intptr_t handle_ = -1;
 };
 
+/// Memory for a large buffer that is filled once from front to back. Where
+/// the system offers them it is backed by huge pages, so that filling it
+/// takes a few hundred times fewer page faults than ordinary memory.
+/// Move-only; the memory is given back on destruction.
+class LargeBlock {
+ public:
+  LargeBlock() = default;
+  ~LargeBlock();
+  LargeBlock(const LargeBlock&) = delete;
+  LargeBlock& operator=(const LargeBlock&) = delete;
+  LargeBlock(LargeBlock&& other) noexcept;
+  LargeBlock& operator=(LargeBlock&& other) noexcept;
+
+  /// Gives back what the block held and reserves at least `bytes`; false
+  /// when the memory cannot be had (the block is then empty).
+  [[nodiscard]] bool allocate(std::size_t bytes);
+  std::uint8_t* data() const { return data_; }
+  /// The bytes reserved, at least those asked for.
+  std::size_t size() const { return size_; }
+
+ private:
+  void release();
+  std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
 /// Creates a file holding exactly `content`, atomically: other processes see
 /// either no file or the whole content. Fails (kOther, *exists set) when a
 /// file of that name exists already.

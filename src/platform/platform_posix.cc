@@ -4,6 +4,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -167,6 +168,71 @@ Status File::close(std::string* detail) {
   // After EINTR the descriptor is gone on Linux; retrying could close another.
   if (result != 0 && errno != EINTR) return fromErrno(errno, detail);
   return Status::kOk;
+}
+
+namespace {
+#if defined(__linux__) && defined(__x86_64__) && defined(MADV_HUGEPAGE)
+constexpr bool kHugePages = true;
+constexpr std::size_t kHugePage = std::size_t{1} << 21;
+#else
+constexpr bool kHugePages = false;
+constexpr std::size_t kHugePage = 1;
+#endif
+}  // namespace
+
+LargeBlock::~LargeBlock() { release(); }
+
+LargeBlock::LargeBlock(LargeBlock&& other) noexcept
+    : data_(other.data_), size_(other.size_) {
+  other.data_ = nullptr;
+  other.size_ = 0;
+}
+
+LargeBlock& LargeBlock::operator=(LargeBlock&& other) noexcept {
+  if (this != &other) {
+    release();
+    data_ = other.data_;
+    size_ = other.size_;
+    other.data_ = nullptr;
+    other.size_ = 0;
+  }
+  return *this;
+}
+
+void LargeBlock::release() {
+  if (data_ != nullptr) ::munmap(data_, size_);
+  data_ = nullptr;
+  size_ = 0;
+}
+
+bool LargeBlock::allocate(std::size_t bytes) {
+  release();
+  if (bytes == 0) bytes = 1;
+  // Whole huge pages on a huge-page boundary: map one page more than
+  // needed and give back the ends.
+  const std::size_t slack = kHugePages ? kHugePage : 0;
+  if (bytes > std::numeric_limits<std::size_t>::max() - 2 * slack) {
+    return false;
+  }
+  const std::size_t length = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  void* at = ::mmap(nullptr, length + slack, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (at == MAP_FAILED) return false;
+  auto* raw = static_cast<std::uint8_t*>(at);
+  std::size_t head = 0;
+  if (kHugePages) {
+    const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(raw);
+    head = (kHugePage - address % kHugePage) % kHugePage;
+    if (head != 0) ::munmap(raw, head);
+    if (slack - head != 0) ::munmap(raw + head + length, slack - head);
+  }
+  data_ = raw + head;
+  size_ = length;
+#if defined(MADV_HUGEPAGE)
+  // Only advice: without huge pages the block works as well, only slower.
+  if (kHugePages) (void)::madvise(data_, size_, MADV_HUGEPAGE);
+#endif
+  return true;
 }
 
 Status createNewWithContent(const std::string& name, const std::string& content,

@@ -189,6 +189,44 @@ Status File::close(std::string* detail) {
   return Status::kOk;
 }
 
+LargeBlock::~LargeBlock() { release(); }
+
+LargeBlock::LargeBlock(LargeBlock&& other) noexcept
+    : data_(other.data_), size_(other.size_) {
+  other.data_ = nullptr;
+  other.size_ = 0;
+}
+
+LargeBlock& LargeBlock::operator=(LargeBlock&& other) noexcept {
+  if (this != &other) {
+    release();
+    data_ = other.data_;
+    size_ = other.size_;
+    other.data_ = nullptr;
+    other.size_ = 0;
+  }
+  return *this;
+}
+
+void LargeBlock::release() {
+  if (data_ != nullptr) VirtualFree(data_, 0, MEM_RELEASE);
+  data_ = nullptr;
+  size_ = 0;
+}
+
+bool LargeBlock::allocate(std::size_t bytes) {
+  release();
+  if (bytes == 0) bytes = 1;
+  // Large pages need a privilege that console programs seldom hold, so the
+  // block is ordinary committed memory.
+  void* at = VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT,
+                          PAGE_READWRITE);
+  if (at == nullptr) return false;
+  data_ = static_cast<std::uint8_t*>(at);
+  size_ = bytes;
+  return true;
+}
+
 Status createNewWithContent(const std::string& name, const std::string& content,
                             bool* exists, std::string* detail) {
   if (exists != nullptr) *exists = false;

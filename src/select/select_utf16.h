@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "tables/survivor_utf16.h"
 
 class FinalEffects;
@@ -116,8 +117,7 @@ class Selecting {
 
    private:
     struct Block {
-      std::unique_ptr<std::uint8_t[]> bytes;
-      std::size_t capacity = 0;
+      platform::LargeBlock memory;
       std::size_t used = 0;
     };
     void closeCurrent();

@@ -319,11 +319,9 @@ bool Selecting::OutputBlocks::reserve(std::size_t bytes) {
   closeCurrent();
   std::size_t capacity = bytes > kOutputBlockBytes ? bytes : kOutputBlockBytes;
   Block block;
-  block.bytes.reset(new (std::nothrow) std::uint8_t[capacity]);
-  if (!block.bytes) return false;
-  block.capacity = capacity;
-  cursor_ = block.bytes.get();
-  limit_ = cursor_ + capacity;
+  if (!block.memory.allocate(capacity)) return false;
+  cursor_ = block.memory.data();
+  limit_ = cursor_ + block.memory.size();
   try {
     blocks_.push_back(std::move(block));
   } catch (const std::bad_alloc&) {
@@ -356,7 +354,7 @@ bool Selecting::OutputBlocks::append(OutputBlocks&& other) {
 void Selecting::OutputBlocks::closeCurrent() {
   if (!blocks_.empty()) {
     blocks_.back().used =
-        static_cast<std::size_t>(cursor_ - blocks_.back().bytes.get());
+        static_cast<std::size_t>(cursor_ - blocks_.back().memory.data());
   }
 }
 
@@ -364,7 +362,7 @@ std::int64_t Selecting::OutputBlocks::size() const {
   std::int64_t total = 0;
   for (std::size_t i = 0; i < blocks_.size(); ++i) {
     total += static_cast<std::int64_t>(
-        i + 1 == blocks_.size() ? cursor_ - blocks_[i].bytes.get()
+        i + 1 == blocks_.size() ? cursor_ - blocks_[i].memory.data()
                                 : static_cast<std::ptrdiff_t>(blocks_[i].used));
   }
   return total;
@@ -375,9 +373,9 @@ bool Selecting::OutputBlocks::forEach(Sink sink) const {
   for (std::size_t i = 0; i < blocks_.size(); ++i) {
     std::size_t used = i + 1 == blocks_.size()
                            ? static_cast<std::size_t>(
-                                 cursor_ - blocks_[i].bytes.get())
+                                 cursor_ - blocks_[i].memory.data())
                            : blocks_[i].used;
-    if (used > 0 && !sink(blocks_[i].bytes.get(), used)) return false;
+    if (used > 0 && !sink(blocks_[i].memory.data(), used)) return false;
   }
   return true;
 }
