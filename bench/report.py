@@ -117,7 +117,8 @@ def main():
                 "n/a" if rss_b is None else verdict(rss_b <= limit),
                 fmt(t / pipe if t and pipe else None, ".2f"),
                 fmt(t / floor if t and floor else None, ".2f")))
-        for key, label in (("pipeline", "pipeline (iconv, cut)"), ("floor", "floor (cat)")):
+        for key, label in (("overwrite", "plain, overwriting the last file (info)"),
+                           ("pipeline", "pipeline (iconv, cut)"), ("floor", "floor (cat)")):
             t = med.get(key)
             say("| %s | %.0f | %s | %s | %s | %s | %s | | | | %s | %s |" % (
                 name, size / MIB, label, runs.get(key, 0), fmt(t, ".3f"),
@@ -191,6 +192,11 @@ def main():
         "(UTF-16, not UTF-16LE, so that iconv consumes the FF FE mark instead of stopping on it), "
         "`iconv -f UTF-16LE -t CP932 < WIDE | cut -d, -f2 > out` for csv_* (no mark)")
     say("- floor: `cat WIDE > /dev/null` (the file is in the page cache: this is the cost of reading it)")
+    say("- every run of the commands above that write a file writes a new one: hyperfine's --prepare "
+        "removes the last run's output first, untimed, as a nightly batch writes new files")
+    say("- plain, overwriting the last file: `pelmora -j2 SEP WIDE narrow_overwrite.txt` onto the file "
+        "of the run before (for information, no target): the file system's truncation of the old "
+        "file is timed as well")
     say("- start-up: `pelmora -j2 -S\\t one.txt one_narrow.txt` on a one-line file vs `/bin/true`, "
         "hyperfine -N (no shell), difference of the medians")
 

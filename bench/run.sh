@@ -147,6 +147,8 @@ for entry in "${files[@]}"; do
   cmd_decimal="$P -e3 $S $W narrow_decimal.txt"
   cmd_pipeline="iconv -f $enc -t CP932 < $W | cut $cutopt > pipeline.txt"
   cmd_floor="cat $W > /dev/null"
+  # Informational: the same as plain, onto the narrow file of the run before.
+  cmd_overwrite="$P -j2 $S $W narrow_overwrite.txt"
 
   # One checked run of each: right exit code, one narrow line per wide line,
   # no err file, and the peak RSS. It also brings the file into the cache.
@@ -181,14 +183,21 @@ for entry in "${files[@]}"; do
   say "timing $name ($r_count x $per_round runs each, warmup 1 a round; log in $logs/hyperfine_$name.log) ..."
   : >"$logs/hyperfine_$name.log"
   for r in $(seq 1 "$r_count"); do
+    # Every timed run writes a new file, as a nightly batch does: the output
+    # of the run before is removed first, untimed (--prepare, one per
+    # command in order). Truncating an old file instead costs the file
+    # system more than the conversion of a small file; the overwrite row
+    # shows it.
     hyperfine --warmup 1 --runs "$per_round" --style basic \
       --export-json "$results/$name.r$r.json" \
-      -n plain "$cmd_plain" \
-      -n stdout "$cmd_stdout" \
-      -n filtered "$cmd_filtered" \
-      -n decimal "$cmd_decimal" \
-      -n pipeline "$cmd_pipeline" \
-      -n floor "$cmd_floor" >>"$logs/hyperfine_$name.log" 2>&1 ||
+      --prepare "rm -f narrow_plain.txt" -n plain "$cmd_plain" \
+      --prepare ":" -n stdout "$cmd_stdout" \
+      --prepare "rm -f narrow_filtered.txt" -n filtered "$cmd_filtered" \
+      --prepare "rm -f narrow_decimal.txt" -n decimal "$cmd_decimal" \
+      --prepare "rm -f pipeline.txt" -n pipeline "$cmd_pipeline" \
+      --prepare ":" -n floor "$cmd_floor" \
+      --prepare ":" -n overwrite "$cmd_overwrite" \
+      >>"$logs/hyperfine_$name.log" 2>&1 ||
       { tail -n 20 "$logs/hyperfine_$name.log" >&2; note_problem "$name: hyperfine failed"; break; }
   done
   err_check || note_problem "$name: an err file appeared while timing"

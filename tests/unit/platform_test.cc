@@ -215,6 +215,35 @@ TEST_F(PlatformTest, SeekMovesTheReadPositionAnywhere) {
   EXPECT_NE(file.seek(0), Status::kOk);
 }
 
+TEST(PlatformMemoryTest, LargeBlocksHoldWhatIsAskedAndMove) {
+  for (std::size_t bytes : {std::size_t{0}, std::size_t{1}, std::size_t{4097},
+                            (std::size_t{1} << 21) + 5}) {
+    platform::LargeBlock block;
+    ASSERT_TRUE(block.allocate(bytes)) << bytes;
+    ASSERT_NE(block.data(), nullptr);
+    ASSERT_GE(block.size(), bytes);
+    // Every byte is there to be written and read back.
+    for (std::size_t i = 0; i < block.size(); ++i) {
+      block.data()[i] = static_cast<std::uint8_t>(i * 7);
+    }
+    platform::LargeBlock moved(std::move(block));
+    EXPECT_EQ(block.data(), nullptr);
+    EXPECT_EQ(block.size(), 0u);
+    std::size_t wrong = 0;
+    for (std::size_t i = 0; i < moved.size(); ++i) {
+      if (moved.data()[i] != static_cast<std::uint8_t>(i * 7)) ++wrong;
+    }
+    EXPECT_EQ(wrong, 0u) << bytes;
+    platform::LargeBlock other;
+    ASSERT_TRUE(other.allocate(10));
+    other = std::move(moved);
+    EXPECT_GE(other.size(), bytes);
+  }
+  platform::LargeBlock too_big;
+  EXPECT_FALSE(too_big.allocate(~std::size_t{0} - 10));
+  EXPECT_EQ(too_big.data(), nullptr);
+}
+
 TEST(PlatformParallelTest, EveryTaskRunsExactlyOnce) {
   EXPECT_GE(platform::processorCount(), 1u);
   // More tasks than run side by side: the rest run on the calling thread.
