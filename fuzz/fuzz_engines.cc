@@ -20,6 +20,8 @@
 //      bit 7 of byte 1 repeats it past 2 Mi units, enough output to cross a
 //      4 MiB output block. Both are rare on purpose: a tiled input costs a
 //      hundred plain ones.
+//      Bit 6 also cuts the file into parts scanned side by side: up to
+//      2 + bits 4-5 parts of at least 1 + 5 x bits 0-3 units each.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -313,6 +315,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     column = Column::kFiltered;
   }
   const LineEnd line_end = v.crlfLines ? LineEnd::kCrLf : LineEnd::kLf;
+
+  // Often the file is cut into small parts scanned side by side, so that
+  // quotes, pairs and numbers reach across the joins.
+  if ((data[6] & 0x40) != 0) {
+    Selecting::setPartsForTesting(1 + (data[6] & 0x0F) * 5,
+                                  2 + ((data[6] >> 4) & 3));
+  } else {
+    Selecting::setPartsForTesting(0, 0);
+  }
 
   std::string tiled(reinterpret_cast<const char*>(data + kHeader),
                     size - kHeader);
