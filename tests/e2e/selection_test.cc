@@ -51,6 +51,46 @@ TEST_F(MainRoadTest, SelectsFieldTwoAsShiftJis) {
                                    Sandbox::fixedTableName()}));
 }
 
+// A file large enough to be scanned in parts side by side, with a quote left
+// open from one line to a later one, so that a part starting inside it
+// guesses wrong and is scanned again. Inside the open quote no separator
+// counts, so Field-2 never begins and those lines come out empty.
+TEST_F(MainRoadTest, LargeFileWithQuotesOpenAcrossLinesComesOutWhole) {
+  const int kLines = 700000;  // 6 units a line: 4.2 Mi units, 8 MiB
+  std::u16string wide;
+  std::string expected;
+  wide.reserve(static_cast<std::size_t>(kLines) * 6);
+  for (int i = 0; i < kLines; ++i) {
+    const bool opens = i == kLines / 5;
+    const bool closes = i == kLines * 4 / 5;
+    const bool inside = i > kLines / 5 && i < kLines * 4 / 5;
+    const char16_t digit = static_cast<char16_t>(u'0' + i % 10);
+    if (opens) {
+      wide += u"\"a,bc\n";  // the quote opens before the separator
+      expected += "\r\n";
+    } else if (closes) {
+      wide += u"a\",b";  // it closes; the separator after it counts
+      wide += digit;
+      wide += u"\n";
+      expected += std::string("b") + static_cast<char>(digit) + "\r\n";
+    } else {
+      wide += u"xy,z";
+      wide += digit;
+      wide += u"\n";
+      expected += inside ? std::string("\r\n")
+                         : std::string("z") + static_cast<char>(digit) +
+                               "\r\n";
+    }
+  }
+  box_.write("wide.txt", utf16le(wide));
+  RunResult run = box_.run({"-j2", "wide.txt", "narrow.txt"});
+  EXPECT_EQ(run.exitCode, 0) << run.describe();
+  EXPECT_TRUE(run.errMessages().empty()) << run.describe();
+  const std::string narrow = run.file("narrow.txt");
+  ASSERT_EQ(narrow.size(), expected.size());
+  EXPECT_TRUE(narrow == expected);
+}
+
 TEST_F(MainRoadTest, DefaultNarrowFileAndLineEnds) {
   box_.write("wide.txt", utf16le(u"a,b\r\nc,d\n"));
   RunResult crlf = box_.run({"-j2", "wide.txt"});
