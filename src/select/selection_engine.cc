@@ -144,10 +144,16 @@ std::size_t g_parts_wanted = 0;  // 0: one per processor
 
 // Where the parts of units [begin, end) start: just after line feeds that
 // cannot be the low half of a pair because the unit before them is no high
-// surrogate. Returns the starts after the first part's, in order.
-std::vector<std::int64_t> findPartStarts(const std::string& name,
-                                         std::int64_t begin, std::int64_t end) {
-  std::vector<std::int64_t> starts;
+// surrogate. Fills the starts after the first part's, in order, and
+// returns how many there are.
+struct PartStarts {
+  std::int64_t at[kMostParts - 1];
+  std::size_t count = 0;
+};
+
+PartStarts findPartStarts(const std::string& name, std::int64_t begin,
+                          std::int64_t end) {
+  PartStarts starts;
   const std::int64_t units = end - begin;
   std::size_t parts =
       g_parts_wanted != 0 ? g_parts_wanted : platform::processorCount();
@@ -181,7 +187,7 @@ std::vector<std::int64_t> findPartStarts(const std::string& name,
       const std::int64_t start = from + static_cast<std::int64_t>(k) + 1;
       if (start >= end) break;
       if (window[k] == kLf && (window[k - 1] & 0xFC00) != 0xD800) {
-        starts.push_back(start);
+        starts.at[starts.count++] = start;
         previous = start;
         break;
       }
@@ -251,19 +257,18 @@ Selecting::ScanEnd Selecting::scanParts(const Settings& settings,
                                         std::int64_t* lines,
                                         std::int64_t* failed_capacity) {
   using ThisPart = Part<Scanner, OutputBlocks>;
-  std::vector<std::int64_t> starts =
-      findPartStarts(wide_name_, start_index_, unit_count_);
+  PartStarts starts = findPartStarts(wide_name_, start_index_, unit_count_);
   std::vector<ThisPart> parts;
   try {
-    parts.resize(starts.size() + 1);
+    parts.resize(starts.count + 1);
   } catch (const std::bad_alloc&) {
-    starts.clear();
+    starts.count = 0;
     parts.clear();
     parts.resize(1);  // one part needs no more than the scan itself
   }
   for (std::size_t i = 0; i < parts.size(); ++i) {
-    parts[i].begin = i == 0 ? start_index_ : starts[i - 1];
-    parts[i].end = i + 1 < parts.size() ? starts[i] : unit_count_;
+    parts[i].begin = i == 0 ? start_index_ : starts.at[i - 1];
+    parts[i].end = i + 1 < parts.size() ? starts.at[i] : unit_count_;
   }
   PartScan<Scanner, OutputBlocks> scan;
   scan.name = &wide_name_;
