@@ -82,8 +82,21 @@ class LargeBlock {
   ~LargeBlock();
   LargeBlock(const LargeBlock&) = delete;
   LargeBlock& operator=(const LargeBlock&) = delete;
-  LargeBlock(LargeBlock&& other) noexcept;
-  LargeBlock& operator=(LargeBlock&& other) noexcept;
+  LargeBlock(LargeBlock&& other) noexcept
+      : data_(other.data_), size_(other.size_) {
+    other.data_ = nullptr;
+    other.size_ = 0;
+  }
+  LargeBlock& operator=(LargeBlock&& other) noexcept {
+    if (this != &other) {
+      release();
+      data_ = other.data_;
+      size_ = other.size_;
+      other.data_ = nullptr;
+      other.size_ = 0;
+    }
+    return *this;
+  }
 
   /// Gives back what the block held and reserves at least `bytes`; false
   /// when the memory cannot be had (the block is then empty).

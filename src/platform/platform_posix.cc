@@ -182,23 +182,6 @@ constexpr std::size_t kHugePage = 1;
 
 LargeBlock::~LargeBlock() { release(); }
 
-LargeBlock::LargeBlock(LargeBlock&& other) noexcept
-    : data_(other.data_), size_(other.size_) {
-  other.data_ = nullptr;
-  other.size_ = 0;
-}
-
-LargeBlock& LargeBlock::operator=(LargeBlock&& other) noexcept {
-  if (this != &other) {
-    release();
-    data_ = other.data_;
-    size_ = other.size_;
-    other.data_ = nullptr;
-    other.size_ = 0;
-  }
-  return *this;
-}
-
 void LargeBlock::release() {
   if (data_ != nullptr) ::munmap(data_, size_);
   data_ = nullptr;

@@ -191,23 +191,6 @@ Status File::close(std::string* detail) {
 
 LargeBlock::~LargeBlock() { release(); }
 
-LargeBlock::LargeBlock(LargeBlock&& other) noexcept
-    : data_(other.data_), size_(other.size_) {
-  other.data_ = nullptr;
-  other.size_ = 0;
-}
-
-LargeBlock& LargeBlock::operator=(LargeBlock&& other) noexcept {
-  if (this != &other) {
-    release();
-    data_ = other.data_;
-    size_ = other.size_;
-    other.data_ = nullptr;
-    other.size_ = 0;
-  }
-  return *this;
-}
-
 void LargeBlock::release() {
   if (data_ != nullptr) VirtualFree(data_, 0, MEM_RELEASE);
   data_ = nullptr;

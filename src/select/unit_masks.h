@@ -88,34 +88,51 @@ inline std::uint64_t surrogateMask(const __m128i* v) {
 }
 }  // namespace unit_masks_detail
 
+namespace unit_masks_detail {
+// Both ways of classifying a window: kNarrowed narrows 16 units to 16 bytes
+// with saturation once (0x0100..0x7FFF become 0xFF, 0x8000..0xFFFF 0x00),
+// so that each value then takes one compare where it took two.
+template <bool kNarrowed>
+inline void classifyWindow(const std::uint16_t* units, std::uint16_t separator,
+                           std::uint16_t quote, bool surrogates,
+                           WindowMasks* masks) {
+  const __m128i values[3] = {
+      kNarrowed ? _mm_set1_epi8(0x0A) : _mm_set1_epi16(0x000A),
+      kNarrowed ? _mm_set1_epi8(static_cast<char>(separator))
+                : _mm_set1_epi16(static_cast<short>(separator)),
+      kNarrowed ? _mm_set1_epi8(static_cast<char>(quote))
+                : _mm_set1_epi16(static_cast<short>(quote))};
+  __m128i v[8];
+  for (unsigned i = 0; i < 8; ++i) {
+    v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + 8 * i));
+  }
+  std::uint64_t found[3] = {0, 0, 0};  // line feeds, separators, quotes
+  for (unsigned part = 0; part < 4; ++part) {
+    const __m128i a = v[2 * part];
+    const __m128i b = v[2 * part + 1];
+    const __m128i bytes = kNarrowed ? _mm_packus_epi16(a, b) : a;
+    for (unsigned k = 0; k < 3; ++k) {
+      const std::uint64_t bits =
+          kNarrowed ? std::uint64_t{static_cast<std::uint32_t>(
+                          _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, values[k])))}
+                    : equalMask16(a, b, values[k]);
+      found[k] |= bits << (16 * part);
+    }
+  }
+  masks->line_feed = found[0];
+  masks->separator = found[1];
+  masks->quote = found[2];
+  masks->surrogate = surrogates ? surrogateMask(v) : 0;
+}
+}  // namespace unit_masks_detail
+
 /// Fills the masks for units[0..63] with the processor's vector unit. The
 /// surrogate mask is left 0 unless asked for.
 inline void maskWindow(const std::uint16_t* units, std::uint16_t separator,
                        std::uint16_t quote, bool surrogates,
                        WindowMasks* masks) {
-  using unit_masks_detail::equalMask16;
-  const __m128i lf = _mm_set1_epi16(0x000A);
-  const __m128i sep = _mm_set1_epi16(static_cast<short>(separator));
-  const __m128i quo = _mm_set1_epi16(static_cast<short>(quote));
-  __m128i v[8];
-  for (unsigned i = 0; i < 8; ++i) {
-    v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + 8 * i));
-  }
-  std::uint64_t line_feed = 0;
-  std::uint64_t separators = 0;
-  std::uint64_t quotes = 0;
-  for (unsigned part = 0; part < 4; ++part) {
-    const __m128i a = v[2 * part];
-    const __m128i b = v[2 * part + 1];
-    const unsigned shift = 16 * part;
-    line_feed |= equalMask16(a, b, lf) << shift;
-    separators |= equalMask16(a, b, sep) << shift;
-    quotes |= equalMask16(a, b, quo) << shift;
-  }
-  masks->line_feed = line_feed;
-  masks->separator = separators;
-  masks->quote = quotes;
-  masks->surrogate = surrogates ? unit_masks_detail::surrogateMask(v) : 0;
+  unit_masks_detail::classifyWindow<false>(units, separator, quote, surrogates,
+                                           masks);
 }
 
 /// True when maskWindowNarrowed() can classify units for this separator
@@ -127,37 +144,12 @@ inline bool narrowedMasksUsable(std::uint16_t separator, std::uint16_t quote) {
 }
 
 /// maskWindow() for a separator and quote that narrowedMasksUsable()
-/// accepts: 16 units are narrowed to 16 bytes with saturation once, then
-/// each value takes one compare where it took two.
+/// accepts, with one compare per value and 16 units.
 inline void maskWindowNarrowed(const std::uint16_t* units,
                                std::uint16_t separator, std::uint16_t quote,
                                bool surrogates, WindowMasks* masks) {
-  const __m128i lf = _mm_set1_epi8(0x0A);
-  const __m128i sep = _mm_set1_epi8(static_cast<char>(separator));
-  const __m128i quo = _mm_set1_epi8(static_cast<char>(quote));
-  __m128i v[8];
-  for (unsigned i = 0; i < 8; ++i) {
-    v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + 8 * i));
-  }
-  std::uint64_t line_feed = 0;
-  std::uint64_t separators = 0;
-  std::uint64_t quotes = 0;
-  for (unsigned part = 0; part < 4; ++part) {
-    // 0x0100..0x7FFF become 0xFF, 0x8000..0xFFFF become 0x00.
-    const __m128i bytes = _mm_packus_epi16(v[2 * part], v[2 * part + 1]);
-    const unsigned shift = 16 * part;
-    auto bits = [&bytes](__m128i value) {
-      return std::uint64_t{static_cast<std::uint32_t>(
-          _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, value)))};
-    };
-    line_feed |= bits(lf) << shift;
-    separators |= bits(sep) << shift;
-    quotes |= bits(quo) << shift;
-  }
-  masks->line_feed = line_feed;
-  masks->separator = separators;
-  masks->quote = quotes;
-  masks->surrogate = surrogates ? unit_masks_detail::surrogateMask(v) : 0;
+  unit_masks_detail::classifyWindow<true>(units, separator, quote, surrogates,
+                                          masks);
 }
 
 #else
