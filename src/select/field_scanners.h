@@ -84,6 +84,16 @@ struct LineState {
     pending = false;
     first_line = false;
   }
+  // The state a line feed leaves outside a pair; true when it ended the
+  // first line, of which nothing carries into the second.
+  bool lineFeed(const Settings& s) {
+    field = 1;
+    target = s.field_number == 1;
+    if (!first_line) return false;
+    first_line = false;
+    quoted = false;
+    return true;
+  }
   bool atLineStart(const Settings& s) const {
     return field == 1 && target == (s.field_number == 1) && !pending &&
            !first_line;
@@ -335,14 +345,7 @@ class FieldScanner {
     }
     if (unit == kLf) {
       out = lineEnd(out);
-      st_.field = 1;
-      st_.target = s_.field_number == 1;
-      if (st_.first_line) {
-        // Nothing of the first line carries into the second.
-        st_.first_line = false;
-        st_.quoted = false;
-        high_ = kNoHigh;
-      }
+      if (st_.lineFeed(s_)) high_ = kNoHigh;
     } else if (unit == kCr) {
       // dropped wherever it stands
     } else if (unit == s_.quote) {
@@ -490,12 +493,7 @@ class NumberScanner {
     }
     if (unit == kLf) {
       out = lineEnd(out);
-      st_.field = 1;
-      st_.target = s_.field_number == 1;
-      if (st_.first_line) {
-        st_.first_line = false;
-        st_.quoted = false;
-      }
+      (void)st_.lineFeed(s_);
     } else if (unit == kCr) {
       // dropped wherever it stands
     } else if (unit == s_.quote) {
