@@ -1,6 +1,7 @@
 #include "select/select_utf16.h"
 
-#include <vector>
+#include <memory>
+#include <new>
 
 #include "diagnostics/error_text.h"
 #include "options/final_effect.h"
@@ -148,15 +149,18 @@ std::int64_t Selecting::copyThrough(const std::string& from,
     (void)platform::fileSize(from, &bytes);
     return bytes;
   }
+  // The block comes first, so that no memory leaves the target truncated.
+  std::unique_ptr<std::uint8_t[]> block(new (std::nothrow)
+                                             std::uint8_t[kCopyBlock]);
   platform::File source;
   platform::File target;
-  bool ok = source.openRead(from) == platform::Status::kOk &&
+  bool ok = block != nullptr &&
+            source.openRead(from) == platform::Status::kOk &&
             target.create(to) == platform::Status::kOk;
   std::int64_t total = 0;
-  std::vector<std::uint8_t> block(kWriteBlock);
   while (ok) {
     std::size_t got = 0;
-    if (source.read(block.data(), block.size(), &got) !=
+    if (source.read(block.get(), kCopyBlock, &got) !=
         platform::Status::kOk) {
       ok = false;
       break;
@@ -165,7 +169,7 @@ std::int64_t Selecting::copyThrough(const std::string& from,
     std::size_t written = 0;
     // A short write (a full disk) is a failure like any other: the copy is
     // incomplete, so its source must stay.
-    if (target.write(block.data(), got, &written) != platform::Status::kOk ||
+    if (target.write(block.get(), got, &written) != platform::Status::kOk ||
         written != got) {
       total += static_cast<std::int64_t>(written);
       ok = false;

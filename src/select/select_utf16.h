@@ -32,8 +32,10 @@ inline constexpr int kWriteFailed = -2;
 /// run. Created empty; buildClassTable() then prepareRun() fill it.
 class Selecting {
  public:
-  /// Bytes per block of the narrow-file writes and the temporary copies.
-  static constexpr std::size_t kWriteBlock = 4096;
+  /// Bytes per read and write of the temporary copies: a narrow file of
+  /// hundreds of megabytes is copied in hundreds of calls, not a hundred
+  /// thousand.
+  static constexpr std::size_t kCopyBlock = std::size_t{1} << 20;
   /// The class table covers the single-byte values 0x00..0xDF.
   static constexpr std::size_t kClassTableSize = 224;
   /// A class-table value that drops the character.

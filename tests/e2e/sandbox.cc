@@ -392,13 +392,4 @@ RunResult Sandbox::run(const std::vector<std::string>& arguments) const {
   return result;
 }
 
-std::string utf16le(const std::u16string& units) {
-  std::string bytes;
-  for (char16_t unit : units) {
-    bytes.push_back(static_cast<char>(unit & 0xFF));
-    bytes.push_back(static_cast<char>(unit >> 8));
-  }
-  return bytes;
-}
-
 }  // namespace e2e

@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "wide_text.h"
+
 namespace e2e {
 
 /// The parts of an err file name: err<serial>-<minutes>-<seconds>.txt.
@@ -135,8 +137,7 @@ class Sandbox {
   long memory_limit_ = -1;
 };
 
-/// UTF-16 little-endian bytes of a text given as code units.
-std::string utf16le(const std::u16string& units);
+using wide_text::utf16le;
 
 }  // namespace e2e
 

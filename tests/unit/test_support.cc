@@ -106,13 +106,4 @@ std::vector<std::string> ScratchFolder::errMessages() const {
   return messages;
 }
 
-std::string utf16le(const std::u16string& units) {
-  std::string bytes;
-  for (char16_t unit : units) {
-    bytes.push_back(static_cast<char>(unit & 0xFF));
-    bytes.push_back(static_cast<char>(unit >> 8));
-  }
-  return bytes;
-}
-
 }  // namespace testing_support

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "wide_text.h"
+
 namespace testing_support {
 
 /// Creates a fresh folder under the system's temporary folder, makes it the
@@ -45,8 +47,7 @@ void setClockText(const std::string& text);
 /// Gives the real clock back.
 void useRealClock();
 
-/// UTF-16 little-endian bytes of a text given as code units.
-std::string utf16le(const std::u16string& units);
+using wide_text::utf16le;
 
 }  // namespace testing_support
 
