@@ -129,8 +129,9 @@ ModelRun modelSelect(const std::vector<std::uint16_t>& units, bool filter,
   auto put = [&r](std::uint32_t b) {
     r.out += static_cast<char>(static_cast<std::uint8_t>(b));
   };
+  // A kind-0 unit above 0xFF has no code: "?", never its low byte.
   auto write = [&](std::uint32_t u) {
-    if (!filter || cls(u) != kDrop) put(u & 0xFF);
+    if (!filter || cls(u) != kDrop) put(u > 0xFF ? 0x3F : u);
   };
   const std::int64_t n = v.fieldNumber;
   std::int64_t field = 1;
@@ -375,9 +376,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     }
     selecting.unreadFileStop(-1);
 
+    if (copy.refreshWide || copy.temporaryRoute) {
+      selecting.holdTemporaryOrStop(copy.refreshWide, copy.temporaryRoute,
+                                    kNarrowName);
+    }
     if (copy.refreshWide) {
-      (void)selecting.copyToTemporary(kWideName, false);
-      (void)selecting.copyFromTemporary(kWideName, copy.keepTemporary);
+      selecting.refreshWide();
+      if (!copy.temporaryRoute) selecting.releaseTemporary(copy.keepTemporary);
       const std::string again = fuzzing::readFile(kWideName);
       if (again != std::string(reinterpret_cast<const char*>(wide),
                                wide_size)) {
@@ -387,10 +392,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
 
     int status = kWriteOk;
     if (copy.temporaryRoute) {
-      status = selecting.runToFile(column, line_end, kTemporaryFileName);
-      if (status == kWriteOk) {
-        (void)selecting.copyFromTemporary(kNarrowName, copy.keepTemporary);
-      }
+      status = selecting.runToTemporary(column, line_end);
+      if (status == kWriteOk) (void)selecting.copyFromTemporary(kNarrowName);
+      selecting.releaseTemporary(copy.keepTemporary);
     } else {
       status = selecting.runToFile(column, line_end, kNarrowName);
     }

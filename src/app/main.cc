@@ -52,7 +52,7 @@ int run(const std::vector<std::string>& arguments) {
   if (effects->tableReport() && platform::fileExists(kDataNoteFileName)) {
     // A stale note must not be shown as this run's; failures do not matter.
     platform::File note;
-    if (note.openRead(kDataNoteFileName) == platform::Status::kOk) {
+    if (note.openReadNoLink(kDataNoteFileName) == platform::Status::kOk) {
       (void)note.close();
       (void)platform::removeFile(kDataNoteFileName);
     }
@@ -73,21 +73,27 @@ int run(const std::vector<std::string>& arguments) {
     return 0;
   }
 
-  if (effects->refreshWide()) {
-    (void)selecting->copyToTemporary(effects->wideName(), false);
-    (void)selecting->copyFromTemporary(effects->wideName(),
-                                       effects->keepTemporary());
+  // Checked before anything is written: a narrow file that is the wide file
+  // under any name would be the end of the input.
+  selecting->narrowIsNotWideStop(effects->narrowName());
+  const bool refresh = effects->refreshWide();
+  const bool routed = effects->temporaryRoute();
+  if (refresh || routed) {
+    selecting->holdTemporaryOrStop(refresh, routed, effects->narrowName());
+  }
+  if (refresh) {
+    selecting->refreshWide();
+    if (!routed) selecting->releaseTemporary(effects->keepTemporary());
   }
   LineEnd line_end = effects->crlfLines() ? LineEnd::kCrLf : LineEnd::kLf;
-  if (effects->temporaryRoute()) {
-    if (selecting->runToFile(column, line_end, kTemporaryFileName) !=
-        kWriteOk) {
+  if (routed) {
+    if (selecting->runToTemporary(column, line_end) != kWriteOk) {
       // An older binary.tmp may still lie there: copying it would hand the
       // narrow file someone else's bytes as if this run had made them.
       selecting->temporaryRouteStop(effects->narrowName());
     }
-    (void)selecting->copyFromTemporary(effects->narrowName(),
-                                       effects->keepTemporary());
+    (void)selecting->copyFromTemporary(effects->narrowName());
+    selecting->releaseTemporary(effects->keepTemporary());
   } else {
     (void)selecting->runToFile(column, line_end, effects->narrowName());
   }

@@ -6,7 +6,7 @@ platform::Status MessagesTexts::writeText(const std::string& file_name,
   file_name_ = file_name;
   text_ = text;
   platform::File file;
-  platform::Status status = file.create(file_name_, detail);
+  platform::Status status = file.createNoLink(file_name_, detail);
   if (status != platform::Status::kOk) return status;
   std::size_t written = 0;
   status = file.write(text_.data(), text_.size(), &written, detail);

@@ -7,7 +7,9 @@
 #include "platform/platform.h"
 
 /// Rewrites a file (created or truncated) with exactly the bytes of a text,
-/// no line end added. Used for error.txt and for the data.txt note.
+/// no line end added. Used for the err files, error.txt and the data.txt
+/// note: names of Pelmora's own, so a symbolic link in their place is a file
+/// that cannot be created, never a way to write a file elsewhere.
 class MessagesTexts {
  public:
   MessagesTexts() = default;

@@ -100,7 +100,7 @@ std::int32_t TimeNames::setUp(const std::string& prefix,
   extension_ = extension;
   serial_writable_ = false;
 
-  platform::Status status = serial_file_.openReadWrite(kSerialFileName);
+  platform::Status status = serial_file_.openReadWriteNoLink(kSerialFileName);
   if (status == platform::Status::kNotFound) {
     // A missing counter starts at "0". The file appears whole, so a run that
     // starts at the same moment reads "0" and not an empty file.
@@ -108,14 +108,14 @@ std::int32_t TimeNames::setUp(const std::string& prefix,
     platform::Status created =
         platform::createNewWithContent(kSerialFileName, "0", &exists);
     if (created == platform::Status::kOk || exists) {
-      status = serial_file_.openReadWrite(kSerialFileName);
+      status = serial_file_.openReadWriteNoLink(kSerialFileName);
     }
   }
   if (status == platform::Status::kOk) {
     serial_writable_ = true;
   } else if (status != platform::Status::kNotFound) {
     // A read-only counter can still be read; its rewrite will fail (232).
-    status = serial_file_.openRead(kSerialFileName);
+    status = serial_file_.openReadNoLink(kSerialFileName);
   }
 
   std::string line;
@@ -142,7 +142,7 @@ std::int32_t TimeNames::setUp(const std::string& prefix,
   } else {
     (void)serial_file_.close();
     platform::File fresh;
-    renewed = fresh.create(kSerialFileName) == platform::Status::kOk &&
+    renewed = fresh.createNoLink(kSerialFileName) == platform::Status::kOk &&
               fresh.write("0", 1, &written) == platform::Status::kOk &&
               fresh.close() == platform::Status::kOk;
   }
@@ -171,7 +171,7 @@ std::string TimeNames::nextName(bool advance) {
     } else {
       (void)serial_file_.close();
       target = &spare;
-      opened = spare.create(kSerialFileName) == platform::Status::kOk;
+      opened = spare.createNoLink(kSerialFileName) == platform::Status::kOk;
     }
     if (!opened) {
       recordCounterFailure("Rewrite() error-232: ");

@@ -1,7 +1,9 @@
 #include "options/guide.h"
 
+#include <algorithm>
 #include <cstddef>
 
+#include "diagnostics/error_text.h"
 #include "platform/platform.h"
 
 namespace {
@@ -53,7 +55,7 @@ bool roundTrip(const std::string& text, std::string* copy,
   std::string detail;
   {
     platform::File out;
-    if (out.create(VERSION_FILE, &detail) != platform::Status::kOk) {
+    if (out.createNoLink(VERSION_FILE, &detail) != platform::Status::kOk) {
       *reason = "cannot be created: " + detail;
       return false;
     }
@@ -70,20 +72,28 @@ bool roundTrip(const std::string& text, std::string* copy,
     }
   }
   platform::File in;
-  if (in.openRead(VERSION_FILE, &detail) != platform::Status::kOk) {
+  if (in.openReadNoLink(VERSION_FILE, &detail) != platform::Status::kOk) {
     *reason = "cannot be read back: " + detail;
     return false;
   }
   copy->clear();
+  // What was just written, and one byte more to see that nothing else came
+  // with it: a file that grew meanwhile is not read to its end.
+  const std::size_t most = text.size() + 1;
   for (;;) {
     char block[READ_BLOCK];
     std::size_t got = 0;
-    if (in.read(block, sizeof block, &got, &detail) != platform::Status::kOk) {
+    const std::size_t want = std::min(sizeof block, most - copy->size());
+    if (in.read(block, want, &got, &detail) != platform::Status::kOk) {
       *reason = "cannot be read back: " + detail;
       return false;
     }
     if (got == 0) break;
     copy->append(block, got);
+    if (copy->size() > text.size()) {
+      *reason = "changed while it was read back";
+      return false;
+    }
   }
   (void)in.close();
   return true;
@@ -116,5 +126,10 @@ void Guiding::printGuide(const std::string& version, bool full) {
     platform::writeStandardError(std::string(VERSION_FILE) + ": " + reason);
     shown = text;
   }
-  (void)platform::writeStandardOutput(shown.data(), shown.size());
+  if (platform::writeStandardOutput(shown.data(), shown.size()) !=
+      platform::Status::kOk) {
+    // The run ends with exit code 1 whatever happens here, so the report is
+    // the only sign that the text never arrived.
+    diagnostics::report("Write() error-242: standard output");
+  }
 }

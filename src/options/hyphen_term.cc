@@ -12,10 +12,17 @@
 namespace {
 
 // The settings file's option lines land in this many slots; later lines are
-// read and ignored.
+// not read.
 constexpr std::size_t SETTINGS_SLOTS = 64;
 // An option line is cut here before it is cut at its first tab.
 constexpr std::size_t SETTINGS_LINE_LENGTH = 256;
+// Line 1 names a table: kept up to the longest full name a system accepts
+// (32 Ki characters on Windows), the bound set_dravikson.txt has too.
+constexpr std::size_t TABLE_NAME_LENGTH = std::size_t{32} << 10;
+// The file is read no further than this. Sixty-five lines of options take a
+// few kilobytes, and a line of any length is read through in well under a
+// second up to here; beyond it lies no settings file, only a reason to wait.
+constexpr std::size_t SETTINGS_READ_LIMIT = std::size_t{64} << 20;
 constexpr const char* SETTINGS_FILE = "set_pelmora.txt";
 constexpr const char* DEFAULT_NARROW_NAME = "pelmora.txt";
 // Every field option that was not given reads as this limit (or the larger
@@ -154,49 +161,66 @@ void HyphenTerms::Impl::readSettings() {
   tableName.clear();
 
   platform::File file;
-  std::string content;
   bool readable = file.openRead(SETTINGS_FILE) == platform::Status::kOk;
-  while (readable) {
-    char block[READ_BLOCK];
-    std::size_t got = 0;
-    if (file.read(block, sizeof block, &got) != platform::Status::kOk) {
-      readable = false;
-      break;
-    }
-    if (got == 0) break;
-    content.append(block, got);
-  }
-  if (file.isOpen()) (void)file.close();
-  if (!readable) {
-    diagnostics::report("Reset() error-148: set_pelmora.txt");
-    return;
-  }
-
   // Lines end with LF, optionally preceded by CR; a last line may lack both.
-  std::size_t start = 0;
+  // Only the head of each line is kept, so a line of any length costs the
+  // same memory, and the file is read no further than its last used line.
+  std::string line;
+  std::size_t lineLength = 0;  // every byte of the line, its LF excepted
   std::size_t lineNumber = 0;
-  while (start < content.size()) {
-    std::size_t end = content.find('\n', start);
-    const std::size_t next =
-        end == std::string::npos ? content.size() : end + 1;
-    if (end == std::string::npos) end = content.size();
-    std::size_t length = end - start;
-    if (end < content.size() && length > 0 && content[end - 1] == '\r') {
-      --length;
+  std::size_t total = 0;
+  const auto endLine = [&](bool byLineFeed) {
+    const std::size_t cut =
+        lineNumber == 0 ? TABLE_NAME_LENGTH : SETTINGS_LINE_LENGTH;
+    // A CR belongs to the line end only in front of its LF; in a line
+    // longer than the cut it lies beyond what is kept anyway.
+    if (byLineFeed && lineLength <= cut && !line.empty() &&
+        line.back() == '\r') {
+      line.pop_back();
     }
     if (lineNumber == 0) {
-      tableName = content.substr(start, length);
-    } else if (lineNumber <= SETTINGS_SLOTS) {
-      std::string line =
-          content.substr(start, std::min(length, SETTINGS_LINE_LENGTH));
+      tableName = std::move(line);
+    } else {
       // Whatever follows a tab is a remark.
       const std::size_t tab = line.find('\t');
       if (tab != std::string::npos) line.resize(tab);
       settingsLines[lineNumber - 1] = std::move(line);
     }
+    line.clear();
+    lineLength = 0;
     ++lineNumber;
-    start = next;
+  };
+  while (readable && lineNumber <= SETTINGS_SLOTS &&
+         total < SETTINGS_READ_LIMIT) {
+    char block[READ_BLOCK];
+    std::size_t got = 0;
+    const std::size_t want =
+        std::min(sizeof block, SETTINGS_READ_LIMIT - total);
+    if (file.read(block, want, &got) != platform::Status::kOk) {
+      readable = false;
+      break;
+    }
+    if (got == 0) break;
+    total += got;
+    for (std::size_t i = 0; i < got && lineNumber <= SETTINGS_SLOTS; ++i) {
+      if (block[i] == '\n') {
+        endLine(true);
+        continue;
+      }
+      const std::size_t cut =
+          lineNumber == 0 ? TABLE_NAME_LENGTH : SETTINGS_LINE_LENGTH;
+      if (line.size() < cut) line.push_back(block[i]);
+      ++lineLength;
+    }
   }
+  if (file.isOpen()) (void)file.close();
+  if (!readable) {
+    for (std::string& slot : settingsLines) slot.clear();
+    tableName.clear();
+    diagnostics::report("Reset() error-148: set_pelmora.txt");
+    return;
+  }
+  if (lineLength > 0 && lineNumber <= SETTINGS_SLOTS) endLine(false);
 }
 
 void HyphenTerms::Impl::expandArgument(const std::string& argument) {

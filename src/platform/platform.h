@@ -22,8 +22,27 @@ enum class Status {
   kOther,     ///< any other failure (permissions, disk full, I/O error, ...)
 };
 
+/// What makes a file the file it is, whatever name reached it: device and
+/// inode on POSIX, volume serial number and file index on Windows. Two
+/// names are one file exactly when their identities are equal.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  bool operator==(const FileIdentity& other) const {
+    return volume == other.volume && index == other.index;
+  }
+  bool operator!=(const FileIdentity& other) const { return !(*this == other); }
+};
+
 /// An open file. Move-only; the destructor closes a file that is still open
 /// (ignoring the result, so callers that care call close() themselves).
+///
+/// Every open for reading takes regular files only: a folder, a FIFO or a
+/// device is a file that cannot be opened, and the open never waits for a
+/// writer. The "NoLink" opens are for the files Pelmora names itself
+/// (binary.tmp, the err files, serial.txt, ...): a symbolic link in their
+/// place is a file that cannot be opened or created, so nothing is ever
+/// written through one to a file elsewhere.
 class File {
  public:
   File() = default;
@@ -33,15 +52,41 @@ class File {
   File(File&& other) noexcept;
   File& operator=(File&& other) noexcept;
 
-  /// Opens an existing file for reading only, so read-only files are fine.
+  /// Opens an existing regular file for reading only, so read-only files
+  /// are fine. A symbolic link is followed.
   [[nodiscard]] Status openRead(const std::string& name,
                                 std::string* detail = nullptr);
-  /// Opens an existing file for reading and writing.
-  [[nodiscard]] Status openReadWrite(const std::string& name,
-                                     std::string* detail = nullptr);
-  /// Creates the file, or truncates it when it exists, for writing.
+  /// The same, refusing a symbolic link.
+  [[nodiscard]] Status openReadNoLink(const std::string& name,
+                                      std::string* detail = nullptr);
+  /// Opens an existing regular file for reading and writing, refusing a
+  /// symbolic link.
+  [[nodiscard]] Status openReadWriteNoLink(const std::string& name,
+                                           std::string* detail = nullptr);
+  /// Creates the file, or truncates it when it exists, for writing. A
+  /// symbolic link is followed, as a shell redirection would: this is for
+  /// the names the user gives.
   [[nodiscard]] Status create(const std::string& name,
                               std::string* detail = nullptr);
+  /// Creates or truncates a regular file for writing, refusing a symbolic
+  /// link.
+  [[nodiscard]] Status createNoLink(const std::string& name,
+                                    std::string* detail = nullptr);
+  /// Creates a new file for writing; fails when anything, a link included,
+  /// has that name already.
+  [[nodiscard]] Status createNew(const std::string& name,
+                                 std::string* detail = nullptr);
+  /// Opens a working file for reading and writing, creating it when it is
+  /// missing (a link is refused), and holds it for this process alone until
+  /// it is closed: another process asking for the same name waits here
+  /// until then. A file removed or replaced by its last holder while this
+  /// one waited is not taken; the name is opened again.
+  [[nodiscard]] Status openHeld(const std::string& name,
+                                std::string* detail = nullptr);
+  /// Removes the name of a file opened with openHeld() while it is still
+  /// held, so that no other process can take it in between.
+  [[nodiscard]] Status removeHeld(const std::string& name,
+                                  std::string* detail = nullptr);
   /// Reads up to n bytes. *got is the number read; fewer than n only at the
   /// end of the file or on failure. Retries interrupted calls.
   [[nodiscard]] Status read(void* buffer, std::size_t n, std::size_t* got,
@@ -55,21 +100,63 @@ class File {
   /// the end is allowed: reads there simply find the end of the file.
   [[nodiscard]] Status seek(std::int64_t offset,
                             std::string* detail = nullptr);
-  /// Moves the position back to the start and cuts the file to 0 bytes.
+  /// Moves the position back to the start; with `truncate` also cuts the
+  /// file to 0 bytes.
   [[nodiscard]] Status rewind(bool truncate, std::string* detail = nullptr);
   /// The size of the open file in bytes.
   [[nodiscard]] Status size(std::int64_t* bytes,
                             std::string* detail = nullptr) const;
+  /// Which file this is (see FileIdentity).
+  [[nodiscard]] Status identity(FileIdentity* id,
+                                std::string* detail = nullptr) const;
   /// Blocks until this process holds the only exclusive lock on the file.
   /// The lock ends when the file is closed.
   [[nodiscard]] Status lockExclusive(std::string* detail = nullptr);
+  /// Waits until what was written is on the disk.
+  [[nodiscard]] Status sync(std::string* detail = nullptr);
   /// Closes the file; a failure here can mean data never reached the disk.
   [[nodiscard]] Status close(std::string* detail = nullptr);
 
   bool isOpen() const { return handle_ >= 0; }
 
  private:
+  friend class Replacement;  // adopts a handle its system call made
   std::intptr_t handle_ = -1;
+};
+
+/// A new copy of an existing file, written beside it and then put in its
+/// place in one step, so that under that name there is at every moment
+/// either the whole old file or the whole new one, even when the process is
+/// killed. A symbolic link is followed: its target is what gets replaced,
+/// and the link stays a link. The copy gets the permission bits of the file
+/// it replaces (on Windows its attributes; a read-only file cannot be
+/// replaced). Abandoned (destroyed before commit) it leaves the old file as
+/// it was and takes its scratch file away.
+class Replacement {
+ public:
+  Replacement() = default;
+  ~Replacement();
+  Replacement(const Replacement&) = delete;
+  Replacement& operator=(const Replacement&) = delete;
+
+  /// Opens the scratch file for the new content of `name`, which must be an
+  /// existing regular file in a folder where files can be created.
+  [[nodiscard]] Status begin(const std::string& name,
+                             std::string* detail = nullptr);
+  /// The scratch file, open for writing.
+  File& file() { return file_; }
+  /// Puts the new content in place of the old file.
+  [[nodiscard]] Status commit(std::string* detail = nullptr);
+
+ private:
+  void abandon();
+  File file_;
+  std::string target_;   // the file replaced, links resolved
+  std::string scratch_;  // the scratch file's name, once it has one
+  bool unnamed_ = false;  // the scratch file has no name yet
+  std::uint32_t attributes_ = 0;
+  std::uint32_t owner_ = 0;
+  std::uint32_t group_ = 0;
 };
 
 /// Memory for a large buffer that is filled once from front to back. Where
@@ -126,6 +213,12 @@ class LargeBlock {
                                 std::string* detail = nullptr);
 /// True when a file (or folder) of that name exists.
 bool fileExists(const std::string& name);
+/// True when the name itself is a symbolic link (on Windows any reparse
+/// point), whatever it points to.
+bool isSymbolicLink(const std::string& name);
+/// Which file a name reaches, links followed (see FileIdentity).
+[[nodiscard]] Status fileIdentity(const std::string& name, FileIdentity* id,
+                                  std::string* detail = nullptr);
 /// The size of a named file in bytes, as a 64-bit count.
 [[nodiscard]] Status fileSize(const std::string& name, std::int64_t* bytes,
                               std::string* detail = nullptr);

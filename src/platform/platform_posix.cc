@@ -33,21 +33,41 @@ Status fromErrno(int error, std::string* detail) {
 
 int fd(std::intptr_t handle) { return static_cast<int>(handle); }
 
-Status openWith(const std::string& name, int flags, std::intptr_t* handle,
-                std::string* detail) {
+// Opens without waiting (a FIFO without a writer would block a plain open)
+// and keeps only regular files; `devices` lets a character device through
+// for the names the user gives to be written (/dev/null, /dev/full).
+Status openWith(const std::string& name, int flags, bool devices,
+                std::intptr_t* handle, std::string* detail) {
   int result;
   do {
-    result = ::open(name.c_str(), flags | O_CLOEXEC, 0666);
+    result = ::open(name.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
   } while (result < 0 && errno == EINTR);
   if (result < 0) return fromErrno(errno, detail);
-  // A folder opens read-only on POSIX but is no file to read or write.
   struct stat info;
-  if (::fstat(result, &info) == 0 && S_ISDIR(info.st_mode)) {
+  if (::fstat(result, &info) != 0) {
+    const int error = errno;
     ::close(result);
-    return fromErrno(EISDIR, detail);
+    return fromErrno(error, detail);
+  }
+  if (!S_ISREG(info.st_mode) && !(devices && S_ISCHR(info.st_mode))) {
+    ::close(result);
+    if (detail != nullptr) *detail = "not a regular file";
+    return S_ISDIR(info.st_mode) ? fromErrno(EISDIR, detail) : Status::kOther;
+  }
+  // Reads and writes of the open file may wait as usual.
+  const int status_flags = ::fcntl(result, F_GETFL);
+  if (status_flags >= 0) {
+    (void)::fcntl(result, F_SETFL, status_flags & ~O_NONBLOCK);
   }
   *handle = result;
   return Status::kOk;
+}
+
+FileIdentity identityOf(const struct stat& info) {
+  FileIdentity id;
+  id.volume = static_cast<std::uint64_t>(info.st_dev);
+  id.index = static_cast<std::uint64_t>(info.st_ino);
+  return id;
 }
 
 std::string (*g_clock)() = nullptr;
@@ -73,17 +93,70 @@ File& File::operator=(File&& other) noexcept {
 
 Status File::openRead(const std::string& name, std::string* detail) {
   if (isOpen()) (void)close();
-  return openWith(name, O_RDONLY, &handle_, detail);
+  return openWith(name, O_RDONLY, false, &handle_, detail);
 }
 
-Status File::openReadWrite(const std::string& name, std::string* detail) {
+Status File::openReadNoLink(const std::string& name, std::string* detail) {
   if (isOpen()) (void)close();
-  return openWith(name, O_RDWR, &handle_, detail);
+  return openWith(name, O_RDONLY | O_NOFOLLOW, false, &handle_, detail);
+}
+
+Status File::openReadWriteNoLink(const std::string& name,
+                                 std::string* detail) {
+  if (isOpen()) (void)close();
+  return openWith(name, O_RDWR | O_NOFOLLOW, false, &handle_, detail);
 }
 
 Status File::create(const std::string& name, std::string* detail) {
   if (isOpen()) (void)close();
-  return openWith(name, O_WRONLY | O_CREAT | O_TRUNC, &handle_, detail);
+  return openWith(name, O_WRONLY | O_CREAT | O_TRUNC, true, &handle_, detail);
+}
+
+Status File::createNoLink(const std::string& name, std::string* detail) {
+  if (isOpen()) (void)close();
+  return openWith(name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, false,
+                  &handle_, detail);
+}
+
+Status File::createNew(const std::string& name, std::string* detail) {
+  if (isOpen()) (void)close();
+  return openWith(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, false,
+                  &handle_, detail);
+}
+
+Status File::openHeld(const std::string& name, std::string* detail) {
+  if (isOpen()) (void)close();
+  for (;;) {
+    std::intptr_t handle = -1;
+    Status status = openWith(name, O_RDWR | O_CREAT | O_NOFOLLOW, false,
+                             &handle, detail);
+    if (status != Status::kOk) return status;
+    int result;
+    do {
+      result = ::flock(fd(handle), LOCK_EX);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) {
+      const int error = errno;
+      ::close(fd(handle));
+      return fromErrno(error, detail);
+    }
+    // The last holder may have removed the file (or another name may stand
+    // there now) while this process waited for it.
+    struct stat held;
+    struct stat named;
+    if (::fstat(fd(handle), &held) == 0 && ::lstat(name.c_str(), &named) == 0 &&
+        identityOf(held) == identityOf(named)) {
+      handle_ = handle;
+      return Status::kOk;
+    }
+    ::close(fd(handle));
+  }
+}
+
+Status File::removeHeld(const std::string& name, std::string* detail) {
+  if (!isOpen()) return fromErrno(EBADF, detail);
+  if (::unlink(name.c_str()) != 0) return fromErrno(errno, detail);
+  return Status::kOk;
 }
 
 Status File::read(void* buffer, std::size_t n, std::size_t* got,
@@ -148,6 +221,28 @@ Status File::size(std::int64_t* bytes, std::string* detail) const {
   struct stat info;
   if (::fstat(fd(handle_), &info) != 0) return fromErrno(errno, detail);
   *bytes = static_cast<std::int64_t>(info.st_size);
+  return Status::kOk;
+}
+
+Status File::identity(FileIdentity* id, std::string* detail) const {
+  *id = FileIdentity();
+  if (!isOpen()) return fromErrno(EBADF, detail);
+  struct stat info;
+  if (::fstat(fd(handle_), &info) != 0) return fromErrno(errno, detail);
+  *id = identityOf(info);
+  return Status::kOk;
+}
+
+Status File::sync(std::string* detail) {
+  if (!isOpen()) return fromErrno(EBADF, detail);
+  int result;
+  do {
+    result = ::fsync(fd(handle_));
+  } while (result != 0 && errno == EINTR);
+  // A device (/dev/null) has nothing to make durable.
+  if (result != 0 && errno != EINVAL && errno != EROFS) {
+    return fromErrno(errno, detail);
+  }
   return Status::kOk;
 }
 
@@ -225,7 +320,12 @@ Status createNewWithContent(const std::string& name, const std::string& content,
   // link() never replaces a file and the name appears with its content.
   std::string scratch = name + "." + std::to_string(::getpid()) + ".new";
   File file;
-  Status status = file.create(scratch, detail);
+  Status status = file.createNew(scratch, detail);
+  if (status != Status::kOk) {
+    // Only a killed process of the same number can have left it.
+    (void)::unlink(scratch.c_str());
+    status = file.createNew(scratch, detail);
+  }
   if (status != Status::kOk) return status;
   std::size_t written = 0;
   status = file.write(content.data(), content.size(), &written, detail);
@@ -237,6 +337,130 @@ Status createNewWithContent(const std::string& name, const std::string& content,
   }
   ::unlink(scratch.c_str());
   return status;
+}
+
+namespace {
+
+std::string folderOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+// A name for the scratch file beside `target` that no other living process
+// uses: a killed process of the same number is the only one that can have
+// left one behind.
+std::string scratchNameFor(const std::string& target) {
+  return target + "." + std::to_string(::getpid()) + ".tmp";
+}
+
+}  // namespace
+
+Replacement::~Replacement() { abandon(); }
+
+void Replacement::abandon() {
+  if (file_.isOpen()) (void)file_.close();
+  if (!scratch_.empty()) (void)::unlink(scratch_.c_str());
+  scratch_.clear();
+  unnamed_ = false;
+}
+
+Status Replacement::begin(const std::string& name, std::string* detail) {
+  abandon();
+  // The file a link points to is the one replaced, in its own folder.
+  char* resolved = ::realpath(name.c_str(), nullptr);
+  if (resolved == nullptr) return fromErrno(errno, detail);
+  target_ = resolved;
+  std::free(resolved);
+  struct stat info;
+  if (::stat(target_.c_str(), &info) != 0) return fromErrno(errno, detail);
+  if (!S_ISREG(info.st_mode)) {
+    return fromErrno(S_ISDIR(info.st_mode) ? EISDIR : EINVAL, detail);
+  }
+  attributes_ = static_cast<std::uint32_t>(info.st_mode & 07777);
+  owner_ = static_cast<std::uint32_t>(info.st_uid);
+  group_ = static_cast<std::uint32_t>(info.st_gid);
+
+  int handle = -1;
+#if defined(O_TMPFILE)
+  // A file without a name until it is complete: a process killed while
+  // writing it leaves nothing behind.
+  do {
+    handle = ::open(folderOf(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
+                    0600);
+  } while (handle < 0 && errno == EINTR);
+  unnamed_ = handle >= 0;
+#endif
+  if (handle < 0) {
+    const std::string scratch = scratchNameFor(target_);
+    Status status = file_.createNew(scratch, detail);
+    if (status != Status::kOk) {
+      (void)::unlink(scratch.c_str());
+      status = file_.createNew(scratch, detail);
+    }
+    if (status != Status::kOk) return status;
+    scratch_ = scratch;
+  } else {
+    file_.handle_ = handle;
+  }
+  // The owner first: a change of owner clears the set-user bits.
+  if (info.st_uid != ::geteuid() || info.st_gid != ::getegid()) {
+    (void)::fchown(fd(file_.handle_), info.st_uid, info.st_gid);
+  }
+  if (::fchmod(fd(file_.handle_), info.st_mode & 07777) != 0) {
+    const int error = errno;
+    abandon();
+    return fromErrno(error, detail);
+  }
+  return Status::kOk;
+}
+
+Status Replacement::commit(std::string* detail) {
+  if (!file_.isOpen()) return fromErrno(EBADF, detail);
+  // On the disk before the name moves: a crash must not leave the name on
+  // an empty file.
+  Status status = file_.sync(detail);
+  if (status != Status::kOk) {
+    abandon();
+    return status;
+  }
+  if (unnamed_) {
+    const std::string scratch = scratchNameFor(target_);
+    const std::string self =
+        "/proc/self/fd/" + std::to_string(fd(file_.handle_));
+    int linked = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, scratch.c_str(),
+                          AT_SYMLINK_FOLLOW);
+    if (linked != 0 && errno == EEXIST) {
+      (void)::unlink(scratch.c_str());
+      linked = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, scratch.c_str(),
+                        AT_SYMLINK_FOLLOW);
+    }
+    if (linked != 0) {
+      const int error = errno;
+      abandon();
+      return fromErrno(error, detail);
+    }
+    scratch_ = scratch;
+    unnamed_ = false;
+  }
+  status = file_.close(detail);
+  if (status == Status::kOk &&
+      ::rename(scratch_.c_str(), target_.c_str()) != 0) {
+    status = fromErrno(errno, detail);
+  }
+  if (status != Status::kOk) {
+    abandon();
+    return status;
+  }
+  scratch_.clear();
+  // The rename itself on the disk too; a folder that cannot say so is no
+  // reason to call the replacement failed.
+  int folder = ::open(folderOf(target_).c_str(), O_RDONLY | O_CLOEXEC);
+  if (folder >= 0) {
+    (void)::fsync(folder);
+    ::close(folder);
+  }
+  return Status::kOk;
 }
 
 Status removeFile(const std::string& name, std::string* detail) {
@@ -253,6 +477,20 @@ Status renameFile(const std::string& from, const std::string& to,
 bool fileExists(const std::string& name) {
   struct stat info;
   return ::stat(name.c_str(), &info) == 0;
+}
+
+bool isSymbolicLink(const std::string& name) {
+  struct stat info;
+  return ::lstat(name.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+Status fileIdentity(const std::string& name, FileIdentity* id,
+                    std::string* detail) {
+  *id = FileIdentity();
+  struct stat info;
+  if (::stat(name.c_str(), &info) != 0) return fromErrno(errno, detail);
+  *id = identityOf(info);
+  return Status::kOk;
 }
 
 Status fileSize(const std::string& name, std::int64_t* bytes,

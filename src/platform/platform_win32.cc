@@ -2,6 +2,9 @@
 // program. File names and texts are ANSI (code page 932) byte strings, so
 // the "A" functions are used throughout.
 #define WIN32_LEAN_AND_MEAN
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0601  // Windows 7: GetFinalPathNameByHandle
+#endif
 #include <windows.h>
 
 #include <cstdint>
@@ -43,17 +46,57 @@ HANDLE handleOf(std::intptr_t handle) {
   return reinterpret_cast<HANDLE>(handle);
 }
 
+bool isReparsePoint(const std::string& name) {
+  const DWORD attributes = GetFileAttributesA(name.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// How a name is opened: which files are taken and whether a link is.
+struct OpenRules {
+  bool devices = false;  // a character device (NUL, CON) is taken too
+  bool no_link = false;  // a reparse point in the name's place is refused
+  DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+};
+
 Status openWith(const std::string& name, DWORD access, DWORD disposition,
-                std::intptr_t* handle, std::string* detail) {
+                const OpenRules& rules, std::intptr_t* handle,
+                std::string* detail) {
   // Others may read, write and delete while the file is open, as they may
   // on POSIX; a folder does not open without backup semantics, so it is
   // refused here as well.
-  HANDLE h = CreateFileA(name.c_str(), access,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD flags = FILE_ATTRIBUTE_NORMAL;
+  if (rules.no_link) {
+    // Checked before the open too, so that a create never truncates what a
+    // link points to.
+    if (isReparsePoint(name)) return fromLastError(ERROR_CANT_ACCESS_FILE, detail);
+    flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+  }
+  HANDLE h = CreateFileA(name.c_str(), access, rules.share, nullptr,
+                         disposition, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) return fromLastError(GetLastError(), detail);
+  // Only files on a disk, never a pipe or a device that could keep a read
+  // waiting for ever; a link opened as itself is no file of ours either.
+  const DWORD type = GetFileType(h);
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool disk_file =
+      type == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
+      (info.dwFileAttributes &
+       (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+  if (!disk_file && !(rules.devices && type == FILE_TYPE_CHAR)) {
+    CloseHandle(h);
+    return fromLastError(ERROR_CANT_ACCESS_FILE, detail);
+  }
   *handle = reinterpret_cast<std::intptr_t>(h);
   return Status::kOk;
+}
+
+FileIdentity identityOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  FileIdentity id;
+  id.volume = info.dwVolumeSerialNumber;
+  id.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) |
+             info.nFileIndexLow;
+  return id;
 }
 
 // One Win32 transfer moves at most this many bytes.
@@ -82,18 +125,79 @@ File& File::operator=(File&& other) noexcept {
 
 Status File::openRead(const std::string& name, std::string* detail) {
   if (isOpen()) (void)close();
-  return openWith(name, GENERIC_READ, OPEN_EXISTING, &handle_, detail);
+  return openWith(name, GENERIC_READ, OPEN_EXISTING, OpenRules{}, &handle_,
+                  detail);
 }
 
-Status File::openReadWrite(const std::string& name, std::string* detail) {
+Status File::openReadNoLink(const std::string& name, std::string* detail) {
   if (isOpen()) (void)close();
-  return openWith(name, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, &handle_,
-                  detail);
+  OpenRules rules;
+  rules.no_link = true;
+  return openWith(name, GENERIC_READ, OPEN_EXISTING, rules, &handle_, detail);
+}
+
+Status File::openReadWriteNoLink(const std::string& name,
+                                 std::string* detail) {
+  if (isOpen()) (void)close();
+  OpenRules rules;
+  rules.no_link = true;
+  return openWith(name, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, rules,
+                  &handle_, detail);
 }
 
 Status File::create(const std::string& name, std::string* detail) {
   if (isOpen()) (void)close();
-  return openWith(name, GENERIC_WRITE, CREATE_ALWAYS, &handle_, detail);
+  OpenRules rules;
+  rules.devices = true;
+  return openWith(name, GENERIC_WRITE, CREATE_ALWAYS, rules, &handle_, detail);
+}
+
+Status File::createNoLink(const std::string& name, std::string* detail) {
+  if (isOpen()) (void)close();
+  OpenRules rules;
+  rules.no_link = true;
+  return openWith(name, GENERIC_WRITE, CREATE_ALWAYS, rules, &handle_, detail);
+}
+
+Status File::createNew(const std::string& name, std::string* detail) {
+  if (isOpen()) (void)close();
+  OpenRules rules;
+  rules.no_link = true;
+  return openWith(name, GENERIC_WRITE, CREATE_NEW, rules, &handle_, detail);
+}
+
+Status File::openHeld(const std::string& name, std::string* detail) {
+  if (isOpen()) (void)close();
+  // Shared with nobody but a rename or delete by name: every other open for
+  // reading or writing meets a sharing violation, and waits here.
+  OpenRules rules;
+  rules.no_link = true;
+  rules.share = FILE_SHARE_DELETE;
+  int denied = 0;
+  for (;;) {
+    std::string reason;
+    Status status = openWith(name, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS,
+                             rules, &handle_, &reason);
+    if (status == Status::kOk) return status;
+    const DWORD error = GetLastError();
+    // A file whose holder deleted it stays "access denied" until that
+    // holder has closed it, a moment later; a file that really is read-only
+    // stays so, and is given up after a second.
+    if (error == ERROR_SHARING_VIOLATION ||
+        (error == ERROR_ACCESS_DENIED && ++denied < 100)) {
+      Sleep(10);
+      continue;
+    }
+    if (detail != nullptr) *detail = reason;
+    return status;
+  }
+}
+
+Status File::removeHeld(const std::string& name, std::string* detail) {
+  if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
+  // Gone when the handle closes; until then nobody else can open it.
+  if (!DeleteFileA(name.c_str())) return fromLastError(GetLastError(), detail);
+  return Status::kOk;
 }
 
 Status File::read(void* buffer, std::size_t n, std::size_t* got,
@@ -171,6 +275,26 @@ Status File::size(std::int64_t* bytes, std::string* detail) const {
   return Status::kOk;
 }
 
+Status File::identity(FileIdentity* id, std::string* detail) const {
+  *id = FileIdentity();
+  if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handleOf(handle_), &info)) {
+    return fromLastError(GetLastError(), detail);
+  }
+  *id = identityOf(info);
+  return Status::kOk;
+}
+
+Status File::sync(std::string* detail) {
+  if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
+  if (GetFileType(handleOf(handle_)) != FILE_TYPE_DISK) return Status::kOk;
+  if (!FlushFileBuffers(handleOf(handle_))) {
+    return fromLastError(GetLastError(), detail);
+  }
+  return Status::kOk;
+}
+
 Status File::lockExclusive(std::string* detail) {
   if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
   OVERLAPPED from_start = {};
@@ -218,7 +342,12 @@ Status createNewWithContent(const std::string& name, const std::string& content,
   std::string scratch =
       name + "." + std::to_string(GetCurrentProcessId()) + ".new";
   File file;
-  Status status = file.create(scratch, detail);
+  Status status = file.createNew(scratch, detail);
+  if (status != Status::kOk) {
+    // Only a killed process of the same number can have left it.
+    DeleteFileA(scratch.c_str());
+    status = file.createNew(scratch, detail);
+  }
   if (status != Status::kOk) return status;
   std::size_t written = 0;
   status = file.write(content.data(), content.size(), &written, detail);
@@ -233,6 +362,90 @@ Status createNewWithContent(const std::string& name, const std::string& content,
   }
   DeleteFileA(scratch.c_str());
   return status;
+}
+
+Replacement::~Replacement() { abandon(); }
+
+void Replacement::abandon() {
+  if (file_.isOpen()) (void)file_.close();
+  if (!scratch_.empty()) DeleteFileA(scratch_.c_str());
+  scratch_.clear();
+  unnamed_ = false;
+}
+
+Status Replacement::begin(const std::string& name, std::string* detail) {
+  abandon();
+  target_ = name;
+  if (isReparsePoint(name)) {
+    // The file the link points to is the one replaced, in its own folder.
+    HANDLE h = CreateFileA(name.c_str(), 0,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE |
+                               FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return fromLastError(GetLastError(), detail);
+    std::vector<char> path(MAX_PATH);
+    DWORD length = 0;
+    for (;;) {
+      length = GetFinalPathNameByHandleA(h, path.data(),
+                                         static_cast<DWORD>(path.size()),
+                                         FILE_NAME_NORMALIZED);
+      if (length < path.size()) break;
+      path.resize(length + 1);
+    }
+    const DWORD error = GetLastError();
+    CloseHandle(h);
+    if (length == 0) return fromLastError(error, detail);
+    target_.assign(path.data(), length);
+    // "\\?\C:\x" is "C:\x"; "\\?\UNC\server\x" is "\\server\x".
+    if (target_.compare(0, 8, R"(\\?\UNC\)") == 0) {
+      target_ = R"(\\)" + target_.substr(8);
+    } else if (target_.compare(0, 4, R"(\\?\)") == 0) {
+      target_ = target_.substr(4);
+    }
+  }
+  const DWORD attributes = GetFileAttributesA(target_.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    return fromLastError(GetLastError(), detail);
+  }
+  // A read-only file is not replaced, as it would not be erased.
+  if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) !=
+      0) {
+    return fromLastError(ERROR_ACCESS_DENIED, detail);
+  }
+  attributes_ = attributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
+                              FILE_ATTRIBUTE_SYSTEM |
+                              FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+  const std::string scratch =
+      target_ + "." + std::to_string(GetCurrentProcessId()) + ".tmp";
+  Status status = file_.createNew(scratch, detail);
+  if (status != Status::kOk) {
+    // Only a killed process of the same number can have left it.
+    DeleteFileA(scratch.c_str());
+    status = file_.createNew(scratch, detail);
+  }
+  if (status != Status::kOk) return status;
+  scratch_ = scratch;
+  return Status::kOk;
+}
+
+Status Replacement::commit(std::string* detail) {
+  if (!file_.isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
+  Status status = file_.sync(detail);
+  if (status == Status::kOk) status = file_.close(detail);
+  if (status == Status::kOk) {
+    if (attributes_ != 0) SetFileAttributesA(scratch_.c_str(), attributes_);
+    if (!MoveFileExA(scratch_.c_str(), target_.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      status = fromLastError(GetLastError(), detail);
+    }
+  }
+  if (status != Status::kOk) {
+    abandon();
+    return status;
+  }
+  scratch_.clear();
+  return Status::kOk;
 }
 
 Status removeFile(const std::string& name, std::string* detail) {
@@ -250,6 +463,25 @@ Status renameFile(const std::string& from, const std::string& to,
 
 bool fileExists(const std::string& name) {
   return GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool isSymbolicLink(const std::string& name) { return isReparsePoint(name); }
+
+Status fileIdentity(const std::string& name, FileIdentity* id,
+                    std::string* detail) {
+  *id = FileIdentity();
+  HANDLE h = CreateFileA(name.c_str(), 0,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) return fromLastError(GetLastError(), detail);
+  BY_HANDLE_FILE_INFORMATION info;
+  const BOOL known = GetFileInformationByHandle(h, &info);
+  const DWORD error = GetLastError();
+  CloseHandle(h);
+  if (!known) return fromLastError(error, detail);
+  *id = identityOf(info);
+  return Status::kOk;
 }
 
 Status fileSize(const std::string& name, std::int64_t* bytes,

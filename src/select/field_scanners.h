@@ -60,6 +60,16 @@ inline std::uint16_t twoBytesOf(std::uint8_t first, std::uint8_t second) {
   return second == 0 ? kFullRules : v;  // 0xFFFF is kFullRules itself
 }
 
+// The byte a unit of kind 0 writes. A unit that fits in a byte is that
+// byte, so bytes widened one by one come back unchanged. A wider one has no
+// code: its low byte could be a line feed, a separator or the lead byte of
+// a kanji that swallows the next character, so it writes the default
+// character instead, one per unit (so "??" for an unlisted pair).
+inline std::uint8_t byteOfUncoded(std::uint32_t unit) {
+  return unit > 0xFF ? Selecting::kNoCodeByte
+                     : static_cast<std::uint8_t>(unit);
+}
+
 inline std::uint8_t classOf(const std::uint8_t* classes, std::uint32_t value) {
   return value < Selecting::kClassTableSize ? classes[value]
                                             : Selecting::kDrop;
@@ -305,8 +315,10 @@ class FieldScanner {
   }
 
   std::uint8_t* put(std::uint32_t unit, std::uint8_t* out) const {
+    // The filter's class table drops every unit above 0xDF, so only the
+    // plain column writes a unit above 0xFF here.
     if (!kFilter || classOf(s_.classes, unit) != Selecting::kDrop) {
-      *out++ = static_cast<std::uint8_t>(unit & 0xFF);
+      *out++ = byteOfUncoded(unit);
     }
     return out;
   }

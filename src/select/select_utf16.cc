@@ -102,19 +102,27 @@ void Selecting::unreadFileStop(int exit_code) const {
 }
 
 bool Selecting::echoDataText() {
+  // The note holds one line this run wrote: a table name, which no system
+  // lets grow past 32 Ki characters (64 KiB in Shift_JIS), and a sentence.
+  // Anything longer is not that note, and is not read into memory to find
+  // out.
+  constexpr std::size_t kLongestNote = std::size_t{128} << 10;
+  const std::string missing =
+      std::string("Reset() error-216: ") + kDataNoteFileName;
   platform::File file;
-  if (file.openRead(kDataNoteFileName) != platform::Status::kOk) {
-    diagnostics::report(std::string("Reset() error-216: ") +
-                        kDataNoteFileName);
+  // Pelmora wrote data.txt itself: a link in its place would show another
+  // file's content as this run's note.
+  if (file.openReadNoLink(kDataNoteFileName) != platform::Status::kOk) {
+    diagnostics::report(missing);
     return false;
   }
   std::string text;
   char block[4096];
   for (;;) {
     std::size_t got = 0;
-    if (file.read(block, sizeof block, &got) != platform::Status::kOk) {
-      diagnostics::report(std::string("Reset() error-216: ") +
-                          kDataNoteFileName);
+    if (file.read(block, sizeof block, &got) != platform::Status::kOk ||
+        text.size() + got > kLongestNote) {
+      diagnostics::report(missing);
       return false;
     }
     text.append(block, got);
@@ -135,72 +143,165 @@ bool Selecting::echoDataText() {
     }
     at = end + 1;
   }
-  (void)platform::writeStandardOutput(shown.data(), shown.size());
+  if (platform::writeStandardOutput(shown.data(), shown.size()) !=
+      platform::Status::kOk) {
+    diagnostics::report("Write() error-242: standard output");
+    diagnostics::stop(1);
+  }
   return true;
 }
 
-std::int64_t Selecting::copyThrough(const std::string& from,
-                                    const std::string& to, bool keep,
-                                    const std::string& failure_message) {
-  if (from == to) {
-    // Copying a file onto itself would truncate it before the first read:
-    // the bytes are already where they should be, so nothing is done.
-    std::int64_t bytes = 0;
-    (void)platform::fileSize(from, &bytes);
-    return bytes;
-  }
-  // The block comes first, so that no memory leaves the target truncated.
-  std::unique_ptr<std::uint8_t[]> block(new (std::nothrow)
-                                             std::uint8_t[kCopyBlock]);
-  platform::File source;
-  platform::File target;
-  bool ok = block != nullptr &&
-            source.openRead(from) == platform::Status::kOk &&
-            target.create(to) == platform::Status::kOk;
-  std::int64_t total = 0;
-  while (ok) {
+namespace {
+
+bool ok(platform::Status status) { return status == platform::Status::kOk; }
+
+// Copies `from`, from its position to its end, to `to` through `block`;
+// true when every byte read was written. *total counts the bytes written.
+bool copyRest(platform::File* from, platform::File* to, std::uint8_t* block,
+              std::int64_t* total) {
+  *total = 0;
+  for (;;) {
     std::size_t got = 0;
-    if (source.read(block.get(), kCopyBlock, &got) !=
-        platform::Status::kOk) {
-      ok = false;
-      break;
-    }
-    if (got == 0) break;
+    if (!ok(from->read(block, Selecting::kCopyBlock, &got))) return false;
+    if (got == 0) return true;
     std::size_t written = 0;
     // A short write (a full disk) is a failure like any other: the copy is
     // incomplete, so its source must stay.
-    if (target.write(block.get(), got, &written) != platform::Status::kOk ||
-        written != got) {
-      total += static_cast<std::int64_t>(written);
-      ok = false;
-      break;
+    const bool whole = ok(to->write(block, got, &written)) && written == got;
+    *total += static_cast<std::int64_t>(written);
+    if (!whole) return false;
+  }
+}
+
+std::unique_ptr<std::uint8_t[]> copyBlock() {
+  return std::unique_ptr<std::uint8_t[]>(new (std::nothrow)
+                                             std::uint8_t[Selecting::kCopyBlock]);
+}
+
+}  // namespace
+
+void Selecting::narrowIsNotWideStop(const std::string& narrow_name) const {
+  platform::FileIdentity narrow;
+  platform::FileIdentity wide;
+  if (ok(platform::fileIdentity(narrow_name, &narrow)) &&
+      ok(platform::fileIdentity(wide_name_, &wide)) && narrow == wide) {
+    diagnostics::report("Rewrite() error-243: " + narrow_name);
+    diagnostics::stop(1);
+  }
+}
+
+void Selecting::holdTemporaryOrStop(bool refresh, bool routed,
+                                    const std::string& narrow_name) {
+  if (!ok(temporary_.openHeld(kTemporaryFileName))) {
+    if (refresh) {
+      diagnostics::report("Reset() error-193: " + wide_name_);
+    } else {
+      diagnostics::report(std::string("Rewrite() error-215: ") +
+                          kTemporaryFileName);
+      diagnostics::report("Reset() error-221: " + narrow_name);
     }
-    total += static_cast<std::int64_t>(written);
+    diagnostics::stop(1);
   }
-  if (target.isOpen() && target.close() != platform::Status::kOk) ok = false;
-  if (source.isOpen() && source.close() != platform::Status::kOk) ok = false;
-  if (ok && !keep && platform::removeFile(from) != platform::Status::kOk) {
-    ok = false;
+  temporary_is_users_ = temporaryIsWide();
+  if (routed && temporary_is_users_) {
+    diagnostics::report(std::string("Rewrite() error-243: ") +
+                        kTemporaryFileName);
+    diagnostics::stop(1);
   }
-  if (!ok) {
-    diagnostics::report(failure_message);
+}
+
+bool Selecting::temporaryIsWide() const {
+  platform::FileIdentity held;
+  platform::FileIdentity wide;
+  return ok(temporary_.identity(&held)) &&
+         ok(platform::fileIdentity(wide_name_, &wide)) && held == wide;
+}
+
+void Selecting::refreshWide() {
+  // Memory and the new file's place come first: a wide file that cannot
+  // be replaced (a read-only folder) costs nothing but the report.
+  std::unique_ptr<std::uint8_t[]> block = copyBlock();
+  platform::Replacement replacement;
+  bool copied_out = temporary_.isOpen() && block != nullptr &&
+                    ok(replacement.begin(wide_name_));
+  std::int64_t size = 0;
+  if (copied_out && temporary_is_users_) {
+    // binary.tmp is the wide file: its bytes are already there.
+    copied_out = ok(temporary_.size(&size));
+  } else if (copied_out) {
+    platform::File wide;
+    std::int64_t copied = -1;
+    std::int64_t size_after = -1;
+    copied_out = ok(wide.openRead(wide_name_)) && ok(wide.size(&size)) &&
+                 ok(temporary_.rewind(true)) &&
+                 copyRest(&wide, &temporary_, block.get(), &copied) &&
+                 ok(wide.size(&size_after)) && ok(wide.close());
+    // A wide file that changed size while it was copied is not what the
+    // copy holds.
+    copied_out = copied_out && copied == size && size_after == size;
+  }
+  if (!copied_out) {
+    if (temporary_.isOpen() && !temporary_is_users_) {
+      (void)temporary_.removeHeld(kTemporaryFileName);
+    }
+    diagnostics::report("Reset() error-193: " + wide_name_);
+    diagnostics::stop(1);
+  }
+
+  std::int64_t back = -1;
+  bool written_back =
+      ok(temporary_.rewind(false)) &&
+      copyRest(&temporary_, &replacement.file(), block.get(), &back) &&
+      back == size;
+  // Windows replaces no file that is still open, and binary.tmp has
+  // nothing more to do when it is the wide file.
+  if (temporary_is_users_) (void)temporary_.close();
+  written_back = written_back && ok(replacement.commit());
+  if (!written_back) {
+    // The wide file is as it was; binary.tmp keeps the copy.
+    diagnostics::report("Reset() error-221: " + wide_name_);
+    diagnostics::stop(1);
+  }
+}
+
+std::int64_t Selecting::copyFromTemporary(const std::string& destination) {
+  platform::FileIdentity held;
+  platform::FileIdentity named;
+  std::int64_t size = 0;
+  if (ok(temporary_.identity(&held)) &&
+      ok(platform::fileIdentity(destination, &named)) && held == named &&
+      ok(temporary_.size(&size))) {
+    // The narrow file is binary.tmp: the bytes are already there, and the
+    // file is the user's to keep.
+    temporary_is_users_ = true;
+    return size;
+  }
+  // The block comes first, so that no memory leaves the target truncated.
+  std::unique_ptr<std::uint8_t[]> block = copyBlock();
+  platform::File target;
+  std::int64_t total = 0;
+  const bool copied = temporary_.isOpen() && block != nullptr &&
+                      ok(temporary_.rewind(false)) &&
+                      ok(target.create(destination)) &&
+                      copyRest(&temporary_, &target, block.get(), &total) &&
+                      ok(target.close());
+  if (!copied) {
+    diagnostics::report("Reset() error-221: " + destination);
     diagnostics::stop(1);
   }
   return total;
 }
 
-std::int64_t Selecting::copyToTemporary(const std::string& source, bool keep) {
-  return copyThrough(source, kTemporaryFileName, keep,
-                     "Reset() error-193: " + source);
-}
-
-std::int64_t Selecting::copyFromTemporary(const std::string& destination,
-                                          bool keep) {
-  return copyThrough(kTemporaryFileName, destination, keep,
-                     "Reset() error-221: " + destination);
-}
-
 void Selecting::temporaryRouteStop(const std::string& destination) const {
   diagnostics::report("Reset() error-221: " + destination);
   diagnostics::stop(1);
+}
+
+void Selecting::releaseTemporary(bool keep) {
+  if (!temporary_.isOpen()) return;
+  if (!keep && !temporary_is_users_) {
+    (void)temporary_.removeHeld(kTemporaryFileName);
+  }
+  (void)temporary_.close();
+  temporary_is_users_ = false;
 }

@@ -40,6 +40,9 @@ class Selecting {
   static constexpr std::size_t kClassTableSize = 224;
   /// A class-table value that drops the character.
   static constexpr std::uint8_t kDrop = 7;
+  /// What a code unit above 0xFF without a code writes: the default
+  /// character of the code page's own conversion.
+  static constexpr std::uint8_t kNoCodeByte = '?';
 
   Selecting();
   ~Selecting();
@@ -59,7 +62,7 @@ class Selecting {
   /// Stops the program with exit_code when the wide file could not be read.
   void unreadFileStop(int exit_code) const;
 
-  /// Runs one engine to a file (or "binary.tmp"); returns kWriteOk or
+  /// Runs one engine to a file; returns kWriteOk or
   /// kWriteFailed (reported as 215). A wide file that cannot be read is
   /// reported with the engine's own number and stops the program (1), and
   /// so does a narrow output that does not fit in memory (223); in both
@@ -71,17 +74,46 @@ class Selecting {
   std::int64_t runToStandardOutput(Column column);
 
   /// Copies data.txt to standard output, each line ended by CR LF. False
-  /// (after report 216) when it cannot be read.
+  /// (after report 216) when it cannot be read; a failed write to standard
+  /// output is reported (242) and stops the run with exit code 1.
   bool echoDataText();
 
-  /// The byte copies of the -t and -b routes through "binary.tmp". Each
-  /// returns the number of bytes copied; a failure is reported (193 or 221)
-  /// and stops the program, leaving the source of the copy in place.
-  std::int64_t copyToTemporary(const std::string& source, bool keep);
-  std::int64_t copyFromTemporary(const std::string& destination, bool keep);
+  /// Stops the run (243, exit code 1) when the narrow file is the wide
+  /// file under another name (or the same one): writing it would destroy
+  /// the input before a byte of it is kept anywhere.
+  void narrowIsNotWideStop(const std::string& narrow_name) const;
+
+  /// The -t and -b routes go through "binary.tmp", which this run holds
+  /// from here to releaseTemporary(): another run in the same folder that
+  /// takes either route waits until then, so no run reads, overwrites or
+  /// erases another's bytes there. Stops the run (exit code 1) when
+  /// binary.tmp cannot be had (a folder, a link, no room), with the report
+  /// of the step that needs it first (193 for -t; 215 and 221 for -b), and
+  /// on the -b route when binary.tmp is the wide file (243: the engine would
+  /// write over it).
+  void holdTemporaryOrStop(bool refresh, bool routed,
+                           const std::string& narrow_name);
+  /// The -t refresh: the wide file's bytes are copied out to binary.tmp,
+  /// then back into a new file beside the wide file that takes its place in
+  /// one step (a link's target is what is replaced; the permission bits
+  /// stay). At no moment is the wide file missing or shorter. Failures stop
+  /// the run with exit code 1: 193 when the wide file cannot be copied out
+  /// or replaced, 221 when the copy back fails; the wide file is untouched.
+  void refreshWide();
+  /// Runs one engine into the held binary.tmp (the -b route); kWriteOk, or
+  /// kWriteFailed after reporting 215 with "binary.tmp".
+  [[nodiscard]] int runToTemporary(Column column, LineEnd line_end);
+  /// Copies binary.tmp to the narrow file; returns the bytes copied. When
+  /// the narrow file is binary.tmp itself the bytes are already there. A
+  /// failure is reported (221 with the narrow name) and stops the run,
+  /// binary.tmp kept.
+  std::int64_t copyFromTemporary(const std::string& destination);
   /// After the engine failed to write "binary.tmp": reports the copy to
   /// the destination as failed (221) and stops with exit code 1.
   [[noreturn]] void temporaryRouteStop(const std::string& destination) const;
+  /// Lets binary.tmp go: it is removed unless `keep` (-y) is set or it is a
+  /// file the user named (the wide or the narrow file).
+  void releaseTemporary(bool keep);
 
   /// Makes the engines scan a wide file of at least 2 x least_part_units
   /// units in up to `parts` parts side by side (0: one per processor), so
@@ -138,8 +170,13 @@ class Selecting {
   /// does not fit in memory is reported and stops the program.
   void scanOrStop(Column column, LineEnd line_end, bool to_file);
   int blockWrite();
-  std::int64_t copyThrough(const std::string& from, const std::string& to,
-                           bool keep, const std::string& failure_message);
+  bool writeOutput(platform::File* file);
+  bool temporaryIsWide() const;
+
+  /// binary.tmp while this run holds it.
+  platform::File temporary_;
+  /// binary.tmp is a file the user named, never to be removed.
+  bool temporary_is_users_ = false;
 
   std::int64_t start_index_ = 0;
   std::array<std::uint8_t, kClassTableSize> class_table_{};

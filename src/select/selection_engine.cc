@@ -73,9 +73,9 @@ void toHostOrder(std::uint16_t* units, std::size_t n) {
 // How the scan of one part of the wide file ended.
 enum class PartEnd { kDone, kReadFailed, kNoRoom, kAbandoned };
 
-// Feeds units [begin, end) of the wide file to the scanner block by block,
-// the units past a premature end of the file read as zeros, and keeps the
-// bytes in `room`. Gives up early once `abandon` is set by another part.
+// Feeds units [begin, end) of the wide file to the scanner block by block
+// and keeps the bytes in `room`; a file that ends before `end` is a read
+// failure. Gives up early once `abandon` is set by another part.
 template <class Scanner, class Room>
 PartEnd streamUnits(const std::string& name, std::int64_t begin,
                     std::int64_t end, Scanner& scanner, Room& room,
@@ -96,7 +96,6 @@ PartEnd streamUnits(const std::string& name, std::int64_t begin,
     return PartEnd::kNoRoom;
   }
   std::int64_t at = begin;
-  bool at_end = false;
   while (at < end) {
     if (abandon.load(std::memory_order_relaxed)) return PartEnd::kAbandoned;
     const std::size_t want = static_cast<std::size_t>(
@@ -104,15 +103,12 @@ PartEnd streamUnits(const std::string& name, std::int64_t begin,
             ? end - at
             : static_cast<std::int64_t>(kReadBlockUnits));
     std::size_t got = 0;
-    if (!at_end) {
-      if (file.read(block.get(), want * 2, &got) != platform::Status::kOk) {
-        return PartEnd::kReadFailed;
-      }
-    }
-    if (got < want * 2) {
-      at_end = true;
-      std::memset(reinterpret_cast<std::uint8_t*>(block.get()) + got, 0,
-                  want * 2 - got);
+    // A file that ends before the size it had when it was measured was cut
+    // by someone else while it was read: what is left is no longer the
+    // file, and padding it would write bytes that were never there.
+    if (file.read(block.get(), want * 2, &got) != platform::Status::kOk ||
+        got < want * 2) {
+      return PartEnd::kReadFailed;
     }
     toHostOrder(block.get(), want);
     if (!room.reserve(want * kMostBytesPerUnit)) {
@@ -426,7 +422,7 @@ Selecting::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
                  unit == kCr || (filter && classValue(unit) == kDrop)) {
         v = kFullRules;  // line ends, quotes, fields, pairs; nothing written
       } else {
-        v = static_cast<std::uint16_t>(unit & 0xFF);
+        v = byteOfUncoded(unit);  // decided here, not in the scan
       }
       unit_output[unit] = v;
     }
@@ -521,22 +517,47 @@ std::int64_t Selecting::runToStandardOutput(Column column) {
   line_counter_ = 0;
   output_ = OutputBlocks();
   scanOrStop(column, LineEnd::kCrLf, false);
-  (void)output_.forEach([](const std::uint8_t* bytes, std::size_t length) {
-    return platform::writeStandardOutput(bytes, length) ==
-           platform::Status::kOk;
-  });
+  const bool written =
+      output_.forEach([](const std::uint8_t* bytes, std::size_t length) {
+        return platform::writeStandardOutput(bytes, length) ==
+               platform::Status::kOk;
+      });
+  if (!written) {
+    // A full disk or a reader that went away: the script behind the pipe
+    // got less than the whole column, which must not end as a success.
+    output_ = OutputBlocks();
+    diagnostics::report("Write() error-242: standard output");
+    diagnostics::stop(1);
+  }
   return line_counter_;
+}
+
+int Selecting::runToTemporary(Column column, LineEnd line_end) {
+  output_name_ = kTemporaryFileName;
+  line_counter_ = 0;
+  output_ = OutputBlocks();
+  scanOrStop(column, line_end, true);
+  const bool written = temporary_.isOpen() &&
+                       temporary_.rewind(true) == platform::Status::kOk &&
+                       writeOutput(&temporary_);
+  if (!written) {
+    diagnostics::report("Rewrite() error-215: " + output_name_);
+    return kWriteFailed;
+  }
+  return kWriteOk;
+}
+
+bool Selecting::writeOutput(platform::File* file) {
+  return output_.forEach([file](const std::uint8_t* bytes, std::size_t length) {
+    std::size_t written = 0;
+    return file->write(bytes, length, &written) == platform::Status::kOk;
+  });
 }
 
 int Selecting::blockWrite() {
   platform::File file;
-  bool ok = file.create(output_name_) == platform::Status::kOk;
-  if (ok) {
-    ok = output_.forEach([&file](const std::uint8_t* bytes, std::size_t length) {
-      std::size_t written = 0;
-      return file.write(bytes, length, &written) == platform::Status::kOk;
-    });
-  }
+  bool ok = file.create(output_name_) == platform::Status::kOk &&
+            writeOutput(&file);
   if (file.isOpen() && file.close() != platform::Status::kOk) ok = false;
   if (!ok) {
     diagnostics::report("Rewrite() error-215: " + output_name_);

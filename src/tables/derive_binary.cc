@@ -38,9 +38,14 @@ DeriveStatus DeriveTable::derive() {
     diagnostics::report(std::string("Reset() error-209: ") + kSourceFileName);
     return DeriveStatus::kSourceUnreadable;
   }
+  // Held from its creation to its rename, so two derivations started in one
+  // folder at once never write into each other's table. A link standing in
+  // its place (or in the table's) is never written through.
   platform::File table;
-  if (!ok(table.create(kTemporaryFileName))) {
-    // Nothing was created, so there is nothing to remove.
+  const bool is_held = !platform::isSymbolicLink(kTableFileName) &&
+                    ok(table.openHeld(kTemporaryFileName));
+  if (!is_held || !ok(table.rewind(true))) {
+    if (is_held) (void)table.removeHeld(kTemporaryFileName);
     diagnostics::report(std::string("Rewrite() error-241: ") + kTableFileName);
     return DeriveStatus::kTableUnwritable;
   }
@@ -76,17 +81,19 @@ DeriveStatus DeriveTable::derive() {
   if (!ok(source.close()) && status == DeriveStatus::kOk) {
     status = DeriveStatus::kSourceUnreadable;
   }
-  // Only a close that succeeds says the bytes reached the file.
-  if (!ok(table.close()) && status == DeriveStatus::kOk) {
+  // The bytes are on the disk before the name moves, and the name moves
+  // while the file is still held.
+  if (status == DeriveStatus::kOk &&
+      (!ok(table.sync()) ||
+       !ok(platform::renameFile(kTemporaryFileName, kTableFileName)))) {
     status = DeriveStatus::kTableUnwritable;
   }
-  if (status == DeriveStatus::kOk &&
-      !ok(platform::renameFile(kTemporaryFileName, kTableFileName))) {
+  if (status != DeriveStatus::kOk) (void)table.removeHeld(kTemporaryFileName);
+  if (!ok(table.close()) && status == DeriveStatus::kOk) {
     status = DeriveStatus::kTableUnwritable;
   }
 
   if (status != DeriveStatus::kOk) {
-    (void)platform::removeFile(kTemporaryFileName);
     if (status == DeriveStatus::kSourceUnreadable) {
       diagnostics::report(std::string("Reset() error-209: ") +
                           kSourceFileName);

@@ -25,7 +25,10 @@ enum class DeriveStatus {
 /// The new table is built in kTemporaryFileName beside it and renamed over
 /// UTF16~MS932.bin only when every read, write and close succeeded, so a
 /// failed derivation leaves the old table (or its absence) exactly as it was
-/// and no temporary file behind. The source is opened read-only.
+/// and no temporary file behind. The temporary file is held by one
+/// derivation at a time (another one started in the same folder waits), and
+/// a symbolic link in place of either file is refused, never written
+/// through. The source is opened read-only.
 ///
 /// Failures are reported through diagnostics::report, one message per call:
 ///   "Reset() error-209: MS932~UTF16.bin"   the source is missing or unreadable

@@ -10,8 +10,16 @@
 
 namespace {
 
+// The longest first line of set_dravikson.txt taken for a table name:
+// Windows accepts full names of up to 32 Ki characters, POSIX systems far
+// shorter ones. A longer line is no name any system could open, and cutting
+// it would name some other file, which might exist; so such a file counts
+// as unreadable, like a missing one.
+constexpr std::size_t kLongestTableName = std::size_t{32} << 10;
+
 // Reads the first line of a text file (up to CR or LF). False when the file
-// cannot be opened or read.
+// cannot be opened or read, or its first line is longer than
+// kLongestTableName; nothing past that bound is read.
 bool readFirstLine(const std::string& name, std::string* line) {
   line->clear();
   platform::File file;
@@ -24,6 +32,10 @@ bool readFirstLine(const std::string& name, std::string* line) {
     }
     for (std::size_t i = 0; i < got; ++i) {
       if (block[i] == '\r' || block[i] == '\n') return true;
+      if (line->size() == kLongestTableName) {
+        line->clear();
+        return false;
+      }
       line->push_back(block[i]);
     }
     if (got < sizeof block) return true;
@@ -38,6 +50,10 @@ int hexDigitValue(char c) {
 
 // The list keeps to eight hexadecimal digits; anything longer is ignored.
 constexpr std::size_t kMostHexDigits = 8;
+// A line of surro.txt is kept up to here: one digit more than a number may
+// have is enough to see that it has too many, and what follows the digits
+// never counts. So the parse of the kept head is the parse of the line.
+constexpr std::size_t kLongestListLine = kMostHexDigits + 1;
 
 }  // namespace
 
@@ -231,7 +247,7 @@ int SurvivorsUTF16::survivors() {
         pending_cr = c == '\r';
         continue;
       }
-      line.push_back(c);
+      if (line.size() < kLongestListLine) line.push_back(c);
     }
     if (got < sizeof block) break;
   }

@@ -72,7 +72,7 @@ bool drain(int out_fd, int err_fd, std::string* out, std::string* err,
            std::chrono::steady_clock::time_point deadline) {
   pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
   std::string* sinks[2] = {out, err};
-  int open_count = 2;
+  int open_count = (out_fd >= 0 ? 1 : 0) + (err_fd >= 0 ? 1 : 0);
   char buffer[65536];
   while (open_count > 0) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -315,14 +315,27 @@ RunResult Sandbox::run(const std::vector<std::string>& arguments) const {
     throw std::runtime_error("pipe failed");
   }
 
+  if (standard_output_closed_) {
+    // Closed before the fork, so that no process holds a read end by the
+    // time the program writes: the failure cannot depend on timing.
+    ::close(out_pipe[0]);
+    out_pipe[0] = -1;
+  }
+
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     static const char kNoExec[] = "sandbox: cannot start the program\n";
     int null_fd = ::open("/dev/null", O_RDONLY);
-    if (::chdir(path_.c_str()) != 0 || null_fd < 0 ||
+    if (::chdir(path_.c_str()) != 0) ::_exit(126);
+    int out_fd = out_pipe[1];
+    if (!standard_output_file_.empty()) {
+      out_fd = ::open(standard_output_file_.c_str(),
+                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
+    if (null_fd < 0 || out_fd < 0 ||
         ::dup2(null_fd, STDIN_FILENO) < 0 ||
-        ::dup2(out_pipe[1], STDOUT_FILENO) < 0 ||
+        ::dup2(out_fd, STDOUT_FILENO) < 0 ||
         ::dup2(err_pipe[1], STDERR_FILENO) < 0) {
       ::_exit(126);
     }
@@ -352,14 +365,16 @@ RunResult Sandbox::run(const std::vector<std::string>& arguments) const {
   ::close(err_pipe[1]);
 
   RunResult result;
-  auto deadline = std::chrono::steady_clock::now() +
-                  std::chrono::seconds(time_limit_seconds_);
+  const auto started = std::chrono::steady_clock::now();
+  auto deadline = started + std::chrono::seconds(time_limit_seconds_);
+  const bool killing = kill_after_us_ > 0;
+  if (killing) deadline = started + std::chrono::microseconds(kill_after_us_);
   if (!drain(out_pipe[0], err_pipe[0], &result.standardOutput,
              &result.standardError, deadline)) {
-    result.timedOut = true;
+    result.timedOut = !killing;
     ::kill(pid, SIGKILL);
   }
-  ::close(out_pipe[0]);
+  if (out_pipe[0] >= 0) ::close(out_pipe[0]);
   ::close(err_pipe[0]);
 
   int status = 0;
@@ -372,6 +387,7 @@ RunResult Sandbox::run(const std::vector<std::string>& arguments) const {
     result.exitCode = 128 + result.signal;
   }
 
+  if (!collect_files_) return result;
   fs::path root(path_);
   std::error_code error;
   for (auto it = fs::recursive_directory_iterator(root, error);

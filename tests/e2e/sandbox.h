@@ -122,10 +122,32 @@ class Sandbox {
   void setFileSizeLimit(long bytes) { file_size_limit_ = bytes; }
   /// Limits the address space of the run, so that memory runs out early.
   void setMemoryLimit(long bytes) { memory_limit_ = bytes; }
+  /// Kills every run with SIGKILL this many microseconds after its start
+  /// (0: never), as a power cut or a killed batch job would end it.
+  void setKillAfter(long microseconds) { kill_after_us_ = microseconds; }
+  /// Whether run() reads every file left in the folder into its result
+  /// (the default); cases with files of hundreds of megabytes read only
+  /// what they check.
+  void setCollectFiles(bool collect) { collect_files_ = collect; }
+  /// Sends the run's standard output to this file (absolute or relative to
+  /// the sandbox; opened for writing, created when missing: "/dev/full"
+  /// makes every write fail) instead of
+  /// capturing it; RunResult::standardOutput stays empty. An empty path
+  /// captures again.
+  void setStandardOutputFile(const std::string& path) {
+    standard_output_file_ = path;
+  }
+  /// Hands the run a pipe as standard output whose read end is closed
+  /// before the program starts, as when the reader of a shell pipeline has
+  /// gone: every write fails (EPIPE, or SIGPIPE where not ignored).
+  void setStandardOutputClosed(bool closed) {
+    standard_output_closed_ = closed;
+  }
 
   /// Runs the program with the sandbox as the current folder, the given
   /// arguments (raw bytes: empty strings and bytes >= 0x80 are fine, NUL is
-  /// not possible), standard input from /dev/null.
+  /// not possible), standard input from /dev/null, standard output captured
+  /// unless set otherwise above.
   RunResult run(const std::vector<std::string>& arguments) const;
 
  private:
@@ -135,6 +157,10 @@ class Sandbox {
   bool unprivileged_ = false;
   long file_size_limit_ = -1;
   long memory_limit_ = -1;
+  long kill_after_us_ = 0;
+  bool collect_files_ = true;
+  std::string standard_output_file_;
+  bool standard_output_closed_ = false;
 };
 
 using wide_text::utf16le;

@@ -206,15 +206,20 @@ TEST_F(DeriveTableTest, ReadFailureIsReportedAndOldTableKept) {
   EXPECT_EQ(ownFiles(folder_), (std::set<std::string>{kSource, kTable}));
 }
 
-// Writes into /dev/full fail with "no space left", as on a full disk.
-TEST_F(DeriveTableTest, WriteFailureIsReportedAndOldTableKept) {
+// A link in place of either file is never written through, nor removed.
+TEST_F(DeriveTableTest, LinksInPlaceOfTheFilesAreRefused) {
   folder_.write(kSource, bytes({0x41, 0x00, 0x41, 0x00}));
-  folder_.write(kTable, "old");
-  ASSERT_EQ(::symlink("/dev/full", kTemporary), 0);
-  EXPECT_EQ(derive(), DeriveStatus::kTableUnwritable);
-  EXPECT_EQ(folder_.errMessages(), std::vector<std::string>{kTableMessage});
-  EXPECT_EQ(folder_.read(kTable), "old");
-  EXPECT_EQ(ownFiles(folder_), (std::set<std::string>{kSource, kTable}));
+  folder_.write("elsewhere", "theirs");
+  for (const char* linked : {kTemporary, kTable}) {
+    SCOPED_TRACE(linked);
+    ASSERT_EQ(::symlink("elsewhere", linked), 0);
+    EXPECT_EQ(derive(), DeriveStatus::kTableUnwritable);
+    EXPECT_EQ(folder_.errMessages().back(), kTableMessage);
+    EXPECT_EQ(folder_.read("elsewhere"), "theirs");
+    EXPECT_EQ(ownFiles(folder_),
+              (std::set<std::string>{kSource, "elsewhere", linked}));
+    ASSERT_EQ(::unlink(linked), 0);
+  }
 }
 #endif
 

@@ -63,6 +63,17 @@ TEST_F(ErrorTextsTest, ErrFileHoldsExactlyTheMessageBytes) {
   EXPECT_EQ(folder_.read("serial.txt"), "5");
 }
 
+// An err file name that is a link to a file elsewhere: that file is never
+// written, and the link is left as it is.
+TEST_F(ErrorTextsTest, LinkInPlaceOfTheErrFileIsNotFollowed) {
+  folder_.write("elsewhere", "kept");
+  ASSERT_EQ(::symlink("elsewhere", "err1-14-25.txt"), 0);
+  diagnostics::report("Reset() error-148: set_pelmora.txt");
+  EXPECT_EQ(folder_.read("elsewhere"), "kept");
+  EXPECT_TRUE(std::filesystem::is_symlink("err1-14-25.txt"));
+  EXPECT_EQ(folder_.read("serial.txt"), "1");
+}
+
 TEST_F(ErrorTextsTest, FortyByteMessageGivesFortyByteFile) {
   std::string message = "sequence_to_integer() error-214: 1234567";
   ASSERT_EQ(message.size(), 40u);

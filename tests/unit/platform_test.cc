@@ -52,7 +52,7 @@ TEST_F(PlatformTest, MissingFilesAreNotFound) {
     EXPECT_EQ(file.openRead(name, &detail), Status::kNotFound) << name;
     EXPECT_FALSE(detail.empty()) << name;
     EXPECT_FALSE(file.isOpen()) << name;
-    EXPECT_EQ(file.openReadWrite(name), Status::kNotFound) << name;
+    EXPECT_EQ(file.openReadWriteNoLink(name), Status::kNotFound) << name;
     std::int64_t bytes = -1;
     EXPECT_EQ(platform::fileSize(name, &bytes), Status::kNotFound) << name;
     EXPECT_EQ(bytes, 0) << name;
@@ -65,7 +65,7 @@ TEST_F(PlatformTest, FolderIsNoFileToOpen) {
   File file;
   EXPECT_EQ(file.openRead("folder"), Status::kOther);
   EXPECT_FALSE(file.isOpen());
-  EXPECT_EQ(file.openReadWrite("folder"), Status::kOther);
+  EXPECT_EQ(file.openReadWriteNoLink("folder"), Status::kOther);
   EXPECT_EQ(file.create("folder"), Status::kOther);
   std::int64_t bytes = -1;
   EXPECT_EQ(platform::fileSize("folder", &bytes), Status::kOther);
@@ -137,7 +137,7 @@ TEST_F(PlatformTest, BytesPassUnchanged) {
 TEST_F(PlatformTest, RewindWithAndWithoutTruncation) {
   folder_.write("counter", "12345");
   File file;
-  ASSERT_EQ(file.openReadWrite("counter"), Status::kOk);
+  ASSERT_EQ(file.openReadWriteNoLink("counter"), Status::kOk);
   EXPECT_EQ(readRest(&file), "12345");
   ASSERT_EQ(file.rewind(false), Status::kOk);
   EXPECT_EQ(readRest(&file), "12345");
@@ -316,7 +316,7 @@ TEST_F(PlatformTest, CreateNewWithContentNeverReplaces) {
 TEST_F(PlatformTest, ExclusiveLockHoldsOffAnotherProcess) {
   folder_.write("serial.txt", "0");
   File held;
-  ASSERT_EQ(held.openReadWrite("serial.txt"), Status::kOk);
+  ASSERT_EQ(held.openReadWriteNoLink("serial.txt"), Status::kOk);
   ASSERT_EQ(held.lockExclusive(), Status::kOk);
 
   pid_t pid = ::fork();
@@ -325,7 +325,7 @@ TEST_F(PlatformTest, ExclusiveLockHoldsOffAnotherProcess) {
     // The copy of the parent's handle must go, or it would keep the lock.
     (void)held.close();
     File mine;
-    bool ok = mine.openReadWrite("serial.txt") == Status::kOk &&
+    bool ok = mine.openReadWriteNoLink("serial.txt") == Status::kOk &&
               mine.lockExclusive() == Status::kOk;
     File marker;
     ok = ok && marker.create("locked-by-child") == Status::kOk;

@@ -21,9 +21,10 @@ std::string fields(const std::u16string& units, std::size_t start,
   bool pending = false;
   std::uint32_t high = 0xD840;
   bool first = true;
+  // A unit above 0xFF has no code of its own and writes "?".
   auto put = [&](std::uint32_t u) {
     if (!filter || classOf(classes, u) != kDrop) {
-      out += static_cast<char>(u & 0xFF);
+      out += u > 0xFF ? '?' : static_cast<char>(u);
     }
   };
   for (std::size_t i = start; i < units.size(); ++i) {

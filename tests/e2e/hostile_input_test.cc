@@ -1,0 +1,178 @@
+// Runs whose standard output cannot be written, and runs whose input files
+// are no ordinary text files: pipes, devices, folders and files of a single
+// endless line. None may hang, grow without bound or end as a success it
+// was not.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "sandbox.h"
+
+namespace {
+
+using e2e::RunResult;
+using e2e::Sandbox;
+using e2e::utf16le;
+
+const std::string kWide = "\xFF\xFE" + utf16le(u"名前,値段\r\nりんご,198\r\n");
+const std::string kNarrow = "\x92\x6C\x92\x69\r\n" "198\r\n";
+const std::string kStandardOutputFailed = "Write() error-242: standard output";
+
+// A sandbox ready for a clean run: settings, list and table in place.
+void prepare(Sandbox& box) {
+  box.write("set_pelmora.txt", "t\r\n");
+  box.write("surro.txt", "20B9F\r\n");
+  box.placeFixedTable(Sandbox::derivedTable());
+  box.write("wide.txt", kWide);
+}
+
+std::string inBox(const Sandbox& box, const std::string& name) {
+  return box.path() + "/" + name;
+}
+
+TEST(StandardOutputTest, FailedWritesAreReportedAndEndWithOne) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> arguments;
+    bool closedPipe;  // else /dev/full
+    const char* narrow;  // a narrow file the run still writes, or nullptr
+  } cases[] = {
+      {"selection to a full disk", {"-j2", "--out", "wide.txt"}, false,
+       nullptr},
+      {"selection to a closed pipe", {"-j2", "--out", "wide.txt"}, true,
+       nullptr},
+      {"-M note after a file run", {"-j2", "-M", "wide.txt", "n.txt"}, false,
+       "n.txt"},
+      {"version text", {"-V"}, false, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box;
+    prepare(box);
+    box.setTimeLimit(10);
+    if (c.closedPipe) {
+      box.setStandardOutputClosed(true);
+    } else {
+      box.setStandardOutputFile("/dev/full");
+    }
+    RunResult run = box.run(c.arguments);
+    EXPECT_EQ(run.exitCode, 1) << run.describe();
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.errMessages(),
+              std::vector<std::string>{kStandardOutputFailed})
+        << run.describe();
+    if (c.narrow != nullptr) EXPECT_EQ(run.file(c.narrow), kNarrow);
+    EXPECT_EQ(run.file("wide.txt"), kWide);
+  }
+}
+
+TEST(HostileFileTest, NonRegularAndEndlessInputsEndInOrder) {
+  const auto fifo = [](const char* name) {
+    return [name](Sandbox& box) {
+      box.remove(name);
+      ASSERT_EQ(::mkfifo(inBox(box, name).c_str(), 0644), 0) << name;
+    };
+  };
+  const auto zero = [](const char* name) {
+    return [name](Sandbox& box) {
+      box.remove(name);
+      ASSERT_EQ(::symlink("/dev/zero", inBox(box, name).c_str()), 0) << name;
+    };
+  };
+  // A file of one line without end, sparse so that it costs no disk: a
+  // reader that keeps whole lines runs out of the memory limit below.
+  const auto endless = [](const char* name) {
+    return [name](Sandbox& box) {
+      box.write(name, "");
+      std::filesystem::resize_file(inBox(box, name), 64u << 20);
+    };
+  };
+  const std::string fixed_miss =
+      "Reset() error-154: <fixed>";  // <fixed>: the sandbox's fixed place
+  const std::string no_settings = "Reset() error-148: set_pelmora.txt";
+  const std::string no_list = "Reset() error-192: surro.txt";
+  const std::string no_name_file = "Reset() error-155: set_dravikson.txt";
+  const std::string no_table = "Reset() error-167: i = 4";
+  const std::vector<std::string> plain = {"-j2", "wide.txt", "n.txt"};
+  const std::vector<std::string> from_name_file = {"-j2", "-K", "wide.txt",
+                                                   "n.txt"};
+  struct Case {
+    const char* name;
+    std::function<void(Sandbox&)> setUp;
+    std::vector<std::string> arguments;
+    int exitCode;
+    std::vector<std::string> messages;
+    std::string counterFailure;  // error.txt, empty when none
+  } cases[] = {
+      {"FIFO as the wide file", fifo("w.txt"), {"-j2", "w.txt", "n.txt"}, 255,
+       {"Reset() error-229: w.txt", "SetLength() error-222: -1"}, ""},
+      {"FIFO as set_pelmora.txt", fifo("set_pelmora.txt"), plain, 0,
+       {no_settings}, ""},
+      {"FIFO as surro.txt", fifo("surro.txt"), plain, 0, {no_list}, ""},
+      {"FIFO as set_dravikson.txt", fifo("set_dravikson.txt"),
+       from_name_file, 1, {no_name_file, no_table}, ""},
+      {"FIFO as the table in the current folder",
+       [&](Sandbox& box) {
+         box.remove(Sandbox::fixedTableName());
+         fifo("UTF16~MS932.bin")(box);
+       },
+       plain, 1,
+       {fixed_miss, "Reset() error-153: UTF16~MS932.bin", no_name_file,
+        no_table},
+       ""},
+      // The counter can be neither read nor created (231), and then not
+      // advanced either; error.txt keeps the last of the two.
+      {"FIFO as serial.txt",
+       [&](Sandbox& box) {
+         box.remove("set_pelmora.txt");
+         fifo("serial.txt")(box);
+       },
+       plain, 0, {no_settings}, "Rewrite() error-232: "},
+      {"/dev/zero as surro.txt", zero("surro.txt"), plain, 0, {no_list}, ""},
+      {"/dev/zero as set_pelmora.txt", zero("set_pelmora.txt"), plain, 0,
+       {no_settings}, ""},
+      {"folder as surro.txt",
+       [](Sandbox& box) {
+         box.remove("surro.txt");
+         box.makeFolder("surro.txt");
+       },
+       plain, 0, {no_list}, ""},
+      {"endless line as surro.txt", endless("surro.txt"), plain, 0, {}, ""},
+      {"endless line as set_pelmora.txt", endless("set_pelmora.txt"), plain,
+       0, {}, ""},
+      // No name any system could open: the file counts as unreadable.
+      {"endless line as set_dravikson.txt", endless("set_dravikson.txt"),
+       from_name_file, 1, {no_name_file, no_table}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box;
+    prepare(box);
+    c.setUp(box);
+    box.setTimeLimit(10);
+#if !defined(__SANITIZE_ADDRESS__)
+    box.setMemoryLimit(32L << 20);
+#endif
+    RunResult run = box.run(c.arguments);
+    EXPECT_FALSE(run.timedOut) << run.describe();
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.describe();
+    std::vector<std::string> expected = c.messages;
+    for (std::string& message : expected) {
+      const std::size_t at = message.find("<fixed>");
+      if (at != std::string::npos) {
+        message.replace(at, 7, inBox(box, Sandbox::fixedTableName()));
+      }
+    }
+    EXPECT_EQ(run.errMessages(), expected) << run.describe();
+    EXPECT_EQ(run.file("error.txt"), c.counterFailure);
+    EXPECT_EQ(run.file("n.txt"), c.exitCode == 0 ? kNarrow : "");
+    EXPECT_EQ(run.file("wide.txt"), kWide);
+  }
+}
+
+}  // namespace
