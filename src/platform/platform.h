@@ -154,9 +154,7 @@ class Replacement {
   std::string target_;   // the file replaced, links resolved
   std::string scratch_;  // the scratch file's name, once it has one
   bool unnamed_ = false;  // the scratch file has no name yet
-  std::uint32_t attributes_ = 0;
-  std::uint32_t owner_ = 0;
-  std::uint32_t group_ = 0;
+  std::uint32_t attributes_ = 0;  // Windows: the attributes the copy takes
 };
 
 /// Memory for a large buffer that is filled once from front to back. Where

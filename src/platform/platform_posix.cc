@@ -377,9 +377,6 @@ Status Replacement::begin(const std::string& name, std::string* detail) {
   if (!S_ISREG(info.st_mode)) {
     return fromErrno(S_ISDIR(info.st_mode) ? EISDIR : EINVAL, detail);
   }
-  attributes_ = static_cast<std::uint32_t>(info.st_mode & 07777);
-  owner_ = static_cast<std::uint32_t>(info.st_uid);
-  group_ = static_cast<std::uint32_t>(info.st_gid);
 
   int handle = -1;
 #if defined(O_TMPFILE)
