@@ -37,7 +37,7 @@ struct FileIdentity {
 /// An open file. Move-only; the destructor closes a file that is still open
 /// (ignoring the result, so callers that care call close() themselves).
 ///
-/// Every open for reading takes regular files only: a folder, a FIFO or a
+/// Every open but create() takes regular files only: a folder, a FIFO or a
 /// device is a file that cannot be opened, and the open never waits for a
 /// writer. The "NoLink" opens are for the files Pelmora names itself
 /// (binary.tmp, the err files, serial.txt, ...): a symbolic link in their
@@ -63,9 +63,10 @@ class File {
   /// symbolic link.
   [[nodiscard]] Status openReadWriteNoLink(const std::string& name,
                                            std::string* detail = nullptr);
-  /// Creates the file, or truncates it when it exists, for writing. A
-  /// symbolic link is followed, as a shell redirection would: this is for
-  /// the names the user gives.
+  /// Creates the file, or truncates it when it exists, for writing. This is
+  /// for the names the user gives, opened as a shell redirection would open
+  /// them: a symbolic link is followed, and a device or a FIFO is taken (the
+  /// open waits for a FIFO's reader).
   [[nodiscard]] Status create(const std::string& name,
                               std::string* detail = nullptr);
   /// Creates or truncates a regular file for writing, refusing a symbolic

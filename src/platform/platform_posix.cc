@@ -33,14 +33,16 @@ Status fromErrno(int error, std::string* detail) {
 
 int fd(std::intptr_t handle) { return static_cast<int>(handle); }
 
-// Opens without waiting (a FIFO without a writer would block a plain open)
-// and keeps only regular files; `devices` lets a character device through
-// for the names the user gives to be written (/dev/null, /dev/full).
-Status openWith(const std::string& name, int flags, bool devices,
+// Opens the files Pelmora reads or keeps for itself without waiting (a FIFO
+// without a writer would block a plain open) and keeps only regular files.
+// A name the user gives for writing (`users_output`) opens as a shell
+// redirection would: a device or a FIFO is taken, and waited for.
+Status openWith(const std::string& name, int flags, bool users_output,
                 std::intptr_t* handle, std::string* detail) {
+  const int wait = users_output ? 0 : O_NONBLOCK;
   int result;
   do {
-    result = ::open(name.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
+    result = ::open(name.c_str(), flags | O_CLOEXEC | wait, 0666);
   } while (result < 0 && errno == EINTR);
   if (result < 0) return fromErrno(errno, detail);
   struct stat info;
@@ -49,15 +51,19 @@ Status openWith(const std::string& name, int flags, bool devices,
     ::close(result);
     return fromErrno(error, detail);
   }
-  if (!S_ISREG(info.st_mode) && !(devices && S_ISCHR(info.st_mode))) {
+  const bool special = S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode);
+  if (!S_ISREG(info.st_mode) && !(users_output && special)) {
     ::close(result);
+    if (S_ISDIR(info.st_mode)) return fromErrno(EISDIR, detail);
     if (detail != nullptr) *detail = "not a regular file";
-    return S_ISDIR(info.st_mode) ? fromErrno(EISDIR, detail) : Status::kOther;
+    return Status::kOther;
   }
   // Reads and writes of the open file may wait as usual.
-  const int status_flags = ::fcntl(result, F_GETFL);
-  if (status_flags >= 0) {
-    (void)::fcntl(result, F_SETFL, status_flags & ~O_NONBLOCK);
+  if (wait != 0) {
+    const int status_flags = ::fcntl(result, F_GETFL);
+    if (status_flags >= 0) {
+      (void)::fcntl(result, F_SETFL, status_flags & ~O_NONBLOCK);
+    }
   }
   *handle = result;
   return Status::kOk;

@@ -54,7 +54,9 @@ bool isReparsePoint(const std::string& name) {
 
 // How a name is opened: which files are taken and whether a link is.
 struct OpenRules {
-  bool devices = false;  // a character device (NUL, CON) is taken too
+  // A device (NUL, CON) or a pipe is taken too: a name the user gives for
+  // writing opens as a redirection would.
+  bool devices = false;
   bool no_link = false;  // a reparse point in the name's place is refused
   DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 };
@@ -83,7 +85,8 @@ Status openWith(const std::string& name, DWORD access, DWORD disposition,
       type == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
       (info.dwFileAttributes &
        (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
-  if (!disk_file && !(rules.devices && type == FILE_TYPE_CHAR)) {
+  if (!disk_file && !(rules.devices && (type == FILE_TYPE_CHAR ||
+                                        type == FILE_TYPE_PIPE))) {
     CloseHandle(h);
     return fromLastError(ERROR_CANT_ACCESS_FILE, detail);
   }
