@@ -88,8 +88,9 @@ int run(const std::vector<std::string>& arguments) {
   LineEnd line_end = effects->crlfLines() ? LineEnd::kCrLf : LineEnd::kLf;
   if (routed) {
     if (selecting->runToTemporary(column, line_end) != kWriteOk) {
-      // An older binary.tmp may still lie there: copying it would hand the
-      // narrow file someone else's bytes as if this run had made them.
+      // binary.tmp holds whatever was there before (the -t copy, a part of
+      // the output): copying it would hand the narrow file bytes this run
+      // did not make as if it had.
       selecting->temporaryRouteStop(effects->narrowName());
     }
     (void)selecting->copyFromTemporary(effects->narrowName());

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "clean_run.h"
 #include "sandbox.h"
 
 namespace {
@@ -19,17 +20,11 @@ using e2e::RunResult;
 using e2e::Sandbox;
 using e2e::utf16le;
 
-const std::string kWide = "\xFF\xFE" + utf16le(u"名前,値段\r\nりんご,198\r\n");
-const std::string kNarrow = "\x92\x6C\x92\x69\r\n" "198\r\n";
+using e2e::kNarrow;
+using e2e::kWide;
+using e2e::prepare;
 const std::string kStandardOutputFailed = "Write() error-242: standard output";
 
-// A sandbox ready for a clean run: settings, list and table in place.
-void prepare(Sandbox& box) {
-  box.write("set_pelmora.txt", "t\r\n");
-  box.write("surro.txt", "20B9F\r\n");
-  box.placeFixedTable(Sandbox::derivedTable());
-  box.write("wide.txt", kWide);
-}
 
 std::string inBox(const Sandbox& box, const std::string& name) {
   return box.path() + "/" + name;

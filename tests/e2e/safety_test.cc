@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "clean_run.h"
 #include "sandbox.h"
 
 namespace {
@@ -22,14 +23,10 @@ using e2e::RunResult;
 using e2e::Sandbox;
 using e2e::utf16le;
 
-const std::string kWide = "\xFF\xFE" + utf16le(u"名前,値段\r\nりんご,198\r\n");
-const std::string kNarrow = "\x92\x6C\x92\x69\r\n" "198\r\n";
+using e2e::kNarrow;
+using e2e::kWide;
+using e2e::prepare;
 
-void prepare(Sandbox& box) {
-  box.write("set_pelmora.txt", "t\r\n");
-  box.write("surro.txt", "20B9F\r\n");
-  box.placeFixedTable(Sandbox::derivedTable());
-}
 
 std::string at(const Sandbox& box, const std::string& name) {
   return box.path() + "/" + name;
@@ -39,7 +36,7 @@ std::string at(const Sandbox& box, const std::string& name) {
 std::map<std::string, std::string> caseFiles(const RunResult& run) {
   std::map<std::string, std::string> files;
   for (const auto& [name, bytes] : run.files) {
-    if (name == "set_pelmora.txt" || name == "surro.txt" ||
+    if (name == "set_pelmora.txt" || name == "surro.txt" || name == "wide.txt" ||
         name == "serial.txt" || name == Sandbox::fixedTableName() ||
         e2e::parseErrFileName(name)) {
       continue;
@@ -321,7 +318,8 @@ TEST(SafetyTest, RefreshKilledAtAnyMomentLosesNothing) {
     names.insert(entry.path().filename().string());
   }
   EXPECT_EQ(names, (std::set<std::string>{"bin", "n.txt", "set_pelmora.txt",
-                                          "share", "surro.txt", "w.txt"}));
+                                          "share", "surro.txt", "w.txt",
+                                          "wide.txt"}));
 }
 
 }  // namespace

@@ -1,0 +1,27 @@
+// What many end-to-end cases start from: a small spreadsheet export, the
+// narrow file a plain -j2 run makes of it, and a sandbox ready for a clean
+// run (no err file unless the case makes one).
+#ifndef PELMORA_TESTS_E2E_CLEAN_RUN_H_
+#define PELMORA_TESTS_E2E_CLEAN_RUN_H_
+
+#include <string>
+
+#include "sandbox.h"
+
+namespace e2e {
+
+inline const std::string kWide =
+    "\xFF\xFE" + utf16le(u"名前,値段\r\nりんご,198\r\n");
+inline const std::string kNarrow = "\x92\x6C\x92\x69\r\n" "198\r\n";
+
+/// Settings, list and table in place, and kWide as wide.txt.
+inline void prepare(Sandbox& box) {
+  box.write("set_pelmora.txt", "t\r\n");
+  box.write("surro.txt", "20B9F\r\n");
+  box.placeFixedTable(Sandbox::derivedTable());
+  box.write("wide.txt", kWide);
+}
+
+}  // namespace e2e
+
+#endif  // PELMORA_TESTS_E2E_CLEAN_RUN_H_
