@@ -513,7 +513,7 @@ std::string environmentValue(const std::string& name) {
 
 std::string localDateTimeText() {
   if (g_clock != nullptr) return g_clock();
-  // The user's own date and time formats, as the err file names expect.
+  // The user's own date format, as the err file names expect.
   std::setlocale(LC_TIME, "");
   std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -521,7 +521,11 @@ std::string localDateTimeText() {
   char date[128];
   char time[128];
   std::size_t date_length = std::strftime(date, sizeof date, "%x", &local);
-  std::size_t time_length = std::strftime(time, sizeof time, "%X", &local);
+  // The time as Windows' long-time formats write it in Japanese and most
+  // other locales: a locale's own %X ("00時48分34秒") would leave the err
+  // names without minutes and seconds.
+  std::size_t time_length =
+      std::strftime(time, sizeof time, "%H:%M:%S", &local);
   std::string text(date, date_length);
   if (local.tm_hour != 0 || local.tm_min != 0 || local.tm_sec != 0) {
     text += ' ';
