@@ -118,8 +118,11 @@ def main():
                 fmt(t / pipe if t and pipe else None, ".2f"),
                 fmt(t / floor if t and floor else None, ".2f")))
         for key, label in (("overwrite", "plain, overwriting the last file (info)"),
+                           ("wine", "plain, pelmora.exe under Wine (info)"),
                            ("pipeline", "pipeline (iconv, cut)"), ("floor", "floor (cat)")):
             t = med.get(key)
+            if key == "wine" and t is None:
+                continue
             say("| %s | %.0f | %s | %s | %s | %s | %s | | | | %s | %s |" % (
                 name, size / MIB, label, runs.get(key, 0), fmt(t, ".3f"),
                 fmt(size / 1e6 / t if t else None, ".0f"), fmt(cpu.get(key), ".3f"),

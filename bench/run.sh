@@ -103,6 +103,22 @@ done
 # --- scratch folder ----------------------------------------------------------
 # A settings file without options and the supplementary list keep Pelmora
 # from writing err files; the installed table is found in its fixed place.
+# pelmora.exe under Wine, for a sanity figure beside the native program
+# (no target): built with `make win32` when Wine is there, its table in
+# the C:\Quorvelin of a private prefix so that it writes no err file.
+exe=""
+if command -v wine >/dev/null && [ "${BENCH_WINE:-1}" = 1 ]; then
+  if make -C "$src" win32 >"$logs/win32.log" 2>&1; then
+    eval "$("$root/tools/wine_prefix.sh" "$out/wine")"
+    mkdir -p "$WINEPREFIX/drive_c/Quorvelin"
+    cp "$prefix/share/pelmora/UTF16~MS932.bin" "$WINEPREFIX/drive_c/Quorvelin/"
+    exe="$src/build-win32/bin/pelmora.exe"
+    wineserver -p  # one server for every timed run
+  else
+    say "make win32 failed (see $logs/win32.log): no row for pelmora.exe"
+  fi
+fi
+
 printf 'UTF16~MS932.bin\r\n' >"$scratch/set_pelmora.txt"
 printf '20B9F\r\n' >"$scratch/surro.txt"
 cd "$scratch"
@@ -149,6 +165,12 @@ for entry in "${files[@]}"; do
   cmd_floor="cat $W > /dev/null"
   # Informational: the same as plain, onto the narrow file of the run before.
   cmd_overwrite="$P -j2 $S $W narrow_overwrite.txt"
+  # Informational: the same as plain, by pelmora.exe under Wine.
+  wine_run=()
+  if [ -n "$exe" ]; then
+    wine_run=(--prepare "rm -f narrow_wine.txt" -n wine
+              "wine $(q "$exe") -j2 $S $W narrow_wine.txt")
+  fi
 
   # One checked run of each: right exit code, one narrow line per wide line,
   # no err file, and the peak RSS. It also brings the file into the cache.
@@ -197,10 +219,14 @@ for entry in "${files[@]}"; do
       --prepare "rm -f pipeline.txt" -n pipeline "$cmd_pipeline" \
       --prepare ":" -n floor "$cmd_floor" \
       --prepare ":" -n overwrite "$cmd_overwrite" \
+      "${wine_run[@]}" \
       >>"$logs/hyperfine_$name.log" 2>&1 ||
       { tail -n 20 "$logs/hyperfine_$name.log" >&2; note_problem "$name: hyperfine failed"; break; }
   done
   err_check || note_problem "$name: an err file appeared while timing"
+  if [ -n "$exe" ] && ! cmp -s narrow_wine.txt narrow_plain.txt; then
+    note_problem "$name: pelmora.exe under Wine wrote another narrow file"
+  fi
   rm -f narrow_*.txt pipeline.txt
 done
 
@@ -214,6 +240,8 @@ hyperfine -N --warmup 20 --runs "$runs_startup" --style basic \
   { tail -n 20 "$logs/hyperfine_startup.log" >&2; note_problem "start-up: hyperfine failed"; }
 [ "$(wc -l <one_narrow.txt)" = 1 ] || note_problem "start-up: narrow file has no line"
 err_check || note_problem "start-up run wrote an err file"
+
+[ -n "$exe" ] && wineserver -k
 
 # --- report -----------------------------------------------------------------
 names=()
