@@ -36,6 +36,9 @@ Status fromLastError(DWORD error, std::string* detail) {
     }
     if (text != nullptr) LocalFree(text);
   }
+  // Callers that tell failures apart (a sharing violation is waited out)
+  // read the code again; FormatMessage may have replaced it.
+  SetLastError(error);
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
     return Status::kNotFound;
   }
