@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build demo test win32 clean
+.PHONY: all build demo test win32 test-e2e-win32 clean
 
 all: build
 
@@ -27,6 +27,45 @@ win32:
 	cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
 	      -DCMAKE_BUILD_TYPE=Release -DPELMORA_TESTS=OFF
 	cmake --build build-win32 -j $(JOBS)
+
+# The end-to-end cases against the Windows program under Wine, in a Japanese
+# prefix (code page 932; tools/wine_prefix.sh) whose system PATH is cleared,
+# so that the program's Path search sees only what a case sets. The Linux
+# test binary is built in a folder of its own, where the cases are also
+# registered for the launcher (label "wine"): `make test` stays as it is.
+# One wineserver serves every case and is stopped at the end.
+E2E_WIN32_BUILD ?= build-e2e-win32
+WINE_ENVIRONMENT_KEY = HKLM\System\CurrentControlSet\Control\Session Manager\Environment
+
+test-e2e-win32: win32
+	cmake -S . -B $(E2E_WIN32_BUILD) -DCMAKE_BUILD_TYPE=Release \
+	      -DPELMORA_E2E_WINDOWS_PROGRAM=$(CURDIR)/build-win32/bin/pelmora.exe
+	cmake --build $(E2E_WIN32_BUILD) -j $(JOBS) --target pelmora_e2e_tests
+	@set -e; eval "$$(tools/wine_prefix.sh)"; \
+	wineserver -p </dev/null >/dev/null 2>&1 || true; \
+	wine reg delete '$(WINE_ENVIRONMENT_KEY)' /v PATH /f \
+	     </dev/null >/dev/null 2>&1 || true; \
+	wine cmd.exe /c exit </dev/null >/dev/null 2>&1; \
+	status=0; \
+	(cd $(E2E_WIN32_BUILD) && ctest -L wine --output-on-failure -j $(JOBS)) \
+	  || status=$$?; \
+	wineserver -k || true; \
+	exit $$status
+
+# Every unit test as a 32-bit Windows program under Wine, listed and run by
+# CTest: a build of its own (build-win32-tests) with the toolchain of the
+# program, in a Japanese prefix of its own (build-win32-tests/wine), with one
+# wineserver kept running from the first build step to the last test.
+.PHONY: test-win32
+test-win32:
+	@eval "$$(sh tools/wine_prefix.sh build-win32-tests/wine)" && \
+	trap 'wineserver -k >/dev/null 2>&1' EXIT && \
+	wineserver -p </dev/null >/dev/null 2>&1 && \
+	cmake -S . -B build-win32-tests \
+	      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686-wine.cmake \
+	      -DCMAKE_BUILD_TYPE=Release && \
+	cmake --build build-win32-tests -j $(JOBS) && \
+	cd build-win32-tests && ctest -j2 --output-on-failure
 
 clean:
 	rm -rf $(BUILD) build-win32

@@ -154,7 +154,9 @@ class Replacement {
   File file_;
   std::string target_;   // the file replaced, links resolved
   std::string scratch_;  // the scratch file's name, once it has one
-  bool unnamed_ = false;  // the scratch file has no name yet
+  // The scratch file vanishes by itself if the process dies before commit:
+  // it has no name yet (Linux) or is deleted when its handle closes.
+  bool unnamed_ = false;
   std::uint32_t attributes_ = 0;  // Windows: the attributes the copy takes
 };
 

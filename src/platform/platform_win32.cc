@@ -424,20 +424,39 @@ Status Replacement::begin(const std::string& name, std::string* detail) {
                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
   const std::string scratch =
       target_ + "." + std::to_string(GetCurrentProcessId()) + ".tmp";
-  Status status = file_.createNew(scratch, detail);
-  if (status != Status::kOk) {
+  auto createScratch = [&scratch]() {
+    return CreateFileA(scratch.c_str(), GENERIC_WRITE | DELETE,
+                       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  if (isReparsePoint(scratch)) return fromLastError(ERROR_CANT_ACCESS_FILE, detail);
+  HANDLE h = createScratch();
+  if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
     // Only a killed process of the same number can have left it.
     DeleteFileA(scratch.c_str());
-    status = file_.createNew(scratch, detail);
+    h = createScratch();
   }
-  if (status != Status::kOk) return status;
+  if (h == INVALID_HANDLE_VALUE) return fromLastError(GetLastError(), detail);
+  file_.handle_ = reinterpret_cast<std::intptr_t>(h);
   scratch_ = scratch;
+  // Deleted when its handle closes until commit() says otherwise, so a run
+  // killed while writing it leaves nothing beside the wide file.
+  FILE_DISPOSITION_INFO doomed = {TRUE};
+  unnamed_ = SetFileInformationByHandle(h, FileDispositionInfo, &doomed,
+                                        sizeof doomed) != 0;
   return Status::kOk;
 }
 
 Status Replacement::commit(std::string* detail) {
   if (!file_.isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
   Status status = file_.sync(detail);
+  if (status == Status::kOk && unnamed_) {
+    FILE_DISPOSITION_INFO kept = {FALSE};
+    if (!SetFileInformationByHandle(reinterpret_cast<HANDLE>(file_.handle_),
+                                    FileDispositionInfo, &kept, sizeof kept)) {
+      status = fromLastError(GetLastError(), detail);
+    }
+  }
   if (status == Status::kOk) status = file_.close(detail);
   if (status == Status::kOk) {
     if (attributes_ != 0) SetFileAttributesA(scratch_.c_str(), attributes_);

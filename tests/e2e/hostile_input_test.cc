@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "clean_run.h"
+#include "platform_table.h"
 #include "sandbox.h"
 
 namespace {
@@ -22,6 +23,7 @@ using e2e::utf16le;
 
 using e2e::kNarrow;
 using e2e::kWide;
+using e2e::Need;
 using e2e::prepare;
 const std::string kStandardOutputFailed = "Write() error-242: standard output";
 
@@ -104,7 +106,8 @@ TEST(HostileFileTest, NonRegularAndEndlessInputsEndInOrder) {
     std::vector<std::string> messages;
     std::string counterFailure;  // error.txt, empty when none
   } cases[] = {
-      {"FIFO as the wide file", fifo("w.txt"), {"-j2", "w.txt", "n.txt"}, 255,
+      {"FIFO as the wide file", fifo("w.txt"), {"-j2", "w.txt", "n.txt"},
+       e2e::platformTable().exitOfMinusOne,
        {"Reset() error-229: w.txt", "SetLength() error-222: -1"}, ""},
       {"FIFO as set_pelmora.txt", fifo("set_pelmora.txt"), plain, 0,
        {no_settings}, ""},
@@ -151,7 +154,11 @@ TEST(HostileFileTest, NonRegularAndEndlessInputsEndInOrder) {
     c.setUp(box);
     box.setTimeLimit(10);
 #if !defined(__SANITIZE_ADDRESS__)
-    box.setMemoryLimit(32L << 20);
+    // Where the platform allows no limit, the time limit alone catches a
+    // reader that never stops.
+    if (e2e::whyNot(Need::kMemoryLimit) == nullptr) {
+      box.setMemoryLimit(32L << 20);
+    }
 #endif
     RunResult run = box.run(c.arguments);
     EXPECT_FALSE(run.timedOut) << run.describe();
@@ -160,7 +167,7 @@ TEST(HostileFileTest, NonRegularAndEndlessInputsEndInOrder) {
     for (std::string& message : expected) {
       const std::size_t at = message.find("<fixed>");
       if (at != std::string::npos) {
-        message.replace(at, 7, inBox(box, Sandbox::fixedTableName()));
+        message.replace(at, 7, box.fixedTableText());
       }
     }
     EXPECT_EQ(run.errMessages(), expected) << run.describe();

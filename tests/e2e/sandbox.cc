@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,9 +18,12 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <mutex>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
+
+#include "code_page.h"
 
 #ifndef PELMORA_BINARY
 #error "PELMORA_BINARY must name the program under test"
@@ -97,6 +101,189 @@ bool drain(int out_fd, int err_fd, std::string* out, std::string* err,
   }
   return true;
 }
+
+std::string environmentOr(const char* name, const std::string& fallback) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? std::string(value) : fallback;
+}
+
+// A command name as execve needs it: names without a slash are looked up in
+// the test's own PATH.
+std::string findProgram(const std::string& name) {
+  if (name.empty() || name.find('/') != std::string::npos) return name;
+  std::stringstream folders(environmentOr("PATH", "/usr/bin:/bin"));
+  std::string folder;
+  while (std::getline(folders, folder, ':')) {
+    const fs::path candidate = fs::path(folder.empty() ? "." : folder) / name;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
+  }
+  return name;
+}
+
+// The program under test and what starts it.
+struct Target {
+  std::string program;   // the file copied into bin/
+  std::string launcher;  // empty: the program is started itself
+};
+
+const Target& target() {
+  static const Target chosen = [] {
+    Target t;
+    t.program = environmentOr("PELMORA_E2E_PROGRAM", PELMORA_BINARY);
+    const std::string launcher = environmentOr("PELMORA_E2E_LAUNCHER", "");
+    if (!launcher.empty()) t.launcher = findProgram(launcher);
+    return t;
+  }();
+  return chosen;
+}
+
+bool underWine() { return platformTable().windows && !target().launcher.empty(); }
+
+std::string winePrefix() {
+  return environmentOr("WINEPREFIX", environmentOr("HOME", "") + "/.wine");
+}
+
+// The environment a run starts from (see Sandbox::setVariable).
+std::map<std::string, std::string> baseEnvironment() {
+  std::map<std::string, std::string> environment;
+  if (const char* tz = std::getenv("TZ")) environment["TZ"] = tz;
+  if (!underWine()) {
+    environment["LC_ALL"] = "C";
+    return environment;
+  }
+  environment["WINEPREFIX"] = winePrefix();
+  environment["WINEARCH"] = environmentOr("WINEARCH", "win32");
+  environment["WINEDEBUG"] = environmentOr("WINEDEBUG", "-all");
+  // The Japanese locale makes code page 932 Wine's ANSI code page.
+  environment["LANG"] = "ja_JP.UTF-8";
+  environment["LC_ALL"] = "ja_JP.UTF-8";
+  for (const char* name : {"HOME", "PATH", "WINESERVER", "WINELOADER"}) {
+    if (const char* value = std::getenv(name)) environment[name] = value;
+  }
+  return environment;
+}
+
+std::vector<std::string> environmentEntries(
+    const std::map<std::string, std::string>& environment) {
+  std::vector<std::string> entries;
+  for (const auto& item : environment) {
+    entries.push_back(item.first + "=" + item.second);
+  }
+  return entries;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& storage) {
+  std::vector<char*> result;
+  for (std::string& item : storage) result.push_back(item.data());
+  result.push_back(nullptr);
+  return result;
+}
+
+// Runs a command with no input and no output and waits for it.
+int runQuietly(std::vector<std::string> argv,
+               const std::map<std::string, std::string>& environment) {
+  std::vector<std::string> entries = environmentEntries(environment);
+  std::vector<char*> args = pointers(argv);
+  std::vector<char*> envp = pointers(entries);
+  pid_t pid = ::fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    int null_fd = ::open("/dev/null", O_RDWR);
+    if (null_fd < 0 || ::dup2(null_fd, 0) < 0 || ::dup2(null_fd, 1) < 0 ||
+        ::dup2(null_fd, 2) < 0) {
+      ::_exit(126);
+    }
+    ::execve(args[0], args.data(), envp.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Wine's server and the services it starts keep the standard handles of the
+// process that started them: started by a run, they would hold its output
+// pipes open long after it ended. So the server is started here first, with
+// no output, and kept alive between cases (the make target keeps one alive
+// for the whole suite and stops it at the end).
+void prepareLauncher() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (!underWine()) return;
+    const std::map<std::string, std::string> environment = baseEnvironment();
+    const std::string server =
+        findProgram(environmentOr("WINESERVER", "wineserver"));
+    if (runQuietly({server, "-p60"}, environment) == 0) {
+      // A new server: its first client starts the prefix's services.
+      runQuietly({target().launcher, "cmd.exe", "/c", "exit"}, environment);
+    }
+  });
+}
+
+// The Windows program's fixed place, C:\Quorvelin, is one folder of the
+// prefix for every case. Around each run the harness holds it: a shared lock
+// while the place holds what the run wants there, an exclusive one while it
+// is changed. Runs that want the same content go side by side (the 32 runs
+// of one case, most cases of a suite); a case that wants the place empty
+// or holding another table waits for the runs of the others to end.
+class FixedPlaceHold {
+ public:
+  explicit FixedPlaceHold(const std::optional<std::string>& wanted) {
+    const std::string prefix = winePrefix();
+    folder_ = fs::path(prefix) / "drive_c" / "Quorvelin";
+    const std::string lock = prefix + "/pelmora-e2e-fixed-place.lock";
+    fd_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) {
+      throw std::runtime_error("cannot open " + lock + ": " +
+                               std::strerror(errno));
+    }
+    for (;;) {
+      take(LOCK_SH);
+      if (holds(wanted)) return;
+      take(LOCK_EX);  // not atomic: another run may change it first
+      fill(wanted);
+      take(LOCK_SH);
+    }
+  }
+  ~FixedPlaceHold() { ::close(fd_); }
+  FixedPlaceHold(const FixedPlaceHold&) = delete;
+  FixedPlaceHold& operator=(const FixedPlaceHold&) = delete;
+
+  std::optional<std::string> content() const {
+    bool exists = false;
+    std::string bytes = readWhole(table(), &exists);
+    if (!exists) return std::nullopt;
+    return bytes;
+  }
+
+ private:
+  fs::path table() const { return folder_ / "UTF16~MS932.bin"; }
+  void take(int how) const {
+    while (::flock(fd_, how) != 0) {
+      if (errno != EINTR) {
+        throw std::runtime_error(std::string("flock: ") + std::strerror(errno));
+      }
+    }
+  }
+  bool holds(const std::optional<std::string>& wanted) const {
+    return content() == wanted;
+  }
+  void fill(const std::optional<std::string>& wanted) const {
+    std::error_code ignored;
+    if (!wanted) {
+      fs::remove(table(), ignored);
+      return;
+    }
+    fs::create_directories(folder_);
+    std::ofstream out(table(), std::ios::binary | std::ios::trunc);
+    out.write(wanted->data(), static_cast<std::streamsize>(wanted->size()));
+    if (!out) throw std::runtime_error("cannot write " + table().string());
+  }
+
+  fs::path folder_;
+  int fd_ = -1;
+};
 
 }  // namespace
 
@@ -186,7 +373,7 @@ Sandbox::Sandbox() {
   }
   path_ = buffer.data();
   fs::create_directory(fs::path(path_) / "bin");
-  fs::copy_file(PELMORA_BINARY, programPath(),
+  fs::copy_file(target().program, programPath(),
                 fs::copy_options::overwrite_existing);
   fs::permissions(programPath(),
                   fs::perms::owner_all | fs::perms::group_read |
@@ -194,8 +381,8 @@ Sandbox::Sandbox() {
                       fs::perms::others_exec,
                   fs::perm_options::replace);
 
-  environment_["LC_ALL"] = "C";
-  if (const char* tz = std::getenv("TZ")) environment_["TZ"] = tz;
+  environment_ = baseEnvironment();
+  prepareLauncher();
 }
 
 Sandbox::~Sandbox() {
@@ -209,11 +396,24 @@ Sandbox::~Sandbox() {
 }
 
 std::string Sandbox::programPath() const {
-  return (fs::path(path_) / "bin" / "pelmora").string();
+  return (fs::path(path_) / "bin" / platformTable().programFile).string();
+}
+
+std::string Sandbox::hostPath(const std::string& name) const {
+  const PlatformTable& table = platformTable();
+  std::string path = table.linuxRoot + path_ + "/" + name;
+  for (char& c : path) {
+    if (c == '/') c = table.pathJoin;
+  }
+  return path;
+}
+
+std::string Sandbox::diskName(const std::string& name) const {
+  return underWine() ? utf8FromCodePage932(name) : name;
 }
 
 void Sandbox::write(const std::string& name, const std::string& bytes) const {
-  fs::path target = fs::path(path_) / name;
+  fs::path target = fs::path(path_) / diskName(name);
   fs::create_directories(target.parent_path());
   std::ofstream out(target, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -221,27 +421,34 @@ void Sandbox::write(const std::string& name, const std::string& bytes) const {
 }
 
 std::string Sandbox::read(const std::string& name, bool* exists) const {
-  return readWhole(fs::path(path_) / name, exists);
+  return readWhole(fs::path(path_) / diskName(name), exists);
 }
 
 bool Sandbox::exists(const std::string& name) const {
-  return fs::exists(fs::path(path_) / name);
+  return fs::exists(fs::path(path_) / diskName(name));
 }
 
 void Sandbox::makeFolder(const std::string& name) const {
-  fs::create_directories(fs::path(path_) / name);
+  fs::create_directories(fs::path(path_) / diskName(name));
 }
 
-void Sandbox::remove(const std::string& name) const {
-  fs::remove_all(fs::path(path_) / name);
+void Sandbox::remove(const std::string& name) {
+  if (name == fixedTableName()) fixed_table_.reset();
+  fs::remove_all(fs::path(path_) / diskName(name));
 }
 
 std::string Sandbox::fixedTableName() {
   return "share/pelmora/UTF16~MS932.bin";
 }
 
-void Sandbox::placeFixedTable(const std::string& bytes) const {
-  write(fixedTableName(), bytes);
+void Sandbox::placeFixedTable(const std::string& bytes) {
+  fixed_table_ = bytes;
+  if (!underWine()) write(fixedTableName(), bytes);
+}
+
+std::string Sandbox::fixedTableText() const {
+  if (const char* place = platformTable().fixedPlace) return place;
+  return path_ + "/" + fixedTableName();
 }
 
 std::string Sandbox::dataFile(const std::string& name) {
@@ -262,7 +469,7 @@ const std::string& Sandbox::derivedTable() {
 }
 
 void Sandbox::setVariable(const std::string& name, const std::string& value) {
-  environment_[name] = value;
+  environment_[name] = underWine() ? utf8FromCodePage932(value) : value;
 }
 
 void Sandbox::unsetVariable(const std::string& name) {
@@ -274,6 +481,7 @@ constexpr uid_t kNobody = 65534;
 }  // namespace
 
 bool Sandbox::runUnprivileged() {
+  if (whyNot(Need::kPermissionBits) != nullptr) return false;
   if (::geteuid() != 0) return true;  // permissions bite already
   unprivileged_ = true;
   std::error_code ignored;
@@ -284,25 +492,41 @@ bool Sandbox::runUnprivileged() {
 }
 
 RunResult Sandbox::run(const std::vector<std::string>& arguments) const {
+  return start(programPath(), arguments, true);
+}
+
+RunResult Sandbox::runTool(const std::vector<std::string>& command) const {
+  if (command.empty()) throw std::runtime_error("runTool: no command");
+  return start(command[0],
+               std::vector<std::string>(command.begin() + 1, command.end()),
+               false);
+}
+
+RunResult Sandbox::start(const std::string& program_name,
+                         std::vector<std::string> arguments,
+                         bool holdFixedPlace) const {
   // Everything the child needs is built before fork: between fork and exec
   // only async-signal-safe calls are allowed.
-  std::string program = programPath();
+  std::string program = program_name;
   std::vector<std::string> argument_storage;
-  argument_storage.push_back(program);
+  if (underWine()) {
+    for (std::string& argument : arguments) {
+      argument = utf8FromCodePage932(argument);
+    }
+    argument_storage.push_back(target().launcher);
+    program = target().launcher;
+  }
+  argument_storage.push_back(program_name);
   argument_storage.insert(argument_storage.end(), arguments.begin(),
                           arguments.end());
-  std::vector<char*> argv;
-  for (std::string& argument : argument_storage) {
-    argv.push_back(argument.data());
-  }
-  argv.push_back(nullptr);
-  std::vector<std::string> environment_storage;
-  for (const auto& item : environment_) {
-    environment_storage.push_back(item.first + "=" + item.second);
-  }
-  std::vector<char*> envp;
-  for (std::string& entry : environment_storage) envp.push_back(entry.data());
-  envp.push_back(nullptr);
+  std::vector<char*> argv = pointers(argument_storage);
+  std::vector<std::string> environment_storage =
+      environmentEntries(environment_);
+  std::vector<char*> envp = pointers(environment_storage);
+
+  // Held until the files the run left are read.
+  std::optional<FixedPlaceHold> fixed_place;
+  if (underWine() && holdFixedPlace) fixed_place.emplace(fixed_table_);
 
   int out_pipe[2];
   int err_pipe[2];
@@ -388,6 +612,11 @@ RunResult Sandbox::run(const std::vector<std::string>& arguments) const {
   }
 
   if (!collect_files_) return result;
+  if (fixed_place) {
+    if (auto table = fixed_place->content()) {
+      result.files[fixedTableName()] = *table;
+    }
+  }
   fs::path root(path_);
   std::error_code error;
   for (auto it = fs::recursive_directory_iterator(root, error);
@@ -399,6 +628,7 @@ RunResult Sandbox::run(const std::vector<std::string>& arguments) const {
       continue;
     }
     std::string name = relative.generic_string();
+    if (underWine()) name = codePage932FromUtf8(name);
     if (it->is_directory(error)) {
       result.folders.insert(name);
     } else if (it->is_regular_file(error)) {

@@ -16,6 +16,18 @@
 // and nothing installed on the machine can change a result. The folder is
 // deleted when the Sandbox goes away, unless PELMORA_KEEP_SANDBOX is set
 // (then its path is printed on standard error).
+//
+// The program under test is the Linux program the build made, or the one
+// PELMORA_E2E_PROGRAM names, started through PELMORA_E2E_LAUNCHER when that
+// is set: PELMORA_E2E_LAUNCHER=wine PELMORA_E2E_PROGRAM=.../pelmora.exe runs
+// every case against the Windows program (bin/pelmora.exe) in the Wine
+// prefix WINEPREFIX. platform_table.h says what differs there. The Windows
+// program's fixed place, C:\Quorvelin, is one folder for every case in that
+// prefix: the harness holds it around each run (a lock shared by runs that
+// want the same content there, exclusive for a run that changes it), so
+// cases run side by side never see each other's table. The prefix's own
+// system PATH must be empty, so that the program's Path search sees only
+// what a case sets (make test-e2e-win32 clears it).
 #ifndef PELMORA_TESTS_E2E_SANDBOX_H_
 #define PELMORA_TESTS_E2E_SANDBOX_H_
 
@@ -25,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "platform_table.h"
 #include "wide_text.h"
 
 namespace e2e {
@@ -81,9 +94,16 @@ class Sandbox {
 
   /// The absolute path of the sandbox folder.
   const std::string& path() const { return path_; }
-  /// The absolute path of the program copy, <sandbox>/bin/pelmora.
+  /// The absolute path of the program copy, <sandbox>/bin/pelmora (or
+  /// pelmora.exe).
   std::string programPath() const;
+  /// How the program writes the absolute name of a file of the sandbox
+  /// (relative name, "/" between parts): a Path entry, say.
+  std::string hostPath(const std::string& name) const;
 
+  /// Names of files in the sandbox are given as the program sees them
+  /// (code page 932 bytes); under Wine the file on the disk has the UTF-8
+  /// name Windows shows as that.
   /// Writes bytes to a file relative to the sandbox, creating folders.
   void write(const std::string& name, const std::string& bytes) const;
   /// Reads a file relative to the sandbox; *exists tells whether it was.
@@ -92,13 +112,17 @@ class Sandbox {
   /// Makes a folder (and its parents) relative to the sandbox.
   void makeFolder(const std::string& name) const;
   /// Removes a file or folder (recursively) relative to the sandbox.
-  void remove(const std::string& name) const;
+  void remove(const std::string& name);
 
   /// Puts the conversion table where the program looks first:
-  /// <sandbox>/share/pelmora/UTF16~MS932.bin.
-  void placeFixedTable(const std::string& bytes) const;
-  /// The relative name of that place.
+  /// <sandbox>/share/pelmora/UTF16~MS932.bin (for the Windows program
+  /// C:\Quorvelin\UTF16~MS932.bin, filled for each run). remove() of
+  /// fixedTableName() empties the place again.
+  void placeFixedTable(const std::string& bytes);
+  /// The name under which RunResult lists that place's table.
   static std::string fixedTableName();
+  /// How the program names that place in its messages.
+  std::string fixedTableText() const;
   /// Reads a file from the project's data/ or examples/ folder.
   static std::string dataFile(const std::string& name);
   static std::string exampleFile(const std::string& name);
@@ -107,6 +131,9 @@ class Sandbox {
 
   /// The run's environment starts minimal: LC_ALL=C, TZ copied from the
   /// test's own environment when set, and nothing else (no PATH, no Path).
+  /// Under Wine it carries what wine needs instead of LC_ALL=C: the prefix
+  /// variables, LANG and LC_ALL=ja_JP.UTF-8 (code page 932), HOME and the
+  /// test's PATH; values are passed as UTF-8 there.
   /// An empty value is set as empty; unsetVariable removes a variable.
   void setVariable(const std::string& name, const std::string& value);
   void unsetVariable(const std::string& name);
@@ -149,9 +176,19 @@ class Sandbox {
   /// not possible), standard input from /dev/null, standard output captured
   /// unless set otherwise above.
   RunResult run(const std::vector<std::string>& arguments) const;
+  /// Runs a program of the platform in the sandbox with the run's
+  /// environment: under Wine through the launcher ({"attrib", "+r", "w.txt"}
+  /// runs wine attrib +r w.txt), else the command itself (an absolute path).
+  RunResult runTool(const std::vector<std::string>& command) const;
 
  private:
+  RunResult start(const std::string& program,
+                  std::vector<std::string> arguments, bool holdFixedPlace) const;
+  /// The name of a sandbox file on the disk (see write()).
+  std::string diskName(const std::string& name) const;
+
   std::string path_;
+  std::optional<std::string> fixed_table_;
   std::map<std::string, std::string> environment_;
   int time_limit_seconds_ = 60;
   bool unprivileged_ = false;

@@ -3,6 +3,8 @@
 #include "sandbox.h"
 
 #include <gtest/gtest.h>
+
+#include "platform_table.h"
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -21,6 +23,7 @@ void useScript(const Sandbox& box, const std::string& body) {
 }
 
 TEST(SandboxTest, RunsTheProgramCopyInsideTheSandbox) {
+  E2E_NEEDS(e2e::Need::kScriptInPlaceOfProgram);
   Sandbox box;
   std::string copied = box.read("bin/pelmora");
   ASSERT_FALSE(copied.empty());
@@ -33,6 +36,7 @@ TEST(SandboxTest, RunsTheProgramCopyInsideTheSandbox) {
 }
 
 TEST(SandboxTest, EnvironmentIsMinimal) {
+  E2E_NEEDS(e2e::Need::kScriptInPlaceOfProgram);
   Sandbox box;
   useScript(box, "export -p\n");
   box.setVariable("Path", "/one;/two");
@@ -52,6 +56,7 @@ TEST(SandboxTest, EnvironmentIsMinimal) {
 }
 
 TEST(SandboxTest, ArgumentsArriveAsRawBytes) {
+  E2E_NEEDS(e2e::Need::kScriptInPlaceOfProgram);
   Sandbox box;
   // One argument per line, with its length, so empty ones show.
   useScript(box, "for a in \"$@\"; do echo \"${#a}:$a\"; done\n");
@@ -61,12 +66,14 @@ TEST(SandboxTest, ArgumentsArriveAsRawBytes) {
 }
 
 TEST(SandboxTest, StandardInputIsEmpty) {
+  E2E_NEEDS(e2e::Need::kScriptInPlaceOfProgram);
   Sandbox box;
   useScript(box, "cat; echo end\n");
   EXPECT_EQ(box.run({}).standardOutput, "end\n");
 }
 
 TEST(SandboxTest, ExitCodesAsTheShellSeesThem) {
+  E2E_NEEDS(e2e::Need::kScriptInPlaceOfProgram);
   Sandbox box;
   struct {
     const char* script;
@@ -88,6 +95,7 @@ TEST(SandboxTest, ExitCodesAsTheShellSeesThem) {
 }
 
 TEST(SandboxTest, LargeOutputOnBothStreamsDoesNotBlock) {
+  E2E_NEEDS(e2e::Need::kScriptInPlaceOfProgram);
   Sandbox box;
   // Far more than a pipe holds, alternating between the two streams.
   useScript(box,
@@ -105,6 +113,7 @@ TEST(SandboxTest, LargeOutputOnBothStreamsDoesNotBlock) {
 }
 
 TEST(SandboxTest, HangingRunIsKilledAtTheTimeLimit) {
+  E2E_NEEDS(e2e::Need::kScriptInPlaceOfProgram);
   Sandbox box;
   useScript(box, "echo started\nwhile :; do :; done\n");
   box.setTimeLimit(1);
@@ -115,6 +124,7 @@ TEST(SandboxTest, HangingRunIsKilledAtTheTimeLimit) {
 }
 
 TEST(SandboxTest, FilesLeftBehindExcludeTheProgramFolder) {
+  E2E_NEEDS(e2e::Need::kScriptInPlaceOfProgram);
   Sandbox box;
   box.placeFixedTable("table");
   box.write("set_pelmora.txt", "x\r\n");

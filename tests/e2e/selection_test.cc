@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform_table.h"
 #include "sandbox.h"
 
 namespace {
@@ -164,8 +165,7 @@ TEST_F(MainRoadTest, StandardOutputSkipsTheFileSteps) {
   EXPECT_EQ(run.standardOutput, "b\r\n") << "no data.txt echo";
   EXPECT_FALSE(run.has("binary.tmp"));
   EXPECT_EQ(run.file("data.txt"),
-            box_.path() + "/share/pelmora/UTF16~MS932.bin"
-                          " is primarily accessible to Pelmora.");
+            box_.fixedTableText() + " is primarily accessible to Pelmora.");
 }
 
 TEST_F(MainRoadTest, LargeOutputIsWrittenWhole) {
@@ -219,7 +219,7 @@ TEST_F(MainRoadTest, UnwritableNarrowFileIsReportedAndTheRunSucceeds) {
 
 TEST_F(MainRoadTest, MissingWideFileEndsWithMinusOneBeforeAnyOutput) {
   RunResult run = box_.run({"-j1", "-t", "-b", "absent.txt", "n.txt"});
-  EXPECT_EQ(run.exitCode, 255);
+  EXPECT_EQ(run.exitCode, e2e::platformTable().exitOfMinusOne);
   EXPECT_EQ(run.errMessages(),
             (std::vector<std::string>{"Reset() error-229: absent.txt",
                                       "SetLength() error-222: -1"}));
@@ -244,8 +244,7 @@ TEST_F(MainRoadTest, TableReportIsShownAtTheEnd) {
             "UTF16~MS932.bin is primarily accessible to Pelmora.\r\n");
   ASSERT_EQ(run.errMessages().size(), 1u);
   EXPECT_EQ(run.errMessages()[0],
-            "Reset() error-154: " + box_.path() +
-                "/share/pelmora/UTF16~MS932.bin");
+            "Reset() error-154: " + box_.fixedTableText());
 }
 
 // Where the table is found, and what each miss leaves behind.
@@ -295,10 +294,9 @@ TEST(TableSearchTest, EveryPlaceAndItsReports) {
     for (std::size_t i = 0; i < messages.size(); ++i) {
       std::string expected = c.messages[i];
       if (expected == "154") {
-        expected = fixed_miss_prefix + box.path() +
-                   "/share/pelmora/UTF16~MS932.bin";
+        expected = fixed_miss_prefix + box.fixedTableText();
       } else if (expected == "Reset() error-166: ") {
-        expected += box.path() + "/share/pelmora/UTF16~MS932.bin";
+        expected += box.fixedTableText();
       }
       EXPECT_EQ(messages[i], expected);
     }

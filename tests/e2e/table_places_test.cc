@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform_table.h"
 #include "sandbox.h"
 
 namespace {
@@ -15,7 +16,12 @@ using e2e::Sandbox;
 using e2e::utf16le;
 
 std::string fixedMiss(const Sandbox& box) {
-  return "Reset() error-154: " + box.path() + "/share/pelmora/UTF16~MS932.bin";
+  return "Reset() error-154: " + box.fixedTableText();
+}
+
+// A Path folder and a name joined as the program joins them.
+std::string inFolder(const std::string& folder, const std::string& name) {
+  return folder + e2e::platformTable().pathJoin + name;
 }
 
 TEST(PathSearchTest, SecondOfThreeFoldersHoldsTheTable) {
@@ -26,9 +32,10 @@ TEST(PathSearchTest, SecondOfThreeFoldersHoldsTheTable) {
   box.makeFolder("one");
   box.write("two/UTF16~MS932.bin", Sandbox::derivedTable());
   box.write("three/UTF16~MS932.bin", "");
-  const std::string one = box.path() + "/one";
-  const std::string two = box.path() + "/two/";  // "/;" loses its slash
-  const std::string three = box.path() + "/three";
+  const std::string one = box.hostPath("one");
+  // A separator before ";" is dropped ("/;", "\\;").
+  const std::string two = inFolder(box.hostPath("two"), "");
+  const std::string three = box.hostPath("three");
   box.setVariable("Path", one + ";" + two + ";" + three);
   RunResult run = box.run({"-j1", "-M", "w.txt", "n.txt"});
   EXPECT_EQ(run.exitCode, 0) << run.describe();
@@ -36,9 +43,9 @@ TEST(PathSearchTest, SecondOfThreeFoldersHoldsTheTable) {
   EXPECT_EQ(run.errMessages(),
             (std::vector<std::string>{
                 fixedMiss(box), "Reset() error-153: UTF16~MS932.bin",
-                "Reset() error-208: " + one + "/UTF16~MS932.bin"}));
-  EXPECT_EQ(run.standardOutput, box.path() +
-                                    "/two/UTF16~MS932.bin is primarily "
+                "Reset() error-208: " + inFolder(one, "UTF16~MS932.bin")}));
+  EXPECT_EQ(run.standardOutput, two +
+                                    "UTF16~MS932.bin is primarily "
                                     "accessible to Pelmora.\r\n");
 }
 
@@ -53,8 +60,8 @@ TEST(PathSearchTest, EmptyEntriesAndMissesLeadToTheSettingsFile) {
   EXPECT_EQ(run.errMessages(),
             (std::vector<std::string>{
                 fixedMiss(box), "Reset() error-153: UTF16~MS932.bin",
-                "Reset() error-208: missing/UTF16~MS932.bin",
-                "Reset() error-208: /UTF16~MS932.bin",
+                "Reset() error-208: " + inFolder("missing", "UTF16~MS932.bin"),
+                "Reset() error-208: " + inFolder("", "UTF16~MS932.bin"),
                 "Reset() error-155: set_dravikson.txt",
                 "Reset() error-167: i = 4"}));
   EXPECT_FALSE(run.has("n.txt"));

@@ -2,13 +2,10 @@
 #include "diagnostics/error_text.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <regex>
 #include <set>
 #include <string>
@@ -21,6 +18,7 @@
 
 namespace {
 
+namespace expected = platform_expectations;
 using testing_support::ScratchFolder;
 
 class ErrorTextsTest : public testing::Test {
@@ -66,8 +64,11 @@ TEST_F(ErrorTextsTest, ErrFileHoldsExactlyTheMessageBytes) {
 // An err file name that is a link to a file elsewhere: that file is never
 // written, and the link is left as it is.
 TEST_F(ErrorTextsTest, LinkInPlaceOfTheErrFileIsNotFollowed) {
+  if (!expected::kSymbolicLinks.present) {
+    GTEST_SKIP() << expected::kSymbolicLinks.missing_because;
+  }
   folder_.write("elsewhere", "kept");
-  ASSERT_EQ(::symlink("elsewhere", "err1-14-25.txt"), 0);
+  std::filesystem::create_symlink("elsewhere", "err1-14-25.txt");
   diagnostics::report("Reset() error-148: set_pelmora.txt");
   EXPECT_EQ(folder_.read("elsewhere"), "kept");
   EXPECT_TRUE(std::filesystem::is_symlink("err1-14-25.txt"));
@@ -147,6 +148,9 @@ TEST_F(ErrorTextsTest, MessageGoesToStandardErrorWhenErrFileCannotBeMade) {
 TEST_F(ErrorTextsTest, ReportsInAFolderThatIsGoneGoToStandardError) {
   // No file can be made at all: the counter failures and the message itself
   // all reach standard error, and report() still returns.
+  if (!expected::kRemovableCurrentFolder.present) {
+    GTEST_SKIP() << expected::kRemovableCurrentFolder.missing_because;
+  }
   std::filesystem::path inner = std::filesystem::current_path() / "inner";
   std::filesystem::create_directory(inner);
   std::filesystem::current_path(inner);
@@ -162,38 +166,16 @@ TEST_F(ErrorTextsTest, ReportsInAFolderThatIsGoneGoToStandardError) {
 }
 
 // Writes that fail after the file was made (a full disk) are imitated with
-// a file-size limit of 0 bytes, which binds root as well. The report runs in
-// a child process so that the limit stays there; its standard error comes
-// back through a pipe, which the limit does not touch.
+// a file-size limit of 0 bytes.
 std::string reportWithNoRoomForBytes(const std::string& message) {
-  int channel[2];
-  if (::pipe(channel) != 0) return "pipe failed";
-  pid_t pid = ::fork();
-  if (pid < 0) return "fork failed";
-  if (pid == 0) {
-    ::close(channel[0]);
-    ::dup2(channel[1], STDERR_FILENO);
-    ::signal(SIGXFSZ, SIG_IGN);
-    rlimit none{0, 0};
-    ::setrlimit(RLIMIT_FSIZE, &none);
-    diagnostics::report(message);
-    ::_exit(0);
-  }
-  ::close(channel[1]);
-  std::string said;
-  char buffer[256];
-  ssize_t got;
-  while ((got = ::read(channel[0], buffer, sizeof buffer)) > 0) {
-    said.append(buffer, static_cast<std::size_t>(got));
-  }
-  ::close(channel[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) said += "(child failed)";
-  return said;
+  return testing_support::standardErrorWithNoRoomForBytes(
+      [&] { diagnostics::report(message); });
 }
 
 TEST_F(ErrorTextsTest, FailedCounterWriteNamesTheNewNumber) {
+  if (!expected::kFileSizeLimit.present) {
+    GTEST_SKIP() << expected::kFileSizeLimit.missing_because;
+  }
   folder_.write("serial.txt", "5");
   // The counter was opened and cut, but "6" never reached it; error.txt and
   // the err file fail the same way, so everything ends on standard error.
@@ -205,6 +187,9 @@ TEST_F(ErrorTextsTest, FailedCounterWriteNamesTheNewNumber) {
 }
 
 TEST_F(ErrorTextsTest, MissingCounterThatCannotBeFilledIsReported) {
+  if (!expected::kFileSizeLimit.present) {
+    GTEST_SKIP() << expected::kFileSizeLimit.missing_because;
+  }
   EXPECT_EQ(reportWithNoRoomForBytes("lost"),
             "Rewrite() error-231: serial.txt\n"
             "Rewrite() error-232: 1\n"
@@ -234,33 +219,32 @@ TEST_F(ErrorTextsTest, MessagesTextsReportsAFileThatCannotBeMade) {
 TEST_F(ErrorTextsTest, ConcurrentProcessesNeverShareASerialNumber) {
   constexpr int kChildren = 8;
   constexpr int kReportsEach = 6;
-  int gate[2];
-  ASSERT_EQ(::pipe(gate), 0);
-  std::vector<pid_t> children;
-  for (int c = 0; c < kChildren; ++c) {
-    pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      // Wait at the gate so that all children start together.
-      ::close(gate[1]);
-      char byte;
-      while (::read(gate[0], &byte, 1) > 0) {
-      }
-      for (int r = 0; r < kReportsEach; ++r) {
-        diagnostics::report("child " + std::to_string(c) + " report " +
-                            std::to_string(r));
-      }
-      ::_exit(0);
+  const std::string role = testing_support::childRole();
+  if (!role.empty()) {
+    // Wait at the gate so that all children start together.
+    const std::string c = role.substr(role.find(' ') + 1);
+    std::filesystem::create_directory("ready-" + c);
+    bool ok = testing_support::waitForFile("gate");
+    for (int r = 0; r < kReportsEach; ++r) {
+      diagnostics::report("child " + c + " report " + std::to_string(r));
     }
-    children.push_back(pid);
+    testing_support::endChild(ok);
   }
-  ::close(gate[0]);
-  ::close(gate[1]);  // opens the gate
-  for (pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  std::vector<std::unique_ptr<testing_support::ChildProcess>> children;
+  for (int c = 0; c < kChildren; ++c) {
+    children.push_back(std::make_unique<testing_support::ChildProcess>(
+        "reporter " + std::to_string(c)));
+    ASSERT_TRUE(children.back()->started());
   }
+  for (int c = 0; c < kChildren; ++c) {
+    EXPECT_TRUE(testing_support::waitForFile("ready-" + std::to_string(c)));
+  }
+  std::filesystem::create_directory("gate");  // opens the gate
+  for (auto& child : children) EXPECT_EQ(child->wait(), 0);
+  for (int c = 0; c < kChildren; ++c) {
+    std::filesystem::remove("ready-" + std::to_string(c));
+  }
+  std::filesystem::remove("gate");
 
   const int total = kChildren * kReportsEach;
   std::regex err_name(R"(err(\d+)-14-25\.txt)");
@@ -301,8 +285,8 @@ void writingHook() {
 TEST(DiagnosticsStopTest, EndsWithTheGivenExitCode) {
   EXPECT_EXIT(diagnostics::stop(1), testing::ExitedWithCode(1), "");
   EXPECT_EXIT(diagnostics::stop(0), testing::ExitedWithCode(0), "");
-  // -1 reaches a POSIX parent as 255.
-  EXPECT_EXIT(diagnostics::stop(-1), testing::ExitedWithCode(255), "");
+  EXPECT_EXIT(diagnostics::stop(-1),
+              testing::ExitedWithCode(expected::kExitCodeSeenForMinusOne), "");
 }
 
 TEST(DiagnosticsStopTest, RunsTheStopHookFirst) {

@@ -79,9 +79,8 @@ TEST_F(GuidingTest, VersionFileHoldsExactlyWhatIsShown) {
   for (bool full : {true, false}) {
     SCOPED_TRACE(full ? "guide" : "version");
     Guiding guiding;
-    ::testing::internal::CaptureStdout();
-    guiding.printGuide("1.04", full);
-    const std::string shown = ::testing::internal::GetCapturedStdout();
+    const std::string shown = testing_support::standardOutputOf(
+        [&] { guiding.printGuide("1.04", full); });
     const std::string expected = Guiding::guideText("1.04", full);
     EXPECT_EQ(folder_.read("version.txt"), expected);
     EXPECT_EQ(shown, expected);
@@ -91,9 +90,8 @@ TEST_F(GuidingTest, VersionFileHoldsExactlyWhatIsShown) {
 TEST_F(GuidingTest, ExistingVersionFileIsOverwritten) {
   folder_.write("version.txt", std::string(5000, 'z'));
   Guiding guiding;
-  ::testing::internal::CaptureStdout();
-  guiding.printGuide("1.04", false);
-  (void)::testing::internal::GetCapturedStdout();
+  (void)testing_support::standardOutputOf(
+      [&] { guiding.printGuide("1.04", false); });
   EXPECT_EQ(folder_.read("version.txt"), Guiding::guideText("1.04", false));
 }
 
@@ -101,11 +99,12 @@ TEST_F(GuidingTest, UnwritableVersionFileStillShowsTextAndSaysWhy) {
   // A folder of that name cannot be opened as a file, even by root.
   std::filesystem::create_directory(folder_.path() + "/version.txt");
   Guiding guiding;
-  ::testing::internal::CaptureStdout();
-  ::testing::internal::CaptureStderr();
-  guiding.printGuide("1.04", true);
-  const std::string errors = ::testing::internal::GetCapturedStderr();
-  const std::string shown = ::testing::internal::GetCapturedStdout();
+  std::string errors;
+  const std::string shown = testing_support::standardOutputOf([&] {
+    ::testing::internal::CaptureStderr();
+    guiding.printGuide("1.04", true);
+    errors = ::testing::internal::GetCapturedStderr();
+  });
   EXPECT_EQ(shown, Guiding::guideText("1.04", true));
   EXPECT_EQ(errors.rfind("version.txt: ", 0), 0u) << errors;
   EXPECT_EQ(errors.find('\n'), errors.size() - 1) << "exactly one line";

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -18,6 +19,22 @@ using Messages = std::vector<std::string>;
 
 constexpr const char* kName = "UTF16~MS932.bin";
 
+// The cases are written with "/" for the directory separator and "\\" for
+// the other slash, which the rewrite leaves alone; here they become this
+// system's.
+std::string sep(std::string text) {
+  const char separator = platform_expectations::kDirectorySeparator;
+  const char other = separator == '/' ? '\\' : '/';
+  for (char& c : text) {
+    if (c == '/') {
+      c = separator;
+    } else if (c == '\\') {
+      c = other;
+    }
+  }
+  return text;
+}
+
 class CommandPathTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -25,21 +42,21 @@ class CommandPathTest : public ::testing::Test {
   }
   void TearDown() override {
     if (saved_) {
-      ::setenv("Path", saved_->c_str(), 1);
+      testing_support::setEnvironment("Path", *saved_);
     } else {
-      ::unsetenv("Path");
+      testing_support::unsetEnvironment("Path");
     }
   }
 
   static void setPath(const std::string& value) {
-    ::setenv("Path", value.c_str(), 1);
+    testing_support::setEnvironment("Path", value);
   }
 
   // A folder in the scratch folder, optionally holding the table.
   std::string folder(const std::string& name, bool with_table) const {
     const fs::path dir = fs::path(folder_.path()) / name;
     fs::create_directories(dir);
-    if (with_table) folder_.write(name + "/" + kName, "table");
+    if (with_table) folder_.write(name + sep("/") + kName, "table");
     return dir.string();
   }
 
@@ -61,25 +78,25 @@ TEST_F(CommandPathTest, FirstFolderHoldingTheTableWins) {
   const std::string none = folder("none", false);
   const std::string table = folder("table", true);
   const std::string also = folder("also", true);
-  const std::string later = folder_.path() + "/later";  // would leave a 208
+  const std::string later = folder_.path() + sep("/later");  // would leave a 208
   setPath(none + ";" + table + ";" + also + ";" + later);
-  EXPECT_EQ(search(true), table + "/" + kName);
-  EXPECT_EQ(folder_.errMessages(), (Messages{missed(none + "/" + kName)}));
+  EXPECT_EQ(search(true), table + sep("/") + kName);
+  EXPECT_EQ(folder_.errMessages(), (Messages{missed(none + sep("/") + kName)}));
 }
 
 TEST_F(CommandPathTest, EveryMissIsReportedInOrderOnlyWithTheFlag) {
-  const std::string a = folder_.path() + "/a";
-  const std::string b = folder_.path() + "/b";
+  const std::string a = folder_.path() + sep("/a");
+  const std::string b = folder_.path() + sep("/b");
   setPath(a + ";" + b);
   EXPECT_EQ(search(false), "");
   EXPECT_TRUE(folder_.errMessages().empty());
   EXPECT_EQ(search(true), "");
-  EXPECT_EQ(folder_.errMessages(),
-            (Messages{missed(a + "/" + kName), missed(b + "/" + kName)}));
+  EXPECT_EQ(folder_.errMessages(), (Messages{missed(a + sep("/") + kName),
+                                             missed(b + sep("/") + kName)}));
 }
 
 TEST_F(CommandPathTest, UnsetOrEmptyPathGivesNoCandidate) {
-  ::unsetenv("Path");
+  testing_support::unsetEnvironment("Path");
   EXPECT_EQ(search(true), "");
   setPath("");
   EXPECT_EQ(search(true), "");
@@ -89,25 +106,29 @@ TEST_F(CommandPathTest, UnsetOrEmptyPathGivesNoCandidate) {
 TEST_F(CommandPathTest, OnlyTheMixedCaseNameIsRead) {
   // POSIX keeps "PATH" and "Path" apart; a table reachable through PATH
   // alone must not be found.
-  ::unsetenv("Path");
+  if (!platform_expectations::kCaseSensitiveEnvironment.present) {
+    GTEST_SKIP()
+        << platform_expectations::kCaseSensitiveEnvironment.missing_because;
+  }
+  testing_support::unsetEnvironment("Path");
   const std::string table = folder("table", true);
   const char* old = std::getenv("PATH");
   const std::string saved = old != nullptr ? old : "";
-  ::setenv("PATH", table.c_str(), 1);
+  testing_support::setEnvironment("PATH", table);
   const std::string found = search(true);
-  ::setenv("PATH", saved.c_str(), 1);
+  testing_support::setEnvironment("PATH", saved);
   EXPECT_EQ(found, "");
 }
 
 TEST_F(CommandPathTest, SeparatorBeforeSemicolonIsRemoved) {
   const std::string a = folder("a", false);
   const std::string b = folder("b", true);
-  setPath(a + "/;" + b + "/;");
+  setPath(a + sep("/;") + b + sep("/;"));
   CommandPath path;
   path.start(true);
   EXPECT_EQ(path.pathText(), a + ";" + b + ";");
-  EXPECT_EQ(path.search(kName), b + "/" + kName);
-  EXPECT_EQ(folder_.errMessages(), (Messages{missed(a + "/" + kName)}));
+  EXPECT_EQ(path.search(kName), b + sep("/") + kName);
+  EXPECT_EQ(folder_.errMessages(), (Messages{missed(a + sep("/") + kName)}));
 }
 
 TEST_F(CommandPathTest, RewriteIsOnePassOverTheValue) {
@@ -123,54 +144,60 @@ TEST_F(CommandPathTest, RewriteIsOnePassOverTheValue) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
-    setPath(c.value);
+    setPath(sep(c.value));
     CommandPath path;
     path.start(false);
-    EXPECT_EQ(path.pathText(), c.text);
+    EXPECT_EQ(path.pathText(), sep(c.text));
   }
 }
 
 TEST_F(CommandPathTest, TrailingSeparatorOfTheLastFolderIsKept) {
-  const std::string none = folder_.path() + "/none";
+  const std::string none = folder_.path() + sep("/none");
   const std::string table = folder("table", true);
-  setPath(none + "/;" + table + "/");
-  EXPECT_EQ(search(true), table + "//" + kName);
-  EXPECT_EQ(folder_.errMessages(), (Messages{missed(none + "/" + kName)}));
+  setPath(none + sep("/;") + table + sep("/"));
+  EXPECT_EQ(search(true), table + sep("//") + kName);
+  EXPECT_EQ(folder_.errMessages(), (Messages{missed(none + sep("/") + kName)}));
 }
 
 TEST_F(CommandPathTest, EmptyEntryBecomesTheBareSeparatorAndName) {
-  const std::string a = folder_.path() + "/a";
+  const std::string a = folder_.path() + sep("/a");
   const std::string table = folder("table", true);
   setPath(a + ";;" + table);
-  EXPECT_EQ(search(true), table + "/" + kName);
-  EXPECT_EQ(
-      folder_.errMessages(),
-      (Messages{missed(a + "/" + kName), missed(std::string("/") + kName)}));
+  EXPECT_EQ(search(true), table + sep("/") + kName);
+  EXPECT_EQ(folder_.errMessages(), (Messages{missed(a + sep("/") + kName),
+                                             missed(sep("/") + kName)}));
 }
 
 TEST_F(CommandPathTest, QuotedFolderLosesItsSemicolonButKeepsItsQuotes) {
-  setPath("\"" + folder_.path() + "/my;dir\";/z");
+  setPath("\"" + folder_.path() + sep("/my;dir\";/z"));
   EXPECT_EQ(search(true), "");
   EXPECT_EQ(folder_.errMessages(),
-            (Messages{missed("\"" + folder_.path() + "/mydir\"/" + kName),
-                      missed(std::string("/z/") + kName)}));
+            (Messages{missed("\"" + folder_.path() + sep("/mydir\"/") + kName),
+                      missed(sep("/z/") + kName)}));
 }
 
 TEST_F(CommandPathTest, LongPathIsUsedWhole) {
-  // About 64 KiB of folders that cannot exist (their names are too long for
-  // the file system), then the real one far beyond the first 4096 bytes.
+  // Up to about 64 KiB of folders that cannot exist (their names are too
+  // long for the file system), as many as one variable holds, then the
+  // real one far beyond the first 4096 bytes.
+  const std::string table = folder("table", true);
+  const std::size_t room =
+      platform_expectations::kLongestEnvironmentValue - table.size();
   std::string value;
   for (int i = 0; i < 100; ++i) {
-    value += "/" + std::to_string(i) + std::string(700, 'x') + ";";
+    const std::string entry =
+        sep("/") + std::to_string(i) + std::string(700, 'x') + ";";
+    if (value.size() + entry.size() > room) break;
+    value += entry;
   }
-  ASSERT_GT(value.size(), 64u * 1024u);
-  const std::string table = folder("table", true);
+  ASSERT_GT(value.size(),
+            std::min<std::size_t>(64 * 1024, room - 1024));
   value += table;
   setPath(value);
   CommandPath path;
   path.start(false);
   EXPECT_EQ(path.pathText(), value);
-  EXPECT_EQ(path.search(kName), table + "/" + kName);
+  EXPECT_EQ(path.search(kName), table + sep("/") + kName);
   EXPECT_TRUE(folder_.errMessages().empty());
 }
 
@@ -180,10 +207,12 @@ TEST_F(CommandPathTest, FoldersBeyondTheFieldLimitAreNotTried) {
        {CommandPath::PATH_FIELD_LIMIT - 1, CommandPath::PATH_FIELD_LIMIT}) {
     SCOPED_TRACE(before);
     std::string value;
-    for (int i = 0; i < before; ++i) value += "/no" + std::to_string(i) + ";";
+    for (int i = 0; i < before; ++i) {
+      value += sep("/no") + std::to_string(i) + ";";
+    }
     setPath(value + table);
     const std::string expected =
-        before < CommandPath::PATH_FIELD_LIMIT ? table + "/" + kName : "";
+        before < CommandPath::PATH_FIELD_LIMIT ? table + sep("/") + kName : "";
     EXPECT_EQ(search(false), expected);
   }
 }

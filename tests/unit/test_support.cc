@@ -1,14 +1,17 @@
 #include "test_support.h"
 
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
-#include <stdexcept>
+#include <thread>
 
 #include "diagnostics/time_name.h"
 #include "platform/platform.h"
@@ -22,6 +25,68 @@ std::string g_clock_text = "12/07/26 23:14:25";
 
 std::string fixedClock() { return g_clock_text; }
 
+// The folder that holds the current test's scratch folders. A process
+// started by a test (a death test's child, a ChildProcess) finds it in the
+// environment its parent passed on, and uses it without ever deleting it.
+constexpr const char* kRootVariable = "PELMORA_UNIT_SCRATCH";
+
+std::string inheritedRoot() {
+  const char* value = std::getenv(kRootVariable);
+  return value != nullptr ? value : "";
+}
+
+const std::string g_inherited_root = inheritedRoot();
+std::string g_root;
+int g_folders_made = 0;
+
+std::string makeRoot() {
+  std::random_device device;
+  std::mt19937_64 random(
+      (static_cast<std::uint64_t>(device()) << 32) ^
+      static_cast<std::uint64_t>(
+          std::chrono::steady_clock::now().time_since_epoch().count()));
+  const fs::path temporary = fs::temp_directory_path();
+  for (;;) {
+    std::ostringstream name;
+    name << "pelmora-unit-" << std::hex << (random() & 0xFFFFFFFFFFu);
+    const fs::path root = temporary / name.str();
+    if (fs::create_directory(root)) return root.string();
+  }
+}
+
+void removeRoot() {
+  if (g_root.empty()) return;
+  unsetEnvironment(kRootVariable);
+  if (std::getenv("PELMORA_KEEP_SANDBOX") != nullptr) return;
+  std::error_code ignored;
+  // Give write permission back first, in case a test took it away.
+  for (auto& entry : fs::recursive_directory_iterator(g_root, ignored)) {
+    fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add,
+                    ignored);
+  }
+  fs::remove_all(g_root, ignored);
+}
+
+// Scratch folders are numbered per test, so that a process running the
+// test again finds them by their number; they go when the test ends. A
+// death test's child hears of no test's start or end.
+class ScratchRootKeeper : public testing::EmptyTestEventListener {
+  void OnTestStart(const testing::TestInfo&) override {
+    g_root.clear();
+    g_folders_made = 0;
+  }
+  void OnTestEnd(const testing::TestInfo&) override {
+    if (g_inherited_root.empty()) removeRoot();
+    g_root.clear();
+    g_folders_made = 0;
+  }
+};
+
+const bool g_keeper_listening = [] {
+  testing::UnitTest::GetInstance()->listeners().Append(new ScratchRootKeeper);
+  return true;
+}();
+
 }  // namespace
 
 void setClockText(const std::string& text) {
@@ -33,14 +98,15 @@ void useRealClock() { platform::setClockForTesting(nullptr); }
 
 ScratchFolder::ScratchFolder() {
   previous_ = fs::current_path().string();
-  std::string pattern =
-      (fs::temp_directory_path() / "pelmora-unit-XXXXXX").string();
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (::mkdtemp(buffer.data()) == nullptr) {
-    throw std::runtime_error("mkdtemp failed");
+  if (g_root.empty() && !g_inherited_root.empty()) {
+    g_root = g_inherited_root;
+  } else if (g_root.empty()) {
+    g_root = makeRoot();
+    setEnvironment(kRootVariable, g_root);
   }
-  path_ = buffer.data();
+  const fs::path folder = fs::path(g_root) / std::to_string(++g_folders_made);
+  fs::create_directory(folder);
+  path_ = folder.string();
   fs::current_path(path_);
   setClockText("12/07/26 23:14:25");
   TimeNames::resetSerialNumberForTesting();
@@ -50,16 +116,6 @@ ScratchFolder::~ScratchFolder() {
   std::error_code ignored;
   fs::current_path(previous_, ignored);
   useRealClock();
-  if (std::getenv("PELMORA_KEEP_SANDBOX") == nullptr) {
-    // Give write permission back first, in case a test took it away.
-    for (auto& entry : fs::recursive_directory_iterator(path_, ignored)) {
-      fs::permissions(entry.path(), fs::perms::owner_all,
-                      fs::perm_options::add, ignored);
-    }
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add,
-                    ignored);
-    fs::remove_all(path_, ignored);
-  }
 }
 
 void ScratchFolder::write(const std::string& name,
@@ -104,6 +160,35 @@ std::vector<std::string> ScratchFolder::errMessages() const {
   std::vector<std::string> messages;
   for (auto& item : found) messages.push_back(item.second);
   return messages;
+}
+
+EnvironmentWithout::EnvironmentWithout(const std::string& name)
+    : name_(name) {
+  if (const char* value = std::getenv(name.c_str())) {
+    was_set_ = true;
+    value_ = value;
+  }
+  unsetEnvironment(name);
+}
+
+EnvironmentWithout::~EnvironmentWithout() {
+  if (was_set_) setEnvironment(name_, value_);
+}
+
+bool waitForFile(const std::string& name) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  std::error_code ignored;
+  while (!fs::exists(name, ignored)) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+void endChild(bool ok) {
+  std::fflush(nullptr);
+  std::_Exit(ok ? 0 : 1);
 }
 
 }  // namespace testing_support

@@ -1,0 +1,251 @@
+// What only the Windows program meets: its fixed place on drive C:, Path
+// folders joined with "\", names that differ only in letter case, the
+// read-only attribute, files another process holds open, and standard
+// output that is a pipe rather than a console. Skipped for the Linux
+// program (see platform_table.cc).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "clean_run.h"
+#include "platform_table.h"
+#include "sandbox.h"
+
+namespace {
+
+using e2e::kNarrow;
+using e2e::kWide;
+using e2e::Need;
+using e2e::prepare;
+using e2e::RunResult;
+using e2e::Sandbox;
+
+const std::string kFixedTable = "C:\\Quorvelin\\UTF16~MS932.bin";
+
+// The files a case made or kept, besides what prepare() put in place and
+// the error log.
+std::map<std::string, std::string> caseFiles(const RunResult& run) {
+  std::map<std::string, std::string> files;
+  for (const auto& [name, bytes] : run.files) {
+    if (name == "set_pelmora.txt" || name == "surro.txt" ||
+        name == "serial.txt" || name == Sandbox::fixedTableName() ||
+        e2e::parseErrFileName(name)) {
+      continue;
+    }
+    files[name] = bytes;
+  }
+  return files;
+}
+
+TEST(WindowsTest, TableInTheFixedPlaceOnDriveC) {
+  E2E_NEEDS(Need::kWindows);
+  Sandbox box;
+  prepare(box);
+  const std::string note = kFixedTable + " is primarily accessible to Pelmora.";
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"-j2", "-M", "wide.txt", "n.txt"},
+        std::vector<std::string>{"-j2", "-M", "-D", "wide.txt", "n.txt"}}) {
+    SCOPED_TRACE(arguments[2]);
+    RunResult run = box.run(arguments);
+    EXPECT_EQ(run.exitCode, 0) << run.describe();
+    EXPECT_TRUE(run.errMessages().empty()) << run.describe();
+    EXPECT_EQ(run.file("n.txt"), kNarrow);
+    EXPECT_EQ(run.standardOutput, note + "\r\n");
+    EXPECT_EQ(run.file("data.txt"), note);
+  }
+}
+
+TEST(WindowsTest, PathFoldersAreJoinedWithABackslash) {
+  E2E_NEEDS(Need::kWindows);
+  Sandbox box;
+  prepare(box);
+  box.remove(Sandbox::fixedTableName());
+  box.makeFolder("empty");
+  box.write("tables/UTF16~MS932.bin", Sandbox::derivedTable());
+  // A drive-letter folder, then a relative one whose "\" before ";" is
+  // dropped, then one that is never reached.
+  const std::string empty = box.hostPath("empty");
+  box.setVariable("Path", empty + ";tables\\;" + box.hostPath("never"));
+  RunResult run = box.run({"-j2", "-M", "wide.txt", "n.txt"});
+  EXPECT_EQ(run.exitCode, 0) << run.describe();
+  EXPECT_EQ(run.errMessages(),
+            (std::vector<std::string>{
+                "Reset() error-154: " + kFixedTable,
+                "Reset() error-153: UTF16~MS932.bin",
+                "Reset() error-208: " + empty + "\\UTF16~MS932.bin"}));
+  EXPECT_EQ(run.standardOutput,
+            "tables\\UTF16~MS932.bin is primarily accessible to Pelmora.\r\n");
+  EXPECT_EQ(run.file("n.txt"), kNarrow);
+}
+
+// Windows finds a file whatever the letter case of its name, so a name in
+// another case is the same file, recognised as such.
+TEST(WindowsTest, NamesDifferingInLetterCaseAreOneFile) {
+  E2E_NEEDS(Need::kWindows);
+  using Files = std::map<std::string, std::string>;
+  struct Case {
+    const char* what;
+    const char* wide_file;  // written with kWide before the run
+    std::vector<std::string> arguments;
+    int exit_code;
+    std::vector<std::string> errors;
+    Files files;
+  } cases[] = {
+      {"-b, the narrow file Binary.TMP is binary.tmp", "wide.txt",
+       {"-j2", "-b", "wide.txt", "Binary.TMP"}, 0, {},
+       {{"wide.txt", kWide}, {"binary.tmp", kNarrow}}},
+      {"-t, the wide file Binary.Tmp is binary.tmp", "binary.tmp",
+       {"-j2", "-t", "Binary.Tmp", "n.txt"}, 0, {},
+       {{"binary.tmp", kWide}, {"n.txt", kNarrow}}},
+      {"the narrow file WIDE.TXT is the wide file", "wide.txt",
+       {"-j2", "wide.txt", "WIDE.TXT"}, 1, {"Rewrite() error-243: WIDE.TXT"},
+       {{"wide.txt", kWide}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sandbox box;
+    prepare(box);
+    box.remove("wide.txt");
+    box.write(c.wide_file, kWide);
+    RunResult run = box.run(c.arguments);
+    EXPECT_EQ(run.exitCode, c.exit_code) << run.describe();
+    EXPECT_EQ(run.errMessages(), c.errors);
+    EXPECT_EQ(caseFiles(run), c.files);
+  }
+}
+
+TEST(WindowsTest, ReadOnlyWideFileIsReadButNotRefreshed) {
+  E2E_NEEDS(Need::kWindows);
+  Sandbox box;
+  prepare(box);
+  RunResult attrib = box.runTool({"attrib", "+r", "wide.txt"});
+  ASSERT_EQ(attrib.exitCode, 0) << attrib.describe();
+  RunResult refresh = box.run({"-j2", "-t", "wide.txt", "n.txt"});
+  EXPECT_EQ(refresh.exitCode, 1) << refresh.describe();
+  EXPECT_EQ(refresh.errMessages(),
+            std::vector<std::string>{"Reset() error-193: wide.txt"});
+  EXPECT_EQ(caseFiles(refresh),
+            (std::map<std::string, std::string>{{"wide.txt", kWide}}));
+  RunResult plain = box.run({"-j2", "wide.txt", "n.txt"});
+  EXPECT_EQ(plain.exitCode, 0) << plain.describe();
+  EXPECT_EQ(plain.file("n.txt"), kNarrow);
+  // The attribute is still set: attrib lists it ("R") before the file's
+  // full name, which starts with the drive letter.
+  RunResult listed = box.runTool({"attrib", "wide.txt"});
+  const std::string flags =
+      listed.standardOutput.substr(0, listed.standardOutput.find(':'));
+  EXPECT_NE(flags.find('R'), std::string::npos) << listed.standardOutput;
+}
+
+// Another Windows process holds a file open: a script (JScript under the
+// script host) opens it, says so with held.txt, and closes it once the
+// case writes release.txt.
+class HeldFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    E2E_NEEDS(Need::kWindows);
+    prepare(box_);
+    box_.write("hold.js",
+               "var fso = new ActiveXObject('Scripting.FileSystemObject');\r\n"
+               "var f = fso.OpenTextFile(WScript.Arguments(0),\r\n"
+               "                         Number(WScript.Arguments(1)), true);\r\n"
+               "fso.CreateTextFile('held.txt').Close();\r\n"
+               "var started = new Date().getTime();\r\n"
+               "while (!fso.FileExists('release.txt') &&\r\n"
+               "       new Date().getTime() - started < 20000) {}\r\n"
+               "f.Close();\r\n");
+  }
+  void TearDown() override {
+    release();
+    if (holder_.joinable()) holder_.join();
+  }
+
+  // Opens `name` in the other process: for reading (mode 1, shared with
+  // nobody) or for appending (mode 8).
+  void hold(const std::string& name, const char* mode) {
+    holder_ = std::thread([this, name, mode] {
+      holder_run_ = box_.runTool({"cscript", "//nologo", "hold.js", name, mode});
+    });
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!box_.exists("held.txt") &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(box_.exists("held.txt")) << holder_run_.describe();
+  }
+  void release() {
+    if (!box_.exists("release.txt")) box_.write("release.txt", "");
+  }
+
+  Sandbox box_;
+  std::thread holder_;
+  RunResult holder_run_;
+};
+
+TEST_F(HeldFileTest, TemporaryFileHeldByAnotherProcessIsWaitedFor) {
+  ASSERT_NO_FATAL_FAILURE(hold("binary.tmp", "8"));
+  std::atomic<bool> ended{false};
+  RunResult run;
+  std::thread runner([&] {
+    run = box_.run({"-j2", "-b", "wide.txt", "n.txt"});
+    ended = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  const bool ended_while_held = ended;
+  release();
+  runner.join();
+  EXPECT_FALSE(ended_while_held) << run.describe();
+  EXPECT_EQ(run.exitCode, 0) << run.describe();
+  EXPECT_TRUE(run.errMessages().empty()) << run.describe();
+  EXPECT_EQ(run.file("n.txt"), kNarrow);
+  EXPECT_FALSE(run.has("binary.tmp"));
+  EXPECT_EQ(run.file("wide.txt"), kWide);
+}
+
+TEST_F(HeldFileTest, WideFileOpenedExclusivelyIsReportedAsUnreadable) {
+  ASSERT_NO_FATAL_FAILURE(hold("wide.txt", "1"));
+  RunResult run = box_.run({"-j2", "-t", "wide.txt", "n.txt"});
+  release();
+  EXPECT_EQ(run.exitCode, e2e::platformTable().exitOfMinusOne)
+      << run.describe();
+  EXPECT_EQ(run.errMessages(),
+            (std::vector<std::string>{"Reset() error-229: wide.txt",
+                                      "SetLength() error-222: -1"}));
+  EXPECT_FALSE(run.has("n.txt"));
+  EXPECT_FALSE(run.has("binary.tmp"));
+  EXPECT_EQ(box_.read("wide.txt"), kWide);
+}
+
+// Standard output is written as bytes: a pipe gets the CR LF the program
+// writes, with no CR added before the LF.
+TEST(WindowsTest, StandardOutputIsBinary) {
+  E2E_NEEDS(Need::kWindows);
+  Sandbox box;
+  prepare(box);
+  std::u16string wide;
+  std::string narrow;
+  for (int i = 0; i < 20000; ++i) {
+    wide += u"x,\u540D" + std::u16string(static_cast<std::size_t>(i % 3), u'a') +
+            (i % 2 == 0 ? u"\r\n" : u"\n");
+    narrow += "\x96\xBC" + std::string(static_cast<std::size_t>(i % 3), 'a') +
+              "\r\n";
+  }
+  box.write("w.txt", e2e::utf16le(wide));
+  RunResult run = box.run({"-j2", "--out", "w.txt"});
+  EXPECT_EQ(run.exitCode, 0) << run.describe();
+  EXPECT_TRUE(run.standardOutput == narrow);
+  EXPECT_EQ(run.standardOutput.size(), narrow.size());
+  // The guide reaches the pipe byte for byte as version.txt holds it.
+  RunResult guide = box.run({"-G"});
+  EXPECT_EQ(guide.exitCode, 1);
+  EXPECT_EQ(guide.standardOutput, guide.file("version.txt"));
+  EXPECT_EQ(guide.standardOutput.find("\r\r"), std::string::npos);
+}
+
+}  // namespace
