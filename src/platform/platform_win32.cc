@@ -525,14 +525,32 @@ Status fileSize(const std::string& name, std::int64_t* bytes,
 }
 
 std::string environmentValue(const std::string& name) {
-  std::vector<char> buffer(1024);
+  // Read as UTF-16 and turned into ANSI bytes here: the "A" call counts
+  // the value in characters on some systems and cuts a value with
+  // double-byte characters short.
+  const int name_units =
+      MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, nullptr, 0);
+  if (name_units <= 0) return std::string();
+  std::vector<wchar_t> wide_name(static_cast<std::size_t>(name_units));
+  MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, wide_name.data(),
+                      name_units);
+  std::vector<wchar_t> value(1024);
+  DWORD length = 0;
   for (;;) {
-    DWORD length = GetEnvironmentVariableA(name.c_str(), buffer.data(),
-                                           static_cast<DWORD>(buffer.size()));
+    length = GetEnvironmentVariableW(wide_name.data(), value.data(),
+                                     static_cast<DWORD>(value.size()));
     if (length == 0) return std::string();
-    if (length < buffer.size()) return std::string(buffer.data(), length);
-    buffer.resize(length + 1);
+    if (length < value.size()) break;
+    value.resize(length + 1);
   }
+  const int bytes = WideCharToMultiByte(CP_ACP, 0, value.data(),
+                                        static_cast<int>(length), nullptr, 0,
+                                        nullptr, nullptr);
+  if (bytes <= 0) return std::string();
+  std::string text(static_cast<std::size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_ACP, 0, value.data(), static_cast<int>(length),
+                      &text[0], bytes, nullptr, nullptr);
+  return text;
 }
 
 std::string localDateTimeText() {

@@ -57,11 +57,6 @@ constexpr Ability kCaseSensitiveEnvironment = {
     false, "environment variable names are case-insensitive on Windows"};
 constexpr Ability kRemovableCurrentFolder = {
     false, "Windows keeps a process's current folder from being removed"};
-constexpr Ability kDoubleByteEnvironmentValues = {
-    false,
-    "Wine 8's GetEnvironmentVariableA cuts a value short by one byte for "
-    "each double-byte character in it, and platform::environmentValue() "
-    "reads through it (pending a read through GetEnvironmentVariableW)"};
 /// A file that opens but fails its first read.
 constexpr Ability kFileThatFailsToRead = {
     false, "Windows offers no file that opens but fails every read"};
@@ -81,8 +76,7 @@ inline std::string fixedTablePlace(const std::string& program_folder,
       .string();
 }
 /// The C locale's short date and long time.
-constexpr const char* kRealClockPattern =
-    R"(\d\d/\d\d/\d\d( \d\d:\d\d:\d\d)?)";
+constexpr const char* kRealClockPattern = R"(\d\d/\d\d/\d\d( \d\d:\d\d:\d\d)?)";
 /// No bound of its own within a process; a program is handed at most
 /// 128 KiB in one string.
 constexpr std::size_t kLongestEnvironmentValue = 128 * 1024;
@@ -96,7 +90,6 @@ constexpr Ability kFileSizeLimit = {true, ""};
 constexpr Ability kUnreadableFiles = {true, ""};
 constexpr Ability kCaseSensitiveEnvironment = {true, ""};
 constexpr Ability kRemovableCurrentFolder = {true, ""};
-constexpr Ability kDoubleByteEnvironmentValues = {true, ""};
 /// Linux: the process's own memory file opens but fails to read at offset
 /// 0, where nothing is mapped.
 constexpr Ability kFileThatFailsToRead = {true, ""};

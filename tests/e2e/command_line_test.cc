@@ -87,7 +87,7 @@ std::string joined(const std::vector<std::string>& arguments) {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-// Every err file name made in the C locale is err<n>-<mm>-<ss>.txt, with
+// Every err file name is err<n>-<mm>-<ss>.txt, with
 // serial numbers 1, 2, ... in a fresh folder. The minutes and seconds are
 // empty only in the first second after midnight.
 void expectWellFormedErrNames(const RunResult& run, long long first = 1) {
@@ -270,16 +270,22 @@ TEST(TableReportTest, GuideRunLeavesDataNoteAlone) {
 // ---------------------------------------------------------------------------
 // The error log as runs leave it.
 
+// Also under a locale whose own time format has no ":" (Japanese writes
+// "00時48分34秒"): the name keeps its minutes and seconds.
 TEST(ErrorLogTest, RunWithoutSettingsFileLeavesOneErrFileAndTheCounter) {
-  Sandbox box;
-  RunResult run = box.run({"-V"});
-  ASSERT_EQ(run.errFileNames().size(), 1u) << run.describe();
-  std::string err_name = run.errFileNames().front();
-  EXPECT_EQ(run.fileNames(),
-            (std::set<std::string>{err_name, "serial.txt", "version.txt"}));
-  EXPECT_EQ(run.file(err_name), kNoSettings);
-  EXPECT_EQ(run.file("serial.txt"), "1");
-  expectWellFormedErrNames(run);
+  for (const char* locale : {"C", "ja_JP.UTF-8"}) {
+    SCOPED_TRACE(locale);
+    Sandbox box;
+    box.setVariable("LC_ALL", locale);
+    RunResult run = box.run({"-V"});
+    ASSERT_EQ(run.errFileNames().size(), 1u) << run.describe();
+    std::string err_name = run.errFileNames().front();
+    EXPECT_EQ(run.fileNames(),
+              (std::set<std::string>{err_name, "serial.txt", "version.txt"}));
+    EXPECT_EQ(run.file(err_name), kNoSettings);
+    EXPECT_EQ(run.file("serial.txt"), "1");
+    expectWellFormedErrNames(run);
+  }
 }
 
 TEST(ErrorLogTest, SerialNumbersContinueAcrossRuns) {

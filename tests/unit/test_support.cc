@@ -162,8 +162,7 @@ std::vector<std::string> ScratchFolder::errMessages() const {
   return messages;
 }
 
-EnvironmentWithout::EnvironmentWithout(const std::string& name)
-    : name_(name) {
+EnvironmentWithout::EnvironmentWithout(const std::string& name) : name_(name) {
   if (const char* value = std::getenv(name.c_str())) {
     was_set_ = true;
     value_ = value;

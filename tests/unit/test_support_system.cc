@@ -77,8 +77,8 @@ void unsetEnvironment(const std::string& name) {
 std::string programPath() {
   std::wstring buffer(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD length = GetModuleFileNameW(
-        nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(),
+                                            static_cast<DWORD>(buffer.size()));
     if (length == 0) return std::string();
     if (length < buffer.size()) {
       buffer.resize(length);
@@ -90,15 +90,15 @@ std::string programPath() {
 
 ChildProcess::ChildProcess(const std::string& role) {
   const std::wstring program = fs::path(programPath()).wstring();
-  std::wstring command = L"\"" + program + L"\" " +
-                         fs::path(currentTestFilter()).wstring();
+  std::wstring command =
+      L"\"" + program + L"\" " + fs::path(currentTestFilter()).wstring();
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
   setEnvironment(kRoleVariable, role);
-  started_ = CreateProcessW(program.c_str(), command.data(), nullptr, nullptr,
-                            TRUE, 0, nullptr, nullptr, &startup,
-                            &process) != FALSE;
+  started_ =
+      CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0,
+                     nullptr, nullptr, &startup, &process) != FALSE;
   unsetEnvironment(kRoleVariable);
   if (started_) {
     CloseHandle(process.hThread);
@@ -154,9 +154,9 @@ bool SystemCp932::ok() const { return IsValidCodePage(932) != FALSE; }
 bool SystemCp932::encode(const std::string& wide, std::string* narrow) {
   std::wstring units(wide.size() / 2, L'\0');
   for (std::size_t i = 0; i < units.size(); ++i) {
-    units[i] = static_cast<wchar_t>(static_cast<unsigned char>(wide[2 * i]) |
-                                    static_cast<unsigned char>(wide[2 * i + 1])
-                                        << 8);
+    units[i] =
+        static_cast<wchar_t>(static_cast<unsigned char>(wide[2 * i]) |
+                             static_cast<unsigned char>(wide[2 * i + 1]) << 8);
   }
   char out[16];
   BOOL substituted = FALSE;
@@ -239,8 +239,7 @@ std::string standardOutputOf(const std::function<void()>& work) {
 // A file-size limit of 0 bytes binds root as well. The work runs in a child
 // process so that the limit stays there; its standard error comes back
 // through a pipe, which the limit does not touch.
-std::string standardErrorWithNoRoomForBytes(
-    const std::function<void()>& work) {
+std::string standardErrorWithNoRoomForBytes(const std::function<void()>& work) {
   int channel[2];
   if (::pipe(channel) != 0) return "pipe failed";
   pid_t pid = ::fork();

@@ -290,7 +290,8 @@ TEST_F(TimeNamesTest, UnparsableCounterGoesToStandardErrorWhenErrorFileFails) {
   EXPECT_EQ(folder_.read("serial.txt"), "0");
 }
 
-// Whether chmod can take write access away: it cannot for root.
+// Whether chmod can take write access away: it cannot for root, nor under
+// Wine run by root, where the read-only attribute is a permission bit.
 bool permissionsAreEnforced(ScratchFolder& folder) {
   folder.write("probe", "x");
   std::filesystem::permissions("probe", std::filesystem::perms::owner_read,
