@@ -10,7 +10,8 @@ demo="$build/demo"
 cmake --install "$build" --prefix "$stage" >/dev/null
 rm -rf "$demo"
 mkdir -p "$demo"
-cp "$here/products.txt" "$here/surro.txt" "$here/set_pelmora.txt" "$demo/"
+cp "$here/spreadsheet/products.txt" "$here/spreadsheet/surro.txt" \
+   "$here/spreadsheet/set_pelmora.txt" "$demo/"
 stage=$(cd "$stage" && pwd)
 cd "$demo"
 echo "\$ pelmora -j2 products.txt names.txt   (in $demo)"

@@ -369,20 +369,4 @@ TEST(RoundTripTest, EveryCodePage932CharacterMatchesIconv) {
   RecordProperty("characters", checked);
 }
 
-// The README's main job on the shipped example.
-TEST(ExampleTest, ProductNamesOfTheShippedExport) {
-  Sandbox box;
-  box.placeFixedTable(Sandbox::derivedTable());
-  for (const char* name : {"products.txt", "set_pelmora.txt", "surro.txt"}) {
-    box.write(name, Sandbox::exampleFile(name));
-  }
-  RunResult run = box.run({"-j2", "products.txt", "names.txt"});
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_TRUE(run.errMessages().empty()) << run.describe();
-  std::string names = run.file("names.txt");
-  EXPECT_EQ(names.substr(0, 6), "\x95\x69\x96\xBC\t\r") ;
-  EXPECT_NE(names.find("\x81\x51\x90\xD3"), std::string::npos) << "𠮟責";
-  EXPECT_NE(names.find("\xFB\xFC\x8B\xB4"), std::string::npos) << "髙橋";
-}
-
 }  // namespace

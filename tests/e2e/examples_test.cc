@@ -1,0 +1,111 @@
+// Every example shipped in examples/ does what its commands.txt and its
+// expected/ folder say: each command is run as written, in the order given,
+// in a copy of the example's folder with the table in its fixed place, and
+// must leave exactly the expected narrow files, byte for byte, and no err
+// file. The examples are what a new user tries first; a change that alters
+// their output must show up here, not in a user's batch file.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sandbox.h"
+
+#ifndef PELMORA_EXAMPLES_DIR
+#define PELMORA_EXAMPLES_DIR ""
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::RunResult;
+using e2e::Sandbox;
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in),
+                     std::istreambuf_iterator<char>());
+}
+
+// The argument lists of the "pelmora ..." lines of commands.txt. The words
+// are split at blanks, as a shell would split them when nothing is quoted;
+// quotes and backslashes would mean something to a shell that a split
+// here cannot honour, so a command holding one is an error of the example.
+std::vector<std::vector<std::string>> commandsOf(const fs::path& file,
+                                                 std::string* problem) {
+  std::vector<std::vector<std::string>> commands;
+  std::istringstream lines(readFile(file));
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    if (line.find_first_of("'\"\\$`") != std::string::npos) {
+      *problem = "needs shell quoting: " + line;
+      return {};
+    }
+    std::istringstream words(line);
+    std::vector<std::string> command;
+    std::string word;
+    while (words >> word) command.push_back(word);
+    if (command.empty() || command[0] != "pelmora") {
+      *problem = "not a pelmora command: " + line;
+      return {};
+    }
+    command.erase(command.begin());
+    commands.push_back(command);
+  }
+  if (commands.empty()) *problem = "no command";
+  return commands;
+}
+
+TEST(ExamplesTest, EveryShippedExampleGivesItsExpectedFiles) {
+  const fs::path root = PELMORA_EXAMPLES_DIR;
+  std::vector<fs::path> examples;
+  for (const auto& entry : fs::directory_iterator(root)) {
+    if (fs::exists(entry.path() / "commands.txt")) {
+      examples.push_back(entry.path());
+    }
+  }
+  std::sort(examples.begin(), examples.end());
+  ASSERT_GE(examples.size(), 3u) << "examples in " << root;
+
+  for (const fs::path& example : examples) {
+    SCOPED_TRACE(example.filename().string());
+    std::string problem;
+    auto commands = commandsOf(example / "commands.txt", &problem);
+    ASSERT_TRUE(problem.empty()) << problem;
+
+    Sandbox box;
+    box.placeFixedTable(Sandbox::derivedTable());
+    std::vector<std::string> inputs;
+    for (const auto& entry : fs::directory_iterator(example)) {
+      const std::string name = entry.path().filename().string();
+      if (!entry.is_regular_file() || name == "commands.txt") continue;
+      box.write(name, readFile(entry.path()));
+      inputs.push_back(name);
+    }
+    RunResult run;
+    for (const auto& arguments : commands) {
+      run = box.run(arguments);
+      ASSERT_EQ(run.exitCode, 0) << run.describe();
+    }
+
+    std::set<std::string> expectedNames(inputs.begin(), inputs.end());
+    expectedNames.insert(Sandbox::fixedTableName());
+    for (const auto& entry : fs::directory_iterator(example / "expected")) {
+      const std::string name = entry.path().filename().string();
+      expectedNames.insert(name);
+      EXPECT_TRUE(run.file(name) == readFile(entry.path()))
+          << name << " differs from expected/" << name;
+    }
+    // Nothing else: no err file, no serial.txt, no stray temporary file.
+    std::set<std::string> left = run.fileNames();
+    left.insert(Sandbox::fixedTableName());
+    EXPECT_EQ(left, expectedNames) << run.describe();
+  }
+}
+
+}  // namespace
