@@ -146,7 +146,7 @@ def engine_seed(name, wide, column=0, field=1, separator=0, quote=QUOTE,
     write("fuzz_engines", name, header + wide)
 
 
-products = read("examples", "products.txt")
+products = read("examples", "spreadsheet", "products.txt")
 engine_seed("products_j2", products, field=2, separator=TAB)
 engine_seed("products_e3", products, column=1, field=3, separator=TAB)
 engine_seed("products_n3_lf", products, column=2, field=3, separator=TAB,

@@ -1,0 +1,61 @@
+# The packages people install: a Debian package (bin/pelmora, both tables in
+# share/pelmora, where the program looks first, the manual page and the
+# copyright file) and, for the 32-bit Windows program, a .zip laid out for
+# C:\Quorvelin. `make packages` builds both (see the Makefile).
+set(CPACK_PACKAGE_NAME pelmora)
+set(CPACK_PACKAGE_VENDOR "The Pelmora developers")
+set(CPACK_PACKAGE_CONTACT "The Pelmora developers <pelmora@users.noreply.invalid>")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "write one field of a UTF-16 text file as Shift_JIS")
+set(CPACK_PACKAGE_DESCRIPTION
+"Pelmora reads UTF-16 little-endian text, such as a spreadsheet's
+Unicode-text export, takes one field of every line, can filter it or pull
+the first number out of it, and writes it in Shift_JIS (code page 932) for
+systems that read nothing else. It runs once per file from scripts and
+reports every failure as a numbered message in an err file.")
+set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME pelmora-${PROJECT_VERSION}-win32)
+  # pelmora.exe, README.txt and Quorvelin\ at the top of the archive.
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  set(PELMORA_WINDOWS_README ${CMAKE_BINARY_DIR}/README.txt)
+  configure_file(${PROJECT_SOURCE_DIR}/docs/README-windows.txt
+                 ${PELMORA_WINDOWS_README} @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${PELMORA_WINDOWS_README} DESTINATION .)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION text)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  # The manual page goes in compressed, as Debian's policy asks; -n keeps
+  # the package the same from one build to the next.
+  set(PELMORA_MANUAL_GZ ${CMAKE_BINARY_DIR}/doc/pelmora.1.gz)
+  add_custom_command(
+    OUTPUT ${PELMORA_MANUAL_GZ}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/doc
+    COMMAND sh -c "gzip -9n -c \"$0\" > \"$1\"" ${PROJECT_SOURCE_DIR}/docs/pelmora.1
+            ${PELMORA_MANUAL_GZ}
+    DEPENDS ${PROJECT_SOURCE_DIR}/docs/pelmora.1
+    VERBATIM)
+  add_custom_target(pelmora_manual ALL DEPENDS ${PELMORA_MANUAL_GZ})
+  install(FILES ${PELMORA_MANUAL_GZ} DESTINATION share/man/man1)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/copyright
+          DESTINATION share/doc/pelmora)
+  set(PELMORA_CHANGELOG_GZ ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+  add_custom_command(
+    OUTPUT ${PELMORA_CHANGELOG_GZ}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/doc
+    COMMAND sh -c "gzip -9n -c \"$0\" > \"$1\"" ${PROJECT_SOURCE_DIR}/docs/changelog
+            ${PELMORA_CHANGELOG_GZ}
+    DEPENDS ${PROJECT_SOURCE_DIR}/docs/changelog
+    VERBATIM)
+  add_custom_target(pelmora_changelog ALL DEPENDS ${PELMORA_CHANGELOG_GZ})
+  install(FILES ${PELMORA_CHANGELOG_GZ} DESTINATION share/doc/pelmora)
+endif()
+include(CPack)

@@ -1,0 +1,312 @@
+#!/usr/bin/env python3
+"""Keeps README.md and the manual page telling the truth.
+
+  check_docs.py manual README.md docs/pelmora.1
+      Every option of the README's option table and every error number of
+      its error table is in the manual page (the other way round for the
+      error numbers too), and the page lints clean with whatever of mandoc
+      and groff is installed.
+
+  check_docs.py readme-windows README.md PELMORA.EXE TABLE
+      Runs the README's batch block with `wine cmd /c` in the Wine prefix
+      WINEPREFIX, on twenty wide files and one that cannot be read, with
+      the table in the prefix's C:\\Quorvelin (put back as it was after).
+
+  check_docs.py readme README.md PELMORA TABLE
+      Runs every shell block of the README that is marked to be run, with
+      the built program installed in a scratch folder (its table in its
+      fixed place), and checks what each block leaves behind.
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+SKIPPED = 77  # CTest's SKIP_RETURN_CODE for the lint without a linter
+
+
+def table_column(text, header):
+    """The first cells of the markdown table whose header row is `header`."""
+    lines = text.splitlines()
+    if header not in lines:
+        sys.exit("no table headed %r in the README" % header)
+    cells = []
+    for line in lines[lines.index(header) + 2:]:
+        if not line.startswith("|"):
+            break
+        cells.append(line.split("|")[1])
+    return cells
+
+
+def roff_text(source):
+    """The words of a roff page as a reader sees them, without macros."""
+    text = []
+    for line in source.splitlines():
+        if line.startswith(".\\\""):
+            continue
+        if line.startswith("."):
+            parts = line.split(None, 1)
+            line = parts[1] if len(parts) > 1 else ""
+            line = line.replace('"', "")
+        text.append(line)
+    text = "\n".join(text)
+    text = re.sub(r"\\f(\[[A-Z]*\]|\(..|.)", "", text)
+    for escape, plain in (("\\-", "-"), ("\\(aq", "'"), ("\\(lq", '"'),
+                          ("\\(rq", '"'), ("\\(ul", "_"), ("\\(bu", "*"),
+                          ("\\&", ""), ("\\e", "\\")):
+        text = text.replace(escape, plain)
+    return text
+
+
+def section(roff, name):
+    match = re.search(r"^\.SH %s\n(.*?)(?=^\.SH|\Z)" % name, roff,
+                      re.M | re.S)
+    return match.group(1) if match else ""
+
+
+def check_manual(readme_path, manual_path):
+    readme = open(readme_path, encoding="utf-8").read()
+    roff = open(manual_path, encoding="utf-8").read()
+    page = roff_text(roff)
+    problems = []
+
+    options = []
+    for cell in table_column(readme, "| option | effect |"):
+        options += re.findall(r"`([^`]+)`", cell)
+    if len(options) < 30:
+        problems.append("only %d options found in the README" % len(options))
+    for option in options:
+        if option not in page:
+            problems.append("option %s is not in the manual page" % option)
+
+    readme_numbers = set()
+    for cell in table_column(readme, "| number | message | meaning | what follows |"):
+        readme_numbers.update(re.findall(r"\b\d{3}\b", cell))
+    page_numbers = set(re.findall(r"\\fB(\d{3})\\fR|^\.B (\d{3})$",
+                                  section(roff, "DIAGNOSTICS"), re.M))
+    page_numbers = {a or b for a, b in page_numbers}
+    if len(readme_numbers) < 40:
+        problems.append("only %d error numbers in the README" %
+                        len(readme_numbers))
+    for number in sorted(readme_numbers - page_numbers):
+        problems.append("error %s is not under DIAGNOSTICS" % number)
+    for number in sorted(page_numbers - readme_numbers):
+        problems.append("error %s is not in the README's table" % number)
+
+    linted = False
+    for linter in (["mandoc", "-Tlint", "-Wwarning"],
+                   ["groff", "-ww", "-man", "-z"]):
+        if shutil.which(linter[0]) is None:
+            continue
+        linted = True
+        done = subprocess.run(linter + [manual_path], capture_output=True,
+                              text=True)
+        if done.returncode != 0 or done.stdout or done.stderr:
+            problems.append("%s: %s%s" % (linter[0], done.stdout, done.stderr))
+
+    for problem in problems:
+        print(problem)
+    if problems:
+        return 1
+    print("%d options and %d error numbers agree" %
+          (len(options), len(readme_numbers)))
+    if not linted:
+        print("neither mandoc nor groff is installed: the page is not linted")
+        return SKIPPED
+    return 0
+
+
+def marked_blocks(readme, kind="run", language="sh"):
+    """The blocks that follow a `<!-- KIND: NAME -->` line, by NAME."""
+    return dict(re.findall(r"^<!-- %s: ([\w-]+) -->\n```%s\n(.*?)^```" %
+                           (kind, language), readme, re.M | re.S))
+
+
+def as_shown(text):
+    """Text as a page shows it: no CR, no blanks at the ends of lines."""
+    return "\n".join(line.rstrip(" \t")
+                     for line in text.replace("\r", "").split("\n"))
+
+
+def wide(text):
+    return b"\xff\xfe" + text.encode("utf-16-le")
+
+
+def run_block(script, folder, path_folder):
+    environment = dict(os.environ, PATH=path_folder + os.pathsep +
+                       os.environ.get("PATH", ""), LC_ALL="C")
+    return subprocess.run(["sh", "-e", "-c", script], cwd=folder,
+                          env=environment, capture_output=True, text=True)
+
+
+def check_many_files(script, work):
+    """200 wide files, the README's loop, every narrow file checked."""
+    os.makedirs(os.path.join(work, "wide"))
+    expected = {}
+    for number in range(200):
+        name = "sheet%03d.txt" % number
+        lines = ["%d\t品名%d\t%d円" % (line, number, line * number)
+                 for line in range(number % 7 + 1)]
+        with open(os.path.join(work, "wide", name), "wb") as out:
+            out.write(wide("\r\n".join(lines) + "\r\n"))
+        expected[name] = "".join("品名%d\t\r\n" % number
+                                 for _ in lines).encode("cp932")
+    with open(os.path.join(work, "set_pelmora.txt"), "w") as out:
+        out.write("UTF16~MS932.bin\r\n-S\\t\r\n")
+    open(os.path.join(work, "surro.txt"), "w").close()
+    return expected
+
+
+def check_readme(readme_path, program, table):
+    readme = open(readme_path, encoding="utf-8").read()
+    blocks = marked_blocks(readme)
+    problems = []
+    with tempfile.TemporaryDirectory(prefix="pelmora-readme-") as root:
+        # An installed program: bin/pelmora with its table in the fixed place.
+        os.makedirs(os.path.join(root, "bin"))
+        os.makedirs(os.path.join(root, "share", "pelmora"))
+        shutil.copy(program, os.path.join(root, "bin", "pelmora"))
+        shutil.copy(table, os.path.join(root, "share", "pelmora"))
+
+        if "many-files" not in blocks:
+            problems.append("no many-files block in the README")
+        else:
+            work = os.path.join(root, "many")
+            os.makedirs(work)
+            expected = check_many_files(blocks["many-files"], work)
+            done = run_block(blocks["many-files"], work,
+                             os.path.join(root, "bin"))
+            if done.returncode != 0 or done.stderr:
+                problems.append("many-files: exit %d, %s" %
+                                (done.returncode, done.stderr))
+            for name, content in expected.items():
+                path = os.path.join(work, "narrow", name)
+                if not os.path.exists(path):
+                    problems.append("many-files: no narrow/%s" % name)
+                elif open(path, "rb").read() != content:
+                    problems.append("many-files: narrow/%s differs" % name)
+            left = sorted(set(os.listdir(work)) -
+                          {"wide", "narrow", "set_pelmora.txt", "surro.txt"})
+            if left:
+                problems.append("many-files left %s" % left)
+
+        if "worked-example" not in blocks:
+            problems.append("no worked-example block in the README")
+        else:
+            example = os.path.join(os.path.dirname(readme_path), "examples",
+                                   "spreadsheet")
+            work = os.path.join(root, "try")
+            shutil.copytree(example, work,
+                            ignore=shutil.ignore_patterns("expected",
+                                                          "commands.txt"))
+            before = set(os.listdir(work))
+            done = run_block(blocks["worked-example"], work,
+                             os.path.join(root, "bin"))
+            shown = marked_blocks(readme, "output", "text").get(
+                "worked-example")
+            if done.returncode != 0 or done.stderr:
+                problems.append("worked-example: exit %d, %s" %
+                                (done.returncode, done.stderr))
+            if shown is None or as_shown(done.stdout) != as_shown(shown):
+                problems.append("worked-example printed:\n" + done.stdout)
+            left = sorted(set(os.listdir(work)) - before)
+            if left != ["names.txt"]:
+                problems.append("worked-example left %s" % left)
+
+        for name in sorted(set(blocks) - {"many-files", "worked-example"}
+                           - set(marked_blocks(readme, "run", "bat"))):
+            problems.append("no check for the README block %s" % name)
+
+    for problem in problems[:20]:
+        print(problem)
+    if problems:
+        return 1
+    print("README blocks run: %s" % ", ".join(sorted(blocks)))
+    return 0
+
+
+def check_readme_windows(readme_path, program, table):
+    readme = open(readme_path, encoding="utf-8").read()
+    script = marked_blocks(readme, "run", "bat").get("many-files-windows")
+    if script is None:
+        print("no many-files-windows block in the README")
+        return 1
+    prefix = os.environ.get("WINEPREFIX")
+    if not prefix or shutil.which("wine") is None:
+        print("needs wine and WINEPREFIX")
+        return 1
+    fixed = os.path.join(prefix, "drive_c", "Quorvelin")
+    fixed_table = os.path.join(fixed, "UTF16~MS932.bin")
+    problems = []
+    with tempfile.TemporaryDirectory(prefix="pelmora-batch-") as work:
+        saved = os.path.join(work, "saved-table")
+        had_table = os.path.exists(fixed_table)
+        if had_table:
+            shutil.move(fixed_table, saved)
+        os.makedirs(fixed, exist_ok=True)
+        shutil.copy(table, fixed_table)
+        try:
+            os.makedirs(os.path.join(work, "bin"))
+            shutil.copy(program, os.path.join(work, "bin", "pelmora.exe"))
+            folder = os.path.join(work, "run")
+            os.makedirs(os.path.join(folder, "wide"))
+            expected = {}
+            for number in range(20):
+                name = "s%02d.txt" % number
+                with open(os.path.join(folder, "wide", name), "wb") as out:
+                    out.write(wide("%d\t名%d\r\n" % (number, number)))
+                expected[name] = ("名%d\r\n" % number).encode("cp932")
+            # A name Windows lists but no run can read: the run ends with -1.
+            os.mkfifo(os.path.join(folder, "wide", "unreadable.txt"))
+            with open(os.path.join(folder, "set_pelmora.txt"), "w") as out:
+                out.write("UTF16~MS932.bin\r\n-S\\t\r\n")
+            open(os.path.join(folder, "surro.txt"), "w").close()
+            with open(os.path.join(folder, "many.bat"), "wb") as out:
+                out.write(script.replace("\n", "\r\n").encode("ascii"))
+            environment = dict(os.environ,
+                               WINEPATH="Z:" + os.path.join(work, "bin")
+                               .replace("/", "\\"))
+            done = subprocess.run(["wine", "cmd", "/c", "many.bat"],
+                                  cwd=folder, env=environment,
+                                  stdin=subprocess.DEVNULL,
+                                  capture_output=True, timeout=600)
+            shown = done.stdout.replace(b"\r", b"").strip()
+            if shown != b"Some runs left reports: see the err files.":
+                problems.append("the batch file printed %r" % done.stdout)
+            for name, content in expected.items():
+                path = os.path.join(folder, "narrow", name)
+                if not os.path.exists(path) or \
+                        open(path, "rb").read() != content:
+                    problems.append("narrow\\%s is missing or wrong" % name)
+            failed = os.path.join(folder, "failed.txt")
+            listed = open(failed, "rb").read() if os.path.exists(failed) \
+                else b""
+            if listed.replace(b"\r", b"").split() != [b"wide\\unreadable.txt"]:
+                problems.append("failed.txt holds %r" % listed)
+        finally:
+            os.remove(fixed_table)
+            if had_table:
+                shutil.move(saved, fixed_table)
+    for problem in problems:
+        print(problem)
+    if problems:
+        return 1
+    print("the batch block converted 20 files and listed the one it could not")
+    return 0
+
+
+def main():
+    if len(sys.argv) == 4 and sys.argv[1] == "manual":
+        return check_manual(sys.argv[2], sys.argv[3])
+    if len(sys.argv) == 5 and sys.argv[1] == "readme-windows":
+        return check_readme_windows(sys.argv[2], sys.argv[3], sys.argv[4])
+    if len(sys.argv) == 5 and sys.argv[1] == "readme":
+        return check_readme(sys.argv[2], sys.argv[3], sys.argv[4])
+    print(__doc__)
+    return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main())
