@@ -13,9 +13,11 @@ $(BUILD)/CMakeCache.txt:
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
-# The demo needs only the program and its derived table, not the tests.
+# The demo needs only what is installed (the program, its derived table, the
+# manual page), not the tests.
 demo: $(BUILD)/CMakeCache.txt
-	cmake --build $(BUILD) -j $(JOBS) --target pelmora pelmora_table
+	cmake --build $(BUILD) -j $(JOBS) --target pelmora pelmora_table \
+	      pelmora_manual pelmora_changelog
 	sh examples/run-demo.sh $(BUILD)
 
 # GoogleTest comes installed (libgtest-dev) or as sources (googletest),
