@@ -41,8 +41,8 @@ std::int32_t TimeNames::following(std::int32_t n) {
   return n == std::numeric_limits<std::int32_t>::max() ? 0 : n + 1;
 }
 
-std::int32_t TimeNames::sequence_to_integer(const std::string& text,
-                                            bool* ok) {
+std::int32_t TimeNames::signed_sequence_to_integer(const std::string& text,
+                                                   bool* ok) {
   *ok = false;
   std::size_t i = 0;
   bool negative = false;
@@ -124,7 +124,7 @@ std::int32_t TimeNames::setUp(const std::string& prefix,
                   readFirstLine(&serial_file_, &line) == platform::Status::kOk;
   if (readable) {
     bool ok = false;
-    std::int32_t value = sequence_to_integer(line, &ok);
+    std::int32_t value = signed_sequence_to_integer(line, &ok);
     if (!ok) {
       recordCounterFailure("sequence_to_integer() error-230: " + line);
       value = -1;

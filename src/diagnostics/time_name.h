@@ -35,8 +35,11 @@ class TimeNames {
   std::string nextName(bool advance);
 
   /// The counter parse: an optional sign and decimal digits that fit a
-  /// signed 32-bit integer; -1 for anything else.
-  static std::int32_t sequence_to_integer(const std::string& text, bool* ok);
+  /// signed 32-bit integer; -1 for anything else, reported by nobody here
+  /// (the caller writes error 230). Option numbers follow other rules:
+  /// NumberedTerm::unsigned_sequence_to_integer.
+  static std::int32_t signed_sequence_to_integer(const std::string& text,
+                                                 bool* ok);
 
   /// Minutes and seconds cut out of a date-time text as the err file name
   /// takes them; empty when the text has no ":" where they should be.

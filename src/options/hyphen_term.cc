@@ -25,10 +25,11 @@ constexpr std::size_t TABLE_NAME_LENGTH = std::size_t{32} << 10;
 constexpr std::size_t SETTINGS_READ_LIMIT = std::size_t{64} << 20;
 constexpr const char* SETTINGS_FILE = "set_pelmora.txt";
 constexpr const char* DEFAULT_NARROW_NAME = "pelmora.txt";
-// Every field option that was not given reads as this limit (or the larger
-// one with -Z).
-constexpr std::int32_t UPPER_LIMIT_TO_FIELD_NUMBER = 255;
-constexpr std::int32_t UPPER_LIMIT_TO_FIELD_NUMBER_WIDE = 3071;
+// The field-number limit of the options: every field option that was not
+// given reads as it, and a field option at or above it chooses no field.
+// -Z raises it to the larger one.
+constexpr std::int32_t FIELD_OPTION_LIMIT = 255;
+constexpr std::int32_t FIELD_OPTION_LIMIT_WITH_Z = 3071;
 // The bit-string options start as this many characters.
 constexpr std::size_t BIT_STRING_LENGTH = 3071;
 // Reading the settings file in pieces of this size.
@@ -421,8 +422,7 @@ std::int32_t HyphenTerms::countOption() const {
 }
 
 std::int32_t HyphenTerms::fieldNumberLimit() const {
-  return flag('Z') ? UPPER_LIMIT_TO_FIELD_NUMBER_WIDE
-                   : UPPER_LIMIT_TO_FIELD_NUMBER;
+  return flag('Z') ? FIELD_OPTION_LIMIT_WITH_Z : FIELD_OPTION_LIMIT;
 }
 
 std::uint8_t HyphenTerms::completionChar() const {

@@ -37,11 +37,12 @@ class NumberedTerm {
   /// The lower number of a range; -1 when the token is no range.
   std::int32_t lowerValue() const;
 
-  /// The value of a run of decimal digits (leading zeros allowed) as a
-  /// signed 32-bit integer. Empty text, any other character or a value above
-  /// 2147483647 reports "sequence_to_integer() error-214: " + text and gives
-  /// -1; the program goes on.
-  static std::int32_t sequence_to_integer(const std::string& text);
+  /// The value of a run of decimal digits (leading zeros allowed, no sign)
+  /// as a signed 32-bit integer. Empty text, any other character or a value
+  /// above 2147483647 reports "sequence_to_integer() error-214: " + text and
+  /// gives -1; the program goes on. (The serial counter reads its number by
+  /// other rules: TimeNames::signed_sequence_to_integer.)
+  static std::int32_t unsigned_sequence_to_integer(const std::string& text);
 
  private:
   std::int32_t tokenLength_ = 0;

@@ -6,9 +6,12 @@
 #include "diagnostics/messages_text.h"
 #include "options/final_effect.h"
 #include "platform/platform.h"
-#include "tables/path_exe.h"
+#include "tables/command_path.h"
 
 namespace {
+
+using table_format::kTableFileName;
+using table_format::kTableRecordSize;
 
 // The longest first line of set_dravikson.txt taken for a table name:
 // Windows accepts full names of up to 32 Ki characters, POSIX systems far
@@ -153,7 +156,7 @@ bool SurvivorsUTF16::loadFile(const std::string& name) {
   platform::File file;
   if (file.openRead(name) != platform::Status::kOk) return false;
   // Whole records per block, so a record never straddles two reads.
-  std::vector<std::uint8_t> block(kRecordSize * 13107);
+  std::vector<std::uint8_t> block(kTableRecordSize * 13107);
   std::size_t kept = 0;
   for (;;) {
     std::size_t got = 0;
@@ -162,8 +165,8 @@ bool SurvivorsUTF16::loadFile(const std::string& name) {
       return false;
     }
     std::size_t available = kept + got;
-    std::size_t whole = available / kRecordSize * kRecordSize;
-    for (std::size_t at = 0; at < whole; at += kRecordSize) {
+    std::size_t whole = available / kTableRecordSize * kTableRecordSize;
+    for (std::size_t at = 0; at < whole; at += kTableRecordSize) {
       applyRecord(block.data() + at);
     }
     kept = available - whole;
@@ -173,7 +176,7 @@ bool SurvivorsUTF16::loadFile(const std::string& name) {
   // The last record is applied once more in the shape the format has always
   // had: a short remainder padded with zeros, or an all-zero record, which
   // leaves code unit 0x0000 as kind 0 with bytes 0.
-  std::uint8_t last[kRecordSize] = {0, 0, 0, 0, 0};
+  std::uint8_t last[kTableRecordSize] = {0, 0, 0, 0, 0};
   for (std::size_t i = 0; i < kept; ++i) last[i] = block[i];
   applyRecord(last);
   return file.close() == platform::Status::kOk;

@@ -73,7 +73,7 @@ class TimeNamesParseTest : public testing::TestWithParam<ParseCase> {};
 TEST_P(TimeNamesParseTest, ParsesSigned32BitDecimal) {
   const ParseCase& c = GetParam();
   bool ok = !c.ok;
-  EXPECT_EQ(TimeNames::sequence_to_integer(c.text, &ok), c.value)
+  EXPECT_EQ(TimeNames::signed_sequence_to_integer(c.text, &ok), c.value)
       << "text: " << c.text;
   EXPECT_EQ(ok, c.ok) << "text: " << c.text;
 }
