@@ -295,7 +295,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   v.dropControl = (data[0] & 0x40) != 0;
   const bool lf_only = (data[0] & 0x80) != 0;
   v.crlfLines = !lf_only;
-  v.lfLines = lf_only;
   v.fieldNumber = (data[1] & 0x0F) % 11;
   v.temporaryRoute = (data[1] & 0x10) != 0;
   v.refreshWide = (data[1] & 0x20) != 0;

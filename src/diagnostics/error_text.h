@@ -21,10 +21,7 @@ class ErrorTexts {
   const std::string& fileName() const { return file_name_; }
 
  private:
-  std::string prefix_;
-  std::string extension_;
   std::string file_name_;
-  std::string message_;
 };
 
 namespace diagnostics {

@@ -21,10 +21,6 @@ class MessagesTexts {
   [[nodiscard]] platform::Status writeText(const std::string& file_name,
                                            const std::string& text,
                                            std::string* detail = nullptr);
-
- private:
-  std::string file_name_;
-  std::string text_;
 };
 
 #endif  // PELMORA_DIAGNOSTICS_MESSAGES_TEXT_H_

@@ -85,12 +85,9 @@ std::string TimeNames::secondsOf(const std::string& date_time) {
 }
 
 void TimeNames::recordCounterFailure(const std::string& text) {
-  failure_text_ = text;
   MessagesTexts writer;
-  std::string detail;
-  if (writer.writeText(kCounterErrorFileName, failure_text_, &detail) !=
-      platform::Status::kOk) {
-    platform::writeStandardError(failure_text_);
+  if (writer.writeText(kCounterErrorFileName, text) != platform::Status::kOk) {
+    platform::writeStandardError(text);
   }
 }
 
@@ -187,6 +184,6 @@ std::string TimeNames::nextName(bool advance) {
   }
   (void)serial_file_.close();  // releases the lock
 
-  serial_part_ = prefix_ + std::to_string(g_serial) + "-";
-  return serial_part_ + minutes + "-" + seconds + extension_;
+  return prefix_ + std::to_string(g_serial) + "-" + minutes + "-" + seconds +
+         extension_;
 }

@@ -58,8 +58,6 @@ class TimeNames {
 
   std::string prefix_;
   std::string extension_;
-  std::string failure_text_;
-  std::string serial_part_;
   platform::File serial_file_;  // open and locked between setUp and nextName
   bool serial_writable_ = false;
 };

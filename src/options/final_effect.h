@@ -27,7 +27,6 @@ class FinalEffects {
     bool keepTemporary = false;
     bool noTableSearch = false;
     std::uint8_t quoteChar = '"';
-    bool lfLines = false;
     bool dropControl = false;
     bool dropCombining = false;
     bool quotedSeparatorIgnored = false;
@@ -55,7 +54,6 @@ class FinalEffects {
   bool keepTemporary() const { return v_.keepTemporary; }
   bool noTableSearch() const { return v_.noTableSearch; }
   std::uint8_t quoteChar() const { return v_.quoteChar; }
-  bool lfLines() const { return v_.lfLines; }
   bool dropControl() const { return v_.dropControl; }
   bool dropCombining() const { return v_.dropCombining; }
   bool quotedSeparatorIgnored() const { return v_.quotedSeparatorIgnored; }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <utility>
 
 #include "diagnostics/error_text.h"
 #include "options/numbered.h"
@@ -30,8 +29,6 @@ constexpr const char* DEFAULT_NARROW_NAME = "pelmora.txt";
 // -Z raises it to the larger one.
 constexpr std::int32_t FIELD_OPTION_LIMIT = 255;
 constexpr std::int32_t FIELD_OPTION_LIMIT_WITH_Z = 3071;
-// The bit-string options start as this many characters.
-constexpr std::size_t BIT_STRING_LENGTH = 3071;
 // Reading the settings file in pieces of this size.
 constexpr std::size_t READ_BLOCK = 4096;
 
@@ -91,13 +88,6 @@ struct HyphenTerms::Impl {
 
   std::array<bool, FLAG_COUNT> flags{};
   std::array<std::int32_t, NUMBER_COUNT> numbers{};
-  // Stored and otherwise unused: -I and -~ as (upper, lower).
-  std::pair<std::int32_t, std::int32_t> rangeI{NumberedTerm::PLAIN_BOUND, -1};
-  std::pair<std::int32_t, std::int32_t> rangeTilde{NumberedTerm::PLAIN_BOUND,
-                                                   -1};
-  // Stored and otherwise unused: -@ and -E.
-  std::string bitsAt = std::string(BIT_STRING_LENGTH, '1');
-  std::string bitsE = std::string(BIT_STRING_LENGTH, '0');
   std::array<CharacterValue, CHARACTER_OPTIONS> characters{
       {{','}, {'"'}, {'_'}, {'0'}}};
 
@@ -284,17 +274,11 @@ bool HyphenTerms::Impl::takeRange(const std::string& token) {
   term.splitBounded(token, NumberedTerm::RANGE_BOUND);
   (void)term.splitRange();
   const std::string prefix = term.prefix();
-  std::pair<std::int32_t, std::int32_t>* range = nullptr;
-  if (prefix == "-I") {
-    range = &rangeI;
-  } else if (prefix == "-~") {
-    range = &rangeTilde;
-  } else {
-    return false;
-  }
-  const std::int32_t lower = term.lowerValue();
-  range->first = term.value();
-  range->second = lower;
+  if (prefix != "-I" && prefix != "-~") return false;
+  // No run reads -I or -~, but their numbers are still converted: a bad
+  // one is reported (214), lower end first, as it always was.
+  (void)term.lowerValue();
+  (void)term.value();
   return true;
 }
 
@@ -332,16 +316,8 @@ void HyphenTerms::Impl::interpret(const std::string& token) {
   if (token.size() >= 3 && isDigit(token[2])) {
     if (takeNumber(token) || takeRange(token)) return;
   }
-  if (token.size() >= 3 && (token[2] == '0' || token[2] == '1')) {
-    if (letter == '@') {
-      bitsAt = token.substr(2);
-      return;
-    }
-    if (letter == 'E') {
-      bitsE = token.substr(2);
-      return;
-    }
-  }
+  // The bit strings -@ and -E are read by no run; like every other token
+  // nothing below takes, they are skipped.
   const std::size_t escaped =
       letterIndex(ESCAPED_LETTERS, CHARACTER_OPTIONS, letter);
   if (escaped < CHARACTER_OPTIONS) {
@@ -414,11 +390,6 @@ std::int32_t HyphenTerms::fieldOption(char letter) const {
   if (letterIndex(FIELD_LETTERS, fields, letter) == fields) return -1;
   const std::int32_t value = numberValue(letter);
   return value == -1 ? fieldNumberLimit() : value;
-}
-
-std::int32_t HyphenTerms::countOption() const {
-  const std::int32_t value = numberValue('P');
-  return value == -1 ? 1 : value;
 }
 
 std::int32_t HyphenTerms::fieldNumberLimit() const {

@@ -32,8 +32,6 @@ class HyphenTerms {
   /// A field option (j c o k d e n): its value, or the field-number limit
   /// when it was not given.
   std::int32_t fieldOption(char letter) const;
-  /// -P, or 1 when it was not given.
-  std::int32_t countOption() const;
   /// 3071 with -Z, else 255.
   std::int32_t fieldNumberLimit() const;
 

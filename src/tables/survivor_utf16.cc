@@ -217,12 +217,12 @@ void SurvivorsUTF16::registerCodePoint(std::uint32_t code_point) {
   listed_pairs_[cell / 64] |= std::uint64_t{1} << (cell % 64);
 }
 
-int SurvivorsUTF16::survivors() {
+SurvivorList SurvivorsUTF16::survivors() {
   platform::File file;
   if (file.openRead(kSurrogateListFileName) != platform::Status::kOk) {
     diagnostics::report(std::string("Reset() error-192: ") +
                         kSurrogateListFileName);
-    return -2;
+    return SurvivorList::kUnreadable;
   }
   std::string line;
   char block[4096];
@@ -232,7 +232,7 @@ int SurvivorsUTF16::survivors() {
     if (file.read(block, sizeof block, &got) != platform::Status::kOk) {
       diagnostics::report(std::string("Reset() error-192: ") +
                           kSurrogateListFileName);
-      return -2;
+      return SurvivorList::kUnreadable;
     }
     for (std::size_t i = 0; i < got; ++i) {
       char c = block[i];
@@ -241,7 +241,8 @@ int SurvivorsUTF16::survivors() {
         if (c == '\n') continue;  // the LF of a CR LF pair
       }
       if (c == '\r' || c == '\n') {
-        if (line.empty()) return 0;  // an empty line ends the list
+        // An empty line ends the list.
+        if (line.empty()) return SurvivorList::kRead;
         std::size_t digits = 0;
         std::uint32_t cp =
             hexadecimal_sequence_to_integer(line.data(), line.size(), &digits);
@@ -260,7 +261,7 @@ int SurvivorsUTF16::survivors() {
         hexadecimal_sequence_to_integer(line.data(), line.size(), &digits);
     if (digits <= kMostHexDigits) registerCodePoint(cp);
   }
-  return 0;
+  return SurvivorList::kRead;
 }
 
 std::uint8_t SurvivorsUTF16::entry(std::uint32_t unit, int component) const {

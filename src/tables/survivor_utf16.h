@@ -18,6 +18,12 @@ inline constexpr const char* kSurrogateListFileName = "surro.txt";
 /// The -M note.
 inline constexpr const char* kDataNoteFileName = "data.txt";
 
+/// What SurvivorsUTF16::survivors() found.
+enum class SurvivorList {
+  kRead,        ///< read up to its end or its first empty line
+  kUnreadable,  ///< surro.txt could not be opened or read (reported, 192)
+};
+
 /// One code unit's conversion: the kind and up to two Shift_JIS bytes.
 struct TableEntry {
   std::uint8_t kind;    ///< one of the k*Kind constants
@@ -64,8 +70,8 @@ class SurvivorsUTF16 {
   [[nodiscard]] bool loadFile(const std::string& name);
 
   /// Reads surro.txt and marks every listed supplementary character.
-  /// Returns 0, or -2 when the list cannot be read (reported as 192).
-  int survivors();
+  /// Characters read before a read failure stay marked.
+  [[nodiscard]] SurvivorList survivors();
 
   /// The hexadecimal parse of the list: leading upper-case hex digits of
   /// the first length characters. An eight-digit number of 0x80000000 or

@@ -108,7 +108,7 @@ TEST_F(SurvivorsUTF16Test, MissingFileDoesNotLoad) {
 TEST_F(SurvivorsUTF16Test, SupplementaryListMarksHighSurrogates) {
   folder_.write("surro.txt", "20B9F remark\r\n2A6B2\n");
   SurvivorsUTF16 table;
-  EXPECT_EQ(table.survivors(), 0);
+  EXPECT_EQ(table.survivors(), SurvivorList::kRead);
   EXPECT_EQ(table.entry(0xD842, 0), kListedHighKind);
   EXPECT_EQ(table.entry(0xD842, 1), 2);
   EXPECT_EQ(table.pair(0xD842, 0xDF9F, 1), 0x81);
@@ -124,7 +124,7 @@ TEST_F(SurvivorsUTF16Test, SupplementaryListMarksHighSurrogates) {
 TEST_F(SurvivorsUTF16Test, SupplementaryListStopsAtEmptyLine) {
   folder_.write("surro.txt", "20B9F\r\n\r\n2A6B2\r\n");
   SurvivorsUTF16 table;
-  EXPECT_EQ(table.survivors(), 0);
+  EXPECT_EQ(table.survivors(), SurvivorList::kRead);
   EXPECT_EQ(table.entry(0xD842, 0), kListedHighKind);
   EXPECT_EQ(table.entry(0xD869, 0), 0);
 }
@@ -134,7 +134,7 @@ TEST_F(SurvivorsUTF16Test, SupplementaryListIgnoresOutOfRangeLines) {
   // nine digits are more than the list's format holds.
   folder_.write("surro.txt", "20b9f\n1F600\n000020B9F\nZZ\n40000\n");
   SurvivorsUTF16 table;
-  EXPECT_EQ(table.survivors(), 0);
+  EXPECT_EQ(table.survivors(), SurvivorList::kRead);
   for (std::uint32_t high = 0xD800; high < 0xDC00; ++high) {
     ASSERT_EQ(table.entry(high, 0), 0) << std::hex << high;
   }
@@ -145,7 +145,7 @@ TEST_F(SurvivorsUTF16Test, SupplementaryListIgnoresOutOfRangeLines) {
 
 TEST_F(SurvivorsUTF16Test, MissingSupplementaryListIsReported) {
   SurvivorsUTF16 table;
-  EXPECT_EQ(table.survivors(), -2);
+  EXPECT_EQ(table.survivors(), SurvivorList::kUnreadable);
   EXPECT_EQ(folder_.errMessages(),
             std::vector<std::string>{"Reset() error-192: surro.txt"});
 }
