@@ -1,7 +1,7 @@
-// A second, deliberately plain reading of the option rules (settings file,
-// token list, token interpretation, settlement), used by the option fuzz
-// targets to check HyphenTerms and settleOptions against. It favours being
-// obviously right over being fast.
+// A plain second reading of the option rules, for the option fuzz targets.
+// It covers the settings file, the token list, the token interpretation and
+// the settlement, to check HyphenTerms and settleOptions against. It favours
+// being obviously right over being fast.
 #ifndef PELMORA_FUZZ_OPTION_MODEL_H_
 #define PELMORA_FUZZ_OPTION_MODEL_H_
 

@@ -1,4 +1,4 @@
-// Writes one text as the whole content of a named file.
+// MessagesTexts: writes one text as the whole content of a named file.
 #ifndef PELMORA_DIAGNOSTICS_MESSAGES_TEXT_H_
 #define PELMORA_DIAGNOSTICS_MESSAGES_TEXT_H_
 

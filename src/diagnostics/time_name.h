@@ -1,4 +1,4 @@
-// The serial number of the error log and the err file names built from it.
+// TimeNames: the error log's serial number and the err file names made from it.
 #ifndef PELMORA_DIAGNOSTICS_TIME_NAME_H_
 #define PELMORA_DIAGNOSTICS_TIME_NAME_H_
 

@@ -1,5 +1,6 @@
-// The settled options of one run: every value the table loader, the class
-// table and the engine preparation read, fixed once and read-only after.
+// FinalEffects: the settled options of one run, fixed once, read-only after.
+// Every value the table loader, the class table and the engine preparation
+// read comes from here.
 #ifndef PELMORA_OPTIONS_FINAL_EFFECT_H_
 #define PELMORA_OPTIONS_FINAL_EFFECT_H_
 

@@ -1,5 +1,5 @@
-// The option store: the settings file and the command line turned into
-// option values, in two phases (a flat token list, then its interpretation).
+// HyphenTerms: the option store, from set_pelmora.txt and the command line.
+// The parse has two phases: a flat token list, then its interpretation.
 #ifndef PELMORA_OPTIONS_HYPHEN_TERM_H_
 #define PELMORA_OPTIONS_HYPHEN_TERM_H_
 

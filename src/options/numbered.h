@@ -1,5 +1,6 @@
-// Numbers at the end of option tokens: -j12 is the prefix -j and 12, the
-// range -I3-5 is the prefix -I, the lower number 3 and the upper number 5.
+// NumberedTerm: splits an option token into its prefix and trailing numbers.
+// -j12 is the prefix -j and 12; the range -I3-5 is the prefix -I, the lower
+// number 3 and the upper number 5.
 #ifndef PELMORA_OPTIONS_NUMBERED_H_
 #define PELMORA_OPTIONS_NUMBERED_H_
 

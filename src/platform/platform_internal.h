@@ -1,7 +1,7 @@
-// What the platform files share among themselves, behind platform.h: the
-// single system calls each system's file (platform_posix.cc,
-// platform_win32.cc) supplies to the shared logic in platform_common.cc,
-// and the one helper that file supplies back. Nothing outside src/platform
+// The platform files' own interface: raw system calls under the shared logic.
+// Each system's file (platform_posix.cc, platform_win32.cc) supplies the
+// single calls that platform_common.cc builds on, and platform_common.cc
+// supplies back the one helper they share. Nothing outside src/platform
 // includes it.
 #ifndef PELMORA_PLATFORM_PLATFORM_INTERNAL_H_
 #define PELMORA_PLATFORM_PLATFORM_INTERNAL_H_

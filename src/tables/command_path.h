@@ -1,4 +1,4 @@
-// The search of the program folders listed in the Path variable.
+// CommandPath: looks for a file in each folder the Path variable lists.
 #ifndef PELMORA_TABLES_COMMAND_PATH_H_
 #define PELMORA_TABLES_COMMAND_PATH_H_
 

@@ -1,5 +1,6 @@
-// The derivation of the conversion table UTF16~MS932.bin from its reverse
-// table MS932~UTF16.bin, the one thing a run without arguments does.
+// DeriveTable: makes the conversion table from the shipped reverse table.
+// UTF16~MS932.bin is derived from MS932~UTF16.bin, the one thing a run
+// without arguments does.
 #ifndef PELMORA_TABLES_DERIVE_BINARY_H_
 #define PELMORA_TABLES_DERIVE_BINARY_H_
 

@@ -1,5 +1,6 @@
-// The conversion table from UTF-16 code units to Shift_JIS (code page 932)
-// bytes, with the list of supplementary characters the program accepts.
+// SurvivorsUTF16: the conversion table from UTF-16 code units to Shift_JIS.
+// It is found, loaded and completed with the list of supplementary
+// characters the program accepts (surro.txt), then only read.
 #ifndef PELMORA_TABLES_SURVIVOR_UTF16_H_
 #define PELMORA_TABLES_SURVIVOR_UTF16_H_
 

@@ -1,6 +1,6 @@
-// The byte layout of the two table files, defined once for the derivation
-// that writes the conversion table, the loader that reads it and the tests
-// and fuzz models that build tables by hand.
+// The byte layout of the two table files, defined once for all who use it.
+// Those are the derivation that writes the conversion table, the loader that
+// reads it, and the tests and fuzz models that build tables by hand.
 #ifndef PELMORA_TABLES_TABLE_FORMAT_H_
 #define PELMORA_TABLES_TABLE_FORMAT_H_
 

@@ -1,4 +1,4 @@
-// The splitter of Shift_JIS (code page 932) byte lines into fields.
+// DividingSJIS: splits Shift_JIS (code page 932) byte lines into fields.
 #ifndef PELMORA_TEXT_DIVIDE_SJIS_H_
 #define PELMORA_TEXT_DIVIDE_SJIS_H_
 

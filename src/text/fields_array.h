@@ -1,4 +1,4 @@
-// The list of fields that the splitter fills, addressed by field index.
+// FieldsList: the fields the splitter fills, addressed by field index.
 #ifndef PELMORA_TEXT_FIELDS_ARRAY_H_
 #define PELMORA_TEXT_FIELDS_ARRAY_H_
 

@@ -1,5 +1,5 @@
-// End-to-end sandbox: one fresh folder per case, a private copy of the built
-// program, a controlled environment, and everything the run left behind.
+// The end-to-end sandbox: a fresh folder, program copy and clean run per case.
+// It keeps everything the run left behind for the case to look at.
 //
 // Typical use:
 //

@@ -1,7 +1,7 @@
-// Shared helpers for the unit tests: a scratch folder that becomes the
-// current folder for one test, file helpers, a fixed clock, and the few
-// things a test asks of the system itself (child processes, environment
-// variables, standard output), the same on every system.
+// The unit tests' shared helpers: scratch folders, a fixed clock, the system.
+// A scratch folder becomes the current folder for one test; file helpers,
+// and the few things a test asks of the system itself (child processes,
+// environment variables, standard output) are the same on every system.
 #ifndef PELMORA_TESTS_UNIT_TEST_SUPPORT_H_
 #define PELMORA_TESTS_UNIT_TEST_SUPPORT_H_
 
