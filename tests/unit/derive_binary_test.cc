@@ -204,10 +204,8 @@ TEST_F(DeriveTableTest, SourceThatIsAFolderIsReported) {
 // A file that opens but fails its first read is the only cheap way to make
 // a read fail after a successful open; not every system has one.
 TEST_F(DeriveTableTest, ReadFailureIsReportedAndOldTableKept) {
-  if (!expected::kFileThatFailsToRead.present) {
-    GTEST_SKIP() << expected::kFileThatFailsToRead.missing_because;
-  }
-  fs::create_symlink(expected::kFailingReadFile, kSource);
+  UNIT_NEEDS(expected::Need::kFileThatFailsToRead);
+  fs::create_symlink(expected::thisBuild().failingReadFile, kSource);
   folder_.write(kTable, "old");
   EXPECT_EQ(derive(), DeriveStatus::kSourceUnreadable);
   EXPECT_EQ(folder_.errMessages(), std::vector<std::string>{kSourceMessage});
@@ -217,9 +215,7 @@ TEST_F(DeriveTableTest, ReadFailureIsReportedAndOldTableKept) {
 
 // A link in place of either file is never written through, nor removed.
 TEST_F(DeriveTableTest, LinksInPlaceOfTheFilesAreRefused) {
-  if (!expected::kSymbolicLinks.present) {
-    GTEST_SKIP() << expected::kSymbolicLinks.missing_because;
-  }
+  UNIT_NEEDS(expected::Need::kTestMakesSymbolicLinks);
   folder_.write(kSource, bytes({0x41, 0x00, 0x41, 0x00}));
   folder_.write("elsewhere", "theirs");
   for (const char* linked : {kTemporary, kTable}) {

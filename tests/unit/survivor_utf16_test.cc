@@ -209,8 +209,10 @@ TEST_F(SurvivorsUTF16Test, TableInCurrentFolderAfterFixedPlaceMiss) {
           .parent_path()
           .string();
   EXPECT_EQ(messages[0],
-            "Reset() error-154: " + platform_expectations::fixedTablePlace(
-                                        program_folder, "UTF16~MS932.bin"));
+            "Reset() error-154: " +
+                platform_expectations::fixedTablePlace(
+                    platform_expectations::thisBuild(), program_folder,
+                    "UTF16~MS932.bin"));
   EXPECT_EQ(folder_.read("data.txt"),
             "UTF16~MS932.bin is primarily accessible to Pelmora.");
 }

@@ -116,7 +116,7 @@ class EnvironmentWithout {
 /// The bytes that work() writes to standard output, exactly as written.
 std::string standardOutputOf(const std::function<void()>& work);
 
-/// Where kFileSizeLimit is present: runs work() in a child process whose
+/// Where Need::kFileSizeLimit is met: runs work() in a child process whose
 /// writes to files fail for want of room, as on a full disk, and gives back
 /// what it wrote to standard error ("(child failed)" added when the child
 /// did not end well).

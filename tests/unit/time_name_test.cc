@@ -323,9 +323,7 @@ TEST_F(TimeNamesTest, ReadOnlySerialFileIsReadButNotAdvanced) {
 }
 
 TEST_F(TimeNamesTest, WriteOnlySerialFileIsCreatedAnewAtZero) {
-  if (!platform_expectations::kUnreadableFiles.present) {
-    GTEST_SKIP() << platform_expectations::kUnreadableFiles.missing_because;
-  }
+  UNIT_NEEDS(platform_expectations::Need::kUnreadableFiles);
   if (!permissionsAreEnforced(folder_)) {
     GTEST_SKIP() << "file permissions are not enforced for this user "
                     "(running as root), so serial.txt cannot be made "
