@@ -212,8 +212,8 @@ inline void interpret(Store& s, const std::string& t) {
           toInteger(t.substr(t.size() - n));
       return;
     }
-    // A range: -I and -~ are stored but read by nobody; only their being
-    // consumed matters.
+    // A range: -I and -~ are read by nobody; only their being consumed
+    // (and the reports of their numbers) matters.
     const std::string core =
         prefix.empty() ? std::string() : prefix.substr(0, prefix.size() - 1);
     const std::size_t lower = trailingDigits(core);
