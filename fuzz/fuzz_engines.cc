@@ -35,6 +35,7 @@
 #include "select/select_utf16.h"
 #include "tables/derive_binary.h"
 #include "tables/survivor_utf16.h"
+#include "tables/table_format.h"
 
 #ifndef PELMORA_REVERSE_TABLE_PATH
 #error "PELMORA_REVERSE_TABLE_PATH must name data/MS932~UTF16.bin"
@@ -67,7 +68,7 @@ void prepareFolder() {
   done = true;
   std::error_code error;
   std::filesystem::copy_file(
-      PELMORA_REVERSE_TABLE_PATH, DeriveTable::kSourceFileName,
+      PELMORA_REVERSE_TABLE_PATH, table_format::kSourceFileName,
       std::filesystem::copy_options::overwrite_existing, error);
   if (error) {
     fuzzing::finding(kTarget, "cannot copy " PELMORA_REVERSE_TABLE_PATH);
@@ -294,7 +295,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   v.dropControl = (data[0] & 0x40) != 0;
   const bool lf_only = (data[0] & 0x80) != 0;
   v.crlfLines = !lf_only;
-  v.lfLines = lf_only;
   v.fieldNumber = (data[1] & 0x0F) % 11;
   v.temporaryRoute = (data[1] & 0x10) != 0;
   v.refreshWide = (data[1] & 0x20) != 0;

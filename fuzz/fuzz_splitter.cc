@@ -164,7 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     FieldsList* target = (mode & kNoList) ? nullptr : &list;
     divider.prepare(target, requested);
     const std::int32_t limit = divider.fieldCount();
-    if (limit < 1 || limit > UPPER_LIMIT_TO_FIELD_NUMBER) {
+    if (limit < 1 || limit > kFieldIndexLimit) {
       fuzzing::finding(kTarget, "prepare left the limit at " +
                                     std::to_string(limit) + " for " +
                                     std::to_string(requested));
@@ -203,7 +203,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                         fuzzing::hex(want));
         }
       }
-      if (kept < UPPER_LIMIT_TO_FIELD_NUMBER && !list.item(kept).empty()) {
+      if (kept < kFieldIndexLimit && !list.item(kept).empty()) {
         fuzzing::finding(kTarget, "a slot past the fields was filled");
       }
     }

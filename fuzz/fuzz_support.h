@@ -1,6 +1,6 @@
-// Shared by every fuzz target: the private working folder, the stop hook
-// that turns the program's orderly stops into an exception, and small file
-// helpers. Header-only so each target stays one .cc file.
+// What every fuzz target shares: work folder, throwing stop hook, file helpers.
+// The stop hook turns the program's orderly stops into an exception.
+// Header-only so each target stays one .cc file.
 #ifndef PELMORA_FUZZ_FUZZ_SUPPORT_H_
 #define PELMORA_FUZZ_FUZZ_SUPPORT_H_
 

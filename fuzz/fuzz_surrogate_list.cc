@@ -117,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   }
 
   bool stopped = false;
-  int result = 0;
+  SurvivorList result = SurvivorList::kRead;
   try {
     result = table->survivors();
   } catch (const fuzzing::FuzzStop&) {
@@ -128,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       : "the list did not stop");
   }
   if (stopped) return 0;
-  if (result != 0) fuzzing::finding(kTarget, "a readable list failed");
+  if (result != SurvivorList::kRead) fuzzing::finding(kTarget, "a readable list failed");
 
   static std::array<TableEntry, 0x10000> entries;
   entries.fill(TableEntry{0, 0, 0, 0});

@@ -1,6 +1,6 @@
 // Any bytes as a conversion-table file: SurvivorsUTF16::loadFile, then a
 // sweep of every entry() and entries() slot and a set of pair() lookups,
-// compared with a model that applies the 5-byte records one by one.
+// compared with a model that applies the records one by one.
 //
 // Input: byte 0 mode bits, byte 1 filler adjustment, then the table bytes.
 // With kFiller the table is preceded by about one read block of ignored
@@ -16,6 +16,7 @@
 
 #include "fuzz_support.h"
 #include "tables/survivor_utf16.h"
+#include "tables/table_format.h"
 
 namespace {
 
@@ -29,6 +30,11 @@ constexpr std::uint8_t kTryMissing = 0x04;
 // The loader reads 13107 records (65535 bytes) at a time.
 constexpr std::size_t kBlockBytes = 65535;
 
+using table_format::kDoubleKind;
+using table_format::kSingleHighKind;
+using table_format::kSingleLowKind;
+constexpr std::size_t kRecord = table_format::kTableRecordSize;
+
 using Entries = std::array<TableEntry, 0x10000>;
 
 // The code units the last model run named, for the entry() checks.
@@ -39,29 +45,31 @@ std::vector<std::uint32_t>& touched() {
 
 void applyRecord(Entries& table, const std::uint8_t* r) {
   const std::uint32_t unit = r[0] | (std::uint32_t{r[1]} << 8);
-  if (r[2] == 0) {
+  if (r[2] == kSingleLowKind) {
     // A one-byte code below 0x80 is keyed by the low byte alone.
-    table[r[0]] = TableEntry{0, r[3], 0, 0};
+    table[r[0]] = TableEntry{kSingleLowKind, r[3], 0, 0};
     touched().push_back(r[0]);
     touched().push_back(unit);
     return;
   }
   if (unit >= SurvivorsUTF16::kTableUnits) return;  // past the table: ignored
   touched().push_back(unit);
-  if (r[2] == 2) {
-    table[unit] = TableEntry{2, r[3], 0, 0};
+  if (r[2] == kSingleHighKind) {
+    table[unit] = TableEntry{kSingleHighKind, r[3], 0, 0};
   } else {
-    table[unit] = TableEntry{1, r[3], r[4], 0};
+    table[unit] = TableEntry{kDoubleKind, r[3], r[4], 0};
   }
 }
 
 void applyFile(Entries& table, const std::string& bytes) {
   const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
-  const std::size_t whole = bytes.size() / 5 * 5;
-  for (std::size_t at = 0; at < whole; at += 5) applyRecord(table, p + at);
+  const std::size_t whole = bytes.size() / kRecord * kRecord;
+  for (std::size_t at = 0; at < whole; at += kRecord) {
+    applyRecord(table, p + at);
+  }
   // The record after the last whole one: the remainder padded with zeros,
   // or nothing at all, which still applies as an all-zero record.
-  std::uint8_t last[5] = {0, 0, 0, 0, 0};
+  std::uint8_t last[kRecord] = {0, 0, 0, 0, 0};
   for (std::size_t i = whole; i < bytes.size(); ++i) last[i - whole] = p[i];
   applyRecord(table, last);
 }

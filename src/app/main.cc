@@ -38,7 +38,6 @@ int run(const std::vector<std::string>& arguments) {
   auto terms = std::make_unique<HyphenTerms>();
   terms->prepareTerms(arguments);
   terms->parse();
-  (void)terms->fieldNumberLimit();
   if (terms->flag('G')) {
     printGuide(true);
     return 1;

@@ -7,18 +7,15 @@
 void ErrorTexts::report(const std::string& prefix,
                         const std::string& extension,
                         const std::string& message) {
-  prefix_ = prefix;
-  extension_ = extension;
-  message_ = message;
   {
     TimeNames names;
-    (void)names.setUp(prefix_, extension_);
+    (void)names.setUp(prefix, extension);
     file_name_ = names.nextName(true);
   }
   MessagesTexts writer;
-  if (writer.writeText(file_name_, message_) != platform::Status::kOk) {
+  if (writer.writeText(file_name_, message) != platform::Status::kOk) {
     // The log itself failed; the console is the last place left.
-    platform::writeStandardError(message_);
+    platform::writeStandardError(message);
   }
 }
 

@@ -1,5 +1,6 @@
-// The error report: every failure of the program becomes one numbered
-// message line in an err file of its own.
+// ErrorTexts: the error report, one numbered message line per err file.
+// Every failure of the program is reported here; stop() is the one place
+// where a component ends the run.
 #ifndef PELMORA_DIAGNOSTICS_ERROR_TEXT_H_
 #define PELMORA_DIAGNOSTICS_ERROR_TEXT_H_
 
@@ -21,10 +22,7 @@ class ErrorTexts {
   const std::string& fileName() const { return file_name_; }
 
  private:
-  std::string prefix_;
-  std::string extension_;
   std::string file_name_;
-  std::string message_;
 };
 
 namespace diagnostics {
@@ -37,8 +35,9 @@ void report(const std::string& message);
 /// The one place where components stop the program.
 [[noreturn]] void stop(int exit_code);
 
-/// Runs before the process ends through stop(); the standard-output
-/// buffer registers here so that bytes already produced are not lost.
+/// Sets a function that stop() calls before it ends the process. The
+/// program itself sets none; the fuzz harnesses set one that throws, so
+/// that an orderly stop ends one input instead of the whole fuzzing run.
 void setStopHook(void (*hook)());
 
 }  // namespace diagnostics

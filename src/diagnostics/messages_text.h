@@ -1,4 +1,4 @@
-// Writes one text as the whole content of a named file.
+// MessagesTexts: writes one text as the whole content of a named file.
 #ifndef PELMORA_DIAGNOSTICS_MESSAGES_TEXT_H_
 #define PELMORA_DIAGNOSTICS_MESSAGES_TEXT_H_
 
@@ -21,10 +21,6 @@ class MessagesTexts {
   [[nodiscard]] platform::Status writeText(const std::string& file_name,
                                            const std::string& text,
                                            std::string* detail = nullptr);
-
- private:
-  std::string file_name_;
-  std::string text_;
 };
 
 #endif  // PELMORA_DIAGNOSTICS_MESSAGES_TEXT_H_

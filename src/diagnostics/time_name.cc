@@ -41,8 +41,8 @@ std::int32_t TimeNames::following(std::int32_t n) {
   return n == std::numeric_limits<std::int32_t>::max() ? 0 : n + 1;
 }
 
-std::int32_t TimeNames::sequence_to_integer(const std::string& text,
-                                            bool* ok) {
+std::int32_t TimeNames::signed_sequence_to_integer(const std::string& text,
+                                                   bool* ok) {
   *ok = false;
   std::size_t i = 0;
   bool negative = false;
@@ -85,12 +85,9 @@ std::string TimeNames::secondsOf(const std::string& date_time) {
 }
 
 void TimeNames::recordCounterFailure(const std::string& text) {
-  failure_text_ = text;
   MessagesTexts writer;
-  std::string detail;
-  if (writer.writeText(kCounterErrorFileName, failure_text_, &detail) !=
-      platform::Status::kOk) {
-    platform::writeStandardError(failure_text_);
+  if (writer.writeText(kCounterErrorFileName, text) != platform::Status::kOk) {
+    platform::writeStandardError(text);
   }
 }
 
@@ -124,7 +121,7 @@ std::int32_t TimeNames::setUp(const std::string& prefix,
                   readFirstLine(&serial_file_, &line) == platform::Status::kOk;
   if (readable) {
     bool ok = false;
-    std::int32_t value = sequence_to_integer(line, &ok);
+    std::int32_t value = signed_sequence_to_integer(line, &ok);
     if (!ok) {
       recordCounterFailure("sequence_to_integer() error-230: " + line);
       value = -1;
@@ -187,6 +184,6 @@ std::string TimeNames::nextName(bool advance) {
   }
   (void)serial_file_.close();  // releases the lock
 
-  serial_part_ = prefix_ + std::to_string(g_serial) + "-";
-  return serial_part_ + minutes + "-" + seconds + extension_;
+  return prefix_ + std::to_string(g_serial) + "-" + minutes + "-" + seconds +
+         extension_;
 }

@@ -1,4 +1,4 @@
-// The serial number of the error log and the err file names built from it.
+// TimeNames: the error log's serial number and the err file names made from it.
 #ifndef PELMORA_DIAGNOSTICS_TIME_NAME_H_
 #define PELMORA_DIAGNOSTICS_TIME_NAME_H_
 
@@ -35,8 +35,11 @@ class TimeNames {
   std::string nextName(bool advance);
 
   /// The counter parse: an optional sign and decimal digits that fit a
-  /// signed 32-bit integer; -1 for anything else.
-  static std::int32_t sequence_to_integer(const std::string& text, bool* ok);
+  /// signed 32-bit integer; -1 for anything else, reported by nobody here
+  /// (the caller writes error 230). Option numbers follow other rules:
+  /// NumberedTerm::unsigned_sequence_to_integer.
+  static std::int32_t signed_sequence_to_integer(const std::string& text,
+                                                 bool* ok);
 
   /// Minutes and seconds cut out of a date-time text as the err file name
   /// takes them; empty when the text has no ":" where they should be.
@@ -55,8 +58,6 @@ class TimeNames {
 
   std::string prefix_;
   std::string extension_;
-  std::string failure_text_;
-  std::string serial_part_;
   platform::File serial_file_;  // open and locked between setUp and nextName
   bool serial_writable_ = false;
 };

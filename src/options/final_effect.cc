@@ -58,7 +58,6 @@ FinalEffects::Values settleOptions(HyphenTerms& terms) {
 
   // The default token sets -0, so only -LF (which clears it) turns CR LF off.
   v.crlfLines = !terms.flag('L') || terms.flag('0');
-  v.lfLines = terms.flag('L');
 
   v.refreshWide = terms.flag('t');
   v.keepTemporary = terms.flag('y');

@@ -1,5 +1,6 @@
-// The settled options of one run: every value the table loader, the class
-// table and the engine preparation read, fixed once and read-only after.
+// FinalEffects: the settled options of one run, fixed once, read-only after.
+// Every value the table loader, the class table and the engine preparation
+// read comes from here.
 #ifndef PELMORA_OPTIONS_FINAL_EFFECT_H_
 #define PELMORA_OPTIONS_FINAL_EFFECT_H_
 
@@ -27,7 +28,6 @@ class FinalEffects {
     bool keepTemporary = false;
     bool noTableSearch = false;
     std::uint8_t quoteChar = '"';
-    bool lfLines = false;
     bool dropControl = false;
     bool dropCombining = false;
     bool quotedSeparatorIgnored = false;
@@ -55,7 +55,6 @@ class FinalEffects {
   bool keepTemporary() const { return v_.keepTemporary; }
   bool noTableSearch() const { return v_.noTableSearch; }
   std::uint8_t quoteChar() const { return v_.quoteChar; }
-  bool lfLines() const { return v_.lfLines; }
   bool dropControl() const { return v_.dropControl; }
   bool dropCombining() const { return v_.dropCombining; }
   bool quotedSeparatorIgnored() const { return v_.quotedSeparatorIgnored; }

@@ -1,4 +1,4 @@
-// The version line and the usage guide, shown through version.txt.
+// Guiding: prints the usage guide or the version line, by way of version.txt.
 #ifndef PELMORA_OPTIONS_GUIDE_H_
 #define PELMORA_OPTIONS_GUIDE_H_
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <utility>
 
 #include "diagnostics/error_text.h"
 #include "options/numbered.h"
@@ -25,12 +24,11 @@ constexpr std::size_t TABLE_NAME_LENGTH = std::size_t{32} << 10;
 constexpr std::size_t SETTINGS_READ_LIMIT = std::size_t{64} << 20;
 constexpr const char* SETTINGS_FILE = "set_pelmora.txt";
 constexpr const char* DEFAULT_NARROW_NAME = "pelmora.txt";
-// Every field option that was not given reads as this limit (or the larger
-// one with -Z).
-constexpr std::int32_t UPPER_LIMIT_TO_FIELD_NUMBER = 255;
-constexpr std::int32_t UPPER_LIMIT_TO_FIELD_NUMBER_WIDE = 3071;
-// The bit-string options start as this many characters.
-constexpr std::size_t BIT_STRING_LENGTH = 3071;
+// The field-number limit of the options: every field option that was not
+// given reads as it, and a field option at or above it chooses no field.
+// -Z raises it to the larger one.
+constexpr std::int32_t FIELD_OPTION_LIMIT = 255;
+constexpr std::int32_t FIELD_OPTION_LIMIT_WITH_Z = 3071;
 // Reading the settings file in pieces of this size.
 constexpr std::size_t READ_BLOCK = 4096;
 
@@ -90,13 +88,6 @@ struct HyphenTerms::Impl {
 
   std::array<bool, FLAG_COUNT> flags{};
   std::array<std::int32_t, NUMBER_COUNT> numbers{};
-  // Stored and otherwise unused: -I and -~ as (upper, lower).
-  std::pair<std::int32_t, std::int32_t> rangeI{NumberedTerm::PLAIN_BOUND, -1};
-  std::pair<std::int32_t, std::int32_t> rangeTilde{NumberedTerm::PLAIN_BOUND,
-                                                   -1};
-  // Stored and otherwise unused: -@ and -E.
-  std::string bitsAt = std::string(BIT_STRING_LENGTH, '1');
-  std::string bitsE = std::string(BIT_STRING_LENGTH, '0');
   std::array<CharacterValue, CHARACTER_OPTIONS> characters{
       {{','}, {'"'}, {'_'}, {'0'}}};
 
@@ -283,17 +274,11 @@ bool HyphenTerms::Impl::takeRange(const std::string& token) {
   term.splitBounded(token, NumberedTerm::RANGE_BOUND);
   (void)term.splitRange();
   const std::string prefix = term.prefix();
-  std::pair<std::int32_t, std::int32_t>* range = nullptr;
-  if (prefix == "-I") {
-    range = &rangeI;
-  } else if (prefix == "-~") {
-    range = &rangeTilde;
-  } else {
-    return false;
-  }
-  const std::int32_t lower = term.lowerValue();
-  range->first = term.value();
-  range->second = lower;
+  if (prefix != "-I" && prefix != "-~") return false;
+  // No run reads -I or -~, but their numbers are still converted: a bad
+  // one is reported (214), lower end first, as it always was.
+  (void)term.lowerValue();
+  (void)term.value();
   return true;
 }
 
@@ -331,16 +316,8 @@ void HyphenTerms::Impl::interpret(const std::string& token) {
   if (token.size() >= 3 && isDigit(token[2])) {
     if (takeNumber(token) || takeRange(token)) return;
   }
-  if (token.size() >= 3 && (token[2] == '0' || token[2] == '1')) {
-    if (letter == '@') {
-      bitsAt = token.substr(2);
-      return;
-    }
-    if (letter == 'E') {
-      bitsE = token.substr(2);
-      return;
-    }
-  }
+  // The bit strings -@ and -E are read by no run; like every other token
+  // nothing below takes, they are skipped.
   const std::size_t escaped =
       letterIndex(ESCAPED_LETTERS, CHARACTER_OPTIONS, letter);
   if (escaped < CHARACTER_OPTIONS) {
@@ -415,14 +392,8 @@ std::int32_t HyphenTerms::fieldOption(char letter) const {
   return value == -1 ? fieldNumberLimit() : value;
 }
 
-std::int32_t HyphenTerms::countOption() const {
-  const std::int32_t value = numberValue('P');
-  return value == -1 ? 1 : value;
-}
-
 std::int32_t HyphenTerms::fieldNumberLimit() const {
-  return flag('Z') ? UPPER_LIMIT_TO_FIELD_NUMBER_WIDE
-                   : UPPER_LIMIT_TO_FIELD_NUMBER;
+  return flag('Z') ? FIELD_OPTION_LIMIT_WITH_Z : FIELD_OPTION_LIMIT;
 }
 
 std::uint8_t HyphenTerms::completionChar() const {

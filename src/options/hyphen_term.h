@@ -1,5 +1,5 @@
-// The option store: the settings file and the command line turned into
-// option values, in two phases (a flat token list, then its interpretation).
+// HyphenTerms: the option store, from set_pelmora.txt and the command line.
+// The parse has two phases: a flat token list, then its interpretation.
 #ifndef PELMORA_OPTIONS_HYPHEN_TERM_H_
 #define PELMORA_OPTIONS_HYPHEN_TERM_H_
 
@@ -32,8 +32,6 @@ class HyphenTerms {
   /// A field option (j c o k d e n): its value, or the field-number limit
   /// when it was not given.
   std::int32_t fieldOption(char letter) const;
-  /// -P, or 1 when it was not given.
-  std::int32_t countOption() const;
   /// 3071 with -Z, else 255.
   std::int32_t fieldNumberLimit() const;
 

@@ -64,14 +64,15 @@ std::string NumberedTerm::prefix() const {
 }
 
 std::int32_t NumberedTerm::value() const {
-  return sequence_to_integer(digits_);
+  return unsigned_sequence_to_integer(digits_);
 }
 
 std::int32_t NumberedTerm::lowerValue() const {
-  return rangeFlag_ ? sequence_to_integer(lowerDigits_) : -1;
+  return rangeFlag_ ? unsigned_sequence_to_integer(lowerDigits_) : -1;
 }
 
-std::int32_t NumberedTerm::sequence_to_integer(const std::string& text) {
+std::int32_t NumberedTerm::unsigned_sequence_to_integer(
+    const std::string& text) {
   constexpr std::int64_t LARGEST = std::numeric_limits<std::int32_t>::max();
   bool ok = !text.empty();
   std::int64_t result = 0;

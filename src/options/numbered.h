@@ -1,5 +1,6 @@
-// Numbers at the end of option tokens: -j12 is the prefix -j and 12, the
-// range -I3-5 is the prefix -I, the lower number 3 and the upper number 5.
+// NumberedTerm: splits an option token into its prefix and trailing numbers.
+// -j12 is the prefix -j and 12; the range -I3-5 is the prefix -I, the lower
+// number 3 and the upper number 5.
 #ifndef PELMORA_OPTIONS_NUMBERED_H_
 #define PELMORA_OPTIONS_NUMBERED_H_
 
@@ -37,11 +38,12 @@ class NumberedTerm {
   /// The lower number of a range; -1 when the token is no range.
   std::int32_t lowerValue() const;
 
-  /// The value of a run of decimal digits (leading zeros allowed) as a
-  /// signed 32-bit integer. Empty text, any other character or a value above
-  /// 2147483647 reports "sequence_to_integer() error-214: " + text and gives
-  /// -1; the program goes on.
-  static std::int32_t sequence_to_integer(const std::string& text);
+  /// The value of a run of decimal digits (leading zeros allowed, no sign)
+  /// as a signed 32-bit integer. Empty text, any other character or a value
+  /// above 2147483647 reports "sequence_to_integer() error-214: " + text and
+  /// gives -1; the program goes on. (The serial counter reads its number by
+  /// other rules: TimeNames::signed_sequence_to_integer.)
+  static std::int32_t unsigned_sequence_to_integer(const std::string& text);
 
  private:
   std::int32_t tokenLength_ = 0;

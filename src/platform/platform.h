@@ -1,7 +1,8 @@
-// The one door to the operating system. Everything Pelmora does with files,
-// the environment, the clock, standard output and the process goes through
-// the routines declared here; platform_posix.cc implements them for POSIX
-// systems and a Win32 file of the same shape sits beside it.
+// The one door to the operating system, for files, clock, console and process.
+// Everything Pelmora does with files, the environment, the clock, standard
+// output and the process goes through the routines declared here. The raw
+// system calls are in platform_posix.cc or platform_win32.cc, one of which
+// a build takes; what is the same on both is in platform_common.cc.
 //
 // Nothing here throws or prints. Fallible calls return a Status and, where
 // the caller may want to word a message or a test may want to look, fill an
@@ -274,8 +275,10 @@ void initializeProcess();
 /// (-1 reaches a POSIX shell as 255).
 [[noreturn]] void exitProcess(int code);
 
-/// The number of bytes a 32-bit build can address in one array; a wide file
-/// larger than twice this cannot be held in memory at all.
+/// The size check of the wide file, and nothing more: the engines stream the
+/// file and hold no array of its size. A 32-bit build still refuses a wide
+/// file of more than 2 GiB - 1 bytes (reported as unreadable, 229), as it
+/// did when it held the whole file; a 64-bit build takes any size.
 constexpr std::uint64_t kLargestArray = sizeof(void*) >= 8
                                             ? (std::uint64_t{1} << 62)
                                             : (std::uint64_t{1} << 31) - 1;

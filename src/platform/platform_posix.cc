@@ -1,4 +1,5 @@
-// POSIX implementation of the platform layer.
+// The POSIX system calls behind the platform layer; what every system does
+// alike is built on them in platform_common.cc.
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/platform_internal.h"
 
 namespace platform {
 namespace {
@@ -76,9 +78,42 @@ FileIdentity identityOf(const struct stat& info) {
   return id;
 }
 
-std::string (*g_clock)() = nullptr;
-
 }  // namespace
+
+Status raw::notOpen(std::string* detail) { return fromErrno(EBADF, detail); }
+
+Status raw::readSome(std::intptr_t handle, void* buffer, std::size_t n,
+                     std::size_t* got, std::string* detail) {
+  *got = 0;
+  ssize_t result;
+  do {
+    result = ::read(fd(handle), buffer, n);
+  } while (result < 0 && errno == EINTR);
+  if (result < 0) return fromErrno(errno, detail);
+  *got = static_cast<std::size_t>(result);
+  return Status::kOk;
+}
+
+Status raw::writeSome(std::intptr_t handle, const void* buffer, std::size_t n,
+                      std::size_t* written, std::string* detail) {
+  *written = 0;
+  ssize_t result;
+  do {
+    result = ::write(fd(handle), buffer, n);
+  } while (result < 0 && errno == EINTR);
+  if (result < 0) return fromErrno(errno, detail);
+  if (result == 0) return fromErrno(EIO, detail);
+  *written = static_cast<std::size_t>(result);
+  return Status::kOk;
+}
+
+std::intptr_t raw::standardOutput() { return STDOUT_FILENO; }
+std::intptr_t raw::standardError() { return STDERR_FILENO; }
+const char* raw::standardErrorLineEnd() { return "\n"; }
+
+std::uint64_t raw::processId() {
+  return static_cast<std::uint64_t>(::getpid());
+}
 
 File::~File() {
   if (isOpen()) ::close(fd(handle_));
@@ -162,40 +197,6 @@ Status File::openHeld(const std::string& name, std::string* detail) {
 Status File::removeHeld(const std::string& name, std::string* detail) {
   if (!isOpen()) return fromErrno(EBADF, detail);
   if (::unlink(name.c_str()) != 0) return fromErrno(errno, detail);
-  return Status::kOk;
-}
-
-Status File::read(void* buffer, std::size_t n, std::size_t* got,
-                  std::string* detail) {
-  *got = 0;
-  if (!isOpen()) return fromErrno(EBADF, detail);
-  char* at = static_cast<char*>(buffer);
-  while (*got < n) {
-    ssize_t result = ::read(fd(handle_), at + *got, n - *got);
-    if (result < 0) {
-      if (errno == EINTR) continue;
-      return fromErrno(errno, detail);
-    }
-    if (result == 0) break;
-    *got += static_cast<std::size_t>(result);
-  }
-  return Status::kOk;
-}
-
-Status File::write(const void* buffer, std::size_t n, std::size_t* written,
-                   std::string* detail) {
-  *written = 0;
-  if (!isOpen()) return fromErrno(EBADF, detail);
-  const char* at = static_cast<const char*>(buffer);
-  while (*written < n) {
-    ssize_t result = ::write(fd(handle_), at + *written, n - *written);
-    if (result < 0) {
-      if (errno == EINTR) continue;
-      return fromErrno(errno, detail);
-    }
-    if (result == 0) return fromErrno(EIO, detail);
-    *written += static_cast<std::size_t>(result);
-  }
   return Status::kOk;
 }
 
@@ -319,30 +320,16 @@ bool LargeBlock::allocate(std::size_t bytes) {
   return true;
 }
 
-Status createNewWithContent(const std::string& name, const std::string& content,
-                            bool* exists, std::string* detail) {
-  if (exists != nullptr) *exists = false;
-  // Written under a private name first and then linked into place, because
-  // link() never replaces a file and the name appears with its content.
-  std::string scratch = name + "." + std::to_string(::getpid()) + ".new";
-  File file;
-  Status status = file.createNew(scratch, detail);
-  if (status != Status::kOk) {
-    // Only a killed process of the same number can have left it.
-    (void)::unlink(scratch.c_str());
-    status = file.createNew(scratch, detail);
+Status raw::placeWithoutReplacing(const std::string& scratch,
+                                  const std::string& name, bool* exists,
+                                  std::string* detail) {
+  // link() never replaces a file, and the name appears with the content.
+  if (::link(scratch.c_str(), name.c_str()) != 0) {
+    const int error = errno;
+    if (exists != nullptr) *exists = error == EEXIST;
+    return fromErrno(error, detail);
   }
-  if (status != Status::kOk) return status;
-  std::size_t written = 0;
-  status = file.write(content.data(), content.size(), &written, detail);
-  Status closed = file.close(detail);
-  if (status == Status::kOk) status = closed;
-  if (status == Status::kOk && ::link(scratch.c_str(), name.c_str()) != 0) {
-    if (exists != nullptr) *exists = (errno == EEXIST);
-    status = fromErrno(errno, detail);
-  }
-  ::unlink(scratch.c_str());
-  return status;
+  return Status::kOk;
 }
 
 namespace {
@@ -351,13 +338,6 @@ std::string folderOf(const std::string& path) {
   std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
-// A name for the scratch file beside `target` that no other living process
-// uses: a killed process of the same number is the only one that can have
-// left one behind.
-std::string scratchNameFor(const std::string& target) {
-  return target + "." + std::to_string(::getpid()) + ".tmp";
 }
 
 }  // namespace
@@ -395,7 +375,7 @@ Status Replacement::begin(const std::string& name, std::string* detail) {
   unnamed_ = handle >= 0;
 #endif
   if (handle < 0) {
-    const std::string scratch = scratchNameFor(target_);
+    const std::string scratch = raw::scratchNameBeside(target_, ".tmp");
     Status status = file_.createNew(scratch, detail);
     if (status != Status::kOk) {
       (void)::unlink(scratch.c_str());
@@ -428,7 +408,7 @@ Status Replacement::commit(std::string* detail) {
     return status;
   }
   if (unnamed_) {
-    const std::string scratch = scratchNameFor(target_);
+    const std::string scratch = raw::scratchNameBeside(target_, ".tmp");
     const std::string self =
         "/proc/self/fd/" + std::to_string(fd(file_.handle_));
     int linked = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, scratch.c_str(),
@@ -511,13 +491,12 @@ std::string environmentValue(const std::string& name) {
   return value == nullptr ? std::string() : std::string(value);
 }
 
-std::string localDateTimeText() {
-  if (g_clock != nullptr) return g_clock();
+bool raw::readLocalClock(ClockReading* reading) {
   // The user's own date format, as the err file names expect.
   std::setlocale(LC_TIME, "");
   std::time_t now = std::time(nullptr);
   std::tm local{};
-  if (::localtime_r(&now, &local) == nullptr) return std::string();
+  if (::localtime_r(&now, &local) == nullptr) return false;
   char date[128];
   char time[128];
   std::size_t date_length = std::strftime(date, sizeof date, "%x", &local);
@@ -526,41 +505,11 @@ std::string localDateTimeText() {
   // names without minutes and seconds.
   std::size_t time_length =
       std::strftime(time, sizeof time, "%H:%M:%S", &local);
-  std::string text(date, date_length);
-  if (local.tm_hour != 0 || local.tm_min != 0 || local.tm_sec != 0) {
-    text += ' ';
-    text.append(time, time_length);
-  }
-  return text;
-}
-
-void setClockForTesting(std::string (*clock)()) { g_clock = clock; }
-
-Status writeStandardOutput(const void* buffer, std::size_t n) {
-  const char* at = static_cast<const char*>(buffer);
-  std::size_t done = 0;
-  while (done < n) {
-    ssize_t result = ::write(STDOUT_FILENO, at + done, n - done);
-    if (result < 0) {
-      if (errno == EINTR) continue;
-      return fromErrno(errno, nullptr);
-    }
-    if (result == 0) return Status::kOther;
-    done += static_cast<std::size_t>(result);
-  }
-  return Status::kOk;
-}
-
-void writeStandardError(const std::string& line) {
-  std::string text = line + "\n";
-  std::size_t done = 0;
-  while (done < text.size()) {
-    ssize_t result = ::write(STDERR_FILENO, text.data() + done,
-                             text.size() - done);
-    if (result < 0 && errno == EINTR) continue;
-    if (result <= 0) return;
-    done += static_cast<std::size_t>(result);
-  }
+  reading->date.assign(date, date_length);
+  reading->time.assign(time, time_length);
+  reading->midnight =
+      local.tm_hour == 0 && local.tm_min == 0 && local.tm_sec == 0;
+  return true;
 }
 
 std::string executableFolder() {
@@ -606,38 +555,33 @@ unsigned processorCount() {
 }
 
 namespace {
-struct Task {
-  void (*work)(void*, std::size_t);
-  void* context;
-  std::size_t index;
-};
-
 extern "C" void* runTask(void* argument) {
-  const Task* task = static_cast<const Task*>(argument);
+  const raw::Task* task = static_cast<const raw::Task*>(argument);
   task->work(task->context, task->index);
   return nullptr;
 }
 }  // namespace
 
-void runInParallel(std::size_t count, void (*work)(void*, std::size_t),
-                   void* context) {
-  Task tasks[kMostParallelTasks];
-  pthread_t threads[kMostParallelTasks];
-  bool started[kMostParallelTasks] = {};
-  const std::size_t threaded = count < kMostParallelTasks ? count
-                                                          : kMostParallelTasks;
-  for (std::size_t i = 1; i < threaded; ++i) {
-    tasks[i] = Task{work, context, i};
-    started[i] = ::pthread_create(&threads[i], nullptr, runTask, &tasks[i]) == 0;
+// pthread_t is an integer or a pointer, whatever the system; it is kept in
+// a ThreadHandle byte for byte.
+static_assert(sizeof(pthread_t) <= sizeof(raw::ThreadHandle),
+              "a thread must fit a ThreadHandle");
+
+bool raw::startThread(const Task* task, ThreadHandle* thread) {
+  pthread_t started;
+  if (::pthread_create(&started, nullptr, runTask,
+                       const_cast<Task*>(task)) != 0) {
+    return false;
   }
-  if (count > 0) work(context, 0);
-  for (std::size_t i = 1; i < threaded; ++i) {
-    if (!started[i]) work(context, i);
-  }
-  for (std::size_t i = threaded; i < count; ++i) work(context, i);
-  for (std::size_t i = 1; i < threaded; ++i) {
-    if (started[i]) ::pthread_join(threads[i], nullptr);
-  }
+  *thread = 0;
+  std::memcpy(thread, &started, sizeof started);
+  return true;
+}
+
+void raw::joinThread(ThreadHandle thread) {
+  pthread_t started;
+  std::memcpy(&started, &thread, sizeof started);
+  ::pthread_join(started, nullptr);
 }
 
 void initializeProcess() { ::signal(SIGPIPE, SIG_IGN); }

@@ -1,6 +1,7 @@
-// Win32 implementation of the platform layer: the 32-bit Windows console
-// program. File names and texts are ANSI (code page 932) byte strings, so
-// the "A" functions are used throughout.
+// The Win32 system calls behind the platform layer of the 32-bit Windows
+// console program; what every system does alike is built on them in
+// platform_common.cc. File names and texts are ANSI (code page 932) byte
+// strings, so the "A" functions are used throughout.
 #define WIN32_LEAN_AND_MEAN
 #ifndef _WIN32_WINNT
 #define _WIN32_WINNT 0x0601  // Windows 7: GetFinalPathNameByHandle
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/platform_internal.h"
 
 namespace platform {
 namespace {
@@ -108,9 +110,53 @@ FileIdentity identityOf(const BY_HANDLE_FILE_INFORMATION& info) {
 // One Win32 transfer moves at most this many bytes.
 constexpr std::size_t kLargestTransfer = std::size_t{1} << 30;
 
-std::string (*g_clock)() = nullptr;
+DWORD transferSize(std::size_t n) {
+  return static_cast<DWORD>(n > kLargestTransfer ? kLargestTransfer : n);
+}
+
+std::intptr_t standardHandle(DWORD which) {
+  const HANDLE h = GetStdHandle(which);
+  if (h == INVALID_HANDLE_VALUE || h == nullptr) return -1;
+  return reinterpret_cast<std::intptr_t>(h);
+}
 
 }  // namespace
+
+Status raw::notOpen(std::string* detail) {
+  return fromLastError(ERROR_INVALID_HANDLE, detail);
+}
+
+Status raw::readSome(std::intptr_t handle, void* buffer, std::size_t n,
+                     std::size_t* got, std::string* detail) {
+  *got = 0;
+  DWORD done = 0;
+  if (!ReadFile(handleOf(handle), buffer, transferSize(n), &done, nullptr)) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_BROKEN_PIPE) return Status::kOk;  // the writer closed
+    return fromLastError(error, detail);
+  }
+  *got = done;
+  return Status::kOk;
+}
+
+Status raw::writeSome(std::intptr_t handle, const void* buffer, std::size_t n,
+                      std::size_t* written, std::string* detail) {
+  *written = 0;
+  DWORD done = 0;
+  if (!WriteFile(handleOf(handle), buffer, transferSize(n), &done, nullptr)) {
+    return fromLastError(GetLastError(), detail);
+  }
+  if (done == 0) return fromLastError(ERROR_WRITE_FAULT, detail);
+  *written = done;
+  return Status::kOk;
+}
+
+std::intptr_t raw::standardOutput() { return standardHandle(STD_OUTPUT_HANDLE); }
+std::intptr_t raw::standardError() { return standardHandle(STD_ERROR_HANDLE); }
+// The console program ends its lines as Windows text.
+const char* raw::standardErrorLineEnd() { return "\r\n"; }
+
+std::uint64_t raw::processId() { return GetCurrentProcessId(); }
 
 File::~File() {
   if (isOpen()) CloseHandle(handleOf(handle_));
@@ -203,46 +249,6 @@ Status File::removeHeld(const std::string& name, std::string* detail) {
   if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
   // Gone when the handle closes; until then nobody else can open it.
   if (!DeleteFileA(name.c_str())) return fromLastError(GetLastError(), detail);
-  return Status::kOk;
-}
-
-Status File::read(void* buffer, std::size_t n, std::size_t* got,
-                  std::string* detail) {
-  *got = 0;
-  if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
-  char* at = static_cast<char*>(buffer);
-  while (*got < n) {
-    std::size_t want = n - *got;
-    if (want > kLargestTransfer) want = kLargestTransfer;
-    DWORD done = 0;
-    if (!ReadFile(handleOf(handle_), at + *got, static_cast<DWORD>(want), &done,
-                  nullptr)) {
-      DWORD error = GetLastError();
-      if (error == ERROR_BROKEN_PIPE) break;  // the writer closed: the end
-      return fromLastError(error, detail);
-    }
-    if (done == 0) break;
-    *got += done;
-  }
-  return Status::kOk;
-}
-
-Status File::write(const void* buffer, std::size_t n, std::size_t* written,
-                   std::string* detail) {
-  *written = 0;
-  if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
-  const char* at = static_cast<const char*>(buffer);
-  while (*written < n) {
-    std::size_t want = n - *written;
-    if (want > kLargestTransfer) want = kLargestTransfer;
-    DWORD done = 0;
-    if (!WriteFile(handleOf(handle_), at + *written, static_cast<DWORD>(want),
-                   &done, nullptr)) {
-      return fromLastError(GetLastError(), detail);
-    }
-    if (done == 0) return fromLastError(ERROR_WRITE_FAULT, detail);
-    *written += done;
-  }
   return Status::kOk;
 }
 
@@ -340,34 +346,18 @@ bool LargeBlock::allocate(std::size_t bytes) {
   return true;
 }
 
-Status createNewWithContent(const std::string& name, const std::string& content,
-                            bool* exists, std::string* detail) {
-  if (exists != nullptr) *exists = false;
-  // Written under a private name first and then moved into place without
-  // replacing: the name appears with its whole content or not at all.
-  std::string scratch =
-      name + "." + std::to_string(GetCurrentProcessId()) + ".new";
-  File file;
-  Status status = file.createNew(scratch, detail);
-  if (status != Status::kOk) {
-    // Only a killed process of the same number can have left it.
-    DeleteFileA(scratch.c_str());
-    status = file.createNew(scratch, detail);
-  }
-  if (status != Status::kOk) return status;
-  std::size_t written = 0;
-  status = file.write(content.data(), content.size(), &written, detail);
-  Status closed = file.close(detail);
-  if (status == Status::kOk) status = closed;
-  if (status == Status::kOk && !MoveFileExA(scratch.c_str(), name.c_str(), 0)) {
-    DWORD error = GetLastError();
+Status raw::placeWithoutReplacing(const std::string& scratch,
+                                  const std::string& name, bool* exists,
+                                  std::string* detail) {
+  // Without MOVEFILE_REPLACE_EXISTING a move never replaces a file.
+  if (!MoveFileExA(scratch.c_str(), name.c_str(), 0)) {
+    const DWORD error = GetLastError();
     if (exists != nullptr) {
       *exists = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
     }
-    status = fromLastError(error, detail);
+    return fromLastError(error, detail);
   }
-  DeleteFileA(scratch.c_str());
-  return status;
+  return Status::kOk;
 }
 
 Replacement::~Replacement() { abandon(); }
@@ -422,8 +412,7 @@ Status Replacement::begin(const std::string& name, std::string* detail) {
   attributes_ = attributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
                               FILE_ATTRIBUTE_SYSTEM |
                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-  const std::string scratch =
-      target_ + "." + std::to_string(GetCurrentProcessId()) + ".tmp";
+  const std::string scratch = raw::scratchNameBeside(target_, ".tmp");
   auto createScratch = [&scratch]() {
     return CreateFileA(scratch.c_str(), GENERIC_WRITE | DELETE,
                        FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
@@ -553,8 +542,7 @@ std::string environmentValue(const std::string& name) {
   return text;
 }
 
-std::string localDateTimeText() {
-  if (g_clock != nullptr) return g_clock();
+bool raw::readLocalClock(ClockReading* reading) {
   SYSTEMTIME now;
   GetLocalTime(&now);
   char date[128];
@@ -564,44 +552,12 @@ std::string localDateTimeText() {
   int time_length =
       GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &now, nullptr, time, sizeof time);
   // The lengths count the terminating NUL.
-  std::string text(date, static_cast<std::size_t>(
-                             date_length > 0 ? date_length - 1 : 0));
-  if (now.wHour != 0 || now.wMinute != 0 || now.wSecond != 0) {
-    text += ' ';
-    text.append(time, static_cast<std::size_t>(
-                          time_length > 0 ? time_length - 1 : 0));
-  }
-  return text;
-}
-
-void setClockForTesting(std::string (*clock)()) { g_clock = clock; }
-
-Status writeStandardOutput(const void* buffer, std::size_t n) {
-  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (out == INVALID_HANDLE_VALUE || out == nullptr) return Status::kOther;
-  const char* at = static_cast<const char*>(buffer);
-  std::size_t done = 0;
-  while (done < n) {
-    std::size_t want = n - done;
-    if (want > kLargestTransfer) want = kLargestTransfer;
-    DWORD written = 0;
-    if (!WriteFile(out, at + done, static_cast<DWORD>(want), &written,
-                   nullptr) ||
-        written == 0) {
-      return Status::kOther;
-    }
-    done += written;
-  }
-  return Status::kOk;
-}
-
-void writeStandardError(const std::string& line) {
-  HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-  if (err == INVALID_HANDLE_VALUE || err == nullptr) return;
-  std::string text = line + "\r\n";
-  DWORD written = 0;
-  WriteFile(err, text.data(), static_cast<DWORD>(text.size()), &written,
-            nullptr);
+  reading->date.assign(
+      date, static_cast<std::size_t>(date_length > 0 ? date_length - 1 : 0));
+  reading->time.assign(
+      time, static_cast<std::size_t>(time_length > 0 ? time_length - 1 : 0));
+  reading->midnight = now.wHour == 0 && now.wMinute == 0 && now.wSecond == 0;
+  return true;
 }
 
 std::string executableFolder() {
@@ -642,40 +598,25 @@ unsigned processorCount() {
 }
 
 namespace {
-struct Task {
-  void (*work)(void*, std::size_t);
-  void* context;
-  std::size_t index;
-};
-
 DWORD WINAPI runTask(LPVOID argument) {
-  const Task* task = static_cast<const Task*>(argument);
+  const raw::Task* task = static_cast<const raw::Task*>(argument);
   task->work(task->context, task->index);
   return 0;
 }
 }  // namespace
 
-void runInParallel(std::size_t count, void (*work)(void*, std::size_t),
-                   void* context) {
-  Task tasks[kMostParallelTasks];
-  HANDLE threads[kMostParallelTasks] = {};
-  const std::size_t threaded = count < kMostParallelTasks ? count
-                                                          : kMostParallelTasks;
-  for (std::size_t i = 1; i < threaded; ++i) {
-    tasks[i] = Task{work, context, i};
-    threads[i] = CreateThread(nullptr, 0, runTask, &tasks[i], 0, nullptr);
-  }
-  if (count > 0) work(context, 0);
-  for (std::size_t i = 1; i < threaded; ++i) {
-    if (threads[i] == nullptr) work(context, i);
-  }
-  for (std::size_t i = threaded; i < count; ++i) work(context, i);
-  for (std::size_t i = 1; i < threaded; ++i) {
-    if (threads[i] != nullptr) {
-      WaitForSingleObject(threads[i], INFINITE);
-      CloseHandle(threads[i]);
-    }
-  }
+bool raw::startThread(const Task* task, ThreadHandle* thread) {
+  const HANDLE started = CreateThread(nullptr, 0, runTask,
+                                      const_cast<Task*>(task), 0, nullptr);
+  if (started == nullptr) return false;
+  *thread = reinterpret_cast<ThreadHandle>(started);
+  return true;
+}
+
+void raw::joinThread(ThreadHandle thread) {
+  const HANDLE started = reinterpret_cast<HANDLE>(thread);
+  WaitForSingleObject(started, INFINITE);
+  CloseHandle(started);
 }
 
 void initializeProcess() {

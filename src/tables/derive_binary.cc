@@ -8,19 +8,21 @@
 
 namespace {
 
-constexpr std::uint8_t kOneByteLowKind = 0;
-constexpr std::uint8_t kTwoByteKind = 1;
-constexpr std::uint8_t kOneByteHighKind = 2;
+using table_format::kSourceFileName;
+using table_format::kSourceRecordSize;
+using table_format::kTableFileName;
+using table_format::kTableRecordSize;
 
 void convertRecord(const std::uint8_t* source, std::uint8_t* table) {
   table[0] = source[2];
   table[1] = source[3];
   if (source[1] == 0) {
-    table[2] = source[0] < 0x80 ? kOneByteLowKind : kOneByteHighKind;
+    table[2] = source[0] < 0x80 ? table_format::kSingleLowKind
+                                : table_format::kSingleHighKind;
     table[3] = source[0];
     table[4] = 0;
   } else {
-    table[2] = kTwoByteKind;
+    table[2] = table_format::kDoubleKind;
     table[3] = source[0];
     table[4] = source[1];
   }
@@ -43,9 +45,9 @@ DeriveStatus DeriveTable::derive() {
   // its place (or in the table's) is never written through.
   platform::File table;
   const bool is_held = !platform::isSymbolicLink(kTableFileName) &&
-                    ok(table.openHeld(kTemporaryFileName));
+                    ok(table.openHeld(kDerivedTemporaryFileName));
   if (!is_held || !ok(table.rewind(true))) {
-    if (is_held) (void)table.removeHeld(kTemporaryFileName);
+    if (is_held) (void)table.removeHeld(kDerivedTemporaryFileName);
     diagnostics::report(std::string("Rewrite() error-241: ") + kTableFileName);
     return DeriveStatus::kTableUnwritable;
   }
@@ -85,10 +87,13 @@ DeriveStatus DeriveTable::derive() {
   // while the file is still held.
   if (status == DeriveStatus::kOk &&
       (!ok(table.sync()) ||
-       !ok(platform::renameFile(kTemporaryFileName, kTableFileName)))) {
+       !ok(platform::renameFile(kDerivedTemporaryFileName,
+                                kTableFileName)))) {
     status = DeriveStatus::kTableUnwritable;
   }
-  if (status != DeriveStatus::kOk) (void)table.removeHeld(kTemporaryFileName);
+  if (status != DeriveStatus::kOk) {
+    (void)table.removeHeld(kDerivedTemporaryFileName);
+  }
   if (!ok(table.close()) && status == DeriveStatus::kOk) {
     status = DeriveStatus::kTableUnwritable;
   }

@@ -1,11 +1,14 @@
-// The derivation of the conversion table UTF16~MS932.bin from its reverse
-// table MS932~UTF16.bin, the one thing a run without arguments does.
+// DeriveTable: makes the conversion table from the shipped reverse table.
+// UTF16~MS932.bin is derived from MS932~UTF16.bin, the one thing a run
+// without arguments does.
 #ifndef PELMORA_TABLES_DERIVE_BINARY_H_
 #define PELMORA_TABLES_DERIVE_BINARY_H_
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+
+#include "tables/table_format.h"
 
 /// What derive() found.
 enum class DeriveStatus {
@@ -22,7 +25,7 @@ enum class DeriveStatus {
 /// a one-byte code below 0x80, 2 for a one-byte code of 0x80 or above and 1
 /// for a two-byte code. A trailing partial source record is ignored.
 ///
-/// The new table is built in kTemporaryFileName beside it and renamed over
+/// The new table is built in kDerivedTemporaryFileName beside it and renamed over
 /// UTF16~MS932.bin only when every read, write and close succeeded, so a
 /// failed derivation leaves the old table (or its absence) exactly as it was
 /// and no temporary file behind. The temporary file is held by one
@@ -40,12 +43,10 @@ enum class DeriveStatus {
 /// copyable and may be reused.
 class DeriveTable {
  public:
-  static constexpr const char* kSourceFileName = "MS932~UTF16.bin";
-  static constexpr const char* kTableFileName = "UTF16~MS932.bin";
-  static constexpr const char* kTemporaryFileName = "UTF16~MS932.bin.tmp";
+  /// Where the new table is written before it takes the table's name.
+  static constexpr const char* kDerivedTemporaryFileName =
+      "UTF16~MS932.bin.tmp";
 
-  static constexpr std::size_t kSourceRecordSize = 4;
-  static constexpr std::size_t kTableRecordSize = 5;
   /// Records moved per read and per write.
   static constexpr std::size_t kRecordsPerBlock = 4096;
 
@@ -57,8 +58,10 @@ class DeriveTable {
   [[nodiscard]] DeriveStatus derive();
 
  private:
-  std::array<std::uint8_t, kSourceRecordSize * kRecordsPerBlock> source_{};
-  std::array<std::uint8_t, kTableRecordSize * kRecordsPerBlock> table_{};
+  std::array<std::uint8_t, table_format::kSourceRecordSize * kRecordsPerBlock>
+      source_{};
+  std::array<std::uint8_t, table_format::kTableRecordSize * kRecordsPerBlock>
+      table_{};
 };
 
 #endif  // PELMORA_TABLES_DERIVE_BINARY_H_

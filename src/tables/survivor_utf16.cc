@@ -6,9 +6,12 @@
 #include "diagnostics/messages_text.h"
 #include "options/final_effect.h"
 #include "platform/platform.h"
-#include "tables/path_exe.h"
+#include "tables/command_path.h"
 
 namespace {
+
+using table_format::kTableFileName;
+using table_format::kTableRecordSize;
 
 // The longest first line of set_dravikson.txt taken for a table name:
 // Windows accepts full names of up to 32 Ki characters, POSIX systems far
@@ -153,7 +156,7 @@ bool SurvivorsUTF16::loadFile(const std::string& name) {
   platform::File file;
   if (file.openRead(name) != platform::Status::kOk) return false;
   // Whole records per block, so a record never straddles two reads.
-  std::vector<std::uint8_t> block(kRecordSize * 13107);
+  std::vector<std::uint8_t> block(kTableRecordSize * 13107);
   std::size_t kept = 0;
   for (;;) {
     std::size_t got = 0;
@@ -162,8 +165,8 @@ bool SurvivorsUTF16::loadFile(const std::string& name) {
       return false;
     }
     std::size_t available = kept + got;
-    std::size_t whole = available / kRecordSize * kRecordSize;
-    for (std::size_t at = 0; at < whole; at += kRecordSize) {
+    std::size_t whole = available / kTableRecordSize * kTableRecordSize;
+    for (std::size_t at = 0; at < whole; at += kTableRecordSize) {
       applyRecord(block.data() + at);
     }
     kept = available - whole;
@@ -173,7 +176,7 @@ bool SurvivorsUTF16::loadFile(const std::string& name) {
   // The last record is applied once more in the shape the format has always
   // had: a short remainder padded with zeros, or an all-zero record, which
   // leaves code unit 0x0000 as kind 0 with bytes 0.
-  std::uint8_t last[kRecordSize] = {0, 0, 0, 0, 0};
+  std::uint8_t last[kTableRecordSize] = {0, 0, 0, 0, 0};
   for (std::size_t i = 0; i < kept; ++i) last[i] = block[i];
   applyRecord(last);
   return file.close() == platform::Status::kOk;
@@ -214,12 +217,12 @@ void SurvivorsUTF16::registerCodePoint(std::uint32_t code_point) {
   listed_pairs_[cell / 64] |= std::uint64_t{1} << (cell % 64);
 }
 
-int SurvivorsUTF16::survivors() {
+SurvivorList SurvivorsUTF16::survivors() {
   platform::File file;
   if (file.openRead(kSurrogateListFileName) != platform::Status::kOk) {
     diagnostics::report(std::string("Reset() error-192: ") +
                         kSurrogateListFileName);
-    return -2;
+    return SurvivorList::kUnreadable;
   }
   std::string line;
   char block[4096];
@@ -229,7 +232,7 @@ int SurvivorsUTF16::survivors() {
     if (file.read(block, sizeof block, &got) != platform::Status::kOk) {
       diagnostics::report(std::string("Reset() error-192: ") +
                           kSurrogateListFileName);
-      return -2;
+      return SurvivorList::kUnreadable;
     }
     for (std::size_t i = 0; i < got; ++i) {
       char c = block[i];
@@ -238,7 +241,8 @@ int SurvivorsUTF16::survivors() {
         if (c == '\n') continue;  // the LF of a CR LF pair
       }
       if (c == '\r' || c == '\n') {
-        if (line.empty()) return 0;  // an empty line ends the list
+        // An empty line ends the list.
+        if (line.empty()) return SurvivorList::kRead;
         std::size_t digits = 0;
         std::uint32_t cp =
             hexadecimal_sequence_to_integer(line.data(), line.size(), &digits);
@@ -257,7 +261,7 @@ int SurvivorsUTF16::survivors() {
         hexadecimal_sequence_to_integer(line.data(), line.size(), &digits);
     if (digits <= kMostHexDigits) registerCodePoint(cp);
   }
-  return 0;
+  return SurvivorList::kRead;
 }
 
 std::uint8_t SurvivorsUTF16::entry(std::uint32_t unit, int component) const {

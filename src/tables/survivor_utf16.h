@@ -1,5 +1,6 @@
-// The conversion table from UTF-16 code units to Shift_JIS (code page 932)
-// bytes, with the list of supplementary characters the program accepts.
+// SurvivorsUTF16: the conversion table from UTF-16 code units to Shift_JIS.
+// It is found, loaded and completed with the list of supplementary
+// characters the program accepts (surro.txt), then only read.
 #ifndef PELMORA_TABLES_SURVIVOR_UTF16_H_
 #define PELMORA_TABLES_SURVIVOR_UTF16_H_
 
@@ -7,16 +8,22 @@
 #include <cstdint>
 #include <string>
 
+#include "tables/table_format.h"
+
 class FinalEffects;
 
-/// The table file's name, looked for in every place of the search.
-inline constexpr const char* kTableFileName = "UTF16~MS932.bin";
 /// Names the table file when -K is given (first line).
 inline constexpr const char* kTableSettingsFileName = "set_dravikson.txt";
 /// The list of accepted supplementary characters.
 inline constexpr const char* kSurrogateListFileName = "surro.txt";
 /// The -M note.
 inline constexpr const char* kDataNoteFileName = "data.txt";
+
+/// What SurvivorsUTF16::survivors() found.
+enum class SurvivorList {
+  kRead,        ///< read up to its end or its first empty line
+  kUnreadable,  ///< surro.txt could not be opened or read (reported, 192)
+};
 
 /// One code unit's conversion: the kind and up to two Shift_JIS bytes.
 struct TableEntry {
@@ -30,10 +37,14 @@ struct TableEntry {
 /// to kind 0 with both bytes 0 (the engines then write the unit itself).
 class SurvivorsUTF16 {
  public:
-  static constexpr std::uint8_t kSingleLowKind = 0;    ///< byte below 0x80
-  static constexpr std::uint8_t kDoubleKind = 1;       ///< two-byte code
-  static constexpr std::uint8_t kSingleHighKind = 2;   ///< byte 0x80 or more
-  static constexpr std::uint8_t kListedHighKind = 3;   ///< listed surrogate
+  /// The record kinds of the table file (see table_format.h), by the
+  /// names the engines' inner loops use.
+  static constexpr std::uint8_t kSingleLowKind = table_format::kSingleLowKind;
+  static constexpr std::uint8_t kDoubleKind = table_format::kDoubleKind;
+  static constexpr std::uint8_t kSingleHighKind =
+      table_format::kSingleHighKind;
+  static constexpr std::uint8_t kListedHighKind =
+      table_format::kListedHighKind;
   /// The table covers code units 0x0000..0xFFE5; records above are ignored
   /// and lookups there give kind 0.
   static constexpr std::uint32_t kTableUnits = 0xFFE6;
@@ -42,8 +53,6 @@ class SurvivorsUTF16 {
   static constexpr std::uint32_t kPairRows = 128;
   static constexpr std::uint32_t kPairColumns = 1024;
   static constexpr std::uint32_t kFirstPairHigh = 0xD840;
-  /// Bytes of one record of the table file.
-  static constexpr std::size_t kRecordSize = 5;
 
   SurvivorsUTF16();
   SurvivorsUTF16(const SurvivorsUTF16&) = delete;
@@ -62,8 +71,8 @@ class SurvivorsUTF16 {
   [[nodiscard]] bool loadFile(const std::string& name);
 
   /// Reads surro.txt and marks every listed supplementary character.
-  /// Returns 0, or -2 when the list cannot be read (reported as 192).
-  int survivors();
+  /// Characters read before a read failure stay marked.
+  [[nodiscard]] SurvivorList survivors();
 
   /// The hexadecimal parse of the list: leading upper-case hex digits of
   /// the first length characters. An eight-digit number of 0x80000000 or

@@ -1,5 +1,5 @@
-// A ring of byte strings with a fixed capacity, through which the field
-// splitter hands over the fields of one line.
+// AnsiStringQueue: a fixed ring of strings handing on one line's fields.
+// The field splitter hands the fields of a line over through it.
 #ifndef PELMORA_TEXT_ANSI_QUEUE_H_
 #define PELMORA_TEXT_ANSI_QUEUE_H_
 

@@ -1,4 +1,4 @@
-// The splitter of Shift_JIS (code page 932) byte lines into fields.
+// DividingSJIS: splits Shift_JIS (code page 932) byte lines into fields.
 #ifndef PELMORA_TEXT_DIVIDE_SJIS_H_
 #define PELMORA_TEXT_DIVIDE_SJIS_H_
 
@@ -37,7 +37,7 @@ class DividingSJIS {
  public:
   static constexpr unsigned char DEFAULT_QUOTE = 0x22;      // '"'
   static constexpr unsigned char DEFAULT_SEPARATOR = 0x2C;  // ','
-  /// Wanted flags, indexed by field number 0..UPPER_LIMIT_TO_FIELD_NUMBER.
+  /// Wanted flags, indexed by field number 0..kFieldIndexLimit.
   static constexpr std::int32_t WANTED_SLOTS = 3072;
 
   DividingSJIS() = default;
@@ -48,7 +48,7 @@ class DividingSJIS {
   void setSeparator(char c);
   /// Remembers the list (not owned; nullptr keeps the fields in the queue
   /// only), sets the field limit and creates a fresh, primed queue. The limit
-  /// is bounded to 1..UPPER_LIMIT_TO_FIELD_NUMBER: the flags have no room
+  /// is bounded to 1..kFieldIndexLimit: the flags have no room
   /// for more, and a limit below 1 would count a field it never stored.
   void prepare(FieldsList* list, std::int32_t limit);
   /// Scans the first length bytes of line (bounded to its size) and queues

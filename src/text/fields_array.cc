@@ -9,7 +9,7 @@ std::string FieldsList::item(std::int32_t i) const {
     diagnostics::report("item() error-210: i < 0");
     return std::string();
   }
-  if (i >= UPPER_LIMIT_TO_FIELD_NUMBER) {
+  if (i >= kFieldIndexLimit) {
     diagnostics::report("item() error-211: >= UPPER_LIMIT_TO_FIELD_NUMBER");
     return std::string();
   }
@@ -21,7 +21,7 @@ void FieldsList::item(const std::string& s, std::int32_t i) {
     diagnostics::report("item() error-212: i < 0");
     return;
   }
-  if (i >= UPPER_LIMIT_TO_FIELD_NUMBER) {
+  if (i >= kFieldIndexLimit) {
     diagnostics::report("item() error-213: >= UPPER_LIMIT_TO_FIELD_NUMBER");
     return;
   }

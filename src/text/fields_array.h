@@ -1,4 +1,4 @@
-// The list of fields that the splitter fills, addressed by field index.
+// FieldsList: the fields the splitter fills, addressed by field index.
 #ifndef PELMORA_TEXT_FIELDS_ARRAY_H_
 #define PELMORA_TEXT_FIELDS_ARRAY_H_
 
@@ -7,10 +7,11 @@
 #include <vector>
 
 /// One more than the highest field index a list (and the splitter) keeps.
-inline constexpr std::int32_t UPPER_LIMIT_TO_FIELD_NUMBER = 3071;
+/// Errors 211 and 213 still call it UPPER_LIMIT_TO_FIELD_NUMBER.
+inline constexpr std::int32_t kFieldIndexLimit = 3071;
 
 /// A fixed array of strings, all empty at creation. An index is valid when
-/// 0 <= i < UPPER_LIMIT_TO_FIELD_NUMBER. A bad index is reported (errors
+/// 0 <= i < kFieldIndexLimit. A bad index is reported (errors
 /// 210 to 213) and otherwise ignored: a read yields the empty string, a
 /// store changes nothing. Neither stops the program.
 class FieldsList {

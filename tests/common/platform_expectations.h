@@ -1,102 +1,283 @@
-// What the tests expect that is not the same on every system the program is
-// built for: a few values, and the abilities some tests need from the
-// system. Everything else is expected alike everywhere, so a test that
-// needs one of these asks here instead of asking which system it runs on.
+// The one table of what the tests expect differently on Linux and Windows.
+//
+// Everything else is expected alike everywhere, so a test that needs one of
+// these asks here instead of asking which system it runs on. There is one
+// table per platform, and every entry says why it is what it is. A test
+// that needs something the platform cannot give is skipped with the reason
+// the table gives, so no test is written twice.
+//
+// Two kinds of tests read the tables, from two places:
+//  - the unit tests run on the system they were built for, as a Linux
+//    program or as a Windows program under Wine: thisBuild();
+//  - the end-to-end tests are always a Linux program, which runs the Linux
+//    program or pelmora.exe under a launcher such as wine
+//    (PELMORA_E2E_LAUNCHER, PELMORA_E2E_PROGRAM): programUnderTest(),
+//    decided at run time by the program it runs.
+// This is the one test file that asks which system it was built for.
 #ifndef PELMORA_TESTS_COMMON_PLATFORM_EXPECTATIONS_H_
 #define PELMORA_TESTS_COMMON_PLATFORM_EXPECTATIONS_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 namespace platform_expectations {
 
-/// An ability of the system that a test needs; a test that cannot have it
-/// is skipped with the reason given here.
-struct Ability {
-  bool present;
-  const char* missing_because;
+/// What a test needs beyond what every platform gives.
+enum class Need {
+  // ---- End-to-end cases: the program under test, seen from Linux.
+  /// A shell script can stand in for the program (the harness's own cases).
+  kScriptInPlaceOfProgram,
+  /// The program sees a POSIX symbolic link the case makes as a link.
+  kProgramSeesSymbolicLinks,
+  /// Permission bits bite: a run as an ordinary user in a folder made
+  /// unwritable with chmod.
+  kPermissionBits,
+  /// A limit on the address space of the run (RLIMIT_AS).
+  kMemoryLimit,
+  /// What only Windows has: one file for names differing in letter case,
+  /// file attributes, sharing modes, the fixed place on drive C:.
+  kWindows,
+
+  // ---- Unit tests: the system the test program itself runs on.
+  /// The test can make a symbolic link that the system reports as one.
+  kTestMakesSymbolicLinks,
+  /// A per-process limit on the size of files written (RLIMIT_FSIZE).
+  kFileSizeLimit,
+  /// A file can be made unreadable for its owner.
+  kUnreadableFiles,
+  /// Environment variable names differing only in letter case are two.
+  kCaseSensitiveEnvironment,
+  /// The current folder of a process can be removed under it.
+  kRemovableCurrentFolder,
+  /// A file that opens but fails its first read (failingReadFile).
+  kFileThatFailsToRead,
 };
 
-#if defined(_WIN32)
+/// Everything that differs by platform; one table per platform.
+struct PlatformTable {
+  bool windows;
 
-constexpr char kDirectorySeparator = '\\';
-/// A parent reads the whole 32-bit exit code of a child process.
-constexpr int kExitCodeSeenForMinusOne = -1;
-/// The installed table has one place on the machine, wherever the
-/// program lies.
-inline std::string fixedTablePlace(const std::string& /*program_folder*/,
-                                   const std::string& name) {
-  return "C:\\Quorvelin\\" + name;
+  // ---- Values seen by both kinds of tests.
+  /// What joins a folder and a file name, in the program's own names and
+  /// in the Path folders it searches.
+  char directorySeparator;
+  /// The folder of the fixed table place, joined to the table's name;
+  /// nullptr: <program folder>/../share/pelmora, in normal form.
+  const char* fixedTableFolder;
+
+  // ---- Values the unit tests see.
+  /// The exit code a parent process on the same system sees when a child
+  /// ends with -1.
+  int minusOneSeenByParent;
+  /// What the real clock's text looks like (localDateTimeText()).
+  const char* realClockPattern;
+  /// The longest environment variable value the tests can set.
+  std::size_t longestEnvironmentValue;
+  /// The code units of the shipped table that the system's own code page
+  /// 932 converter has no code for.
+  std::vector<std::uint32_t> unitsOnlyInTheTable;
+  /// A file that opens but fails its first read ("" when there is none;
+  /// see Need::kFileThatFailsToRead).
+  const char* failingReadFile;
+
+  // ---- Values the end-to-end cases see.
+  /// The program's copy in <sandbox>/bin.
+  const char* programFile;
+  /// The exit code the Linux test harness sees when the program ends with
+  /// -1 (through the launcher, when there is one).
+  int minusOneSeenByHarness;
+  /// What ends each line the program writes to standard error.
+  const char* standardErrorLineEnd;
+  /// What the program writes before the Linux path of a file ("" or a
+  /// drive letter), its folders then joined with directorySeparator.
+  const char* linuxRoot;
+  /// The longest single argument that reaches the program, and how many
+  /// two-letter arguments fit on one command line with a few more.
+  std::size_t longestArgument;
+  std::size_t mostShortArguments;
+
+  struct Missing {
+    Need need;
+    const char* why;
+  };
+  /// Needs this platform cannot meet, each with its reason.
+  std::vector<Missing> missing;
+};
+
+inline const PlatformTable& linuxTable() {
+  static const PlatformTable table = {
+      false,
+      '/',
+      // <folder of the executable>/../share/pelmora, written in normal form.
+      nullptr,
+      // An exit code is one byte: -1 reaches a parent as 255.
+      255,
+      // The C locale's short date and long time.
+      R"(\d\d/\d\d/\d\d( \d\d:\d\d:\d\d)?)",
+      // No bound of its own within a process; a program is handed at most
+      // 128 KiB in one string.
+      128 * 1024,
+      // The C library's CP932 converter leaves out the one-byte codes 0x80,
+      // 0xA0 and 0xFD-0xFF, which Windows decodes to U+0080 and
+      // U+F8F0-U+F8F3.
+      {0x0080, 0xF8F0, 0xF8F1, 0xF8F2, 0xF8F3},
+      // Linux: the process's own memory file opens but fails to read at
+      // offset 0, where nothing is mapped.
+      "/proc/self/mem",
+      "pelmora",
+      // exit(-1) keeps the low eight bits.
+      255,
+      "\n",
+      "",
+      // MAX_ARG_STRLEN: the kernel refuses a longer argument.
+      (128 << 10) - 1,
+      100000,
+      {
+          {Need::kWindows,
+           "Windows behaviour (letter case, file attributes, sharing modes, "
+           "drive C:) that the Linux program does not have"},
+      },
+  };
+  return table;
 }
-/// The real clock follows the user's regional settings, not the C
-/// library's locale; the tests run under a Japanese user locale, whose
-/// short date is yyyy/MM/dd (yyyy/M/d under Wine) and long time H:mm:ss.
-constexpr const char* kRealClockPattern =
-    R"(\d{4}/\d{1,2}/\d{1,2}( \d{1,2}:\d\d:\d\d)?)";
-/// An environment variable holds at most 32,767 characters.
-constexpr std::size_t kLongestEnvironmentValue = 32766;
-/// The code units of the shipped table that the system's own code page
-/// 932 converter has no code for: none, it is the converter the table
-/// copies.
-inline const std::vector<std::uint32_t> kUnitsOnlyInTheTable = {};
 
-constexpr Ability kSymbolicLinks = {
-    false,
-    "making a symbolic link takes a privilege an ordinary account lacks, "
-    "and Wine 8 reports links made that it never makes"};
-constexpr Ability kFileSizeLimit = {
-    false, "Windows has no per-process limit on the size of files written"};
-constexpr Ability kUnreadableFiles = {
-    false,
-    "permission bits map to the read-only attribute alone: a file cannot be "
-    "made unreadable for its owner"};
-constexpr Ability kCaseSensitiveEnvironment = {
-    false, "environment variable names are case-insensitive on Windows"};
-constexpr Ability kRemovableCurrentFolder = {
-    false, "Windows keeps a process's current folder from being removed"};
-/// A file that opens but fails its first read.
-constexpr Ability kFileThatFailsToRead = {
-    false, "Windows offers no file that opens but fails every read"};
-constexpr const char* kFailingReadFile = "";
+inline const PlatformTable& windowsTable() {
+  static const PlatformTable table = {
+      true,
+      '\\',
+      // The installed table has one place on the machine, wherever the
+      // program lies: a fixed folder on drive C: (under Wine,
+      // $WINEPREFIX/drive_c/Quorvelin).
+      "C:\\Quorvelin\\",
+      // A parent reads the whole 32-bit exit code of a child process.
+      -1,
+      // The real clock follows the user's regional settings, not the C
+      // library's locale; the tests run under a Japanese user locale, whose
+      // short date is yyyy/MM/dd (yyyy/M/d under Wine) and long time
+      // H:mm:ss.
+      R"(\d{4}/\d{1,2}/\d{1,2}( \d{1,2}:\d\d:\d\d)?)",
+      // An environment variable holds at most 32,767 characters.
+      32766,
+      // None: the system's converter is the one the table copies.
+      {},
+      "",
+      "pelmora.exe",
+      // ExitProcess(-1) is exit status 0xFFFFFFFF; wine hands the low eight
+      // bits to its caller, as a POSIX shell would.
+      255,
+      // The console program ends its standard error lines as Windows text.
+      "\r\n",
+      // Wine's drive Z: is the Linux root.
+      "Z:",
+      // A Windows command line holds at most 32,767 characters, the
+      // program's path and the blanks between arguments included.
+      30000,
+      10000,
+      {
+          {Need::kScriptInPlaceOfProgram,
+           "the harness's own cases put a shell script in place of the "
+           "program; wine runs only Windows programs"},
+          {Need::kProgramSeesSymbolicLinks,
+           "Wine shows a POSIX symbolic link as the file it points to, never "
+           "as a reparse point, so pelmora.exe cannot see the link; Windows "
+           "links cannot be made from the Linux side"},
+          {Need::kPermissionBits,
+           "Wine refuses a prefix owned by another user, so the run cannot "
+           "drop root, and root writes into folders whatever their mode; "
+           "Windows has no unwritable folders by mode bits (the read-only "
+           "file attribute is covered by WindowsTest)"},
+          {Need::kMemoryLimit,
+           "Wine's loader reserves most of the 32-bit address space before "
+           "the program starts, so an address-space limit stops wine itself"},
+          {Need::kTestMakesSymbolicLinks,
+           "making a symbolic link takes a privilege an ordinary account "
+           "lacks, and Wine 8 reports links made that it never makes"},
+          {Need::kFileSizeLimit,
+           "Windows has no per-process limit on the size of files written"},
+          {Need::kUnreadableFiles,
+           "permission bits map to the read-only attribute alone: a file "
+           "cannot be made unreadable for its owner"},
+          {Need::kCaseSensitiveEnvironment,
+           "environment variable names are case-insensitive on Windows"},
+          {Need::kRemovableCurrentFolder,
+           "Windows keeps a process's current folder from being removed"},
+          {Need::kFileThatFailsToRead,
+           "Windows offers no file that opens but fails every read"},
+      },
+  };
+  return table;
+}
 
-#else  // POSIX
+/// The table of the system this test program was built for.
+inline const PlatformTable& thisBuild() {
+#if defined(_WIN32)
+  return windowsTable();
+#else
+  return linuxTable();
+#endif
+}
 
-constexpr char kDirectorySeparator = '/';
-/// An exit code is one byte: -1 reaches a parent as 255.
-constexpr int kExitCodeSeenForMinusOne = 255;
-/// The installed table lies beside the program's folder, in the normal
-/// form of <program folder>/../share/pelmora/<name>.
-inline std::string fixedTablePlace(const std::string& program_folder,
+/// The table of the program the end-to-end cases run: pelmora.exe when a
+/// launcher is set or the program is an .exe, else the Linux program.
+inline const PlatformTable& programUnderTest() {
+  static const PlatformTable* const chosen = [] {
+    const char* launcher = std::getenv("PELMORA_E2E_LAUNCHER");
+    const char* program = std::getenv("PELMORA_E2E_PROGRAM");
+    if (launcher != nullptr && *launcher != '\0') return &windowsTable();
+    const std::string name = program == nullptr ? "" : program;
+    const bool exe =
+        name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0;
+    return exe ? &windowsTable() : &linuxTable();
+  }();
+  return *chosen;
+}
+
+/// Why the platform of `table` cannot meet `need`; nullptr when it can.
+inline const char* whyNot(const PlatformTable& table, Need need) {
+  for (const PlatformTable::Missing& missing : table.missing) {
+    if (missing.need == need) return missing.why;
+  }
+  return nullptr;
+}
+
+/// Where the program built for `table` looks for its installed table
+/// `name` when it lies in `program_folder`.
+inline std::string fixedTablePlace(const PlatformTable& table,
+                                   const std::string& program_folder,
                                    const std::string& name) {
+  if (table.fixedTableFolder != nullptr) return table.fixedTableFolder + name;
   return (std::filesystem::path(program_folder).parent_path() / "share" /
           "pelmora" / name)
       .string();
 }
-/// The C locale's short date and long time.
-constexpr const char* kRealClockPattern = R"(\d\d/\d\d/\d\d( \d\d:\d\d:\d\d)?)";
-/// No bound of its own within a process; a program is handed at most
-/// 128 KiB in one string.
-constexpr std::size_t kLongestEnvironmentValue = 128 * 1024;
-/// The C library's CP932 converter leaves out the one-byte codes 0x80,
-/// 0xA0 and 0xFD-0xFF, which Windows decodes to U+0080 and U+F8F0-U+F8F3.
-inline const std::vector<std::uint32_t> kUnitsOnlyInTheTable = {
-    0x0080, 0xF8F0, 0xF8F1, 0xF8F2, 0xF8F3};
 
-constexpr Ability kSymbolicLinks = {true, ""};
-constexpr Ability kFileSizeLimit = {true, ""};
-constexpr Ability kUnreadableFiles = {true, ""};
-constexpr Ability kCaseSensitiveEnvironment = {true, ""};
-constexpr Ability kRemovableCurrentFolder = {true, ""};
-/// Linux: the process's own memory file opens but fails to read at offset
-/// 0, where nothing is mapped.
-constexpr Ability kFileThatFailsToRead = {true, ""};
-constexpr const char* kFailingReadFile = "/proc/self/mem";
-
-#endif
+/// The exit code a parent on this system sees for -1, for the unit tests'
+/// death tests.
+inline const int kExitCodeSeenForMinusOne = thisBuild().minusOneSeenByParent;
 
 }  // namespace platform_expectations
+
+/// Skips the current unit test when its system cannot meet the need.
+#define UNIT_NEEDS(need)                                                  \
+  do {                                                                    \
+    if (const char* why_not_ = ::platform_expectations::whyNot(           \
+            ::platform_expectations::thisBuild(), need)) {                \
+      GTEST_SKIP() << why_not_;                                           \
+    }                                                                     \
+  } while (false)
+
+/// Skips the current end-to-end case when the program under test cannot
+/// meet the need.
+#define E2E_NEEDS(need)                                                   \
+  do {                                                                    \
+    if (const char* why_not_ = ::platform_expectations::whyNot(           \
+            ::platform_expectations::programUnderTest(), need)) {         \
+      GTEST_SKIP() << why_not_;                                           \
+    }                                                                     \
+  } while (false)
 
 #endif  // PELMORA_TESTS_COMMON_PLATFORM_EXPECTATIONS_H_

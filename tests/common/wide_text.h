@@ -1,5 +1,4 @@
-// UTF-16 little-endian bytes for the tests of both kinds: the wide files
-// they write are built from code units written as u"..." literals.
+// UTF-16LE bytes from u"..." literals, for the wide files the tests write.
 #ifndef PELMORA_TESTS_COMMON_WIDE_TEXT_H_
 #define PELMORA_TESTS_COMMON_WIDE_TEXT_H_
 

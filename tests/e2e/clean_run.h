@@ -1,6 +1,6 @@
-// What many end-to-end cases start from: a small spreadsheet export, the
-// narrow file a plain -j2 run makes of it, and a sandbox ready for a clean
-// run (no err file unless the case makes one).
+// The usual start of an end-to-end case: an export, its narrow file, a sandbox.
+// The narrow file is what a plain -j2 run makes of the export; the sandbox
+// is ready for a clean run (no err file unless the case makes one).
 #ifndef PELMORA_TESTS_E2E_CLEAN_RUN_H_
 #define PELMORA_TESTS_E2E_CLEAN_RUN_H_
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform_table.h"
+#include "platform_expectations.h"
 #include "sandbox.h"
 
 namespace {
@@ -356,7 +356,8 @@ TEST(ErrorLogTest, BlockedCounterIsReportedOnStandardError) {
   EXPECT_EQ(run.standardOutput, kShortText);
   EXPECT_EQ(run.errMessages(), std::vector<std::string>{kNoSettings});
   expectWellFormedErrNames(run, 0);
-  const std::string end = e2e::platformTable().standardErrorLineEnd;
+  const std::string end =
+      platform_expectations::programUnderTest().standardErrorLineEnd;
   EXPECT_EQ(run.standardError,
             "Rewrite() error-231: serial.txt" + end +
                 "Rewrite() error-232: " + end);
@@ -482,7 +483,8 @@ TEST(RawArgumentTest, MissingWideFileIsReportedByteForByteAndEndsWithMinusOne) {
   box.placeFixedTable("");
   const std::string wide = "\x83\x65\x83\x58\x83\x67.txt";  // "test" in katakana
   RunResult run = box.run({"-j2", wide});
-  EXPECT_EQ(run.exitCode, e2e::platformTable().exitOfMinusOne)
+  EXPECT_EQ(run.exitCode,
+            platform_expectations::programUnderTest().minusOneSeenByHarness)
       << run.describe();
   EXPECT_EQ(run.standardOutput, "");
   EXPECT_EQ(run.errMessages(),

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "clean_run.h"
-#include "platform_table.h"
+#include "platform_expectations.h"
 #include "sandbox.h"
 
 namespace {
@@ -22,7 +22,7 @@ using e2e::utf16le;
 
 using e2e::kNarrow;
 using e2e::kWide;
-using e2e::Need;
+using platform_expectations::Need;
 using e2e::prepare;
 
 void chmodOrFail(const Sandbox& box, const std::string& name, mode_t mode) {
@@ -46,7 +46,8 @@ TEST(FaultTest, ReadOnlyCurrentFolderReportsOnStandardError) {
   EXPECT_EQ(run.file("out/narrow.txt"), kNarrow);
   // Neither the counter, error.txt nor the err file can be written: each
   // line reaches standard error instead, the report itself last.
-  const std::string end = e2e::platformTable().standardErrorLineEnd;
+  const std::string end =
+      platform_expectations::programUnderTest().standardErrorLineEnd;
   EXPECT_NE(run.standardError.find("Rewrite() error-231: serial.txt" + end),
             std::string::npos)
       << run.standardError;
@@ -193,7 +194,8 @@ TEST(HostileCommandLineTest, HugeAndStrangeArgumentsEndInOrder) {
   std::string high = "-";
   for (int c = 0x80; c < 0x100; ++c) high += static_cast<char>(c);
   // As many arguments and as long a one as the platform hands a program.
-  const e2e::PlatformTable& platform = e2e::platformTable();
+  const platform_expectations::PlatformTable& platform =
+      platform_expectations::programUnderTest();
   std::vector<std::string> many(platform.mostShortArguments, "-u");
   many.push_back("-j2");
   many.push_back("wide.txt");
@@ -209,7 +211,7 @@ TEST(HostileCommandLineTest, HugeAndStrangeArgumentsEndInOrder) {
       // the longest that can arrive stands in for 1 MiB.
       {"the longest argument",
        {"-j2", std::string(platform.longestArgument, 'a')},
-       platform.exitOfMinusOne},
+       platform.minusOneSeenByHarness},
       {"the longest option",
        {"-j2", "-s" + std::string(platform.longestArgument - 2, ';'),
         "wide.txt", "n.txt"},
@@ -223,7 +225,7 @@ TEST(HostileCommandLineTest, HugeAndStrangeArgumentsEndInOrder) {
       {"every printable byte", {printable, "-j1", "wide.txt", "n.txt"}, 0},
       {"bytes above 0x7F", {high, "-j1", "wide.txt", "n.txt"}, 0},
       {"high bytes as a file name", {"-j1", "\x82\xA0\xFF.txt"},
-       platform.exitOfMinusOne},
+       platform.minusOneSeenByHarness},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

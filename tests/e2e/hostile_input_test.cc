@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "clean_run.h"
-#include "platform_table.h"
+#include "platform_expectations.h"
 #include "sandbox.h"
 
 namespace {
@@ -23,7 +23,7 @@ using e2e::utf16le;
 
 using e2e::kNarrow;
 using e2e::kWide;
-using e2e::Need;
+using platform_expectations::Need;
 using e2e::prepare;
 const std::string kStandardOutputFailed = "Write() error-242: standard output";
 
@@ -107,7 +107,7 @@ TEST(HostileFileTest, NonRegularAndEndlessInputsEndInOrder) {
     std::string counterFailure;  // error.txt, empty when none
   } cases[] = {
       {"FIFO as the wide file", fifo("w.txt"), {"-j2", "w.txt", "n.txt"},
-       e2e::platformTable().exitOfMinusOne,
+       platform_expectations::programUnderTest().minusOneSeenByHarness,
        {"Reset() error-229: w.txt", "SetLength() error-222: -1"}, ""},
       {"FIFO as set_pelmora.txt", fifo("set_pelmora.txt"), plain, 0,
        {no_settings}, ""},
@@ -156,7 +156,9 @@ TEST(HostileFileTest, NonRegularAndEndlessInputsEndInOrder) {
 #if !defined(__SANITIZE_ADDRESS__)
     // Where the platform allows no limit, the time limit alone catches a
     // reader that never stops.
-    if (e2e::whyNot(Need::kMemoryLimit) == nullptr) {
+    if (platform_expectations::whyNot(
+            platform_expectations::programUnderTest(), Need::kMemoryLimit) ==
+        nullptr) {
       box.setMemoryLimit(32L << 20);
     }
 #endif

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "clean_run.h"
-#include "platform_table.h"
+#include "platform_expectations.h"
 #include "sandbox.h"
 
 namespace {
@@ -27,7 +27,7 @@ using e2e::utf16le;
 
 using e2e::kNarrow;
 using e2e::kWide;
-using e2e::Need;
+using platform_expectations::Need;
 using e2e::prepare;
 
 
@@ -95,7 +95,9 @@ TEST(SafetyTest, OneFileUnderTwoNames) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     if (c.symlink != nullptr) {
-      if (const char* why = e2e::whyNot(Need::kSymbolicLinks)) {
+      if (const char* why = platform_expectations::whyNot(
+              platform_expectations::programUnderTest(),
+              Need::kProgramSeesSymbolicLinks)) {
         std::cout << "[ skipped  ] " << c.what << ": " << why << "\n";
         continue;
       }
@@ -129,7 +131,7 @@ TEST(SafetyTest, OneFileUnderTwoNames) {
 // the user set up around it: the permission bits, a link staying a link, and
 // a binary.tmp that an earlier, killed run left behind does no harm.
 TEST(SafetyTest, RefreshKeepsModeLinksAndIgnoresAStaleCopy) {
-  E2E_NEEDS(Need::kSymbolicLinks);
+  E2E_NEEDS(Need::kProgramSeesSymbolicLinks);
   Sandbox box;
   prepare(box);
   box.write("data/w.txt", kWide);
@@ -156,7 +158,7 @@ TEST(SafetyTest, RefreshKeepsModeLinksAndIgnoresAStaleCopy) {
 // created: the file it points to is never written, the link stays, and the
 // usual report says so.
 TEST(SafetyTest, LinksInPlaceOfPelmorasOwnFilesAreNotFollowed) {
-  E2E_NEEDS(Need::kSymbolicLinks);
+  E2E_NEEDS(Need::kProgramSeesSymbolicLinks);
   struct Case {
     const char* link;
     std::vector<std::string> arguments;

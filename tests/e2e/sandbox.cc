@@ -137,7 +137,10 @@ const Target& target() {
   return chosen;
 }
 
-bool underWine() { return platformTable().windows && !target().launcher.empty(); }
+bool underWine() {
+  return platform_expectations::programUnderTest().windows &&
+         !target().launcher.empty();
+}
 
 std::string winePrefix() {
   return environmentOr("WINEPREFIX", environmentOr("HOME", "") + "/.wine");
@@ -396,14 +399,17 @@ Sandbox::~Sandbox() {
 }
 
 std::string Sandbox::programPath() const {
-  return (fs::path(path_) / "bin" / platformTable().programFile).string();
+  return (fs::path(path_) / "bin" /
+          platform_expectations::programUnderTest().programFile)
+      .string();
 }
 
 std::string Sandbox::hostPath(const std::string& name) const {
-  const PlatformTable& table = platformTable();
+  const platform_expectations::PlatformTable& table =
+      platform_expectations::programUnderTest();
   std::string path = table.linuxRoot + path_ + "/" + name;
   for (char& c : path) {
-    if (c == '/') c = table.pathJoin;
+    if (c == '/') c = table.directorySeparator;
   }
   return path;
 }
@@ -447,7 +453,10 @@ void Sandbox::placeFixedTable(const std::string& bytes) {
 }
 
 std::string Sandbox::fixedTableText() const {
-  if (const char* place = platformTable().fixedPlace) return place;
+  if (const char* folder =
+          platform_expectations::programUnderTest().fixedTableFolder) {
+    return std::string(folder) + "UTF16~MS932.bin";
+  }
   return path_ + "/" + fixedTableName();
 }
 
@@ -481,7 +490,11 @@ constexpr uid_t kNobody = 65534;
 }  // namespace
 
 bool Sandbox::runUnprivileged() {
-  if (whyNot(Need::kPermissionBits) != nullptr) return false;
+  if (platform_expectations::whyNot(
+          platform_expectations::programUnderTest(),
+          platform_expectations::Need::kPermissionBits) != nullptr) {
+    return false;
+  }
   if (::geteuid() != 0) return true;  // permissions bite already
   unprivileged_ = true;
   std::error_code ignored;

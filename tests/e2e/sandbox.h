@@ -1,5 +1,5 @@
-// End-to-end sandbox: one fresh folder per case, a private copy of the built
-// program, a controlled environment, and everything the run left behind.
+// The end-to-end sandbox: a fresh folder, program copy and clean run per case.
+// It keeps everything the run left behind for the case to look at.
 //
 // Typical use:
 //
@@ -21,13 +21,13 @@
 // PELMORA_E2E_PROGRAM names, started through PELMORA_E2E_LAUNCHER when that
 // is set: PELMORA_E2E_LAUNCHER=wine PELMORA_E2E_PROGRAM=.../pelmora.exe runs
 // every case against the Windows program (bin/pelmora.exe) in the Wine
-// prefix WINEPREFIX. platform_table.h says what differs there. The Windows
-// program's fixed place, C:\Quorvelin, is one folder for every case in that
-// prefix: the harness holds it around each run (a lock shared by runs that
-// want the same content there, exclusive for a run that changes it), so
-// cases run side by side never see each other's table. The prefix's own
-// system PATH must be empty, so that the program's Path search sees only
-// what a case sets (make test-e2e-win32 clears it).
+// prefix WINEPREFIX. platform_expectations.h says what differs there. The
+// Windows program's fixed place, C:\Quorvelin, is one folder for every case
+// in that prefix: the harness holds it around each run (a lock shared by
+// runs that want the same content there, exclusive for a run that changes
+// it), so cases run side by side never see each other's table. The
+// prefix's own system PATH must be empty, so that the program's Path search
+// sees only what a case sets (make test-e2e-win32 clears it).
 #ifndef PELMORA_TESTS_E2E_SANDBOX_H_
 #define PELMORA_TESTS_E2E_SANDBOX_H_
 
@@ -37,7 +37,7 @@
 #include <string>
 #include <vector>
 
-#include "platform_table.h"
+#include "platform_expectations.h"
 #include "wide_text.h"
 
 namespace e2e {

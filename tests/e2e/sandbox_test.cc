@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform_table.h"
+#include "platform_expectations.h"
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -23,7 +23,7 @@ void useScript(const Sandbox& box, const std::string& body) {
 }
 
 TEST(SandboxTest, RunsTheProgramCopyInsideTheSandbox) {
-  E2E_NEEDS(e2e::Need::kScriptInPlaceOfProgram);
+  E2E_NEEDS(platform_expectations::Need::kScriptInPlaceOfProgram);
   Sandbox box;
   std::string copied = box.read("bin/pelmora");
   ASSERT_FALSE(copied.empty());
@@ -36,7 +36,7 @@ TEST(SandboxTest, RunsTheProgramCopyInsideTheSandbox) {
 }
 
 TEST(SandboxTest, EnvironmentIsMinimal) {
-  E2E_NEEDS(e2e::Need::kScriptInPlaceOfProgram);
+  E2E_NEEDS(platform_expectations::Need::kScriptInPlaceOfProgram);
   Sandbox box;
   useScript(box, "export -p\n");
   box.setVariable("Path", "/one;/two");
@@ -56,7 +56,7 @@ TEST(SandboxTest, EnvironmentIsMinimal) {
 }
 
 TEST(SandboxTest, ArgumentsArriveAsRawBytes) {
-  E2E_NEEDS(e2e::Need::kScriptInPlaceOfProgram);
+  E2E_NEEDS(platform_expectations::Need::kScriptInPlaceOfProgram);
   Sandbox box;
   // One argument per line, with its length, so empty ones show.
   useScript(box, "for a in \"$@\"; do echo \"${#a}:$a\"; done\n");
@@ -66,14 +66,14 @@ TEST(SandboxTest, ArgumentsArriveAsRawBytes) {
 }
 
 TEST(SandboxTest, StandardInputIsEmpty) {
-  E2E_NEEDS(e2e::Need::kScriptInPlaceOfProgram);
+  E2E_NEEDS(platform_expectations::Need::kScriptInPlaceOfProgram);
   Sandbox box;
   useScript(box, "cat; echo end\n");
   EXPECT_EQ(box.run({}).standardOutput, "end\n");
 }
 
 TEST(SandboxTest, ExitCodesAsTheShellSeesThem) {
-  E2E_NEEDS(e2e::Need::kScriptInPlaceOfProgram);
+  E2E_NEEDS(platform_expectations::Need::kScriptInPlaceOfProgram);
   Sandbox box;
   struct {
     const char* script;
@@ -95,7 +95,7 @@ TEST(SandboxTest, ExitCodesAsTheShellSeesThem) {
 }
 
 TEST(SandboxTest, LargeOutputOnBothStreamsDoesNotBlock) {
-  E2E_NEEDS(e2e::Need::kScriptInPlaceOfProgram);
+  E2E_NEEDS(platform_expectations::Need::kScriptInPlaceOfProgram);
   Sandbox box;
   // Far more than a pipe holds, alternating between the two streams.
   useScript(box,
@@ -113,7 +113,7 @@ TEST(SandboxTest, LargeOutputOnBothStreamsDoesNotBlock) {
 }
 
 TEST(SandboxTest, HangingRunIsKilledAtTheTimeLimit) {
-  E2E_NEEDS(e2e::Need::kScriptInPlaceOfProgram);
+  E2E_NEEDS(platform_expectations::Need::kScriptInPlaceOfProgram);
   Sandbox box;
   useScript(box, "echo started\nwhile :; do :; done\n");
   box.setTimeLimit(1);
@@ -124,7 +124,7 @@ TEST(SandboxTest, HangingRunIsKilledAtTheTimeLimit) {
 }
 
 TEST(SandboxTest, FilesLeftBehindExcludeTheProgramFolder) {
-  E2E_NEEDS(e2e::Need::kScriptInPlaceOfProgram);
+  E2E_NEEDS(platform_expectations::Need::kScriptInPlaceOfProgram);
   Sandbox box;
   box.placeFixedTable("table");
   box.write("set_pelmora.txt", "x\r\n");

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform_table.h"
+#include "platform_expectations.h"
 #include "sandbox.h"
 
 namespace {
@@ -219,7 +219,8 @@ TEST_F(MainRoadTest, UnwritableNarrowFileIsReportedAndTheRunSucceeds) {
 
 TEST_F(MainRoadTest, MissingWideFileEndsWithMinusOneBeforeAnyOutput) {
   RunResult run = box_.run({"-j1", "-t", "-b", "absent.txt", "n.txt"});
-  EXPECT_EQ(run.exitCode, e2e::platformTable().exitOfMinusOne);
+  EXPECT_EQ(run.exitCode,
+            platform_expectations::programUnderTest().minusOneSeenByHarness);
   EXPECT_EQ(run.errMessages(),
             (std::vector<std::string>{"Reset() error-229: absent.txt",
                                       "SetLength() error-222: -1"}));

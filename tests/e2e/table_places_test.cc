@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform_table.h"
+#include "platform_expectations.h"
 #include "sandbox.h"
 
 namespace {
@@ -21,7 +21,8 @@ std::string fixedMiss(const Sandbox& box) {
 
 // A Path folder and a name joined as the program joins them.
 std::string inFolder(const std::string& folder, const std::string& name) {
-  return folder + e2e::platformTable().pathJoin + name;
+  return folder +
+         platform_expectations::programUnderTest().directorySeparator + name;
 }
 
 TEST(PathSearchTest, SecondOfThreeFoldersHoldsTheTable) {

@@ -2,7 +2,7 @@
 // folders joined with "\", names that differ only in letter case, the
 // read-only attribute, files another process holds open, and standard
 // output that is a pipe rather than a console. Skipped for the Linux
-// program (see platform_table.cc).
+// program (see platform_expectations.h).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -13,14 +13,14 @@
 #include <vector>
 
 #include "clean_run.h"
-#include "platform_table.h"
+#include "platform_expectations.h"
 #include "sandbox.h"
 
 namespace {
 
 using e2e::kNarrow;
 using e2e::kWide;
-using e2e::Need;
+using platform_expectations::Need;
 using e2e::prepare;
 using e2e::RunResult;
 using e2e::Sandbox;
@@ -212,7 +212,8 @@ TEST_F(HeldFileTest, WideFileOpenedExclusivelyIsReportedAsUnreadable) {
   ASSERT_NO_FATAL_FAILURE(hold("wide.txt", "1"));
   RunResult run = box_.run({"-j2", "-t", "wide.txt", "n.txt"});
   release();
-  EXPECT_EQ(run.exitCode, e2e::platformTable().exitOfMinusOne)
+  EXPECT_EQ(run.exitCode,
+            platform_expectations::programUnderTest().minusOneSeenByHarness)
       << run.describe();
   EXPECT_EQ(run.errMessages(),
             (std::vector<std::string>{"Reset() error-229: wide.txt",

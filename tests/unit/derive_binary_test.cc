@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tables/table_format.h"
 #include "test_support.h"
 
 namespace {
@@ -29,14 +30,19 @@ std::string bytes(std::initializer_list<int> values) {
 }
 
 // A second, deliberately plain statement of the record conversion, used to
-// check inputs too large to write out by hand.
+// check inputs too large to write out by hand. (The cases written out byte
+// by byte below pin the kinds' values themselves.)
 std::string expectedTable(const std::string& source) {
+  using table_format::kSourceRecordSize;
   std::string out;
-  for (std::size_t at = 0; at + 4 <= source.size(); at += 4) {
+  for (std::size_t at = 0; at + kSourceRecordSize <= source.size();
+       at += kSourceRecordSize) {
     auto b = [&](std::size_t i) {
       return static_cast<unsigned char>(source[at + i]);
     };
-    int kind = b(1) != 0 ? 1 : (b(0) >= 0x80 ? 2 : 0);
+    int kind = b(1) != 0 ? table_format::kDoubleKind
+                         : (b(0) >= 0x80 ? table_format::kSingleHighKind
+                                         : table_format::kSingleLowKind);
     out += bytes({b(2), b(3), kind, b(0), b(1)});
   }
   return out;
@@ -148,7 +154,8 @@ TEST_F(DeriveTableTest, SourceLargerThanOneBlockIsConvertedWhole) {
   const std::size_t records = DeriveTable::kRecordsPerBlock * 2 + 3;
   std::string source;
   std::uint32_t state = 12345;
-  for (std::size_t i = 0; i < records * 4 + 3; ++i) {
+  for (std::size_t i = 0; i < records * table_format::kSourceRecordSize + 3;
+       ++i) {
     state = state * 1103515245u + 12345u;
     char byte = static_cast<char>(state >> 16);
     // Keep some one-byte codes in the mix.
@@ -158,7 +165,7 @@ TEST_F(DeriveTableTest, SourceLargerThanOneBlockIsConvertedWhole) {
   folder_.write(kSource, source);
   ASSERT_EQ(derive(), DeriveStatus::kOk);
   const std::string table = folder_.read(kTable);
-  EXPECT_EQ(table.size(), records * 5);
+  EXPECT_EQ(table.size(), records * table_format::kTableRecordSize);
   EXPECT_TRUE(table == expectedTable(source));
 }
 
@@ -197,10 +204,8 @@ TEST_F(DeriveTableTest, SourceThatIsAFolderIsReported) {
 // A file that opens but fails its first read is the only cheap way to make
 // a read fail after a successful open; not every system has one.
 TEST_F(DeriveTableTest, ReadFailureIsReportedAndOldTableKept) {
-  if (!expected::kFileThatFailsToRead.present) {
-    GTEST_SKIP() << expected::kFileThatFailsToRead.missing_because;
-  }
-  fs::create_symlink(expected::kFailingReadFile, kSource);
+  UNIT_NEEDS(expected::Need::kFileThatFailsToRead);
+  fs::create_symlink(expected::thisBuild().failingReadFile, kSource);
   folder_.write(kTable, "old");
   EXPECT_EQ(derive(), DeriveStatus::kSourceUnreadable);
   EXPECT_EQ(folder_.errMessages(), std::vector<std::string>{kSourceMessage});
@@ -210,9 +215,7 @@ TEST_F(DeriveTableTest, ReadFailureIsReportedAndOldTableKept) {
 
 // A link in place of either file is never written through, nor removed.
 TEST_F(DeriveTableTest, LinksInPlaceOfTheFilesAreRefused) {
-  if (!expected::kSymbolicLinks.present) {
-    GTEST_SKIP() << expected::kSymbolicLinks.missing_because;
-  }
+  UNIT_NEEDS(expected::Need::kTestMakesSymbolicLinks);
   folder_.write(kSource, bytes({0x41, 0x00, 0x41, 0x00}));
   folder_.write("elsewhere", "theirs");
   for (const char* linked : {kTemporary, kTable}) {

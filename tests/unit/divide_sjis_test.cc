@@ -180,7 +180,7 @@ TEST_F(DividingSJISTest, FieldsBeyondTheQueueAreLostSilently) {
     divider.prepare(&list, limit);
     EXPECT_EQ(
         divider.splitAppend(line, static_cast<int>(line.size()), '/', "n"),
-        UPPER_LIMIT_TO_FIELD_NUMBER);
+        kFieldIndexLimit);
     EXPECT_EQ(divider.queue()->count(), 3069);
     EXPECT_EQ(list.size(), 3069);
     EXPECT_EQ(list.item(0), "0/n");

@@ -64,9 +64,7 @@ TEST_F(ErrorTextsTest, ErrFileHoldsExactlyTheMessageBytes) {
 // An err file name that is a link to a file elsewhere: that file is never
 // written, and the link is left as it is.
 TEST_F(ErrorTextsTest, LinkInPlaceOfTheErrFileIsNotFollowed) {
-  if (!expected::kSymbolicLinks.present) {
-    GTEST_SKIP() << expected::kSymbolicLinks.missing_because;
-  }
+  UNIT_NEEDS(expected::Need::kTestMakesSymbolicLinks);
   folder_.write("elsewhere", "kept");
   std::filesystem::create_symlink("elsewhere", "err1-14-25.txt");
   diagnostics::report("Reset() error-148: set_pelmora.txt");
@@ -148,9 +146,7 @@ TEST_F(ErrorTextsTest, MessageGoesToStandardErrorWhenErrFileCannotBeMade) {
 TEST_F(ErrorTextsTest, ReportsInAFolderThatIsGoneGoToStandardError) {
   // No file can be made at all: the counter failures and the message itself
   // all reach standard error, and report() still returns.
-  if (!expected::kRemovableCurrentFolder.present) {
-    GTEST_SKIP() << expected::kRemovableCurrentFolder.missing_because;
-  }
+  UNIT_NEEDS(expected::Need::kRemovableCurrentFolder);
   std::filesystem::path inner = std::filesystem::current_path() / "inner";
   std::filesystem::create_directory(inner);
   std::filesystem::current_path(inner);
@@ -173,9 +169,7 @@ std::string reportWithNoRoomForBytes(const std::string& message) {
 }
 
 TEST_F(ErrorTextsTest, FailedCounterWriteNamesTheNewNumber) {
-  if (!expected::kFileSizeLimit.present) {
-    GTEST_SKIP() << expected::kFileSizeLimit.missing_because;
-  }
+  UNIT_NEEDS(expected::Need::kFileSizeLimit);
   folder_.write("serial.txt", "5");
   // The counter was opened and cut, but "6" never reached it; error.txt and
   // the err file fail the same way, so everything ends on standard error.
@@ -187,9 +181,7 @@ TEST_F(ErrorTextsTest, FailedCounterWriteNamesTheNewNumber) {
 }
 
 TEST_F(ErrorTextsTest, MissingCounterThatCannotBeFilledIsReported) {
-  if (!expected::kFileSizeLimit.present) {
-    GTEST_SKIP() << expected::kFileSizeLimit.missing_because;
-  }
+  UNIT_NEEDS(expected::Need::kFileSizeLimit);
   EXPECT_EQ(reportWithNoRoomForBytes("lost"),
             "Rewrite() error-231: serial.txt\n"
             "Rewrite() error-232: 1\n"

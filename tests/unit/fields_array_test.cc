@@ -21,7 +21,7 @@ TEST_F(FieldsListTest, StoresAndReadsEveryValidIndex) {
   EXPECT_EQ(list.size(), 0);
   EXPECT_EQ(list.item(0), "");
   list.item("first", 0);
-  list.item("last", UPPER_LIMIT_TO_FIELD_NUMBER - 1);
+  list.item("last", kFieldIndexLimit - 1);
   list.item("again", 0);
   EXPECT_EQ(list.item(0), "again");
   EXPECT_EQ(list.item(3070), "last");

@@ -112,16 +112,16 @@ TEST_F(FinalEffectsTest, CharacterSettlement) {
 TEST_F(FinalEffectsTest, LineEnds) {
   struct Case {
     Args args;
-    bool crlf, lf;
+    bool crlf;
   };
   const Case cases[] = {
-      {{}, true, false},
-      {{"-L"}, true, true},
-      {{"-LF"}, false, true},
-      {{"-0-"}, true, false},
-      {{"-L", "-0-"}, false, true},
-      {{"-LF", "-CRLF"}, true, true},
-      {{"-LF", "-L-"}, true, false},
+      {{}, true},
+      {{"-L"}, true},
+      {{"-LF"}, false},
+      {{"-0-"}, true},
+      {{"-L", "-0-"}, false},
+      {{"-LF", "-CRLF"}, true},
+      {{"-LF", "-L-"}, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -129,7 +129,6 @@ TEST_F(FinalEffectsTest, LineEnds) {
     args.push_back("wide");
     const FinalEffects::Values v = settle(args);
     EXPECT_EQ(v.crlfLines, c.crlf);
-    EXPECT_EQ(v.lfLines, c.lf);
   }
 }
 
@@ -198,7 +197,6 @@ TEST_F(FinalEffectsTest, ObjectAnswersWithTheSettledValues) {
   EXPECT_TRUE(effects.decimalExtraction());
   EXPECT_EQ(effects.fieldNumber(), 4);
   EXPECT_FALSE(effects.crlfLines());
-  EXPECT_TRUE(effects.lfLines());
   EXPECT_EQ(effects.separatorChar(), ';');
   EXPECT_TRUE(effects.tableReport());
   EXPECT_EQ(effects.wideName(), "wide");

@@ -241,12 +241,6 @@ TEST_F(HyphenTermsTest, FieldOptionsReadAsTheLimitWhenAbsent) {
   EXPECT_EQ(wide->fieldOption('e'), 3071);
 }
 
-TEST_F(HyphenTermsTest, CountOptionIsOneWhenAbsent) {
-  EXPECT_EQ(parse({"w"})->countOption(), 1);
-  EXPECT_EQ(parse({"w", "-P0"})->countOption(), 0);
-  EXPECT_EQ(parse({"w", "-P12"})->countOption(), 12);
-}
-
 TEST_F(HyphenTermsTest,
        NumberThatDoesNotConvertIsReportedAndForgetsEarlierValue) {
   auto terms = parse({"-j2", "-j99999999999", "w"});

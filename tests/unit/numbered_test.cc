@@ -139,14 +139,15 @@ TEST_F(NumberedTermTest, SequenceToInteger) {
       {"2147483647", 2147483647},
       {"0000000000002147483647", 2147483647}};
   for (const auto& c : good) {
-    EXPECT_EQ(NumberedTerm::sequence_to_integer(c.first), c.second) << c.first;
+    EXPECT_EQ(NumberedTerm::unsigned_sequence_to_integer(c.first), c.second)
+        << c.first;
   }
   EXPECT_TRUE(folder_.errMessages().empty());
 
   const std::string bad[] = {
       "", "2147483648", "99999999999999999999999999", "12a", "-5", "+5", " 5"};
   for (const std::string& text : bad) {
-    EXPECT_EQ(NumberedTerm::sequence_to_integer(text), -1) << text;
+    EXPECT_EQ(NumberedTerm::unsigned_sequence_to_integer(text), -1) << text;
   }
   const Messages messages = folder_.errMessages();
   ASSERT_EQ(messages.size(), std::size(bad));

@@ -357,11 +357,14 @@ TEST(PlatformEnvironmentTest, ValueOfAVariable) {
 TEST(PlatformPlacesTest, FixedTablePathIsBesideTheProgramFolder) {
   fs::path program = testing_support::programPath();
   EXPECT_EQ(platform::executableFolder(), program.parent_path().string());
-  EXPECT_EQ(platform::directorySeparator(), expected::kDirectorySeparator);
+  EXPECT_EQ(platform::directorySeparator(),
+            expected::thisBuild().directorySeparator);
 
   std::string fixed = platform::fixedTablePath("UTF16~MS932.bin");
-  EXPECT_EQ(fixed, expected::fixedTablePlace(program.parent_path().string(),
-                                             "UTF16~MS932.bin"));
+  EXPECT_EQ(fixed,
+            expected::fixedTablePlace(expected::thisBuild(),
+                                      program.parent_path().string(),
+                                      "UTF16~MS932.bin"));
   // The normal form: no "..", no "." and no doubled separators.
   EXPECT_EQ(fixed.find(".."), std::string::npos);
   EXPECT_EQ(fixed.find("/./"), std::string::npos);
@@ -392,8 +395,8 @@ TEST(PlatformClockTest, RealClockFollowsTheLocaleFormats) {
   } else {
     testing_support::setEnvironment("LC_ALL", saved_value);
   }
-  EXPECT_TRUE(
-      std::regex_match(text, std::regex(expected::kRealClockPattern)))
+  EXPECT_TRUE(std::regex_match(
+      text, std::regex(expected::thisBuild().realClockPattern)))
       << text;
 }
 

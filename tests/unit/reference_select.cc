@@ -173,9 +173,9 @@ std::string select(const std::u16string& units, std::size_t start,
     case Column::kDecimal:
       return numbers(units, start, table, classes, o, true);
     case Column::kInteger:
-    default:
       return numbers(units, start, table, classes, o, false);
   }
+  return std::string();  // every column is handled above
 }
 
 }  // namespace reference

@@ -1,5 +1,6 @@
-// A plain, unit-by-unit implementation of the selection rules, kept apart
-// from the engines so that their fast paths can be checked against it.
+// A plain reference implementation of the selection rules, to test the engines.
+// It goes code unit by code unit, kept apart from the engines so that their
+// fast paths can be checked against it.
 #ifndef PELMORA_TESTS_UNIT_REFERENCE_SELECT_H_
 #define PELMORA_TESTS_UNIT_REFERENCE_SELECT_H_
 

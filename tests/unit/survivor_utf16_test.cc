@@ -7,10 +7,15 @@
 #include <vector>
 
 #include "options/final_effect.h"
+#include "tables/table_format.h"
 #include "test_support.h"
 
 namespace {
 
+using table_format::kDoubleKind;
+using table_format::kListedHighKind;
+using table_format::kSingleHighKind;
+using table_format::kSingleLowKind;
 using testing_support::ScratchFolder;
 
 std::string record(std::uint8_t low, std::uint8_t high, std::uint8_t kind,
@@ -26,29 +31,31 @@ class SurvivorsUTF16Test : public ::testing::Test {
 };
 
 TEST_F(SurvivorsUTF16Test, RecordsSetEntriesByKind) {
-  folder_.write("t.bin", record(0x41, 0x30, 0, 0x41, 0) +       // kind 0: low byte only
-                             record(0x71, 0xFF, 2, 0xB1, 0) +   // half-width katakana
-                             record(0x9C, 0x4E, 1, 0x88, 0x9F) +
-                             record(0x52, 0x22, 7, 0x81, 0xE0));  // odd kind: two-byte
+  folder_.write("t.bin",
+                record(0x41, 0x30, kSingleLowKind, 0x41, 0) +  // low byte only
+                record(0x71, 0xFF, kSingleHighKind, 0xB1, 0) +  // katakana
+                record(0x9C, 0x4E, kDoubleKind, 0x88, 0x9F) +
+                record(0x52, 0x22, 7, 0x81, 0xE0));  // odd kind: two-byte
   SurvivorsUTF16 table;
   ASSERT_TRUE(table.loadFile("t.bin"));
-  EXPECT_EQ(table.entry(0x0041, 0), 0);
+  EXPECT_EQ(table.entry(0x0041, 0), kSingleLowKind);
   EXPECT_EQ(table.entry(0x0041, 1), 0x41);
-  EXPECT_EQ(table.entry(0x3041, 0), 0) << "high byte of a kind-0 record is ignored";
+  EXPECT_EQ(table.entry(0x3041, 0), kSingleLowKind)
+      << "high byte of a kind-0 record is ignored";
   EXPECT_EQ(table.entry(0x3041, 1), 0);
-  EXPECT_EQ(table.entry(0xFF71, 0), 2);
+  EXPECT_EQ(table.entry(0xFF71, 0), kSingleHighKind);
   EXPECT_EQ(table.entry(0xFF71, 1), 0xB1);
   EXPECT_EQ(table.entry(0xFF71, 2), 0);
-  EXPECT_EQ(table.entry(0x4E9C, 0), 1);
+  EXPECT_EQ(table.entry(0x4E9C, 0), kDoubleKind);
   EXPECT_EQ(table.entry(0x4E9C, 1), 0x88);
   EXPECT_EQ(table.entry(0x4E9C, 2), 0x9F);
-  EXPECT_EQ(table.entry(0x2252, 0), 1);
+  EXPECT_EQ(table.entry(0x2252, 0), kDoubleKind);
   EXPECT_EQ(table.entry(0x2252, 2), 0xE0);
 }
 
 TEST_F(SurvivorsUTF16Test, LaterRecordWins) {
-  folder_.write("t.bin", record(0x52, 0x22, 1, 0x87, 0x90) +
-                             record(0x52, 0x22, 1, 0x81, 0xE0));
+  folder_.write("t.bin", record(0x52, 0x22, kDoubleKind, 0x87, 0x90) +
+                             record(0x52, 0x22, kDoubleKind, 0x81, 0xE0));
   SurvivorsUTF16 table;
   ASSERT_TRUE(table.loadFile("t.bin"));
   EXPECT_EQ(table.entry(0x2252, 1), 0x81);
@@ -58,7 +65,7 @@ TEST_F(SurvivorsUTF16Test, LaterRecordWins) {
 TEST_F(SurvivorsUTF16Test, FinalRecordQuirks) {
   // A record for U+0000 is overwritten by the all-zero record applied after
   // the last whole record.
-  folder_.write("whole.bin", record(0x00, 0x00, 1, 0x81, 0x40));
+  folder_.write("whole.bin", record(0x00, 0x00, kDoubleKind, 0x81, 0x40));
   SurvivorsUTF16 whole;
   ASSERT_TRUE(whole.loadFile("whole.bin"));
   EXPECT_EQ(whole.entry(0, 0), 0);
@@ -66,13 +73,13 @@ TEST_F(SurvivorsUTF16Test, FinalRecordQuirks) {
 
   // 12 bytes: two records, then the 2-byte remainder padded with zeros, a
   // kind-0 record that resets the code unit named by its first byte.
-  folder_.write("short.bin", record(0x42, 0x00, 0, 0x42, 0) +
-                                 record(0x9C, 0x4E, 1, 0x88, 0x9F) +
+  folder_.write("short.bin", record(0x42, 0x00, kSingleLowKind, 0x42, 0) +
+                                 record(0x9C, 0x4E, kDoubleKind, 0x88, 0x9F) +
                                  std::string("\x42\x99", 2));
   SurvivorsUTF16 shortened;
   ASSERT_TRUE(shortened.loadFile("short.bin"));
   EXPECT_EQ(shortened.entry(0x42, 1), 0) << "remainder reset the entry";
-  EXPECT_EQ(shortened.entry(0x4E9C, 0), 1);
+  EXPECT_EQ(shortened.entry(0x4E9C, 0), kDoubleKind);
 
   folder_.write("empty.bin", "");
   SurvivorsUTF16 empty;
@@ -81,15 +88,15 @@ TEST_F(SurvivorsUTF16Test, FinalRecordQuirks) {
 }
 
 TEST_F(SurvivorsUTF16Test, UnitsAboveTheTableAreIgnored) {
-  folder_.write("t.bin", record(0xE6, 0xFF, 1, 0x81, 0x40) +
-                             record(0xE5, 0xFF, 1, 0xFA, 0x55) +
-                             record(0x41, 0, 0, 0x41, 0));
+  folder_.write("t.bin", record(0xE6, 0xFF, kDoubleKind, 0x81, 0x40) +
+                             record(0xE5, 0xFF, kDoubleKind, 0xFA, 0x55) +
+                             record(0x41, 0, kSingleLowKind, 0x41, 0));
   SurvivorsUTF16 table;
   ASSERT_TRUE(table.loadFile("t.bin"));
   EXPECT_EQ(table.entry(0xFFE6, 0), 0);
   EXPECT_EQ(table.entry(0xFFFF, 0), 0);
   EXPECT_EQ(table.entries()[0xFFE6].kind, 0);
-  EXPECT_EQ(table.entry(0xFFE5, 0), 1);
+  EXPECT_EQ(table.entry(0xFFE5, 0), kDoubleKind);
 }
 
 TEST_F(SurvivorsUTF16Test, MissingFileDoesNotLoad) {
@@ -101,14 +108,15 @@ TEST_F(SurvivorsUTF16Test, MissingFileDoesNotLoad) {
 TEST_F(SurvivorsUTF16Test, SupplementaryListMarksHighSurrogates) {
   folder_.write("surro.txt", "20B9F remark\r\n2A6B2\n");
   SurvivorsUTF16 table;
-  EXPECT_EQ(table.survivors(), 0);
-  EXPECT_EQ(table.entry(0xD842, 0), 3);
+  EXPECT_EQ(table.survivors(), SurvivorList::kRead);
+  EXPECT_EQ(table.entry(0xD842, 0), kListedHighKind);
   EXPECT_EQ(table.entry(0xD842, 1), 2);
   EXPECT_EQ(table.pair(0xD842, 0xDF9F, 1), 0x81);
   EXPECT_EQ(table.pair(0xD842, 0xDF9F, 2), 0x51);
   EXPECT_EQ(table.pair(0xD842, 0xDF9F, 3), 0);
   EXPECT_EQ(table.pair(0xD842, 0xDC00, 1), 0);
-  EXPECT_EQ(table.entry(0xD869, 0), 3) << "U+2A6B2 after an LF-only line";
+  EXPECT_EQ(table.entry(0xD869, 0), kListedHighKind)
+      << "U+2A6B2 after an LF-only line";
   EXPECT_EQ(table.pair(0xD869, 0xDEB2, 2), 0x51);
   EXPECT_TRUE(folder_.errMessages().empty());
 }
@@ -116,8 +124,8 @@ TEST_F(SurvivorsUTF16Test, SupplementaryListMarksHighSurrogates) {
 TEST_F(SurvivorsUTF16Test, SupplementaryListStopsAtEmptyLine) {
   folder_.write("surro.txt", "20B9F\r\n\r\n2A6B2\r\n");
   SurvivorsUTF16 table;
-  EXPECT_EQ(table.survivors(), 0);
-  EXPECT_EQ(table.entry(0xD842, 0), 3);
+  EXPECT_EQ(table.survivors(), SurvivorList::kRead);
+  EXPECT_EQ(table.entry(0xD842, 0), kListedHighKind);
   EXPECT_EQ(table.entry(0xD869, 0), 0);
 }
 
@@ -126,7 +134,7 @@ TEST_F(SurvivorsUTF16Test, SupplementaryListIgnoresOutOfRangeLines) {
   // nine digits are more than the list's format holds.
   folder_.write("surro.txt", "20b9f\n1F600\n000020B9F\nZZ\n40000\n");
   SurvivorsUTF16 table;
-  EXPECT_EQ(table.survivors(), 0);
+  EXPECT_EQ(table.survivors(), SurvivorList::kRead);
   for (std::uint32_t high = 0xD800; high < 0xDC00; ++high) {
     ASSERT_EQ(table.entry(high, 0), 0) << std::hex << high;
   }
@@ -137,7 +145,7 @@ TEST_F(SurvivorsUTF16Test, SupplementaryListIgnoresOutOfRangeLines) {
 
 TEST_F(SurvivorsUTF16Test, MissingSupplementaryListIsReported) {
   SurvivorsUTF16 table;
-  EXPECT_EQ(table.survivors(), -2);
+  EXPECT_EQ(table.survivors(), SurvivorList::kUnreadable);
   EXPECT_EQ(folder_.errMessages(),
             std::vector<std::string>{"Reset() error-192: surro.txt"});
 }
@@ -187,7 +195,8 @@ FinalEffects::Values searchOptions(bool settings_only, bool fixed_only,
 }
 
 TEST_F(SurvivorsUTF16Test, TableInCurrentFolderAfterFixedPlaceMiss) {
-  folder_.write("UTF16~MS932.bin", record(0x9C, 0x4E, 1, 0x88, 0x9F));
+  folder_.write("UTF16~MS932.bin",
+                record(0x9C, 0x4E, kDoubleKind, 0x88, 0x9F));
   FinalEffects options(searchOptions(false, false, true));
   SurvivorsUTF16 table;
   table.load(options);
@@ -200,8 +209,10 @@ TEST_F(SurvivorsUTF16Test, TableInCurrentFolderAfterFixedPlaceMiss) {
           .parent_path()
           .string();
   EXPECT_EQ(messages[0],
-            "Reset() error-154: " + platform_expectations::fixedTablePlace(
-                                        program_folder, "UTF16~MS932.bin"));
+            "Reset() error-154: " +
+                platform_expectations::fixedTablePlace(
+                    platform_expectations::thisBuild(), program_folder,
+                    "UTF16~MS932.bin"));
   EXPECT_EQ(folder_.read("data.txt"),
             "UTF16~MS932.bin is primarily accessible to Pelmora.");
 }

@@ -1,7 +1,7 @@
-// Shared helpers for the unit tests: a scratch folder that becomes the
-// current folder for one test, file helpers, a fixed clock, and the few
-// things a test asks of the system itself (child processes, environment
-// variables, standard output), the same on every system.
+// The unit tests' shared helpers: scratch folders, a fixed clock, the system.
+// A scratch folder becomes the current folder for one test; file helpers,
+// and the few things a test asks of the system itself (child processes,
+// environment variables, standard output) are the same on every system.
 #ifndef PELMORA_TESTS_UNIT_TEST_SUPPORT_H_
 #define PELMORA_TESTS_UNIT_TEST_SUPPORT_H_
 
@@ -116,7 +116,7 @@ class EnvironmentWithout {
 /// The bytes that work() writes to standard output, exactly as written.
 std::string standardOutputOf(const std::function<void()>& work);
 
-/// Where kFileSizeLimit is present: runs work() in a child process whose
+/// Where Need::kFileSizeLimit is met: runs work() in a child process whose
 /// writes to files fail for want of room, as on a full disk, and gives back
 /// what it wrote to standard error ("(child failed)" added when the child
 /// did not end well).

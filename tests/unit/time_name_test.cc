@@ -73,7 +73,7 @@ class TimeNamesParseTest : public testing::TestWithParam<ParseCase> {};
 TEST_P(TimeNamesParseTest, ParsesSigned32BitDecimal) {
   const ParseCase& c = GetParam();
   bool ok = !c.ok;
-  EXPECT_EQ(TimeNames::sequence_to_integer(c.text, &ok), c.value)
+  EXPECT_EQ(TimeNames::signed_sequence_to_integer(c.text, &ok), c.value)
       << "text: " << c.text;
   EXPECT_EQ(ok, c.ok) << "text: " << c.text;
 }
@@ -323,9 +323,7 @@ TEST_F(TimeNamesTest, ReadOnlySerialFileIsReadButNotAdvanced) {
 }
 
 TEST_F(TimeNamesTest, WriteOnlySerialFileIsCreatedAnewAtZero) {
-  if (!platform_expectations::kUnreadableFiles.present) {
-    GTEST_SKIP() << platform_expectations::kUnreadableFiles.missing_because;
-  }
+  UNIT_NEEDS(platform_expectations::Need::kUnreadableFiles);
   if (!permissionsAreEnforced(folder_)) {
     GTEST_SKIP() << "file permissions are not enforced for this user "
                     "(running as root), so serial.txt cannot be made "

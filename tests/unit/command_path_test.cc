@@ -1,4 +1,4 @@
-#include "tables/path_exe.h"
+#include "tables/command_path.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +23,8 @@ constexpr const char* kName = "UTF16~MS932.bin";
 // the other slash, which the rewrite leaves alone; here they become this
 // system's.
 std::string sep(std::string text) {
-  const char separator = platform_expectations::kDirectorySeparator;
+  const char separator =
+      platform_expectations::thisBuild().directorySeparator;
   const char other = separator == '/' ? '\\' : '/';
   for (char& c : text) {
     if (c == '/') {
@@ -106,10 +107,7 @@ TEST_F(CommandPathTest, UnsetOrEmptyPathGivesNoCandidate) {
 TEST_F(CommandPathTest, OnlyTheMixedCaseNameIsRead) {
   // POSIX keeps "PATH" and "Path" apart; a table reachable through PATH
   // alone must not be found.
-  if (!platform_expectations::kCaseSensitiveEnvironment.present) {
-    GTEST_SKIP()
-        << platform_expectations::kCaseSensitiveEnvironment.missing_because;
-  }
+  UNIT_NEEDS(platform_expectations::Need::kCaseSensitiveEnvironment);
   testing_support::unsetEnvironment("Path");
   const std::string table = folder("table", true);
   const char* old = std::getenv("PATH");
@@ -182,7 +180,8 @@ TEST_F(CommandPathTest, LongPathIsUsedWhole) {
   // real one far beyond the first 4096 bytes.
   const std::string table = folder("table", true);
   const std::size_t room =
-      platform_expectations::kLongestEnvironmentValue - table.size();
+      platform_expectations::thisBuild().longestEnvironmentValue -
+      table.size();
   std::string value;
   for (int i = 0; i < 100; ++i) {
     const std::string entry =

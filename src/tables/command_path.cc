@@ -1,4 +1,4 @@
-#include "tables/path_exe.h"
+#include "tables/command_path.h"
 
 #include <cstddef>
 #include <limits>

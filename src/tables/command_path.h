@@ -1,6 +1,6 @@
-// The search of the program folders listed in the Path variable.
-#ifndef PELMORA_TABLES_PATH_EXE_H_
-#define PELMORA_TABLES_PATH_EXE_H_
+// CommandPath: looks for a file in each folder the Path variable lists.
+#ifndef PELMORA_TABLES_COMMAND_PATH_H_
+#define PELMORA_TABLES_COMMAND_PATH_H_
 
 #include <cstdint>
 #include <string>
@@ -48,4 +48,4 @@ class CommandPath {
   std::string candidate_;
 };
 
-#endif  // PELMORA_TABLES_PATH_EXE_H_
+#endif  // PELMORA_TABLES_COMMAND_PATH_H_

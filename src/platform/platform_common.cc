@@ -1,0 +1,155 @@
+// The platform layer's logic that is the same on every system, built on the
+// single system calls of platform_posix.cc or platform_win32.cc: the read
+// and write loops, the scratch-file steps of createNewWithContent, the
+// scheduling of runInParallel and the text of the local clock.
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/platform_internal.h"
+
+namespace platform {
+namespace {
+
+std::string (*g_clock)() = nullptr;
+
+}  // namespace
+
+std::string raw::scratchNameBeside(const std::string& name,
+                                   const char* ending) {
+  return name + "." + std::to_string(processId()) + ending;
+}
+
+Status File::read(void* buffer, std::size_t n, std::size_t* got,
+                  std::string* detail) {
+  *got = 0;
+  if (!isOpen()) return raw::notOpen(detail);
+  char* at = static_cast<char*>(buffer);
+  // A system may hand over fewer bytes than asked for at any time; only a
+  // read of none is the end.
+  while (*got < n) {
+    std::size_t done = 0;
+    const Status status =
+        raw::readSome(handle_, at + *got, n - *got, &done, detail);
+    if (status != Status::kOk) return status;
+    if (done == 0) break;
+    *got += done;
+  }
+  return Status::kOk;
+}
+
+Status File::write(const void* buffer, std::size_t n, std::size_t* written,
+                   std::string* detail) {
+  *written = 0;
+  if (!isOpen()) return raw::notOpen(detail);
+  const char* at = static_cast<const char*>(buffer);
+  while (*written < n) {
+    std::size_t done = 0;
+    const Status status =
+        raw::writeSome(handle_, at + *written, n - *written, &done, detail);
+    if (status != Status::kOk) return status;
+    *written += done;
+  }
+  return Status::kOk;
+}
+
+Status writeStandardOutput(const void* buffer, std::size_t n) {
+  const std::intptr_t out = raw::standardOutput();
+  if (out == -1) return Status::kOther;
+  const char* at = static_cast<const char*>(buffer);
+  std::size_t done = 0;
+  while (done < n) {
+    std::size_t taken = 0;
+    if (raw::writeSome(out, at + done, n - done, &taken, nullptr) !=
+        Status::kOk) {
+      return Status::kOther;
+    }
+    done += taken;
+  }
+  return Status::kOk;
+}
+
+void writeStandardError(const std::string& line) {
+  const std::intptr_t err = raw::standardError();
+  if (err == -1) return;
+  const std::string text = line + raw::standardErrorLineEnd();
+  std::size_t done = 0;
+  while (done < text.size()) {
+    std::size_t taken = 0;
+    // The last place left to say anything: a failure here is given up.
+    if (raw::writeSome(err, text.data() + done, text.size() - done, &taken,
+                       nullptr) != Status::kOk) {
+      return;
+    }
+    done += taken;
+  }
+}
+
+Status createNewWithContent(const std::string& name, const std::string& content,
+                            bool* exists, std::string* detail) {
+  if (exists != nullptr) *exists = false;
+  // Written under a private name first and then put in place by a step that
+  // never replaces a file: the name appears with its whole content or not
+  // at all.
+  const std::string scratch = raw::scratchNameBeside(name, ".new");
+  File file;
+  Status status = file.createNew(scratch, detail);
+  if (status != Status::kOk) {
+    // Only a killed process of the same number can have left it.
+    (void)removeFile(scratch);
+    status = file.createNew(scratch, detail);
+  }
+  if (status != Status::kOk) return status;
+  std::size_t written = 0;
+  status = file.write(content.data(), content.size(), &written, detail);
+  const Status closed = file.close(detail);
+  if (status == Status::kOk) status = closed;
+  if (status == Status::kOk) {
+    status = raw::placeWithoutReplacing(scratch, name, exists, detail);
+  }
+  // Whatever happened, the private name goes (on POSIX the file keeps its
+  // new name).
+  (void)removeFile(scratch);
+  return status;
+}
+
+std::string localDateTimeText() {
+  if (g_clock != nullptr) return g_clock();
+  raw::ClockReading now;
+  if (!raw::readLocalClock(&now)) return std::string();
+  std::string text = now.date;
+  // At 00:00:00 the text is the date alone, as the date-time text the err
+  // file names are cut from has always been: such a name has no minutes or
+  // seconds.
+  if (!now.midnight) {
+    text += ' ';
+    text += now.time;
+  }
+  return text;
+}
+
+void setClockForTesting(std::string (*clock)()) { g_clock = clock; }
+
+void runInParallel(std::size_t count, void (*work)(void*, std::size_t),
+                   void* context) {
+  raw::Task tasks[kMostParallelTasks];
+  raw::ThreadHandle threads[kMostParallelTasks] = {};
+  bool started[kMostParallelTasks] = {};
+  const std::size_t threaded =
+      count < kMostParallelTasks ? count : kMostParallelTasks;
+  for (std::size_t i = 1; i < threaded; ++i) {
+    tasks[i] = raw::Task{work, context, i};
+    started[i] = raw::startThread(&tasks[i], &threads[i]);
+  }
+  // Every task runs exactly once: task 0 here, then any whose thread would
+  // not start, then those beyond the thread count, all before the wait.
+  if (count > 0) work(context, 0);
+  for (std::size_t i = 1; i < threaded; ++i) {
+    if (!started[i]) work(context, i);
+  }
+  for (std::size_t i = threaded; i < count; ++i) work(context, i);
+  for (std::size_t i = 1; i < threaded; ++i) {
+    if (started[i]) raw::joinThread(threads[i]);
+  }
+}
+
+}  // namespace platform
