@@ -17,6 +17,18 @@ namespace {
 using testing_support::ScratchFolder;
 using testing_support::utf16le;
 
+// Small parts for the scans of its lifetime; the usual size again after,
+// however the scope is left (a failed ASSERT returns from the test).
+class PartsForTesting {
+ public:
+  PartsForTesting(std::int64_t least_part_units, std::size_t parts) {
+    Selecting::setPartsForTesting(least_part_units, parts);
+  }
+  ~PartsForTesting() { Selecting::setPartsForTesting(0, 0); }
+  PartsForTesting(const PartsForTesting&) = delete;
+  PartsForTesting& operator=(const PartsForTesting&) = delete;
+};
+
 // Every case runs with the real code page 932 table, derived from data/ the
 // way the program derives it, and the list "20B9F" in surro.txt.
 class SelectingTest : public ::testing::Test {
@@ -498,10 +510,12 @@ TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
 
     // The same file cut into small parts scanned side by side: open quotes,
     // pairs and first lines that reach across a join must not show.
-    Selecting::setPartsForTesting(static_cast<std::int64_t>(1 + next(48)),
-                                  2 + next(5));
-    ASSERT_EQ(selecting.runToFile(column, line_end, "parted.txt"), kWriteOk);
-    Selecting::setPartsForTesting(0, 0);
+    {
+      const PartsForTesting small_parts(
+          static_cast<std::int64_t>(1 + next(48)), 2 + next(5));
+      ASSERT_EQ(selecting.runToFile(column, line_end, "parted.txt"),
+                kWriteOk);
+    }
     ASSERT_TRUE(folder_.read("parted.txt") == expected) << "round " << round;
     ASSERT_EQ(selecting.lineCounter(), lines) << "round " << round;
   }
@@ -540,9 +554,11 @@ TEST_F(SelectingTest, PartsJoinLikeOneScan) {
     std::string whole = run(c.wide, v, c.column);
     for (std::int64_t least = 1; least <= 8; ++least) {
       for (std::size_t parts = 2; parts <= 8; parts += 3) {
-        Selecting::setPartsForTesting(least, parts);
-        std::string parted = run(c.wide, v, c.column);
-        Selecting::setPartsForTesting(0, 0);
+        std::string parted;
+        {
+          const PartsForTesting small_parts(least, parts);
+          parted = run(c.wide, v, c.column);
+        }
         ASSERT_EQ(parted, whole) << c.name << ", parts of " << least;
       }
     }
