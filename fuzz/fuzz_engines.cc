@@ -360,12 +360,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     selecting.buildClassTable(effects);
     const std::array<std::uint8_t, 224> classes = modelClasses(copy);
     for (std::uint32_t i = 0; i < 224; ++i) {
-      if (selecting.classValue(i) != classes[i]) {
+      if (selecting.replacementByte(i) != classes[i]) {
         fuzzing::finding(kTarget, "class table entry " + std::to_string(i));
       }
     }
-    if (selecting.classValue(224) != kDrop ||
-        selecting.classValue(0xFFFF) != kDrop) {
+    if (selecting.replacementByte(224) != kDrop ||
+        selecting.replacementByte(0xFFFF) != kDrop) {
       fuzzing::finding(kTarget, "class lookup past the table does not drop");
     }
 

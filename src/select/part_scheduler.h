@@ -169,22 +169,22 @@ ScanEnd scanInParts(const std::string& name, std::int64_t begin,
   // really ended, so a part scanned again is checked with its new end. A
   // rescan that fails stops the check there. When a part failed, nothing
   // is checked or scanned again: the run fails in any case.
-  const bool failed = scan.abandon.load();
-  for (std::size_t i = 0; !failed && i + 1 < parts.size() &&
-                          parts[i].outcome == PartEnd::kDone;
-       ++i) {
-    bool open_quote = false;
-    if (!parts[i].scanner->endsAtLineStart(&open_quote)) {
-      // The file changed under the scan: only one part from start to end
-      // gives the bytes a scan of the file as it was read would.
-      parts.erase(parts.begin() + 1, parts.end());
-      parts[0].end = end;
-      scan.scan(0);
-      break;
-    }
-    if (open_quote != parts[i + 1].open_quote) {
-      parts[i + 1].open_quote = open_quote;
-      scan.scan(i + 1);
+  if (!scan.abandon.load()) {
+    for (std::size_t i = 0;
+         i + 1 < parts.size() && parts[i].outcome == PartEnd::kDone; ++i) {
+      bool open_quote = false;
+      if (!parts[i].scanner->endsAtLineStart(&open_quote)) {
+        // The file changed under the scan: only one part from start to end
+        // gives the bytes a scan of the file as it was read would.
+        parts.erase(parts.begin() + 1, parts.end());
+        parts[0].end = end;
+        scan.scan(0);
+        break;
+      }
+      if (open_quote != parts[i + 1].open_quote) {
+        parts[i + 1].open_quote = open_quote;
+        scan.scan(i + 1);
+      }
     }
   }
 

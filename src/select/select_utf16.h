@@ -129,14 +129,16 @@ class Selecting {
   std::int64_t startIndex() const { return start_index_; }
   std::int64_t lineCounter() const { return line_counter_; }
   /// The replacement byte of `value` (kDrop above 0xDF).
-  std::uint8_t classValue(std::uint32_t value) const {
+  std::uint8_t replacementByte(std::uint32_t value) const {
     return replacementOf(replacement_bytes_.data(), value);
   }
   const SurvivorsUTF16* table() const { return table_.get(); }
 
  private:
-  parts::ScanEnd scanWideFile(Column column, LineEnd line_end, std::int64_t* lines,
-                       std::int64_t* failed_capacity);
+  /// Builds the run's unit tables and scans the wide file in parts.
+  parts::ScanEnd scanWideFile(Column column, LineEnd line_end,
+                              std::int64_t* lines,
+                              std::int64_t* failed_capacity);
   /// Scans the wide file into the output; a read failure or an output that
   /// does not fit in memory is reported and stops the program.
   void scanOrStop(Column column, LineEnd line_end, bool to_file);

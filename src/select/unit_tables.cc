@@ -47,7 +47,8 @@ std::unique_ptr<std::uint16_t[]> buildUnitOutput(
       if (value != kDropByte) v = value;
     } else if (e.kind == SurvivorsUTF16::kListedHighKind || unit == kLf ||
                unit == quote || unit == separator || unit == kCr ||
-               (filter && replacementOf(replacement_bytes, unit) == kDropByte)) {
+               (filter &&
+                replacementOf(replacement_bytes, unit) == kDropByte)) {
       v = kFullRules;  // line ends, quotes, fields, pairs; nothing written
     } else {
       v = byteOfUncoded(unit);  // decided here, not in the scan

@@ -303,36 +303,36 @@ TEST_F(SelectingTest, ClassTableFollowsTheOptions) {
   FinalEffects decimal(e);
   Selecting selecting;
   selecting.buildClassTable(decimal);
-  EXPECT_EQ(selecting.classValue('5'), '5');
-  EXPECT_EQ(selecting.classValue('.'), '.');
-  EXPECT_EQ(selecting.classValue('-'), '-');
-  EXPECT_EQ(selecting.classValue('a'), Selecting::kDrop);
-  EXPECT_EQ(selecting.classValue('H'), Selecting::kDrop);
-  EXPECT_EQ(selecting.classValue(0xA0), Selecting::kDrop);
-  EXPECT_EQ(selecting.classValue(0xB1), 0xB1);
-  EXPECT_EQ(selecting.classValue(0xE0), Selecting::kDrop);
-  EXPECT_EQ(selecting.classValue(0xFFFF), Selecting::kDrop);
+  EXPECT_EQ(selecting.replacementByte('5'), '5');
+  EXPECT_EQ(selecting.replacementByte('.'), '.');
+  EXPECT_EQ(selecting.replacementByte('-'), '-');
+  EXPECT_EQ(selecting.replacementByte('a'), Selecting::kDrop);
+  EXPECT_EQ(selecting.replacementByte('H'), Selecting::kDrop);
+  EXPECT_EQ(selecting.replacementByte(0xA0), Selecting::kDrop);
+  EXPECT_EQ(selecting.replacementByte(0xB1), 0xB1);
+  EXPECT_EQ(selecting.replacementByte(0xE0), Selecting::kDrop);
+  EXPECT_EQ(selecting.replacementByte(0xFFFF), Selecting::kDrop);
 
   FinalEffects::Values n = options(1);
   n.integerExtraction = true;
   FinalEffects integer(n);
   selecting.buildClassTable(integer);
-  EXPECT_EQ(selecting.classValue('.'), Selecting::kDrop);
-  EXPECT_EQ(selecting.classValue('H'), Selecting::kDrop);
+  EXPECT_EQ(selecting.replacementByte('.'), Selecting::kDrop);
+  EXPECT_EQ(selecting.replacementByte('H'), Selecting::kDrop);
 
   FinalEffects::Values o = options(1);
   o.dropControl = true;
   o.dropCombining = true;
   FinalEffects control(o);
   selecting.buildClassTable(control);
-  EXPECT_EQ(selecting.classValue(0x1F), Selecting::kDrop);
-  EXPECT_EQ(selecting.classValue(0x20), 0x20);
-  EXPECT_EQ(selecting.classValue(0x7E), 0x7E);
-  EXPECT_EQ(selecting.classValue(0x7F), Selecting::kDrop);
-  EXPECT_EQ(selecting.classValue('H'), 'H');
-  EXPECT_EQ(selecting.classValue(0xDD), 0xDD);
-  EXPECT_EQ(selecting.classValue(0xDE), Selecting::kDrop);
-  EXPECT_EQ(selecting.classValue(0xDF), Selecting::kDrop);
+  EXPECT_EQ(selecting.replacementByte(0x1F), Selecting::kDrop);
+  EXPECT_EQ(selecting.replacementByte(0x20), 0x20);
+  EXPECT_EQ(selecting.replacementByte(0x7E), 0x7E);
+  EXPECT_EQ(selecting.replacementByte(0x7F), Selecting::kDrop);
+  EXPECT_EQ(selecting.replacementByte('H'), 'H');
+  EXPECT_EQ(selecting.replacementByte(0xDD), 0xDD);
+  EXPECT_EQ(selecting.replacementByte(0xDE), Selecting::kDrop);
+  EXPECT_EQ(selecting.replacementByte(0xDF), Selecting::kDrop);
 }
 
 TEST_F(SelectingTest, PreparationSizesTheWideFile) {
@@ -498,7 +498,7 @@ TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
     selecting.prepareRun(effects, "wide.txt");
     std::array<std::uint8_t, 224> classes{};
     for (std::uint32_t c = 0; c < 224; ++c) {
-      classes[c] = selecting.classValue(c);
+      classes[c] = selecting.replacementByte(c);
     }
     std::string expected = reference::select(
         wide, bom ? 1 : 0, *selecting.table(), classes, o);
