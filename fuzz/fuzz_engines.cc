@@ -341,7 +341,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::size_t wide_size = tiled.size();
   fuzzing::writeFile(kWideName, wide, wide_size);
   fuzzing::removeFile(kNarrowName);
-  fuzzing::removeFile(kTemporaryFileName);
+  fuzzing::removeFile(kBinaryTmpName);
 
   // The code units the engines scan: a trailing odd byte is not read, and
   // FF FE at the start is the byte-order mark.
@@ -360,12 +360,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     selecting.buildClassTable(effects);
     const std::array<std::uint8_t, 224> classes = modelClasses(copy);
     for (std::uint32_t i = 0; i < 224; ++i) {
-      if (selecting.classValue(i) != classes[i]) {
+      if (selecting.replacementByte(i) != classes[i]) {
         fuzzing::finding(kTarget, "class table entry " + std::to_string(i));
       }
     }
-    if (selecting.classValue(224) != kDrop ||
-        selecting.classValue(0xFFFF) != kDrop) {
+    if (selecting.replacementByte(224) != kDrop ||
+        selecting.replacementByte(0xFFFF) != kDrop) {
       fuzzing::finding(kTarget, "class lookup past the table does not drop");
     }
 
@@ -390,7 +390,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
       }
     }
 
-    int status = kWriteOk;
+    WriteResult status = kWriteOk;
     if (copy.temporaryRoute) {
       status = selecting.runToTemporary(column, line_end);
       if (status == kWriteOk) (void)selecting.copyFromTemporary(kNarrowName);
@@ -429,7 +429,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                     std::to_string(want.lines));
     }
     if (copy.temporaryRoute &&
-        std::filesystem::exists(kTemporaryFileName) != copy.keepTemporary) {
+        std::filesystem::exists(kBinaryTmpName) != copy.keepTemporary) {
       fuzzing::finding(kTarget, "binary.tmp kept against -y");
     }
 

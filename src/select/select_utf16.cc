@@ -2,49 +2,23 @@
 
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "diagnostics/error_text.h"
 #include "options/final_effect.h"
 #include "platform/platform.h"
-
+#include "select/field_scanner.h"
+#include "select/number_scanner.h"
+#include "select/part_scheduler.h"
+#include "select/read_failure_numbers.h"
+#include "select/scan_settings.h"
+#include "select/unit_tables.h"
 
 Selecting::Selecting() = default;
 Selecting::~Selecting() = default;
 
-std::uint8_t Selecting::classValue(std::uint32_t value) const {
-  // The table has no entry above 0xDF: such a byte or unit is dropped.
-  return value < kClassTableSize ? class_table_[value] : kDrop;
-}
-
 void Selecting::buildClassTable(const FinalEffects& options) {
-  for (std::size_t i = 0; i <= 0xA0; ++i) {
-    auto byte = static_cast<std::uint8_t>(i);
-    bool digit = byte >= '0' && byte <= '9';
-    if (options.decimalExtraction()) {
-      class_table_[i] =
-          (digit || byte == '-' || byte == '.') ? byte : kDrop;
-    } else if (options.integerExtraction()) {
-      class_table_[i] = (digit || byte == '-') ? byte : kDrop;
-    } else if (options.dropControl()) {
-      class_table_[i] = (byte >= 0x20 && byte <= 0x7E) ? byte : kDrop;
-    } else {
-      class_table_[i] = byte;
-    }
-  }
-  if (options.omitHI()) {
-    class_table_[0x48] = kDrop;  // H
-    class_table_[0x49] = kDrop;  // I
-  }
-  for (std::size_t i = 0xA1; i <= 0xDF; ++i) {
-    auto byte = static_cast<std::uint8_t>(i);
-    if (options.replaceKatakana()) {
-      class_table_[i] = options.katakanaChar();
-    } else if (options.dropCombining()) {
-      class_table_[i] = (byte == 0xDE || byte == 0xDF) ? kDrop : byte;
-    } else {
-      class_table_[i] = byte;
-    }
-  }
+  replacement_bytes_ = replacementBytesFor(options);
 }
 
 void Selecting::prepareRun(const FinalEffects& options,
@@ -101,207 +75,171 @@ void Selecting::unreadFileStop(int exit_code) const {
   if (unit_count_ < 0) diagnostics::stop(exit_code);
 }
 
-bool Selecting::echoDataText() {
-  // The note holds one line this run wrote: a table name, which no system
-  // lets grow past 32 Ki characters (64 KiB in Shift_JIS), and a sentence.
-  // Anything longer is not that note, and is not read into memory to find
-  // out.
-  constexpr std::size_t kLongestNote = std::size_t{128} << 10;
-  const std::string missing =
-      std::string("Reset() error-216: ") + kDataNoteFileName;
-  platform::File file;
-  // Pelmora wrote data.txt itself: a link in its place would show another
-  // file's content as this run's note.
-  if (file.openReadNoLink(kDataNoteFileName) != platform::Status::kOk) {
-    diagnostics::report(missing);
-    return false;
-  }
-  std::string text;
-  char block[4096];
-  for (;;) {
-    std::size_t got = 0;
-    if (file.read(block, sizeof block, &got) != platform::Status::kOk ||
-        text.size() + got > kLongestNote) {
-      diagnostics::report(missing);
-      return false;
-    }
-    text.append(block, got);
-    if (got < sizeof block) break;
-  }
-  (void)file.close();
-  // Every line, the last one too, leaves with CR LF, whatever ended it here.
-  std::string shown;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    std::size_t end = text.find_first_of("\r\n", at);
-    if (end == std::string::npos) end = text.size();
-    shown.append(text, at, end - at);
-    shown += "\r\n";
-    if (end < text.size() && text[end] == '\r' && end + 1 < text.size() &&
-        text[end + 1] == '\n') {
-      ++end;
-    }
-    at = end + 1;
-  }
-  if (platform::writeStandardOutput(shown.data(), shown.size()) !=
-      platform::Status::kOk) {
-    diagnostics::report("Write() error-242: standard output");
-    diagnostics::stop(1);
-  }
-  return true;
-}
-
-namespace {
-
-bool ok(platform::Status status) { return status == platform::Status::kOk; }
-
-// Copies `from`, from its position to its end, to `to` through `block`;
-// true when every byte read was written. *total counts the bytes written.
-bool copyRest(platform::File* from, platform::File* to, std::uint8_t* block,
-              std::int64_t* total) {
-  *total = 0;
-  for (;;) {
-    std::size_t got = 0;
-    if (!ok(from->read(block, Selecting::kCopyBlock, &got))) return false;
-    if (got == 0) return true;
-    std::size_t written = 0;
-    // A short write (a full disk) is a failure like any other: the copy is
-    // incomplete, so its source must stay.
-    const bool whole = ok(to->write(block, got, &written)) && written == got;
-    *total += static_cast<std::int64_t>(written);
-    if (!whole) return false;
-  }
-}
-
-std::unique_ptr<std::uint8_t[]> copyBlock() {
-  return std::unique_ptr<std::uint8_t[]>(new (std::nothrow)
-                                             std::uint8_t[Selecting::kCopyBlock]);
-}
-
-}  // namespace
-
 void Selecting::narrowIsNotWideStop(const std::string& narrow_name) const {
   platform::FileIdentity narrow;
   platform::FileIdentity wide;
-  if (ok(platform::fileIdentity(narrow_name, &narrow)) &&
-      ok(platform::fileIdentity(wide_name_, &wide)) && narrow == wide) {
+  if (platform::fileIdentity(narrow_name, &narrow) == platform::Status::kOk &&
+      platform::fileIdentity(wide_name_, &wide) == platform::Status::kOk &&
+      narrow == wide) {
     diagnostics::report("Rewrite() error-243: " + narrow_name);
     diagnostics::stop(1);
   }
 }
 
-void Selecting::holdTemporaryOrStop(bool refresh, bool routed,
-                                    const std::string& narrow_name) {
-  if (!ok(temporary_.openHeld(kTemporaryFileName))) {
-    if (refresh) {
-      diagnostics::report("Reset() error-193: " + wide_name_);
-    } else {
-      diagnostics::report(std::string("Rewrite() error-215: ") +
-                          kTemporaryFileName);
-      diagnostics::report("Reset() error-221: " + narrow_name);
+void Selecting::setPartsForTesting(std::int64_t least_part_units,
+                                   std::size_t parts) {
+  parts::setPartsForTesting(least_part_units, parts);
+}
+
+parts::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
+                                       std::int64_t* lines,
+                                       std::int64_t* failed_capacity) {
+  using namespace scanners;
+  const TableEntry* entries = table_->entries();
+  const std::uint16_t separator = separator_byte_;
+  const std::uint16_t quote = quote_byte_;
+  const std::uint8_t* replacements = replacement_bytes_.data();
+
+  // The unit tables cost about as much to build as the scan of 64 Ki
+  // units gains from them, so a small file goes without.
+  const bool large =
+      unit_count_ >= static_cast<std::int64_t>(parts::kReadBlockUnits);
+  const bool field_column =
+      column == Column::kPlain || column == Column::kFiltered;
+  std::unique_ptr<std::uint16_t[]> unit_output;
+  if (large && field_column) {
+    unit_output = buildUnitOutput(entries, replacements, separator, quote,
+                                  column == Column::kFiltered);
+    if (!unit_output) {
+      *failed_capacity = kUnitTableEntries * 2;
+      return parts::ScanEnd::kNoRoom;
     }
-    diagnostics::stop(1);
   }
-  temporary_is_users_ = temporaryIsWide();
-  if (routed && temporary_is_users_) {
-    diagnostics::report(std::string("Rewrite() error-243: ") +
-                        kTemporaryFileName);
-    diagnostics::stop(1);
-  }
-}
-
-bool Selecting::temporaryIsWide() const {
-  platform::FileIdentity held;
-  platform::FileIdentity wide;
-  return ok(temporary_.identity(&held)) &&
-         ok(platform::fileIdentity(wide_name_, &wide)) && held == wide;
-}
-
-void Selecting::refreshWide() {
-  // Memory and the new file's place come first: a wide file that cannot
-  // be replaced (a read-only folder) costs nothing but the report.
-  std::unique_ptr<std::uint8_t[]> block = copyBlock();
-  platform::Replacement replacement;
-  bool copied_out = temporary_.isOpen() && block != nullptr &&
-                    ok(replacement.begin(wide_name_));
-  std::int64_t size = 0;
-  if (copied_out && temporary_is_users_) {
-    // binary.tmp is the wide file: its bytes are already there.
-    copied_out = ok(temporary_.size(&size));
-  } else if (copied_out) {
-    platform::File wide;
-    std::int64_t copied = -1;
-    std::int64_t size_after = -1;
-    copied_out = ok(wide.openRead(wide_name_)) && ok(wide.size(&size)) &&
-                 ok(temporary_.rewind(true)) &&
-                 copyRest(&wide, &temporary_, block.get(), &copied) &&
-                 ok(wide.size(&size_after)) && ok(wide.close());
-    // A wide file that changed size while it was copied is not what the
-    // copy holds.
-    copied_out = copied_out && copied == size && size_after == size;
-  }
-  if (!copied_out) {
-    if (temporary_.isOpen() && !temporary_is_users_) {
-      (void)temporary_.removeHeld(kTemporaryFileName);
+  std::unique_ptr<std::uint8_t[]> before_number;
+  if (large && !field_column) {
+    before_number =
+        buildBeforeNumber(entries, replacements, separator, quote);
+    if (!before_number) {
+      *failed_capacity = kUnitTableEntries;
+      return parts::ScanEnd::kNoRoom;
     }
-    diagnostics::report("Reset() error-193: " + wide_name_);
-    diagnostics::stop(1);
   }
 
-  std::int64_t back = -1;
-  bool written_back =
-      ok(temporary_.rewind(false)) &&
-      copyRest(&temporary_, &replacement.file(), block.get(), &back) &&
-      back == size;
-  // Windows replaces no file that is still open, and binary.tmp has
-  // nothing more to do when it is the wide file.
-  if (temporary_is_users_) (void)temporary_.close();
-  written_back = written_back && ok(replacement.commit());
-  if (!written_back) {
-    // The wide file is as it was; binary.tmp keeps the copy.
-    diagnostics::report("Reset() error-221: " + wide_name_);
-    diagnostics::stop(1);
+  const Settings settings{entries,
+                          table_.get(),
+                          replacements,
+                          field_number_,
+                          separator,
+                          quote,
+                          quoted_separator_dropped_,
+                          line_end == LineEnd::kCrLf,
+                          completion_char_,
+                          hasListedSurrogates(entries),
+                          windowsUsable(entries, separator, quote),
+                          digitsPlain(entries, separator, quote),
+                          unit_output.get(),
+                          before_number.get()};
+  const std::int64_t begin = start_index_;
+  const std::int64_t end = unit_count_;
+  switch (column) {
+    case Column::kDecimal:
+      return parts::scanInParts<NumberScanner<true>>(
+          wide_name_, begin, end, settings, &output_, lines, failed_capacity);
+    case Column::kInteger:
+      return parts::scanInParts<NumberScanner<false>>(
+          wide_name_, begin, end, settings, &output_, lines, failed_capacity);
+    case Column::kPlain:
+      return parts::scanInParts<FieldScanner<false>>(
+          wide_name_, begin, end, settings, &output_, lines, failed_capacity);
+    case Column::kFiltered:
+      break;
   }
+  // Column::kFiltered (the compiler warns about a Column left out above).
+  return parts::scanInParts<FieldScanner<true>>(
+      wide_name_, begin, end, settings, &output_, lines, failed_capacity);
 }
 
-std::int64_t Selecting::copyFromTemporary(const std::string& destination) {
-  platform::FileIdentity held;
-  platform::FileIdentity named;
-  std::int64_t size = 0;
-  if (ok(temporary_.identity(&held)) &&
-      ok(platform::fileIdentity(destination, &named)) && held == named &&
-      ok(temporary_.size(&size))) {
-    // The narrow file is binary.tmp: the bytes are already there, and the
-    // file is the user's to keep.
-    temporary_is_users_ = true;
-    return size;
+void Selecting::scanOrStop(Column column, LineEnd line_end, bool to_file) {
+  std::int64_t lines = 0;
+  std::int64_t failed_capacity = 0;
+  switch (scanWideFile(column, line_end, &lines, &failed_capacity)) {
+    case parts::ScanEnd::kDone:
+      line_counter_ = lines;
+      return;
+    case parts::ScanEnd::kNoRoom:
+      output_ = OutputBlocks();
+      diagnostics::report("SetLength() error-223: " +
+                          std::to_string(failed_capacity));
+      diagnostics::stop(1);
+      return;
+    case parts::ScanEnd::kReadFailed:
+      break;
   }
-  // The block comes first, so that no memory leaves the target truncated.
-  std::unique_ptr<std::uint8_t[]> block = copyBlock();
-  platform::File target;
-  std::int64_t total = 0;
-  const bool copied = temporary_.isOpen() && block != nullptr &&
-                      ok(temporary_.rewind(false)) &&
-                      ok(target.create(destination)) &&
-                      copyRest(&temporary_, &target, block.get(), &total) &&
-                      ok(target.close());
-  if (!copied) {
-    diagnostics::report("Reset() error-221: " + destination);
-    diagnostics::stop(1);
-  }
-  return total;
-}
-
-void Selecting::temporaryRouteStop(const std::string& destination) const {
-  diagnostics::report("Reset() error-221: " + destination);
+  output_ = OutputBlocks();
+  diagnostics::report(readFailurePrefix(column, to_file, line_end) +
+                      wide_name_);
   diagnostics::stop(1);
 }
 
-void Selecting::releaseTemporary(bool keep) {
-  if (!temporary_.isOpen()) return;
-  if (!keep && !temporary_is_users_) {
-    (void)temporary_.removeHeld(kTemporaryFileName);
+WriteResult Selecting::runToFile(Column column, LineEnd line_end,
+                                 const std::string& output_name) {
+  output_name_ = output_name;
+  line_counter_ = 0;
+  output_ = OutputBlocks();
+  scanOrStop(column, line_end, true);
+  return blockWrite();
+}
+
+std::int64_t Selecting::runToStandardOutput(Column column) {
+  output_name_.clear();
+  line_counter_ = 0;
+  output_ = OutputBlocks();
+  scanOrStop(column, LineEnd::kCrLf, false);
+  const bool written =
+      output_.forEach([](const std::uint8_t* bytes, std::size_t length) {
+        return platform::writeStandardOutput(bytes, length) ==
+               platform::Status::kOk;
+      });
+  if (!written) {
+    // A full disk or a reader that went away: the script behind the pipe
+    // got less than the whole column, which must not end as a success.
+    output_ = OutputBlocks();
+    diagnostics::report("Write() error-242: standard output");
+    diagnostics::stop(1);
   }
-  (void)temporary_.close();
-  temporary_is_users_ = false;
+  return line_counter_;
+}
+
+WriteResult Selecting::runToTemporary(Column column, LineEnd line_end) {
+  output_name_ = kBinaryTmpName;
+  line_counter_ = 0;
+  output_ = OutputBlocks();
+  scanOrStop(column, line_end, true);
+  const bool written = temporary_.isOpen() &&
+                       temporary_.rewind(true) == platform::Status::kOk &&
+                       writeOutput(&temporary_);
+  if (!written) {
+    diagnostics::report("Rewrite() error-215: " + output_name_);
+    return kWriteFailed;
+  }
+  return kWriteOk;
+}
+
+bool Selecting::writeOutput(platform::File* file) {
+  return output_.forEach([file](const std::uint8_t* bytes, std::size_t length) {
+    std::size_t written = 0;
+    return file->write(bytes, length, &written) == platform::Status::kOk;
+  });
+}
+
+WriteResult Selecting::blockWrite() {
+  platform::File file;
+  bool ok = file.create(output_name_) == platform::Status::kOk &&
+            writeOutput(&file);
+  if (file.isOpen() && file.close() != platform::Status::kOk) ok = false;
+  if (!ok) {
+    diagnostics::report("Rewrite() error-215: " + output_name_);
+    return kWriteFailed;
+  }
+  return kWriteOk;
 }

@@ -1,22 +1,26 @@
-// The selection engine: the whole wide file in memory as UTF-16 code units,
-// Field-N of every line converted to Shift_JIS, the narrow output built in
-// memory and written once.
+// The engine frame (Selecting): one run's settings and conversion table, the
+// wide file streamed through the scanners, Field-N of every line converted
+// to Shift_JIS and kept in memory, then written once; and the file steps
+// around it (the binary.tmp routes, the data.txt echo).
 #ifndef PELMORA_SELECT_SELECT_UTF16_H_
 #define PELMORA_SELECT_SELECT_UTF16_H_
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/platform.h"
+#include "select/output_blocks.h"
+#include "select/replacement_bytes.h"
 #include "tables/survivor_utf16.h"
 
 class FinalEffects;
+namespace parts {
+enum class ScanEnd;  // part_scheduler.h
+}  // namespace parts
 
 /// The temporary file of the -t and -b routes.
-inline constexpr const char* kTemporaryFileName = "binary.tmp";
+inline constexpr const char* kBinaryTmpName = "binary.tmp";
 
 /// Line ends of the narrow output.
 enum class LineEnd { kCrLf, kLf };
@@ -24,32 +28,30 @@ enum class LineEnd { kCrLf, kLf };
 /// The engine families, chosen by the main routine from the settled options.
 enum class Column { kDecimal, kInteger, kPlain, kFiltered };
 
-/// Results of the block write.
-inline constexpr int kWriteOk = 0;
-inline constexpr int kWriteFailed = -2;
+/// Whether an engine's output reached its file.
+enum class [[nodiscard]] WriteResult { kWritten, kFailed };
+/// The names the main routine compares with.
+inline constexpr WriteResult kWriteOk = WriteResult::kWritten;
+inline constexpr WriteResult kWriteFailed = WriteResult::kFailed;
 
-/// Owns the code units, the output bytes and the conversion table of one
-/// run. Created empty; buildClassTable() then prepareRun() fill it.
+/// Owns the settings, the output bytes and the conversion table of one run.
+/// Created empty; buildClassTable() then prepareRun() fill it.
 class Selecting {
  public:
   /// Bytes per read and write of the temporary copies: a narrow file of
   /// hundreds of megabytes is copied in hundreds of calls, not a hundred
   /// thousand.
   static constexpr std::size_t kCopyBlock = std::size_t{1} << 20;
-  /// The class table covers the single-byte values 0x00..0xDF.
-  static constexpr std::size_t kClassTableSize = 224;
-  /// A class-table value that drops the character.
-  static constexpr std::uint8_t kDrop = 7;
-  /// What a code unit above 0xFF without a code writes: the default
-  /// character of the code page's own conversion.
-  static constexpr std::uint8_t kNoCodeByte = '?';
+  /// A replacement byte that drops the character (replacement_bytes.h).
+  static constexpr std::uint8_t kDrop = kDropByte;
 
   Selecting();
   ~Selecting();
   Selecting(const Selecting&) = delete;
   Selecting& operator=(const Selecting&) = delete;
 
-  /// Builds the class table from the settled options.
+  /// Builds the replacement-byte table from the settled options: what each
+  /// single-byte value writes, or kDrop. (The name is the main routine's.)
   void buildClassTable(const FinalEffects& options);
 
   /// Copies the settings, probes the wide file for a byte-order mark, sizes
@@ -67,8 +69,8 @@ class Selecting {
   /// reported with the engine's own number and stops the program (1), and
   /// so does a narrow output that does not fit in memory (223); in both
   /// cases nothing is written.
-  int runToFile(Column column, LineEnd line_end,
-                const std::string& output_name);
+  WriteResult runToFile(Column column, LineEnd line_end,
+                        const std::string& output_name);
   /// Runs one engine to standard output (CR LF line ends); returns the
   /// number of lines ended.
   std::int64_t runToStandardOutput(Column column);
@@ -102,7 +104,7 @@ class Selecting {
   void refreshWide();
   /// Runs one engine into the held binary.tmp (the -b route); kWriteOk, or
   /// kWriteFailed after reporting 215 with "binary.tmp".
-  [[nodiscard]] int runToTemporary(Column column, LineEnd line_end);
+  WriteResult runToTemporary(Column column, LineEnd line_end);
   /// Copies binary.tmp to the narrow file; returns the bytes copied. When
   /// the narrow file is binary.tmp itself the bytes are already there. A
   /// failure is reported (221 with the narrow name) and stops the run,
@@ -126,50 +128,21 @@ class Selecting {
   std::int64_t unitCount() const { return unit_count_; }
   std::int64_t startIndex() const { return start_index_; }
   std::int64_t lineCounter() const { return line_counter_; }
-  std::uint8_t classValue(std::uint32_t value) const;
+  /// The replacement byte of `value` (kDrop above 0xDF).
+  std::uint8_t replacementByte(std::uint32_t value) const {
+    return replacementOf(replacement_bytes_.data(), value);
+  }
   const SurvivorsUTF16* table() const { return table_.get(); }
 
  private:
-  /// The narrow output of one run, kept in memory until the scan is over so
-  /// that a wide file that fails part-way leaves nothing written. It grows
-  /// in blocks, so no huge array has to be found in one piece.
-  class OutputBlocks {
-   public:
-    /// Makes room for at least `bytes` more bytes in the current block;
-    /// false when memory ran out.
-    bool reserve(std::size_t bytes);
-    std::uint8_t* cursor() { return cursor_; }
-    void advance(std::uint8_t* to) { cursor_ = to; }
-    std::int64_t size() const;
-    /// Moves the blocks of `other` behind these; false when memory ran
-    /// out (both then keep what they held).
-    bool append(OutputBlocks&& other);
-    /// Calls sink(data, length) for each block in order; stops at the first
-    /// call that returns false.
-    template <class Sink>
-    bool forEach(Sink sink) const;
-
-   private:
-    struct Block {
-      platform::LargeBlock memory;
-      std::size_t used = 0;
-    };
-    void closeCurrent();
-    std::vector<Block> blocks_;
-    std::uint8_t* cursor_ = nullptr;
-    std::uint8_t* limit_ = nullptr;
-  };
-
-  enum class ScanEnd { kDone, kReadFailed, kNoRoom };
-  ScanEnd scanWideFile(Column column, LineEnd line_end, std::int64_t* lines,
-                       std::int64_t* failed_capacity);
-  template <class Scanner, class Settings>
-  ScanEnd scanParts(const Settings& settings, std::int64_t* lines,
-                    std::int64_t* failed_capacity);
+  /// Builds the run's unit tables and scans the wide file in parts.
+  parts::ScanEnd scanWideFile(Column column, LineEnd line_end,
+                              std::int64_t* lines,
+                              std::int64_t* failed_capacity);
   /// Scans the wide file into the output; a read failure or an output that
   /// does not fit in memory is reported and stops the program.
   void scanOrStop(Column column, LineEnd line_end, bool to_file);
-  int blockWrite();
+  WriteResult blockWrite();
   bool writeOutput(platform::File* file);
   bool temporaryIsWide() const;
 
@@ -179,7 +152,7 @@ class Selecting {
   bool temporary_is_users_ = false;
 
   std::int64_t start_index_ = 0;
-  std::array<std::uint8_t, kClassTableSize> class_table_{};
+  ReplacementBytes replacement_bytes_{};
   std::int64_t unit_count_ = -1;
   OutputBlocks output_;
   std::int64_t line_counter_ = -1;

@@ -29,30 +29,7 @@ struct WindowMasks {
 void maskWindowScalar(const std::uint16_t* units, std::uint16_t separator,
                       std::uint16_t quote, WindowMasks* masks);
 
-/// True when some unit of units[0..n) lies in 0xD800..0xDBFF (scalar).
-inline bool anyHighSurrogateScalar(const std::uint16_t* units, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) {
-    if ((units[i] & 0xFC00) == 0xD800) return true;
-  }
-  return false;
-}
-
 #if PELMORA_HAVE_SSE2
-
-/// True when some unit of units[0..n) lies in 0xD800..0xDBFF.
-inline bool anyHighSurrogate(const std::uint16_t* units, std::size_t n) {
-  const __m128i high_bits = _mm_set1_epi16(static_cast<short>(0xFC00));
-  const __m128i high_half = _mm_set1_epi16(static_cast<short>(0xD800));
-  __m128i found = _mm_setzero_si128();
-  std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
-    found = _mm_or_si128(found,
-                         _mm_cmpeq_epi16(_mm_and_si128(v, high_bits), high_half));
-  }
-  return _mm_movemask_epi8(found) != 0 ||
-         anyHighSurrogateScalar(units + i, n - i);
-}
 
 namespace unit_masks_detail {
 // 16 units (two vectors) to a 16-bit mask of the lanes equal to `value`.
@@ -62,14 +39,14 @@ inline std::uint64_t equalMask16(__m128i a, __m128i b, __m128i value) {
   return static_cast<std::uint32_t>(_mm_movemask_epi8(packed));
 }
 
-
-// The high halves among 16 units (two vectors) as a 16-bit mask, and
-// whether there are any, the check that nearly always ends the matter.
+// The lanes of 8 units that hold high halves (0xD800..0xDBFF), as a vector
+// of all-ones and all-zeros lanes.
 inline __m128i highHalves(__m128i v) {
   return _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xFC00))),
                          _mm_set1_epi16(static_cast<short>(0xD800)));
 }
 
+// The high halves among 64 units (eight vectors) as a 64-bit mask.
 inline std::uint64_t highHalfMask64(const __m128i* v) {
   std::uint64_t mask = 0;
   for (unsigned part = 0; part < 4; ++part) {
@@ -81,14 +58,14 @@ inline std::uint64_t highHalfMask64(const __m128i* v) {
   return mask;
 }
 
+// highHalfMask64(), after the check whether there are any high halves at
+// all, which nearly always ends the matter.
 inline std::uint64_t surrogateMask(const __m128i* v) {
   __m128i any = highHalves(v[0]);
   for (unsigned i = 1; i < 8; ++i) any = _mm_or_si128(any, highHalves(v[i]));
   return _mm_movemask_epi8(any) == 0 ? 0 : highHalfMask64(v);
 }
-}  // namespace unit_masks_detail
 
-namespace unit_masks_detail {
 // Both ways of classifying a window: kNarrowed narrows 16 units to 16 bytes
 // with saturation once (0x0100..0x7FFF become 0xFF, 0x8000..0xFFFF 0x00),
 // so that each value then takes one compare where it took two.
@@ -154,10 +131,6 @@ inline void maskWindowNarrowed(const std::uint16_t* units,
 
 #else
 
-inline bool anyHighSurrogate(const std::uint16_t* units, std::size_t n) {
-  return anyHighSurrogateScalar(units, n);
-}
-
 /// Without a vector unit the scalar masks serve.
 inline void maskWindow(const std::uint16_t* units, std::uint16_t separator,
                        std::uint16_t quote, bool surrogates,
@@ -198,17 +171,6 @@ inline unsigned lowestBit(std::uint64_t x) {
     ++k;
   }
   return k;
-#endif
-}
-
-/// The number of set bits.
-inline unsigned bitCount(std::uint64_t x) {
-#if defined(__GNUC__) || defined(__clang__)
-  return static_cast<unsigned>(__builtin_popcountll(x));
-#else
-  unsigned n = 0;
-  for (; x != 0; x &= x - 1) ++n;
-  return n;
 #endif
 }
 

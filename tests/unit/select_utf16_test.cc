@@ -17,6 +17,18 @@ namespace {
 using testing_support::ScratchFolder;
 using testing_support::utf16le;
 
+// Small parts for the scans of its lifetime; the usual size again after,
+// however the scope is left (a failed ASSERT returns from the test).
+class PartsForTesting {
+ public:
+  PartsForTesting(std::int64_t least_part_units, std::size_t parts) {
+    Selecting::setPartsForTesting(least_part_units, parts);
+  }
+  ~PartsForTesting() { Selecting::setPartsForTesting(0, 0); }
+  PartsForTesting(const PartsForTesting&) = delete;
+  PartsForTesting& operator=(const PartsForTesting&) = delete;
+};
+
 // Every case runs with the real code page 932 table, derived from data/ the
 // way the program derives it, and the list "20B9F" in surro.txt.
 class SelectingTest : public ::testing::Test {
@@ -291,36 +303,36 @@ TEST_F(SelectingTest, ClassTableFollowsTheOptions) {
   FinalEffects decimal(e);
   Selecting selecting;
   selecting.buildClassTable(decimal);
-  EXPECT_EQ(selecting.classValue('5'), '5');
-  EXPECT_EQ(selecting.classValue('.'), '.');
-  EXPECT_EQ(selecting.classValue('-'), '-');
-  EXPECT_EQ(selecting.classValue('a'), Selecting::kDrop);
-  EXPECT_EQ(selecting.classValue('H'), Selecting::kDrop);
-  EXPECT_EQ(selecting.classValue(0xA0), Selecting::kDrop);
-  EXPECT_EQ(selecting.classValue(0xB1), 0xB1);
-  EXPECT_EQ(selecting.classValue(0xE0), Selecting::kDrop);
-  EXPECT_EQ(selecting.classValue(0xFFFF), Selecting::kDrop);
+  EXPECT_EQ(selecting.replacementByte('5'), '5');
+  EXPECT_EQ(selecting.replacementByte('.'), '.');
+  EXPECT_EQ(selecting.replacementByte('-'), '-');
+  EXPECT_EQ(selecting.replacementByte('a'), Selecting::kDrop);
+  EXPECT_EQ(selecting.replacementByte('H'), Selecting::kDrop);
+  EXPECT_EQ(selecting.replacementByte(0xA0), Selecting::kDrop);
+  EXPECT_EQ(selecting.replacementByte(0xB1), 0xB1);
+  EXPECT_EQ(selecting.replacementByte(0xE0), Selecting::kDrop);
+  EXPECT_EQ(selecting.replacementByte(0xFFFF), Selecting::kDrop);
 
   FinalEffects::Values n = options(1);
   n.integerExtraction = true;
   FinalEffects integer(n);
   selecting.buildClassTable(integer);
-  EXPECT_EQ(selecting.classValue('.'), Selecting::kDrop);
-  EXPECT_EQ(selecting.classValue('H'), Selecting::kDrop);
+  EXPECT_EQ(selecting.replacementByte('.'), Selecting::kDrop);
+  EXPECT_EQ(selecting.replacementByte('H'), Selecting::kDrop);
 
   FinalEffects::Values o = options(1);
   o.dropControl = true;
   o.dropCombining = true;
   FinalEffects control(o);
   selecting.buildClassTable(control);
-  EXPECT_EQ(selecting.classValue(0x1F), Selecting::kDrop);
-  EXPECT_EQ(selecting.classValue(0x20), 0x20);
-  EXPECT_EQ(selecting.classValue(0x7E), 0x7E);
-  EXPECT_EQ(selecting.classValue(0x7F), Selecting::kDrop);
-  EXPECT_EQ(selecting.classValue('H'), 'H');
-  EXPECT_EQ(selecting.classValue(0xDD), 0xDD);
-  EXPECT_EQ(selecting.classValue(0xDE), Selecting::kDrop);
-  EXPECT_EQ(selecting.classValue(0xDF), Selecting::kDrop);
+  EXPECT_EQ(selecting.replacementByte(0x1F), Selecting::kDrop);
+  EXPECT_EQ(selecting.replacementByte(0x20), 0x20);
+  EXPECT_EQ(selecting.replacementByte(0x7E), 0x7E);
+  EXPECT_EQ(selecting.replacementByte(0x7F), Selecting::kDrop);
+  EXPECT_EQ(selecting.replacementByte('H'), 'H');
+  EXPECT_EQ(selecting.replacementByte(0xDD), 0xDD);
+  EXPECT_EQ(selecting.replacementByte(0xDE), Selecting::kDrop);
+  EXPECT_EQ(selecting.replacementByte(0xDF), Selecting::kDrop);
 }
 
 TEST_F(SelectingTest, PreparationSizesTheWideFile) {
@@ -486,7 +498,7 @@ TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
     selecting.prepareRun(effects, "wide.txt");
     std::array<std::uint8_t, 224> classes{};
     for (std::uint32_t c = 0; c < 224; ++c) {
-      classes[c] = selecting.classValue(c);
+      classes[c] = selecting.replacementByte(c);
     }
     std::string expected = reference::select(
         wide, bom ? 1 : 0, *selecting.table(), classes, o);
@@ -498,10 +510,12 @@ TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
 
     // The same file cut into small parts scanned side by side: open quotes,
     // pairs and first lines that reach across a join must not show.
-    Selecting::setPartsForTesting(static_cast<std::int64_t>(1 + next(48)),
-                                  2 + next(5));
-    ASSERT_EQ(selecting.runToFile(column, line_end, "parted.txt"), kWriteOk);
-    Selecting::setPartsForTesting(0, 0);
+    {
+      const PartsForTesting small_parts(
+          static_cast<std::int64_t>(1 + next(48)), 2 + next(5));
+      ASSERT_EQ(selecting.runToFile(column, line_end, "parted.txt"),
+                kWriteOk);
+    }
     ASSERT_TRUE(folder_.read("parted.txt") == expected) << "round " << round;
     ASSERT_EQ(selecting.lineCounter(), lines) << "round " << round;
   }
@@ -540,9 +554,11 @@ TEST_F(SelectingTest, PartsJoinLikeOneScan) {
     std::string whole = run(c.wide, v, c.column);
     for (std::int64_t least = 1; least <= 8; ++least) {
       for (std::size_t parts = 2; parts <= 8; parts += 3) {
-        Selecting::setPartsForTesting(least, parts);
-        std::string parted = run(c.wide, v, c.column);
-        Selecting::setPartsForTesting(0, 0);
+        std::string parted;
+        {
+          const PartsForTesting small_parts(least, parts);
+          parted = run(c.wide, v, c.column);
+        }
         ASSERT_EQ(parted, whole) << c.name << ", parts of " << least;
       }
     }

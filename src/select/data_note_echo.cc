@@ -1,0 +1,58 @@
+// The -M step: data.txt, the note the table search wrote, echoed to
+// standard output.
+#include <string>
+
+#include "diagnostics/error_text.h"
+#include "platform/platform.h"
+#include "select/select_utf16.h"
+#include "tables/survivor_utf16.h"
+
+bool Selecting::echoDataText() {
+  // The note holds one line this run wrote: a table name, which no system
+  // lets grow past 32 Ki characters (64 KiB in Shift_JIS), and a sentence.
+  // Anything longer is not that note, and is not read into memory to find
+  // out.
+  constexpr std::size_t kLongestNote = std::size_t{128} << 10;
+  const std::string missing =
+      std::string("Reset() error-216: ") + kDataNoteFileName;
+  platform::File file;
+  // Pelmora wrote data.txt itself: a link in its place would show another
+  // file's content as this run's note.
+  if (file.openReadNoLink(kDataNoteFileName) != platform::Status::kOk) {
+    diagnostics::report(missing);
+    return false;
+  }
+  std::string text;
+  char block[4096];
+  for (;;) {
+    std::size_t got = 0;
+    if (file.read(block, sizeof block, &got) != platform::Status::kOk ||
+        text.size() + got > kLongestNote) {
+      diagnostics::report(missing);
+      return false;
+    }
+    text.append(block, got);
+    if (got < sizeof block) break;
+  }
+  (void)file.close();
+  // Every line, the last one too, leaves with CR LF, whatever ended it here.
+  std::string shown;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find_first_of("\r\n", at);
+    if (end == std::string::npos) end = text.size();
+    shown.append(text, at, end - at);
+    shown += "\r\n";
+    if (end < text.size() && text[end] == '\r' && end + 1 < text.size() &&
+        text[end + 1] == '\n') {
+      ++end;
+    }
+    at = end + 1;
+  }
+  if (platform::writeStandardOutput(shown.data(), shown.size()) !=
+      platform::Status::kOk) {
+    diagnostics::report("Write() error-242: standard output");
+    diagnostics::stop(1);
+  }
+  return true;
+}

@@ -1,0 +1,152 @@
+// The scanner of the plain and filtered columns: the units of the wide file
+// in, the narrow bytes of Field-N of every line out, one block at a time.
+#ifndef PELMORA_SELECT_FIELD_SCANNER_H_
+#define PELMORA_SELECT_FIELD_SCANNER_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "select/block_masks.h"
+#include "select/replacement_bytes.h"
+#include "select/scan_settings.h"
+#include "tables/survivor_utf16.h"
+
+namespace scanners {
+
+// Plain selection (kFilter false) and filtered selection (kFilter true):
+// Field-N of every line with the separator that closes it, quotes removed.
+template <bool kFilter>
+class FieldScanner {
+ public:
+  explicit FieldScanner(const Settings& s) : s_(s) {
+    st_.target = s.field_number == 1;
+  }
+  // Scans from just after a line feed that was no low half, the first line
+  // being over; open_quote says whether a quote was open there.
+  FieldScanner(const Settings& s, bool open_quote) : s_(s) {
+    st_.startLineAfterLineFeed(s, open_quote);
+  }
+
+  std::int64_t lines() const { return st_.lines; }
+  // True when the units scanned so far ended just like such a line feed;
+  // *open_quote then says whether a quote is open.
+  bool endsAtLineStart(bool* open_quote) const {
+    *open_quote = st_.quoted;
+    return st_.atLineStart(s_);
+  }
+
+  // Scans n units and writes their bytes from out on; returns the new end.
+  std::uint8_t* feed(const std::uint16_t* units, std::size_t n,
+                     std::uint8_t* out) {
+    const std::uint16_t* table = s_.unit_output;
+    if (s_.windows_usable) masks_.compute(s_, units, n);
+    std::size_t i = 0;
+    while (i < n) {
+      if (st_.target && !st_.pending && table != nullptr) {
+        // Most units of Field-N just turn into their bytes.
+        while (i < n) {
+          const std::uint16_t v = table[units[i]];
+          if (v == kFullRules) break;
+          out[0] = static_cast<std::uint8_t>(v);
+          out[1] = static_cast<std::uint8_t>(v >> 8);
+          // 1 + (a second byte is there), without a branch to mispredict
+          // on text that mixes kana, kanji and ASCII.
+          out += 1 + ((std::uint32_t{v} + 0xFF00) >> 16);
+          ++i;
+        }
+        if (i == n) break;
+      } else if (!st_.target && !st_.pending && !st_.first_line &&
+                 s_.windows_usable) {
+        i = passOver(
+            s_, st_, masks_, i, out,
+            [this](std::uint8_t* at) { return lineEnd(at); }, [] {});
+        if (i == n) break;
+        if (st_.target) continue;
+      }
+      out = step(units[i], out);
+      ++i;
+    }
+    return out;
+  }
+
+ private:
+  std::uint8_t* lineEnd(std::uint8_t* out) {
+    ++st_.lines;
+    if (s_.crlf) *out++ = 0x0D;
+    *out++ = 0x0A;
+    return out;
+  }
+
+  std::uint8_t* put(std::uint32_t unit, std::uint8_t* out) const {
+    // The filter's replacement bytes drop every unit above 0xDF, so only the
+    // plain column writes a unit above 0xFF here.
+    if (!kFilter || replacementOf(s_.replacement_bytes, unit) != kDropByte) {
+      *out++ = byteOfUncoded(unit);
+    }
+    return out;
+  }
+
+  // The full rules for one unit.
+  std::uint8_t* step(std::uint32_t unit, std::uint8_t* out) {
+    if (st_.pending) {
+      // The unit after a listed high surrogate is its low half, even LF.
+      if (st_.target) {
+        *out++ = s_.table->pair(high_, unit, 1);
+        *out++ = s_.table->pair(high_, unit, 2);
+      }
+      st_.pending = false;
+      return out;
+    }
+    const TableEntry& e = s_.entries[unit];
+    switch (e.kind) {
+      case SurvivorsUTF16::kDoubleKind:
+        if (st_.target) {
+          *out++ = e.first;
+          *out++ = e.second;
+        }
+        return out;
+      case SurvivorsUTF16::kSingleHighKind:
+        if (st_.target) {
+          std::uint8_t value = replacementOf(s_.replacement_bytes, e.first);
+          if (value != kDropByte) *out++ = value;
+        }
+        return out;
+      case SurvivorsUTF16::kListedHighKind:
+        high_ = unit;
+        st_.pending = true;
+        return out;
+      default:
+        break;
+    }
+    if (unit == kLf) {
+      out = lineEnd(out);
+      st_.lineFeed(s_);
+    } else if (unit == kCr) {
+      // dropped wherever it stands
+    } else if (unit == s_.quote) {
+      st_.quoted = !st_.quoted;
+    } else if (unit == s_.separator) {
+      if (!st_.quoted) {
+        if (st_.target) out = put(unit, out);
+        ++st_.field;
+        st_.target = st_.field == s_.field_number;
+      } else if (!s_.quoted_separator_dropped && st_.target) {
+        out = put(unit, out);
+      }
+    } else if (st_.target) {
+      out = put(unit, out);
+    }
+    return out;
+  }
+
+  const Settings& s_;
+  LineState st_;
+  // The listed high surrogate that set st_.pending, read only while
+  // pending: the unit after it is its low half.
+  std::uint32_t high_ = 0;
+  BlockMasks masks_;
+};
+
+}  // namespace scanners
+
+#endif  // PELMORA_SELECT_FIELD_SCANNER_H_

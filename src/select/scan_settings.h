@@ -1,0 +1,106 @@
+// What every scanner reads (the settings of one run) and keeps (the state of
+// the current line), with the rules for one unit that all scanners share.
+#ifndef PELMORA_SELECT_SCAN_SETTINGS_H_
+#define PELMORA_SELECT_SCAN_SETTINGS_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "select/replacement_bytes.h"
+#include "tables/survivor_utf16.h"
+
+namespace scanners {
+
+constexpr std::uint16_t kLf = 0x000A;
+constexpr std::uint16_t kCr = 0x000D;
+// The replacement-byte entries that the number columns change while they
+// run.
+constexpr std::size_t kMinusEntry = 0x2D;  // "-"
+constexpr std::size_t kPointEntry = 0x2E;  // "."
+
+// What every scanner reads from the prepared object.
+struct Settings {
+  const TableEntry* entries;
+  const SurvivorsUTF16* table;
+  const std::uint8_t* replacement_bytes;  // kReplacementTableSize entries
+  std::int64_t field_number;
+  std::uint16_t separator;
+  std::uint16_t quote;
+  bool quoted_separator_dropped;
+  bool crlf;
+  std::uint8_t completion;
+  bool listed_surrogates;  // the table has kind-3 entries
+  // Line feed, separator and quote are single kind-0 units that cannot be
+  // mistaken for one another, so windows of units can be classified by
+  // comparing values alone.
+  bool windows_usable;
+  // The digits are kind-0 units that are neither separator nor quote, so a
+  // run of them inside a number is copied without the full rules.
+  bool digits_plain;
+  // Inside Field-N of the plain and filtered columns: what each unit writes
+  // (see unit_tables.h), or nullptr for the number columns and small files.
+  const std::uint16_t* unit_output;
+  // Inside Field-N of the number columns, before the number: 0 for the
+  // units that are passed over there, 1 for those that need the full rules;
+  // nullptr for the other columns and small files.
+  const std::uint8_t* before_number;
+};
+
+// unit_output entries: the bytes a unit writes inside Field-N, the first in
+// the low half, a second one (never 0 in a two-byte code) in the high half;
+// kFullRules for the units that need the full rules instead, which also
+// covers the few that write nothing. Two bytes an entry keep the table in
+// half the cache of a wider one.
+constexpr std::uint16_t kFullRules = 0xFFFF;
+
+inline std::uint16_t twoBytesOf(std::uint8_t first, std::uint8_t second) {
+  const std::uint16_t v =
+      static_cast<std::uint16_t>(first | (std::uint32_t{second} << 8));
+  return second == 0 ? kFullRules : v;  // 0xFFFF is kFullRules itself
+}
+
+// The byte a unit of kind 0 writes. A unit that fits in a byte is that
+// byte, so bytes widened one by one come back unchanged. A wider one has no
+// code: its low byte could be a line feed, a separator or the lead byte of
+// a kanji that swallows the next character, so it writes the default
+// character instead, one per unit (so "??" for an unlisted pair).
+inline std::uint8_t byteOfUncoded(std::uint32_t unit) {
+  return unit > 0xFF ? kNoCodeByte : static_cast<std::uint8_t>(unit);
+}
+
+// The state every scanner keeps from unit to unit.
+struct LineState {
+  std::int64_t field = 1;
+  bool target = false;
+  bool quoted = false;
+  bool pending = false;
+  bool first_line = true;
+  std::int64_t lines = 0;
+
+  // The state right after a line feed that was no low half of a pair, once
+  // the first line is over: only whether a quote is open carries across.
+  void startLineAfterLineFeed(const Settings& s, bool open_quote) {
+    field = 1;
+    target = s.field_number == 1;
+    quoted = open_quote;
+    pending = false;
+    first_line = false;
+  }
+  // The state a line feed leaves outside a pair. The first line ends with
+  // its quotes closed: nothing of it carries into the second.
+  void lineFeed(const Settings& s) {
+    field = 1;
+    target = s.field_number == 1;
+    if (!first_line) return;
+    first_line = false;
+    quoted = false;
+  }
+  bool atLineStart(const Settings& s) const {
+    return field == 1 && target == (s.field_number == 1) && !pending &&
+           !first_line;
+  }
+};
+
+}  // namespace scanners
+
+#endif  // PELMORA_SELECT_SCAN_SETTINGS_H_

@@ -1,0 +1,25 @@
+#include "select/wide_stream.h"
+
+#include <cstring>
+
+namespace parts {
+
+namespace {
+
+bool hostIsLittleEndian() {
+  const std::uint16_t probe = 1;
+  std::uint8_t first;
+  std::memcpy(&first, &probe, 1);
+  return first == 1;
+}
+
+}  // namespace
+
+void toHostOrder(std::uint16_t* units, std::size_t n) {
+  if (hostIsLittleEndian()) return;
+  for (std::size_t i = 0; i < n; ++i) {
+    units[i] = static_cast<std::uint16_t>((units[i] >> 8) | (units[i] << 8));
+  }
+}
+
+}  // namespace parts

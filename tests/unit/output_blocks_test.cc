@@ -1,0 +1,51 @@
+#include "select/output_blocks.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <utility>
+
+namespace {
+
+void put(OutputBlocks& blocks, const std::string& text) {
+  ASSERT_TRUE(blocks.reserve(text.size()));
+  std::memcpy(blocks.cursor(), text.data(), text.size());
+  blocks.advance(blocks.cursor() + text.size());
+}
+
+std::string bytesOf(const OutputBlocks& blocks) {
+  std::string all;
+  EXPECT_TRUE(blocks.forEach([&all](const std::uint8_t* data, std::size_t n) {
+    all.append(reinterpret_cast<const char*>(data), n);
+    return true;
+  }));
+  return all;
+}
+
+// The moves are written out: the cursor goes with the blocks, and the
+// object moved from is empty and can be written again, never through a
+// cursor into blocks it no longer has.
+TEST(OutputBlocksTest, MovesTakeTheCursorAlongAndLeaveTheSourceEmpty) {
+  OutputBlocks first;
+  put(first, "abc");
+  OutputBlocks second(std::move(first));
+  EXPECT_EQ(first.size(), 0);
+  EXPECT_EQ(first.cursor(), nullptr);
+  put(second, "de");
+  EXPECT_EQ(bytesOf(second), "abcde");
+
+  put(first, "xy");
+  OutputBlocks third;
+  put(third, "old");
+  third = std::move(second);
+  EXPECT_EQ(second.size(), 0);
+  EXPECT_EQ(bytesOf(third), "abcde");
+  ASSERT_TRUE(third.append(std::move(first)));
+  EXPECT_EQ(first.size(), 0);
+  put(third, "!");
+  EXPECT_EQ(bytesOf(third), "abcdexy!");
+  EXPECT_EQ(third.size(), 8);
+}
+
+}  // namespace
