@@ -1,7 +1,7 @@
 // The selection engines on any wide bytes, with the real code page 932
 // table and the list "20B9F": Selecting built from settled options the
 // input chooses, run to a file, and the narrow file compared with a model
-// of the unit rules. Also checks the class table, the sizing of the wide
+// of the unit rules. Also checks the replacement-byte table, the sizing of the wide
 // file, the line count, and the output bounds that sizing the output from
 // the input rests on (at most 2 bytes per unit in one field, at most the
 // units plus 3 per LF for decimals).
@@ -53,7 +53,7 @@ constexpr std::size_t kTileUnits = std::size_t{1} << 16;
 constexpr std::size_t kHugeUnits = std::size_t{2} << 20;
 constexpr std::uint8_t kDrop = Selecting::kDrop;
 
-// Bytes that mean something to the engines or the class table: the usual
+// Bytes that mean something to the engines or the replacement-byte table: the usual
 // separators and quotes, digits, signs, line-end bytes, katakana, the drop
 // value itself.
 constexpr std::uint8_t kCommon[16] = {',',  '\t', '|',  ';',  ' ',  '"',
@@ -79,7 +79,7 @@ void prepareFolder() {
   fuzzing::writeFile(kSurrogateListFileName, std::string("20B9F\r\n"));
 }
 
-// The class table as the options define it, built apart from the product.
+// The replacement-byte table as the options define it, built apart from the product.
 std::array<std::uint8_t, 224> modelClasses(const FinalEffects::Values& v) {
   std::array<std::uint8_t, 224> c{};
   for (unsigned i = 0; i <= 0xA0; ++i) {
@@ -357,11 +357,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   try {
     FinalEffects effects{FinalEffects::Values(v)};
     Selecting selecting;
-    selecting.buildClassTable(effects);
+    selecting.buildReplacementBytes(effects);
     const std::array<std::uint8_t, 224> classes = modelClasses(copy);
     for (std::uint32_t i = 0; i < 224; ++i) {
       if (selecting.replacementByte(i) != classes[i]) {
-        fuzzing::finding(kTarget, "class table entry " + std::to_string(i));
+        fuzzing::finding(kTarget, "replacement byte " + std::to_string(i));
       }
     }
     if (selecting.replacementByte(224) != kDrop ||
@@ -390,15 +390,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
       }
     }
 
-    WriteResult status = kWriteOk;
+    WriteResult status = WriteResult::kWritten;
     if (copy.temporaryRoute) {
       status = selecting.runToTemporary(column, line_end);
-      if (status == kWriteOk) (void)selecting.copyFromTemporary(kNarrowName);
+      if (status == WriteResult::kWritten) (void)selecting.copyFromTemporary(kNarrowName);
       selecting.releaseTemporary(copy.keepTemporary);
     } else {
       status = selecting.runToFile(column, line_end, kNarrowName);
     }
-    if (status != kWriteOk) fuzzing::finding(kTarget, "the write failed");
+    if (status != WriteResult::kWritten) fuzzing::finding(kTarget, "the write failed");
 
     const bool crlf = line_end == LineEnd::kCrLf;
     ModelRun want;

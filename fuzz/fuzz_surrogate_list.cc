@@ -136,7 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   for (std::uint32_t cp : expected.listed) {
     const std::uint32_t high = 0xD800 + ((cp - 0x10000) >> 10);
     entries[high] =
-        TableEntry{SurvivorsUTF16::kListedHighKind,
+        TableEntry{table_format::kListedHighKind,
                    static_cast<std::uint8_t>(high - 0xD840), 0, 0};
     rows.insert(high - 0xD840);
   }

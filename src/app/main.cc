@@ -62,7 +62,7 @@ int run(const std::vector<std::string>& arguments) {
   }
 
   auto selecting = std::make_unique<Selecting>();
-  selecting->buildClassTable(*effects);
+  selecting->buildReplacementBytes(*effects);
   selecting->prepareRun(*effects, effects->wideName());
   selecting->unreadFileStop(-1);
 
@@ -86,7 +86,7 @@ int run(const std::vector<std::string>& arguments) {
   }
   LineEnd line_end = effects->crlfLines() ? LineEnd::kCrLf : LineEnd::kLf;
   if (routed) {
-    if (selecting->runToTemporary(column, line_end) != kWriteOk) {
+    if (selecting->runToTemporary(column, line_end) != WriteResult::kWritten) {
       // binary.tmp holds whatever was there before (the -t copy, a part of
       // the output): copying it would hand the narrow file bytes this run
       // did not make as if it had.

@@ -279,7 +279,7 @@ void initializeProcess();
 /// file and hold no array of its size. A 32-bit build still refuses a wide
 /// file of more than 2 GiB - 1 bytes (reported as unreadable, 229), as it
 /// did when it held the whole file; a 64-bit build takes any size.
-constexpr std::uint64_t kLargestArray = sizeof(void*) >= 8
+constexpr std::uint64_t kLargestWideFileBytes = sizeof(void*) >= 8
                                             ? (std::uint64_t{1} << 62)
                                             : (std::uint64_t{1} << 31) - 1;
 

@@ -9,6 +9,7 @@
 #include "select/block_masks.h"
 #include "select/replacement_bytes.h"
 #include "select/scan_settings.h"
+#include "tables/table_format.h"
 #include "tables/survivor_utf16.h"
 
 namespace scanners {
@@ -99,19 +100,19 @@ class FieldScanner {
     }
     const TableEntry& e = s_.entries[unit];
     switch (e.kind) {
-      case SurvivorsUTF16::kDoubleKind:
+      case table_format::kDoubleKind:
         if (st_.target) {
           *out++ = e.first;
           *out++ = e.second;
         }
         return out;
-      case SurvivorsUTF16::kSingleHighKind:
+      case table_format::kSingleHighKind:
         if (st_.target) {
           std::uint8_t value = replacementOf(s_.replacement_bytes, e.first);
           if (value != kDropByte) *out++ = value;
         }
         return out;
-      case SurvivorsUTF16::kListedHighKind:
+      case table_format::kListedHighKind:
         high_ = unit;
         st_.pending = true;
         return out;

@@ -9,6 +9,7 @@
 #include "select/block_masks.h"
 #include "select/replacement_bytes.h"
 #include "select/scan_settings.h"
+#include "tables/table_format.h"
 #include "tables/survivor_utf16.h"
 
 namespace scanners {
@@ -125,12 +126,12 @@ class NumberScanner {
       return out;
     }
     const std::uint8_t kind = s_.entries[unit].kind;
-    if (kind == SurvivorsUTF16::kDoubleKind ||
-        kind == SurvivorsUTF16::kSingleHighKind) {
+    if (kind == table_format::kDoubleKind ||
+        kind == table_format::kSingleHighKind) {
       if (st_.target && begun_) st_.target = false;
       return out;
     }
-    if (kind == SurvivorsUTF16::kListedHighKind) {
+    if (kind == table_format::kListedHighKind) {
       st_.pending = true;
       return out;
     }

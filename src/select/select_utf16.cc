@@ -17,7 +17,7 @@
 Selecting::Selecting() = default;
 Selecting::~Selecting() = default;
 
-void Selecting::buildClassTable(const FinalEffects& options) {
+void Selecting::buildReplacementBytes(const FinalEffects& options) {
   replacement_bytes_ = replacementBytesFor(options);
 }
 
@@ -46,7 +46,7 @@ void Selecting::prepareRun(const FinalEffects& options,
         file.size(&bytes) == platform::Status::kOk &&
         file.close() == platform::Status::kOk &&
         static_cast<std::uint64_t>(bytes) / 2 <=
-            platform::kLargestArray / 2) {
+            platform::kLargestWideFileBytes / 2) {
       start_index_ = (got == 2 && head[0] == 0xFF && head[1] == 0xFE) ? 1 : 0;
       unit_count_ = bytes / 2;
       probed = true;
@@ -220,9 +220,9 @@ WriteResult Selecting::runToTemporary(Column column, LineEnd line_end) {
                        writeOutput(&temporary_);
   if (!written) {
     diagnostics::report("Rewrite() error-215: " + output_name_);
-    return kWriteFailed;
+    return WriteResult::kFailed;
   }
-  return kWriteOk;
+  return WriteResult::kWritten;
 }
 
 bool Selecting::writeOutput(platform::File* file) {
@@ -239,7 +239,7 @@ WriteResult Selecting::blockWrite() {
   if (file.isOpen() && file.close() != platform::Status::kOk) ok = false;
   if (!ok) {
     diagnostics::report("Rewrite() error-215: " + output_name_);
-    return kWriteFailed;
+    return WriteResult::kFailed;
   }
-  return kWriteOk;
+  return WriteResult::kWritten;
 }

@@ -30,12 +30,9 @@ enum class Column { kDecimal, kInteger, kPlain, kFiltered };
 
 /// Whether an engine's output reached its file.
 enum class [[nodiscard]] WriteResult { kWritten, kFailed };
-/// The names the main routine compares with.
-inline constexpr WriteResult kWriteOk = WriteResult::kWritten;
-inline constexpr WriteResult kWriteFailed = WriteResult::kFailed;
 
 /// Owns the settings, the output bytes and the conversion table of one run.
-/// Created empty; buildClassTable() then prepareRun() fill it.
+/// Created empty; buildReplacementBytes() then prepareRun() fill it.
 class Selecting {
  public:
   /// Bytes per read and write of the temporary copies: a narrow file of
@@ -51,8 +48,8 @@ class Selecting {
   Selecting& operator=(const Selecting&) = delete;
 
   /// Builds the replacement-byte table from the settled options: what each
-  /// single-byte value writes, or kDrop. (The name is the main routine's.)
-  void buildClassTable(const FinalEffects& options);
+  /// single-byte value writes, or kDrop.
+  void buildReplacementBytes(const FinalEffects& options);
 
   /// Copies the settings, probes the wide file for a byte-order mark, sizes
   /// it and loads the conversion table with the supplementary list. A
@@ -64,8 +61,8 @@ class Selecting {
   /// Stops the program with exit_code when the wide file could not be read.
   void unreadFileStop(int exit_code) const;
 
-  /// Runs one engine to a file; returns kWriteOk or
-  /// kWriteFailed (reported as 215). A wide file that cannot be read is
+  /// Runs one engine to a file; returns WriteResult::kWritten or
+  /// WriteResult::kFailed (reported as 215). A wide file that cannot be read is
   /// reported with the engine's own number and stops the program (1), and
   /// so does a narrow output that does not fit in memory (223); in both
   /// cases nothing is written.
@@ -102,8 +99,8 @@ class Selecting {
   /// the run with exit code 1: 193 when the wide file cannot be copied out
   /// or replaced, 221 when the copy back fails; the wide file is untouched.
   void refreshWide();
-  /// Runs one engine into the held binary.tmp (the -b route); kWriteOk, or
-  /// kWriteFailed after reporting 215 with "binary.tmp".
+  /// Runs one engine into the held binary.tmp (the -b route); WriteResult::kWritten, or
+  /// WriteResult::kFailed after reporting 215 with "binary.tmp".
   WriteResult runToTemporary(Column column, LineEnd line_end);
   /// Copies binary.tmp to the narrow file; returns the bytes copied. When
   /// the narrow file is binary.tmp itself the bytes are already there. A

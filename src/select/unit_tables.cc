@@ -4,12 +4,13 @@
 
 #include "select/replacement_bytes.h"
 #include "select/scan_settings.h"
+#include "tables/table_format.h"
 
 namespace scanners {
 
 bool hasListedSurrogates(const TableEntry* entries) {
   for (std::uint32_t unit = 0xD800; unit < 0xDC00; ++unit) {
-    if (entries[unit].kind == SurvivorsUTF16::kListedHighKind) return true;
+    if (entries[unit].kind == table_format::kListedHighKind) return true;
   }
   return false;
 }
@@ -40,12 +41,12 @@ std::unique_ptr<std::uint16_t[]> buildUnitOutput(
   for (std::uint32_t unit = 0; unit < kUnitTableEntries; ++unit) {
     const TableEntry& e = entries[unit];
     std::uint16_t v = kFullRules;
-    if (e.kind == SurvivorsUTF16::kDoubleKind) {
+    if (e.kind == table_format::kDoubleKind) {
       v = twoBytesOf(e.first, e.second);
-    } else if (e.kind == SurvivorsUTF16::kSingleHighKind) {
+    } else if (e.kind == table_format::kSingleHighKind) {
       std::uint8_t value = replacementOf(replacement_bytes, e.first);
       if (value != kDropByte) v = value;
-    } else if (e.kind == SurvivorsUTF16::kListedHighKind || unit == kLf ||
+    } else if (e.kind == table_format::kListedHighKind || unit == kLf ||
                unit == quote || unit == separator || unit == kCr ||
                (filter &&
                 replacementOf(replacement_bytes, unit) == kDropByte)) {
@@ -67,10 +68,10 @@ std::unique_ptr<std::uint8_t[]> buildBeforeNumber(
   for (std::uint32_t unit = 0; unit < kUnitTableEntries; ++unit) {
     const std::uint8_t kind = entries[unit].kind;
     bool full;
-    if (kind == SurvivorsUTF16::kDoubleKind ||
-        kind == SurvivorsUTF16::kSingleHighKind) {
+    if (kind == table_format::kDoubleKind ||
+        kind == table_format::kSingleHighKind) {
       full = false;  // no number yet, so nothing ends
-    } else if (kind == SurvivorsUTF16::kListedHighKind) {
+    } else if (kind == table_format::kListedHighKind) {
       full = true;
     } else if (unit == kLf || unit == quote || unit == separator ||
                unit == '-' || unit == '.') {

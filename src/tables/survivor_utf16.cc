@@ -12,6 +12,10 @@ namespace {
 
 using table_format::kTableFileName;
 using table_format::kTableRecordSize;
+using table_format::kDoubleKind;
+using table_format::kListedHighKind;
+using table_format::kSingleHighKind;
+using table_format::kSingleLowKind;
 
 // The longest first line of set_dravikson.txt taken for a table name:
 // Windows accepts full names of up to 32 Ki characters, POSIX systems far

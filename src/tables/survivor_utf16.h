@@ -37,14 +37,6 @@ struct TableEntry {
 /// to kind 0 with both bytes 0 (the engines then write the unit itself).
 class SurvivorsUTF16 {
  public:
-  /// The record kinds of the table file (see table_format.h), by the
-  /// names the engines' inner loops use.
-  static constexpr std::uint8_t kSingleLowKind = table_format::kSingleLowKind;
-  static constexpr std::uint8_t kDoubleKind = table_format::kDoubleKind;
-  static constexpr std::uint8_t kSingleHighKind =
-      table_format::kSingleHighKind;
-  static constexpr std::uint8_t kListedHighKind =
-      table_format::kListedHighKind;
   /// The table covers code units 0x0000..0xFFE5; records above are ignored
   /// and lookups there give kind 0.
   static constexpr std::uint32_t kTableUnits = 0xFFE6;

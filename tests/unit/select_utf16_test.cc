@@ -64,10 +64,10 @@ class SelectingTest : public ::testing::Test {
     std::string narrow = v.narrowName;
     FinalEffects effects(std::move(v));
     Selecting selecting;
-    selecting.buildClassTable(effects);
+    selecting.buildReplacementBytes(effects);
     selecting.prepareRun(effects, effects.wideName());
     EXPECT_GE(selecting.unitCount(), 0);
-    EXPECT_EQ(selecting.runToFile(column, line_end, narrow), kWriteOk);
+    EXPECT_EQ(selecting.runToFile(column, line_end, narrow), WriteResult::kWritten);
     return folder_.read(narrow);
   }
 
@@ -302,7 +302,7 @@ TEST_F(SelectingTest, ClassTableFollowsTheOptions) {
   e.omitHI = true;
   FinalEffects decimal(e);
   Selecting selecting;
-  selecting.buildClassTable(decimal);
+  selecting.buildReplacementBytes(decimal);
   EXPECT_EQ(selecting.replacementByte('5'), '5');
   EXPECT_EQ(selecting.replacementByte('.'), '.');
   EXPECT_EQ(selecting.replacementByte('-'), '-');
@@ -316,7 +316,7 @@ TEST_F(SelectingTest, ClassTableFollowsTheOptions) {
   FinalEffects::Values n = options(1);
   n.integerExtraction = true;
   FinalEffects integer(n);
-  selecting.buildClassTable(integer);
+  selecting.buildReplacementBytes(integer);
   EXPECT_EQ(selecting.replacementByte('.'), Selecting::kDrop);
   EXPECT_EQ(selecting.replacementByte('H'), Selecting::kDrop);
 
@@ -324,7 +324,7 @@ TEST_F(SelectingTest, ClassTableFollowsTheOptions) {
   o.dropControl = true;
   o.dropCombining = true;
   FinalEffects control(o);
-  selecting.buildClassTable(control);
+  selecting.buildReplacementBytes(control);
   EXPECT_EQ(selecting.replacementByte(0x1F), Selecting::kDrop);
   EXPECT_EQ(selecting.replacementByte(0x20), 0x20);
   EXPECT_EQ(selecting.replacementByte(0x7E), 0x7E);
@@ -350,7 +350,7 @@ TEST_F(SelectingTest, PreparationSizesTheWideFile) {
     folder_.write("wide.txt", c.bytes);
     FinalEffects effects(options(1));
     Selecting selecting;
-    selecting.buildClassTable(effects);
+    selecting.buildReplacementBytes(effects);
     selecting.prepareRun(effects, "wide.txt");
     EXPECT_EQ(selecting.unitCount(), c.units);
     EXPECT_EQ(selecting.startIndex(), c.start);
@@ -360,7 +360,7 @@ TEST_F(SelectingTest, PreparationSizesTheWideFile) {
 TEST_F(SelectingTest, MissingWideFileIsReportedAndStops) {
   FinalEffects effects(options(1));
   Selecting selecting;
-  selecting.buildClassTable(effects);
+  selecting.buildReplacementBytes(effects);
   selecting.prepareRun(effects, "absent.txt");
   EXPECT_EQ(selecting.unitCount(), -1);
   std::vector<std::string> messages = folder_.errMessages();
@@ -379,11 +379,11 @@ TEST_F(SelectingTest, UnwritableNarrowFileIsReported) {
   v.narrowName = "missing/narrow.txt";
   FinalEffects effects(v);
   Selecting selecting;
-  selecting.buildClassTable(effects);
+  selecting.buildReplacementBytes(effects);
   selecting.prepareRun(effects, "wide.txt");
   EXPECT_EQ(selecting.runToFile(Column::kPlain, LineEnd::kCrLf,
                                 "missing/narrow.txt"),
-            kWriteFailed);
+            WriteResult::kFailed);
   EXPECT_EQ(folder_.errMessages().back(),
             "Rewrite() error-215: missing/narrow.txt");
 }
@@ -412,7 +412,7 @@ TEST_F(SelectingTest, VanishedOrShrunkWideFileStopsTheEngine) {
       folder_.write("wide.txt", utf16le(std::u16string(100000, u'a') + u"\n"));
       FinalEffects effects(options(1));
       Selecting selecting;
-      selecting.buildClassTable(effects);
+      selecting.buildReplacementBytes(effects);
       selecting.prepareRun(effects, "wide.txt");
       if (shrunk) {
         std::filesystem::resize_file(folder_.path() + "/wide.txt", 150000);
@@ -494,7 +494,7 @@ TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
     folder_.write("wide.txt", utf16le(wide));
     FinalEffects effects(v);
     Selecting selecting;
-    selecting.buildClassTable(effects);
+    selecting.buildReplacementBytes(effects);
     selecting.prepareRun(effects, "wide.txt");
     std::array<std::uint8_t, 224> classes{};
     for (std::uint32_t c = 0; c < 224; ++c) {
@@ -502,7 +502,7 @@ TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
     }
     std::string expected = reference::select(
         wide, bom ? 1 : 0, *selecting.table(), classes, o);
-    ASSERT_EQ(selecting.runToFile(column, line_end, "narrow.txt"), kWriteOk);
+    ASSERT_EQ(selecting.runToFile(column, line_end, "narrow.txt"), WriteResult::kWritten);
     std::string narrow = folder_.read("narrow.txt");
     ASSERT_EQ(narrow.size(), expected.size()) << "round " << round;
     ASSERT_TRUE(narrow == expected) << "round " << round;
@@ -514,7 +514,7 @@ TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
       const PartsForTesting small_parts(
           static_cast<std::int64_t>(1 + next(48)), 2 + next(5));
       ASSERT_EQ(selecting.runToFile(column, line_end, "parted.txt"),
-                kWriteOk);
+                WriteResult::kWritten);
     }
     ASSERT_TRUE(folder_.read("parted.txt") == expected) << "round " << round;
     ASSERT_EQ(selecting.lineCounter(), lines) << "round " << round;
