@@ -1,6 +1,6 @@
-// The POSIX system calls behind the platform layer that are not about files:
+// The POSIX system calls of the platform layer that are not about files:
 // standard streams, memory, environment, clock, program folder, processors,
-// threads and the process; what every system does alike is built on them in
+// threads and the process. What every system does alike is built on them in
 // platform_common.cc.
 #include <pthread.h>
 #include <sched.h>

@@ -1,5 +1,4 @@
-// The POSIX system calls on files: opening, reading and writing, held
-// files, identity, and the calls on a file by its name.
+// The POSIX system calls on files: open, read, write, hold, identify, remove.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
-// What the POSIX platform files share: the one translation of errno into a
-// Status, and the descriptor a handle holds. Only platform_posix*.cc
-// include it.
+// The helpers the POSIX platform files share, and nothing else includes:
+// the one translation of errno into a Status, and the descriptor a handle
+// holds.
 #ifndef PELMORA_PLATFORM_PLATFORM_POSIX_INTERNAL_H_
 #define PELMORA_PLATFORM_PLATFORM_POSIX_INTERNAL_H_
 

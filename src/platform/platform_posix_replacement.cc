@@ -1,6 +1,6 @@
-// The POSIX system calls that put a finished file in its place: under a new
-// name that never replaces another, or in place of the file a name (or the
-// link it is) stands for.
+// The POSIX system calls that put a finished file in place under its name:
+// a new name that never replaces another, or in place of the file a name
+// (or the link it is) stands for.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

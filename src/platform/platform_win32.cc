@@ -1,8 +1,8 @@
-// The Win32 system calls behind the platform layer of the 32-bit Windows
-// console program that are not about files: standard streams, memory,
-// environment, clock, program folder, processors, threads and the process;
-// what every system does alike is built on them in platform_common.cc.
-// Texts are ANSI (code page 932) byte strings.
+// The Win32 system calls of the platform layer that are not about files:
+// standard streams, memory, environment, clock, program folder, processors,
+// threads and the process of the 32-bit Windows console program. What every
+// system does alike is built on them in platform_common.cc. Texts are ANSI
+// (code page 932) byte strings.
 #include "platform/platform_win32_internal.h"
 
 #include <cstddef>

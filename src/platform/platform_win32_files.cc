@@ -1,6 +1,6 @@
-// The Win32 system calls on files: opening, reading and writing, held
-// files, identity, and the calls on a file by its name. File names are ANSI
-// (code page 932) byte strings, so the "A" functions are used throughout.
+// The Win32 system calls on files: open, read, write, hold, identify, remove.
+// File names are ANSI (code page 932) byte strings, so the "A" functions are
+// used throughout.
 #include "platform/platform_win32_internal.h"
 
 #include <cstddef>

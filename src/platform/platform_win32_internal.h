@@ -1,6 +1,7 @@
-// What the Win32 platform files share: one Windows version and header for
-// all of them, the one translation of error codes into a Status, and the
-// test for a link. Only platform_win32*.cc include it, before anything else.
+// The ground the Win32 platform files share, and nothing else includes:
+// one Windows version and header for all of them (so each includes this
+// first), the one translation of error codes into a Status, and the test
+// for a link.
 #ifndef PELMORA_PLATFORM_PLATFORM_WIN32_INTERNAL_H_
 #define PELMORA_PLATFORM_PLATFORM_WIN32_INTERNAL_H_
 

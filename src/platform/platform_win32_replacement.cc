@@ -1,6 +1,6 @@
-// The Win32 system calls that put a finished file in its place: under a new
-// name that never replaces another, or in place of the file a name (or the
-// link it is) stands for.
+// The Win32 system calls that put a finished file in place under its name:
+// a new name that never replaces another, or in place of the file a name
+// (or the link it is) stands for.
 #include "platform/platform_win32_internal.h"
 
 #include <cstdint>
