@@ -1,36 +1,20 @@
 #include "options/hyphen_term.h"
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 
 #include "diagnostics/error_text.h"
 #include "options/numbered.h"
-#include "platform/platform.h"
+#include "options/settings_file.h"
 
 namespace {
 
-// The settings file's option lines land in this many slots; later lines are
-// not read.
-constexpr std::size_t SETTINGS_SLOTS = 64;
-// An option line is cut here before it is cut at its first tab.
-constexpr std::size_t SETTINGS_LINE_LENGTH = 256;
-// Line 1 names a table: kept up to the longest full name a system accepts
-// (32 Ki characters on Windows), the bound set_dravikson.txt has too.
-constexpr std::size_t TABLE_NAME_LENGTH = std::size_t{32} << 10;
-// The file is read no further than this. Sixty-five lines of options take a
-// few kilobytes, and a line of any length is read through in well under a
-// second up to here; beyond it lies no settings file, only a reason to wait.
-constexpr std::size_t SETTINGS_READ_LIMIT = std::size_t{64} << 20;
-constexpr const char* SETTINGS_FILE = "set_pelmora.txt";
 constexpr const char* DEFAULT_NARROW_NAME = "pelmora.txt";
 // The field-number limit of the options: every field option that was not
 // given reads as it, and a field option at or above it chooses no field.
 // -Z raises it to the larger one.
 constexpr std::int32_t FIELD_OPTION_LIMIT = 255;
 constexpr std::int32_t FIELD_OPTION_LIMIT_WITH_Z = 3071;
-// Reading the settings file in pieces of this size.
-constexpr std::size_t READ_BLOCK = 4096;
 
 // The twenty flag letters; the flag token is "-" and the letter.
 constexpr const char FLAG_LETTERS[] = "F_KbGVLyD$tMz0Zuqx%p";
@@ -103,7 +87,6 @@ struct HyphenTerms::Impl {
     return flags[letterIndex(FLAG_LETTERS, FLAG_COUNT, letter)];
   }
 
-  void readSettings();
   void buildTokens();
   void expandArgument(const std::string& argument);
   void interpret(const std::string& token);
@@ -145,73 +128,6 @@ void HyphenTerms::prepareTerms(const std::vector<std::string>& arguments) {
         "ParamStr() error-149: ParamStr(1) = EMPTY\r\npelmora --help\r\n");
     diagnostics::stop(1);
   }
-}
-
-void HyphenTerms::Impl::readSettings() {
-  for (std::string& slot : settingsLines) slot.clear();
-  tableName.clear();
-
-  platform::File file;
-  bool readable = file.openRead(SETTINGS_FILE) == platform::Status::kOk;
-  // Lines end with LF, optionally preceded by CR; a last line may lack both.
-  // Only the head of each line is kept, so a line of any length costs the
-  // same memory, and the file is read no further than its last used line.
-  std::string line;
-  std::size_t lineLength = 0;  // every byte of the line, its LF excepted
-  std::size_t lineNumber = 0;
-  std::size_t total = 0;
-  const auto endLine = [&](bool byLineFeed) {
-    const std::size_t cut =
-        lineNumber == 0 ? TABLE_NAME_LENGTH : SETTINGS_LINE_LENGTH;
-    // A CR belongs to the line end only in front of its LF; in a line
-    // longer than the cut it lies beyond what is kept anyway.
-    if (byLineFeed && lineLength <= cut && !line.empty() &&
-        line.back() == '\r') {
-      line.pop_back();
-    }
-    if (lineNumber == 0) {
-      tableName = std::move(line);
-    } else {
-      // Whatever follows a tab is a remark.
-      const std::size_t tab = line.find('\t');
-      if (tab != std::string::npos) line.resize(tab);
-      settingsLines[lineNumber - 1] = std::move(line);
-    }
-    line.clear();
-    lineLength = 0;
-    ++lineNumber;
-  };
-  while (readable && lineNumber <= SETTINGS_SLOTS &&
-         total < SETTINGS_READ_LIMIT) {
-    char block[READ_BLOCK];
-    std::size_t got = 0;
-    const std::size_t want =
-        std::min(sizeof block, SETTINGS_READ_LIMIT - total);
-    if (file.read(block, want, &got) != platform::Status::kOk) {
-      readable = false;
-      break;
-    }
-    if (got == 0) break;
-    total += got;
-    for (std::size_t i = 0; i < got && lineNumber <= SETTINGS_SLOTS; ++i) {
-      if (block[i] == '\n') {
-        endLine(true);
-        continue;
-      }
-      const std::size_t cut =
-          lineNumber == 0 ? TABLE_NAME_LENGTH : SETTINGS_LINE_LENGTH;
-      if (line.size() < cut) line.push_back(block[i]);
-      ++lineLength;
-    }
-  }
-  if (file.isOpen()) (void)file.close();
-  if (!readable) {
-    for (std::string& slot : settingsLines) slot.clear();
-    tableName.clear();
-    diagnostics::report("Reset() error-148: set_pelmora.txt");
-    return;
-  }
-  if (lineLength > 0 && lineNumber <= SETTINGS_SLOTS) endLine(false);
 }
 
 void HyphenTerms::Impl::expandArgument(const std::string& argument) {
@@ -338,7 +254,7 @@ void HyphenTerms::Impl::interpret(const std::string& token) {
 
 void HyphenTerms::parse() {
   Impl& d = *impl_;
-  d.readSettings();
+  readSettingsFile(d.tableName, d.settingsLines);
   d.buildTokens();
   for (const std::string& token : d.tokens) {
     if (!token.empty()) d.interpret(token);

@@ -1,8 +1,9 @@
 // The one door to the operating system, for files, clock, console and process.
 // Everything Pelmora does with files, the environment, the clock, standard
 // output and the process goes through the routines declared here. The raw
-// system calls are in platform_posix.cc or platform_win32.cc, one of which
-// a build takes; what is the same on both is in platform_common.cc.
+// system calls are in the platform_posix*.cc or the platform_win32*.cc
+// files, one set of which a build takes; what is the same on both is in
+// platform_common.cc.
 //
 // Nothing here throws or prints. Fallible calls return a Status and, where
 // the caller may want to word a message or a test may want to look, fill an

@@ -1,5 +1,5 @@
 // The platform files' own interface: raw system calls under the shared logic.
-// Each system's file (platform_posix.cc, platform_win32.cc) supplies the
+// Each system's files (platform_posix*.cc, platform_win32*.cc) supply the
 // single calls that platform_common.cc builds on, and platform_common.cc
 // supplies back the one helper they share. Nothing outside src/platform
 // includes it.
@@ -15,7 +15,7 @@
 namespace platform {
 namespace raw {
 
-// ---- Supplied by each system's platform file ------------------------------
+// ---- Supplied by each system's platform files -----------------------------
 
 /// The failure of a call on a File that is not open.
 Status notOpen(std::string* detail);

@@ -1,0 +1,97 @@
+// Reading set_pelmora.txt, keeping only the head of every line: neither a
+// long line nor a large file costs memory or time.
+#include "options/settings_file.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <string>
+#include <utility>
+
+#include "diagnostics/error_text.h"
+#include "platform/platform.h"
+
+namespace {
+
+// An option line is cut here before it is cut at its first tab.
+constexpr std::size_t SETTINGS_LINE_LENGTH = 256;
+// Line 1 names a table: kept up to the longest full name a system accepts
+// (32 Ki characters on Windows), the bound set_dravikson.txt has too.
+constexpr std::size_t TABLE_NAME_LENGTH = std::size_t{32} << 10;
+// The file is read no further than this. Sixty-five lines of options take a
+// few kilobytes, and a line of any length is read through in well under a
+// second up to here; beyond it lies no settings file, only a reason to wait.
+constexpr std::size_t SETTINGS_READ_LIMIT = std::size_t{64} << 20;
+constexpr const char* SETTINGS_FILE = "set_pelmora.txt";
+// Reading the settings file in pieces of this size.
+constexpr std::size_t READ_BLOCK = 4096;
+
+}  // namespace
+
+void readSettingsFile(std::string& tableName,
+                      std::array<std::string, SETTINGS_SLOTS>& settingsLines) {
+  for (std::string& slot : settingsLines) slot.clear();
+  tableName.clear();
+
+  platform::File file;
+  bool readable = file.openRead(SETTINGS_FILE) == platform::Status::kOk;
+  // Lines end with LF, optionally preceded by CR; a last line may lack both.
+  // Only the head of each line is kept, so a line of any length costs the
+  // same memory, and the file is read no further than its last used line.
+  std::string line;
+  std::size_t lineLength = 0;  // every byte of the line, its LF excepted
+  std::size_t lineNumber = 0;
+  std::size_t total = 0;
+  const auto endLine = [&](bool byLineFeed) {
+    const std::size_t cut =
+        lineNumber == 0 ? TABLE_NAME_LENGTH : SETTINGS_LINE_LENGTH;
+    // A CR belongs to the line end only in front of its LF; in a line
+    // longer than the cut it lies beyond what is kept anyway.
+    if (byLineFeed && lineLength <= cut && !line.empty() &&
+        line.back() == '\r') {
+      line.pop_back();
+    }
+    if (lineNumber == 0) {
+      tableName = std::move(line);
+    } else {
+      // Whatever follows a tab is a remark.
+      const std::size_t tab = line.find('\t');
+      if (tab != std::string::npos) line.resize(tab);
+      settingsLines[lineNumber - 1] = std::move(line);
+    }
+    line.clear();
+    lineLength = 0;
+    ++lineNumber;
+  };
+  while (readable && lineNumber <= SETTINGS_SLOTS &&
+         total < SETTINGS_READ_LIMIT) {
+    char block[READ_BLOCK];
+    std::size_t got = 0;
+    const std::size_t want =
+        std::min(sizeof block, SETTINGS_READ_LIMIT - total);
+    if (file.read(block, want, &got) != platform::Status::kOk) {
+      readable = false;
+      break;
+    }
+    if (got == 0) break;
+    total += got;
+    for (std::size_t i = 0; i < got && lineNumber <= SETTINGS_SLOTS; ++i) {
+      if (block[i] == '\n') {
+        endLine(true);
+        continue;
+      }
+      const std::size_t cut =
+          lineNumber == 0 ? TABLE_NAME_LENGTH : SETTINGS_LINE_LENGTH;
+      if (line.size() < cut) line.push_back(block[i]);
+      ++lineLength;
+    }
+  }
+  if (file.isOpen()) (void)file.close();
+  if (!readable) {
+    for (std::string& slot : settingsLines) slot.clear();
+    tableName.clear();
+    diagnostics::report("Reset() error-148: set_pelmora.txt");
+    return;
+  }
+  if (lineLength > 0 && lineNumber <= SETTINGS_SLOTS) endLine(false);
+}

@@ -1,0 +1,290 @@
+// The POSIX system calls on files: open, read, write, hold, identify, remove.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/platform_internal.h"
+#include "platform/platform_posix_internal.h"
+
+namespace platform {
+namespace {
+
+// Opens the files Pelmora reads or keeps for itself without waiting (a FIFO
+// without a writer would block a plain open) and keeps only regular files.
+// A name the user gives for writing (`users_output`) opens as a shell
+// redirection would: a device or a FIFO is taken, and waited for.
+Status openWith(const std::string& name, int flags, bool users_output,
+                std::intptr_t* handle, std::string* detail) {
+  const int wait = users_output ? 0 : O_NONBLOCK;
+  int result;
+  do {
+    result = ::open(name.c_str(), flags | O_CLOEXEC | wait, 0666);
+  } while (result < 0 && errno == EINTR);
+  if (result < 0) return fromErrno(errno, detail);
+  struct stat info;
+  if (::fstat(result, &info) != 0) {
+    const int error = errno;
+    ::close(result);
+    return fromErrno(error, detail);
+  }
+  const bool special = S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode);
+  if (!S_ISREG(info.st_mode) && !(users_output && special)) {
+    ::close(result);
+    if (S_ISDIR(info.st_mode)) return fromErrno(EISDIR, detail);
+    if (detail != nullptr) *detail = "not a regular file";
+    return Status::kOther;
+  }
+  // Reads and writes of the open file may wait as usual.
+  if (wait != 0) {
+    const int status_flags = ::fcntl(result, F_GETFL);
+    if (status_flags >= 0) {
+      (void)::fcntl(result, F_SETFL, status_flags & ~O_NONBLOCK);
+    }
+  }
+  *handle = result;
+  return Status::kOk;
+}
+
+FileIdentity identityOf(const struct stat& info) {
+  FileIdentity id;
+  id.volume = static_cast<std::uint64_t>(info.st_dev);
+  id.index = static_cast<std::uint64_t>(info.st_ino);
+  return id;
+}
+
+}  // namespace
+
+Status raw::notOpen(std::string* detail) { return fromErrno(EBADF, detail); }
+
+Status raw::readSome(std::intptr_t handle, void* buffer, std::size_t n,
+                     std::size_t* got, std::string* detail) {
+  *got = 0;
+  ssize_t result;
+  do {
+    result = ::read(fd(handle), buffer, n);
+  } while (result < 0 && errno == EINTR);
+  if (result < 0) return fromErrno(errno, detail);
+  *got = static_cast<std::size_t>(result);
+  return Status::kOk;
+}
+
+Status raw::writeSome(std::intptr_t handle, const void* buffer, std::size_t n,
+                      std::size_t* written, std::string* detail) {
+  *written = 0;
+  ssize_t result;
+  do {
+    result = ::write(fd(handle), buffer, n);
+  } while (result < 0 && errno == EINTR);
+  if (result < 0) return fromErrno(errno, detail);
+  if (result == 0) return fromErrno(EIO, detail);
+  *written = static_cast<std::size_t>(result);
+  return Status::kOk;
+}
+
+File::~File() {
+  if (isOpen()) ::close(fd(handle_));
+}
+
+File::File(File&& other) noexcept : handle_(other.handle_) {
+  other.handle_ = -1;
+}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (isOpen()) ::close(fd(handle_));
+    handle_ = other.handle_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+Status File::openRead(const std::string& name, std::string* detail) {
+  if (isOpen()) (void)close();
+  return openWith(name, O_RDONLY, false, &handle_, detail);
+}
+
+Status File::openReadNoLink(const std::string& name, std::string* detail) {
+  if (isOpen()) (void)close();
+  return openWith(name, O_RDONLY | O_NOFOLLOW, false, &handle_, detail);
+}
+
+Status File::openReadWriteNoLink(const std::string& name,
+                                 std::string* detail) {
+  if (isOpen()) (void)close();
+  return openWith(name, O_RDWR | O_NOFOLLOW, false, &handle_, detail);
+}
+
+Status File::create(const std::string& name, std::string* detail) {
+  if (isOpen()) (void)close();
+  return openWith(name, O_WRONLY | O_CREAT | O_TRUNC, true, &handle_, detail);
+}
+
+Status File::createNoLink(const std::string& name, std::string* detail) {
+  if (isOpen()) (void)close();
+  return openWith(name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, false,
+                  &handle_, detail);
+}
+
+Status File::createNew(const std::string& name, std::string* detail) {
+  if (isOpen()) (void)close();
+  return openWith(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, false,
+                  &handle_, detail);
+}
+
+Status File::openHeld(const std::string& name, std::string* detail) {
+  if (isOpen()) (void)close();
+  for (;;) {
+    std::intptr_t handle = -1;
+    Status status = openWith(name, O_RDWR | O_CREAT | O_NOFOLLOW, false,
+                             &handle, detail);
+    if (status != Status::kOk) return status;
+    int result;
+    do {
+      result = ::flock(fd(handle), LOCK_EX);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) {
+      const int error = errno;
+      ::close(fd(handle));
+      return fromErrno(error, detail);
+    }
+    // The last holder may have removed the file (or another name may stand
+    // there now) while this process waited for it.
+    struct stat held;
+    struct stat named;
+    if (::fstat(fd(handle), &held) == 0 && ::lstat(name.c_str(), &named) == 0 &&
+        identityOf(held) == identityOf(named)) {
+      handle_ = handle;
+      return Status::kOk;
+    }
+    ::close(fd(handle));
+  }
+}
+
+Status File::removeHeld(const std::string& name, std::string* detail) {
+  if (!isOpen()) return fromErrno(EBADF, detail);
+  if (::unlink(name.c_str()) != 0) return fromErrno(errno, detail);
+  return Status::kOk;
+}
+
+Status File::rewind(bool truncate, std::string* detail) {
+  if (!isOpen()) return fromErrno(EBADF, detail);
+  if (::lseek(fd(handle_), 0, SEEK_SET) < 0) return fromErrno(errno, detail);
+  if (truncate && ::ftruncate(fd(handle_), 0) != 0) {
+    return fromErrno(errno, detail);
+  }
+  return Status::kOk;
+}
+
+Status File::seek(std::int64_t offset, std::string* detail) {
+  if (!isOpen()) return fromErrno(EBADF, detail);
+  if (offset < 0 || static_cast<std::uint64_t>(offset) >
+                        static_cast<std::uint64_t>(
+                            std::numeric_limits<off_t>::max())) {
+    return fromErrno(EINVAL, detail);
+  }
+  if (::lseek(fd(handle_), static_cast<off_t>(offset), SEEK_SET) < 0) {
+    return fromErrno(errno, detail);
+  }
+  return Status::kOk;
+}
+
+Status File::size(std::int64_t* bytes, std::string* detail) const {
+  *bytes = 0;
+  if (!isOpen()) return fromErrno(EBADF, detail);
+  struct stat info;
+  if (::fstat(fd(handle_), &info) != 0) return fromErrno(errno, detail);
+  *bytes = static_cast<std::int64_t>(info.st_size);
+  return Status::kOk;
+}
+
+Status File::identity(FileIdentity* id, std::string* detail) const {
+  *id = FileIdentity();
+  if (!isOpen()) return fromErrno(EBADF, detail);
+  struct stat info;
+  if (::fstat(fd(handle_), &info) != 0) return fromErrno(errno, detail);
+  *id = identityOf(info);
+  return Status::kOk;
+}
+
+Status File::sync(std::string* detail) {
+  if (!isOpen()) return fromErrno(EBADF, detail);
+  int result;
+  do {
+    result = ::fsync(fd(handle_));
+  } while (result != 0 && errno == EINTR);
+  // A device (/dev/null) has nothing to make durable.
+  if (result != 0 && errno != EINVAL && errno != EROFS) {
+    return fromErrno(errno, detail);
+  }
+  return Status::kOk;
+}
+
+Status File::lockExclusive(std::string* detail) {
+  if (!isOpen()) return fromErrno(EBADF, detail);
+  int result;
+  do {
+    result = ::flock(fd(handle_), LOCK_EX);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) return fromErrno(errno, detail);
+  return Status::kOk;
+}
+
+Status File::close(std::string* detail) {
+  if (!isOpen()) return Status::kOk;
+  int result = ::close(fd(handle_));
+  handle_ = -1;
+  // After EINTR the descriptor is gone on Linux; retrying could close another.
+  if (result != 0 && errno != EINTR) return fromErrno(errno, detail);
+  return Status::kOk;
+}
+
+Status removeFile(const std::string& name, std::string* detail) {
+  if (::unlink(name.c_str()) != 0) return fromErrno(errno, detail);
+  return Status::kOk;
+}
+
+Status renameFile(const std::string& from, const std::string& to,
+                  std::string* detail) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return fromErrno(errno, detail);
+  return Status::kOk;
+}
+
+bool fileExists(const std::string& name) {
+  struct stat info;
+  return ::stat(name.c_str(), &info) == 0;
+}
+
+bool isSymbolicLink(const std::string& name) {
+  struct stat info;
+  return ::lstat(name.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+Status fileIdentity(const std::string& name, FileIdentity* id,
+                    std::string* detail) {
+  *id = FileIdentity();
+  struct stat info;
+  if (::stat(name.c_str(), &info) != 0) return fromErrno(errno, detail);
+  *id = identityOf(info);
+  return Status::kOk;
+}
+
+Status fileSize(const std::string& name, std::int64_t* bytes,
+                std::string* detail) {
+  *bytes = 0;
+  struct stat info;
+  if (::stat(name.c_str(), &info) != 0) return fromErrno(errno, detail);
+  if (S_ISDIR(info.st_mode)) return fromErrno(EISDIR, detail);
+  *bytes = static_cast<std::int64_t>(info.st_size);
+  return Status::kOk;
+}
+
+}  // namespace platform
