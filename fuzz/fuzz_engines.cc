@@ -1,8 +1,8 @@
 // The selection engines on any wide bytes, with the real code page 932
 // table and the list "20B9F": Selecting built from settled options the
 // input chooses, run to a file, and the narrow file compared with a model
-// of the unit rules. Also checks the replacement-byte table, the sizing of the wide
-// file, the line count, and the output bounds that sizing the output from
+// of the unit rules. Also checks the replacement-byte table, the sizing of the
+// wide file, the line count, and the output bounds that sizing the output from
 // the input rests on (at most 2 bytes per unit in one field, at most the
 // units plus 3 per LF for decimals).
 //
@@ -53,11 +53,11 @@ constexpr std::size_t kTileUnits = std::size_t{1} << 16;
 constexpr std::size_t kHugeUnits = std::size_t{2} << 20;
 constexpr std::uint8_t kDrop = Selecting::kDrop;
 
-// Bytes that mean something to the engines or the replacement-byte table: the usual
-// separators and quotes, digits, signs, line-end bytes, katakana, the drop
-// value itself.
-constexpr std::uint8_t kCommon[16] = {',',  '\t', '|',  ';',  ' ',  '"',
-                                      '~',  '.',  '-',  '0',  '5',  0x0A,
+// Bytes that mean something to the engines or the replacement-byte table: the
+// usual separators and quotes, digits, signs, line-end bytes, katakana, the
+// drop value itself.
+constexpr std::uint8_t kCommon[16] = {',',  '\t', '|',  ';',  ' ', '"',
+                                      '~',  '.',  '-',  '0',  '5', 0x0A,
                                       0x0D, 0x00, 0xDE, kDrop};
 
 std::uint8_t choose(std::uint8_t b) { return b < 16 ? kCommon[b] : b; }
@@ -79,7 +79,8 @@ void prepareFolder() {
   fuzzing::writeFile(kSurrogateListFileName, std::string("20B9F\r\n"));
 }
 
-// The replacement-byte table as the options define it, built apart from the product.
+// The replacement-byte table as the options define it, built apart from the
+// product.
 std::array<std::uint8_t, 224> modelClasses(const FinalEffects::Values& v) {
   std::array<std::uint8_t, 224> c{};
   for (unsigned i = 0; i <= 0xA0; ++i) {
@@ -384,8 +385,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
       selecting.refreshWide();
       if (!copy.temporaryRoute) selecting.releaseTemporary(copy.keepTemporary);
       const std::string again = fuzzing::readFile(kWideName);
-      if (again != std::string(reinterpret_cast<const char*>(wide),
-                               wide_size)) {
+      if (again !=
+          std::string(reinterpret_cast<const char*>(wide), wide_size)) {
         fuzzing::finding(kTarget, "the wide-file refresh changed its bytes");
       }
     }
@@ -393,12 +394,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     WriteResult status = WriteResult::kWritten;
     if (copy.temporaryRoute) {
       status = selecting.runToTemporary(column, line_end);
-      if (status == WriteResult::kWritten) (void)selecting.copyFromTemporary(kNarrowName);
+      if (status == WriteResult::kWritten)
+        (void)selecting.copyFromTemporary(kNarrowName);
       selecting.releaseTemporary(copy.keepTemporary);
     } else {
       status = selecting.runToFile(column, line_end, kNarrowName);
     }
-    if (status != WriteResult::kWritten) fuzzing::finding(kTarget, "the write failed");
+    if (status != WriteResult::kWritten)
+      fuzzing::finding(kTarget, "the write failed");
 
     const bool crlf = line_end == LineEnd::kCrLf;
     ModelRun want;
@@ -425,8 +428,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     if (selecting.lineCounter() != want.lines) {
       fuzzing::finding(kTarget, "line counter " +
                                     std::to_string(selecting.lineCounter()) +
-                                    ", expected " +
-                                    std::to_string(want.lines));
+                                    ", expected " + std::to_string(want.lines));
     }
     if (copy.temporaryRoute &&
         std::filesystem::exists(kBinaryTmpName) != copy.keepTemporary) {

@@ -29,9 +29,9 @@ constexpr int kLengthShift = 3;
 
 // Limits around the edges the splitter must bound: below 1, the wanted
 // flags' last slot, the ring's capacity.
-constexpr std::int32_t kLimits[] = {1,    2,    3,    4,    5,    8,    16,
-                                    255,  3068, 3069, 3070, 3071, 3072, 0,
-                                    -1,   -7,   2147483647, -2147483647 - 1};
+constexpr std::int32_t kLimits[] = {
+    1,    2,    3,    4,    5, 8,  16, 255,        3068,
+    3069, 3070, 3071, 3072, 0, -1, -7, 2147483647, -2147483647 - 1};
 
 // Fields the ring can hand over: its size less the slot that tells full
 // from empty, less the priming item.
@@ -176,9 +176,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     const std::size_t end =
         length <= 0 ? 0
                     : std::min(line.size(), static_cast<std::size_t>(length));
-    const Model expected = split(line, end, used_separator,
-                                 DividingSJIS::DEFAULT_QUOTE, drop_quoted,
-                                 limit);
+    const Model expected =
+        split(line, end, used_separator, DividingSJIS::DEFAULT_QUOTE,
+              drop_quoted, limit);
     if (count != expected.count || divider.fieldCount() != expected.count) {
       fuzzing::finding(kTarget, "field count " + std::to_string(count) +
                                     ", expected " +

@@ -109,8 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
       fuzzing::finding(kTarget, stopped ? "the parse stopped unexpectedly"
                                         : "the parse did not stop");
     }
-    if (!stopped && (digits != want.digits ||
-                     (want.digits <= 8 && value != want.value))) {
+    if (!stopped &&
+        (digits != want.digits || (want.digits <= 8 && value != want.value))) {
       fuzzing::finding(kTarget, "the parse of " + fuzzing::hex(head) +
                                     " gave " + std::to_string(value));
     }
@@ -128,16 +128,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       : "the list did not stop");
   }
   if (stopped) return 0;
-  if (result != SurvivorList::kRead) fuzzing::finding(kTarget, "a readable list failed");
+  if (result != SurvivorList::kRead)
+    fuzzing::finding(kTarget, "a readable list failed");
 
   static std::array<TableEntry, 0x10000> entries;
   entries.fill(TableEntry{0, 0, 0, 0});
   std::set<std::uint32_t> rows;
   for (std::uint32_t cp : expected.listed) {
     const std::uint32_t high = 0xD800 + ((cp - 0x10000) >> 10);
-    entries[high] =
-        TableEntry{table_format::kListedHighKind,
-                   static_cast<std::uint8_t>(high - 0xD840), 0, 0};
+    entries[high] = TableEntry{table_format::kListedHighKind,
+                               static_cast<std::uint8_t>(high - 0xD840), 0, 0};
     rows.insert(high - 0xD840);
   }
   if (std::memcmp(table->entries(), entries.data(),
@@ -157,8 +157,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
       if (table->pair(high, low, 1) != (listed ? 0x81 : 0) ||
           table->pair(high, low, 2) != (listed ? 0x51 : 0) ||
           table->pair(high, low, 0) != 0 || table->pair(high, low, 3) != 0) {
-        fuzzing::finding(kTarget, "pair() of U+" + std::to_string(cp) +
-                                      " is wrong");
+        fuzzing::finding(kTarget,
+                         "pair() of U+" + std::to_string(cp) + " is wrong");
       }
     }
   }

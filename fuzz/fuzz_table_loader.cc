@@ -122,8 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
 
     // The engines read entries() directly, for all 65,536 units.
     const TableEntry* raw = table->entries();
-    if (std::memcmp(raw, expected.data(), sizeof(TableEntry) * 0x10000) !=
-        0) {
+    if (std::memcmp(raw, expected.data(), sizeof(TableEntry) * 0x10000) != 0) {
       for (std::uint32_t unit = 0; unit < 0x10000; ++unit) {
         if (!same(raw[unit], expected[unit])) {
           fuzzing::finding(kTarget, "entries()[" + std::to_string(unit) +
@@ -162,9 +161,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     const std::uint32_t probe =
         size > 3 ? data[2] | (std::uint32_t{data[3]} << 8) : 0;
     const std::uint32_t highs[] = {0xD83F, 0xD840, 0xD840 + (probe & 0x7F),
-                                   0xD8BF, 0xD8C0, 0xDBFF, probe, 0};
-    const std::uint32_t lows[] = {0xDBFF, 0xDC00, 0xDC00 + (probe & 0x3FF),
-                                  0xDFFF, 0xE000, probe, 0x0A};
+                                   0xD8BF, 0xD8C0, 0xDBFF,
+                                   probe,  0};
+    const std::uint32_t lows[] = {
+        0xDBFF, 0xDC00, 0xDC00 + (probe & 0x3FF), 0xDFFF, 0xE000, probe, 0x0A};
     for (std::uint32_t high : highs) {
       for (std::uint32_t low : lows) {
         for (int selector = -1; selector <= 3; ++selector) {

@@ -33,8 +33,7 @@ void collect(const fs::path& path, std::vector<fs::path>* files, bool* ok) {
   } else if (fs::is_regular_file(path, error)) {
     files->push_back(path);
   } else {
-    std::fprintf(stderr, "no such file or folder: %s\n",
-                 path.string().c_str());
+    std::fprintf(stderr, "no such file or folder: %s\n", path.string().c_str());
     *ok = false;
   }
 }

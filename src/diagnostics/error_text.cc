@@ -4,8 +4,7 @@
 #include "diagnostics/time_name.h"
 #include "platform/platform.h"
 
-void ErrorTexts::report(const std::string& prefix,
-                        const std::string& extension,
+void ErrorTexts::report(const std::string& prefix, const std::string& extension,
                         const std::string& message) {
   {
     TimeNames names;

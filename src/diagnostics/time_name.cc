@@ -175,10 +175,9 @@ std::string TimeNames::nextName(bool advance) {
     } else {
       g_serial = next;
       std::size_t written = 0;
-      bool stored =
-          target->write(text.data(), text.size(), &written) ==
-              platform::Status::kOk &&
-          target->close() == platform::Status::kOk;
+      bool stored = target->write(text.data(), text.size(), &written) ==
+                        platform::Status::kOk &&
+                    target->close() == platform::Status::kOk;
       if (!stored) recordCounterFailure("Rewrite() error-232: " + text);
     }
   }

@@ -1,6 +1,6 @@
 // FinalEffects: the settled options of one run, fixed once, read-only after.
-// Every value the table loader, the replacement-byte table and the engine preparation
-// read comes from here.
+// Every value the table loader, the replacement-byte table and the engine
+// preparation read comes from here.
 #ifndef PELMORA_OPTIONS_FINAL_EFFECT_H_
 #define PELMORA_OPTIONS_FINAL_EFFECT_H_
 

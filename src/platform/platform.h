@@ -101,8 +101,7 @@ class File {
                              std::string* detail = nullptr);
   /// Moves the position to byte `offset` from the start. A position past
   /// the end is allowed: reads there simply find the end of the file.
-  [[nodiscard]] Status seek(std::int64_t offset,
-                            std::string* detail = nullptr);
+  [[nodiscard]] Status seek(std::int64_t offset, std::string* detail = nullptr);
   /// Moves the position back to the start; with `truncate` also cuts the
   /// file to 0 bytes.
   [[nodiscard]] Status rewind(bool truncate, std::string* detail = nullptr);
@@ -280,9 +279,9 @@ void initializeProcess();
 /// file and hold no array of its size. A 32-bit build still refuses a wide
 /// file of more than 2 GiB - 1 bytes (reported as unreadable, 229), as it
 /// did when it held the whole file; a 64-bit build takes any size.
-constexpr std::uint64_t kLargestWideFileBytes = sizeof(void*) >= 8
-                                            ? (std::uint64_t{1} << 62)
-                                            : (std::uint64_t{1} << 31) - 1;
+constexpr std::uint64_t kLargestWideFileBytes =
+    sizeof(void*) >= 8 ? (std::uint64_t{1} << 62)
+                       : (std::uint64_t{1} << 31) - 1;
 
 }  // namespace platform
 

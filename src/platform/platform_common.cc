@@ -1,6 +1,6 @@
 // The platform layer's logic that is the same on every system, built on the
-// single system calls of the platform_posix*.cc or platform_win32*.cc files: the read
-// and write loops, the scratch-file steps of createNewWithContent, the
+// single system calls of the platform_posix*.cc or platform_win32*.cc files:
+// the read and write loops, the scratch-file steps of createNewWithContent, the
 // scheduling of runInParallel and the text of the local clock.
 #include <string>
 

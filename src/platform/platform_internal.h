@@ -49,9 +49,9 @@ Status placeWithoutReplacing(const std::string& scratch,
 
 /// The local clock, written as the user's locale writes it.
 struct ClockReading {
-  std::string date;        ///< the short date
-  std::string time;        ///< the long time, hours:minutes:seconds
-  bool midnight = false;   ///< the time is 00:00:00
+  std::string date;       ///< the short date
+  std::string time;       ///< the long time, hours:minutes:seconds
+  bool midnight = false;  ///< the time is 00:00:00
 };
 /// False when the clock cannot be read.
 bool readLocalClock(ClockReading* reading);

@@ -127,9 +127,9 @@ std::string fixedTablePath(const std::string& name) {
   if (folder.empty()) return std::string();
   // <folder>/.. written without the "bin/.." detour: drop the last component.
   std::size_t slash = folder.rfind('/');
-  std::string prefix =
-      (slash == std::string::npos || slash == 0) ? std::string()
-                                                 : folder.substr(0, slash);
+  std::string prefix = (slash == std::string::npos || slash == 0)
+                           ? std::string()
+                           : folder.substr(0, slash);
   return prefix + "/share/pelmora/" + name;
 }
 
@@ -162,8 +162,8 @@ static_assert(sizeof(pthread_t) <= sizeof(raw::ThreadHandle),
 
 bool raw::startThread(const Task* task, ThreadHandle* thread) {
   pthread_t started;
-  if (::pthread_create(&started, nullptr, runTask,
-                       const_cast<Task*>(task)) != 0) {
+  if (::pthread_create(&started, nullptr, runTask, const_cast<Task*>(task)) !=
+      0) {
     return false;
   }
   *thread = 0;

@@ -117,8 +117,7 @@ Status File::openReadNoLink(const std::string& name, std::string* detail) {
   return openWith(name, O_RDONLY | O_NOFOLLOW, false, &handle_, detail);
 }
 
-Status File::openReadWriteNoLink(const std::string& name,
-                                 std::string* detail) {
+Status File::openReadWriteNoLink(const std::string& name, std::string* detail) {
   if (isOpen()) (void)close();
   return openWith(name, O_RDWR | O_NOFOLLOW, false, &handle_, detail);
 }
@@ -144,8 +143,8 @@ Status File::openHeld(const std::string& name, std::string* detail) {
   if (isOpen()) (void)close();
   for (;;) {
     std::intptr_t handle = -1;
-    Status status = openWith(name, O_RDWR | O_CREAT | O_NOFOLLOW, false,
-                             &handle, detail);
+    Status status =
+        openWith(name, O_RDWR | O_CREAT | O_NOFOLLOW, false, &handle, detail);
     if (status != Status::kOk) return status;
     int result;
     do {
@@ -186,9 +185,9 @@ Status File::rewind(bool truncate, std::string* detail) {
 
 Status File::seek(std::int64_t offset, std::string* detail) {
   if (!isOpen()) return fromErrno(EBADF, detail);
-  if (offset < 0 || static_cast<std::uint64_t>(offset) >
-                        static_cast<std::uint64_t>(
-                            std::numeric_limits<off_t>::max())) {
+  if (offset < 0 ||
+      static_cast<std::uint64_t>(offset) >
+          static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
     return fromErrno(EINVAL, detail);
   }
   if (::lseek(fd(handle_), static_cast<off_t>(offset), SEEK_SET) < 0) {

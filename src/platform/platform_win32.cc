@@ -24,7 +24,9 @@ std::intptr_t standardHandle(DWORD which) {
 
 }  // namespace
 
-std::intptr_t raw::standardOutput() { return standardHandle(STD_OUTPUT_HANDLE); }
+std::intptr_t raw::standardOutput() {
+  return standardHandle(STD_OUTPUT_HANDLE);
+}
 std::intptr_t raw::standardError() { return standardHandle(STD_ERROR_HANDLE); }
 // The console program ends its lines as Windows text.
 const char* raw::standardErrorLineEnd() { return "\r\n"; }
@@ -44,8 +46,8 @@ bool LargeBlock::allocate(std::size_t bytes) {
   if (bytes == 0) bytes = 1;
   // Large pages need a privilege that console programs seldom hold, so the
   // block is ordinary committed memory.
-  void* at = VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT,
-                          PAGE_READWRITE);
+  void* at =
+      VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
   if (at == nullptr) return false;
   data_ = static_cast<std::uint8_t*>(at);
   size_ = bytes;
@@ -71,9 +73,9 @@ std::string environmentValue(const std::string& name) {
     if (length < value.size()) break;
     value.resize(length + 1);
   }
-  const int bytes = WideCharToMultiByte(CP_ACP, 0, value.data(),
-                                        static_cast<int>(length), nullptr, 0,
-                                        nullptr, nullptr);
+  const int bytes =
+      WideCharToMultiByte(CP_ACP, 0, value.data(), static_cast<int>(length),
+                          nullptr, 0, nullptr, nullptr);
   if (bytes <= 0) return std::string();
   std::string text(static_cast<std::size_t>(bytes), '\0');
   WideCharToMultiByte(CP_ACP, 0, value.data(), static_cast<int>(length),
@@ -145,8 +147,8 @@ DWORD WINAPI runTask(LPVOID argument) {
 }  // namespace
 
 bool raw::startThread(const Task* task, ThreadHandle* thread) {
-  const HANDLE started = CreateThread(nullptr, 0, runTask,
-                                      const_cast<Task*>(task), 0, nullptr);
+  const HANDLE started =
+      CreateThread(nullptr, 0, runTask, const_cast<Task*>(task), 0, nullptr);
   if (started == nullptr) return false;
   *thread = reinterpret_cast<ThreadHandle>(started);
   return true;

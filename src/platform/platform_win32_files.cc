@@ -36,7 +36,8 @@ Status openWith(const std::string& name, DWORD access, DWORD disposition,
   if (rules.no_link) {
     // Checked before the open too, so that a create never truncates what a
     // link points to.
-    if (isReparsePoint(name)) return fromLastError(ERROR_CANT_ACCESS_FILE, detail);
+    if (isReparsePoint(name))
+      return fromLastError(ERROR_CANT_ACCESS_FILE, detail);
     flags |= FILE_FLAG_OPEN_REPARSE_POINT;
   }
   HANDLE h = CreateFileA(name.c_str(), access, rules.share, nullptr,
@@ -50,8 +51,8 @@ Status openWith(const std::string& name, DWORD access, DWORD disposition,
       type == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
       (info.dwFileAttributes &
        (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
-  if (!disk_file && !(rules.devices && (type == FILE_TYPE_CHAR ||
-                                        type == FILE_TYPE_PIPE))) {
+  if (!disk_file &&
+      !(rules.devices && (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE))) {
     CloseHandle(h);
     return fromLastError(ERROR_CANT_ACCESS_FILE, detail);
   }
@@ -135,8 +136,7 @@ Status File::openReadNoLink(const std::string& name, std::string* detail) {
   return openWith(name, GENERIC_READ, OPEN_EXISTING, rules, &handle_, detail);
 }
 
-Status File::openReadWriteNoLink(const std::string& name,
-                                 std::string* detail) {
+Status File::openReadWriteNoLink(const std::string& name, std::string* detail) {
   if (isOpen()) (void)close();
   OpenRules rules;
   rules.no_link = true;
@@ -294,10 +294,9 @@ bool isSymbolicLink(const std::string& name) { return isReparsePoint(name); }
 Status fileIdentity(const std::string& name, FileIdentity* id,
                     std::string* detail) {
   *id = FileIdentity();
-  HANDLE h = CreateFileA(name.c_str(), 0,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                         nullptr);
+  HANDLE h = CreateFileA(
+      name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return fromLastError(GetLastError(), detail);
   BY_HANDLE_FILE_INFORMATION info;
   const BOOL known = GetFileInformationByHandle(h, &info);
@@ -318,8 +317,8 @@ Status fileSize(const std::string& name, std::int64_t* bytes,
   if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return fromLastError(ERROR_ACCESS_DENIED, detail);
   }
-  *bytes = (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) |
-           data.nFileSizeLow;
+  *bytes =
+      (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   return Status::kOk;
 }
 

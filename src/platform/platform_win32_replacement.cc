@@ -40,11 +40,9 @@ Status Replacement::begin(const std::string& name, std::string* detail) {
   target_ = name;
   if (isReparsePoint(name)) {
     // The file the link points to is the one replaced, in its own folder.
-    HANDLE h = CreateFileA(name.c_str(), 0,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE |
-                               FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                           nullptr);
+    HANDLE h = CreateFileA(
+        name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return fromLastError(GetLastError(), detail);
     std::vector<char> path(MAX_PATH);
     DWORD length = 0;
@@ -75,16 +73,17 @@ Status Replacement::begin(const std::string& name, std::string* detail) {
       0) {
     return fromLastError(ERROR_ACCESS_DENIED, detail);
   }
-  attributes_ = attributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
-                              FILE_ATTRIBUTE_SYSTEM |
-                              FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+  attributes_ =
+      attributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
+                    FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
   const std::string scratch = raw::scratchNameBeside(target_, ".tmp");
   auto createScratch = [&scratch]() {
     return CreateFileA(scratch.c_str(), GENERIC_WRITE | DELETE,
                        FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
   };
-  if (isReparsePoint(scratch)) return fromLastError(ERROR_CANT_ACCESS_FILE, detail);
+  if (isReparsePoint(scratch))
+    return fromLastError(ERROR_CANT_ACCESS_FILE, detail);
   HANDLE h = createScratch();
   if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
     // Only a killed process of the same number can have left it.

@@ -30,8 +30,8 @@ bool copyRest(platform::File* from, platform::File* to, std::uint8_t* block,
 }
 
 std::unique_ptr<std::uint8_t[]> copyBlock() {
-  return std::unique_ptr<std::uint8_t[]>(new (std::nothrow)
-                                             std::uint8_t[Selecting::kCopyBlock]);
+  return std::unique_ptr<std::uint8_t[]>(
+      new (std::nothrow) std::uint8_t[Selecting::kCopyBlock]);
 }
 
 }  // namespace
@@ -49,8 +49,7 @@ void Selecting::holdTemporaryOrStop(bool refresh, bool routed,
   }
   temporary_is_users_ = temporaryIsWide();
   if (routed && temporary_is_users_) {
-    diagnostics::report(std::string("Rewrite() error-243: ") +
-                        kBinaryTmpName);
+    diagnostics::report(std::string("Rewrite() error-243: ") + kBinaryTmpName);
     diagnostics::stop(1);
   }
 }
@@ -125,11 +124,10 @@ std::int64_t Selecting::copyFromTemporary(const std::string& destination) {
   std::unique_ptr<std::uint8_t[]> block = copyBlock();
   platform::File target;
   std::int64_t total = 0;
-  const bool copied = temporary_.isOpen() && block != nullptr &&
-                      ok(temporary_.rewind(false)) &&
-                      ok(target.create(destination)) &&
-                      copyRest(&temporary_, &target, block.get(), &total) &&
-                      ok(target.close());
+  const bool copied =
+      temporary_.isOpen() && block != nullptr && ok(temporary_.rewind(false)) &&
+      ok(target.create(destination)) &&
+      copyRest(&temporary_, &target, block.get(), &total) && ok(target.close());
   if (!copied) {
     diagnostics::report("Reset() error-221: " + destination);
     diagnostics::stop(1);

@@ -99,8 +99,7 @@ std::size_t passOver(const Settings& s, LineState& st, const BlockMasks& masks,
   const std::uint64_t flip = flipped ? ~std::uint64_t{0} : 0;
   // Whether a quote is open just before unit `at`.
   auto openBefore = [&masks, flipped](std::size_t at) {
-    return masks.parityThrough(static_cast<std::ptrdiff_t>(at) - 1) !=
-           flipped;
+    return masks.parityThrough(static_cast<std::ptrdiff_t>(at) - 1) != flipped;
   };
   while (i < n) {
     const std::size_t w = i / kMaskWindow;

@@ -46,8 +46,7 @@ class NumberScanner {
     if (s_.windows_usable) masks_.compute(s_, units, n);
     std::size_t i = 0;
     while (i < n) {
-      if (!st_.target && !st_.pending && !st_.first_line &&
-          s_.windows_usable) {
+      if (!st_.target && !st_.pending && !st_.first_line && s_.windows_usable) {
         i = passOver(
             s_, st_, masks_, i, out,
             [this](std::uint8_t* at) { return lineEnd(at); },

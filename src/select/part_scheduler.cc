@@ -13,8 +13,8 @@ std::atomic<std::size_t> g_parts_wanted{0};  // 0: one per processor
 }  // namespace
 
 void setPartsForTesting(std::int64_t least_part_units, std::size_t parts) {
-  g_least_part_units.store(
-      least_part_units > 0 ? least_part_units : kLeastPartUnits);
+  g_least_part_units.store(least_part_units > 0 ? least_part_units
+                                                : kLeastPartUnits);
   g_parts_wanted.store(parts);
 }
 
@@ -30,8 +30,9 @@ std::size_t plannedPartCount(std::int64_t units, std::size_t wanted,
 
 std::int64_t cutSearchFrom(std::int64_t begin, std::int64_t units,
                            std::size_t parts, std::size_t index) {
-  return begin + units / static_cast<std::int64_t>(parts) *
-                     static_cast<std::int64_t>(index) -
+  return begin +
+         units / static_cast<std::int64_t>(parts) *
+             static_cast<std::int64_t>(index) -
          1;
 }
 
@@ -52,14 +53,14 @@ PartStarts findPartStarts(const std::string& name, std::int64_t begin,
   PartStarts starts;
   const std::int64_t units = end - begin;
   const std::size_t wanted = g_parts_wanted.load();
-  const std::size_t parts = plannedPartCount(
-      units, wanted != 0 ? wanted : platform::processorCount(),
-      g_least_part_units.load());
+  const std::size_t parts =
+      plannedPartCount(units, wanted != 0 ? wanted : platform::processorCount(),
+                       g_least_part_units.load());
   if (parts < 2) return starts;
   platform::File file;
   if (file.openRead(name) != platform::Status::kOk) return starts;
-  std::unique_ptr<std::uint16_t[]> window(
-      new (std::nothrow) std::uint16_t[kCutSearchUnits]);
+  std::unique_ptr<std::uint16_t[]> window(new (std::nothrow)
+                                              std::uint16_t[kCutSearchUnits]);
   if (!window) return starts;
   std::int64_t previous = begin;
   for (std::size_t i = 1; i < parts; ++i) {

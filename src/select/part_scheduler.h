@@ -116,9 +116,9 @@ struct PartScan {
     Part<Scanner>& part = (*parts)[index];
     part.output = OutputBlocks();
     part.failed_request = 0;
-    part.scanner.reset(
-        index == 0 ? new (std::nothrow) Scanner(*settings)
-                   : new (std::nothrow) Scanner(*settings, part.open_quote));
+    part.scanner.reset(index == 0 ? new (std::nothrow) Scanner(*settings)
+                                  : new (std::nothrow)
+                                        Scanner(*settings, part.open_quote));
     if (!part.scanner) {
       part.outcome = PartEnd::kNoRoom;
       part.failed_request = sizeof(Scanner);

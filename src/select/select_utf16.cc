@@ -117,8 +117,7 @@ parts::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
   }
   std::unique_ptr<std::uint8_t[]> before_number;
   if (large && !field_column) {
-    before_number =
-        buildBeforeNumber(entries, replacements, separator, quote);
+    before_number = buildBeforeNumber(entries, replacements, separator, quote);
     if (!before_number) {
       *failed_capacity = kUnitTableEntries;
       return parts::ScanEnd::kNoRoom;
@@ -234,8 +233,8 @@ bool Selecting::writeOutput(platform::File* file) {
 
 WriteResult Selecting::blockWrite() {
   platform::File file;
-  bool ok = file.create(output_name_) == platform::Status::kOk &&
-            writeOutput(&file);
+  bool ok =
+      file.create(output_name_) == platform::Status::kOk && writeOutput(&file);
   if (file.isOpen() && file.close() != platform::Status::kOk) ok = false;
   if (!ok) {
     diagnostics::report("Rewrite() error-215: " + output_name_);

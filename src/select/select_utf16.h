@@ -29,7 +29,7 @@ enum class LineEnd { kCrLf, kLf };
 enum class Column { kDecimal, kInteger, kPlain, kFiltered };
 
 /// Whether an engine's output reached its file.
-enum class [[nodiscard]] WriteResult { kWritten, kFailed };
+enum class [[nodiscard]] WriteResult{kWritten, kFailed};
 
 /// Owns the settings, the output bytes and the conversion table of one run.
 /// Created empty; buildReplacementBytes() then prepareRun() fill it.
@@ -99,8 +99,9 @@ class Selecting {
   /// the run with exit code 1: 193 when the wide file cannot be copied out
   /// or replaced, 221 when the copy back fails; the wide file is untouched.
   void refreshWide();
-  /// Runs one engine into the held binary.tmp (the -b route); WriteResult::kWritten, or
-  /// WriteResult::kFailed after reporting 215 with "binary.tmp".
+  /// Runs one engine into the held binary.tmp (the -b route);
+  /// WriteResult::kWritten, or WriteResult::kFailed after reporting 215 with
+  /// "binary.tmp".
   WriteResult runToTemporary(Column column, LineEnd line_end);
   /// Copies binary.tmp to the narrow file; returns the bytes copied. When
   /// the narrow file is binary.tmp itself the bytes are already there. A

@@ -34,24 +34,25 @@ void maskWindowScalar(const std::uint16_t* units, std::uint16_t separator,
 namespace unit_masks_detail {
 // 16 units (two vectors) to a 16-bit mask of the lanes equal to `value`.
 inline std::uint64_t equalMask16(__m128i a, __m128i b, __m128i value) {
-  __m128i packed = _mm_packs_epi16(_mm_cmpeq_epi16(a, value),
-                                   _mm_cmpeq_epi16(b, value));
+  __m128i packed =
+      _mm_packs_epi16(_mm_cmpeq_epi16(a, value), _mm_cmpeq_epi16(b, value));
   return static_cast<std::uint32_t>(_mm_movemask_epi8(packed));
 }
 
 // The lanes of 8 units that hold high halves (0xD800..0xDBFF), as a vector
 // of all-ones and all-zeros lanes.
 inline __m128i highHalves(__m128i v) {
-  return _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xFC00))),
-                         _mm_set1_epi16(static_cast<short>(0xD800)));
+  return _mm_cmpeq_epi16(
+      _mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xFC00))),
+      _mm_set1_epi16(static_cast<short>(0xD800)));
 }
 
 // The high halves among 64 units (eight vectors) as a 64-bit mask.
 inline std::uint64_t highHalfMask64(const __m128i* v) {
   std::uint64_t mask = 0;
   for (unsigned part = 0; part < 4; ++part) {
-    __m128i packed = _mm_packs_epi16(highHalves(v[2 * part]),
-                                     highHalves(v[2 * part + 1]));
+    __m128i packed =
+        _mm_packs_epi16(highHalves(v[2 * part]), highHalves(v[2 * part + 1]));
     mask |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(packed))}
             << (16 * part);
   }

@@ -77,8 +77,8 @@ std::unique_ptr<std::uint8_t[]> buildBeforeNumber(
                unit == '-' || unit == '.') {
       full = true;  // line ends, quotes, fields; "-" and "." change
     } else {
-      full = unit <= 0xA0 &&
-             replacementOf(replacement_bytes, unit) != kDropByte;
+      full =
+          unit <= 0xA0 && replacementOf(replacement_bytes, unit) != kDropByte;
     }
     before_number[unit] = full ? 1 : 0;
   }

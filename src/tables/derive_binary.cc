@@ -45,7 +45,7 @@ DeriveStatus DeriveTable::derive() {
   // its place (or in the table's) is never written through.
   platform::File table;
   const bool is_held = !platform::isSymbolicLink(kTableFileName) &&
-                    ok(table.openHeld(kDerivedTemporaryFileName));
+                       ok(table.openHeld(kDerivedTemporaryFileName));
   if (!is_held || !ok(table.rewind(true))) {
     if (is_held) (void)table.removeHeld(kDerivedTemporaryFileName);
     diagnostics::report(std::string("Rewrite() error-241: ") + kTableFileName);
@@ -76,8 +76,8 @@ DeriveStatus DeriveTable::derive() {
       break;
     }
     held = available - records * kSourceRecordSize;
-    std::memmove(source_.data(),
-                 source_.data() + records * kSourceRecordSize, held);
+    std::memmove(source_.data(), source_.data() + records * kSourceRecordSize,
+                 held);
   }
 
   if (!ok(source.close()) && status == DeriveStatus::kOk) {
@@ -87,8 +87,7 @@ DeriveStatus DeriveTable::derive() {
   // while the file is still held.
   if (status == DeriveStatus::kOk &&
       (!ok(table.sync()) ||
-       !ok(platform::renameFile(kDerivedTemporaryFileName,
-                                kTableFileName)))) {
+       !ok(platform::renameFile(kDerivedTemporaryFileName, kTableFileName)))) {
     status = DeriveStatus::kTableUnwritable;
   }
   if (status != DeriveStatus::kOk) {
@@ -100,8 +99,7 @@ DeriveStatus DeriveTable::derive() {
 
   if (status != DeriveStatus::kOk) {
     if (status == DeriveStatus::kSourceUnreadable) {
-      diagnostics::report(std::string("Reset() error-209: ") +
-                          kSourceFileName);
+      diagnostics::report(std::string("Reset() error-209: ") + kSourceFileName);
     } else {
       diagnostics::report(std::string("Rewrite() error-241: ") +
                           kTableFileName);

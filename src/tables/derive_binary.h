@@ -25,8 +25,8 @@ enum class DeriveStatus {
 /// a one-byte code below 0x80, 2 for a one-byte code of 0x80 or above and 1
 /// for a two-byte code. A trailing partial source record is ignored.
 ///
-/// The new table is built in kDerivedTemporaryFileName beside it and renamed over
-/// UTF16~MS932.bin only when every read, write and close succeeded, so a
+/// The new table is built in kDerivedTemporaryFileName beside it and renamed
+/// over UTF16~MS932.bin only when every read, write and close succeeded, so a
 /// failed derivation leaves the old table (or its absence) exactly as it was
 /// and no temporary file behind. The temporary file is held by one
 /// derivation at a time (another one started in the same folder waits), and

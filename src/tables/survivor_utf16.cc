@@ -10,12 +10,12 @@
 
 namespace {
 
-using table_format::kTableFileName;
-using table_format::kTableRecordSize;
 using table_format::kDoubleKind;
 using table_format::kListedHighKind;
 using table_format::kSingleHighKind;
 using table_format::kSingleLowKind;
+using table_format::kTableFileName;
+using table_format::kTableRecordSize;
 
 // The longest first line of set_dravikson.txt taken for a table name:
 // Windows accepts full names of up to 32 Ki characters, POSIX systems far
@@ -129,8 +129,9 @@ void SurvivorsUTF16::load(const FinalEffects& options) {
 
   if (options.tableReport()) {
     MessagesTexts note;
-    (void)note.writeText(kDataNoteFileName,
-                         binary_table_ + " is primarily accessible to Pelmora.");
+    (void)note.writeText(
+        kDataNoteFileName,
+        binary_table_ + " is primarily accessible to Pelmora.");
   }
 
   if (!loadFile(binary_table_)) {

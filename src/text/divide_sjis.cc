@@ -22,8 +22,7 @@ void DividingSJIS::setSeparator(char c) {
 
 void DividingSJIS::prepare(FieldsList* list, std::int32_t limit) {
   list_ = list;
-  field_count_ =
-      std::clamp(limit, std::int32_t{1}, kFieldIndexLimit);
+  field_count_ = std::clamp(limit, std::int32_t{1}, kFieldIndexLimit);
   wanted_.fill(false);
   std::fill_n(wanted_.begin(), field_count_ + 1, true);
   queue_ = std::make_unique<AnsiStringQueue>();

@@ -262,22 +262,22 @@ inline const int kExitCodeSeenForMinusOne = thisBuild().minusOneSeenByParent;
 }  // namespace platform_expectations
 
 /// Skips the current unit test when its system cannot meet the need.
-#define UNIT_NEEDS(need)                                                  \
-  do {                                                                    \
-    if (const char* why_not_ = ::platform_expectations::whyNot(           \
-            ::platform_expectations::thisBuild(), need)) {                \
-      GTEST_SKIP() << why_not_;                                           \
-    }                                                                     \
+#define UNIT_NEEDS(need)                                        \
+  do {                                                          \
+    if (const char* why_not_ = ::platform_expectations::whyNot( \
+            ::platform_expectations::thisBuild(), need)) {      \
+      GTEST_SKIP() << why_not_;                                 \
+    }                                                           \
   } while (false)
 
 /// Skips the current end-to-end case when the program under test cannot
 /// meet the need.
-#define E2E_NEEDS(need)                                                   \
-  do {                                                                    \
-    if (const char* why_not_ = ::platform_expectations::whyNot(           \
-            ::platform_expectations::programUnderTest(), need)) {         \
-      GTEST_SKIP() << why_not_;                                           \
-    }                                                                     \
+#define E2E_NEEDS(need)                                           \
+  do {                                                            \
+    if (const char* why_not_ = ::platform_expectations::whyNot(   \
+            ::platform_expectations::programUnderTest(), need)) { \
+      GTEST_SKIP() << why_not_;                                   \
+    }                                                             \
   } while (false)
 
 #endif  // PELMORA_TESTS_COMMON_PLATFORM_EXPECTATIONS_H_

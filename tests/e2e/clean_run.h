@@ -12,7 +12,9 @@ namespace e2e {
 
 inline const std::string kWide =
     "\xFF\xFE" + utf16le(u"名前,値段\r\nりんご,198\r\n");
-inline const std::string kNarrow = "\x92\x6C\x92\x69\r\n" "198\r\n";
+inline const std::string kNarrow =
+    "\x92\x6C\x92\x69\r\n"
+    "198\r\n";
 
 /// Settings, list and table in place, and kWide as wide.txt.
 inline void prepare(Sandbox& box) {

@@ -38,7 +38,8 @@ const Tables& tables() {
     Tables t;
     for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4) {
       const auto b = [&](std::size_t k) {
-        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + k]));
+        return static_cast<std::uint32_t>(
+            static_cast<unsigned char>(bytes[i + k]));
       };
       const std::uint32_t code = b(1) == 0 ? b(0) : (b(0) << 8 | b(1));
       const char16_t unit = static_cast<char16_t>(b(2) | b(3) << 8);
@@ -81,9 +82,8 @@ std::string utf8FromCodePage932(const std::string& bytes) {
       continue;
     }
     if (i + 1 < bytes.size()) {
-      const std::uint32_t pair =
-          static_cast<std::uint32_t>(first) << 8 |
-          static_cast<unsigned char>(bytes[i + 1]);
+      const std::uint32_t pair = static_cast<std::uint32_t>(first) << 8 |
+                                 static_cast<unsigned char>(bytes[i + 1]);
       auto found = t.to_unit.find(pair);
       if (found != t.to_unit.end()) {
         appendUtf8(found->second, &out);
@@ -123,8 +123,8 @@ std::string codePage932FromUtf8(const std::string& text) {
       out.push_back(static_cast<char>(c));
       continue;
     }
-    auto found = c > 0xFFFF ? t.to_code.end()
-                            : t.to_code.find(static_cast<char16_t>(c));
+    auto found =
+        c > 0xFFFF ? t.to_code.end() : t.to_code.find(static_cast<char16_t>(c));
     if (found == t.to_code.end()) {
       out.push_back('?');
     } else if (found->second > 0xFF) {

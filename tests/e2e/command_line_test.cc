@@ -21,30 +21,38 @@ const std::string kCrLf = "\r\n";
 const std::string kGuide =
     "Pelmora Version 1.04\r\n"
     "\r\n"
-    "pelmora -d2 -p wide         # H and I are omitted from ASCII characters. \r\n"
+    "pelmora -d2 -p wide         # H and I are omitted from ASCII characters. "
+    "\r\n"
     "pelmora -d2 wide            # Remove combining characters. \r\n"
-    "pelmora -e2 -H\\x26 wide     # Add a dot and & to Field-2 unless a dot appears. \r\n"
-    "pelmora -e2 -h0 wide        # Add a dot and 0 to Field-2 unless a dot appears. \r\n"
+    "pelmora -e2 -H\\x26 wide     # Add a dot and & to Field-2 unless a dot "
+    "appears. \r\n"
+    "pelmora -e2 -h0 wide        # Add a dot and 0 to Field-2 unless a dot "
+    "appears. \r\n"
     "pelmora -e2 wide            # Extract a decimal from Field-2. \r\n"
     "pelmora -G                  # Guide \r\n"
     "pelmora -j2 --out wide      # standard output \r\n"
     "pelmora -j2 -D wide         # Do not search a table. \r\n"
     "pelmora -j2 -F narrow wide  # Produce a narrow file that has Field-2. \r\n"
-    "pelmora -j2 -K wide         # Acquire a table name from set_pelmora.txt \r\n"
+    "pelmora -j2 -K wide         # Acquire a table name from set_pelmora.txt "
+    "\r\n"
     "pelmora -j2 -LF wide        # 0Dh is removed from every line. \r\n"
     "pelmora -j2 -LF wide narrow # 0Dh is removed from every line. \r\n"
     "pelmora -j2 -M  wide        # -M shows which table velta uses. \r\n"
     "pelmora -j2 -s, wide        # CSV \r\n"
-    "pelmora -j2 -S\\l -x- csv    # Do not check if the file name includes .csv \r\n"
+    "pelmora -j2 -S\\l -x- csv    # Do not check if the file name includes "
+    ".csv \r\n"
     "pelmora -j2 -S\\l wide       # Wiki table \r\n"
-    "pelmora -j2 -t wide narrow  # The wide file has the same time as a narrow file.\r\n"
+    "pelmora -j2 -t wide narrow  # The wide file has the same time as a narrow "
+    "file.\r\n"
     "pelmora -j2 -w~ wide        # ~ is used as quote. \r\n"
     "pelmora -j2 -W\\x26 wide     # & is used as quote. \r\n"
     "pelmora -j2 -Z wide         # The number of fields may exceed 255. \r\n"
     "pelmora -j2 wide            # pelmora.txt has Field-2. \r\n"
     "pelmora -j2 wide narrow     # Produce a narrow file that has Field-2. \r\n"
-    "pelmora -k2 -a_ wide        # In Field-2, Pelmora replaces katakana with ascii.\r\n"
-    "pelmora -k2 -A\\x5F wide     # In Field-2, Pelmora replaces katakana with ascii.\r\n"
+    "pelmora -k2 -a_ wide        # In Field-2, Pelmora replaces katakana with "
+    "ascii.\r\n"
+    "pelmora -k2 -A\\x5F wide     # In Field-2, Pelmora replaces katakana with "
+    "ascii.\r\n"
     "pelmora -n2 wide            # Extract an integer from Field-2. \r\n"
     "pelmora -o2 wide            # Remove control characters from Field-2. \r\n"
     "pelmora -V                  # Version \r\n";
@@ -98,12 +106,10 @@ void expectWellFormedErrNames(const RunResult& run, long long first = 1) {
     EXPECT_EQ(parts->serial, expected) << name;
     ++expected;
     bool midnight = parts->minutes.empty() && parts->seconds.empty();
-    bool two_digits = parts->minutes.size() == 2 &&
-                      parts->seconds.size() == 2 &&
-                      std::all_of(parts->minutes.begin(), parts->minutes.end(),
-                                  isDigit) &&
-                      std::all_of(parts->seconds.begin(), parts->seconds.end(),
-                                  isDigit);
+    bool two_digits =
+        parts->minutes.size() == 2 && parts->seconds.size() == 2 &&
+        std::all_of(parts->minutes.begin(), parts->minutes.end(), isDigit) &&
+        std::all_of(parts->seconds.begin(), parts->seconds.end(), isDigit);
     EXPECT_TRUE(midnight || two_digits) << name;
   }
 }
@@ -221,9 +227,8 @@ TEST_P(VersionFileBlockedTest, TextStillReachesStandardOutput) {
   // One line on standard error says why version.txt does not hold it.
   ASSERT_FALSE(run.standardError.empty());
   EXPECT_EQ(run.standardError.back(), '\n');
-  EXPECT_EQ(std::count(run.standardError.begin(), run.standardError.end(),
-                       '\n'),
-            1);
+  EXPECT_EQ(
+      std::count(run.standardError.begin(), run.standardError.end(), '\n'), 1);
   EXPECT_NE(run.standardError.find("version.txt"), std::string::npos);
   EXPECT_EQ(run.folders.count("version.txt"), 1u);
   EXPECT_EQ(run.errMessages(), std::vector<std::string>{kNoSettings});
@@ -293,9 +298,9 @@ TEST(ErrorLogTest, SerialNumbersContinueAcrossRuns) {
   for (int runs = 1; runs <= 3; ++runs) {
     RunResult run = box.run({"-j2"});
     EXPECT_EQ(run.file("serial.txt"), std::to_string(runs));
-    EXPECT_EQ(run.errMessages(),
-              std::vector<std::string>(static_cast<std::size_t>(runs),
-                                       kNoSettings))
+    EXPECT_EQ(
+        run.errMessages(),
+        std::vector<std::string>(static_cast<std::size_t>(runs), kNoSettings))
         << run.describe();
     expectWellFormedErrNames(run);
   }
@@ -326,9 +331,9 @@ TEST(ErrorLogTest, OversizedNumberIsReportedWithItsDigits) {
   RunResult run = box.run({"-j99999999999"});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.standardOutput, kShortText);
-  EXPECT_EQ(run.errMessages(),
-            std::vector<std::string>{
-                "sequence_to_integer() error-214: 99999999999"})
+  EXPECT_EQ(
+      run.errMessages(),
+      std::vector<std::string>{"sequence_to_integer() error-214: 99999999999"})
       << run.describe();
   expectWellFormedErrNames(run);
 }
@@ -358,9 +363,8 @@ TEST(ErrorLogTest, BlockedCounterIsReportedOnStandardError) {
   expectWellFormedErrNames(run, 0);
   const std::string end =
       platform_expectations::programUnderTest().standardErrorLineEnd;
-  EXPECT_EQ(run.standardError,
-            "Rewrite() error-231: serial.txt" + end +
-                "Rewrite() error-232: " + end);
+  EXPECT_EQ(run.standardError, "Rewrite() error-231: serial.txt" + end +
+                                   "Rewrite() error-232: " + end);
 }
 
 // ---------------------------------------------------------------------------
@@ -370,7 +374,7 @@ struct SettingsCase {
   const char* name;
   std::string settings;
   std::vector<std::string> arguments;  // after a first -u
-  bool guide;  // the full guide, else the short text
+  bool guide;                          // the full guide, else the short text
 };
 
 void PrintTo(const SettingsCase& c, std::ostream* out) { *out << c.name; }
@@ -401,8 +405,8 @@ INSTANTIATE_TEST_SUITE_P(
         SettingsCase{"LfLineEnds", "x\n-G\n", {}, true},
         SettingsCase{"NoLastLineEnd", "x\r\n-G", {}, true},
         SettingsCase{"RemarkAfterTab", "x\r\n-G\tshow the guide\r\n", {}, true},
-        SettingsCase{"AfterOtherOptions", "x\r\n-j3\r\n-S\\t\r\n-G\r\n", {},
-                     true},
+        SettingsCase{
+            "AfterOtherOptions", "x\r\n-j3\r\n-S\\t\r\n-G\r\n", {}, true},
         // The first line names a table and is no option.
         SettingsCase{"FirstLineIsTableName", "-G\r\n", {}, false},
         // An empty line ends the option lines.
@@ -415,8 +419,8 @@ INSTANTIATE_TEST_SUITE_P(
         SettingsCase{"ClearedOnCommandLine", "x\r\n-G\r\n", {"-G-"}, false},
         SettingsCase{"SetOnCommandLine", "x\r\n-G-\r\n", {"-G"}, true},
         // A guide line with a command-line file: still only the guide.
-        SettingsCase{"WithWideFile", "x\r\n-G\r\n", {"-j2", "missing.txt"},
-                     true}),
+        SettingsCase{
+            "WithWideFile", "x\r\n-G\r\n", {"-j2", "missing.txt"}, true}),
     [](const testing::TestParamInfo<SettingsCase>& param_info) {
       return std::string(param_info.param.name);
     });
@@ -456,23 +460,21 @@ TEST_P(DerivationRunTest, ReverseTableIsTurnedAround) {
   SCOPED_TRACE("arguments: " + joined(GetParam()) + "; " + run.describe());
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.standardOutput, "");
-  EXPECT_EQ(run.file("UTF16~MS932.bin"),
-            std::string("\x41\x00\x00\x41\x00"
-                        "\x71\xFF\x02\xB1\x00"
-                        "\x9C\x4E\x01\x88\x9F"
-                        "\x80\x00\x02\x80\x00"
-                        "\x7F\x00\x00\x7F\x00",
-                        25));
+  EXPECT_EQ(run.file("UTF16~MS932.bin"), std::string("\x41\x00\x00\x41\x00"
+                                                     "\x71\xFF\x02\xB1\x00"
+                                                     "\x9C\x4E\x01\x88\x9F"
+                                                     "\x80\x00\x02\x80\x00"
+                                                     "\x7F\x00\x00\x7F\x00",
+                                                     25));
   EXPECT_EQ(run.fileNames(),
             (std::set<std::string>{"MS932~UTF16.bin", "UTF16~MS932.bin"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(ArgumentLists, DerivationRunTest,
-                         testing::Values(std::vector<std::string>{},
-                                         std::vector<std::string>{""},
-                                         std::vector<std::string>{"", "-G"},
-                                         std::vector<std::string>{"", "-V",
-                                                                  "-j2"}));
+INSTANTIATE_TEST_SUITE_P(
+    ArgumentLists, DerivationRunTest,
+    testing::Values(std::vector<std::string>{}, std::vector<std::string>{""},
+                    std::vector<std::string>{"", "-G"},
+                    std::vector<std::string>{"", "-V", "-j2"}));
 
 // ---------------------------------------------------------------------------
 // Arguments are bytes: a Shift_JIS file name reaches the report unchanged.
@@ -481,7 +483,8 @@ TEST(RawArgumentTest, MissingWideFileIsReportedByteForByteAndEndsWithMinusOne) {
   Sandbox box;
   box.write("set_pelmora.txt", "x\r\n");
   box.placeFixedTable("");
-  const std::string wide = "\x83\x65\x83\x58\x83\x67.txt";  // "test" in katakana
+  const std::string wide =
+      "\x83\x65\x83\x58\x83\x67.txt";  // "test" in katakana
   RunResult run = box.run({"-j2", wide});
   EXPECT_EQ(run.exitCode,
             platform_expectations::programUnderTest().minusOneSeenByHarness)

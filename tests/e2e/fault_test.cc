@@ -22,13 +22,12 @@ using e2e::utf16le;
 
 using e2e::kNarrow;
 using e2e::kWide;
-using platform_expectations::Need;
 using e2e::prepare;
+using platform_expectations::Need;
 
 void chmodOrFail(const Sandbox& box, const std::string& name, mode_t mode) {
   ASSERT_EQ(::chmod((box.path() + "/" + name).c_str(), mode), 0) << name;
 }
-
 
 TEST(FaultTest, ReadOnlyCurrentFolderReportsOnStandardError) {
   E2E_NEEDS(Need::kPermissionBits);
@@ -107,7 +106,8 @@ TEST(FaultTest, DamagedTablesNeverCrash) {
   prepare(box);
   box.placeFixedTable("");
   RunResult run = box.run({"-j2", "wide.txt", "n.txt"});
-  EXPECT_EQ(run.file("n.txt"), std::string("??\r\n" "198\r\n"));
+  EXPECT_EQ(run.file("n.txt"), std::string("??\r\n"
+                                           "198\r\n"));
 }
 
 TEST(FaultTest, RefreshThatCannotEraseKeepsTheWideFile) {
@@ -218,13 +218,16 @@ TEST(HostileCommandLineTest, HugeAndStrangeArgumentsEndInOrder) {
        0},
       {"field 2147483647", {"-j2147483647", "wide.txt", "n.txt"}, 0},
       {"field 2147483648", {"-j2147483648", "wide.txt", "n.txt"}, 0},
-      {"field of 40 digits", {"-e" + std::string(40, '9'), "wide.txt", "n.txt"},
+      {"field of 40 digits",
+       {"-e" + std::string(40, '9'), "wide.txt", "n.txt"},
        0},
-      {"range bounds", {"-I2147483647-2147483648", "-~99x", "wide.txt", "n.txt"},
+      {"range bounds",
+       {"-I2147483647-2147483648", "-~99x", "wide.txt", "n.txt"},
        0},
       {"every printable byte", {printable, "-j1", "wide.txt", "n.txt"}, 0},
       {"bytes above 0x7F", {high, "-j1", "wide.txt", "n.txt"}, 0},
-      {"high bytes as a file name", {"-j1", "\x82\xA0\xFF.txt"},
+      {"high bytes as a file name",
+       {"-j1", "\x82\xA0\xFF.txt"},
        platform.minusOneSeenByHarness},
   };
   for (const Case& c : cases) {
@@ -235,7 +238,8 @@ TEST(HostileCommandLineTest, HugeAndStrangeArgumentsEndInOrder) {
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.signal, 0);
     // The cluster of every printable byte holds -G: the guide.
-    int expected = std::string(c.name) == "every printable byte" ? 1 : c.exit_code;
+    int expected =
+        std::string(c.name) == "every printable byte" ? 1 : c.exit_code;
     EXPECT_EQ(run.exitCode, expected) << run.describe();
     EXPECT_EQ(run.file("wide.txt"), kWide);
   }
@@ -245,7 +249,8 @@ TEST(HostileFileTest, OversizedSettingsAndPath) {
   Sandbox box;
   prepare(box);
   std::string settings = "t\r\n";
-  for (int i = 0; i < 1000; ++i) settings += "-j" + std::to_string(i % 7) + "\r\n";
+  for (int i = 0; i < 1000; ++i)
+    settings += "-j" + std::to_string(i % 7) + "\r\n";
   box.write("set_pelmora.txt", settings);
   RunResult lines = box.run({"-j2", "wide.txt", "n.txt"});
   EXPECT_EQ(lines.exitCode, 0);

@@ -31,7 +31,8 @@ class FileStepsTest : public ::testing::Test {
     box_.write("set_pelmora.txt", "table\r\n");
     box_.write("surro.txt", "20B9F\r\n");
     box_.placeFixedTable(Sandbox::derivedTable());
-    wide_ = "\xFF\xFE" + utf16le(u"名前,値段\r\n\"りんご\",-1234.50\r\nｱｲ,42\r\n");
+    wide_ =
+        "\xFF\xFE" + utf16le(u"名前,値段\r\n\"りんご\",-1234.50\r\nｱｲ,42\r\n");
     box_.write("wide.txt", wide_);
   }
   Sandbox box_;

@@ -23,10 +23,9 @@ using e2e::utf16le;
 
 using e2e::kNarrow;
 using e2e::kWide;
-using platform_expectations::Need;
 using e2e::prepare;
+using platform_expectations::Need;
 const std::string kStandardOutputFailed = "Write() error-242: standard output";
-
 
 std::string inBox(const Sandbox& box, const std::string& name) {
   return box.path() + "/" + name;
@@ -36,14 +35,20 @@ TEST(StandardOutputTest, FailedWritesAreReportedAndEndWithOne) {
   struct Case {
     const char* name;
     std::vector<std::string> arguments;
-    bool closedPipe;  // else /dev/full
+    bool closedPipe;     // else /dev/full
     const char* narrow;  // a narrow file the run still writes, or nullptr
   } cases[] = {
-      {"selection to a full disk", {"-j2", "--out", "wide.txt"}, false,
+      {"selection to a full disk",
+       {"-j2", "--out", "wide.txt"},
+       false,
        nullptr},
-      {"selection to a closed pipe", {"-j2", "--out", "wide.txt"}, true,
+      {"selection to a closed pipe",
+       {"-j2", "--out", "wide.txt"},
+       true,
        nullptr},
-      {"-M note after a file run", {"-j2", "-M", "wide.txt", "n.txt"}, false,
+      {"-M note after a file run",
+       {"-j2", "-M", "wide.txt", "n.txt"},
+       false,
        "n.txt"},
       {"version text", {"-V"}, false, nullptr},
   };
@@ -106,20 +111,32 @@ TEST(HostileFileTest, NonRegularAndEndlessInputsEndInOrder) {
     std::vector<std::string> messages;
     std::string counterFailure;  // error.txt, empty when none
   } cases[] = {
-      {"FIFO as the wide file", fifo("w.txt"), {"-j2", "w.txt", "n.txt"},
+      {"FIFO as the wide file",
+       fifo("w.txt"),
+       {"-j2", "w.txt", "n.txt"},
        platform_expectations::programUnderTest().minusOneSeenByHarness,
-       {"Reset() error-229: w.txt", "SetLength() error-222: -1"}, ""},
-      {"FIFO as set_pelmora.txt", fifo("set_pelmora.txt"), plain, 0,
-       {no_settings}, ""},
+       {"Reset() error-229: w.txt", "SetLength() error-222: -1"},
+       ""},
+      {"FIFO as set_pelmora.txt",
+       fifo("set_pelmora.txt"),
+       plain,
+       0,
+       {no_settings},
+       ""},
       {"FIFO as surro.txt", fifo("surro.txt"), plain, 0, {no_list}, ""},
-      {"FIFO as set_dravikson.txt", fifo("set_dravikson.txt"),
-       from_name_file, 1, {no_name_file, no_table}, ""},
+      {"FIFO as set_dravikson.txt",
+       fifo("set_dravikson.txt"),
+       from_name_file,
+       1,
+       {no_name_file, no_table},
+       ""},
       {"FIFO as the table in the current folder",
        [&](Sandbox& box) {
          box.remove(Sandbox::fixedTableName());
          fifo("UTF16~MS932.bin")(box);
        },
-       plain, 1,
+       plain,
+       1,
        {fixed_miss, "Reset() error-153: UTF16~MS932.bin", no_name_file,
         no_table},
        ""},
@@ -130,22 +147,40 @@ TEST(HostileFileTest, NonRegularAndEndlessInputsEndInOrder) {
          box.remove("set_pelmora.txt");
          fifo("serial.txt")(box);
        },
-       plain, 0, {no_settings}, "Rewrite() error-232: "},
+       plain,
+       0,
+       {no_settings},
+       "Rewrite() error-232: "},
       {"/dev/zero as surro.txt", zero("surro.txt"), plain, 0, {no_list}, ""},
-      {"/dev/zero as set_pelmora.txt", zero("set_pelmora.txt"), plain, 0,
-       {no_settings}, ""},
+      {"/dev/zero as set_pelmora.txt",
+       zero("set_pelmora.txt"),
+       plain,
+       0,
+       {no_settings},
+       ""},
       {"folder as surro.txt",
        [](Sandbox& box) {
          box.remove("surro.txt");
          box.makeFolder("surro.txt");
        },
-       plain, 0, {no_list}, ""},
+       plain,
+       0,
+       {no_list},
+       ""},
       {"endless line as surro.txt", endless("surro.txt"), plain, 0, {}, ""},
-      {"endless line as set_pelmora.txt", endless("set_pelmora.txt"), plain,
-       0, {}, ""},
+      {"endless line as set_pelmora.txt",
+       endless("set_pelmora.txt"),
+       plain,
+       0,
+       {},
+       ""},
       // No name any system could open: the file counts as unreadable.
-      {"endless line as set_dravikson.txt", endless("set_dravikson.txt"),
-       from_name_file, 1, {no_name_file, no_table}, ""},
+      {"endless line as set_dravikson.txt",
+       endless("set_dravikson.txt"),
+       from_name_file,
+       1,
+       {no_name_file, no_table},
+       ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -156,9 +191,8 @@ TEST(HostileFileTest, NonRegularAndEndlessInputsEndInOrder) {
 #if !defined(__SANITIZE_ADDRESS__)
     // Where the platform allows no limit, the time limit alone catches a
     // reader that never stops.
-    if (platform_expectations::whyNot(
-            platform_expectations::programUnderTest(), Need::kMemoryLimit) ==
-        nullptr) {
+    if (platform_expectations::whyNot(platform_expectations::programUnderTest(),
+                                      Need::kMemoryLimit) == nullptr) {
       box.setMemoryLimit(32L << 20);
     }
 #endif

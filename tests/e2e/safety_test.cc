@@ -27,9 +27,8 @@ using e2e::utf16le;
 
 using e2e::kNarrow;
 using e2e::kWide;
-using platform_expectations::Need;
 using e2e::prepare;
-
+using platform_expectations::Need;
 
 std::string at(const Sandbox& box, const std::string& name) {
   return box.path() + "/" + name;
@@ -39,9 +38,9 @@ std::string at(const Sandbox& box, const std::string& name) {
 std::map<std::string, std::string> caseFiles(const RunResult& run) {
   std::map<std::string, std::string> files;
   for (const auto& [name, bytes] : run.files) {
-    if (name == "set_pelmora.txt" || name == "surro.txt" || name == "wide.txt" ||
-        name == "serial.txt" || name == Sandbox::fixedTableName() ||
-        e2e::parseErrFileName(name)) {
+    if (name == "set_pelmora.txt" || name == "surro.txt" ||
+        name == "wide.txt" || name == "serial.txt" ||
+        name == Sandbox::fixedTableName() || e2e::parseErrFileName(name)) {
       continue;
     }
     files[name] = bytes;
@@ -63,33 +62,68 @@ TEST(SafetyTest, OneFileUnderTwoNames) {
     std::vector<std::string> errors;
     Files files;  // every file left but the link itself
   } cases[] = {
-      {"-t, the wide file is binary.tmp", nullptr, nullptr,
-       {"-j2", "-t", "./binary.tmp", "n.txt"}, 0, {},
+      {"-t, the wide file is binary.tmp",
+       nullptr,
+       nullptr,
+       {"-j2", "-t", "./binary.tmp", "n.txt"},
+       0,
+       {},
        {{"binary.tmp", kWide}, {"n.txt", kNarrow}}},
-      {"-t, the wide file is a hard link of binary.tmp", "binary.tmp", nullptr,
-       {"-j2", "-t", "w.txt", "n.txt"}, 0, {},
+      {"-t, the wide file is a hard link of binary.tmp",
+       "binary.tmp",
+       nullptr,
+       {"-j2", "-t", "w.txt", "n.txt"},
+       0,
+       {},
        {{"binary.tmp", kWide}, {"w.txt", kWide}, {"n.txt", kNarrow}}},
-      {"-b, the wide file is binary.tmp", nullptr, nullptr,
-       {"-j2", "-b", "sub/../binary.tmp", "n.txt"}, 1,
-       {"Rewrite() error-243: binary.tmp"}, {{"binary.tmp", kWide}}},
-      {"-b, binary.tmp links to the wide file", nullptr, "binary.tmp",
-       {"-j2", "-b", "w.txt", "n.txt"}, 1,
+      {"-b, the wide file is binary.tmp",
+       nullptr,
+       nullptr,
+       {"-j2", "-b", "sub/../binary.tmp", "n.txt"},
+       1,
+       {"Rewrite() error-243: binary.tmp"},
+       {{"binary.tmp", kWide}}},
+      {"-b, binary.tmp links to the wide file",
+       nullptr,
+       "binary.tmp",
+       {"-j2", "-b", "w.txt", "n.txt"},
+       1,
        {"Rewrite() error-215: binary.tmp", "Reset() error-221: n.txt"},
        {{"w.txt", kWide}}},
-      {"-b, the narrow file is binary.tmp", nullptr, nullptr,
-       {"-j2", "-b", "w.txt", "./binary.tmp"}, 0, {},
+      {"-b, the narrow file is binary.tmp",
+       nullptr,
+       nullptr,
+       {"-j2", "-b", "w.txt", "./binary.tmp"},
+       0,
+       {},
        {{"w.txt", kWide}, {"binary.tmp", kNarrow}}},
-      {"-b -y, the narrow file is binary.tmp", nullptr, nullptr,
-       {"-j2", "-b", "-y", "w.txt", "sub/../binary.tmp"}, 0, {},
+      {"-b -y, the narrow file is binary.tmp",
+       nullptr,
+       nullptr,
+       {"-j2", "-b", "-y", "w.txt", "sub/../binary.tmp"},
+       0,
+       {},
        {{"w.txt", kWide}, {"binary.tmp", kNarrow}}},
-      {"the narrow file is the wide file", nullptr, nullptr,
-       {"-j2", "w.txt", "./w.txt"}, 1, {"Rewrite() error-243: ./w.txt"},
+      {"the narrow file is the wide file",
+       nullptr,
+       nullptr,
+       {"-j2", "w.txt", "./w.txt"},
+       1,
+       {"Rewrite() error-243: ./w.txt"},
        {{"w.txt", kWide}}},
-      {"-t -b, the narrow file is a hard link of the wide file", "h.txt",
-       nullptr, {"-j2", "-t", "-b", "w.txt", "h.txt"}, 1,
-       {"Rewrite() error-243: h.txt"}, {{"w.txt", kWide}, {"h.txt", kWide}}},
-      {"the narrow file links to the wide file", nullptr, "l.txt",
-       {"-j2", "w.txt", "l.txt"}, 1, {"Rewrite() error-243: l.txt"},
+      {"-t -b, the narrow file is a hard link of the wide file",
+       "h.txt",
+       nullptr,
+       {"-j2", "-t", "-b", "w.txt", "h.txt"},
+       1,
+       {"Rewrite() error-243: h.txt"},
+       {{"w.txt", kWide}, {"h.txt", kWide}}},
+      {"the narrow file links to the wide file",
+       nullptr,
+       "l.txt",
+       {"-j2", "w.txt", "l.txt"},
+       1,
+       {"Rewrite() error-243: l.txt"},
        {{"w.txt", kWide}}},
   };
   for (const Case& c : cases) {
@@ -105,8 +139,8 @@ TEST(SafetyTest, OneFileUnderTwoNames) {
     Sandbox box;
     prepare(box);
     box.makeFolder("sub");
-    const bool wide_is_temporary = c.files.count("w.txt") == 0 &&
-                                   c.symlink == nullptr;
+    const bool wide_is_temporary =
+        c.files.count("w.txt") == 0 && c.symlink == nullptr;
     box.write(wide_is_temporary ? "binary.tmp" : "w.txt", kWide);
     if (c.hard_link != nullptr) {
       ASSERT_EQ(::link(at(box, "w.txt").c_str(), at(box, c.hard_link).c_str()),
@@ -143,10 +177,10 @@ TEST(SafetyTest, RefreshKeepsModeLinksAndIgnoresAStaleCopy) {
 
   RunResult run = box.run({"-j2", "-t", "link.txt", "n.txt"});
   EXPECT_EQ(run.exitCode, 0) << run.describe();
-  EXPECT_EQ(caseFiles(run),
-            (std::map<std::string, std::string>{{"data/w.txt", kWide},
-                                                {"link.txt", kWide},
-                                                {"n.txt", kNarrow}}));
+  EXPECT_EQ(
+      caseFiles(run),
+      (std::map<std::string, std::string>{
+          {"data/w.txt", kWide}, {"link.txt", kWide}, {"n.txt", kNarrow}}));
   EXPECT_TRUE(fs::is_symlink(at(box, "link.txt")));
   struct stat after {};
   ASSERT_EQ(::stat(at(box, "data/w.txt").c_str(), &after), 0);
@@ -167,21 +201,35 @@ TEST(SafetyTest, LinksInPlaceOfPelmorasOwnFilesAreNotFollowed) {
     std::string standard_error;
     std::string serial;  // serial.txt written before the run, when set
   } cases[] = {
-      {"binary.tmp", {"-j2", "-b", "w.txt", "n.txt"}, 1,
-       {"Rewrite() error-215: binary.tmp", "Reset() error-221: n.txt"}, ""},
-      {"binary.tmp", {"-j2", "-t", "w.txt", "n.txt"}, 1,
-       {"Reset() error-193: w.txt"}, ""},
+      {"binary.tmp",
+       {"-j2", "-b", "w.txt", "n.txt"},
+       1,
+       {"Rewrite() error-215: binary.tmp", "Reset() error-221: n.txt"},
+       ""},
+      {"binary.tmp",
+       {"-j2", "-t", "w.txt", "n.txt"},
+       1,
+       {"Reset() error-193: w.txt"},
+       ""},
       {"version.txt", {"-V"}, 1, {}, "version.txt: cannot be created: "},
       // Without surro.txt each run makes one report (192).
-      {"serial.txt", {"-j2", "w.txt", "n.txt"}, 0,
-       {"Reset() error-192: surro.txt"}, ""},
-      {"error.txt", {"-j2", "w.txt", "n.txt"}, 0,
+      {"serial.txt",
+       {"-j2", "w.txt", "n.txt"},
+       0,
        {"Reset() error-192: surro.txt"},
-       "sequence_to_integer() error-230: abc\n", "abc"},
-      {"UTF16~MS932.bin", {}, 0, {"Rewrite() error-241: UTF16~MS932.bin"},
        ""},
-      {"UTF16~MS932.bin.tmp", {}, 0,
-       {"Rewrite() error-241: UTF16~MS932.bin"}, ""},
+      {"error.txt",
+       {"-j2", "w.txt", "n.txt"},
+       0,
+       {"Reset() error-192: surro.txt"},
+       "sequence_to_integer() error-230: abc\n",
+       "abc"},
+      {"UTF16~MS932.bin", {}, 0, {"Rewrite() error-241: UTF16~MS932.bin"}, ""},
+      {"UTF16~MS932.bin.tmp",
+       {},
+       0,
+       {"Rewrite() error-241: UTF16~MS932.bin"},
+       ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.link + std::string(" ") +
@@ -266,8 +314,8 @@ TEST(SafetyTest, ThirtyTwoRunsAtOnceInOneFolder) {
   if (last.has("binary.tmp")) {
     bool whole = false;
     for (int i = 3; i < kRuns; i += static_cast<int>(routes.size())) {
-      whole = whole || last.file("binary.tmp") ==
-                           narrows[static_cast<std::size_t>(i)];
+      whole = whole ||
+              last.file("binary.tmp") == narrows[static_cast<std::size_t>(i)];
     }
     EXPECT_TRUE(whole);
   }
@@ -333,8 +381,7 @@ TEST(SafetyTest, RefreshKilledAtAnyMomentLosesNothing) {
     names.insert(name);
   }
   EXPECT_EQ(names, (std::set<std::string>{"n.txt", "set_pelmora.txt",
-                                          "surro.txt", "w.txt",
-                                          "wide.txt"}));
+                                          "surro.txt", "w.txt", "wide.txt"}));
 }
 
 }  // namespace

@@ -52,7 +52,8 @@ std::string readProjectFile(const char* folder, const std::string& name) {
   fs::path path = fs::path(folder) / name;
   bool exists = false;
   std::string bytes = readWhole(path, &exists);
-  if (!exists) throw std::runtime_error("missing project file " + path.string());
+  if (!exists)
+    throw std::runtime_error("missing project file " + path.string());
   return bytes;
 }
 
@@ -82,8 +83,8 @@ bool drain(int out_fd, int err_fd, std::string* out, std::string* err,
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
-    int ready = ::poll(fds, 2, static_cast<int>(std::min<long long>(
-                                   left.count(), 1000)));
+    int ready = ::poll(
+        fds, 2, static_cast<int>(std::min<long long>(left.count(), 1000)));
     if (ready < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -570,8 +571,7 @@ RunResult Sandbox::start(const std::string& program_name,
       out_fd = ::open(standard_output_file_.c_str(),
                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
     }
-    if (null_fd < 0 || out_fd < 0 ||
-        ::dup2(null_fd, STDIN_FILENO) < 0 ||
+    if (null_fd < 0 || out_fd < 0 || ::dup2(null_fd, STDIN_FILENO) < 0 ||
         ::dup2(out_fd, STDOUT_FILENO) < 0 ||
         ::dup2(err_pipe[1], STDERR_FILENO) < 0) {
       ::_exit(126);

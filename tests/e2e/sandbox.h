@@ -183,7 +183,8 @@ class Sandbox {
 
  private:
   RunResult start(const std::string& program,
-                  std::vector<std::string> arguments, bool holdFixedPlace) const;
+                  std::vector<std::string> arguments,
+                  bool holdFixedPlace) const;
   /// The name of a sandbox file on the disk (see write()).
   std::string diskName(const std::string& name) const;
 

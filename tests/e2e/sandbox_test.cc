@@ -31,8 +31,7 @@ TEST(SandboxTest, RunsTheProgramCopyInsideTheSandbox) {
   useScript(box, "pwd\necho \"$0\"\n");
   RunResult run = box.run({});
   std::string real = std::filesystem::canonical(box.path()).string();
-  EXPECT_EQ(run.standardOutput,
-            real + "\n" + box.programPath() + "\n");
+  EXPECT_EQ(run.standardOutput, real + "\n" + box.programPath() + "\n");
 }
 
 TEST(SandboxTest, EnvironmentIsMinimal) {
@@ -61,8 +60,7 @@ TEST(SandboxTest, ArgumentsArriveAsRawBytes) {
   // One argument per line, with its length, so empty ones show.
   useScript(box, "for a in \"$@\"; do echo \"${#a}:$a\"; done\n");
   RunResult run = box.run({"", "-j2", "\x83\x65\x83\x58", "a b", ""});
-  EXPECT_EQ(run.standardOutput,
-            "0:\n3:-j2\n4:\x83\x65\x83\x58\n3:a b\n0:\n");
+  EXPECT_EQ(run.standardOutput, "0:\n3:-j2\n4:\x83\x65\x83\x58\n3:a b\n0:\n");
 }
 
 TEST(SandboxTest, StandardInputIsEmpty) {
@@ -138,13 +136,13 @@ TEST(SandboxTest, FilesLeftBehindExcludeTheProgramFolder) {
             "printf 'ignored' > bin/made-by-run\n");
   RunResult run = box.run({});
   EXPECT_EQ(run.fileNames(),
-            (std::set<std::string>{
-                "err10-14-25.txt", "err2-14-25.txt", "err3--.txt",
-                "error.txt", "set_pelmora.txt", "share/pelmora/UTF16~MS932.bin",
-                "sub/deeper/err1-00-00.txt"}));
-  EXPECT_EQ(run.folders, (std::set<std::string>{"empty", "share",
-                                                "share/pelmora", "sub",
-                                                "sub/deeper"}));
+            (std::set<std::string>{"err10-14-25.txt", "err2-14-25.txt",
+                                   "err3--.txt", "error.txt", "set_pelmora.txt",
+                                   "share/pelmora/UTF16~MS932.bin",
+                                   "sub/deeper/err1-00-00.txt"}));
+  EXPECT_EQ(run.folders,
+            (std::set<std::string>{"empty", "share", "share/pelmora", "sub",
+                                   "sub/deeper"}));
   EXPECT_EQ(run.file(Sandbox::fixedTableName()), "table");
   // Only the sandbox's own err files count, in serial order.
   EXPECT_EQ(run.errFileNames(),

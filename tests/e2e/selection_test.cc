@@ -37,8 +37,8 @@ class MainRoadTest : public ::testing::Test {
 
 TEST_F(MainRoadTest, SelectsFieldTwoAsShiftJis) {
   box_.write("wide.txt", "\xFF\xFE" + utf16le(u"品番\t品名\r\n"
-                                               u"A-1\t\"りんご\tｱｯﾌﾟﾙ\"\r\n"
-                                               u"A-2\t𠮟る\r\n"));
+                                              u"A-1\t\"りんご\tｱｯﾌﾟﾙ\"\r\n"
+                                              u"A-2\t𠮟る\r\n"));
   RunResult run = box_.run({"-j2", "-S\\t", "wide.txt", "narrow.txt"});
   EXPECT_EQ(run.exitCode, 0) << run.describe();
   EXPECT_EQ(run.file("narrow.txt"),
@@ -47,9 +47,8 @@ TEST_F(MainRoadTest, SelectsFieldTwoAsShiftJis) {
             "\x81\x51\x82\xE9\r\n");
   EXPECT_TRUE(run.errMessages().empty()) << run.describe();
   EXPECT_EQ(run.fileNames(),
-            (std::set<std::string>{"narrow.txt", "set_pelmora.txt",
-                                   "surro.txt", "wide.txt",
-                                   Sandbox::fixedTableName()}));
+            (std::set<std::string>{"narrow.txt", "set_pelmora.txt", "surro.txt",
+                                   "wide.txt", Sandbox::fixedTableName()}));
 }
 
 // A file large enough to be scanned in parts side by side, with a quote left
@@ -79,8 +78,7 @@ TEST_F(MainRoadTest, LargeFileWithQuotesOpenAcrossLinesComesOutWhole) {
       wide += digit;
       wide += u"\n";
       expected += inside ? std::string("\r\n")
-                         : std::string("z") + static_cast<char>(digit) +
-                               "\r\n";
+                         : std::string("z") + static_cast<char>(digit) + "\r\n";
     }
   }
   box_.write("wide.txt", utf16le(wide));
@@ -159,8 +157,7 @@ TEST_F(MainRoadTest, StandardOutputAlwaysEndsLinesWithCrLf) {
 TEST_F(MainRoadTest, StandardOutputSkipsTheFileSteps) {
   box_.write("wide.txt", utf16le(u"a,b\n"));
   box_.write("data.txt", "old");
-  RunResult run =
-      box_.run({"-j2", "--out", "-t", "-b", "-M", "wide.txt"});
+  RunResult run = box_.run({"-j2", "--out", "-t", "-b", "-M", "wide.txt"});
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.standardOutput, "b\r\n") << "no data.txt echo";
   EXPECT_FALSE(run.has("binary.tmp"));
@@ -170,12 +167,14 @@ TEST_F(MainRoadTest, StandardOutputSkipsTheFileSteps) {
 
 TEST_F(MainRoadTest, LargeOutputIsWrittenWhole) {
   std::u16string wide;
-  for (int i = 0; i < 100000; ++i) wide += u"x,漢字かな" + std::u16string(i % 7, u'ｱ') + u"\r\n";
+  for (int i = 0; i < 100000; ++i)
+    wide += u"x,漢字かな" + std::u16string(i % 7, u'ｱ') + u"\r\n";
   box_.write("wide.txt", utf16le(wide));
   RunResult run = box_.run({"-j2", "wide.txt", "n.txt"});
   std::string expected;
   for (int i = 0; i < 100000; ++i) {
-    expected += "\x8A\xBF\x8E\x9A\x82\xA9\x82\xC8" + std::string(static_cast<std::size_t>(i % 7), '\xB1') + "\r\n";
+    expected += "\x8A\xBF\x8E\x9A\x82\xA9\x82\xC8" +
+                std::string(static_cast<std::size_t>(i % 7), '\xB1') + "\r\n";
   }
   EXPECT_EQ(run.file("n.txt"), expected);
 }
@@ -197,7 +196,9 @@ TEST_F(MainRoadTest, EmptyOddAndMarkOnlyWideFiles) {
       {"", ""},
       {"\xFF\xFE", ""},
       {"\xFF", ""},
-      {"\xFF\xFE" "a", ""},
+      {"\xFF\xFE"
+       "a",
+       ""},
       {utf16le(u"ab") + "c", "ab"},
   };
   for (const Case& c : cases) {
@@ -261,20 +262,56 @@ TEST(TableSearchTest, EveryPlaceAndItsReports) {
     std::vector<std::string> messages;  // after 148/192; "154" = the fixed miss
   };
   const std::vector<Case> cases = {
-      {"fixed place only", true, false, false, {"-j1", "w.txt", "n.txt"}, 0, {}},
-      {"current folder only", false, true, false, {"-j1", "w.txt", "n.txt"}, 0,
+      {"fixed place only",
+       true,
+       false,
+       false,
+       {"-j1", "w.txt", "n.txt"},
+       0,
+       {}},
+      {"current folder only",
+       false,
+       true,
+       false,
+       {"-j1", "w.txt", "n.txt"},
+       0,
        {"154"}},
-      {"settings file only", false, false, true, {"-j1", "w.txt", "n.txt"}, 0,
+      {"settings file only",
+       false,
+       false,
+       true,
+       {"-j1", "w.txt", "n.txt"},
+       0,
        {"154", "Reset() error-153: UTF16~MS932.bin"}},
-      {"settings file only with -K", false, true, true,
-       {"-j1", "-K", "w.txt", "n.txt"}, 0, {}},
-      {"nowhere", false, false, false, {"-j1", "w.txt", "n.txt"}, 1,
+      {"settings file only with -K",
+       false,
+       true,
+       true,
+       {"-j1", "-K", "w.txt", "n.txt"},
+       0,
+       {}},
+      {"nowhere",
+       false,
+       false,
+       false,
+       {"-j1", "w.txt", "n.txt"},
+       1,
        {"154", "Reset() error-153: UTF16~MS932.bin",
         "Reset() error-155: set_dravikson.txt", "Reset() error-167: i = 4"}},
-      {"-D with the table in the current folder", false, true, false,
-       {"-j1", "-D", "w.txt", "n.txt"}, 1, {"154", "Reset() error-166: "}},
-      {"-D with the table in the fixed place", true, true, false,
-       {"-j1", "-D", "w.txt", "n.txt"}, 0, {}},
+      {"-D with the table in the current folder",
+       false,
+       true,
+       false,
+       {"-j1", "-D", "w.txt", "n.txt"},
+       1,
+       {"154", "Reset() error-166: "}},
+      {"-D with the table in the fixed place",
+       true,
+       true,
+       false,
+       {"-j1", "-D", "w.txt", "n.txt"},
+       0,
+       {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

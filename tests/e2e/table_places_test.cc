@@ -21,8 +21,8 @@ std::string fixedMiss(const Sandbox& box) {
 
 // A Path folder and a name joined as the program joins them.
 std::string inFolder(const std::string& folder, const std::string& name) {
-  return folder +
-         platform_expectations::programUnderTest().directorySeparator + name;
+  return folder + platform_expectations::programUnderTest().directorySeparator +
+         name;
 }
 
 TEST(PathSearchTest, SecondOfThreeFoldersHoldsTheTable) {
@@ -58,13 +58,13 @@ TEST(PathSearchTest, EmptyEntriesAndMissesLeadToTheSettingsFile) {
   box.setVariable("Path", "missing;;");
   RunResult run = box.run({"-j1", "w.txt", "n.txt"});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.errMessages(),
-            (std::vector<std::string>{
-                fixedMiss(box), "Reset() error-153: UTF16~MS932.bin",
-                "Reset() error-208: " + inFolder("missing", "UTF16~MS932.bin"),
-                "Reset() error-208: " + inFolder("", "UTF16~MS932.bin"),
-                "Reset() error-155: set_dravikson.txt",
-                "Reset() error-167: i = 4"}));
+  EXPECT_EQ(
+      run.errMessages(),
+      (std::vector<std::string>{
+          fixedMiss(box), "Reset() error-153: UTF16~MS932.bin",
+          "Reset() error-208: " + inFolder("missing", "UTF16~MS932.bin"),
+          "Reset() error-208: " + inFolder("", "UTF16~MS932.bin"),
+          "Reset() error-155: set_dravikson.txt", "Reset() error-167: i = 4"}));
   EXPECT_FALSE(run.has("n.txt"));
 }
 

@@ -20,10 +20,10 @@ namespace {
 
 using e2e::kNarrow;
 using e2e::kWide;
-using platform_expectations::Need;
 using e2e::prepare;
 using e2e::RunResult;
 using e2e::Sandbox;
+using platform_expectations::Need;
 
 const std::string kFixedTable = "C:\\Quorvelin\\UTF16~MS932.bin";
 
@@ -96,14 +96,23 @@ TEST(WindowsTest, NamesDifferingInLetterCaseAreOneFile) {
     std::vector<std::string> errors;
     Files files;
   } cases[] = {
-      {"-b, the narrow file Binary.TMP is binary.tmp", "wide.txt",
-       {"-j2", "-b", "wide.txt", "Binary.TMP"}, 0, {},
+      {"-b, the narrow file Binary.TMP is binary.tmp",
+       "wide.txt",
+       {"-j2", "-b", "wide.txt", "Binary.TMP"},
+       0,
+       {},
        {{"wide.txt", kWide}, {"binary.tmp", kNarrow}}},
-      {"-t, the wide file Binary.Tmp is binary.tmp", "binary.tmp",
-       {"-j2", "-t", "Binary.Tmp", "n.txt"}, 0, {},
+      {"-t, the wide file Binary.Tmp is binary.tmp",
+       "binary.tmp",
+       {"-j2", "-t", "Binary.Tmp", "n.txt"},
+       0,
+       {},
        {{"binary.tmp", kWide}, {"n.txt", kNarrow}}},
-      {"the narrow file WIDE.TXT is the wide file", "wide.txt",
-       {"-j2", "wide.txt", "WIDE.TXT"}, 1, {"Rewrite() error-243: WIDE.TXT"},
+      {"the narrow file WIDE.TXT is the wide file",
+       "wide.txt",
+       {"-j2", "wide.txt", "WIDE.TXT"},
+       1,
+       {"Rewrite() error-243: WIDE.TXT"},
        {{"wide.txt", kWide}}},
   };
   for (const Case& c : cases) {
@@ -150,15 +159,16 @@ class HeldFileTest : public ::testing::Test {
   void SetUp() override {
     E2E_NEEDS(Need::kWindows);
     prepare(box_);
-    box_.write("hold.js",
-               "var fso = new ActiveXObject('Scripting.FileSystemObject');\r\n"
-               "var f = fso.OpenTextFile(WScript.Arguments(0),\r\n"
-               "                         Number(WScript.Arguments(1)), true);\r\n"
-               "fso.CreateTextFile('held.txt').Close();\r\n"
-               "var started = new Date().getTime();\r\n"
-               "while (!fso.FileExists('release.txt') &&\r\n"
-               "       new Date().getTime() - started < 20000) {}\r\n"
-               "f.Close();\r\n");
+    box_.write(
+        "hold.js",
+        "var fso = new ActiveXObject('Scripting.FileSystemObject');\r\n"
+        "var f = fso.OpenTextFile(WScript.Arguments(0),\r\n"
+        "                         Number(WScript.Arguments(1)), true);\r\n"
+        "fso.CreateTextFile('held.txt').Close();\r\n"
+        "var started = new Date().getTime();\r\n"
+        "while (!fso.FileExists('release.txt') &&\r\n"
+        "       new Date().getTime() - started < 20000) {}\r\n"
+        "f.Close();\r\n");
   }
   void TearDown() override {
     release();
@@ -169,7 +179,8 @@ class HeldFileTest : public ::testing::Test {
   // nobody) or for appending (mode 8).
   void hold(const std::string& name, const char* mode) {
     holder_ = std::thread([this, name, mode] {
-      holder_run_ = box_.runTool({"cscript", "//nologo", "hold.js", name, mode});
+      holder_run_ =
+          box_.runTool({"cscript", "//nologo", "hold.js", name, mode});
     });
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -232,10 +243,11 @@ TEST(WindowsTest, StandardOutputIsBinary) {
   std::u16string wide;
   std::string narrow;
   for (int i = 0; i < 20000; ++i) {
-    wide += u"x,\u540D" + std::u16string(static_cast<std::size_t>(i % 3), u'a') +
+    wide += u"x,\u540D" +
+            std::u16string(static_cast<std::size_t>(i % 3), u'a') +
             (i % 2 == 0 ? u"\r\n" : u"\n");
-    narrow += "\x96\xBC" + std::string(static_cast<std::size_t>(i % 3), 'a') +
-              "\r\n";
+    narrow +=
+        "\x96\xBC" + std::string(static_cast<std::size_t>(i % 3), 'a') + "\r\n";
   }
   box.write("w.txt", e2e::utf16le(wide));
   RunResult run = box.run({"-j2", "--out", "w.txt"});

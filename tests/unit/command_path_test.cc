@@ -23,8 +23,7 @@ constexpr const char* kName = "UTF16~MS932.bin";
 // the other slash, which the rewrite leaves alone; here they become this
 // system's.
 std::string sep(std::string text) {
-  const char separator =
-      platform_expectations::thisBuild().directorySeparator;
+  const char separator = platform_expectations::thisBuild().directorySeparator;
   const char other = separator == '/' ? '\\' : '/';
   for (char& c : text) {
     if (c == '/') {
@@ -79,7 +78,8 @@ TEST_F(CommandPathTest, FirstFolderHoldingTheTableWins) {
   const std::string none = folder("none", false);
   const std::string table = folder("table", true);
   const std::string also = folder("also", true);
-  const std::string later = folder_.path() + sep("/later");  // would leave a 208
+  const std::string later =
+      folder_.path() + sep("/later");  // would leave a 208
   setPath(none + ";" + table + ";" + also + ";" + later);
   EXPECT_EQ(search(true), table + sep("/") + kName);
   EXPECT_EQ(folder_.errMessages(), (Messages{missed(none + sep("/") + kName)}));
@@ -162,8 +162,8 @@ TEST_F(CommandPathTest, EmptyEntryBecomesTheBareSeparatorAndName) {
   const std::string table = folder("table", true);
   setPath(a + ";;" + table);
   EXPECT_EQ(search(true), table + sep("/") + kName);
-  EXPECT_EQ(folder_.errMessages(), (Messages{missed(a + sep("/") + kName),
-                                             missed(sep("/") + kName)}));
+  EXPECT_EQ(folder_.errMessages(),
+            (Messages{missed(a + sep("/") + kName), missed(sep("/") + kName)}));
 }
 
 TEST_F(CommandPathTest, QuotedFolderLosesItsSemicolonButKeepsItsQuotes) {
@@ -180,8 +180,7 @@ TEST_F(CommandPathTest, LongPathIsUsedWhole) {
   // real one far beyond the first 4096 bytes.
   const std::string table = folder("table", true);
   const std::size_t room =
-      platform_expectations::thisBuild().longestEnvironmentValue -
-      table.size();
+      platform_expectations::thisBuild().longestEnvironmentValue - table.size();
   std::string value;
   for (int i = 0; i < 100; ++i) {
     const std::string entry =
@@ -189,8 +188,7 @@ TEST_F(CommandPathTest, LongPathIsUsedWhole) {
     if (value.size() + entry.size() > room) break;
     value += entry;
   }
-  ASSERT_GT(value.size(),
-            std::min<std::size_t>(64 * 1024, room - 1024));
+  ASSERT_GT(value.size(), std::min<std::size_t>(64 * 1024, room - 1024));
   value += table;
   setPath(value);
   CommandPath path;

@@ -106,8 +106,8 @@ TEST_F(DeriveTableTest, ConvertsEveryKindOfRecord) {
 
 TEST_F(DeriveTableTest, KeepsRecordsAndDuplicatesInSourceOrder) {
   // Two codes for U+2252: the loader keeps the later one, so order matters.
-  folder_.write(kSource, bytes({0x87, 0x90, 0x52, 0x22,    //
-                                0x41, 0x00, 0x41, 0x00,    //
+  folder_.write(kSource, bytes({0x87, 0x90, 0x52, 0x22,  //
+                                0x41, 0x00, 0x41, 0x00,  //
                                 0x81, 0xE0, 0x52, 0x22}));
   ASSERT_EQ(derive(), DeriveStatus::kOk);
   EXPECT_EQ(folder_.read(kTable), bytes({0x52, 0x22, 0x01, 0x87, 0x90,  //

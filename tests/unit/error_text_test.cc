@@ -89,7 +89,8 @@ TEST_F(ErrorTextsTest, TwoReportsInOneSecondGetConsecutiveNumbers) {
   diagnostics::report("second");
   EXPECT_EQ(folder_.read("err42-14-25.txt"), "first");
   EXPECT_EQ(folder_.read("err43-14-25.txt"), "second");
-  EXPECT_EQ(folder_.errMessages(), (std::vector<std::string>{"first", "second"}));
+  EXPECT_EQ(folder_.errMessages(),
+            (std::vector<std::string>{"first", "second"}));
   EXPECT_EQ(folder_.read("serial.txt"), "43");
 }
 
@@ -111,8 +112,8 @@ TEST_F(ErrorTextsTest, MidnightReportHasNoMinutesOrSeconds) {
 TEST_F(ErrorTextsTest, UnparsableCounterRestartsAtZeroAndTheReportGoesOn) {
   folder_.write("serial.txt", "abc");
   diagnostics::report("Reset() error-153: UTF16~MS932.bin");
-  EXPECT_EQ(folder_.files(), (std::set<std::string>{"err0-14-25.txt",
-                                                    "error.txt", "serial.txt"}));
+  EXPECT_EQ(folder_.files(), (std::set<std::string>{
+                                 "err0-14-25.txt", "error.txt", "serial.txt"}));
   EXPECT_EQ(folder_.read("error.txt"), "sequence_to_integer() error-230: abc");
   EXPECT_EQ(folder_.read("err0-14-25.txt"),
             "Reset() error-153: UTF16~MS932.bin");

@@ -131,8 +131,8 @@ TEST_F(Ms932TableTest, LaterRecordGivesTheCodeWindowsWrites) {
       {0xE757, 0xF9FC, "last user-defined code"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << std::hex << "U+" << c.unit << " "
-                                    << c.why);
+    SCOPED_TRACE(testing::Message()
+                 << std::hex << "U+" << c.unit << " " << c.why);
     EXPECT_EQ(winner_[c.unit], c.code);
   }
 }
@@ -188,8 +188,8 @@ TEST_F(Ms932TableTest, AgreesWithTheCLibraryWhereItRoundTrips) {
                     << " is missing from the table";
     } else if (winner_[unit] != code) {
       ++differ;
-      ADD_FAILURE() << std::hex << "U+" << unit << ": table "
-                    << winner_[unit] << ", system converter " << code;
+      ADD_FAILURE() << std::hex << "U+" << unit << ": table " << winner_[unit]
+                    << ", system converter " << code;
     }
   }
   std::cout << "[ CP932    ] " << checked << " code units checked, " << differ

@@ -24,8 +24,7 @@ TEST(PartSchedulerTest, CutPointFollowsTheFirstLineFeedThatIsNoLowHalf) {
       {"first of two line feeds", u"a\nb\nc", 100, 1000, 102},
       {"a line feed at window[0] is not looked at", u"\nab\nc", 0, 1000, 4},
       {"right after window[0]", u"a\nbc", 10, 1000, 12},
-      {"after a high surrogate it is a low half", u"a\xD842\nb\nc", 0, 1000,
-       5},
+      {"after a high surrogate it is a low half", u"a\xD842\nb\nc", 0, 1000, 5},
       {"after a low surrogate it ends a line", u"\xD842\xDC00\nb", 0, 1000, 3},
       {"no line feed", u"abcdef", 0, 1000, -1},
       {"only low halves", u"x\xD840\n\xDBFF\n", 0, 1000, -1},
@@ -50,9 +49,10 @@ TEST(PartSchedulerTest, PlannedPartsAndWhereTheirSearchBegins) {
     std::size_t expected;
   };
   const Case cases[] = {
-      {100, 4, 10, 4},   {100, 4, 30, 3},  {100, 4, 60, 1},
-      {100, 20, 1, parts::kMostParts},     {5, 4, 0, 4},
-      {0, 4, 1, 0},      {100, 0, 1, 0},
+      {100, 4, 10, 4}, {100, 4, 30, 3},
+      {100, 4, 60, 1}, {100, 20, 1, parts::kMostParts},
+      {5, 4, 0, 4},    {0, 4, 1, 0},
+      {100, 0, 1, 0},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(parts::plannedPartCount(c.units, c.wanted, c.least), c.expected)

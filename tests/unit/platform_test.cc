@@ -72,10 +72,10 @@ TEST_F(PlatformTest, FolderIsNoFileToOpen) {
 
 TEST_F(PlatformTest, ReadOnlyFileOpensForReading) {
   folder_.write("table.bin", "ABCDE");
-  fs::permissions("table.bin",
-                  fs::perms::owner_read | fs::perms::group_read |
-                      fs::perms::others_read,
-                  fs::perm_options::replace);
+  fs::permissions(
+      "table.bin",
+      fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read,
+      fs::perm_options::replace);
   File file;
   ASSERT_EQ(file.openRead("table.bin"), Status::kOk);
   EXPECT_EQ(readRest(&file), "ABCDE");
@@ -302,9 +302,9 @@ TEST_F(PlatformTest, CreateNewWithContentNeverReplaces) {
   EXPECT_EQ(folder_.read("serial.txt"), "17");
 
   exists = true;
-  EXPECT_EQ(platform::createNewWithContent("no-folder/serial.txt", "0",
-                                           &exists),
-            Status::kNotFound);
+  EXPECT_EQ(
+      platform::createNewWithContent("no-folder/serial.txt", "0", &exists),
+      Status::kNotFound);
   EXPECT_FALSE(exists);
   // Nothing but the one file is left: no scratch copy of the content.
   EXPECT_EQ(folder_.files(), std::set<std::string>{"serial.txt"});
@@ -361,10 +361,9 @@ TEST(PlatformPlacesTest, FixedTablePathIsBesideTheProgramFolder) {
             expected::thisBuild().directorySeparator);
 
   std::string fixed = platform::fixedTablePath("UTF16~MS932.bin");
-  EXPECT_EQ(fixed,
-            expected::fixedTablePlace(expected::thisBuild(),
-                                      program.parent_path().string(),
-                                      "UTF16~MS932.bin"));
+  EXPECT_EQ(fixed, expected::fixedTablePlace(expected::thisBuild(),
+                                             program.parent_path().string(),
+                                             "UTF16~MS932.bin"));
   // The normal form: no "..", no "." and no doubled separators.
   EXPECT_EQ(fixed.find(".."), std::string::npos);
   EXPECT_EQ(fixed.find("/./"), std::string::npos);

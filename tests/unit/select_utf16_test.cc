@@ -67,7 +67,8 @@ class SelectingTest : public ::testing::Test {
     selecting.buildReplacementBytes(effects);
     selecting.prepareRun(effects, effects.wideName());
     EXPECT_GE(selecting.unitCount(), 0);
-    EXPECT_EQ(selecting.runToFile(column, line_end, narrow), WriteResult::kWritten);
+    EXPECT_EQ(selecting.runToFile(column, line_end, narrow),
+              WriteResult::kWritten);
     return folder_.read(narrow);
   }
 
@@ -103,10 +104,9 @@ TEST_F(SelectingTest, PlainSelectionPicksFieldN) {
       {"half-width katakana are single bytes", u"ｱｲｳ,x\n", 1,
        "\xB1\xB2\xB3,\r\n"},
       {"NEC and IBM extensions", u"①髙\n", 1, "\x87\x40\xFB\xFC\r\n"},
-      {"code unit without a code: its byte, or ? above 0xFF",
-       u"\u00E9\u0101\n", 1, "\xE9?\r\n"},
-      {"listed supplementary character", u"\U00020B9F,x\n", 1,
-       "\x81\x51,\r\n"},
+      {"code unit without a code: its byte, or ? above 0xFF", u"\u00E9\u0101\n",
+       1, "\xE9?\r\n"},
+      {"listed supplementary character", u"\U00020B9F,x\n", 1, "\x81\x51,\r\n"},
       {"listed character outside Field-N", u"\U00020B9F,x\n", 2, "x\r\n"},
       {"unlisted pair: ? for each half", u"\U0001F600\n", 1, "??\r\n"},
       {"LF after a listed high surrogate is its low half",
@@ -220,8 +220,7 @@ TEST_F(SelectingTest, FilteredSelectionDropsControlsAndHI) {
   EXPECT_EQ(run(u"a\tb\n", tab, Column::kPlain), "a\t\r\n");
   FinalEffects::Values hi = options(1);
   hi.omitHI = true;
-  EXPECT_EQ(run(u"HhIi\"H,I\"Ｈ\n", hi, Column::kFiltered),
-            "hi,\x82\x67\r\n");
+  EXPECT_EQ(run(u"HhIi\"H,I\"Ｈ\n", hi, Column::kFiltered), "hi,\x82\x67\r\n");
   FinalEffects::Values katakana = control;
   katakana.replaceKatakana = true;
   katakana.katakanaChar = '#';
@@ -245,8 +244,8 @@ TEST_F(SelectingTest, NumberExtraction) {
       {"completed integer", u"a,price 42,c\n", true, 2, "42.0\r\n"},
       {"completion nine", u"a,price 42,c\n", true, 2, "42.9\r\n", ',', '"',
        false, '9'},
-      {"completion ampersand", u"a,price 42,c\n", true, 2, "42.&\r\n", ',',
-       '"', false, '&'},
+      {"completion ampersand", u"a,price 42,c\n", true, 2, "42.&\r\n", ',', '"',
+       false, '&'},
       {"wiki table", u"| 3.5 | x |\n", true, 2, "3.5\r\n", '|'},
       {"minus only first", u"-3.25-7\n", true, 1, "-3.25\r\n"},
       {"second point ends", u"1.2.3\n", true, 1, "1.2\r\n"},
@@ -266,8 +265,7 @@ TEST_F(SelectingTest, NumberExtraction) {
        "1.5\r\n.0\r\n"},
       {"each Field-N begins afresh", u"-1,-2.5\n-3,4\n", true, 2,
        "-2.5\r\n4.0\r\n"},
-      {"Latin-1 symbols are no digits", u"\u00BD3\u00B2\n", true, 1,
-       "3.0\r\n"},
+      {"Latin-1 symbols are no digits", u"\u00BD3\u00B2\n", true, 1, "3.0\r\n"},
       {"half-width katakana end the number", u"1ｱ2\n", false, 1, "1\r\n"},
       {"CR ignored", u"1\r2\r\n", false, 1, "12\r\n"},
       {"empty file", u"", true, 1, ""},
@@ -343,8 +341,14 @@ TEST_F(SelectingTest, PreparationSizesTheWideFile) {
   } cases[] = {
       {"", 0, 0},
       {"abcdefg", 3, 0},
-      {std::string("\xFF\xFE" "a\0", 4), 2, 1},
-      {std::string("\xFE\xFF" "a\0", 4), 2, 0},
+      {std::string("\xFF\xFE"
+                   "a\0",
+                   4),
+       2, 1},
+      {std::string("\xFE\xFF"
+                   "a\0",
+                   4),
+       2, 0},
   };
   for (const SizeCase& c : cases) {
     folder_.write("wide.txt", c.bytes);
@@ -381,9 +385,9 @@ TEST_F(SelectingTest, UnwritableNarrowFileIsReported) {
   Selecting selecting;
   selecting.buildReplacementBytes(effects);
   selecting.prepareRun(effects, "wide.txt");
-  EXPECT_EQ(selecting.runToFile(Column::kPlain, LineEnd::kCrLf,
-                                "missing/narrow.txt"),
-            WriteResult::kFailed);
+  EXPECT_EQ(
+      selecting.runToFile(Column::kPlain, LineEnd::kCrLf, "missing/narrow.txt"),
+      WriteResult::kFailed);
   EXPECT_EQ(folder_.errMessages().back(),
             "Rewrite() error-215: missing/narrow.txt");
 }
@@ -419,9 +423,8 @@ TEST_F(SelectingTest, VanishedOrShrunkWideFileStopsTheEngine) {
       } else {
         std::filesystem::remove(folder_.path() + "/wide.txt");
       }
-      EXPECT_EXIT(
-          (void)selecting.runToFile(c.column, c.line_end, "narrow.txt"),
-          ::testing::ExitedWithCode(1), "");
+      EXPECT_EXIT((void)selecting.runToFile(c.column, c.line_end, "narrow.txt"),
+                  ::testing::ExitedWithCode(1), "");
       EXPECT_EQ(folder_.errMessages().back(), c.message) << shrunk;
       EXPECT_FALSE(folder_.exists("narrow.txt"));
     }
@@ -438,14 +441,16 @@ class SelectingAgreesWithReference : public SelectingTest {};
 
 TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
   const std::u16string alphabet[] = {
-      u"a", u"1", u"2", u".", u"-", u",", u"\t", u"\"", u"~", u"|", u"\r",
-      u"\n", u"\r\n", u" ", u"H", u"I", u"ｱ", u"ﾞ", u"漢", u"１",
-      u"\u00E9", u"\x01", u"\x7F", u"\u00BD", u"\U00020B9F", u"\U0001F600",
-      u"\xD842", u"\xDC00", u"abcdefghij", u"0123456789"};
+      u"a",          u"1",      u"2",      u".",          u"-",
+      u",",          u"\t",     u"\"",     u"~",          u"|",
+      u"\r",         u"\n",     u"\r\n",   u" ",          u"H",
+      u"I",          u"ｱ",      u"ﾞ",      u"漢",         u"１",
+      u"\u00E9",     u"\x01",   u"\x7F",   u"\u00BD",     u"\U00020B9F",
+      u"\U0001F600", u"\xD842", u"\xDC00", u"abcdefghij", u"0123456789"};
   const std::uint16_t separators[] = {',', '\t', '|', '"', '\n', '\r', 'a'};
   const std::uint16_t quotes[] = {'"', '~', ',', '\n'};
-  const Column columns[] = {Column::kPlain, Column::kFiltered,
-                            Column::kDecimal, Column::kInteger};
+  const Column columns[] = {Column::kPlain, Column::kFiltered, Column::kDecimal,
+                            Column::kInteger};
   std::uint64_t seed = 0x5DEECE66DULL;
   auto next = [&seed](std::uint64_t bound) {
     seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
@@ -464,8 +469,8 @@ TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
       std::size_t repeat = next(3) == 0 ? next(40) + 1 : 1;
       for (std::size_t r = 0; r < repeat; ++r) wide += piece;
     }
-    FinalEffects::Values v = options(static_cast<std::int32_t>(
-        next(5) == 0 ? 255 : next(6)));
+    FinalEffects::Values v =
+        options(static_cast<std::int32_t>(next(5) == 0 ? 255 : next(6)));
     Column column = columns[next(4)];
     v.decimalExtraction = column == Column::kDecimal;
     v.integerExtraction = column == Column::kInteger;
@@ -500,9 +505,10 @@ TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
     for (std::uint32_t c = 0; c < 224; ++c) {
       classes[c] = selecting.replacementByte(c);
     }
-    std::string expected = reference::select(
-        wide, bom ? 1 : 0, *selecting.table(), classes, o);
-    ASSERT_EQ(selecting.runToFile(column, line_end, "narrow.txt"), WriteResult::kWritten);
+    std::string expected =
+        reference::select(wide, bom ? 1 : 0, *selecting.table(), classes, o);
+    ASSERT_EQ(selecting.runToFile(column, line_end, "narrow.txt"),
+              WriteResult::kWritten);
     std::string narrow = folder_.read("narrow.txt");
     ASSERT_EQ(narrow.size(), expected.size()) << "round " << round;
     ASSERT_TRUE(narrow == expected) << "round " << round;
@@ -511,8 +517,8 @@ TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
     // The same file cut into small parts scanned side by side: open quotes,
     // pairs and first lines that reach across a join must not show.
     {
-      const PartsForTesting small_parts(
-          static_cast<std::int64_t>(1 + next(48)), 2 + next(5));
+      const PartsForTesting small_parts(static_cast<std::int64_t>(1 + next(48)),
+                                        2 + next(5));
       ASSERT_EQ(selecting.runToFile(column, line_end, "parted.txt"),
                 WriteResult::kWritten);
     }

@@ -33,9 +33,9 @@ class SurvivorsUTF16Test : public ::testing::Test {
 TEST_F(SurvivorsUTF16Test, RecordsSetEntriesByKind) {
   folder_.write("t.bin",
                 record(0x41, 0x30, kSingleLowKind, 0x41, 0) +  // low byte only
-                record(0x71, 0xFF, kSingleHighKind, 0xB1, 0) +  // katakana
-                record(0x9C, 0x4E, kDoubleKind, 0x88, 0x9F) +
-                record(0x52, 0x22, 7, 0x81, 0xE0));  // odd kind: two-byte
+                    record(0x71, 0xFF, kSingleHighKind, 0xB1, 0) +  // katakana
+                    record(0x9C, 0x4E, kDoubleKind, 0x88, 0x9F) +
+                    record(0x52, 0x22, 7, 0x81, 0xE0));  // odd kind: two-byte
   SurvivorsUTF16 table;
   ASSERT_TRUE(table.loadFile("t.bin"));
   EXPECT_EQ(table.entry(0x0041, 0), kSingleLowKind);
@@ -156,8 +156,12 @@ TEST_F(SurvivorsUTF16Test, HexadecimalParse) {
     std::uint32_t value;
     std::size_t digits;
   } cases[] = {
-      {"20B9F", 0x20B9F, 5}, {"20B9F x", 0x20B9F, 5}, {"", 0, 0},
-      {"g12", 0, 0},         {"1a", 1, 1},           {"7FFFFFFF", 0x7FFFFFFF, 8},
+      {"20B9F", 0x20B9F, 5},
+      {"20B9F x", 0x20B9F, 5},
+      {"", 0, 0},
+      {"g12", 0, 0},
+      {"1a", 1, 1},
+      {"7FFFFFFF", 0x7FFFFFFF, 8},
       {"0", 0, 1},
   };
   SurvivorsUTF16 table;
@@ -195,8 +199,7 @@ FinalEffects::Values searchOptions(bool settings_only, bool fixed_only,
 }
 
 TEST_F(SurvivorsUTF16Test, TableInCurrentFolderAfterFixedPlaceMiss) {
-  folder_.write("UTF16~MS932.bin",
-                record(0x9C, 0x4E, kDoubleKind, 0x88, 0x9F));
+  folder_.write("UTF16~MS932.bin", record(0x9C, 0x4E, kDoubleKind, 0x88, 0x9F));
   FinalEffects options(searchOptions(false, false, true));
   SurvivorsUTF16 table;
   table.load(options);
@@ -209,10 +212,9 @@ TEST_F(SurvivorsUTF16Test, TableInCurrentFolderAfterFixedPlaceMiss) {
           .parent_path()
           .string();
   EXPECT_EQ(messages[0],
-            "Reset() error-154: " +
-                platform_expectations::fixedTablePlace(
-                    platform_expectations::thisBuild(), program_folder,
-                    "UTF16~MS932.bin"));
+            "Reset() error-154: " + platform_expectations::fixedTablePlace(
+                                        platform_expectations::thisBuild(),
+                                        program_folder, "UTF16~MS932.bin"));
   EXPECT_EQ(folder_.read("data.txt"),
             "UTF16~MS932.bin is primarily accessible to Pelmora.");
 }
@@ -238,17 +240,37 @@ TEST_F(SurvivorsUTF16Test, SearchMissesStopTheRun) {
     std::vector<std::string> expected;  // 154/166 compared by prefix
   };
   const std::vector<Case> cases = {
-      {"nowhere", false, false, "", false,
+      {"nowhere",
+       false,
+       false,
+       "",
+       false,
        {"Reset() error-154: ", "Reset() error-153: UTF16~MS932.bin",
         "Reset() error-155: set_dravikson.txt", "Reset() error-167: i = 4"}},
-      {"named table missing", false, false, "gone.bin\r\n", false,
+      {"named table missing",
+       false,
+       false,
+       "gone.bin\r\n",
+       false,
        {"Reset() error-154: ", "Reset() error-153: UTF16~MS932.bin",
         "Reset() error-156: gone.bin", "Reset() error-167: i = 4"}},
-      {"fixed place only", false, true, "", true,
+      {"fixed place only",
+       false,
+       true,
+       "",
+       true,
        {"Reset() error-154: ", "Reset() error-166: "}},
-      {"settings only, empty first line", true, false, "\r\nx\r\n", true,
+      {"settings only, empty first line",
+       true,
+       false,
+       "\r\nx\r\n",
+       true,
        {"Reset() error-167: i = 4"}},
-      {"-K wins over -D", true, true, "", true,
+      {"-K wins over -D",
+       true,
+       true,
+       "",
+       true,
        {"Reset() error-155: set_dravikson.txt", "Reset() error-167: i = 4"}},
   };
   // Every folder in Path would leave a report of its own; Windows always

@@ -43,13 +43,11 @@ INSTANTIATE_TEST_SUITE_P(
         // A twelve-hour clock: whatever follows the seconds is cut off.
         ClockCase{"12/07/26 11:14:25 PM", "14", "25"},
         // The first second after midnight has no time part at all.
-        ClockCase{"12/07/26", "", ""},
-        ClockCase{"", "", ""},
+        ClockCase{"12/07/26", "", ""}, ClockCase{"", "", ""},
         // A locale whose time separator is not ":".
         ClockCase{"12.07.26 23.14.25", "", ""},
         // A long time without seconds: the appended ":_" shows through.
-        ClockCase{"12/07/26 23:14", "14", "_"},
-        ClockCase{"1:2", "2", "_"},
+        ClockCase{"12/07/26 23:14", "14", "_"}, ClockCase{"1:2", "2", "_"},
         // One-digit fields stop at the next ":".
         ClockCase{"12/07/26 23:4:25", "4", "25"},
         ClockCase{"12/07/26 23:14:5", "14", "5"},
@@ -129,11 +127,11 @@ TEST_F(TimeNamesTest, MissingSerialFileIsCreatedAtZeroThenAdvancedToOne) {
 
 struct SerialCase {
   const char* name;
-  std::string content;      // serial.txt before the report
-  std::int32_t read;        // what setUp returns
-  const char* err_name;     // the name nextName builds
-  const char* after;        // serial.txt afterwards
-  const char* error_text;   // error.txt afterwards, nullptr when absent
+  std::string content;     // serial.txt before the report
+  std::int32_t read;       // what setUp returns
+  const char* err_name;    // the name nextName builds
+  const char* after;       // serial.txt afterwards
+  const char* error_text;  // error.txt afterwards, nullptr when absent
 };
 
 class TimeNamesSerialFileTest : public testing::TestWithParam<SerialCase> {
@@ -203,9 +201,9 @@ TEST_F(TimeNamesTest, ClockTextShapesTheName) {
     const char* clock;
     const char* name;
   } cases[] = {
-      {"12/07/26", "err5--.txt"},               // first second after midnight
-      {"12.07.26 23.14.25", "err6--.txt"},      // no ":" in the locale
-      {"12/07/26 23:14", "err7-14-_.txt"},      // no seconds in the long time
+      {"12/07/26", "err5--.txt"},           // first second after midnight
+      {"12.07.26 23.14.25", "err6--.txt"},  // no ":" in the locale
+      {"12/07/26 23:14", "err7-14-_.txt"},  // no seconds in the long time
       {"12/07/26 07:00:09 AM", "err8-00-09.txt"},
   };
   folder_.write("serial.txt", "4");
@@ -312,11 +310,11 @@ TEST_F(TimeNamesTest, ReadOnlySerialFileIsReadButNotAdvanced) {
                     "read-only";
   }
   folder_.write("serial.txt", "5");
-  std::filesystem::permissions(
-      "serial.txt",
-      std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
-          std::filesystem::perms::others_read,
-      std::filesystem::perm_options::replace);
+  std::filesystem::permissions("serial.txt",
+                               std::filesystem::perms::owner_read |
+                                   std::filesystem::perms::group_read |
+                                   std::filesystem::perms::others_read,
+                               std::filesystem::perm_options::replace);
   EXPECT_EQ(nextErrName(), "err5-14-25.txt");
   EXPECT_EQ(folder_.read("serial.txt"), "5");
   EXPECT_EQ(folder_.read("error.txt"), "Rewrite() error-232: ");
