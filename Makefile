@@ -17,7 +17,7 @@ build: $(BUILD)/CMakeCache.txt
 # manual page), not the tests.
 demo: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS) --target pelmora pelmora_table \
-	      pelmora_manual pelmora_changelog
+	      pelmora_documents
 	sh examples/run-demo.sh $(BUILD)
 
 # GoogleTest comes installed (libgtest-dev) or as sources (googletest),

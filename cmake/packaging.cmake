@@ -33,29 +33,25 @@ else()
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-  # The manual page goes in compressed, as Debian's policy asks; -n keeps
-  # the package the same from one build to the next.
-  set(PELMORA_MANUAL_GZ ${CMAKE_BINARY_DIR}/doc/pelmora.1.gz)
-  add_custom_command(
-    OUTPUT ${PELMORA_MANUAL_GZ}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/doc
-    COMMAND sh -c "gzip -9n -c \"$0\" > \"$1\"" ${PROJECT_SOURCE_DIR}/docs/pelmora.1
-            ${PELMORA_MANUAL_GZ}
-    DEPENDS ${PROJECT_SOURCE_DIR}/docs/pelmora.1
-    VERBATIM)
-  add_custom_target(pelmora_manual ALL DEPENDS ${PELMORA_MANUAL_GZ})
-  install(FILES ${PELMORA_MANUAL_GZ} DESTINATION share/man/man1)
+  # The manual page and the changelog go in compressed, as Debian's policy
+  # asks; -n keeps the package the same from one build to the next.
+  foreach(document pelmora.1 changelog)
+    set(compressed ${CMAKE_BINARY_DIR}/doc/${document}.gz)
+    add_custom_command(
+      OUTPUT ${compressed}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/doc
+      COMMAND sh -c "gzip -9n -c \"$0\" > \"$1\""
+              ${PROJECT_SOURCE_DIR}/docs/${document} ${compressed}
+      DEPENDS ${PROJECT_SOURCE_DIR}/docs/${document}
+      VERBATIM)
+    list(APPEND PELMORA_COMPRESSED_DOCUMENTS ${compressed})
+  endforeach()
+  add_custom_target(pelmora_documents ALL
+                    DEPENDS ${PELMORA_COMPRESSED_DOCUMENTS})
+  install(FILES ${CMAKE_BINARY_DIR}/doc/pelmora.1.gz
+          DESTINATION share/man/man1)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/copyright
+                ${CMAKE_BINARY_DIR}/doc/changelog.gz
           DESTINATION share/doc/pelmora)
-  set(PELMORA_CHANGELOG_GZ ${CMAKE_BINARY_DIR}/doc/changelog.gz)
-  add_custom_command(
-    OUTPUT ${PELMORA_CHANGELOG_GZ}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/doc
-    COMMAND sh -c "gzip -9n -c \"$0\" > \"$1\"" ${PROJECT_SOURCE_DIR}/docs/changelog
-            ${PELMORA_CHANGELOG_GZ}
-    DEPENDS ${PROJECT_SOURCE_DIR}/docs/changelog
-    VERBATIM)
-  add_custom_target(pelmora_changelog ALL DEPENDS ${PELMORA_CHANGELOG_GZ})
-  install(FILES ${PELMORA_CHANGELOG_GZ} DESTINATION share/doc/pelmora)
 endif()
 include(CPack)

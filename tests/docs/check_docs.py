@@ -141,8 +141,9 @@ def run_block(script, folder, path_folder):
                           env=environment, capture_output=True, text=True)
 
 
-def check_many_files(script, work):
-    """200 wide files, the README's loop, every narrow file checked."""
+def make_many_files(work):
+    """200 wide files in work/wide and the folder's settings; returns the
+    narrow file each must give."""
     os.makedirs(os.path.join(work, "wide"))
     expected = {}
     for number in range(200):
@@ -175,7 +176,7 @@ def check_readme(readme_path, program, table):
         else:
             work = os.path.join(root, "many")
             os.makedirs(work)
-            expected = check_many_files(blocks["many-files"], work)
+            expected = make_many_files(work)
             done = run_block(blocks["many-files"], work,
                              os.path.join(root, "bin"))
             if done.returncode != 0 or done.stderr:

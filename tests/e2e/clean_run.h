@@ -24,6 +24,11 @@ inline void prepare(Sandbox& box) {
   box.write("wide.txt", kWide);
 }
 
+/// The name of a sandbox file as this test program opens it.
+inline std::string pathIn(const Sandbox& box, const std::string& name) {
+  return box.path() + "/" + name;
+}
+
 }  // namespace e2e
 
 #endif  // PELMORA_TESTS_E2E_CLEAN_RUN_H_

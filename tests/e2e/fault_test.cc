@@ -22,11 +22,12 @@ using e2e::utf16le;
 
 using e2e::kNarrow;
 using e2e::kWide;
+using e2e::pathIn;
 using e2e::prepare;
 using platform_expectations::Need;
 
 void chmodOrFail(const Sandbox& box, const std::string& name, mode_t mode) {
-  ASSERT_EQ(::chmod((box.path() + "/" + name).c_str(), mode), 0) << name;
+  ASSERT_EQ(::chmod(pathIn(box, name).c_str(), mode), 0) << name;
 }
 
 TEST(FaultTest, ReadOnlyCurrentFolderReportsOnStandardError) {

@@ -23,13 +23,10 @@ using e2e::utf16le;
 
 using e2e::kNarrow;
 using e2e::kWide;
+using e2e::pathIn;
 using e2e::prepare;
 using platform_expectations::Need;
 const std::string kStandardOutputFailed = "Write() error-242: standard output";
-
-std::string inBox(const Sandbox& box, const std::string& name) {
-  return box.path() + "/" + name;
-}
 
 TEST(StandardOutputTest, FailedWritesAreReportedAndEndWithOne) {
   struct Case {
@@ -77,13 +74,13 @@ TEST(HostileFileTest, NonRegularAndEndlessInputsEndInOrder) {
   const auto fifo = [](const char* name) {
     return [name](Sandbox& box) {
       box.remove(name);
-      ASSERT_EQ(::mkfifo(inBox(box, name).c_str(), 0644), 0) << name;
+      ASSERT_EQ(::mkfifo(pathIn(box, name).c_str(), 0644), 0) << name;
     };
   };
   const auto zero = [](const char* name) {
     return [name](Sandbox& box) {
       box.remove(name);
-      ASSERT_EQ(::symlink("/dev/zero", inBox(box, name).c_str()), 0) << name;
+      ASSERT_EQ(::symlink("/dev/zero", pathIn(box, name).c_str()), 0) << name;
     };
   };
   // A file of one line without end, sparse so that it costs no disk: a
@@ -91,7 +88,7 @@ TEST(HostileFileTest, NonRegularAndEndlessInputsEndInOrder) {
   const auto endless = [](const char* name) {
     return [name](Sandbox& box) {
       box.write(name, "");
-      std::filesystem::resize_file(inBox(box, name), 64u << 20);
+      std::filesystem::resize_file(pathIn(box, name), 64u << 20);
     };
   };
   const std::string fixed_miss =

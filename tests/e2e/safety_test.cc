@@ -27,12 +27,9 @@ using e2e::utf16le;
 
 using e2e::kNarrow;
 using e2e::kWide;
+using e2e::pathIn;
 using e2e::prepare;
 using platform_expectations::Need;
-
-std::string at(const Sandbox& box, const std::string& name) {
-  return box.path() + "/" + name;
-}
 
 // The files a case made or kept, settings, list and err files aside.
 std::map<std::string, std::string> caseFiles(const RunResult& run) {
@@ -143,18 +140,19 @@ TEST(SafetyTest, OneFileUnderTwoNames) {
         c.files.count("w.txt") == 0 && c.symlink == nullptr;
     box.write(wide_is_temporary ? "binary.tmp" : "w.txt", kWide);
     if (c.hard_link != nullptr) {
-      ASSERT_EQ(::link(at(box, "w.txt").c_str(), at(box, c.hard_link).c_str()),
+      ASSERT_EQ(::link(pathIn(box, "w.txt").c_str(),
+                       pathIn(box, c.hard_link).c_str()),
                 0);
     }
     if (c.symlink != nullptr) {
-      ASSERT_EQ(::symlink("w.txt", at(box, c.symlink).c_str()), 0);
+      ASSERT_EQ(::symlink("w.txt", pathIn(box, c.symlink).c_str()), 0);
     }
     RunResult run = box.run(c.arguments);
     EXPECT_EQ(run.exitCode, c.exit_code) << run.describe();
     EXPECT_EQ(run.errMessages(), c.errors);
     Files left = caseFiles(run);
     if (c.symlink != nullptr) {
-      EXPECT_TRUE(fs::is_symlink(at(box, c.symlink)));
+      EXPECT_TRUE(fs::is_symlink(pathIn(box, c.symlink)));
       left.erase(c.symlink);
     }
     EXPECT_EQ(left, c.files);
@@ -169,11 +167,11 @@ TEST(SafetyTest, RefreshKeepsModeLinksAndIgnoresAStaleCopy) {
   Sandbox box;
   prepare(box);
   box.write("data/w.txt", kWide);
-  ASSERT_EQ(::chmod(at(box, "data/w.txt").c_str(), 0600), 0);
-  ASSERT_EQ(::symlink("data/w.txt", at(box, "link.txt").c_str()), 0);
+  ASSERT_EQ(::chmod(pathIn(box, "data/w.txt").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("data/w.txt", pathIn(box, "link.txt").c_str()), 0);
   box.write("binary.tmp", "left by a killed run");
   struct stat before {};
-  ASSERT_EQ(::stat(at(box, "data/w.txt").c_str(), &before), 0);
+  ASSERT_EQ(::stat(pathIn(box, "data/w.txt").c_str(), &before), 0);
 
   RunResult run = box.run({"-j2", "-t", "link.txt", "n.txt"});
   EXPECT_EQ(run.exitCode, 0) << run.describe();
@@ -181,9 +179,9 @@ TEST(SafetyTest, RefreshKeepsModeLinksAndIgnoresAStaleCopy) {
       caseFiles(run),
       (std::map<std::string, std::string>{
           {"data/w.txt", kWide}, {"link.txt", kWide}, {"n.txt", kNarrow}}));
-  EXPECT_TRUE(fs::is_symlink(at(box, "link.txt")));
+  EXPECT_TRUE(fs::is_symlink(pathIn(box, "link.txt")));
   struct stat after {};
-  ASSERT_EQ(::stat(at(box, "data/w.txt").c_str(), &after), 0);
+  ASSERT_EQ(::stat(pathIn(box, "data/w.txt").c_str(), &after), 0);
   EXPECT_EQ(after.st_mode & 07777, 0600u);
   EXPECT_NE(after.st_ino, before.st_ino);  // a newly created file
 }
@@ -243,14 +241,14 @@ TEST(SafetyTest, LinksInPlaceOfPelmorasOwnFilesAreNotFollowed) {
     if (c.errors.size() == 1 && c.errors[0].find("192") != std::string::npos) {
       box.remove("surro.txt");
     }
-    ASSERT_EQ(::symlink("elsewhere.txt", at(box, c.link).c_str()), 0);
+    ASSERT_EQ(::symlink("elsewhere.txt", pathIn(box, c.link).c_str()), 0);
     RunResult run = box.run(c.arguments);
     EXPECT_EQ(run.exitCode, c.exit_code) << run.describe();
     EXPECT_EQ(run.errMessages(), c.errors);
     EXPECT_EQ(run.standardError.substr(0, c.standard_error.size()),
               c.standard_error);
     EXPECT_EQ(run.file("elsewhere.txt"), "not Pelmora's");
-    EXPECT_TRUE(fs::is_symlink(at(box, c.link)));
+    EXPECT_TRUE(fs::is_symlink(pathIn(box, c.link)));
     EXPECT_EQ(run.file("w.txt"), kWide);
   }
 }
