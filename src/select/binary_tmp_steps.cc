@@ -35,6 +35,7 @@ std::unique_ptr<std::uint8_t[]> copyBlock() {
 }
 
 }  // namespace
+
 void Selecting::holdTemporaryOrStop(bool refresh, bool routed,
                                     const std::string& narrow_name) {
   if (!ok(temporary_.openHeld(kBinaryTmpName))) {
