@@ -48,20 +48,16 @@ int run(const std::vector<std::string>& arguments) {
   }
 
   auto effects = std::make_unique<FinalEffects>(settleOptions(*terms));
-  if (effects->tableReport() && platform::fileExists(kDataNoteFileName)) {
-    // A stale note must not be shown as this run's; failures do not matter.
-    platform::File note;
-    if (note.openReadNoLink(kDataNoteFileName) == platform::Status::kOk) {
-      (void)note.close();
-      (void)platform::removeFile(kDataNoteFileName);
-    }
-  }
+  auto selecting = std::make_unique<Selecting>();
+  // A stale note must not be shown as this run's: data.txt is emptied, and
+  // held until this run has shown its own.
+  if (effects->tableReport()) selecting->holdDataNote();
   if (effects->wideName().empty()) {
+    selecting->releaseDataNote();
     printGuide(false);
     return 1;
   }
 
-  auto selecting = std::make_unique<Selecting>();
   selecting->buildReplacementBytes(*effects);
   selecting->prepareRun(*effects, effects->wideName());
   selecting->unreadFileStop(-1);
@@ -69,6 +65,7 @@ int run(const std::vector<std::string>& arguments) {
   Column column = chooseColumn(*effects);
   if (effects->narrowName().empty()) {
     (void)selecting->runToStandardOutput(column);
+    selecting->releaseDataNote();
     return 0;
   }
 
@@ -98,6 +95,7 @@ int run(const std::vector<std::string>& arguments) {
     (void)selecting->runToFile(column, line_end, effects->narrowName());
   }
   if (effects->tableReport()) (void)selecting->echoDataText();
+  selecting->releaseDataNote();
   return 0;
 }
 

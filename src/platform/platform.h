@@ -41,10 +41,12 @@ struct FileIdentity {
 ///
 /// Every open but create() takes regular files only: a folder, a FIFO or a
 /// device is a file that cannot be opened, and the open never waits for a
-/// writer. The "NoLink" opens are for the files Pelmora names itself
-/// (binary.tmp, the err files, serial.txt, ...): a symbolic link in their
-/// place is a file that cannot be opened or created, so nothing is ever
-/// written through one to a file elsewhere.
+/// writer. The "NoLink" opens (and createNew and openHeld) are for the files
+/// Pelmora names itself (binary.tmp, the err files, serial.txt, ...): a
+/// symbolic link in their place, or a file that has another name as well (a
+/// hard link), is a file that cannot be opened or created, so nothing is
+/// ever written through one to a file elsewhere. Such an open never
+/// truncates before it has seen what the name is.
 class File {
  public:
   File() = default;
@@ -58,7 +60,11 @@ class File {
   /// are fine. A symbolic link is followed.
   [[nodiscard]] Status openRead(const std::string& name,
                                 std::string* detail = nullptr);
-  /// The same, refusing a symbolic link.
+  /// Opens an existing regular file for reading and writing, following a
+  /// symbolic link: a file the user named, to be written in place.
+  [[nodiscard]] Status openReadWrite(const std::string& name,
+                                     std::string* detail = nullptr);
+  /// The same as openRead, refusing a link.
   [[nodiscard]] Status openReadNoLink(const std::string& name,
                                       std::string* detail = nullptr);
   /// Opens an existing regular file for reading and writing, refusing a
@@ -83,8 +89,10 @@ class File {
   /// missing (a link is refused), and holds it for this process alone until
   /// it is closed: another process asking for the same name waits here
   /// until then. A file removed or replaced by its last holder while this
-  /// one waited is not taken; the name is opened again.
-  [[nodiscard]] Status openHeld(const std::string& name,
+  /// one waited is not taken; the name is opened again. With `owner_only`
+  /// a file it creates is readable and writable by its owner alone (POSIX
+  /// mode 0600, whatever the umask).
+  [[nodiscard]] Status openHeld(const std::string& name, bool owner_only,
                                 std::string* detail = nullptr);
   /// Removes the name of a file opened with openHeld() while it is still
   /// held, so that no other process can take it in between.
@@ -99,6 +107,19 @@ class File {
   [[nodiscard]] Status write(const void* buffer, std::size_t n,
                              std::size_t* written,
                              std::string* detail = nullptr);
+  /// Reads up to n bytes from byte `offset`, leaving the position alone;
+  /// several threads may read one File so at once. Fewer than n only at the
+  /// end of the file or on failure.
+  [[nodiscard]] Status readAt(std::int64_t offset, void* buffer, std::size_t n,
+                              std::size_t* got,
+                              std::string* detail = nullptr) const;
+  /// Writes n bytes at byte `offset`, as write() does at the position.
+  [[nodiscard]] Status writeAt(std::int64_t offset, const void* buffer,
+                               std::size_t n, std::size_t* written,
+                               std::string* detail = nullptr);
+  /// Cuts the file to `bytes` (or extends it with zeros).
+  [[nodiscard]] Status resize(std::int64_t bytes,
+                              std::string* detail = nullptr);
   /// Moves the position to byte `offset` from the start. A position past
   /// the end is allowed: reads there simply find the end of the file.
   [[nodiscard]] Status seek(std::int64_t offset, std::string* detail = nullptr);
@@ -111,6 +132,14 @@ class File {
   /// Which file this is (see FileIdentity).
   [[nodiscard]] Status identity(FileIdentity* id,
                                 std::string* detail = nullptr) const;
+  /// Gives the file this moment as its modification time, as if it had
+  /// just been written (on Windows its creation time too, as a file newly
+  /// created would have).
+  [[nodiscard]] Status touchNow(std::string* detail = nullptr);
+  /// Leaves the file readable and writable by its owner alone (POSIX mode
+  /// 0600). On Windows the folder's inherited permissions stay: nothing to
+  /// do.
+  [[nodiscard]] Status restrictToOwner(std::string* detail = nullptr);
   /// Blocks until this process holds the only exclusive lock on the file.
   /// The lock ends when the file is closed.
   [[nodiscard]] Status lockExclusive(std::string* detail = nullptr);
@@ -122,43 +151,7 @@ class File {
   bool isOpen() const { return handle_ >= 0; }
 
  private:
-  friend class Replacement;  // adopts a handle its system call made
   std::intptr_t handle_ = -1;
-};
-
-/// A new copy of an existing file, written beside it and then put in its
-/// place in one step, so that under that name there is at every moment
-/// either the whole old file or the whole new one, even when the process is
-/// killed. A symbolic link is followed: its target is what gets replaced,
-/// and the link stays a link. The copy gets the permission bits of the file
-/// it replaces (on Windows its attributes; a read-only file cannot be
-/// replaced). Abandoned (destroyed before commit) it leaves the old file as
-/// it was and takes its scratch file away.
-class Replacement {
- public:
-  Replacement() = default;
-  ~Replacement();
-  Replacement(const Replacement&) = delete;
-  Replacement& operator=(const Replacement&) = delete;
-
-  /// Opens the scratch file for the new content of `name`, which must be an
-  /// existing regular file in a folder where files can be created.
-  [[nodiscard]] Status begin(const std::string& name,
-                             std::string* detail = nullptr);
-  /// The scratch file, open for writing.
-  File& file() { return file_; }
-  /// Puts the new content in place of the old file.
-  [[nodiscard]] Status commit(std::string* detail = nullptr);
-
- private:
-  void abandon();
-  File file_;
-  std::string target_;   // the file replaced, links resolved
-  std::string scratch_;  // the scratch file's name, once it has one
-  // The scratch file vanishes by itself if the process dies before commit:
-  // it has no name yet (Linux) or is deleted when its handle closes.
-  bool unnamed_ = false;
-  std::uint32_t attributes_ = 0;  // Windows: the attributes the copy takes
 };
 
 /// Memory for a large buffer that is filled once from front to back. Where
@@ -201,8 +194,9 @@ class LargeBlock {
 };
 
 /// Creates a file holding exactly `content`, atomically: other processes see
-/// either no file or the whole content. Fails (kOther, *exists set) when a
-/// file of that name exists already.
+/// either no file or the whole content, and a process killed on the way
+/// leaves nothing behind. Fails (kOther, *exists set) when a file of that
+/// name exists already.
 [[nodiscard]] Status createNewWithContent(const std::string& name,
                                           const std::string& content,
                                           bool* exists,
@@ -216,8 +210,9 @@ class LargeBlock {
 /// True when a file (or folder) of that name exists.
 bool fileExists(const std::string& name);
 /// True when the name itself is a symbolic link (on Windows any reparse
-/// point), whatever it points to.
-bool isSymbolicLink(const std::string& name);
+/// point), whatever it points to, or a file that has other names too (a
+/// hard link): a name Pelmora must not write its own file through.
+bool isLinkedName(const std::string& name);
 /// Which file a name reaches, links followed (see FileIdentity).
 [[nodiscard]] Status fileIdentity(const std::string& name, FileIdentity* id,
                                   std::string* detail = nullptr);

@@ -1,7 +1,7 @@
 // The platform layer's logic that is the same on every system, built on the
 // single system calls of the platform_posix*.cc or platform_win32*.cc files:
-// the read and write loops, the scratch-file steps of createNewWithContent, the
-// scheduling of runInParallel and the text of the local clock.
+// the read and write loops, the scratch-file name, the scheduling of
+// runInParallel and the text of the local clock.
 #include <string>
 
 #include "platform/platform.h"
@@ -82,34 +82,6 @@ void writeStandardError(const std::string& line) {
     }
     done += taken;
   }
-}
-
-Status createNewWithContent(const std::string& name, const std::string& content,
-                            bool* exists, std::string* detail) {
-  if (exists != nullptr) *exists = false;
-  // Written under a private name first and then put in place by a step that
-  // never replaces a file: the name appears with its whole content or not
-  // at all.
-  const std::string scratch = raw::scratchNameBeside(name, ".new");
-  File file;
-  Status status = file.createNew(scratch, detail);
-  if (status != Status::kOk) {
-    // Only a killed process of the same number can have left it.
-    (void)removeFile(scratch);
-    status = file.createNew(scratch, detail);
-  }
-  if (status != Status::kOk) return status;
-  std::size_t written = 0;
-  status = file.write(content.data(), content.size(), &written, detail);
-  const Status closed = file.close(detail);
-  if (status == Status::kOk) status = closed;
-  if (status == Status::kOk) {
-    status = raw::placeWithoutReplacing(scratch, name, exists, detail);
-  }
-  // Whatever happened, the private name goes (on POSIX the file keeps its
-  // new name).
-  (void)removeFile(scratch);
-  return status;
 }
 
 std::string localDateTimeText() {

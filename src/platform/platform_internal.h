@@ -40,13 +40,6 @@ const char* standardErrorLineEnd();
 /// The number of this process, which no other living process has.
 std::uint64_t processId();
 
-/// Gives the complete file `scratch` the name `name` as well (POSIX) or
-/// instead (Windows), in one step that never replaces a file: when `name`
-/// exists already it fails and sets *exists (when given).
-Status placeWithoutReplacing(const std::string& scratch,
-                             const std::string& name, bool* exists,
-                             std::string* detail);
-
 /// The local clock, written as the user's locale writes it.
 struct ClockReading {
   std::string date;       ///< the short date

@@ -21,13 +21,19 @@ namespace {
 // Opens the files Pelmora reads or keeps for itself without waiting (a FIFO
 // without a writer would block a plain open) and keeps only regular files.
 // A name the user gives for writing (`users_output`) opens as a shell
-// redirection would: a device or a FIFO is taken, and waited for.
+// redirection would: a device or a FIFO is taken, and waited for. With
+// O_NOFOLLOW the name is one of Pelmora's own: a file that has other names
+// as well is refused like a link, and O_TRUNC waits until that is known.
 Status openWith(const std::string& name, int flags, bool users_output,
-                std::intptr_t* handle, std::string* detail) {
+                std::intptr_t* handle, std::string* detail,
+                mode_t mode = 0666) {
   const int wait = users_output ? 0 : O_NONBLOCK;
+  const bool own_name = (flags & O_NOFOLLOW) != 0;
+  const bool truncate = own_name && (flags & O_TRUNC) != 0;
+  if (truncate) flags &= ~O_TRUNC;
   int result;
   do {
-    result = ::open(name.c_str(), flags | O_CLOEXEC | wait, 0666);
+    result = ::open(name.c_str(), flags | O_CLOEXEC | wait, mode);
   } while (result < 0 && errno == EINTR);
   if (result < 0) return fromErrno(errno, detail);
   struct stat info;
@@ -42,6 +48,16 @@ Status openWith(const std::string& name, int flags, bool users_output,
     if (S_ISDIR(info.st_mode)) return fromErrno(EISDIR, detail);
     if (detail != nullptr) *detail = "not a regular file";
     return Status::kOther;
+  }
+  if (own_name && info.st_nlink > 1) {
+    ::close(result);
+    if (detail != nullptr) *detail = "the file has another name as well";
+    return Status::kOther;
+  }
+  if (truncate && ::ftruncate(result, 0) != 0) {
+    const int error = errno;
+    ::close(result);
+    return fromErrno(error, detail);
   }
   // Reads and writes of the open file may wait as usual.
   if (wait != 0) {
@@ -112,6 +128,11 @@ Status File::openRead(const std::string& name, std::string* detail) {
   return openWith(name, O_RDONLY, false, &handle_, detail);
 }
 
+Status File::openReadWrite(const std::string& name, std::string* detail) {
+  if (isOpen()) (void)close();
+  return openWith(name, O_RDWR, false, &handle_, detail);
+}
+
 Status File::openReadNoLink(const std::string& name, std::string* detail) {
   if (isOpen()) (void)close();
   return openWith(name, O_RDONLY | O_NOFOLLOW, false, &handle_, detail);
@@ -139,12 +160,13 @@ Status File::createNew(const std::string& name, std::string* detail) {
                   &handle_, detail);
 }
 
-Status File::openHeld(const std::string& name, std::string* detail) {
+Status File::openHeld(const std::string& name, bool owner_only,
+                      std::string* detail) {
   if (isOpen()) (void)close();
   for (;;) {
     std::intptr_t handle = -1;
-    Status status =
-        openWith(name, O_RDWR | O_CREAT | O_NOFOLLOW, false, &handle, detail);
+    Status status = openWith(name, O_RDWR | O_CREAT | O_NOFOLLOW, false,
+                             &handle, detail, owner_only ? 0600 : 0666);
     if (status != Status::kOk) return status;
     int result;
     do {
@@ -262,9 +284,10 @@ bool fileExists(const std::string& name) {
   return ::stat(name.c_str(), &info) == 0;
 }
 
-bool isSymbolicLink(const std::string& name) {
+bool isLinkedName(const std::string& name) {
   struct stat info;
-  return ::lstat(name.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+  return ::lstat(name.c_str(), &info) == 0 &&
+         (S_ISLNK(info.st_mode) || (!S_ISDIR(info.st_mode) && info.st_nlink > 1));
 }
 
 Status fileIdentity(const std::string& name, FileIdentity* id,

@@ -33,6 +33,10 @@ Status openWith(const std::string& name, DWORD access, DWORD disposition,
   // on POSIX; a folder does not open without backup semantics, so it is
   // refused here as well.
   DWORD flags = FILE_ATTRIBUTE_NORMAL;
+  // One of Pelmora's own names is not cut before it is known to be no
+  // link and no file with other names.
+  const bool truncate = rules.no_link && disposition == CREATE_ALWAYS;
+  if (truncate) disposition = OPEN_ALWAYS;
   if (rules.no_link) {
     // Checked before the open too, so that a create never truncates what a
     // link points to.
@@ -55,6 +59,15 @@ Status openWith(const std::string& name, DWORD access, DWORD disposition,
       !(rules.devices && (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE))) {
     CloseHandle(h);
     return fromLastError(ERROR_CANT_ACCESS_FILE, detail);
+  }
+  if (rules.no_link && disk_file && info.nNumberOfLinks > 1) {
+    CloseHandle(h);
+    return fromLastError(ERROR_CANT_ACCESS_FILE, detail);
+  }
+  if (truncate && !SetEndOfFile(h)) {
+    const DWORD error = GetLastError();
+    CloseHandle(h);
+    return fromLastError(error, detail);
   }
   *handle = reinterpret_cast<std::intptr_t>(h);
   return Status::kOk;
@@ -129,6 +142,12 @@ Status File::openRead(const std::string& name, std::string* detail) {
                   detail);
 }
 
+Status File::openReadWrite(const std::string& name, std::string* detail) {
+  if (isOpen()) (void)close();
+  return openWith(name, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING,
+                  OpenRules{}, &handle_, detail);
+}
+
 Status File::openReadNoLink(const std::string& name, std::string* detail) {
   if (isOpen()) (void)close();
   OpenRules rules;
@@ -165,7 +184,9 @@ Status File::createNew(const std::string& name, std::string* detail) {
   return openWith(name, GENERIC_WRITE, CREATE_NEW, rules, &handle_, detail);
 }
 
-Status File::openHeld(const std::string& name, std::string* detail) {
+Status File::openHeld(const std::string& name, bool /*owner_only*/,
+                      std::string* detail) {
+  // The folder's inherited permissions are the owner's business on Windows.
   if (isOpen()) (void)close();
   // Shared with nobody but a rename or delete by name: every other open for
   // reading or writing meets a sharing violation, and waits here.
@@ -289,7 +310,19 @@ bool fileExists(const std::string& name) {
   return GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool isSymbolicLink(const std::string& name) { return isReparsePoint(name); }
+bool isLinkedName(const std::string& name) {
+  if (isReparsePoint(name)) return true;
+  HANDLE h = CreateFileA(
+      name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool linked = GetFileInformationByHandle(h, &info) &&
+                      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+                      info.nNumberOfLinks > 1;
+  CloseHandle(h);
+  return linked;
+}
 
 Status fileIdentity(const std::string& name, FileIdentity* id,
                     std::string* detail) {

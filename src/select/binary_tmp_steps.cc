@@ -1,5 +1,6 @@
 // The file steps of the -t and -b routes: holding binary.tmp, refreshing
 // the wide file through it, copying it to the narrow file, letting it go.
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -29,6 +30,12 @@ bool copyRest(platform::File* from, platform::File* to, std::uint8_t* block,
   }
 }
 
+// The bytes of the next piece: `left`, at most `most`.
+std::size_t piece(std::int64_t left, std::size_t most) {
+  return left < static_cast<std::int64_t>(most) ? static_cast<std::size_t>(left)
+                                                : most;
+}
+
 std::unique_ptr<std::uint8_t[]> copyBlock() {
   return std::unique_ptr<std::uint8_t[]>(
       new (std::nothrow) std::uint8_t[Selecting::kCopyBlock]);
@@ -38,7 +45,21 @@ std::unique_ptr<std::uint8_t[]> copyBlock() {
 
 void Selecting::holdTemporaryOrStop(bool refresh, bool routed,
                                     const std::string& narrow_name) {
-  if (!ok(temporary_.openHeld(kBinaryTmpName))) {
+  bool held = ok(temporary_.openHeld(kBinaryTmpName, true));
+  temporary_is_users_ = held && isWide(temporary_);
+  if (held && !temporary_is_users_) {
+    // It will hold the wide file's bytes or the narrow output: readable by
+    // its owner alone, also when an earlier run left it. The narrow file
+    // under this name is the user's, and keeps its mode.
+    platform::FileIdentity id;
+    platform::FileIdentity narrow;
+    const bool is_narrow =
+        ok(temporary_.identity(&id)) &&
+        ok(platform::fileIdentity(narrow_name, &narrow)) && id == narrow;
+    held = is_narrow || ok(temporary_.restrictToOwner());
+    if (!held) (void)temporary_.close();
+  }
+  if (!held) {
     if (refresh) {
       diagnostics::report("Reset() error-193: " + wide_name_);
     } else {
@@ -48,65 +69,89 @@ void Selecting::holdTemporaryOrStop(bool refresh, bool routed,
     }
     diagnostics::stop(1);
   }
-  temporary_is_users_ = temporaryIsWide();
   if (routed && temporary_is_users_) {
     diagnostics::report(std::string("Rewrite() error-243: ") + kBinaryTmpName);
     diagnostics::stop(1);
   }
 }
 
-bool Selecting::temporaryIsWide() const {
-  platform::FileIdentity held;
-  platform::FileIdentity wide;
-  return ok(temporary_.identity(&held)) &&
-         ok(platform::fileIdentity(wide_name_, &wide)) && held == wide;
+bool Selecting::copyOutForRefresh(std::uint8_t* block, std::int64_t size) {
+  // binary.tmp is the wide file: its bytes are already there.
+  if (temporary_is_users_) return true;
+  if (!ok(temporary_.rewind(true))) return false;
+  for (std::int64_t at = 0; at < size;) {
+    const std::size_t want = piece(size - at, kCopyBlock);
+    std::size_t got = 0;
+    std::size_t written = 0;
+    // A file that ends early was cut by someone else: the copy is not it.
+    if (!ok(wide_.readAt(at, block, want, &got)) || got != want ||
+        !ok(temporary_.write(block, want, &written))) {
+      return false;
+    }
+    at += static_cast<std::int64_t>(want);
+  }
+  return true;
+}
+
+bool Selecting::writeBackForRefresh(std::uint8_t* block, std::int64_t size,
+                                    bool* changed) {
+  // Each piece of the copy is written back only where the wide file still
+  // holds the same bytes, so the rewrite never puts back bytes that another
+  // program has changed since the copy was made.
+  const std::size_t half = kCopyBlock / 2;
+  std::uint8_t* copy = block;
+  std::uint8_t* now = block + half;
+  *changed = false;
+  for (std::int64_t at = 0; at < size;) {
+    const std::size_t want = piece(size - at, half);
+    std::size_t got = 0;
+    std::size_t got_now = 0;
+    std::size_t written = 0;
+    if (!ok(temporary_.readAt(at, copy, want, &got)) || got != want ||
+        !ok(wide_.readAt(at, now, want, &got_now))) {
+      return false;
+    }
+    if (got_now != want || std::memcmp(copy, now, want) != 0) {
+      *changed = true;
+      return false;
+    }
+    if (!ok(wide_.writeAt(at, copy, want, &written))) return false;
+    at += static_cast<std::int64_t>(want);
+  }
+  // On the disk, and with this run's time also when it has no byte.
+  return ok(wide_.sync()) && ok(wide_.touchNow());
 }
 
 void Selecting::refreshWide() {
-  // Memory and the new file's place come first: a wide file that cannot
-  // be replaced (a read-only folder) costs nothing but the report.
+  // A wide file that may not be written is left as it is, and no copy of
+  // it is made.
   std::unique_ptr<std::uint8_t[]> block = copyBlock();
-  platform::Replacement replacement;
+  std::int64_t size = -1;
+  std::int64_t size_after = -1;
+  platform::FileIdentity copied;
+  platform::FileIdentity named;
+  // After the copy the wide name must still reach the file that was copied,
+  // and the file must have the size it had: otherwise the copy is not what
+  // would be written back.
   bool copied_out = temporary_.isOpen() && block != nullptr &&
-                    ok(replacement.begin(wide_name_));
-  std::int64_t size = 0;
-  if (copied_out && temporary_is_users_) {
-    // binary.tmp is the wide file: its bytes are already there.
-    copied_out = ok(temporary_.size(&size));
-  } else if (copied_out) {
-    platform::File wide;
-    std::int64_t copied = -1;
-    std::int64_t size_after = -1;
-    copied_out = ok(wide.openRead(wide_name_)) && ok(wide.size(&size)) &&
-                 ok(temporary_.rewind(true)) &&
-                 copyRest(&wide, &temporary_, block.get(), &copied) &&
-                 ok(wide.size(&size_after)) && ok(wide.close());
-    // A wide file that changed size while it was copied is not what the
-    // copy holds.
-    copied_out = copied_out && copied == size && size_after == size;
-  }
-  if (!copied_out) {
+                    wide_writable_ && ok(wide_.size(&size)) &&
+                    ok(wide_.identity(&copied)) &&
+                    copyOutForRefresh(block.get(), size) &&
+                    ok(wide_.size(&size_after)) && size_after == size &&
+                    ok(platform::fileIdentity(wide_name_, &named)) &&
+                    named == copied;
+  bool changed = false;
+  if (copied_out && writeBackForRefresh(block.get(), size, &changed)) return;
+  if (!copied_out || changed) {
     if (temporary_.isOpen() && !temporary_is_users_) {
       (void)temporary_.removeHeld(kBinaryTmpName);
     }
     diagnostics::report("Reset() error-193: " + wide_name_);
-    diagnostics::stop(1);
-  }
-
-  std::int64_t back = -1;
-  bool written_back =
-      ok(temporary_.rewind(false)) &&
-      copyRest(&temporary_, &replacement.file(), block.get(), &back) &&
-      back == size;
-  // Windows replaces no file that is still open, and binary.tmp has
-  // nothing more to do when it is the wide file.
-  if (temporary_is_users_) (void)temporary_.close();
-  written_back = written_back && ok(replacement.commit());
-  if (!written_back) {
-    // The wide file is as it was; binary.tmp keeps the copy.
+  } else {
+    // The wide file holds its own bytes; binary.tmp keeps the copy.
     diagnostics::report("Reset() error-221: " + wide_name_);
-    diagnostics::stop(1);
   }
+  diagnostics::stop(1);
 }
 
 std::int64_t Selecting::copyFromTemporary(const std::string& destination) {

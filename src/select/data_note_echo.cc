@@ -7,6 +7,31 @@
 #include "select/select_utf16.h"
 #include "tables/survivor_utf16.h"
 
+void Selecting::holdDataNote() {
+  // Held before it is emptied: another run with -M waits here until this
+  // one has shown its note.
+  if (data_note_.openHeld(kDataNoteFileName, false) == platform::Status::kOk) {
+    if (data_note_.rewind(true) == platform::Status::kOk) return;
+    (void)data_note_.close();
+  }
+  // One that cannot be held (a read-only file) goes, as it always went, so
+  // that its old note is never shown; a link or a folder stays.
+  platform::File stale;
+  if (stale.openReadNoLink(kDataNoteFileName) == platform::Status::kOk) {
+    (void)stale.close();
+    (void)platform::removeFile(kDataNoteFileName);
+  }
+}
+
+void Selecting::releaseDataNote() {
+  if (!data_note_.isOpen()) return;
+  std::int64_t bytes = 0;
+  if (data_note_.size(&bytes) == platform::Status::kOk && bytes == 0) {
+    (void)data_note_.removeHeld(kDataNoteFileName);
+  }
+  (void)data_note_.close();
+}
+
 bool Selecting::echoDataText() {
   // The note holds one line this run wrote: a table name, which no system
   // lets grow past 32 Ki characters (64 KiB in Shift_JIS), and a sentence.
@@ -15,10 +40,20 @@ bool Selecting::echoDataText() {
   constexpr std::size_t kLongestNote = std::size_t{128} << 10;
   const std::string missing =
       std::string("Reset() error-216: ") + kDataNoteFileName;
-  platform::File file;
+  platform::File own;
+  platform::File* file = &data_note_;
   // Pelmora wrote data.txt itself: a link in its place would show another
   // file's content as this run's note.
-  if (file.openReadNoLink(kDataNoteFileName) != platform::Status::kOk) {
+  std::int64_t held_bytes = 0;
+  // A held note that is still empty was never written: there is none.
+  const bool opened =
+      data_note_.isOpen()
+          ? data_note_.size(&held_bytes) == platform::Status::kOk &&
+                held_bytes > 0 &&
+                data_note_.rewind(false) == platform::Status::kOk
+          : own.openReadNoLink(kDataNoteFileName) == platform::Status::kOk;
+  if (!data_note_.isOpen()) file = &own;
+  if (!opened) {
     diagnostics::report(missing);
     return false;
   }
@@ -26,7 +61,7 @@ bool Selecting::echoDataText() {
   char block[4096];
   for (;;) {
     std::size_t got = 0;
-    if (file.read(block, sizeof block, &got) != platform::Status::kOk ||
+    if (file->read(block, sizeof block, &got) != platform::Status::kOk ||
         text.size() + got > kLongestNote) {
       diagnostics::report(missing);
       return false;
@@ -34,7 +69,7 @@ bool Selecting::echoDataText() {
     text.append(block, got);
     if (got < sizeof block) break;
   }
-  (void)file.close();
+  (void)own.close();
   // Every line, the last one too, leaves with CR LF, whatever ended it here.
   std::string shown;
   std::size_t at = 0;

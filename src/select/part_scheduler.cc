@@ -48,7 +48,7 @@ std::int64_t cutPoint(const std::uint16_t* window, std::size_t n,
   return -1;
 }
 
-PartStarts findPartStarts(const std::string& name, std::int64_t begin,
+PartStarts findPartStarts(const platform::File& file, std::int64_t begin,
                           std::int64_t end) {
   PartStarts starts;
   const std::int64_t units = end - begin;
@@ -57,8 +57,6 @@ PartStarts findPartStarts(const std::string& name, std::int64_t begin,
       plannedPartCount(units, wanted != 0 ? wanted : platform::processorCount(),
                        g_least_part_units.load());
   if (parts < 2) return starts;
-  platform::File file;
-  if (file.openRead(name) != platform::Status::kOk) return starts;
   std::unique_ptr<std::uint16_t[]> window(new (std::nothrow)
                                               std::uint16_t[kCutSearchUnits]);
   if (!window) return starts;
@@ -68,9 +66,8 @@ PartStarts findPartStarts(const std::string& name, std::int64_t begin,
     // A long line may have carried the last cut past this plan.
     if (from < previous) continue;
     std::size_t got = 0;
-    if (file.seek(from * 2) != platform::Status::kOk ||
-        file.read(window.get(), kCutSearchUnits * 2, &got) !=
-            platform::Status::kOk) {
+    if (file.readAt(from * 2, window.get(), kCutSearchUnits * 2, &got) !=
+        platform::Status::kOk) {
       break;
     }
     const std::size_t n = got / 2;

@@ -77,10 +77,10 @@ struct PartStarts {
   std::size_t count = 0;
 };
 
-/// Reads the windows around the planned starts of the wide file `name` and
+/// Reads the windows around the planned starts of the open wide file and
 /// cuts there; no starts (one part) for a small file, or when the file or
 /// the window's memory cannot be had.
-PartStarts findPartStarts(const std::string& name, std::int64_t begin,
+PartStarts findPartStarts(const platform::File& file, std::int64_t begin,
                           std::int64_t end);
 
 /// The scan of units [begin, end) in parts of at least least_part_units
@@ -105,7 +105,7 @@ struct Part {
 /// The parts of one scan and what they share while they run side by side.
 template <class Scanner>
 struct PartScan {
-  const std::string* name;
+  const platform::File* file;
   const scanners::Settings* settings;
   std::vector<Part<Scanner>>* parts;
   /// Set by the first part that fails: the others stop at their next block.
@@ -123,7 +123,7 @@ struct PartScan {
       part.outcome = PartEnd::kNoRoom;
       part.failed_request = sizeof(Scanner);
     } else {
-      part.outcome = streamUnits(*name, part.begin, part.end, *part.scanner,
+      part.outcome = streamUnits(*file, part.begin, part.end, *part.scanner,
                                  part.output, abandon, &part.failed_request);
     }
     if (part.outcome != PartEnd::kDone) {
@@ -136,16 +136,16 @@ struct PartScan {
   }
 };
 
-/// Scans units [begin, end) of the wide file `name` with a Scanner per part
+/// Scans units [begin, end) of the open wide file with a Scanner per part
 /// and appends the bytes to *output. kDone sets *lines; kNoRoom sets
 /// *failed_capacity, the bytes held plus the request that failed.
 template <class Scanner>
-ScanEnd scanInParts(const std::string& name, std::int64_t begin,
+ScanEnd scanInParts(const platform::File& file, std::int64_t begin,
                     std::int64_t end, const scanners::Settings& settings,
                     OutputBlocks* output, std::int64_t* lines,
                     std::int64_t* failed_capacity) {
   using ThisPart = Part<Scanner>;
-  PartStarts starts = findPartStarts(name, begin, end);
+  PartStarts starts = findPartStarts(file, begin, end);
   std::vector<ThisPart> parts;
   try {
     parts.resize(starts.count + 1);
@@ -159,7 +159,7 @@ ScanEnd scanInParts(const std::string& name, std::int64_t begin,
     parts[i].end = i + 1 < parts.size() ? starts.at[i] : end;
   }
   PartScan<Scanner> scan;
-  scan.name = &name;
+  scan.file = &file;
   scan.settings = &settings;
   scan.parts = &parts;
   platform::runInParallel(parts.size(), &PartScan<Scanner>::run, &scan);

@@ -34,17 +34,20 @@ void Selecting::prepareRun(const FinalEffects& options,
   line_counter_ = -1;
   start_index_ = 0;
 
-  // Byte-order mark and size. Opened read-only, so read-only files are fine.
+  // Byte-order mark and size, through the one open of the wide file. -t
+  // writes it in place, so it is opened for writing too when it may be; a
+  // file that may not be written is still read, and -t then refuses it.
   bool probed = false;
-  {
-    platform::File file;
+  wide_writable_ = false;
+  if (options.refreshWide() && !options.narrowName().empty()) {
+    wide_writable_ = wide_.openReadWrite(wide_name) == platform::Status::kOk;
+  }
+  if (wide_writable_ || wide_.openRead(wide_name) == platform::Status::kOk) {
     std::uint8_t head[2] = {0, 0};
     std::size_t got = 0;
     std::int64_t bytes = 0;
-    if (file.openRead(wide_name) == platform::Status::kOk &&
-        file.read(head, sizeof head, &got) == platform::Status::kOk &&
-        file.size(&bytes) == platform::Status::kOk &&
-        file.close() == platform::Status::kOk &&
+    if (wide_.readAt(0, head, sizeof head, &got) == platform::Status::kOk &&
+        wide_.size(&bytes) == platform::Status::kOk &&
         static_cast<std::uint64_t>(bytes) / 2 <=
             platform::kLargestWideFileBytes / 2) {
       start_index_ = (got == 2 && head[0] == 0xFF && head[1] == 0xFE) ? 1 : 0;
@@ -53,6 +56,8 @@ void Selecting::prepareRun(const FinalEffects& options,
     }
   }
   if (!probed) {
+    (void)wide_.close();
+    wide_writable_ = false;
     // Also the answer of a 32-bit build to a file it cannot hold in memory.
     diagnostics::report("Reset() error-229: " + wide_name);
     start_index_ = 0;
@@ -67,7 +72,7 @@ void Selecting::prepareRun(const FinalEffects& options,
   }
 
   table_ = std::make_unique<SurvivorsUTF16>();
-  table_->load(options);
+  table_->load(options, &data_note_);
   (void)table_->survivors();
 }
 
@@ -75,12 +80,18 @@ void Selecting::unreadFileStop(int exit_code) const {
   if (unit_count_ < 0) diagnostics::stop(exit_code);
 }
 
+bool Selecting::isWide(const platform::File& file) const {
+  platform::FileIdentity id;
+  platform::FileIdentity wide;
+  return file.identity(&id) == platform::Status::kOk &&
+         wide_.identity(&wide) == platform::Status::kOk && id == wide;
+}
+
 void Selecting::narrowIsNotWideStop(const std::string& narrow_name) const {
   platform::FileIdentity narrow;
   platform::FileIdentity wide;
   if (platform::fileIdentity(narrow_name, &narrow) == platform::Status::kOk &&
-      platform::fileIdentity(wide_name_, &wide) == platform::Status::kOk &&
-      narrow == wide) {
+      wide_.identity(&wide) == platform::Status::kOk && narrow == wide) {
     diagnostics::report("Rewrite() error-243: " + narrow_name);
     diagnostics::stop(1);
   }
@@ -94,6 +105,17 @@ void Selecting::setPartsForTesting(std::int64_t least_part_units,
 parts::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
                                        std::int64_t* lines,
                                        std::int64_t* failed_capacity) {
+  // The file is read as long as it is now; a file that is longer or
+  // shorter by the end of the scan was changed by someone else while it was
+  // read, and what was read is no longer the file.
+  std::int64_t bytes = 0;
+  if (wide_.size(&bytes) != platform::Status::kOk ||
+      static_cast<std::uint64_t>(bytes) / 2 >
+          platform::kLargestWideFileBytes / 2) {
+    return parts::ScanEnd::kReadFailed;
+  }
+  unit_count_ = bytes / 2;
+
   using namespace scanners;
   const TableEntry* entries = table_->entries();
   const std::uint16_t separator = separator_byte_;
@@ -140,22 +162,33 @@ parts::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
                           before_number.get()};
   const std::int64_t begin = start_index_;
   const std::int64_t end = unit_count_;
+  // Each column sets it; a Column left out is a compiler warning.
+  parts::ScanEnd scanned = parts::ScanEnd::kReadFailed;
   switch (column) {
     case Column::kDecimal:
-      return parts::scanInParts<NumberScanner<true>>(
-          wide_name_, begin, end, settings, &output_, lines, failed_capacity);
+      scanned = parts::scanInParts<NumberScanner<true>>(
+          wide_, begin, end, settings, &output_, lines, failed_capacity);
+      break;
     case Column::kInteger:
-      return parts::scanInParts<NumberScanner<false>>(
-          wide_name_, begin, end, settings, &output_, lines, failed_capacity);
+      scanned = parts::scanInParts<NumberScanner<false>>(
+          wide_, begin, end, settings, &output_, lines, failed_capacity);
+      break;
     case Column::kPlain:
-      return parts::scanInParts<FieldScanner<false>>(
-          wide_name_, begin, end, settings, &output_, lines, failed_capacity);
+      scanned = parts::scanInParts<FieldScanner<false>>(
+          wide_, begin, end, settings, &output_, lines, failed_capacity);
+      break;
     case Column::kFiltered:
+      scanned = parts::scanInParts<FieldScanner<true>>(
+          wide_, begin, end, settings, &output_, lines, failed_capacity);
       break;
   }
-  // Column::kFiltered (the compiler warns about a Column left out above).
-  return parts::scanInParts<FieldScanner<true>>(
-      wide_name_, begin, end, settings, &output_, lines, failed_capacity);
+  std::int64_t bytes_after = -1;
+  if (scanned == parts::ScanEnd::kDone &&
+      (wide_.size(&bytes_after) != platform::Status::kOk ||
+       bytes_after != bytes)) {
+    return parts::ScanEnd::kReadFailed;
+  }
+  return scanned;
 }
 
 void Selecting::scanOrStop(Column column, LineEnd line_end, bool to_file) {

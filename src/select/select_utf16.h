@@ -51,11 +51,13 @@ class Selecting {
   /// single-byte value writes, or kDrop.
   void buildReplacementBytes(const FinalEffects& options);
 
-  /// Copies the settings, probes the wide file for a byte-order mark, sizes
-  /// it and loads the conversion table with the supplementary list. A
-  /// missing or unreadable wide file is reported (229, then 222 with the
-  /// count -1) and leaves unitCount() at -1. The table search may stop the
-  /// program.
+  /// Copies the settings, opens the wide file (the only open of it in the
+  /// run: every later step reads, and -t writes, through it), probes it for
+  /// a byte-order mark, sizes it and loads the conversion table with the
+  /// supplementary list. With -t and a narrow file the wide file is opened
+  /// for writing too when it may be written. A missing or unreadable wide
+  /// file is reported (229, then 222 with the count -1) and leaves
+  /// unitCount() at -1. The table search may stop the program.
   void prepareRun(const FinalEffects& options, const std::string& wide_name);
 
   /// Stops the program with exit_code when the wide file could not be read.
@@ -72,10 +74,19 @@ class Selecting {
   /// number of lines ended.
   std::int64_t runToStandardOutput(Column column);
 
+  /// The -M note: data.txt is held by this run from here to
+  /// releaseDataNote(), as binary.tmp is, and emptied, so that the note it
+  /// shows is the one this run's table search writes, and runs with -M in
+  /// one folder take their turns. A data.txt that cannot be held (a link, a
+  /// folder) is left alone: the search and the echo then fail on it.
+  void holdDataNote();
   /// Copies data.txt to standard output, each line ended by CR LF. False
   /// (after report 216) when it cannot be read; a failed write to standard
   /// output is reported (242) and stops the run with exit code 1.
   bool echoDataText();
+  /// Lets data.txt go; one this run emptied and wrote no note into is
+  /// removed, as the stale note's removal always left no data.txt.
+  void releaseDataNote();
 
   /// Stops the run (243, exit code 1) when the narrow file is the wide
   /// file under another name (or the same one): writing it would destroy
@@ -92,12 +103,16 @@ class Selecting {
   /// write over it).
   void holdTemporaryOrStop(bool refresh, bool routed,
                            const std::string& narrow_name);
-  /// The -t refresh: the wide file's bytes are copied out to binary.tmp,
-  /// then back into a new file beside the wide file that takes its place in
-  /// one step (a link's target is what is replaced; the permission bits
-  /// stay). At no moment is the wide file missing or shorter. Failures stop
-  /// the run with exit code 1: 193 when the wide file cannot be copied out
-  /// or replaced, 221 when the copy back fails; the wide file is untouched.
+  /// The -t refresh, in place: the wide file's bytes are copied out to
+  /// binary.tmp through the open wide file, checked to be still the file
+  /// and the size that were copied, and written back over themselves from
+  /// the start, without truncation; then they are flushed to the disk and
+  /// the file takes this moment as its time. Bytes another program appends
+  /// meanwhile stay, and the file keeps its inode, links, owner, mode, ACLs
+  /// and attributes. Failures stop the run with exit code 1: 193 when the
+  /// wide file may not be written, cannot be copied out, or changed (size,
+  /// identity, content) before a byte was written back; 221 when the write
+  /// back fails. The wide file's bytes are the same in every case.
   void refreshWide();
   /// Runs one engine into the held binary.tmp (the -b route);
   /// WriteResult::kWritten, or WriteResult::kFailed after reporting 215 with
@@ -142,12 +157,21 @@ class Selecting {
   void scanOrStop(Column column, LineEnd line_end, bool to_file);
   WriteResult blockWrite();
   bool writeOutput(platform::File* file);
-  bool temporaryIsWide() const;
+  bool isWide(const platform::File& file) const;
+  bool copyOutForRefresh(std::uint8_t* block, std::int64_t size);
+  bool writeBackForRefresh(std::uint8_t* block, std::int64_t size,
+                           bool* changed);
 
+  /// The wide file, open from prepareRun() to the end of the run.
+  platform::File wide_;
+  /// It was opened for writing as well (-t).
+  bool wide_writable_ = false;
   /// binary.tmp while this run holds it.
   platform::File temporary_;
   /// binary.tmp is a file the user named, never to be removed.
   bool temporary_is_users_ = false;
+  /// data.txt while this run holds it (-M).
+  platform::File data_note_;
 
   std::int64_t start_index_ = 0;
   ReplacementBytes replacement_bytes_{};

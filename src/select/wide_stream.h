@@ -33,20 +33,15 @@ void toHostOrder(std::uint16_t* units, std::size_t n);
 /// How the scan of one range ended.
 enum class PartEnd { kDone, kReadFailed, kNoRoom, kAbandoned };
 
-/// Feeds units [begin, end) of the wide file to the scanner block by block
-/// and keeps the bytes in `output`; a file that ends before `end` is a read
-/// failure. Gives up early (kAbandoned) once `abandon` is set. On kNoRoom,
+/// Feeds units [begin, end) of the open wide file to the scanner block by
+/// block and keeps the bytes in `output`; a file that ends before `end` is a
+/// read failure. Every part reads the one file through its own offsets. Gives up early (kAbandoned) once `abandon` is set. On kNoRoom,
 /// *failed_request is the allocation that failed.
 template <class Scanner>
-PartEnd streamUnits(const std::string& name, std::int64_t begin,
+PartEnd streamUnits(const platform::File& file, std::int64_t begin,
                     std::int64_t end, Scanner& scanner, OutputBlocks& output,
                     const std::atomic<bool>& abandon,
                     std::size_t* failed_request) {
-  platform::File file;
-  if (file.openRead(name) != platform::Status::kOk ||
-      file.seek(begin * 2) != platform::Status::kOk) {
-    return PartEnd::kReadFailed;
-  }
   // The scanners classify whole windows of 64 units, so the block reaches
   // a window past its end.
   std::unique_ptr<std::uint16_t[]> block(
@@ -66,7 +61,8 @@ PartEnd streamUnits(const std::string& name, std::int64_t begin,
     // A file that ends before the size it had when it was measured was cut
     // by someone else while it was read: what is left is no longer the
     // file, and padding it would write bytes that were never there.
-    if (file.read(block.get(), want * 2, &got) != platform::Status::kOk ||
+    if (file.readAt(at * 2, block.get(), want * 2, &got) !=
+            platform::Status::kOk ||
         got < want * 2) {
       return PartEnd::kReadFailed;
     }
@@ -78,8 +74,7 @@ PartEnd streamUnits(const std::string& name, std::int64_t begin,
     output.advance(scanner.feed(block.get(), want, output.cursor()));
     at += static_cast<std::int64_t>(want);
   }
-  return file.close() == platform::Status::kOk ? PartEnd::kDone
-                                               : PartEnd::kReadFailed;
+  return PartEnd::kDone;
 }
 
 }  // namespace parts

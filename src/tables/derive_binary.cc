@@ -44,8 +44,8 @@ DeriveStatus DeriveTable::derive() {
   // folder at once never write into each other's table. A link standing in
   // its place (or in the table's) is never written through.
   platform::File table;
-  const bool is_held = !platform::isSymbolicLink(kTableFileName) &&
-                       ok(table.openHeld(kDerivedTemporaryFileName));
+  const bool is_held = !platform::isLinkedName(kTableFileName) &&
+                       ok(table.openHeld(kDerivedTemporaryFileName, false));
   if (!is_held || !ok(table.rewind(true))) {
     if (is_held) (void)table.removeHeld(kDerivedTemporaryFileName);
     diagnostics::report(std::string("Rewrite() error-241: ") + kTableFileName);

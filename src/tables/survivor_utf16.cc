@@ -106,7 +106,7 @@ std::string SurvivorsUTF16::settingsFile() const {
   return std::string();
 }
 
-void SurvivorsUTF16::load(const FinalEffects& options) {
+void SurvivorsUTF16::load(const FinalEffects& options, platform::File* note) {
   using Location = std::string (SurvivorsUTF16::*)() const;
   static constexpr Location kLocations[5] = {
       nullptr, &SurvivorsUTF16::fixedPlace, &SurvivorsUTF16::currentFolder,
@@ -128,10 +128,17 @@ void SurvivorsUTF16::load(const FinalEffects& options) {
   }
 
   if (options.tableReport()) {
-    MessagesTexts note;
-    (void)note.writeText(
-        kDataNoteFileName,
-        binary_table_ + " is primarily accessible to Pelmora.");
+    const std::string text =
+        binary_table_ + " is primarily accessible to Pelmora.";
+    if (note != nullptr && note->isOpen()) {
+      std::size_t written = 0;
+      (void)(note->rewind(true) == platform::Status::kOk &&
+             note->write(text.data(), text.size(), &written) ==
+                 platform::Status::kOk);
+    } else {
+      MessagesTexts writer;
+      (void)writer.writeText(kDataNoteFileName, text);
+    }
   }
 
   if (!loadFile(binary_table_)) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/platform.h"
 #include "tables/table_format.h"
 
 class FinalEffects;
@@ -54,8 +55,9 @@ class SurvivorsUTF16 {
   /// settings file; -K and -D narrow the search), writes the -M note and
   /// loads the file. Every miss is reported; when no place has the table the
   /// program stops with exit code 1, and so it does when the found file
-  /// cannot be read.
-  void load(const FinalEffects& options);
+  /// cannot be read. The note goes into `note` when the run holds data.txt
+  /// open (from its start to the echo), else into a data.txt of its own.
+  void load(const FinalEffects& options, platform::File* note = nullptr);
 
   /// Applies the records of a table file (later records win). Returns false
   /// when the file cannot be opened or read; entries applied before a read

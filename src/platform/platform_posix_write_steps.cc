@@ -1,0 +1,185 @@
+// The POSIX system calls that write a file in place or make one whole: reads
+// and writes at an offset, the length, the times and the permission bits of
+// an open file, and a new file that appears with its whole content.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/platform_internal.h"
+#include "platform/platform_posix_internal.h"
+
+namespace platform {
+namespace {
+
+bool validOffset(std::int64_t offset) {
+  return offset >= 0 &&
+         static_cast<std::uint64_t>(offset) <=
+             static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+}
+
+std::string folderOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+// Writes all of `content` to a descriptor.
+Status writeAll(int descriptor, const std::string& content,
+                std::string* detail) {
+  std::size_t done = 0;
+  while (done < content.size()) {
+    std::size_t taken = 0;
+    const Status status =
+        raw::writeSome(descriptor, content.data() + done, content.size() - done,
+                       &taken, detail);
+    if (status != Status::kOk) return status;
+    done += taken;
+  }
+  return Status::kOk;
+}
+
+#if defined(O_TMPFILE)
+// Linux: the file is written without a name and linked in once complete,
+// so a process killed on the way leaves nothing. *tried is false when the
+// file system or /proc cannot do it, and the caller takes the other way.
+Status createUnnamedFirst(const std::string& name, const std::string& content,
+                          bool* exists, bool* tried, std::string* detail) {
+  *tried = false;
+  int descriptor;
+  do {
+    descriptor = ::open(folderOf(name).c_str(),
+                        O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  } while (descriptor < 0 && errno == EINTR);
+  if (descriptor < 0) return Status::kOther;
+  Status status = writeAll(descriptor, content, detail);
+  if (status == Status::kOk) {
+    const std::string self = "/proc/self/fd/" + std::to_string(descriptor);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(),
+                 AT_SYMLINK_FOLLOW) != 0) {
+      const int error = errno;
+      if (error == ENOENT && ::access("/proc/self/fd", F_OK) != 0) {
+        ::close(descriptor);
+        return Status::kOther;  // no /proc: not tried
+      }
+      if (exists != nullptr) *exists = error == EEXIST;
+      status = fromErrno(error, detail);
+    }
+  }
+  *tried = true;
+  if (::close(descriptor) != 0 && status == Status::kOk && errno != EINTR) {
+    status = fromErrno(errno, detail);
+  }
+  return status;
+}
+#endif
+
+}  // namespace
+
+Status File::readAt(std::int64_t offset, void* buffer, std::size_t n,
+                    std::size_t* got, std::string* detail) const {
+  *got = 0;
+  if (!isOpen()) return fromErrno(EBADF, detail);
+  char* at = static_cast<char*>(buffer);
+  while (*got < n) {
+    const std::int64_t from = offset + static_cast<std::int64_t>(*got);
+    if (!validOffset(from)) return fromErrno(EINVAL, detail);
+    ssize_t result;
+    do {
+      result = ::pread(fd(handle_), at + *got, n - *got, static_cast<off_t>(from));
+    } while (result < 0 && errno == EINTR);
+    if (result < 0) return fromErrno(errno, detail);
+    if (result == 0) break;
+    *got += static_cast<std::size_t>(result);
+  }
+  return Status::kOk;
+}
+
+Status File::writeAt(std::int64_t offset, const void* buffer, std::size_t n,
+                     std::size_t* written, std::string* detail) {
+  *written = 0;
+  if (!isOpen()) return fromErrno(EBADF, detail);
+  const char* at = static_cast<const char*>(buffer);
+  while (*written < n) {
+    const std::int64_t to = offset + static_cast<std::int64_t>(*written);
+    if (!validOffset(to)) return fromErrno(EINVAL, detail);
+    ssize_t result;
+    do {
+      result = ::pwrite(fd(handle_), at + *written, n - *written,
+                        static_cast<off_t>(to));
+    } while (result < 0 && errno == EINTR);
+    if (result < 0) return fromErrno(errno, detail);
+    if (result == 0) return fromErrno(EIO, detail);
+    *written += static_cast<std::size_t>(result);
+  }
+  return Status::kOk;
+}
+
+Status File::resize(std::int64_t bytes, std::string* detail) {
+  if (!isOpen()) return fromErrno(EBADF, detail);
+  if (!validOffset(bytes)) return fromErrno(EINVAL, detail);
+  int result;
+  do {
+    result = ::ftruncate(fd(handle_), static_cast<off_t>(bytes));
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) return fromErrno(errno, detail);
+  return Status::kOk;
+}
+
+Status File::touchNow(std::string* detail) {
+  if (!isOpen()) return fromErrno(EBADF, detail);
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;  // the last access stays as it was
+  times[1].tv_sec = 0;
+  times[1].tv_nsec = UTIME_NOW;
+  if (::futimens(fd(handle_), times) != 0) return fromErrno(errno, detail);
+  return Status::kOk;
+}
+
+Status File::restrictToOwner(std::string* detail) {
+  if (!isOpen()) return fromErrno(EBADF, detail);
+  if (::fchmod(fd(handle_), 0600) != 0) return fromErrno(errno, detail);
+  return Status::kOk;
+}
+
+Status createNewWithContent(const std::string& name, const std::string& content,
+                            bool* exists, std::string* detail) {
+  if (exists != nullptr) *exists = false;
+#if defined(O_TMPFILE)
+  bool tried = false;
+  const Status unnamed =
+      createUnnamedFirst(name, content, exists, &tried, detail);
+  if (tried) return unnamed;
+#endif
+  // Elsewhere: written under a private name first and then given the name
+  // by link(), which never replaces a file. A process killed in between
+  // leaves its private name, which a later process of the same number
+  // clears.
+  const std::string scratch = raw::scratchNameBeside(name, ".new");
+  File file;
+  Status status = file.createNew(scratch, detail);
+  if (status != Status::kOk) {
+    (void)removeFile(scratch);
+    status = file.createNew(scratch, detail);
+  }
+  if (status != Status::kOk) return status;
+  std::size_t written = 0;
+  status = file.write(content.data(), content.size(), &written, detail);
+  const Status closed = file.close(detail);
+  if (status == Status::kOk) status = closed;
+  if (status == Status::kOk && ::link(scratch.c_str(), name.c_str()) != 0) {
+    const int error = errno;
+    if (exists != nullptr) *exists = error == EEXIST;
+    status = fromErrno(error, detail);
+  }
+  (void)removeFile(scratch);
+  return status;
+}
+
+}  // namespace platform

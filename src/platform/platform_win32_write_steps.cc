@@ -1,0 +1,173 @@
+// The Win32 system calls that write a file in place or make one whole: reads
+// and writes at an offset, the length, the times and the permissions of an
+// open file, and a new file that appears with its whole content.
+#include "platform/platform_win32_internal.h"
+
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/platform_internal.h"
+
+namespace platform {
+namespace {
+
+HANDLE handleOf(std::intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+// One Win32 transfer moves at most this many bytes.
+constexpr std::size_t kLargestTransfer = std::size_t{1} << 30;
+
+OVERLAPPED at(std::int64_t offset) {
+  OVERLAPPED where = {};
+  where.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset));
+  where.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+  return where;
+}
+
+bool setDisposition(HANDLE h, BOOL doomed) {
+  FILE_DISPOSITION_INFO disposition = {doomed};
+  return SetFileInformationByHandle(h, FileDispositionInfo, &disposition,
+                                    sizeof disposition) != 0;
+}
+
+}  // namespace
+
+Status File::readAt(std::int64_t offset, void* buffer, std::size_t n,
+                    std::size_t* got, std::string* detail) const {
+  *got = 0;
+  if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
+  if (offset < 0) return fromLastError(ERROR_NEGATIVE_SEEK, detail);
+  char* into = static_cast<char*>(buffer);
+  while (*got < n) {
+    // On a handle opened for synchronous use the offset in OVERLAPPED says
+    // where; the system serialises the calls, so threads may share it.
+    OVERLAPPED where = at(offset + static_cast<std::int64_t>(*got));
+    const std::size_t left = n - *got;
+    DWORD done = 0;
+    if (!ReadFile(handleOf(handle_), into + *got,
+                  static_cast<DWORD>(left > kLargestTransfer ? kLargestTransfer
+                                                             : left),
+                  &done, &where)) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_HANDLE_EOF) break;
+      return fromLastError(error, detail);
+    }
+    if (done == 0) break;
+    *got += done;
+  }
+  return Status::kOk;
+}
+
+Status File::writeAt(std::int64_t offset, const void* buffer, std::size_t n,
+                     std::size_t* written, std::string* detail) {
+  *written = 0;
+  if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
+  if (offset < 0) return fromLastError(ERROR_NEGATIVE_SEEK, detail);
+  const char* from = static_cast<const char*>(buffer);
+  while (*written < n) {
+    OVERLAPPED where = at(offset + static_cast<std::int64_t>(*written));
+    const std::size_t left = n - *written;
+    DWORD done = 0;
+    if (!WriteFile(handleOf(handle_), from + *written,
+                   static_cast<DWORD>(left > kLargestTransfer ? kLargestTransfer
+                                                              : left),
+                   &done, &where)) {
+      return fromLastError(GetLastError(), detail);
+    }
+    if (done == 0) return fromLastError(ERROR_WRITE_FAULT, detail);
+    *written += done;
+  }
+  return Status::kOk;
+}
+
+Status File::resize(std::int64_t bytes, std::string* detail) {
+  if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
+  if (bytes < 0) return fromLastError(ERROR_NEGATIVE_SEEK, detail);
+  // The end is set at the position, which is put back afterwards.
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  LARGE_INTEGER was;
+  if (!SetFilePointerEx(handleOf(handle_), zero, &was, FILE_CURRENT)) {
+    return fromLastError(GetLastError(), detail);
+  }
+  LARGE_INTEGER to;
+  to.QuadPart = bytes;
+  const bool cut = SetFilePointerEx(handleOf(handle_), to, nullptr,
+                                    FILE_BEGIN) &&
+                   SetEndOfFile(handleOf(handle_));
+  const DWORD error = GetLastError();
+  (void)SetFilePointerEx(handleOf(handle_), was, nullptr, FILE_BEGIN);
+  if (!cut) return fromLastError(error, detail);
+  return Status::kOk;
+}
+
+Status File::touchNow(std::string* detail) {
+  if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  if (!SetFileTime(handleOf(handle_), &now, nullptr, &now)) {
+    return fromLastError(GetLastError(), detail);
+  }
+  return Status::kOk;
+}
+
+Status File::restrictToOwner(std::string* detail) {
+  if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
+  return Status::kOk;
+}
+
+Status createNewWithContent(const std::string& name, const std::string& content,
+                            bool* exists, std::string* detail) {
+  if (exists != nullptr) *exists = false;
+  // Written under a private name that is deleted when its handle closes,
+  // then moved to the name by a step that never replaces a file: the name
+  // appears with its whole content or not at all, and a process killed
+  // while writing leaves nothing.
+  const std::string scratch = raw::scratchNameBeside(name, ".new");
+  if (isReparsePoint(scratch)) {
+    return fromLastError(ERROR_CANT_ACCESS_FILE, detail);
+  }
+  auto createScratch = [&scratch]() {
+    return CreateFileA(scratch.c_str(), GENERIC_WRITE | DELETE,
+                       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  HANDLE h = createScratch();
+  if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
+    // Only a killed process of the same number can have left it.
+    DeleteFileA(scratch.c_str());
+    h = createScratch();
+  }
+  if (h == INVALID_HANDLE_VALUE) return fromLastError(GetLastError(), detail);
+  const bool doomed = setDisposition(h, TRUE);
+  DWORD done = 0;
+  bool ok = content.empty() ||
+            (WriteFile(h, content.data(), static_cast<DWORD>(content.size()),
+                       &done, nullptr) &&
+             done == content.size());
+  DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+  // Kept from here on: only the moment between this and the move can leave
+  // the private name behind.
+  if (ok && doomed && !setDisposition(h, FALSE)) {
+    ok = false;
+    error = GetLastError();
+  }
+  CloseHandle(h);
+  if (ok && !MoveFileExA(scratch.c_str(), name.c_str(), 0)) {
+    ok = false;
+    error = GetLastError();
+    if (exists != nullptr) {
+      *exists = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+    }
+  }
+  if (!ok) {
+    DeleteFileA(scratch.c_str());
+    return fromLastError(error == ERROR_SUCCESS ? ERROR_WRITE_FAULT : error,
+                         detail);
+  }
+  return Status::kOk;
+}
+
+}  // namespace platform
