@@ -26,7 +26,7 @@ OVERLAPPED at(std::int64_t offset) {
   return where;
 }
 
-bool setDisposition(HANDLE h, BOOL doomed) {
+bool setDisposition(HANDLE h, BOOLEAN doomed) {
   FILE_DISPOSITION_INFO disposition = {doomed};
   return SetFileInformationByHandle(h, FileDispositionInfo, &disposition,
                                     sizeof disposition) != 0;

@@ -7,6 +7,7 @@
 #include "diagnostics/error_text.h"
 #include "platform/platform.h"
 #include "select/select_utf16.h"
+#include "select/wide_stream.h"
 
 namespace {
 
@@ -84,10 +85,9 @@ bool Selecting::copyOutForRefresh(std::uint8_t* block, std::int64_t size) {
     std::size_t got = 0;
     std::size_t written = 0;
     // A file that ends early was cut by someone else: the copy is not it.
-    if (!ok(wide_.readAt(at, block, want, &got)) || got != want ||
-        !ok(temporary_.write(block, want, &written))) {
-      return false;
-    }
+    if (!ok(wide_.readAt(at, block, want, &got)) || got != want) return false;
+    if (parts::BlockReadHook hook = parts::blockReadHook()) hook();
+    if (!ok(temporary_.write(block, want, &written))) return false;
     at += static_cast<std::int64_t>(want);
   }
   return true;
@@ -111,6 +111,7 @@ bool Selecting::writeBackForRefresh(std::uint8_t* block, std::int64_t size,
         !ok(wide_.readAt(at, now, want, &got_now))) {
       return false;
     }
+    if (parts::BlockReadHook hook = parts::blockReadHook()) hook();
     if (got_now != want || std::memcmp(copy, now, want) != 0) {
       *changed = true;
       return false;

@@ -13,6 +13,7 @@
 #include "select/read_failure_numbers.h"
 #include "select/scan_settings.h"
 #include "select/unit_tables.h"
+#include "select/wide_stream.h"
 
 Selecting::Selecting() = default;
 Selecting::~Selecting() = default;
@@ -100,6 +101,10 @@ void Selecting::narrowIsNotWideStop(const std::string& narrow_name) const {
 void Selecting::setPartsForTesting(std::int64_t least_part_units,
                                    std::size_t parts) {
   parts::setPartsForTesting(least_part_units, parts);
+}
+
+void Selecting::setBlockReadHookForTesting(void (*hook)()) {
+  parts::setBlockReadHookForTesting(hook);
 }
 
 parts::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,

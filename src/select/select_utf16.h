@@ -136,6 +136,10 @@ class Selecting {
   /// restore the usual size.
   static void setPartsForTesting(std::int64_t least_part_units,
                                  std::size_t parts);
+  /// Runs `hook` after every block the scan or the -t refresh reads from
+  /// the wide file (nullptr: nothing), so tests can change the file while
+  /// it is read.
+  static void setBlockReadHookForTesting(void (*hook)());
 
   // Read access for the engines' tests.
   std::int64_t unitCount() const { return unit_count_; }

@@ -1,10 +1,13 @@
 #include "select/wide_stream.h"
 
+#include <atomic>
 #include <cstring>
 
 namespace parts {
 
 namespace {
+
+std::atomic<BlockReadHook> g_block_read_hook{nullptr};
 
 bool hostIsLittleEndian() {
   const std::uint16_t probe = 1;
@@ -14,6 +17,14 @@ bool hostIsLittleEndian() {
 }
 
 }  // namespace
+
+void setBlockReadHookForTesting(BlockReadHook hook) {
+  g_block_read_hook.store(hook);
+}
+
+BlockReadHook blockReadHook() {
+  return g_block_read_hook.load(std::memory_order_relaxed);
+}
 
 void toHostOrder(std::uint16_t* units, std::size_t n) {
   if (hostIsLittleEndian()) return;

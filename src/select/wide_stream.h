@@ -30,6 +30,12 @@ inline constexpr std::size_t kMostBytesPerUnit = 4;
 /// Turns units read as little-endian bytes into the host's order.
 void toHostOrder(std::uint16_t* units, std::size_t n);
 
+/// What runs after every block a part has read, or nullptr (the usual):
+/// tests change the file there, while it is read.
+using BlockReadHook = void (*)();
+void setBlockReadHookForTesting(BlockReadHook hook);
+BlockReadHook blockReadHook();
+
 /// How the scan of one range ended.
 enum class PartEnd { kDone, kReadFailed, kNoRoom, kAbandoned };
 
@@ -66,6 +72,7 @@ PartEnd streamUnits(const platform::File& file, std::int64_t begin,
         got < want * 2) {
       return PartEnd::kReadFailed;
     }
+    if (BlockReadHook hook = blockReadHook()) hook();
     toHostOrder(block.get(), want);
     if (!output.reserve(want * kMostBytesPerUnit)) {
       *failed_request = want * kMostBytesPerUnit;

@@ -38,6 +38,9 @@ enum class Need {
   kPermissionBits,
   /// A limit on the address space of the run (RLIMIT_AS).
   kMemoryLimit,
+  /// The program can be stopped with SIGKILL at a chosen system call of its
+  /// own (strace's fault injection).
+  kKillAtSystemCall,
   /// What only Windows has: one file for names differing in letter case,
   /// file attributes, sharing modes, the fixed place on drive C:.
   kWindows,
@@ -190,6 +193,9 @@ inline const PlatformTable& windowsTable() {
            "drop root, and root writes into folders whatever their mode; "
            "Windows has no unwritable folders by mode bits (the read-only "
            "file attribute is covered by WindowsTest)"},
+          {Need::kKillAtSystemCall,
+           "pelmora.exe's calls to the system go through Wine's own process "
+           "and server, so a call of Linux's is no step of the program"},
           {Need::kMemoryLimit,
            "Wine's loader reserves most of the 32-bit address space before "
            "the program starts, so an address-space limit stops wine itself"},

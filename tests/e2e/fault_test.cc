@@ -111,20 +111,29 @@ TEST(FaultTest, DamagedTablesNeverCrash) {
                                            "198\r\n"));
 }
 
-TEST(FaultTest, RefreshThatCannotEraseKeepsTheWideFile) {
+// -t writes the wide file in place: a file the user may not write is left
+// as it is (193), while a folder the user may not write is no obstacle.
+TEST(FaultTest, RefreshNeedsAWritableFileNotAWritableFolder) {
   E2E_NEEDS(Need::kPermissionBits);
-  Sandbox box;
-  ASSERT_TRUE(box.runUnprivileged());
-  prepare(box);
-  box.write("ro/wide.txt", kWide);
-  chmodOrFail(box, "ro", 0555);
-  RunResult run = box.run({"-j2", "-t", "ro/wide.txt", "n.txt"});
-  chmodOrFail(box, "ro", 0777);
-  EXPECT_EQ(run.exitCode, 1) << run.describe();
-  EXPECT_EQ(run.errMessages(),
-            std::vector<std::string>{"Reset() error-193: ro/wide.txt"});
-  EXPECT_EQ(run.file("ro/wide.txt"), kWide);
-  EXPECT_FALSE(run.has("n.txt"));
+  for (bool file_read_only : {true, false}) {
+    SCOPED_TRACE(file_read_only ? "read-only file" : "read-only folder");
+    Sandbox box;
+    ASSERT_TRUE(box.runUnprivileged());
+    prepare(box);
+    box.write("ro/wide.txt", kWide);
+    chmodOrFail(box, "ro/wide.txt", file_read_only ? 0444 : 0666);
+    chmodOrFail(box, "ro", file_read_only ? 0777 : 0555);
+    RunResult run = box.run({"-j2", "-t", "ro/wide.txt", "n.txt"});
+    chmodOrFail(box, "ro", 0777);
+    EXPECT_EQ(run.exitCode, file_read_only ? 1 : 0) << run.describe();
+    EXPECT_EQ(run.errMessages(),
+              file_read_only
+                  ? std::vector<std::string>{"Reset() error-193: ro/wide.txt"}
+                  : std::vector<std::string>{});
+    EXPECT_EQ(run.file("ro/wide.txt"), kWide);
+    EXPECT_EQ(run.has("n.txt"), !file_read_only);
+    EXPECT_FALSE(run.has("binary.tmp"));
+  }
 }
 
 TEST(FaultTest, RefreshOnAFullDiskKeepsTheWideFile) {

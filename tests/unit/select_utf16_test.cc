@@ -9,6 +9,7 @@
 
 #include "options/final_effect.h"
 #include "tables/derive_binary.h"
+#include "platform_expectations.h"
 #include "reference_select.h"
 #include "test_support.h"
 
@@ -395,7 +396,36 @@ TEST_F(SelectingTest, UnwritableNarrowFileIsReported) {
 // A wide file removed, or cut short by another process, between its sizing
 // and its read: nothing may be written, least of all the missing units as
 // zeros.
-TEST_F(SelectingTest, VanishedOrShrunkWideFileStopsTheEngine) {
+// How the hook below changes wide.txt once, after the scan's first block.
+enum class Change { kGrow, kShrink, kRemoveName, kRenameOver };
+Change g_change = Change::kGrow;
+bool g_changed = false;
+
+void changeWideFileOnce() {
+  if (g_changed) return;
+  g_changed = true;
+  namespace fs = std::filesystem;
+  switch (g_change) {
+    case Change::kGrow:
+      std::ofstream("wide.txt", std::ios::binary | std::ios::app) << "b\0";
+      break;
+    case Change::kShrink:
+      fs::resize_file("wide.txt", 150000);
+      break;
+    case Change::kRemoveName:
+      fs::remove("wide.txt");
+      break;
+    case Change::kRenameOver:
+      std::ofstream("other.txt", std::ios::binary) << "x";
+      fs::rename("other.txt", "wide.txt");
+      break;
+  }
+}
+
+// The run reads the file it opened first, whatever its name comes to mean;
+// that file growing or shrinking while it is read stops the engine with
+// its own read number, and nothing is written.
+TEST_F(SelectingTest, WideFileChangedWhileReadStopsTheEngine) {
   struct ReadCase {
     Column column;
     LineEnd line_end;
@@ -410,24 +440,124 @@ TEST_F(SelectingTest, VanishedOrShrunkWideFileStopsTheEngine) {
       {Column::kInteger, LineEnd::kCrLf, "Reset() error-197: wide.txt"},
       {Column::kInteger, LineEnd::kLf, "Reset() error-198: wide.txt"},
   };
-  for (bool shrunk : {false, true}) {
+  Selecting::setBlockReadHookForTesting(&changeWideFileOnce);
+  // Long enough to be read in several blocks.
+  const std::string wide = utf16le(std::u16string(100000, u'a') + u"\n");
+  for (Change change : {Change::kGrow, Change::kShrink, Change::kRemoveName,
+                        Change::kRenameOver}) {
     for (const ReadCase& c : cases) {
-      // Long enough to be read in several blocks.
-      folder_.write("wide.txt", utf16le(std::u16string(100000, u'a') + u"\n"));
+      SCOPED_TRACE(static_cast<int>(change));
+      folder_.write("wide.txt", wide);
+      std::filesystem::remove(folder_.path() + "/narrow.txt");
       FinalEffects effects(options(1));
       Selecting selecting;
       selecting.buildReplacementBytes(effects);
       selecting.prepareRun(effects, "wide.txt");
-      if (shrunk) {
-        std::filesystem::resize_file(folder_.path() + "/wide.txt", 150000);
-      } else {
-        std::filesystem::remove(folder_.path() + "/wide.txt");
+      g_change = change;
+      g_changed = false;
+      if (change == Change::kGrow || change == Change::kShrink) {
+        EXPECT_EXIT(
+            (void)selecting.runToFile(c.column, c.line_end, "narrow.txt"),
+            ::testing::ExitedWithCode(1), "");
+        EXPECT_EQ(folder_.errMessages().back(), c.message);
+        EXPECT_FALSE(folder_.exists("narrow.txt"));
+      } else if (c.column == Column::kPlain && c.line_end == LineEnd::kCrLf) {
+        ASSERT_EQ(selecting.runToFile(c.column, c.line_end, "narrow.txt"),
+                  WriteResult::kWritten);
+        EXPECT_EQ(folder_.read("narrow.txt"),
+                  std::string(100000, 'a') + "\r\n");
       }
-      EXPECT_EXIT((void)selecting.runToFile(c.column, c.line_end, "narrow.txt"),
-                  ::testing::ExitedWithCode(1), "");
-      EXPECT_EQ(folder_.errMessages().back(), c.message) << shrunk;
-      EXPECT_FALSE(folder_.exists("narrow.txt"));
     }
+  }
+  Selecting::setBlockReadHookForTesting(nullptr);
+}
+
+// What the hook does to wide.txt at its g_act_at-th call during the -t
+// refresh: calls 1-3 come after the copy out's blocks, 4-8 after the
+// write-back's pieces.
+enum class Act { kAppend, kChangeAByte, kSwitchTheLink };
+Act g_act = Act::kAppend;
+int g_act_at = 0;
+int g_calls = 0;
+
+void actOnWideFile() {
+  if (++g_calls != g_act_at) return;
+  switch (g_act) {
+    case Act::kAppend:
+      std::ofstream("wide.txt", std::ios::binary | std::ios::app).write("z\0", 2);
+      break;
+    case Act::kChangeAByte: {
+      std::fstream file("wide.txt", std::ios::binary | std::ios::in |
+                                        std::ios::out);
+      file.seekp(600000);
+      file << 'b';
+      break;
+    }
+    case Act::kSwitchTheLink:
+      std::filesystem::remove("link.txt");
+      std::filesystem::create_symlink("other.txt", "link.txt");
+      break;
+  }
+}
+
+// -t writes the copy back over the file it opened and over nothing else:
+// bytes appended meanwhile stay; a file that changed size, bytes or name
+// before they were written back stops the run with 193, and no byte it did
+// not hold is ever written.
+TEST_F(SelectingTest, RefreshWritesBackOnlyOverTheSameBytes) {
+  struct RefreshCase {
+    const char* what;
+    Act act;
+    int at;
+    bool stops;
+  } cases[] = {
+      {"appended during the write-back", Act::kAppend, 4, false},
+      {"appended during the copy out", Act::kAppend, 1, true},
+      {"a byte changed ahead of the write-back", Act::kChangeAByte, 4, true},
+      {"the link switched during the copy out", Act::kSwitchTheLink, 2, true},
+  };
+  const std::string wide = utf16le(std::u16string(1310720, u'a'));
+  for (const RefreshCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const bool linked = c.act == Act::kSwitchTheLink;
+    if (linked && platform_expectations::whyNot(
+                      platform_expectations::thisBuild(),
+                      platform_expectations::Need::kTestMakesSymbolicLinks)) {
+      continue;
+    }
+    folder_.write("wide.txt", wide);
+    folder_.write("other.txt", "other");
+    std::filesystem::remove("link.txt");
+    if (linked) std::filesystem::create_symlink("wide.txt", "link.txt");
+    FinalEffects::Values v = options(1);
+    v.refreshWide = true;
+    FinalEffects effects(v);
+    Selecting selecting;
+    selecting.buildReplacementBytes(effects);
+    selecting.prepareRun(effects, linked ? "link.txt" : "wide.txt");
+    selecting.holdTemporaryOrStop(true, false, "narrow.txt");
+    g_act = c.act;
+    g_act_at = c.at;
+    g_calls = 0;
+    Selecting::setBlockReadHookForTesting(&actOnWideFile);
+    std::string expected = wide;
+    if (c.act == Act::kAppend) expected += std::string("z\0", 2);
+    if (c.act == Act::kChangeAByte) expected[600000] = 'b';
+    if (c.stops) {
+      EXPECT_EXIT(selecting.refreshWide(), ::testing::ExitedWithCode(1), "");
+      EXPECT_EQ(folder_.errMessages().back(),
+                std::string("Reset() error-193: ") +
+                    (linked ? "link.txt" : "wide.txt"));
+    } else {
+      selecting.refreshWide();
+      selecting.releaseTemporary(false);
+    }
+    Selecting::setBlockReadHookForTesting(nullptr);
+    const std::string left = folder_.read("wide.txt");
+    EXPECT_EQ(left.size(), expected.size());
+    EXPECT_TRUE(left == expected);
+    EXPECT_EQ(folder_.read("other.txt"), "other");
+    EXPECT_FALSE(folder_.exists("binary.tmp"));
   }
 }
 
