@@ -6,16 +6,27 @@
 
 void ErrorTexts::report(const std::string& prefix, const std::string& extension,
                         const std::string& message) {
-  {
-    TimeNames names;
-    (void)names.setUp(prefix, extension);
-    file_name_ = names.nextName(true);
-  }
   MessagesTexts writer;
-  if (writer.writeText(file_name_, message) != platform::Status::kOk) {
-    // The log itself failed; the console is the last place left.
-    platform::writeStandardError(message);
+  std::string refused;
+  for (int attempt = 0; attempt < kMostErrFileAttempts; ++attempt) {
+    {
+      TimeNames names;
+      (void)names.setUp(prefix, extension);
+      file_name_ = names.nextName(true);
+    }
+    // A counter that cannot move on gives the refused name again, and would
+    // give it on every further attempt.
+    if (file_name_ == refused) break;
+    bool taken = false;
+    if (writer.writeNewText(file_name_, message, &taken) ==
+        platform::Status::kOk) {
+      return;
+    }
+    if (!taken) break;
+    refused = file_name_;
   }
+  // The log itself failed; the console is the last place left.
+  platform::writeStandardError(message);
 }
 
 namespace diagnostics {

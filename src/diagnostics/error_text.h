@@ -6,9 +6,17 @@
 
 #include <string>
 
-/// Writes one message line into a new err file named by TimeNames.
+/// The most err file names one report tries. A name that exists already
+/// (left by an earlier run whose numbers the counter has forgotten) takes
+/// the next serial number; past this many, the folder is full of old
+/// reports and the message goes to standard error rather than wait longer.
+inline constexpr int kMostErrFileAttempts = 100;
+
+/// Writes one message line into a new err file named by TimeNames. The file
+/// is always one this report creates: an older err file of the same name is
+/// never overwritten.
 /// Never stops the program and never prints, except that a message that
-/// cannot be written into its err file goes to standard error instead.
+/// cannot be written into an err file of its own goes to standard error.
 class ErrorTexts {
  public:
   ErrorTexts() = default;
@@ -18,7 +26,7 @@ class ErrorTexts {
   void report(const std::string& prefix, const std::string& extension,
               const std::string& message);
 
-  /// The err file name used by the last report.
+  /// The err file name the last report wrote (or tried last).
   const std::string& fileName() const { return file_name_; }
 
  private:

@@ -6,21 +6,31 @@
 
 #include "platform/platform.h"
 
-/// Rewrites a file (created or truncated) with exactly the bytes of a text,
-/// no line end added. Used for the err files, error.txt and the data.txt
-/// note: names of Pelmora's own, so a symbolic link in their place is a file
-/// that cannot be created, never a way to write a file elsewhere.
+/// Writes a file with exactly the bytes of a text, no line end added. Used
+/// for the err files, error.txt and the data.txt note: names of Pelmora's
+/// own, so a symbolic link in their place is never a way to write a file
+/// elsewhere.
 class MessagesTexts {
  public:
   MessagesTexts() = default;
   MessagesTexts(const MessagesTexts&) = delete;
   MessagesTexts& operator=(const MessagesTexts&) = delete;
 
-  /// Returns kOk when every byte reached the file and it closed cleanly.
-  /// On failure *detail holds the system's reason; nothing is printed.
+  /// Rewrites the file, created or truncated; a link in its place is a file
+  /// that cannot be created. Returns kOk when every byte reached the file
+  /// and it closed cleanly. On failure *detail holds the system's reason;
+  /// nothing is printed.
   [[nodiscard]] platform::Status writeText(const std::string& file_name,
                                            const std::string& text,
                                            std::string* detail = nullptr);
+
+  /// The same, into a file this call creates: nothing that has the name
+  /// already (a file, a folder, a link, even one that leads nowhere) is
+  /// touched, and *taken tells the caller that this was why it failed.
+  [[nodiscard]] platform::Status writeNewText(const std::string& file_name,
+                                              const std::string& text,
+                                              bool* taken,
+                                              std::string* detail = nullptr);
 };
 
 #endif  // PELMORA_DIAGNOSTICS_MESSAGES_TEXT_H_

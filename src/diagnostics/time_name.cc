@@ -31,6 +31,25 @@ platform::Status readFirstLine(platform::File* file, std::string* line) {
   return platform::Status::kOk;
 }
 
+// Puts a number in place of the counter's content: the number goes over the
+// old content first, and only then is the file cut to it, so a process
+// killed at any moment leaves a counter whose first line is the old number
+// or the new one, never an empty file (which would restart the numbering at
+// 0). Over a longer content the number is followed by a line end until the
+// cut, or its digits would run into the old ones ("0" over "2147483647"
+// would read 147483647); a size that cannot be had counts as longer.
+bool storeCounter(platform::File* file, const std::string& number) {
+  const auto length = static_cast<std::int64_t>(number.size());
+  std::int64_t old_size = 0;
+  const bool longer =
+      file->size(&old_size) != platform::Status::kOk || old_size > length;
+  const std::string text = longer ? number + "\n" : number;
+  std::size_t written = 0;
+  return file->writeAt(0, text.data(), text.size(), &written) ==
+             platform::Status::kOk &&
+         file->resize(length) == platform::Status::kOk;
+}
+
 }  // namespace
 
 std::int32_t TimeNames::serialNumber() { return g_serial; }
@@ -131,16 +150,14 @@ std::int32_t TimeNames::setUp(const std::string& prefix,
   }
 
   // Unreadable (or uncreatable) counter: start again at 0 in a new file.
-  std::size_t written = 0;
   bool renewed = false;
   if (serial_writable_) {
-    renewed = serial_file_.rewind(true) == platform::Status::kOk &&
-              serial_file_.write("0", 1, &written) == platform::Status::kOk;
+    renewed = storeCounter(&serial_file_, "0");
   } else {
     (void)serial_file_.close();
     platform::File fresh;
     renewed = fresh.createNoLink(kSerialFileName) == platform::Status::kOk &&
-              fresh.write("0", 1, &written) == platform::Status::kOk &&
+              storeCounter(&fresh, "0") &&
               fresh.close() == platform::Status::kOk;
   }
   if (renewed) {
@@ -159,13 +176,13 @@ std::string TimeNames::nextName(bool advance) {
   if (advance) {
     std::int32_t next = following(g_serial);
     std::string text = std::to_string(next);
+    // Rewritten through the locked handle: reopening would drop the lock.
     platform::File spare;
     platform::File* target = &serial_file_;
-    bool opened;
-    if (serial_writable_) {
-      // Rewritten through the locked handle: reopening would drop the lock.
-      opened = serial_file_.rewind(true) == platform::Status::kOk;
-    } else {
+    bool opened = true;
+    if (!serial_writable_) {
+      // A counter this process may write but not read (or one that could
+      // not be opened at all) is made anew; there was no lock to keep.
       (void)serial_file_.close();
       target = &spare;
       opened = spare.createNoLink(kSerialFileName) == platform::Status::kOk;
@@ -174,9 +191,7 @@ std::string TimeNames::nextName(bool advance) {
       recordCounterFailure("Rewrite() error-232: ");
     } else {
       g_serial = next;
-      std::size_t written = 0;
-      bool stored = target->write(text.data(), text.size(), &written) ==
-                        platform::Status::kOk &&
+      bool stored = storeCounter(target, text) &&
                     target->close() == platform::Status::kOk;
       if (!stored) recordCounterFailure("Rewrite() error-232: " + text);
     }

@@ -287,7 +287,8 @@ bool fileExists(const std::string& name) {
 bool isLinkedName(const std::string& name) {
   struct stat info;
   return ::lstat(name.c_str(), &info) == 0 &&
-         (S_ISLNK(info.st_mode) || (!S_ISDIR(info.st_mode) && info.st_nlink > 1));
+         (S_ISLNK(info.st_mode) ||
+          (!S_ISDIR(info.st_mode) && info.st_nlink > 1));
 }
 
 Status fileIdentity(const std::string& name, FileIdentity* id,

@@ -35,9 +35,8 @@ Status writeAll(int descriptor, const std::string& content,
   std::size_t done = 0;
   while (done < content.size()) {
     std::size_t taken = 0;
-    const Status status =
-        raw::writeSome(descriptor, content.data() + done, content.size() - done,
-                       &taken, detail);
+    const Status status = raw::writeSome(descriptor, content.data() + done,
+                                         content.size() - done, &taken, detail);
     if (status != Status::kOk) return status;
     done += taken;
   }
@@ -53,8 +52,8 @@ Status createUnnamedFirst(const std::string& name, const std::string& content,
   *tried = false;
   int descriptor;
   do {
-    descriptor = ::open(folderOf(name).c_str(),
-                        O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    descriptor =
+        ::open(folderOf(name).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   } while (descriptor < 0 && errno == EINTR);
   if (descriptor < 0) return Status::kOther;
   Status status = writeAll(descriptor, content, detail);
@@ -91,7 +90,8 @@ Status File::readAt(std::int64_t offset, void* buffer, std::size_t n,
     if (!validOffset(from)) return fromErrno(EINVAL, detail);
     ssize_t result;
     do {
-      result = ::pread(fd(handle_), at + *got, n - *got, static_cast<off_t>(from));
+      result =
+          ::pread(fd(handle_), at + *got, n - *got, static_cast<off_t>(from));
     } while (result < 0 && errno == EINTR);
     if (result < 0) return fromErrno(errno, detail);
     if (result == 0) break;

@@ -22,7 +22,8 @@ constexpr std::size_t kLargestTransfer = std::size_t{1} << 30;
 OVERLAPPED at(std::int64_t offset) {
   OVERLAPPED where = {};
   where.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset));
-  where.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+  where.OffsetHigh =
+      static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
   return where;
 }
 
@@ -94,9 +95,9 @@ Status File::resize(std::int64_t bytes, std::string* detail) {
   }
   LARGE_INTEGER to;
   to.QuadPart = bytes;
-  const bool cut = SetFilePointerEx(handleOf(handle_), to, nullptr,
-                                    FILE_BEGIN) &&
-                   SetEndOfFile(handleOf(handle_));
+  const bool cut =
+      SetFilePointerEx(handleOf(handle_), to, nullptr, FILE_BEGIN) &&
+      SetEndOfFile(handleOf(handle_));
   const DWORD error = GetLastError();
   (void)SetFilePointerEx(handleOf(handle_), was, nullptr, FILE_BEGIN);
   if (!cut) return fromLastError(error, detail);

@@ -54,9 +54,9 @@ void Selecting::holdTemporaryOrStop(bool refresh, bool routed,
     // under this name is the user's, and keeps its mode.
     platform::FileIdentity id;
     platform::FileIdentity narrow;
-    const bool is_narrow =
-        ok(temporary_.identity(&id)) &&
-        ok(platform::fileIdentity(narrow_name, &narrow)) && id == narrow;
+    const bool is_narrow = ok(temporary_.identity(&id)) &&
+                           ok(platform::fileIdentity(narrow_name, &narrow)) &&
+                           id == narrow;
     held = is_narrow || ok(temporary_.restrictToOwner());
     if (!held) (void)temporary_.close();
   }
@@ -134,9 +134,8 @@ void Selecting::refreshWide() {
   // After the copy the wide name must still reach the file that was copied,
   // and the file must have the size it had: otherwise the copy is not what
   // would be written back.
-  bool copied_out = temporary_.isOpen() && block != nullptr &&
-                    wide_writable_ && ok(wide_.size(&size)) &&
-                    ok(wide_.identity(&copied)) &&
+  bool copied_out = temporary_.isOpen() && block != nullptr && wide_writable_ &&
+                    ok(wide_.size(&size)) && ok(wide_.identity(&copied)) &&
                     copyOutForRefresh(block.get(), size) &&
                     ok(wide_.size(&size_after)) && size_after == size &&
                     ok(platform::fileIdentity(wide_name_, &named)) &&

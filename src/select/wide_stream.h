@@ -41,8 +41,9 @@ enum class PartEnd { kDone, kReadFailed, kNoRoom, kAbandoned };
 
 /// Feeds units [begin, end) of the open wide file to the scanner block by
 /// block and keeps the bytes in `output`; a file that ends before `end` is a
-/// read failure. Every part reads the one file through its own offsets. Gives up early (kAbandoned) once `abandon` is set. On kNoRoom,
-/// *failed_request is the allocation that failed.
+/// read failure. Every part reads the one file through its own offsets. Gives
+/// up early (kAbandoned) once `abandon` is set. On kNoRoom, *failed_request is
+/// the allocation that failed.
 template <class Scanner>
 PartEnd streamUnits(const platform::File& file, std::int64_t begin,
                     std::int64_t end, Scanner& scanner, OutputBlocks& output,

@@ -1,5 +1,6 @@
 #include "tables/survivor_utf16.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "diagnostics/error_text.h"
@@ -61,6 +62,11 @@ constexpr std::size_t kMostHexDigits = 8;
 // have is enough to see that it has too many, and what follows the digits
 // never counts. So the parse of the kept head is the parse of the line.
 constexpr std::size_t kLongestListLine = kMostHexDigits + 1;
+// surro.txt is read no further than this. Its useful lines are U+20000..
+// U+3FFFF, one each: 131,072 lines of at most 9 bytes, about 1.1 MiB, and a
+// few times that leaves room for remarks. Beyond it lies no list, only a
+// huge or endless file that would hold up every run.
+constexpr std::size_t kListReadLimit = std::size_t{4} << 20;
 
 }  // namespace
 
@@ -239,9 +245,14 @@ SurvivorList SurvivorsUTF16::survivors() {
   std::string line;
   char block[4096];
   bool pending_cr = false;
+  std::size_t total = 0;
   for (;;) {
+    // The line the bound cuts is not taken either: its head could read as
+    // another number than the whole line ("20000" of "200000").
+    if (total == kListReadLimit) return SurvivorList::kRead;
+    const std::size_t want = std::min(sizeof block, kListReadLimit - total);
     std::size_t got = 0;
-    if (file.read(block, sizeof block, &got) != platform::Status::kOk) {
+    if (file.read(block, want, &got) != platform::Status::kOk) {
       diagnostics::report(std::string("Reset() error-192: ") +
                           kSurrogateListFileName);
       return SurvivorList::kUnreadable;
@@ -265,7 +276,8 @@ SurvivorList SurvivorsUTF16::survivors() {
       }
       if (line.size() < kLongestListLine) line.push_back(c);
     }
-    if (got < sizeof block) break;
+    total += got;
+    if (got < want) break;
   }
   if (!line.empty()) {
     std::size_t digits = 0;

@@ -22,7 +22,7 @@ inline constexpr const char* kDataNoteFileName = "data.txt";
 
 /// What SurvivorsUTF16::survivors() found.
 enum class SurvivorList {
-  kRead,        ///< read up to its end or its first empty line
+  kRead,        ///< read up to its end, its first empty line or its 4 MiB bound
   kUnreadable,  ///< surro.txt could not be opened or read (reported, 192)
 };
 

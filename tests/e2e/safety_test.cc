@@ -267,9 +267,9 @@ TEST(SafetyTest, RefreshInPlaceKeepsWhatTheUserSetUp) {
          return ::symlink("data/w.txt", (folder + "/link.txt").c_str()) == 0;
        }},
   };
-  const bool modes = platform_expectations::whyNot(
-                         platform_expectations::programUnderTest(),
-                         Need::kPermissionBits) == nullptr;
+  const bool modes =
+      platform_expectations::whyNot(platform_expectations::programUnderTest(),
+                                    Need::kPermissionBits) == nullptr;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Sandbox box;
@@ -358,33 +358,34 @@ TEST(SafetyTest, LinksInPlaceOfPelmorasOwnFilesAreNotFollowed) {
       platform_expectations::whyNot(platform_expectations::programUnderTest(),
                                     Need::kProgramSeesSymbolicLinks) == nullptr;
   for (bool hard : {false, true}) {
-   for (const Case& c : cases) {
-    if (!hard && !symbolic_links_seen) continue;
-    SCOPED_TRACE(c.link + std::string(hard ? " (hard) " : " ") +
-                 (c.arguments.size() < 2 ? "" : c.arguments[1]));
-    Sandbox box;
-    prepare(box);
-    box.write("w.txt", kWide);
-    box.write("MS932~UTF16.bin", Sandbox::dataFile("MS932~UTF16.bin"));
-    box.write("elsewhere.txt", "not Pelmora's");
-    if (!c.serial.empty()) box.write("serial.txt", c.serial);
-    if (c.errors.size() == 1 && c.errors[0].find("192") != std::string::npos) {
-      box.remove("surro.txt");
+    for (const Case& c : cases) {
+      if (!hard && !symbolic_links_seen) continue;
+      SCOPED_TRACE(c.link + std::string(hard ? " (hard) " : " ") +
+                   (c.arguments.size() < 2 ? "" : c.arguments[1]));
+      Sandbox box;
+      prepare(box);
+      box.write("w.txt", kWide);
+      box.write("MS932~UTF16.bin", Sandbox::dataFile("MS932~UTF16.bin"));
+      box.write("elsewhere.txt", "not Pelmora's");
+      if (!c.serial.empty()) box.write("serial.txt", c.serial);
+      if (c.errors.size() == 1 &&
+          c.errors[0].find("192") != std::string::npos) {
+        box.remove("surro.txt");
+      }
+      const std::string elsewhere = pathIn(box, "elsewhere.txt");
+      ASSERT_EQ(hard ? ::link(elsewhere.c_str(), pathIn(box, c.link).c_str())
+                     : ::symlink("elsewhere.txt", pathIn(box, c.link).c_str()),
+                0);
+      RunResult run = box.run(c.arguments);
+      EXPECT_EQ(run.exitCode, c.exit_code) << run.describe();
+      EXPECT_EQ(run.errMessages(), c.errors);
+      EXPECT_EQ(run.standardError.substr(0, c.standard_error.size()),
+                c.standard_error);
+      EXPECT_EQ(run.file("elsewhere.txt"), "not Pelmora's");
+      EXPECT_EQ(run.file(c.link), "not Pelmora's");
+      EXPECT_EQ(hard, !fs::is_symlink(pathIn(box, c.link)));
+      EXPECT_EQ(run.file("w.txt"), kWide);
     }
-    const std::string elsewhere = pathIn(box, "elsewhere.txt");
-    ASSERT_EQ(hard ? ::link(elsewhere.c_str(), pathIn(box, c.link).c_str())
-                   : ::symlink("elsewhere.txt", pathIn(box, c.link).c_str()),
-              0);
-    RunResult run = box.run(c.arguments);
-    EXPECT_EQ(run.exitCode, c.exit_code) << run.describe();
-    EXPECT_EQ(run.errMessages(), c.errors);
-    EXPECT_EQ(run.standardError.substr(0, c.standard_error.size()),
-              c.standard_error);
-    EXPECT_EQ(run.file("elsewhere.txt"), "not Pelmora's");
-    EXPECT_EQ(run.file(c.link), "not Pelmora's");
-    EXPECT_EQ(hard, !fs::is_symlink(pathIn(box, c.link)));
-    EXPECT_EQ(run.file("w.txt"), kWide);
-   }
   }
 }
 
@@ -397,8 +398,8 @@ TEST(SafetyTest, ThirtyTwoRunsAtOnceInOneFolder) {
   box.write("surro.txt", "20B9F\r\n");  // no settings: one report per run
   box.placeFixedTable(Sandbox::derivedTable());
   const std::vector<std::vector<std::string>> routes = {
-      {}, {"-t"}, {"-b"}, {"-b", "-y"}, {"-t", "-b"}, {"-M"}, {"-t", "-M"},
-      {"-b", "-M"}};
+      {},           {"-t"}, {"-b"},       {"-b", "-y"},
+      {"-t", "-b"}, {"-M"}, {"-t", "-M"}, {"-b", "-M"}};
   const std::string note =
       box.fixedTableText() + " is primarily accessible to Pelmora.\r\n";
   const int kRuns = 32;
@@ -515,14 +516,14 @@ TEST(SafetyTest, RunKilledAtEverySystemCallLosesNothing) {
   ASSERT_GT(calls.size(), 20u);
 
   const std::set<std::string> allowed = {
-      "bin", "share", "set_pelmora.txt", "surro.txt", "wide.txt", "w.txt",
-      "n.txt", "binary.tmp", "data.txt", "serial.txt"};
+      "bin",   "share", "set_pelmora.txt", "surro.txt", "wide.txt",
+      "w.txt", "n.txt", "binary.tmp",      "data.txt",  "serial.txt"};
   for (const auto& [name, number] : calls) {
     SCOPED_TRACE(name + " #" + std::to_string(number));
     const std::string inject =
         "inject=" + name + ":signal=KILL:when=" + std::to_string(number);
-    (void)traced({"-qq", "-o", "/dev/null", "-e", "trace=" + name, "-e",
-                  inject});
+    (void)traced(
+        {"-qq", "-o", "/dev/null", "-e", "trace=" + name, "-e", inject});
     ASSERT_EQ(box.read("w.txt"), wide);
     const std::string serial = box.read("serial.txt");
     EXPECT_TRUE(!serial.empty() &&

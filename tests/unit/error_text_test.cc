@@ -62,15 +62,20 @@ TEST_F(ErrorTextsTest, ErrFileHoldsExactlyTheMessageBytes) {
 }
 
 // An err file name that is a link to a file elsewhere: that file is never
-// written, and the link is left as it is.
+// written, the link is left as it is, and the name counts as taken.
 TEST_F(ErrorTextsTest, LinkInPlaceOfTheErrFileIsNotFollowed) {
   UNIT_NEEDS(expected::Need::kTestMakesSymbolicLinks);
   folder_.write("elsewhere", "kept");
   std::filesystem::create_symlink("elsewhere", "err1-14-25.txt");
+  std::filesystem::create_symlink("nowhere", "err2-14-25.txt");
   diagnostics::report("Reset() error-148: set_pelmora.txt");
   EXPECT_EQ(folder_.read("elsewhere"), "kept");
   EXPECT_TRUE(std::filesystem::is_symlink("err1-14-25.txt"));
-  EXPECT_EQ(folder_.read("serial.txt"), "1");
+  EXPECT_TRUE(std::filesystem::is_symlink("err2-14-25.txt"));
+  EXPECT_FALSE(folder_.exists("nowhere"));
+  EXPECT_EQ(folder_.read("err3-14-25.txt"),
+            "Reset() error-148: set_pelmora.txt");
+  EXPECT_EQ(folder_.read("serial.txt"), "3");
 }
 
 TEST_F(ErrorTextsTest, FortyByteMessageGivesFortyByteFile) {
@@ -94,10 +99,20 @@ TEST_F(ErrorTextsTest, TwoReportsInOneSecondGetConsecutiveNumbers) {
   EXPECT_EQ(folder_.read("serial.txt"), "43");
 }
 
-TEST_F(ErrorTextsTest, ExistingErrFileOfTheSameNameIsOverwritten) {
-  folder_.write("err1-14-25.txt", "a much longer message from an older run");
-  diagnostics::report("short");
-  EXPECT_EQ(folder_.read("err1-14-25.txt"), "short");
+// A lost counter restarts the numbering among the err files of earlier runs:
+// none of them is overwritten, each name taken moves the counter on once.
+TEST_F(ErrorTextsTest, TakenErrFileNamesAreLeftAndTheNextNumberIsTried) {
+  folder_.write("serial.txt", "abc");
+  folder_.write("err0-14-25.txt", "a much longer message from an older run");
+  std::filesystem::create_directory("err1-14-25.txt");
+  ErrorTexts texts;
+  texts.report("err", ".txt", "short");
+  EXPECT_EQ(texts.fileName(), "err2-14-25.txt");
+  EXPECT_EQ(folder_.read("err2-14-25.txt"), "short");
+  EXPECT_EQ(folder_.read("err0-14-25.txt"),
+            "a much longer message from an older run");
+  EXPECT_TRUE(std::filesystem::is_directory("err1-14-25.txt"));
+  EXPECT_EQ(folder_.read("serial.txt"), "2");
 }
 
 TEST_F(ErrorTextsTest, MidnightReportHasNoMinutesOrSeconds) {
@@ -128,20 +143,43 @@ TEST_F(ErrorTextsTest, CounterPastTheLargestNumberRestartsAtZero) {
   EXPECT_FALSE(folder_.exists("error.txt"));
 }
 
-TEST_F(ErrorTextsTest, MessageGoesToStandardErrorWhenErrFileCannotBeMade) {
-  // A folder in the way of the err file stops its creation even for root.
-  std::filesystem::create_directory("err1-14-25.txt");
+TEST_F(ErrorTextsTest, MessageGoesToStandardErrorWhenEveryTriedNameIsTaken) {
+  for (int n = 1; n <= kMostErrFileAttempts; ++n) {
+    folder_.write("err" + std::to_string(n) + "-14-25.txt", "old");
+  }
   testing::internal::CaptureStderr();
   ErrorTexts texts;
   texts.report("err", ".txt", "Reset() error-148: set_pelmora.txt");
   std::string said = testing::internal::GetCapturedStderr();
   EXPECT_EQ(said, "Reset() error-148: set_pelmora.txt\n");
-  EXPECT_EQ(texts.fileName(), "err1-14-25.txt");
-  EXPECT_TRUE(std::filesystem::is_directory("err1-14-25.txt"));
+  const std::string last =
+      "err" + std::to_string(kMostErrFileAttempts) + "-14-25.txt";
+  EXPECT_EQ(texts.fileName(), last);
+  EXPECT_EQ(folder_.read(last), "old");
   // The counter moved on all the same, and the next report finds its file.
-  EXPECT_EQ(folder_.read("serial.txt"), "1");
+  EXPECT_EQ(folder_.read("serial.txt"), std::to_string(kMostErrFileAttempts));
   diagnostics::report("next");
-  EXPECT_EQ(folder_.read("err2-14-25.txt"), "next");
+  EXPECT_EQ(folder_.read("err" + std::to_string(kMostErrFileAttempts + 1) +
+                         "-14-25.txt"),
+            "next");
+}
+
+// A counter that cannot move on names the same taken file every time: the
+// report gives up at the repeat instead of trying it again and again.
+TEST_F(ErrorTextsTest, StuckCounterDoesNotRetryTheTakenName) {
+  std::filesystem::create_directory("serial.txt");
+  std::filesystem::create_directory("error.txt");
+  folder_.write("err0-14-25.txt", "old");
+  testing::internal::CaptureStderr();
+  diagnostics::report("lost");
+  std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(said,
+            "Rewrite() error-231: serial.txt\n"
+            "Rewrite() error-232: \n"
+            "Rewrite() error-231: serial.txt\n"
+            "Rewrite() error-232: \n"
+            "lost\n");
+  EXPECT_EQ(folder_.read("err0-14-25.txt"), "old");
 }
 
 TEST_F(ErrorTextsTest, ReportsInAFolderThatIsGoneGoToStandardError) {
@@ -172,12 +210,13 @@ std::string reportWithNoRoomForBytes(const std::string& message) {
 TEST_F(ErrorTextsTest, FailedCounterWriteNamesTheNewNumber) {
   UNIT_NEEDS(expected::Need::kFileSizeLimit);
   folder_.write("serial.txt", "5");
-  // The counter was opened and cut, but "6" never reached it; error.txt and
-  // the err file fail the same way, so everything ends on standard error.
+  // "6" never reached the counter, which keeps its number: it is cut only
+  // after the new one is in. error.txt and the err file fail the same way,
+  // so everything ends on standard error.
   EXPECT_EQ(reportWithNoRoomForBytes("Reset() error-153: UTF16~MS932.bin"),
             "Rewrite() error-232: 6\n"
             "Reset() error-153: UTF16~MS932.bin\n");
-  EXPECT_EQ(folder_.read("serial.txt"), "");
+  EXPECT_EQ(folder_.read("serial.txt"), "5");
   EXPECT_EQ(folder_.read("err6-14-25.txt"), "");
 }
 

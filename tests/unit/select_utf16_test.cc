@@ -484,11 +484,12 @@ void actOnWideFile() {
   if (++g_calls != g_act_at) return;
   switch (g_act) {
     case Act::kAppend:
-      std::ofstream("wide.txt", std::ios::binary | std::ios::app).write("z\0", 2);
+      std::ofstream("wide.txt", std::ios::binary | std::ios::app)
+          .write("z\0", 2);
       break;
     case Act::kChangeAByte: {
-      std::fstream file("wide.txt", std::ios::binary | std::ios::in |
-                                        std::ios::out);
+      std::fstream file("wide.txt",
+                        std::ios::binary | std::ios::in | std::ios::out);
       file.seekp(600000);
       file << 'b';
       break;

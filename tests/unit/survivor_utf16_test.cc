@@ -143,6 +143,41 @@ TEST_F(SurvivorsUTF16Test, SupplementaryListIgnoresOutOfRangeLines) {
   EXPECT_EQ(table.pair(0xD840, 0xE000, 1), 0);
 }
 
+// surro.txt is read up to 4 MiB: a line that ends within the bound counts,
+// one that the bound cuts or that lies beyond it does not.
+TEST_F(SurvivorsUTF16Test, SupplementaryListIsReadUpToItsBound) {
+  constexpr std::size_t kBound = std::size_t{4} << 20;
+  // Non-empty filler lines of exactly `bytes` bytes (an empty line would end
+  // the list).
+  const auto filler = [](std::size_t bytes) {
+    std::string lines = bytes % 2 == 1 ? "00\n" : "";
+    lines.reserve(bytes);
+    while (lines.size() < bytes) lines += "0\n";
+    return lines;
+  };
+  struct Case {
+    const char* why;
+    std::string content;
+    std::uint32_t listed_high;  // 0: none
+  } cases[] = {
+      {"the last line within the bound counts, the next does not",
+       filler(kBound - 6) + "20B9F\n2A6B2\n", 0xD842},
+      {"a line cut by the bound is not read as its head alone",
+       filler(kBound - 5) + "200000\n", 0},
+  };
+  for (const Case& c : cases) {
+    folder_.write("surro.txt", c.content);
+    SurvivorsUTF16 table;
+    EXPECT_EQ(table.survivors(), SurvivorList::kRead) << c.why;
+    for (std::uint32_t high = 0xD840; high < 0xD8C0; ++high) {
+      ASSERT_EQ(table.entry(high, 0),
+                high == c.listed_high ? kListedHighKind : 0)
+          << c.why << ", high " << std::hex << high;
+    }
+  }
+  EXPECT_TRUE(folder_.errMessages().empty());
+}
+
 TEST_F(SurvivorsUTF16Test, MissingSupplementaryListIsReported) {
   SurvivorsUTF16 table;
   EXPECT_EQ(table.survivors(), SurvivorList::kUnreadable);

@@ -176,6 +176,9 @@ INSTANTIATE_TEST_SUITE_P(
                    nullptr},
         SerialCase{"OnlyTheLineEnd", "9\r\n", 9, "err10-14-25.txt", "10",
                    nullptr},
+        // The next number is shorter than the old: nothing of it is left.
+        SerialCase{"ShorterNextNumber", "-10", -10, "err-9-14-25.txt", "-9",
+                   nullptr},
         SerialCase{"Largest", "2147483647", kLargest, "err0-14-25.txt", "0",
                    nullptr},
         SerialCase{"TooLarge", "2147483648", -1, "err0-14-25.txt", "0",
@@ -248,7 +251,8 @@ TEST_F(TimeNamesTest, LongerOldContentIsCutWhenTheCounterIsRewritten) {
 
 TEST_F(TimeNamesTest, SerialFileThatIsAFolderKeepsTheNumberOfThisRun) {
   // The counter can be neither read nor created: the number is not advanced
-  // and the name repeats the last one of the run (overwriting that file).
+  // and the name repeats the last one of the run (which a report then finds
+  // taken).
   folder_.write("serial.txt", "9");
   EXPECT_EQ(nextErrName(), "err10-14-25.txt");
   std::filesystem::remove("serial.txt");
