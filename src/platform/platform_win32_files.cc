@@ -144,6 +144,13 @@ Status File::openRead(const std::string& name, std::string* detail) {
 
 Status File::openReadWrite(const std::string& name, std::string* detail) {
   if (isOpen()) (void)close();
+  // A read-only file is not to be written, by whoever runs the program
+  // (Wine lets an administrator open one for writing).
+  const DWORD attributes = GetFileAttributesA(name.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    return fromLastError(ERROR_ACCESS_DENIED, detail);
+  }
   return openWith(name, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING,
                   OpenRules{}, &handle_, detail);
 }

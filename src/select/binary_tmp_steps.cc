@@ -46,8 +46,19 @@ std::unique_ptr<std::uint8_t[]> copyBlock() {
 
 void Selecting::holdTemporaryOrStop(bool refresh, bool routed,
                                     const std::string& narrow_name) {
-  bool held = ok(temporary_.openHeld(kBinaryTmpName, true));
-  temporary_is_users_ = held && isWide(temporary_);
+  // binary.tmp that is the wide file is the user's, already open in this
+  // run: it is used through that open (holding it a second time would wait
+  // for this very run on Windows). One with a second name is refused like
+  // a link.
+  const bool linked = platform::isLinkedName(kBinaryTmpName);
+  platform::FileIdentity named;
+  platform::FileIdentity wide;
+  temporary_is_users_ = !linked &&
+                        ok(platform::fileIdentity(kBinaryTmpName, &named)) &&
+                        ok(wide_.identity(&wide)) && named == wide;
+  bool held = !linked && (temporary_is_users_ ||
+                          ok(temporary_.openHeld(kBinaryTmpName, true)));
+  if (held && !temporary_is_users_) temporary_is_users_ = isWide(temporary_);
   if (held && !temporary_is_users_) {
     // It will hold the wide file's bytes or the narrow output: readable by
     // its owner alone, also when an earlier run left it. The narrow file
@@ -102,12 +113,13 @@ bool Selecting::writeBackForRefresh(std::uint8_t* block, std::int64_t size,
   std::uint8_t* copy = block;
   std::uint8_t* now = block + half;
   *changed = false;
+  const platform::File& source = temporary_.isOpen() ? temporary_ : wide_;
   for (std::int64_t at = 0; at < size;) {
     const std::size_t want = piece(size - at, half);
     std::size_t got = 0;
     std::size_t got_now = 0;
     std::size_t written = 0;
-    if (!ok(temporary_.readAt(at, copy, want, &got)) || got != want ||
+    if (!ok(source.readAt(at, copy, want, &got)) || got != want ||
         !ok(wide_.readAt(at, now, want, &got_now))) {
       return false;
     }
@@ -134,12 +146,12 @@ void Selecting::refreshWide() {
   // After the copy the wide name must still reach the file that was copied,
   // and the file must have the size it had: otherwise the copy is not what
   // would be written back.
-  bool copied_out = temporary_.isOpen() && block != nullptr && wide_writable_ &&
-                    ok(wide_.size(&size)) && ok(wide_.identity(&copied)) &&
-                    copyOutForRefresh(block.get(), size) &&
-                    ok(wide_.size(&size_after)) && size_after == size &&
-                    ok(platform::fileIdentity(wide_name_, &named)) &&
-                    named == copied;
+  bool copied_out =
+      (temporary_.isOpen() || temporary_is_users_) && block != nullptr &&
+      wide_writable_ && ok(wide_.size(&size)) && ok(wide_.identity(&copied)) &&
+      copyOutForRefresh(block.get(), size) && ok(wide_.size(&size_after)) &&
+      size_after == size && ok(platform::fileIdentity(wide_name_, &named)) &&
+      named == copied;
   bool changed = false;
   if (copied_out && writeBackForRefresh(block.get(), size, &changed)) return;
   if (!copied_out || changed) {
@@ -187,7 +199,10 @@ void Selecting::temporaryRouteStop(const std::string& destination) const {
 }
 
 void Selecting::releaseTemporary(bool keep) {
-  if (!temporary_.isOpen()) return;
+  if (!temporary_.isOpen()) {
+    temporary_is_users_ = false;
+    return;
+  }
   if (!keep && !temporary_is_users_) {
     (void)temporary_.removeHeld(kBinaryTmpName);
   }

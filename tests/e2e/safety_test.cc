@@ -340,7 +340,7 @@ TEST(SafetyTest, LinksInPlaceOfPelmorasOwnFilesAreNotFollowed) {
        {"-j2", "w.txt", "n.txt"},
        0,
        {"Reset() error-192: surro.txt"},
-       "sequence_to_integer() error-230: abc\n",
+       "sequence_to_integer() error-230: abc",
        "abc"},
       {"UTF16~MS932.bin", {}, 0, {"Rewrite() error-241: UTF16~MS932.bin"}, ""},
       {"UTF16~MS932.bin.tmp",
