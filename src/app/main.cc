@@ -51,7 +51,7 @@ int run(const std::vector<std::string>& arguments) {
   auto selecting = std::make_unique<Selecting>();
   // A stale note must not be shown as this run's: data.txt is emptied, and
   // held until this run has shown its own.
-  if (effects->tableReport()) selecting->holdDataNote();
+  if (effects->tableReport()) selecting->holdDataNote(effects->wideName());
   if (effects->wideName().empty()) {
     selecting->releaseDataNote();
     printGuide(false);

@@ -7,7 +7,16 @@
 #include "select/select_utf16.h"
 #include "tables/survivor_utf16.h"
 
-void Selecting::holdDataNote() {
+void Selecting::holdDataNote(const std::string& wide_name) {
+  platform::FileIdentity note;
+  platform::FileIdentity wide;
+  data_note_is_wide_ =
+      !wide_name.empty() &&
+      platform::fileIdentity(kDataNoteFileName, &note) ==
+          platform::Status::kOk &&
+      platform::fileIdentity(wide_name, &wide) == platform::Status::kOk &&
+      note == wide;
+  if (data_note_is_wide_) return;
   // Held before it is emptied: another run with -M waits here until this
   // one has shown its note.
   if (data_note_.openHeld(kDataNoteFileName, false) == platform::Status::kOk) {
@@ -40,6 +49,10 @@ bool Selecting::echoDataText() {
   constexpr std::size_t kLongestNote = std::size_t{128} << 10;
   const std::string missing =
       std::string("Reset() error-216: ") + kDataNoteFileName;
+  if (data_note_is_wide_) {
+    diagnostics::report(missing);
+    return false;
+  }
   platform::File own;
   platform::File* file = &data_note_;
   // Pelmora wrote data.txt itself: a link in its place would show another

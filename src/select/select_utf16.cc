@@ -73,7 +73,7 @@ void Selecting::prepareRun(const FinalEffects& options,
   }
 
   table_ = std::make_unique<SurvivorsUTF16>();
-  table_->load(options, &data_note_);
+  table_->load(options, &data_note_, !data_note_is_wide_);
   (void)table_->survivors();
 }
 

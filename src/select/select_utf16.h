@@ -78,8 +78,10 @@ class Selecting {
   /// releaseDataNote(), as binary.tmp is, and emptied, so that the note it
   /// shows is the one this run's table search writes, and runs with -M in
   /// one folder take their turns. A data.txt that cannot be held (a link, a
-  /// folder) is left alone: the search and the echo then fail on it.
-  void holdDataNote();
+  /// folder) is left alone: the search and the echo then fail on it. A
+  /// data.txt that is the wide file is the user's export: it is neither
+  /// emptied nor written, and the echo reports it missing (216).
+  void holdDataNote(const std::string& wide_name);
   /// Copies data.txt to standard output, each line ended by CR LF. False
   /// (after report 216) when it cannot be read; a failed write to standard
   /// output is reported (242) and stops the run with exit code 1.
@@ -176,6 +178,8 @@ class Selecting {
   bool temporary_is_users_ = false;
   /// data.txt while this run holds it (-M).
   platform::File data_note_;
+  /// data.txt is the wide file: no note is written into it.
+  bool data_note_is_wide_ = false;
 
   std::int64_t start_index_ = 0;
   ReplacementBytes replacement_bytes_{};

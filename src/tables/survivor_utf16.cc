@@ -112,7 +112,8 @@ std::string SurvivorsUTF16::settingsFile() const {
   return std::string();
 }
 
-void SurvivorsUTF16::load(const FinalEffects& options, platform::File* note) {
+void SurvivorsUTF16::load(const FinalEffects& options, platform::File* note,
+                          bool write_note) {
   using Location = std::string (SurvivorsUTF16::*)() const;
   static constexpr Location kLocations[5] = {
       nullptr, &SurvivorsUTF16::fixedPlace, &SurvivorsUTF16::currentFolder,
@@ -133,7 +134,7 @@ void SurvivorsUTF16::load(const FinalEffects& options, platform::File* note) {
     }
   }
 
-  if (options.tableReport()) {
+  if (options.tableReport() && write_note) {
     const std::string text =
         binary_table_ + " is primarily accessible to Pelmora.";
     if (note != nullptr && note->isOpen()) {

@@ -56,8 +56,10 @@ class SurvivorsUTF16 {
   /// loads the file. Every miss is reported; when no place has the table the
   /// program stops with exit code 1, and so it does when the found file
   /// cannot be read. The note goes into `note` when the run holds data.txt
-  /// open (from its start to the echo), else into a data.txt of its own.
-  void load(const FinalEffects& options, platform::File* note = nullptr);
+  /// open (from its start to the echo), else into a data.txt of its own;
+  /// with `write_note` false (data.txt is the wide file) nowhere.
+  void load(const FinalEffects& options, platform::File* note = nullptr,
+            bool write_note = true);
 
   /// Applies the records of a table file (later records win). Returns false
   /// when the file cannot be opened or read; entries applied before a read

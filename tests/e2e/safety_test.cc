@@ -63,7 +63,8 @@ TEST(SafetyTest, OneFileUnderTwoNames) {
     std::vector<std::string> arguments;
     int exit_code;
     std::vector<std::string> errors;
-    Files files;  // every file left but the link itself
+    Files files;                      // every file left but the link itself
+    const char* wide_file = nullptr;  // where the wide file is, when set
   } cases[] = {
       {"-t, the wide file is binary.tmp",
        nullptr,
@@ -122,6 +123,15 @@ TEST(SafetyTest, OneFileUnderTwoNames) {
        1,
        {"Rewrite() error-243: h.txt"},
        {{"w.txt", kWide}, {"h.txt", kWide}}},
+      // The export named like the -M note keeps every byte.
+      {"-M, the wide file is data.txt",
+       nullptr,
+       nullptr,
+       {"-j2", "-M", "data.txt", "n.txt"},
+       0,
+       {"Reset() error-216: data.txt"},
+       {{"data.txt", kWide}, {"n.txt", kNarrow}},
+       "data.txt"},
       {"the narrow file links to the wide file",
        nullptr,
        "l.txt",
@@ -145,7 +155,10 @@ TEST(SafetyTest, OneFileUnderTwoNames) {
     box.makeFolder("sub");
     const bool wide_is_temporary =
         c.files.count("w.txt") == 0 && c.symlink == nullptr;
-    box.write(wide_is_temporary ? "binary.tmp" : "w.txt", kWide);
+    box.write(c.wide_file != nullptr ? c.wide_file
+              : wide_is_temporary    ? "binary.tmp"
+                                     : "w.txt",
+              kWide);
     if (c.hard_link != nullptr) {
       ASSERT_EQ(::link(pathIn(box, "w.txt").c_str(),
                        pathIn(box, c.hard_link).c_str()),
