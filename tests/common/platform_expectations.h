@@ -187,7 +187,10 @@ inline const PlatformTable& windowsTable() {
           {Need::kProgramSeesSymbolicLinks,
            "Wine shows a POSIX symbolic link as the file it points to, never "
            "as a reparse point, so pelmora.exe cannot see the link; Windows "
-           "links cannot be made from the Linux side"},
+           "links cannot be made from the Linux side, and Wine 8's "
+           "CreateSymbolicLink (behind mklink) reports a link made and makes "
+           "none. Hard links, which Wine shows with their count, are tested "
+           "there"},
           {Need::kPermissionBits,
            "Wine refuses a prefix owned by another user, so the run cannot "
            "drop root, and root writes into folders whatever their mode; "
