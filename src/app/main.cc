@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "diagnostics/error_text.h"
 #include "options/final_effect.h"
 #include "options/guide.h"
 #include "options/hyphen_term.h"
+#include "options/settings_file.h"
 #include "platform/platform.h"
 #include "select/select_utf16.h"
 #include "tables/derive_binary.h"
@@ -17,7 +19,8 @@ namespace {
 int deriveTable() {
   DeriveTable deriver;
   (void)deriver.derive();
-  return 0;  // whatever the derivation met, it has reported it
+  // A table that was not written has been reported as unfinished.
+  return diagnostics::finishedExitCode();
 }
 
 void printGuide(bool full) {
@@ -66,12 +69,13 @@ int run(const std::vector<std::string>& arguments) {
   if (effects->narrowName().empty()) {
     (void)selecting->runToStandardOutput(column);
     selecting->releaseDataNote();
-    return 0;
+    return diagnostics::finishedExitCode();
   }
 
-  // Checked before anything is written: a narrow file that is the wide file
-  // under any name would be the end of the input.
-  selecting->narrowIsNotWideStop(effects->narrowName());
+  // Checked before anything is written: a narrow name that reaches the
+  // wide file, another file this run reads, or an export would destroy it
+  // before a byte of it is kept anywhere.
+  selecting->narrowIsNoInputStop(effects->narrowName(), SETTINGS_FILE);
   const bool refresh = effects->refreshWide();
   const bool routed = effects->temporaryRoute();
   if (refresh || routed) {
@@ -96,7 +100,9 @@ int run(const std::vector<std::string>& arguments) {
   }
   if (effects->tableReport()) (void)selecting->echoDataText();
   selecting->releaseDataNote();
-  return 0;
+  // 0 only when everything asked for was written: a narrow file, a note or
+  // an option that failed on the way has been reported as unfinished.
+  return diagnostics::finishedExitCode();
 }
 
 }  // namespace

@@ -32,7 +32,15 @@ void ErrorTexts::report(const std::string& prefix, const std::string& extension,
 namespace diagnostics {
 namespace {
 void (*g_stop_hook)() = nullptr;
+bool g_unfinished = false;
 }  // namespace
+
+void reportUnfinished(const std::string& message) {
+  g_unfinished = true;
+  report(message);
+}
+
+int finishedExitCode() { return g_unfinished ? 1 : 0; }
 
 void report(const std::string& message) {
   ErrorTexts texts;

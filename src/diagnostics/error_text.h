@@ -39,6 +39,17 @@ namespace diagnostics {
 /// "err" and the extension ".txt", one message, freed at once.
 void report(const std::string& message);
 
+/// Reports a failure after which the run goes on but the output it was asked
+/// for is missing or partial (a narrow file that could not be written, a
+/// derivation that failed, a note that cannot be shown, an option that was
+/// not understood): the run then ends with exit code 1, not 0, so that a
+/// script can rely on the exit code alone.
+void reportUnfinished(const std::string& message);
+
+/// The exit code of a run that got to its end: 1 once reportUnfinished() was
+/// called in this process, else 0.
+int finishedExitCode();
+
 /// Ends the run with an exit code after a fatal failure (already reported).
 /// The one place where components stop the program.
 [[noreturn]] void stop(int exit_code);

@@ -86,7 +86,7 @@ std::int32_t NumberedTerm::unsigned_sequence_to_integer(
     if (result > LARGEST) ok = false;
   }
   if (!ok) {
-    diagnostics::report("sequence_to_integer() error-214: " + text);
+    diagnostics::reportUnfinished("sequence_to_integer() error-214: " + text);
     return -1;
   }
   return static_cast<std::int32_t>(result);

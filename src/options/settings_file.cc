@@ -22,7 +22,6 @@ constexpr std::size_t TABLE_NAME_LENGTH = std::size_t{32} << 10;
 // few kilobytes, and a line of any length is read through in well under a
 // second up to here; beyond it lies no settings file, only a reason to wait.
 constexpr std::size_t SETTINGS_READ_LIMIT = std::size_t{64} << 20;
-constexpr const char* SETTINGS_FILE = "set_pelmora.txt";
 // Reading the settings file in pieces of this size.
 constexpr std::size_t READ_BLOCK = 4096;
 

@@ -6,6 +6,9 @@
 #include <cstddef>
 #include <string>
 
+/// The settings file: default options, read from the working folder.
+inline constexpr const char* SETTINGS_FILE = "set_pelmora.txt";
+
 // The settings file's option lines land in this many slots; later lines are
 // not read.
 constexpr std::size_t SETTINGS_SLOTS = 64;

@@ -50,7 +50,7 @@ bool Selecting::echoDataText() {
   const std::string missing =
       std::string("Reset() error-216: ") + kDataNoteFileName;
   if (data_note_is_wide_) {
-    diagnostics::report(missing);
+    diagnostics::reportUnfinished(missing);
     return false;
   }
   platform::File own;
@@ -67,7 +67,7 @@ bool Selecting::echoDataText() {
           : own.openReadNoLink(kDataNoteFileName) == platform::Status::kOk;
   if (!data_note_.isOpen()) file = &own;
   if (!opened) {
-    diagnostics::report(missing);
+    diagnostics::reportUnfinished(missing);
     return false;
   }
   std::string text;
@@ -76,7 +76,7 @@ bool Selecting::echoDataText() {
     std::size_t got = 0;
     if (file->read(block, sizeof block, &got) != platform::Status::kOk ||
         text.size() + got > kLongestNote) {
-      diagnostics::report(missing);
+      diagnostics::reportUnfinished(missing);
       return false;
     }
     text.append(block, got);

@@ -88,12 +88,44 @@ bool Selecting::isWide(const platform::File& file) const {
          wide_.identity(&wide) == platform::Status::kOk && id == wide;
 }
 
-void Selecting::narrowIsNotWideStop(const std::string& narrow_name) const {
+void Selecting::narrowIsNoInputStop(const std::string& narrow_name,
+                                    const std::string& settings_name) const {
   platform::FileIdentity narrow;
+  if (platform::fileIdentity(narrow_name, &narrow) != platform::Status::kOk) {
+    return;  // no file of that name yet: nothing to lose
+  }
   platform::FileIdentity wide;
-  if (platform::fileIdentity(narrow_name, &narrow) == platform::Status::kOk &&
-      wide_.identity(&wide) == platform::Status::kOk && narrow == wide) {
+  if (wide_.identity(&wide) == platform::Status::kOk && narrow == wide) {
     diagnostics::report("Rewrite() error-243: " + narrow_name);
+    diagnostics::stop(1);
+  }
+  const std::string read_here[] = {table_ ? table_->binaryTable() : "",
+                                   settings_name, kSurrogateListFileName,
+                                   kTableSettingsFileName};
+  for (const std::string& name : read_here) {
+    platform::FileIdentity input;
+    if (!name.empty() &&
+        platform::fileIdentity(name, &input) == platform::Status::kOk &&
+        input == narrow) {
+      diagnostics::report("Rewrite() error-245: " + narrow_name);
+      diagnostics::stop(1);
+    }
+  }
+  // A regular file only: a device or a FIFO holds no export to lose, and
+  // opening it must not wait.
+  platform::File existing;
+  std::uint8_t head[3] = {0, 0, 0};
+  std::size_t got = 0;
+  if (existing.openRead(narrow_name) != platform::Status::kOk ||
+      existing.read(head, sizeof head, &got) != platform::Status::kOk) {
+    return;
+  }
+  const bool utf16_mark = got >= 2 && ((head[0] == 0xFF && head[1] == 0xFE) ||
+                                       (head[0] == 0xFE && head[1] == 0xFF));
+  const bool utf8_mark =
+      got == 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF;
+  if (utf16_mark || utf8_mark) {
+    diagnostics::report("Rewrite() error-244: " + narrow_name);
     diagnostics::stop(1);
   }
 }
@@ -256,7 +288,7 @@ WriteResult Selecting::runToTemporary(Column column, LineEnd line_end) {
                        temporary_.rewind(true) == platform::Status::kOk &&
                        writeOutput(&temporary_);
   if (!written) {
-    diagnostics::report("Rewrite() error-215: " + output_name_);
+    diagnostics::reportUnfinished("Rewrite() error-215: " + output_name_);
     return WriteResult::kFailed;
   }
   return WriteResult::kWritten;
@@ -275,7 +307,7 @@ WriteResult Selecting::blockWrite() {
       file.create(output_name_) == platform::Status::kOk && writeOutput(&file);
   if (file.isOpen() && file.close() != platform::Status::kOk) ok = false;
   if (!ok) {
-    diagnostics::report("Rewrite() error-215: " + output_name_);
+    diagnostics::reportUnfinished("Rewrite() error-215: " + output_name_);
     return WriteResult::kFailed;
   }
   return WriteResult::kWritten;

@@ -90,10 +90,15 @@ class Selecting {
   /// removed, as the stale note's removal always left no data.txt.
   void releaseDataNote();
 
-  /// Stops the run (243, exit code 1) when the narrow file is the wide
-  /// file under another name (or the same one): writing it would destroy
-  /// the input before a byte of it is kept anywhere.
-  void narrowIsNotWideStop(const std::string& narrow_name) const;
+  /// Stops the run (exit code 1, nothing written) when writing the narrow
+  /// file would destroy a file the user needs, compared as files, not names:
+  /// 243 when it is the wide file; 245 when it is another file this run
+  /// reads (the table it loaded, `settings_name`, surro.txt,
+  /// set_dravikson.txt); 244 when it exists and begins with a byte-order
+  /// mark (FF FE, FE FF, EF BB BF), which Pelmora's own output never does:
+  /// it holds an export, as when the two names were swapped.
+  void narrowIsNoInputStop(const std::string& narrow_name,
+                           const std::string& settings_name) const;
 
   /// The -t and -b routes go through "binary.tmp", which this run holds
   /// from here to releaseTemporary(): another run in the same folder that

@@ -37,7 +37,8 @@ DeriveStatus DeriveTable::derive() {
   // costs nothing but the report.
   platform::File source;
   if (!ok(source.openRead(kSourceFileName))) {
-    diagnostics::report(std::string("Reset() error-209: ") + kSourceFileName);
+    diagnostics::reportUnfinished(std::string("Reset() error-209: ") +
+                                  kSourceFileName);
     return DeriveStatus::kSourceUnreadable;
   }
   // Held from its creation to its rename, so two derivations started in one
@@ -48,7 +49,8 @@ DeriveStatus DeriveTable::derive() {
                        ok(table.openHeld(kDerivedTemporaryFileName, false));
   if (!is_held || !ok(table.rewind(true))) {
     if (is_held) (void)table.removeHeld(kDerivedTemporaryFileName);
-    diagnostics::report(std::string("Rewrite() error-241: ") + kTableFileName);
+    diagnostics::reportUnfinished(std::string("Rewrite() error-241: ") +
+                                  kTableFileName);
     return DeriveStatus::kTableUnwritable;
   }
 
@@ -99,10 +101,11 @@ DeriveStatus DeriveTable::derive() {
 
   if (status != DeriveStatus::kOk) {
     if (status == DeriveStatus::kSourceUnreadable) {
-      diagnostics::report(std::string("Reset() error-209: ") + kSourceFileName);
+      diagnostics::reportUnfinished(std::string("Reset() error-209: ") +
+                                    kSourceFileName);
     } else {
-      diagnostics::report(std::string("Rewrite() error-241: ") +
-                          kTableFileName);
+      diagnostics::reportUnfinished(std::string("Rewrite() error-241: ") +
+                                    kTableFileName);
     }
   }
   return status;

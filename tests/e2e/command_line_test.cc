@@ -431,13 +431,13 @@ INSTANTIATE_TEST_SUITE_P(
 class DerivationRunTest
     : public testing::TestWithParam<std::vector<std::string>> {};
 
-TEST_P(DerivationRunTest, MissingReverseTableIsReportedAndEndsWithZero) {
+TEST_P(DerivationRunTest, MissingReverseTableIsReportedAndEndsWithOne) {
   Sandbox box;
   // Options anywhere else must not be looked at, not even these.
   box.write("set_pelmora.txt", "x\r\n-G\r\n");
   RunResult run = box.run(GetParam());
   SCOPED_TRACE("arguments: " + joined(GetParam()) + "; " + run.describe());
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, 1);  // no table was derived
   EXPECT_EQ(run.standardOutput, "");
   EXPECT_EQ(run.standardError, "");
   EXPECT_FALSE(run.has("version.txt"));

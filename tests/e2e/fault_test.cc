@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <thread>
@@ -63,7 +64,7 @@ TEST(FaultTest, UnwritableDataNoteIsReportedAtTheEcho) {
   prepare(box);
   box.makeFolder("data.txt");  // neither deletable as a file nor writable
   RunResult run = box.run({"-j2", "-M", "wide.txt", "n.txt"});
-  EXPECT_EQ(run.exitCode, 0) << run.describe();
+  EXPECT_EQ(run.exitCode, 1) << run.describe();  // the note is missing
   EXPECT_EQ(run.file("n.txt"), kNarrow);
   EXPECT_EQ(run.standardOutput, "");
   EXPECT_EQ(run.errMessages(),
@@ -157,7 +158,7 @@ TEST(FaultTest, FullDiskDuringTheNarrowWriteIsReported) {
   box.write("wide.txt", utf16le(std::u16string(30000, u'x') + u"\n"));
   box.setFileSizeLimit(10000);
   RunResult direct = box.run({"-j1", "wide.txt", "n.txt"});
-  EXPECT_EQ(direct.exitCode, 0);
+  EXPECT_EQ(direct.exitCode, 1);
   EXPECT_EQ(direct.errMessages(),
             std::vector<std::string>{"Rewrite() error-215: n.txt"});
   RunResult routed = box.run({"-j1", "-b", "wide.txt", "m.txt"});
@@ -192,10 +193,190 @@ TEST(FaultTest, DerivationWithoutSourceLeavesTheOldTable) {
   Sandbox box;
   box.write("UTF16~MS932.bin", Sandbox::derivedTable());
   RunResult run = box.run({});
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.file("UTF16~MS932.bin"), Sandbox::derivedTable());
   EXPECT_EQ(run.errMessages(),
             std::vector<std::string>{"Reset() error-209: MS932~UTF16.bin"});
+}
+
+// Exit 0 means the job was done: every report ends the run with the exit
+// code its output deserves, and the output exists exactly when it was
+// completely written. Reports that accompany a finished run keep 0.
+TEST(FaultTest, EveryReportEndsWithTheExitCodeItsOutputDeserves) {
+  const int unread =
+      platform_expectations::programUnderTest().minusOneSeenByHarness;
+  struct Case {
+    const char* what;
+    void (*set_up)(Sandbox& box);
+    std::vector<std::string> arguments;
+    std::string last_error;  // the last err file's message begins so
+    int exit_code;
+    const char* output;  // the file that must exist, or nullptr: none
+  } cases[] = {
+      {"no settings (148)",
+       [](Sandbox& box) { box.remove("set_pelmora.txt"); },
+       {"-j2", "wide.txt", "n.txt"},
+       "Reset() error-148: set_pelmora.txt",
+       0,
+       "n.txt"},
+      {"no surro.txt (192)",
+       [](Sandbox& box) { box.remove("surro.txt"); },
+       {"-j2", "wide.txt", "n.txt"},
+       "Reset() error-192: surro.txt",
+       0,
+       "n.txt"},
+      {"the table found after the fixed place (154)",
+       [](Sandbox& box) {
+         box.remove(Sandbox::fixedTableName());
+         box.write("UTF16~MS932.bin", Sandbox::derivedTable());
+       },
+       {"-j2", "wide.txt", "n.txt"},
+       "Reset() error-154: ",
+       0,
+       "n.txt"},
+      {"an option's number too large (214)",
+       [](Sandbox&) {},
+       {"-j2147483648", "wide.txt", "n.txt"},
+       "sequence_to_integer() error-214: 2147483648",
+       1,
+       "n.txt"},
+      {"a narrow file that cannot be written (215)",
+       [](Sandbox&) {},
+       {"-j2", "wide.txt", "missing/n.txt"},
+       "Rewrite() error-215: missing/n.txt",
+       1,
+       nullptr},
+      {"a -M note that cannot be shown (216)",
+       [](Sandbox& box) { box.makeFolder("data.txt"); },
+       {"-j2", "-M", "wide.txt", "n.txt"},
+       "Reset() error-216: data.txt",
+       1,
+       "n.txt"},
+      {"a derivation without its source (209)",
+       [](Sandbox&) {},
+       {},
+       "Reset() error-209: MS932~UTF16.bin",
+       1,
+       nullptr},
+      {"a derived table that cannot be put in place (241)",
+       [](Sandbox& box) {
+         box.write("MS932~UTF16.bin", Sandbox::dataFile("MS932~UTF16.bin"));
+         box.makeFolder("UTF16~MS932.bin/kept");
+       },
+       {},
+       "Rewrite() error-241: UTF16~MS932.bin",
+       1,
+       nullptr},
+      {"no table in the only place asked (166)",
+       [](Sandbox& box) { box.remove(Sandbox::fixedTableName()); },
+       {"-D", "-j2", "wide.txt", "n.txt"},
+       "Reset() error-166: ",
+       1,
+       nullptr},
+      {"a -b copy that fails (221)",
+       [](Sandbox&) {},
+       {"-j2", "-b", "wide.txt", "missing/n.txt"},
+       "Reset() error-221: missing/n.txt",
+       1,
+       nullptr},
+      {"a wide file that does not exist (229, 222)",
+       [](Sandbox&) {},
+       {"-j2", "absent.txt", "n.txt"},
+       "SetLength() error-222: -1",
+       unread,
+       nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sandbox box;
+    prepare(box);
+    c.set_up(box);
+    RunResult run = box.run(c.arguments);
+    EXPECT_EQ(run.exitCode, c.exit_code) << run.describe();
+    const std::vector<std::string> messages = run.errMessages();
+    ASSERT_FALSE(messages.empty()) << run.describe();
+    EXPECT_EQ(messages.back().substr(0, c.last_error.size()), c.last_error);
+    if (c.output != nullptr) EXPECT_TRUE(run.has(c.output));
+    EXPECT_FALSE(run.has("n.txt") && c.output == nullptr);
+    EXPECT_EQ(run.file("wide.txt"), kWide);
+  }
+}
+
+// A narrow name that would destroy a file the user needs is refused before
+// anything is written (exit 1): an existing file that begins with a
+// byte-order mark holds an export, which Pelmora's own output never is
+// (244: swapped names, -o read as "output"), and a file this run reads is
+// no place for its output (245), whatever the route; standard output is not
+// affected.
+TEST(FaultTest, NarrowNamesThatWouldDestroyAnInputAreRefused) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> arguments;
+    std::string error;  // "" for a run that succeeds
+  } cases[] = {
+      {"UTF-16LE export",
+       {"-j2", "wide.txt", "export.txt"},
+       "Rewrite() error-244: export.txt"},
+      {"UTF-16LE export, -t",
+       {"-j2", "-t", "wide.txt", "export.txt"},
+       "Rewrite() error-244: export.txt"},
+      {"UTF-16LE export, -b",
+       {"-j2", "-b", "wide.txt", "export.txt"},
+       "Rewrite() error-244: export.txt"},
+      {"UTF-16BE export",
+       {"-j2", "wide.txt", "big.txt"},
+       "Rewrite() error-244: big.txt"},
+      {"UTF-8 export, -o read as output",
+       {"-j2", "-o", "wide.txt", "utf8.txt"},
+       "Rewrite() error-244: utf8.txt"},
+      {"the settings",
+       {"-j2", "wide.txt", "set_pelmora.txt"},
+       "Rewrite() error-245: set_pelmora.txt"},
+      {"surro.txt",
+       {"-j2", "wide.txt", "surro.txt"},
+       "Rewrite() error-245: surro.txt"},
+      {"set_dravikson.txt",
+       {"-j2", "wide.txt", "set_dravikson.txt"},
+       "Rewrite() error-245: set_dravikson.txt"},
+      // An export read and written to standard output is no narrow file.
+      {"standard output", {"-j2", "--out", "export.txt"}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sandbox box;
+    prepare(box);
+    const std::string export_bytes = kWide;  // begins FF FE
+    const std::string big = "\xFE\xFF" + kWide.substr(2);
+    const std::string utf8 =
+        "\xEF\xBB\xBF"
+        "a,b\r\n";
+    const std::string dravikson = "nowhere.bin\r\n";
+    box.write("export.txt", export_bytes);
+    box.write("big.txt", big);
+    box.write("utf8.txt", utf8);
+    box.write("set_dravikson.txt", dravikson);
+    const std::map<std::string, std::string> before = {
+        {"export.txt", export_bytes}, {"big.txt", big},
+        {"utf8.txt", utf8},           {"set_dravikson.txt", dravikson},
+        {"set_pelmora.txt", "t\r\n"}, {"surro.txt", "20B9F\r\n"},
+        {"wide.txt", kWide}};
+    RunResult run = box.run(c.arguments);
+    EXPECT_EQ(run.exitCode, c.error.empty() ? 0 : 1) << run.describe();
+    EXPECT_EQ(run.errMessages(), c.error.empty()
+                                     ? std::vector<std::string>{}
+                                     : std::vector<std::string>{c.error});
+    for (const auto& [name, bytes] : before) EXPECT_EQ(run.file(name), bytes);
+    EXPECT_FALSE(run.has("binary.tmp"));
+  }
+  // The table a run loaded is one of its inputs too.
+  Sandbox box;
+  prepare(box);
+  RunResult run = box.run({"-j2", "wide.txt", box.fixedTableText()});
+  EXPECT_EQ(run.exitCode, 1) << run.describe();
+  EXPECT_EQ(
+      run.errMessages(),
+      std::vector<std::string>{"Rewrite() error-245: " + box.fixedTableText()});
+  EXPECT_EQ(run.file(Sandbox::fixedTableName()), Sandbox::derivedTable());
 }
 
 TEST(HostileCommandLineTest, HugeAndStrangeArgumentsEndInOrder) {
@@ -227,13 +408,15 @@ TEST(HostileCommandLineTest, HugeAndStrangeArgumentsEndInOrder) {
         "wide.txt", "n.txt"},
        0},
       {"field 2147483647", {"-j2147483647", "wide.txt", "n.txt"}, 0},
-      {"field 2147483648", {"-j2147483648", "wide.txt", "n.txt"}, 0},
+      // A number that does not fit (214) counts as not given, and the run
+      // tells its script so.
+      {"field 2147483648", {"-j2147483648", "wide.txt", "n.txt"}, 1},
       {"field of 40 digits",
        {"-e" + std::string(40, '9'), "wide.txt", "n.txt"},
-       0},
+       1},
       {"range bounds",
        {"-I2147483647-2147483648", "-~99x", "wide.txt", "n.txt"},
-       0},
+       1},
       {"every printable byte", {printable, "-j1", "wide.txt", "n.txt"}, 0},
       {"bytes above 0x7F", {high, "-j1", "wide.txt", "n.txt"}, 0},
       {"high bytes as a file name",

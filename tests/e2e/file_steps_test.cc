@@ -130,9 +130,9 @@ TEST_F(FileStepsTest, CopyToAMissingFolderStopsAndKeepsTheCopy) {
 
 TEST_F(FileStepsTest, FullDiskNeverCostsTheWideFile) {
   if (!std::ifstream("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  // The narrow file on a full device: reported, and the run still ends 0.
+  // The narrow file on a full device: reported, and the run ends with 1.
   RunResult direct = box_.run({"-j2", "wide.txt", "/dev/full"});
-  EXPECT_EQ(direct.exitCode, 0);
+  EXPECT_EQ(direct.exitCode, 1);
   EXPECT_EQ(direct.errMessages(),
             std::vector<std::string>{"Rewrite() error-215: /dev/full"});
   // Through binary.tmp: the short copy is a failure, binary.tmp stays.
