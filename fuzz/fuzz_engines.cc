@@ -131,9 +131,9 @@ ModelRun modelSelect(const std::vector<std::uint16_t>& units, bool filter,
   auto put = [&r](std::uint32_t b) {
     r.out += static_cast<char>(static_cast<std::uint8_t>(b));
   };
-  // A kind-0 unit above 0xFF has no code: "?", never its low byte.
+  // A kind-0 unit beyond ASCII has no code: "?", never its own byte.
   auto write = [&](std::uint32_t u) {
-    if (!filter || cls(u) != kDrop) put(u > 0xFF ? 0x3F : u);
+    if (!filter || cls(u) != kDrop) put(u > 0x7F ? 0x3F : u);
   };
   const std::int64_t n = v.fieldNumber;
   std::int64_t field = 1;

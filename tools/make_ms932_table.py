@@ -21,6 +21,17 @@ Windows is least likely to write first:
 Within a group records follow the Shift_JIS code, so the output is the same
 on every run.
 
+Six characters of JIS X 0208 follow the four groups, each a second record
+for a code that has one already: WAVE DASH 0x8160, DOUBLE VERTICAL LINE
+0x8161, MINUS SIGN 0x817C, CENT SIGN 0x8191, POUND SIGN 0x8192 and NOT SIGN
+0x81CA. The code page decodes these codes to other forms (U+FF5E, U+2225,
+U+FF0D, U+FFE0, U+FFE1, U+FFE2), yet Windows, the C library's converter and
+Python's codec all write them for the six as well; without these records the
+six would have no code at all. As the only records of their units they give
+them their codes when the table is reversed; coming after the record each
+code decodes to, they leave whoever decodes a code by its first record with
+what the code page decodes.
+
 Usage: tools/make_ms932_table.py [OUTPUT]   (default: data/MS932~UTF16.bin
 next to this tool's folder)
 """
@@ -48,6 +59,18 @@ def group_of(first, second):
     if first == 0x87:
         return GROUP_NEC_ROW_13
     return GROUP_JIS
+
+
+# (first, second, unit): JIS X 0208 characters whose codes the code page
+# decodes to another unit.
+JIS_FORMS = [
+    (0x81, 0x60, 0x301C),  # WAVE DASH; decodes to U+FF5E
+    (0x81, 0x61, 0x2016),  # DOUBLE VERTICAL LINE; U+2225
+    (0x81, 0x7C, 0x2212),  # MINUS SIGN; U+FF0D
+    (0x81, 0x91, 0x00A2),  # CENT SIGN; U+FFE0
+    (0x81, 0x92, 0x00A3),  # POUND SIGN; U+FFE1
+    (0x81, 0xCA, 0x00AC),  # NOT SIGN; U+FFE2
+]
 
 
 def decode_unit(code):
@@ -94,6 +117,17 @@ def ordered(records):
                   key=lambda r: (-group_of(r[0], r[1]), r[0], r[1]))
 
 
+def with_jis_forms(records):
+    # Each must add a unit to a code the code page has, never replace one.
+    units = {unit for _, _, unit in records}
+    codes = {(first, second) for first, second, _ in records}
+    for first, second, unit in JIS_FORMS:
+        if unit in units or (first, second) not in codes:
+            raise SystemExit("U+%04X at %02X%02X is no extra record"
+                             % (unit, first, second))
+    return records + JIS_FORMS
+
+
 def encode(records):
     out = bytearray()
     for first, second, unit in records:
@@ -110,7 +144,7 @@ def main(argv):
     else:
         root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
         path = os.path.join(root, "data", "MS932~UTF16.bin")
-    records = ordered(collect())
+    records = with_jis_forms(ordered(collect()))
     data = encode(records)
     with open(path, "wb") as f:
         f.write(data)

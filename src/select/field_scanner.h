@@ -79,8 +79,8 @@ class FieldScanner {
   }
 
   std::uint8_t* put(std::uint32_t unit, std::uint8_t* out) const {
-    // The filter's replacement bytes drop every unit above 0xDF, so only the
-    // plain column writes a unit above 0xFF here.
+    // The filter's drop comes first; a unit it keeps is written as in the
+    // plain column, "?" from 0x80 up.
     if (!kFilter || replacementOf(s_.replacement_bytes, unit) != kDropByte) {
       *out++ = byteOfUncoded(unit);
     }

@@ -153,7 +153,8 @@ class NumberScanner {
       // Units above 0xA0 without a table entry are no number characters,
       // whatever the replacement bytes say about their low byte. (The
       // digits are always number characters: the replacement bytes keep
-      // them.)
+      // them. They keep nothing but digits, "-" and ".", so the unit
+      // written here is always ASCII.)
       std::uint8_t value = unit > 0xA0 ? kDropByte : replacements_[unit];
       if (value == kDropByte) {
         if (begun_) st_.target = false;

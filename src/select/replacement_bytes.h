@@ -13,8 +13,8 @@ class FinalEffects;
 inline constexpr std::size_t kReplacementTableSize = 224;
 /// A table value that drops the character instead of writing a byte.
 inline constexpr std::uint8_t kDropByte = 7;
-/// What a code unit above 0xFF without a code writes: the default character
-/// of the code page's own conversion.
+/// What a code unit from 0x80 up without a code writes: the default
+/// character of the code page's own conversion.
 inline constexpr std::uint8_t kNoCodeByte = '?';
 
 using ReplacementBytes = std::array<std::uint8_t, kReplacementTableSize>;

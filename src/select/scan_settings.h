@@ -59,13 +59,13 @@ inline std::uint16_t twoBytesOf(std::uint8_t first, std::uint8_t second) {
   return second == 0 ? kFullRules : v;  // 0xFFFF is kFullRules itself
 }
 
-// The byte a unit of kind 0 writes. A unit that fits in a byte is that
-// byte, so bytes widened one by one come back unchanged. A wider one has no
-// code: its low byte could be a line feed, a separator or the lead byte of
-// a kanji that swallows the next character, so it writes the default
+// The byte a unit of kind 0 writes. An ASCII unit is its own byte. Any
+// other has no code: its own byte would be the lead byte of a kanji that
+// swallows the next character or a half-width katakana, and the low byte of
+// a wider one could be a line feed or a separator, so it writes the default
 // character instead, one per unit (so "??" for an unlisted pair).
 inline std::uint8_t byteOfUncoded(std::uint32_t unit) {
-  return unit > 0xFF ? kNoCodeByte : static_cast<std::uint8_t>(unit);
+  return unit > 0x7F ? kNoCodeByte : static_cast<std::uint8_t>(unit);
 }
 
 // The state every scanner keeps from unit to unit.

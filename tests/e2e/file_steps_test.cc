@@ -46,7 +46,7 @@ TEST_F(FileStepsTest, ColumnsThroughTheCommandLine) {
     std::string narrow;
   } cases[] = {
       {{"-o2", "-S\\t"}, "H-1.5x\r\nz7\r\n"},  // the tab is a control too
-      {{"-j2", "-p", "-S\\t"}, "-1.5x\t\r\n\x01z7\xA0\r\n"},
+      {{"-j2", "-p", "-S\\t"}, "-1.5x\t\r\n\x01z7?\r\n"},
       {{"-e2", "-S\\t"}, "-1.5\r\n7.0\r\n"},
       {{"-e2", "-S\\t", "-H\\x26"}, "-1.5\r\n7.&\r\n"},
       {{"-e2", "-S\\t", "-h9", "-LF"}, "-1.5\n7.9\n"},

@@ -5,6 +5,7 @@
 #include <iconv.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -90,11 +91,12 @@ TEST_F(MainRoadTest, LargeFileWithQuotesOpenAcrossLinesComesOutWhole) {
   EXPECT_TRUE(narrow == expected);
 }
 
-// A character without a code never spoils its neighbours: above 0xFF it
-// writes "?", one per code unit, where its low byte could end the line or
-// pair with the next byte; from 0x80 to 0xFF it keeps its byte. Each line is
-// run alone and repeated past the size from which the engines convert
-// through a table built per run, and both must give the same bytes.
+// A character without a code never spoils its neighbours: from 0x80 up it
+// writes "?", one per code unit, where its own byte would be a lead byte
+// that takes the next byte into a kanji or a half-width katakana, and the
+// low byte of a wider unit could end the line. Each line is run alone and
+// repeated past the size from which the engines convert through a table
+// built per run, and both must give the same bytes.
 TEST_F(MainRoadTest, CharactersWithoutACodeNeverSpoilTheirNeighbours) {
   struct Case {
     const char* name;
@@ -104,13 +106,15 @@ TEST_F(MainRoadTest, CharactersWithoutACodeNeverSpoilTheirNeighbours) {
   };
   const std::vector<Case> cases = {
       {"U+010A stays on its line", "-j2", u"k,b\u010Ac,z\n", "b?c,\r\n"},
-      {"the euro sign does not join the e acute", "-j2", u"k,\u00E9\u20AC\n",
-       "\xE9?\r\n"},
+      {"the e acute does not join the euro sign", "-j2", u"k,\u00E9\u20AC\n",
+       "??\r\n"},
       {"an unlisted pair", "-j2", u"k,a\U0001F600b\n", "a??b\r\n"},
-      {"0x80..0xFF keep their byte", "-j2", u"k,\u00C4\u0085\u00FF\n",
-       "\xC4\x85\xFF\r\n"},
-      {"the filtered column still drops them", "-o2",
-       u"k,b\u010Ac\u20AC\U0001F600d\n", "bcd\r\n"},
+      {"0x80..0xFF take no letter", "-j2", u"k,Cr\u00E8me br\u00FBl\u00E9e,x\n",
+       "Cr?me br?l?e,\r\n"},
+      {"yen, a listed section sign, e acute at the end", "-j2",
+       u"k,\u00A5100\u0085\u00A7\u00E9\n", "?100?\x81\x98?\r\n"},
+      {"the filtered column drops first", "-o2",
+       u"k,b\u010Ac\u20AC\U0001F600\u0085\u00A5d\n", "bc?d\r\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -210,10 +214,10 @@ TEST_F(MainRoadTest, EmptyOddAndMarkOnlyWideFiles) {
   }
 }
 
-TEST_F(MainRoadTest, UnwritableNarrowFileIsReportedAndTheRunSucceeds) {
+TEST_F(MainRoadTest, UnwritableNarrowFileIsReportedAndEndsWithOne) {
   box_.write("wide.txt", utf16le(u"a\n"));
   RunResult run = box_.run({"-j1", "wide.txt", "missing/n.txt"});
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.errMessages(),
             std::vector<std::string>{"Rewrite() error-215: missing/n.txt"});
 }
@@ -349,13 +353,15 @@ TEST(TableSearchTest, EveryPlaceAndItsReports) {
   }
 }
 
-// Every character that code page 932 can encode, one per line, against the
-// bytes glibc's converter gives for it.
-TEST(RoundTripTest, EveryCodePage932CharacterMatchesIconv) {
+// Every character that glibc's converter can encode, one per line, against
+// the bytes it gives for it: one way, so the JIS forms, whose codes decode
+// to other characters, are held to them too.
+TEST(IconvTest, EveryCharacterIconvEncodesMatchesIt) {
+  // The converter's own fallbacks, which the code page does not have: the
+  // program has no code for them.
+  const std::vector<char16_t> library_only = {u'\u00A5', u'\u2014', u'\u203E'};
   iconv_t to_sjis = iconv_open("CP932", "UTF-16LE");
-  iconv_t from_sjis = iconv_open("UTF-16LE", "CP932");
   ASSERT_NE(to_sjis, reinterpret_cast<iconv_t>(-1));
-  ASSERT_NE(from_sjis, reinterpret_cast<iconv_t>(-1));
   std::u16string wide;
   std::string expected;
   int checked = 0;
@@ -373,16 +379,9 @@ TEST(RoundTripTest, EveryCodePage932CharacterMatchesIconv) {
       continue;
     }
     std::string bytes(out, static_cast<std::size_t>(out_at - out));
-    char16_t back[4];
-    char* back_at = reinterpret_cast<char*>(back);
-    std::size_t back_left = sizeof back;
-    char* bytes_at = bytes.data();
-    std::size_t bytes_left = bytes.size();
-    iconv(from_sjis, nullptr, nullptr, nullptr, nullptr);
-    if (iconv(from_sjis, &bytes_at, &bytes_left, &back_at, &back_left) ==
-            static_cast<std::size_t>(-1) ||
-        back_at - reinterpret_cast<char*>(back) != 2 || back[0] != in_unit) {
-      continue;
+    if (std::find(library_only.begin(), library_only.end(), in_unit) !=
+        library_only.end()) {
+      bytes = "?";
     }
     wide += in_unit;
     wide += u"\r\n";
@@ -390,7 +389,6 @@ TEST(RoundTripTest, EveryCodePage932CharacterMatchesIconv) {
     ++checked;
   }
   iconv_close(to_sjis);
-  iconv_close(from_sjis);
   EXPECT_GT(checked, 7000);
 
   Sandbox box;

@@ -33,6 +33,30 @@ std::uint16_t codeOf(const Record& record) {
              : static_cast<std::uint16_t>(record.first << 8 | record.second);
 }
 
+// JIS X 0208 forms of characters whose codes the code page decodes to other
+// units: each is a second record for its code.
+struct JisForm {
+  std::uint16_t unit;
+  std::uint16_t code;
+  std::uint16_t decoded;  // what the code page decodes the code to
+};
+constexpr JisForm kJisForms[] = {
+    {0x301C, 0x8160, 0xFF5E}, {0x2016, 0x8161, 0x2225},
+    {0x2212, 0x817C, 0xFF0D}, {0x00A2, 0x8191, 0xFFE0},
+    {0x00A3, 0x8192, 0xFFE1}, {0x00AC, 0x81CA, 0xFFE2},
+};
+
+bool isJisFormCode(std::uint16_t code) {
+  for (const JisForm& form : kJisForms) {
+    if (form.code == code) return true;
+  }
+  return false;
+}
+
+std::string wideOf(std::uint32_t unit) {
+  return {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+}
+
 class Ms932TableTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -50,20 +74,29 @@ class Ms932TableTest : public ::testing::Test {
           {b(0), b(1), static_cast<std::uint16_t>(b(2) | b(3) << 8)});
     }
     // As the conversion table is loaded: a later record for the same code
-    // unit replaces an earlier one.
+    // unit replaces an earlier one. A decoder of the table takes a code's
+    // first record.
     winner_.fill(kNone);
-    for (const Record& record : records_) winner_[record.unit] = codeOf(record);
+    decoded_.fill(kNone);
+    for (const Record& record : records_) {
+      winner_[record.unit] = codeOf(record);
+      if (decoded_[codeOf(record)] == kNone) {
+        decoded_[codeOf(record)] = record.unit;
+      }
+    }
   }
 
   static constexpr std::uint32_t kNone = 0xFFFFFFFF;
   static std::string bytes_;
   static std::vector<Record> records_;
   static std::array<std::uint32_t, 0x10000> winner_;
+  static std::array<std::uint32_t, 0x10000> decoded_;
 };
 
 std::string Ms932TableTest::bytes_;
 std::vector<Record> Ms932TableTest::records_;
 std::array<std::uint32_t, 0x10000> Ms932TableTest::winner_;
+std::array<std::uint32_t, 0x10000> Ms932TableTest::decoded_;
 
 bool isLeadByte(std::uint8_t b) {
   return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
@@ -77,7 +110,8 @@ TEST_F(Ms932TableTest, HoldsEveryCodeOnceInValidRanges) {
   EXPECT_EQ(bytes_.size() % 4, 0u);
   // The figures of the code page: 196 one-byte codes (0x00-0x80,
   // 0xA0-0xDF, 0xFD-0xFF), 7724 two-byte codes outside the user-defined
-  // area and 1880 inside it; 9402 distinct code units.
+  // area and 1880 inside it, 9402 distinct code units; and the six JIS
+  // forms, each a code unit of its own.
   std::size_t one_byte = 0;
   std::size_t user_area = 0;
   std::map<std::uint16_t, int> seen;
@@ -92,14 +126,18 @@ TEST_F(Ms932TableTest, HoldsEveryCodeOnceInValidRanges) {
       if (record.first >= 0xF0 && record.first <= 0xF9) ++user_area;
     }
     EXPECT_FALSE(record.unit >= 0xD800 && record.unit <= 0xDFFF);
-    EXPECT_EQ(++seen[codeOf(record)], 1) << "code listed twice";
+    ++seen[codeOf(record)];
+  }
+  for (const auto& code : seen) {
+    EXPECT_EQ(code.second, isJisFormCode(code.first) ? 2 : 1)
+        << std::hex << code.first << " listed " << code.second << " times";
   }
   std::size_t units = 0;
   for (std::uint32_t code : winner_) units += code != kNone ? 1 : 0;
-  EXPECT_EQ(records_.size(), 9800u);
+  EXPECT_EQ(records_.size(), 9806u);
   EXPECT_EQ(one_byte, 196u);
   EXPECT_EQ(user_area, 1880u);
-  EXPECT_EQ(units, 9402u);
+  EXPECT_EQ(units, 9408u);
 }
 
 TEST_F(Ms932TableTest, LaterRecordGivesTheCodeWindowsWrites) {
@@ -137,6 +175,25 @@ TEST_F(Ms932TableTest, LaterRecordGivesTheCodeWindowsWrites) {
   }
 }
 
+// The JIS forms get the codes other converters write for them, while every
+// code still decodes, and every form it decodes to is still written, as the
+// code page has it.
+TEST_F(Ms932TableTest, JisFormsShareTheirCodesWithoutChangingTheirDecoding) {
+  testing_support::SystemCp932 converter;
+  for (const JisForm& form : kJisForms) {
+    SCOPED_TRACE(testing::Message() << std::hex << "U+" << form.unit);
+    EXPECT_EQ(winner_[form.unit], form.code);
+    EXPECT_EQ(decoded_[form.code], form.decoded);
+    EXPECT_EQ(winner_[form.decoded], form.code);
+    const std::string code{static_cast<char>(form.code >> 8),
+                           static_cast<char>(form.code & 0xFF)};
+    std::string back;
+    if (converter.ok() && converter.decode(code, &back)) {
+      EXPECT_EQ(back, wideOf(form.decoded)) << "the system decodes it so";
+    }
+  }
+}
+
 TEST_F(Ms932TableTest, UserDefinedAreaRunsInOrder) {
   // 10 lead bytes of 188 trail bytes each, counted up from U+E000.
   std::uint32_t unit = 0xE000;
@@ -152,7 +209,7 @@ TEST_F(Ms932TableTest, UserDefinedAreaRunsInOrder) {
   EXPECT_EQ(winner_[0xE758], kNone);
 }
 
-TEST_F(Ms932TableTest, AgreesWithTheCLibraryWhereItRoundTrips) {
+TEST_F(Ms932TableTest, AgreesWithTheSystemConverter) {
   testing_support::SystemCp932 converter;
   if (!converter.ok()) GTEST_SKIP() << "the system has no CP932 converter";
   int checked = 0;
@@ -162,18 +219,22 @@ TEST_F(Ms932TableTest, AgreesWithTheCLibraryWhereItRoundTrips) {
   std::vector<std::uint32_t> only_in_table;
   for (std::uint32_t unit = 0; unit <= 0xFFFF; ++unit) {
     if (unit >= 0xD800 && unit <= 0xDFFF) continue;
-    const std::string wide{static_cast<char>(unit & 0xFF),
-                           static_cast<char>(unit >> 8)};
+    const std::string wide = wideOf(unit);
+    const bool listed = winner_[unit] != kNone;
     std::string narrow;
     std::string back;
     if (!converter.encode(wide, &narrow) || narrow.empty() ||
         narrow.size() > 2) {
-      if (winner_[unit] != kNone) only_in_table.push_back(unit);
+      // A converter that writes only codes that decode back (Windows' as
+      // these tests ask for it) has none for the JIS forms.
+      if (listed && decoded_[winner_[unit]] == unit) {
+        only_in_table.push_back(unit);
+      }
       continue;
     }
-    // Fallbacks such as U+00A5 -> 5C do not come back; Windows has its own
-    // fallbacks, which the table does not hold.
-    if (!converter.decode(narrow, &back) || back != wide) {
+    // Fallbacks such as U+00A5 -> 5C do not come back; the table holds none
+    // of them. The JIS forms do not come back either, and are compared.
+    if (!listed && (!converter.decode(narrow, &back) || back != wide)) {
       ++one_way;
       continue;
     }

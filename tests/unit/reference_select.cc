@@ -21,10 +21,10 @@ std::string fields(const std::u16string& units, std::size_t start,
   bool pending = false;
   std::uint32_t high = 0xD840;
   bool first = true;
-  // A unit above 0xFF has no code of its own and writes "?".
+  // A unit without a code writes its byte when it is ASCII, "?" otherwise.
   auto put = [&](std::uint32_t u) {
     if (!filter || classOf(classes, u) != kDrop) {
-      out += u > 0xFF ? '?' : static_cast<char>(u);
+      out += u > 0x7F ? '?' : static_cast<char>(u);
     }
   };
   for (std::size_t i = start; i < units.size(); ++i) {
