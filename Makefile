@@ -106,8 +106,9 @@ test-windows: test-win32 test-e2e-win32 test-readme-win32
 
 # The packages: $(BUILD)/pelmora_<version>_amd64.deb (the program in
 # /usr/bin, both tables in /usr/share/pelmora, the manual page) and
-# build-win32/pelmora-<version>-win32.zip (pelmora.exe, README.txt and both
-# tables in Quorvelin\). The Windows build cannot run its own program, so
+# build-win32/pelmora-<version>-win32.zip (pelmora.exe, README.txt, the
+# manual page as MANUAL.txt, rendered by mandoc or groff, and both tables in
+# Quorvelin\). The Windows build cannot run its own program, so
 # the table it ships is the one the native build derived: the derivation
 # gives the same bytes on both platforms.
 .PHONY: packages

@@ -19,12 +19,35 @@ set(CPACK_STRIP_FILES ON)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME pelmora-${PROJECT_VERSION}-win32)
-  # pelmora.exe, README.txt and Quorvelin\ at the top of the archive.
+  # pelmora.exe, README.txt, MANUAL.txt and Quorvelin\ at the top of the
+  # archive.
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
   set(PELMORA_WINDOWS_README ${CMAKE_BINARY_DIR}/README.txt)
   configure_file(${PROJECT_SOURCE_DIR}/docs/README-windows.txt
                  ${PELMORA_WINDOWS_README} @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${PELMORA_WINDOWS_README} DESTINATION .)
+  # Windows has no man: the manual page travels as plain text, rendered
+  # again whenever the page changes. Only the archive needs it, so a build
+  # without a renderer still builds, and its install says what is missing.
+  find_program(PELMORA_MANDOC mandoc)
+  find_program(PELMORA_GROFF groff)
+  set(PELMORA_MANUAL_TEXT ${CMAKE_BINARY_DIR}/MANUAL.txt)
+  if(PELMORA_MANDOC OR PELMORA_GROFF)
+    add_custom_command(
+      OUTPUT ${PELMORA_MANUAL_TEXT}
+      COMMAND ${CMAKE_COMMAND} -DPAGE=${PROJECT_SOURCE_DIR}/docs/pelmora.1
+              -DOUTPUT=${PELMORA_MANUAL_TEXT} -DMANDOC=${PELMORA_MANDOC}
+              -DGROFF=${PELMORA_GROFF}
+              -P ${PROJECT_SOURCE_DIR}/cmake/packaging_manual.cmake
+      DEPENDS ${PROJECT_SOURCE_DIR}/docs/pelmora.1
+              ${PROJECT_SOURCE_DIR}/cmake/packaging_manual.cmake
+      COMMENT "Rendering MANUAL.txt"
+      VERBATIM)
+    add_custom_target(pelmora_manual_text ALL DEPENDS ${PELMORA_MANUAL_TEXT})
+    install(FILES ${PELMORA_MANUAL_TEXT} DESTINATION .)
+  else()
+    install(CODE "message(FATAL_ERROR \"MANUAL.txt is rendered with mandoc or groff: apt-get install mandoc, then configure again\")")
+  endif()
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
