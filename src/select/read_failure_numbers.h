@@ -4,7 +4,7 @@
 #ifndef PELMORA_SELECT_READ_FAILURE_NUMBERS_H_
 #define PELMORA_SELECT_READ_FAILURE_NUMBERS_H_
 
-#include "select/select_utf16.h"
+#include "select/select_types.h"
 
 /// "Reset() error-NNN: ", to be followed by the wide file's name.
 const char* readFailurePrefix(Column column, bool to_file, LineEnd line_end);

@@ -159,8 +159,8 @@ parts::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
   const std::uint16_t quote = quote_byte_;
   const std::uint8_t* replacements = replacement_bytes_.data();
 
-  // The unit tables cost about as much to build as the scan of 64 Ki
-  // units gains from them, so a small file goes without.
+  // The unit tables cost about as much to build as the scan of a read block
+  // (32 Ki units) gains from them, so a smaller file goes without.
   const bool large =
       unit_count_ >= static_cast<std::int64_t>(parts::kReadBlockUnits);
   const bool field_column =

@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "select/output_blocks.h"
 #include "select/replacement_bytes.h"
+#include "select/select_types.h"
 #include "tables/survivor_utf16.h"
 
 class FinalEffects;
@@ -21,15 +22,6 @@ enum class ScanEnd;  // part_scheduler.h
 
 /// The temporary file of the -t and -b routes.
 inline constexpr const char* kBinaryTmpName = "binary.tmp";
-
-/// Line ends of the narrow output.
-enum class LineEnd { kCrLf, kLf };
-
-/// The engine families, chosen by the main routine from the settled options.
-enum class Column { kDecimal, kInteger, kPlain, kFiltered };
-
-/// Whether an engine's output reached its file.
-enum class [[nodiscard]] WriteResult{kWritten, kFailed};
 
 /// Owns the settings, the output bytes and the conversion table of one run.
 /// Created empty; buildReplacementBytes() then prepareRun() fill it.

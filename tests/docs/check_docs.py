@@ -4,8 +4,10 @@
   check_docs.py manual README.md docs/pelmora.1
       Every option of the README's option table and every error number of
       its error table is in the manual page (the other way round for the
-      error numbers too), every link of the README and of the pages it
-      leads to reaches a file, the Windows README.txt shows the README's
+      error numbers too), the error numbers are the ones the program lists
+      in src/diagnostics/error_numbers.h and reports in its messages, every
+      path and function name docs/ARCHITECTURE.md gives exists, every
+      link of the README and of the pages it leads to reaches a file, the Windows README.txt shows the README's
       batch block, and the page lints clean with whatever of mandoc and
       groff is installed.
 
@@ -101,6 +103,31 @@ def check_manual(readme_path, manual_path):
     for number in sorted(page_numbers - readme_numbers):
         problems.append("error %s is not in the README's table" % number)
 
+    # The program's own list of its numbers, and the numbers its messages
+    # carry, agree with both documents.
+    root = os.path.dirname(os.path.abspath(readme_path))
+    listed = set(re.findall(
+        r"\{(\d{3}), \"",
+        open(os.path.join(root, "src", "diagnostics", "error_numbers.h"),
+             encoding="utf-8").read()))
+    reported = set()
+    for folder, _, names in os.walk(os.path.join(root, "src")):
+        for name in names:
+            if name.endswith((".cc", ".h")) and name != "error_numbers.h":
+                reported.update(re.findall(
+                    r"error-(\d{3})",
+                    open(os.path.join(folder, name), encoding="utf-8").read()))
+    for number in sorted(reported - listed):
+        problems.append("error %s is reported but not in error_numbers.h"
+                        % number)
+    for number in sorted(listed - reported):
+        problems.append("error %s is in error_numbers.h but never reported"
+                        % number)
+    for number in sorted(listed ^ readme_numbers):
+        problems.append("error %s is in only one of error_numbers.h and the "
+                        "README's table" % number)
+
+    problems += architecture_problems(root)
     problems += broken_links(readme_path)
     # The Windows archive's README.txt shows the batch block that is tested.
     block = marked_blocks(readme, "run", "bat").get("many-files-windows", "")
@@ -395,6 +422,42 @@ def check_readme_windows(readme_path, program, table):
     print("the batch block converted 20 files, listed the one it could not, "
           "showed the err files and ended with 1")
     return 0
+
+
+def architecture_problems(root):
+    """Every path and every function name docs/ARCHITECTURE.md gives in
+    backquotes exists in the tree, so the map cannot drift from the code."""
+    text = open(os.path.join(root, "docs", "ARCHITECTURE.md"),
+                encoding="utf-8").read()
+    code = []
+    for top in ("src", "tests", "fuzz", "tools"):
+        for folder, _, names in os.walk(os.path.join(root, top)):
+            for name in names:
+                if name.endswith((".cc", ".h", ".py", ".sh")):
+                    code.append(open(os.path.join(folder, name),
+                                     encoding="utf-8").read())
+    code = "\n".join(code)
+    problems = []
+    for span in sorted(set(re.findall(r"`([^`\n]+)`", text))):
+        span = span.strip()
+        if re.fullmatch(r"[\w./-]+\.(cc|h|py|sh|md)", span) or \
+                re.fullmatch(r"(src|tests|fuzz|tools|docs|data)/[\w./-]*",
+                             span):
+            if "*" in span:
+                continue
+            found = os.path.exists(os.path.join(root, span)) or any(
+                name == os.path.basename(span)
+                for _, _, names in os.walk(os.path.join(root, "src"))
+                for name in names)
+            if not found:
+                problems.append("ARCHITECTURE.md names %s, which does not "
+                                "exist" % span)
+        elif re.fullmatch(r"[A-Za-z_][\w]*(::[A-Za-z_~][\w]*)*", span):
+            if not re.search(r"\b%s\b" % re.escape(span.split("::")[-1]),
+                             code):
+                problems.append("ARCHITECTURE.md names %s, which is not in "
+                                "the code" % span)
+    return problems
 
 
 def main():
