@@ -12,6 +12,7 @@
 #include "options/settings_file.h"
 #include "platform/platform.h"
 #include "select/select_utf16.h"
+#include "tables/data_note.h"
 #include "tables/derive_binary.h"
 
 namespace {
@@ -54,21 +55,22 @@ int run(const std::vector<std::string>& arguments) {
   auto selecting = std::make_unique<Selecting>();
   // A stale note must not be shown as this run's: data.txt is emptied, and
   // held until this run has shown its own.
-  if (effects->tableReport()) selecting->holdDataNote(effects->wideName());
+  DataNote note;
+  if (effects->tableReport()) note.hold(effects->wideName());
   if (effects->wideName().empty()) {
-    selecting->releaseDataNote();
+    note.release();
     printGuide(false);
     return 1;
   }
 
   selecting->buildReplacementBytes(*effects);
-  selecting->prepareRun(*effects, effects->wideName());
+  selecting->prepareRun(*effects, effects->wideName(), &note);
   selecting->unreadFileStop(-1);
 
   Column column = chooseColumn(*effects);
   if (effects->narrowName().empty()) {
     (void)selecting->runToStandardOutput(column);
-    selecting->releaseDataNote();
+    note.release();
     return diagnostics::finishedExitCode();
   }
 
@@ -98,8 +100,8 @@ int run(const std::vector<std::string>& arguments) {
   } else {
     (void)selecting->runToFile(column, line_end, effects->narrowName());
   }
-  if (effects->tableReport()) (void)selecting->echoDataText();
-  selecting->releaseDataNote();
+  if (effects->tableReport()) (void)note.echo();
+  note.release();
   // 0 only when everything asked for was written: a narrow file, a note or
   // an option that failed on the way has been reported as unfinished.
   return diagnostics::finishedExitCode();

@@ -23,7 +23,7 @@ void Selecting::buildReplacementBytes(const FinalEffects& options) {
 }
 
 void Selecting::prepareRun(const FinalEffects& options,
-                           const std::string& wide_name) {
+                           const std::string& wide_name, DataNote* note) {
   unit_count_ = -1;
   wide_name_ = wide_name;
   field_number_ = options.fieldNumber();
@@ -73,7 +73,7 @@ void Selecting::prepareRun(const FinalEffects& options,
   }
 
   table_ = std::make_unique<SurvivorsUTF16>();
-  table_->load(options, &data_note_, !data_note_is_wide_);
+  table_->load(options, note);
   (void)table_->survivors();
 }
 

@@ -15,6 +15,7 @@
 #include "select/select_types.h"
 #include "tables/survivor_utf16.h"
 
+class DataNote;
 class FinalEffects;
 namespace parts {
 enum class ScanEnd;  // part_scheduler.h
@@ -50,7 +51,10 @@ class Selecting {
   /// for writing too when it may be written. A missing or unreadable wide
   /// file is reported (229, then 222 with the count -1) and leaves
   /// unitCount() at -1. The table search may stop the program.
-  void prepareRun(const FinalEffects& options, const std::string& wide_name);
+  /// With -M the table search's note goes through `note` (the run's held
+  /// data.txt).
+  void prepareRun(const FinalEffects& options, const std::string& wide_name,
+                  DataNote* note = nullptr);
 
   /// Stops the program with exit_code when the wide file could not be read.
   void unreadFileStop(int exit_code) const;
@@ -65,22 +69,6 @@ class Selecting {
   /// Runs one engine to standard output (CR LF line ends); returns the
   /// number of lines ended.
   std::int64_t runToStandardOutput(Column column);
-
-  /// The -M note: data.txt is held by this run from here to
-  /// releaseDataNote(), as binary.tmp is, and emptied, so that the note it
-  /// shows is the one this run's table search writes, and runs with -M in
-  /// one folder take their turns. A data.txt that cannot be held (a link, a
-  /// folder) is left alone: the search and the echo then fail on it. A
-  /// data.txt that is the wide file is the user's export: it is neither
-  /// emptied nor written, and the echo reports it missing (216).
-  void holdDataNote(const std::string& wide_name);
-  /// Copies data.txt to standard output, each line ended by CR LF. False
-  /// (after report 216) when it cannot be read; a failed write to standard
-  /// output is reported (242) and stops the run with exit code 1.
-  bool echoDataText();
-  /// Lets data.txt go; one this run emptied and wrote no note into is
-  /// removed, as the stale note's removal always left no data.txt.
-  void releaseDataNote();
 
   /// Stops the run (exit code 1, nothing written) when writing the narrow
   /// file would destroy a file the user needs, compared as files, not names:
@@ -173,10 +161,6 @@ class Selecting {
   platform::File temporary_;
   /// binary.tmp is a file the user named, never to be removed.
   bool temporary_is_users_ = false;
-  /// data.txt while this run holds it (-M).
-  platform::File data_note_;
-  /// data.txt is the wide file: no note is written into it.
-  bool data_note_is_wide_ = false;
 
   std::int64_t start_index_ = 0;
   ReplacementBytes replacement_bytes_{};

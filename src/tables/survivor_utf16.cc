@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "diagnostics/error_text.h"
-#include "diagnostics/messages_text.h"
 #include "options/final_effect.h"
 #include "platform/platform.h"
 #include "tables/command_path.h"
+#include "tables/data_note.h"
 
 namespace {
 
@@ -112,8 +112,7 @@ std::string SurvivorsUTF16::settingsFile() const {
   return std::string();
 }
 
-void SurvivorsUTF16::load(const FinalEffects& options, platform::File* note,
-                          bool write_note) {
+void SurvivorsUTF16::load(const FinalEffects& options, DataNote* note) {
   using Location = std::string (SurvivorsUTF16::*)() const;
   static constexpr Location kLocations[5] = {
       nullptr, &SurvivorsUTF16::fixedPlace, &SurvivorsUTF16::currentFolder,
@@ -134,18 +133,11 @@ void SurvivorsUTF16::load(const FinalEffects& options, platform::File* note,
     }
   }
 
-  if (options.tableReport() && write_note) {
+  if (options.tableReport()) {
     const std::string text =
         binary_table_ + " is primarily accessible to Pelmora.";
-    if (note != nullptr && note->isOpen()) {
-      std::size_t written = 0;
-      (void)(note->rewind(true) == platform::Status::kOk &&
-             note->write(text.data(), text.size(), &written) ==
-                 platform::Status::kOk);
-    } else {
-      MessagesTexts writer;
-      (void)writer.writeText(kDataNoteFileName, text);
-    }
+    DataNote own;
+    (note != nullptr ? note : &own)->write(text);
   }
 
   if (!loadFile(binary_table_)) {

@@ -11,14 +11,13 @@
 #include "platform/platform.h"
 #include "tables/table_format.h"
 
+class DataNote;
 class FinalEffects;
 
 /// Names the table file when -K is given (first line).
 inline constexpr const char* kTableSettingsFileName = "set_dravikson.txt";
 /// The list of accepted supplementary characters.
 inline constexpr const char* kSurrogateListFileName = "surro.txt";
-/// The -M note.
-inline constexpr const char* kDataNoteFileName = "data.txt";
 
 /// What SurvivorsUTF16::survivors() found.
 enum class SurvivorList {
@@ -55,11 +54,9 @@ class SurvivorsUTF16 {
   /// settings file; -K and -D narrow the search), writes the -M note and
   /// loads the file. Every miss is reported; when no place has the table the
   /// program stops with exit code 1, and so it does when the found file
-  /// cannot be read. The note goes into `note` when the run holds data.txt
-  /// open (from its start to the echo), else into a data.txt of its own;
-  /// with `write_note` false (data.txt is the wide file) nowhere.
-  void load(const FinalEffects& options, platform::File* note = nullptr,
-            bool write_note = true);
+  /// cannot be read. The note goes through `note`, the run's DataNote, or,
+  /// when there is none, through one of its own.
+  void load(const FinalEffects& options, DataNote* note = nullptr);
 
   /// Applies the records of a table file (later records win). Returns false
   /// when the file cannot be opened or read; entries applied before a read
