@@ -20,30 +20,30 @@ constexpr std::size_t kPointEntry = 0x2E;  // "."
 
 // What every scanner reads from the prepared object.
 struct Settings {
-  const TableEntry* entries;
-  const SurvivorsUTF16* table;
-  const std::uint8_t* replacement_bytes;  // kReplacementTableSize entries
-  std::int64_t field_number;
-  std::uint16_t separator;
-  std::uint16_t quote;
-  bool quoted_separator_dropped;
-  bool crlf;
-  std::uint8_t completion;
-  bool listed_surrogates;  // the table has kind-3 entries
+  const TableEntry* entries = nullptr;
+  const SurvivorsUTF16* table = nullptr;
+  const std::uint8_t* replacement_bytes = nullptr;  // kReplacementTableSize
+  std::int64_t field_number = 0;
+  std::uint16_t separator = ',';
+  std::uint16_t quote = '"';
+  bool quoted_separator_dropped = false;
+  bool crlf = true;
+  std::uint8_t completion = '0';
+  bool listed_surrogates = false;  // the table has kind-3 entries
   // Line feed, separator and quote are single kind-0 units that cannot be
   // mistaken for one another, so windows of units can be classified by
   // comparing values alone.
-  bool windows_usable;
+  bool windows_usable = false;
   // The digits are kind-0 units that are neither separator nor quote, so a
   // run of them inside a number is copied without the full rules.
-  bool digits_plain;
+  bool digits_plain = false;
   // Inside Field-N of the plain and filtered columns: what each unit writes
   // (see unit_tables.h), or nullptr for the number columns and small files.
-  const std::uint16_t* unit_output;
+  const std::uint16_t* unit_output = nullptr;
   // Inside Field-N of the number columns, before the number: 0 for the
   // units that are passed over there, 1 for those that need the full rules;
   // nullptr for the other columns and small files.
-  const std::uint8_t* before_number;
+  const std::uint8_t* before_number = nullptr;
 };
 
 // unit_output entries: the bytes a unit writes inside Field-N, the first in

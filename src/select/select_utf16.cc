@@ -26,12 +26,15 @@ void Selecting::prepareRun(const FinalEffects& options,
                            const std::string& wide_name, DataNote* note) {
   unit_count_ = -1;
   wide_name_ = wide_name;
-  field_number_ = options.fieldNumber();
   output_name_.clear();
-  quote_byte_ = options.quoteChar();
-  quoted_separator_dropped_ = options.quotedSeparatorIgnored();
-  separator_byte_ = options.separatorChar();
-  completion_char_ = options.completionChar();
+  // The options the scanners read, once, in the types they read them in;
+  // the tables and the line ends join them when a scan starts.
+  settings_ = scanners::Settings{};
+  settings_.field_number = options.fieldNumber();
+  settings_.separator = options.separatorChar();
+  settings_.quote = options.quoteChar();
+  settings_.quoted_separator_dropped = options.quotedSeparatorIgnored();
+  settings_.completion = options.completionChar();
   line_counter_ = -1;
   start_index_ = 0;
 
@@ -155,8 +158,8 @@ parts::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
 
   using namespace scanners;
   const TableEntry* entries = table_->entries();
-  const std::uint16_t separator = separator_byte_;
-  const std::uint16_t quote = quote_byte_;
+  const std::uint16_t separator = settings_.separator;
+  const std::uint16_t quote = settings_.quote;
   const std::uint8_t* replacements = replacement_bytes_.data();
 
   // The unit tables cost about as much to build as the scan of a read block
@@ -183,20 +186,16 @@ parts::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
     }
   }
 
-  const Settings settings{entries,
-                          table_.get(),
-                          replacements,
-                          field_number_,
-                          separator,
-                          quote,
-                          quoted_separator_dropped_,
-                          line_end == LineEnd::kCrLf,
-                          completion_char_,
-                          hasListedSurrogates(entries),
-                          windowsUsable(entries, separator, quote),
-                          digitsPlain(entries, separator, quote),
-                          unit_output.get(),
-                          before_number.get()};
+  Settings settings = settings_;
+  settings.entries = entries;
+  settings.table = table_.get();
+  settings.replacement_bytes = replacements;
+  settings.crlf = line_end == LineEnd::kCrLf;
+  settings.listed_surrogates = hasListedSurrogates(entries);
+  settings.windows_usable = windowsUsable(entries, separator, quote);
+  settings.digits_plain = digitsPlain(entries, separator, quote);
+  settings.unit_output = unit_output.get();
+  settings.before_number = before_number.get();
   const std::int64_t begin = start_index_;
   const std::int64_t end = unit_count_;
   // Each column sets it; a Column left out is a compiler warning.

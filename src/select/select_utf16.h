@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "select/output_blocks.h"
 #include "select/replacement_bytes.h"
+#include "select/scan_settings.h"
 #include "select/select_types.h"
 #include "tables/survivor_utf16.h"
 
@@ -169,11 +170,10 @@ class Selecting {
   std::int64_t line_counter_ = -1;
   std::string wide_name_;
   std::string output_name_;
-  std::uint8_t quote_byte_ = '"';
-  bool quoted_separator_dropped_ = false;
-  std::int32_t field_number_ = 0;
-  std::uint8_t separator_byte_ = ',';
-  std::uint8_t completion_char_ = '0';
+  /// The run's options as the scanners read them (field number, separator,
+  /// quote, completion character); the per-scan parts are filled in when a
+  /// scan starts.
+  scanners::Settings settings_{};
   std::unique_ptr<SurvivorsUTF16> table_;
 };
 
