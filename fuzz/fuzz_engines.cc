@@ -1,10 +1,11 @@
 // The selection engines on any wide bytes, with the real code page 932
 // table and the list "20B9F": Selecting built from settled options the
-// input chooses, run to a file, and the narrow file compared with a model
-// of the unit rules. Also checks the replacement-byte table, the sizing of the
-// wide file, the line count, and the output bounds that sizing the output from
-// the input rests on (at most 2 bytes per unit in one field, at most the
-// units plus 3 per LF for decimals).
+// input chooses, run to a file, and the narrow file compared with the
+// reference model of the selection rules (tests/reference), which works out
+// the replacement bytes on its own. Also checks the replacement-byte table, the
+// sizing of the wide file, the line count, and the output bounds that sizing
+// the output from the input rests on (at most 2 bytes per unit in one field, at
+// most the units plus 3 per LF for decimals).
 //
 // Input (7 header bytes, then the wide file):
 //   0: bits 0-1 column (plain, decimal, integer, filtered), 2 -q, 3 -k,
@@ -31,6 +32,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "reference_select.h"
 #include "options/final_effect.h"
 #include "select/select_utf16.h"
 #include "tables/derive_binary.h"
@@ -79,201 +81,10 @@ void prepareFolder() {
   fuzzing::writeFile(kSurrogateListFileName, std::string("20B9F\r\n"));
 }
 
-// The replacement-byte table as the options define it, built apart from the
-// product.
-std::array<std::uint8_t, 224> modelClasses(const FinalEffects::Values& v) {
-  std::array<std::uint8_t, 224> c{};
-  for (unsigned i = 0; i <= 0xA0; ++i) {
-    const auto b = static_cast<std::uint8_t>(i);
-    const bool digit = b >= '0' && b <= '9';
-    if (v.decimalExtraction) {
-      c[i] = (digit || b == '-' || b == '.') ? b : kDrop;
-    } else if (v.integerExtraction) {
-      c[i] = (digit || b == '-') ? b : kDrop;
-    } else if (v.dropControl) {
-      c[i] = (b >= 0x20 && b <= 0x7E) ? b : kDrop;
-    } else {
-      c[i] = b;
-    }
-  }
-  if (v.omitHI) {
-    c['H'] = kDrop;
-    c['I'] = kDrop;
-  }
-  for (unsigned i = 0xA1; i <= 0xDF; ++i) {
-    const auto b = static_cast<std::uint8_t>(i);
-    if (v.replaceKatakana) {
-      c[i] = v.katakanaChar;
-    } else if (v.dropCombining) {
-      c[i] = (b == 0xDE || b == 0xDF) ? kDrop : b;
-    } else {
-      c[i] = b;
-    }
-  }
-  return c;
-}
-
-struct ModelRun {
-  std::string out;
-  std::int64_t lines = 0;
-};
-
-// The plain and filtered selections, unit rule by unit rule. A class
-// lookup past the table's 224 entries drops, as the product chose.
-ModelRun modelSelect(const std::vector<std::uint16_t>& units, bool filter,
-                     const FinalEffects::Values& v, bool crlf,
-                     const std::array<std::uint8_t, 224>& classes,
-                     const SurvivorsUTF16& table) {
-  ModelRun r;
-  auto cls = [&classes](std::uint32_t x) {
-    return x < 224 ? classes[x] : kDrop;
-  };
-  auto put = [&r](std::uint32_t b) {
-    r.out += static_cast<char>(static_cast<std::uint8_t>(b));
-  };
-  // A kind-0 unit beyond ASCII has no code: "?", never its own byte.
-  auto write = [&](std::uint32_t u) {
-    if (!filter || cls(u) != kDrop) put(u > 0x7F ? 0x3F : u);
-  };
-  const std::int64_t n = v.fieldNumber;
-  std::int64_t field = 1;
-  bool target = n == 1;
-  bool quoted = false;
-  bool pending = false;
-  std::uint32_t high = 0xD840;
-  bool first_loop = true;
-  for (std::uint16_t u : units) {
-    if (pending) {
-      if (target) {
-        put(table.pair(high, u, 1));
-        put(table.pair(high, u, 2));
-      }
-      pending = false;
-      continue;
-    }
-    const std::uint8_t kind = table.entry(u, 0);
-    if (kind == 1) {
-      if (target) {
-        put(table.entry(u, 1));
-        put(table.entry(u, 2));
-      }
-    } else if (kind == 2) {
-      if (target && cls(table.entry(u, 1)) != kDrop) {
-        put(cls(table.entry(u, 1)));
-      }
-    } else if (kind == 3) {
-      high = u;
-      pending = true;
-    } else if (u == 0x0A) {
-      ++r.lines;
-      if (crlf) put(0x0D);
-      put(0x0A);
-      field = 1;
-      target = n == 1;
-      if (first_loop) {
-        first_loop = false;
-        quoted = false;
-        pending = false;
-        high = 0xD840;
-      }
-    } else if (u == 0x0D) {
-    } else if (u == v.quoteChar) {
-      quoted = !quoted;
-    } else if (u == v.separatorChar && !quoted) {
-      if (target) write(u);
-      ++field;
-      target = field == n;
-    } else if (u == v.separatorChar) {
-      if (!v.quotedSeparatorIgnored && target) write(u);
-    } else if (target) {
-      write(u);
-    }
-  }
-  return r;
-}
-
-// The decimal and integer extraction. Two choices are the product's: a
-// kind-0 unit above 0xA0 is no number character, and every line end
-// clears the point-written flag (a line without Field-N is completed).
-ModelRun modelNumbers(const std::vector<std::uint16_t>& units, bool decimal,
-                      const FinalEffects::Values& v, bool crlf,
-                      std::array<std::uint8_t, 224> classes,
-                      const SurvivorsUTF16& table) {
-  ModelRun r;
-  auto put = [&r](std::uint32_t b) {
-    r.out += static_cast<char>(static_cast<std::uint8_t>(b));
-  };
-  auto reset = [&classes, decimal]() {
-    classes['-'] = '-';
-    if (decimal) classes['.'] = '.';
-  };
-  const std::int64_t n = v.fieldNumber;
-  std::int64_t field = 1;
-  bool quoted = false;
-  bool pending = false;
-  bool begun = false;
-  bool point = false;
-  bool target = n == 1;
-  if (target) reset();
-  bool first_loop = true;
-  for (std::uint16_t u : units) {
-    if (pending) {
-      pending = false;
-      if (target && begun) target = false;
-      continue;
-    }
-    const std::uint8_t kind = table.entry(u, 0);
-    if (kind == 1 || kind == 2) {
-      if (target && begun) target = false;
-    } else if (kind == 3) {
-      pending = true;
-    } else if (u == 0x0A) {
-      if (decimal && !point) {
-        put('.');
-        put(v.completionChar);
-      }
-      if (crlf) put(0x0D);
-      put(0x0A);
-      ++r.lines;
-      field = 1;
-      target = n == 1;
-      begun = false;
-      point = false;
-      if (target) reset();
-      if (first_loop) {
-        first_loop = false;
-        quoted = false;
-        pending = false;
-      }
-    } else if (u == 0x0D) {
-    } else if (u == v.quoteChar) {
-      quoted = !quoted;
-    } else if (u == v.separatorChar && !quoted) {
-      ++field;
-      target = field == n;
-      if (target) {
-        reset();
-        begun = false;
-        point = false;
-      }
-    } else if (u == v.separatorChar) {
-      if (!v.quotedSeparatorIgnored && target && begun) target = false;
-    } else if (target) {
-      const std::uint8_t value = u > 0xA0 ? kDrop : classes[u];
-      if (value == kDrop) {
-        if (begun) target = false;
-      } else {
-        put(u);
-        begun = true;
-        if (u == '.') {
-          point = true;
-          classes['.'] = kDrop;
-        }
-        classes['-'] = kDrop;
-      }
-    }
-  }
-  return r;
+// The table is the same for every input: its codes are read once.
+const reference::CodeTable& codes(const SurvivorsUTF16& table) {
+  static const reference::CodeTable once = reference::codesOf(table);
+  return once;
 }
 
 }  // namespace
@@ -355,19 +166,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                            units.end());
 
   const FinalEffects::Values copy = v;
+  reference::Settings model;
+  model.engine = column == Column::kDecimal    ? reference::Engine::kDecimal
+                 : column == Column::kInteger  ? reference::Engine::kInteger
+                 : column == Column::kFiltered ? reference::Engine::kFiltered
+                                               : reference::Engine::kPlain;
+  model.field = copy.fieldNumber;
+  model.separator = copy.separatorChar;
+  model.quote = copy.quoteChar;
+  model.quoted_separator_dropped = copy.quotedSeparatorIgnored;
+  model.crlf = line_end == LineEnd::kCrLf;
+  model.drop_control = copy.dropControl;
+  model.omit_hi = copy.omitHI;
+  model.replace_katakana = copy.replaceKatakana;
+  model.katakana = copy.katakanaChar;
+  model.drop_sound_marks = copy.dropCombining;
+  model.completion = copy.completionChar;
+  model.listed = {0x20B9F};
   try {
     FinalEffects effects{FinalEffects::Values(v)};
     Selecting selecting;
     selecting.buildReplacementBytes(effects);
-    const std::array<std::uint8_t, 224> classes = modelClasses(copy);
     for (std::uint32_t i = 0; i < 224; ++i) {
-      if (selecting.replacementByte(i) != classes[i]) {
+      const int want = reference::replacement(model, i);
+      if (selecting.replacementByte(i) !=
+          (want == reference::kDropped ? kDrop : want)) {
         fuzzing::finding(kTarget, "replacement byte " + std::to_string(i));
       }
     }
     if (selecting.replacementByte(224) != kDrop ||
-        selecting.replacementByte(0xFFFF) != kDrop) {
-      fuzzing::finding(kTarget, "class lookup past the table does not drop");
+        selecting.replacementByte(0xFFFF) != kDrop ||
+        reference::replacement(model, 224) != reference::kDropped) {
+      fuzzing::finding(kTarget,
+                       "a replacement byte past the table does not drop");
     }
 
     selecting.prepareRun(effects, effects.wideName());
@@ -403,27 +234,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     if (status != WriteResult::kWritten)
       fuzzing::finding(kTarget, "the write failed");
 
-    const bool crlf = line_end == LineEnd::kCrLf;
-    ModelRun want;
-    switch (column) {
-      case Column::kPlain:
-      case Column::kFiltered:
-        want = modelSelect(scanned, column == Column::kFiltered, copy, crlf,
-                           classes, *selecting.table());
-        break;
-      case Column::kDecimal:
-      case Column::kInteger:
-        want = modelNumbers(scanned, column == Column::kDecimal, copy, crlf,
-                            classes, *selecting.table());
-        break;
-    }
+    const reference::Result want =
+        reference::select(tiled, codes(*selecting.table()), model);
 
     bool exists = false;
     const std::string got = fuzzing::readFile(kNarrowName, &exists);
     if (!exists) fuzzing::finding(kTarget, "no narrow file");
-    if (got != want.out) {
+    if (got != want.narrow) {
       fuzzing::finding(kTarget, "output " + fuzzing::hex(got) +
-                                    "\n  expected " + fuzzing::hex(want.out));
+                                    "\n  expected " +
+                                    fuzzing::hex(want.narrow));
     }
     if (selecting.lineCounter() != want.lines) {
       fuzzing::finding(kTarget, "line counter " +

@@ -4,19 +4,17 @@
 #ifndef PELMORA_FUZZ_FUZZ_SUPPORT_H_
 #define PELMORA_FUZZ_FUZZ_SUPPORT_H_
 
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <system_error>
 
 #include "diagnostics/error_text.h"
+#include "file_bytes.h"
+#include "scratch_folder.h"
 
 namespace fuzzing {
 
@@ -46,7 +44,7 @@ inline void removeWorkFolder() {
   std::error_code ignored;
   std::filesystem::current_path(std::filesystem::temp_directory_path(),
                                 ignored);
-  std::filesystem::remove_all(workFolder(), ignored);
+  harness::removeScratchFolder(workFolder());
 }
 }  // namespace detail
 
@@ -72,17 +70,13 @@ inline void enterWorkFolder() {
     base = std::filesystem::temp_directory_path(error);
     if (error) base = "/tmp";
   }
-  std::string pattern = (base / "pelmora-fuzz-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) {
-    std::perror("mkdtemp");
-    std::abort();
-  }
-  std::filesystem::current_path(pattern, error);
+  const std::string folder = harness::makeScratchFolder(base, "pelmora-fuzz-");
+  std::filesystem::current_path(folder, error);
   if (error) {
-    std::fprintf(stderr, "cannot enter %s\n", pattern.c_str());
+    std::fprintf(stderr, "cannot enter %s\n", folder.c_str());
     std::abort();
   }
-  detail::workFolder() = pattern;
+  detail::workFolder() = folder;
   std::atexit(&detail::removeWorkFolder);
 }
 
@@ -101,24 +95,19 @@ inline void tidyWorkFolder(unsigned period = 512) {
   }
 }
 
-inline void writeFile(const std::string& name, const std::uint8_t* data,
-                      std::size_t size) {
-  std::ofstream out(name, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(data),
-            static_cast<std::streamsize>(size));
-  if (!out) finding("support", "cannot write " + name);
+inline void writeFile(const std::string& name, const std::string& bytes) {
+  if (!harness::writeBytes(name, bytes)) {
+    finding("support", "cannot write " + name);
+  }
 }
 
-inline void writeFile(const std::string& name, const std::string& bytes) {
-  writeFile(name, reinterpret_cast<const std::uint8_t*>(bytes.data()),
-            bytes.size());
+inline void writeFile(const std::string& name, const std::uint8_t* data,
+                      std::size_t size) {
+  writeFile(name, std::string(reinterpret_cast<const char*>(data), size));
 }
 
 inline std::string readFile(const std::string& name, bool* exists = nullptr) {
-  std::ifstream in(name, std::ios::binary);
-  if (exists != nullptr) *exists = static_cast<bool>(in);
-  return std::string(std::istreambuf_iterator<char>(in),
-                     std::istreambuf_iterator<char>());
+  return harness::readBytes(name, exists);
 }
 
 inline void removeFile(const std::string& name) {

@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <system_error>
 #include <vector>
+
+#include "file_bytes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size);
@@ -50,14 +50,13 @@ int main(int argc, char** argv) {
   }
   std::size_t runs = 0;
   for (const fs::path& file : files) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    bool exists = false;
+    const std::string bytes = harness::readBytes(file, &exists);
+    if (!exists) {
       std::fprintf(stderr, "cannot read %s\n", file.string().c_str());
       ok = false;
       continue;
     }
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
-                                  std::istreambuf_iterator<char>());
     std::fprintf(stderr, "Running %s (%zu bytes)\n", file.string().c_str(),
                  bytes.size());
     // libFuzzer never passes a null pointer, not even for an empty input.

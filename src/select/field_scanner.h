@@ -91,9 +91,12 @@ class FieldScanner {
   std::uint8_t* step(std::uint32_t unit, std::uint8_t* out) {
     if (st_.pending) {
       // The unit after a listed high surrogate is its low half, even LF.
+      // Two units that make no listed character have no code: "??", as
+      // any unlisted pair, never the zero bytes the pair lookup gives.
       if (st_.target) {
-        *out++ = s_.table->pair(high_, unit, 1);
-        *out++ = s_.table->pair(high_, unit, 2);
+        const std::uint8_t first = s_.table->pair(high_, unit, 1);
+        *out++ = first == 0 ? kNoCodeByte : first;
+        *out++ = first == 0 ? kNoCodeByte : s_.table->pair(high_, unit, 2);
       }
       st_.pending = false;
       return out;

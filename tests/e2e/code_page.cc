@@ -1,11 +1,11 @@
 #include "code_page.h"
 
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <map>
-#include <stdexcept>
 #include <utility>
+
+#include "file_bytes.h"
+#include "reverse_table.h"
 
 #ifndef PELMORA_DATA_DIR
 #define PELMORA_DATA_DIR ""
@@ -30,19 +30,11 @@ int preference(std::uint32_t code) {
 
 const Tables& tables() {
   static const Tables loaded = [] {
-    const std::string path = std::string(PELMORA_DATA_DIR) + "/MS932~UTF16.bin";
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("missing project file " + path);
-    const std::string bytes((std::istreambuf_iterator<char>(in)),
-                            std::istreambuf_iterator<char>());
     Tables t;
-    for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4) {
-      const auto b = [&](std::size_t k) {
-        return static_cast<std::uint32_t>(
-            static_cast<unsigned char>(bytes[i + k]));
-      };
-      const std::uint32_t code = b(1) == 0 ? b(0) : (b(0) << 8 | b(1));
-      const char16_t unit = static_cast<char16_t>(b(2) | b(3) << 8);
+    for (const harness::ReverseRecord& record : harness::reverseRecords(
+             harness::projectFile(PELMORA_DATA_DIR "/MS932~UTF16.bin"))) {
+      const std::uint32_t code = record.code();
+      const char16_t unit = static_cast<char16_t>(record.unit);
       t.to_unit.emplace(code, unit);
       auto known = t.to_code.find(unit);
       if (known == t.to_code.end()) {

@@ -8,13 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "platform_expectations.h"
-#include "sandbox.h"
+#include "e2e_case.h"
 
 namespace {
 
-using e2e::RunResult;
-using e2e::Sandbox;
+using namespace e2e;
 
 const std::string kCrLf = "\r\n";
 

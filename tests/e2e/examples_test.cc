@@ -8,12 +8,12 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "sandbox.h"
+#include "e2e_case.h"
+#include "file_bytes.h"
 
 #ifndef PELMORA_EXAMPLES_DIR
 #define PELMORA_EXAMPLES_DIR ""
@@ -22,14 +22,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using e2e::RunResult;
-using e2e::Sandbox;
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in),
-                     std::istreambuf_iterator<char>());
-}
+using namespace e2e;
 
 // The argument lists of the "pelmora ..." lines of commands.txt. The words
 // are split at blanks, as a shell would split them when nothing is quoted;
@@ -38,7 +31,7 @@ std::string readFile(const fs::path& path) {
 std::vector<std::vector<std::string>> commandsOf(const fs::path& file,
                                                  std::string* problem) {
   std::vector<std::vector<std::string>> commands;
-  std::istringstream lines(readFile(file));
+  std::istringstream lines(harness::readBytes(file));
   std::string line;
   while (std::getline(lines, line)) {
     if (line.empty() || line[0] == '#') continue;
@@ -84,7 +77,7 @@ TEST(ExamplesTest, EveryShippedExampleGivesItsExpectedFiles) {
     for (const auto& entry : fs::directory_iterator(example)) {
       const std::string name = entry.path().filename().string();
       if (!entry.is_regular_file() || name == "commands.txt") continue;
-      box.write(name, readFile(entry.path()));
+      box.write(name, harness::readBytes(entry.path()));
       inputs.push_back(name);
     }
     RunResult run;
@@ -98,7 +91,7 @@ TEST(ExamplesTest, EveryShippedExampleGivesItsExpectedFiles) {
     for (const auto& entry : fs::directory_iterator(example / "expected")) {
       const std::string name = entry.path().filename().string();
       expectedNames.insert(name);
-      EXPECT_TRUE(run.file(name) == readFile(entry.path()))
+      EXPECT_TRUE(run.file(name) == harness::readBytes(entry.path()))
           << name << " differs from expected/" << name;
     }
     // Nothing else: no err file, no serial.txt, no stray temporary file.

@@ -11,21 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "clean_run.h"
-#include "platform_expectations.h"
-#include "sandbox.h"
+#include "e2e_case.h"
 
 namespace {
 
-using e2e::RunResult;
-using e2e::Sandbox;
-using e2e::utf16le;
-
-using e2e::kNarrow;
-using e2e::kWide;
-using e2e::pathIn;
-using e2e::prepare;
-using platform_expectations::Need;
+using namespace e2e;
 
 void chmodOrFail(const Sandbox& box, const std::string& name, mode_t mode) {
   ASSERT_EQ(::chmod(pathIn(box, name).c_str(), mode), 0) << name;

@@ -7,13 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "sandbox.h"
+#include "e2e_case.h"
 
 namespace {
 
-using e2e::RunResult;
-using e2e::Sandbox;
-using e2e::utf16le;
+using namespace e2e;
 
 // Standard output ends every line with CR LF, whatever -LF says.
 std::string withCrLf(const std::string& text) {

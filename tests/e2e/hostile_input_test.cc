@@ -11,21 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "clean_run.h"
-#include "platform_expectations.h"
-#include "sandbox.h"
+#include "e2e_case.h"
 
 namespace {
 
-using e2e::RunResult;
-using e2e::Sandbox;
-using e2e::utf16le;
+using namespace e2e;
 
-using e2e::kNarrow;
-using e2e::kWide;
-using e2e::pathIn;
-using e2e::prepare;
-using platform_expectations::Need;
 const std::string kStandardOutputFailed = "Write() error-242: standard output";
 
 TEST(StandardOutputTest, FailedWritesAreReportedAndEndWithOne) {

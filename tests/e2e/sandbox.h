@@ -37,31 +37,18 @@
 #include <string>
 #include <vector>
 
+#include "err_files.h"
 #include "platform_expectations.h"
+#include "process.h"
 #include "wide_text.h"
 
 namespace e2e {
 
-/// The parts of an err file name: err<serial>-<minutes>-<seconds>.txt.
-struct ErrFileName {
-  long long serial = 0;
-  std::string minutes;
-  std::string seconds;
-};
+using harness::parseErrFileName;
 
-/// Parses an err file name; nullopt when the name has another shape.
-std::optional<ErrFileName> parseErrFileName(const std::string& name);
-
-/// What one run of the program gave.
-struct RunResult {
-  /// The exit code as a shell sees it (-1 arrives as 255). When the program
-  /// died from a signal: 128 + the signal number, and `signal` is set.
-  int exitCode = -1;
-  int signal = 0;
-  /// The run was killed after the time limit.
-  bool timedOut = false;
-  std::string standardOutput;
-  std::string standardError;
+/// What one run of the program gave: how it ended and what it wrote (an
+/// exit code of -1 arrives as 255), and what it left behind.
+struct RunResult : harness::ChildEnd {
   /// Every regular file left in the sandbox after the run, by path relative
   /// to the sandbox ("/" between parts), bin/ excluded.
   std::map<std::string, std::string> files;
@@ -146,9 +133,9 @@ class Sandbox {
   bool runUnprivileged();
   /// Limits the size of every file the run writes: a write past it fails
   /// (as on a full disk) instead of raising a signal.
-  void setFileSizeLimit(long bytes) { file_size_limit_ = bytes; }
+  void setFileSizeLimit(long bytes) { setup_.fileSizeLimit = bytes; }
   /// Limits the address space of the run, so that memory runs out early.
-  void setMemoryLimit(long bytes) { memory_limit_ = bytes; }
+  void setMemoryLimit(long bytes) { setup_.memoryLimit = bytes; }
   /// Kills every run with SIGKILL this many microseconds after its start
   /// (0: never), as a power cut or a killed batch job would end it.
   void setKillAfter(long microseconds) { kill_after_us_ = microseconds; }
@@ -162,13 +149,13 @@ class Sandbox {
   /// capturing it; RunResult::standardOutput stays empty. An empty path
   /// captures again.
   void setStandardOutputFile(const std::string& path) {
-    standard_output_file_ = path;
+    setup_.standardOutputFile = path;
   }
   /// Hands the run a pipe as standard output whose read end is closed
   /// before the program starts, as when the reader of a shell pipeline has
   /// gone: every write fails (EPIPE, or SIGPIPE where not ignored).
   void setStandardOutputClosed(bool closed) {
-    standard_output_closed_ = closed;
+    setup_.standardOutputClosed = closed;
   }
 
   /// Runs the program with the sandbox as the current folder, the given
@@ -192,13 +179,9 @@ class Sandbox {
   std::optional<std::string> fixed_table_;
   std::map<std::string, std::string> environment_;
   int time_limit_seconds_ = 60;
-  bool unprivileged_ = false;
-  long file_size_limit_ = -1;
-  long memory_limit_ = -1;
   long kill_after_us_ = 0;
   bool collect_files_ = true;
-  std::string standard_output_file_;
-  bool standard_output_closed_ = false;
+  harness::ChildSetup setup_;  // what start() gives every run
 };
 
 using wide_text::utf16le;

@@ -13,8 +13,7 @@
 
 namespace {
 
-using e2e::RunResult;
-using e2e::Sandbox;
+using namespace e2e;
 
 // Replaces the program copy with a script.
 void useScript(const Sandbox& box, const std::string& body) {

@@ -11,14 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "platform_expectations.h"
-#include "sandbox.h"
+#include "e2e_case.h"
 
 namespace {
 
-using e2e::RunResult;
-using e2e::Sandbox;
-using e2e::utf16le;
+using namespace e2e;
 
 const std::string kNoSettings = "Reset() error-148: set_pelmora.txt";
 const std::string kNoList = "Reset() error-192: surro.txt";

@@ -12,35 +12,13 @@
 #include <thread>
 #include <vector>
 
-#include "clean_run.h"
-#include "platform_expectations.h"
-#include "sandbox.h"
+#include "e2e_case.h"
 
 namespace {
 
-using e2e::kNarrow;
-using e2e::kWide;
-using e2e::prepare;
-using e2e::RunResult;
-using e2e::Sandbox;
-using platform_expectations::Need;
+using namespace e2e;
 
 const std::string kFixedTable = "C:\\Quorvelin\\UTF16~MS932.bin";
-
-// The files a case made or kept, besides what prepare() put in place and
-// the error log.
-std::map<std::string, std::string> caseFiles(const RunResult& run) {
-  std::map<std::string, std::string> files;
-  for (const auto& [name, bytes] : run.files) {
-    if (name == "set_pelmora.txt" || name == "surro.txt" ||
-        name == "serial.txt" || name == Sandbox::fixedTableName() ||
-        e2e::parseErrFileName(name)) {
-      continue;
-    }
-    files[name] = bytes;
-  }
-  return files;
-}
 
 TEST(WindowsTest, TableInTheFixedPlaceOnDriveC) {
   E2E_NEEDS(Need::kWindows);

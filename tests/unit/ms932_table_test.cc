@@ -5,13 +5,13 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "file_bytes.h"
+#include "reverse_table.h"
 #include "test_support.h"
 
 #ifndef PELMORA_DATA_DIR
@@ -20,18 +20,9 @@
 
 namespace {
 
-struct Record {
-  std::uint8_t first;
-  std::uint8_t second;  // 0 for a one-byte code
-  std::uint16_t unit;
-};
+using Record = harness::ReverseRecord;
 
-// The Shift_JIS code of a record as one number: 0xNN or 0xNNMM.
-std::uint16_t codeOf(const Record& record) {
-  return record.second == 0
-             ? record.first
-             : static_cast<std::uint16_t>(record.first << 8 | record.second);
-}
+std::uint16_t codeOf(const Record& record) { return record.code(); }
 
 // JIS X 0208 forms of characters whose codes the code page decodes to other
 // units: each is a second record for its code.
@@ -60,19 +51,11 @@ std::string wideOf(std::uint32_t unit) {
 class Ms932TableTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    std::ifstream in(std::string(PELMORA_DATA_DIR) + "/MS932~UTF16.bin",
-                     std::ios::binary);
-    ASSERT_TRUE(in) << "data/MS932~UTF16.bin is missing";
-    bytes_.assign(std::istreambuf_iterator<char>(in),
-                  std::istreambuf_iterator<char>());
-    records_.clear();
-    for (std::size_t at = 0; at + 4 <= bytes_.size(); at += 4) {
-      auto b = [&](std::size_t i) {
-        return static_cast<std::uint8_t>(bytes_[at + i]);
-      };
-      records_.push_back(
-          {b(0), b(1), static_cast<std::uint16_t>(b(2) | b(3) << 8)});
-    }
+    bool exists = false;
+    bytes_ = harness::readBytes(
+        std::string(PELMORA_DATA_DIR) + "/MS932~UTF16.bin", &exists);
+    ASSERT_TRUE(exists) << "data/MS932~UTF16.bin is missing";
+    records_ = harness::reverseRecords(bytes_);
     // As the conversion table is loaded: a later record for the same code
     // unit replaces an earlier one. A decoder of the table takes a code's
     // first record.

@@ -110,8 +110,10 @@ TEST_F(SelectingTest, PlainSelectionPicksFieldN) {
       {"listed supplementary character", u"\U00020B9F,x\n", 1, "\x81\x51,\r\n"},
       {"listed character outside Field-N", u"\U00020B9F,x\n", 2, "x\r\n"},
       {"unlisted pair: ? for each half", u"\U0001F600\n", 1, "??\r\n"},
-      {"LF after a listed high surrogate is its low half",
-       std::u16string(u"\xD842\n,x\n"), 1, std::string("\0\0,\r\n", 5)},
+      {"LF after a listed high surrogate is its low half: no code",
+       std::u16string(u"\xD842\n,x\n"), 1, "??,\r\n"},
+      {"listed high half, unlisted low half: no code", u"\U00020B9E\n", 1,
+       "??\r\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -295,7 +297,7 @@ TEST_F(SelectingTest, NumberLineEndModes) {
   EXPECT_EQ(run(lines, v, Column::kDecimal).size(), 4000u);
 }
 
-TEST_F(SelectingTest, ClassTableFollowsTheOptions) {
+TEST_F(SelectingTest, ReplacementBytesFollowTheOptions) {
   FinalEffects::Values e = options(1);
   e.decimalExtraction = true;
   e.omitHI = true;
@@ -626,32 +628,45 @@ TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
     v.completionChar = '&';
     LineEnd line_end = next(2) == 0 ? LineEnd::kCrLf : LineEnd::kLf;
 
-    reference::Options o;
-    o.column = column;
+    reference::Settings o;
+    o.engine = column == Column::kDecimal    ? reference::Engine::kDecimal
+               : column == Column::kInteger  ? reference::Engine::kInteger
+               : column == Column::kFiltered ? reference::Engine::kFiltered
+                                             : reference::Engine::kPlain;
     o.field = v.fieldNumber;
     o.separator = v.separatorChar;
     o.quote = v.quoteChar;
     o.quoted_separator_dropped = v.quotedSeparatorIgnored;
     o.crlf = line_end == LineEnd::kCrLf;
+    o.drop_control = v.dropControl;
+    o.omit_hi = v.omitHI;
+    o.replace_katakana = v.replaceKatakana;
+    o.katakana = v.katakanaChar;
+    o.drop_sound_marks = v.dropCombining;
     o.completion = v.completionChar;
+    o.listed = {0x20B9F};
 
     folder_.write("wide.txt", utf16le(wide));
     FinalEffects effects(v);
     Selecting selecting;
     selecting.buildReplacementBytes(effects);
     selecting.prepareRun(effects, "wide.txt");
-    std::array<std::uint8_t, 224> classes{};
-    for (std::uint32_t c = 0; c < 224; ++c) {
-      classes[c] = selecting.replacementByte(c);
+    for (std::uint32_t b = 0; b < 0x100; ++b) {
+      const int want = reference::replacement(o, b);
+      ASSERT_EQ(static_cast<int>(selecting.replacementByte(b)),
+                want == reference::kDropped ? int{Selecting::kDrop} : want)
+          << "round " << round << ", byte " << b;
     }
-    std::string expected =
-        reference::select(wide, bom ? 1 : 0, *selecting.table(), classes, o);
+    const reference::Result model = reference::select(
+        utf16le(wide), reference::codesOf(*selecting.table()), o);
+    const std::string& expected = model.narrow;
     ASSERT_EQ(selecting.runToFile(column, line_end, "narrow.txt"),
               WriteResult::kWritten);
     std::string narrow = folder_.read("narrow.txt");
     ASSERT_EQ(narrow.size(), expected.size()) << "round " << round;
     ASSERT_TRUE(narrow == expected) << "round " << round;
     const std::int64_t lines = selecting.lineCounter();
+    ASSERT_EQ(lines, model.lines) << "round " << round;
 
     // The same file cut into small parts scanned side by side: open quotes,
     // pairs and first lines that reach across a join must not show.

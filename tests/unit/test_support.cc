@@ -2,19 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
-#include <sstream>
 #include <thread>
 
 #include "diagnostics/time_name.h"
+#include "err_files.h"
+#include "file_bytes.h"
 #include "platform/platform.h"
+#include "scratch_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -39,32 +37,11 @@ const std::string g_inherited_root = inheritedRoot();
 std::string g_root;
 int g_folders_made = 0;
 
-std::string makeRoot() {
-  std::random_device device;
-  std::mt19937_64 random(
-      (static_cast<std::uint64_t>(device()) << 32) ^
-      static_cast<std::uint64_t>(
-          std::chrono::steady_clock::now().time_since_epoch().count()));
-  const fs::path temporary = fs::temp_directory_path();
-  for (;;) {
-    std::ostringstream name;
-    name << "pelmora-unit-" << std::hex << (random() & 0xFFFFFFFFFFu);
-    const fs::path root = temporary / name.str();
-    if (fs::create_directory(root)) return root.string();
-  }
-}
-
 void removeRoot() {
   if (g_root.empty()) return;
   unsetEnvironment(kRootVariable);
   if (std::getenv("PELMORA_KEEP_SANDBOX") != nullptr) return;
-  std::error_code ignored;
-  // Give write permission back first, in case a test took it away.
-  for (auto& entry : fs::recursive_directory_iterator(g_root, ignored)) {
-    fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add,
-                    ignored);
-  }
-  fs::remove_all(g_root, ignored);
+  harness::removeScratchFolder(g_root);
 }
 
 // Scratch folders are numbered per test, so that a process running the
@@ -101,7 +78,8 @@ ScratchFolder::ScratchFolder() {
   if (g_root.empty() && !g_inherited_root.empty()) {
     g_root = g_inherited_root;
   } else if (g_root.empty()) {
-    g_root = makeRoot();
+    g_root =
+        harness::makeScratchFolder(fs::temp_directory_path(), "pelmora-unit-");
     setEnvironment(kRootVariable, g_root);
   }
   const fs::path folder = fs::path(g_root) / std::to_string(++g_folders_made);
@@ -120,16 +98,11 @@ ScratchFolder::~ScratchFolder() {
 
 void ScratchFolder::write(const std::string& name,
                           const std::string& bytes) const {
-  std::ofstream out(fs::path(path_) / name, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  harness::writeBytes(fs::path(path_) / name, bytes);
 }
 
 std::string ScratchFolder::read(const std::string& name, bool* exists) const {
-  std::ifstream in(fs::path(path_) / name, std::ios::binary);
-  if (exists != nullptr) *exists = static_cast<bool>(in);
-  if (!in) return std::string();
-  return std::string(std::istreambuf_iterator<char>(in),
-                     std::istreambuf_iterator<char>());
+  return harness::readBytes(fs::path(path_) / name, exists);
 }
 
 bool ScratchFolder::exists(const std::string& name) const {
@@ -145,20 +118,12 @@ std::set<std::string> ScratchFolder::files() const {
 }
 
 std::vector<std::string> ScratchFolder::errMessages() const {
-  std::vector<std::pair<long, std::string>> found;
-  for (const std::string& name : files()) {
-    if (name.rfind("err", 0) != 0 || name.size() < 7 ||
-        name.compare(name.size() - 4, 4, ".txt") != 0) {
-      continue;
-    }
-    std::size_t dash = name.find('-');
-    if (dash == std::string::npos) continue;
-    long serial = std::strtol(name.substr(3, dash - 3).c_str(), nullptr, 10);
-    found.emplace_back(serial, read(name));
-  }
-  std::sort(found.begin(), found.end());
+  const std::set<std::string> names = files();
   std::vector<std::string> messages;
-  for (auto& item : found) messages.push_back(item.second);
+  for (const std::string& name :
+       harness::errFilesInOrder({names.begin(), names.end()})) {
+    messages.push_back(read(name));
+  }
   return messages;
 }
 

@@ -6,10 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "file_bytes.h"
 #include "test_support.h"
 
 #if defined(_WIN32)
@@ -20,11 +19,11 @@
 #else
 #include <fcntl.h>
 #include <iconv.h>
-#include <signal.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "process.h"
 
 extern char** environ;
 #endif
@@ -42,12 +41,6 @@ std::string currentTestFilter() {
   if (test == nullptr) return "--gtest_filter=-*";
   return std::string("--gtest_filter=") + test->test_suite_name() + "." +
          test->name();
-}
-
-std::string readWhole(const fs::path& name) {
-  std::ifstream in(name, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in),
-                     std::istreambuf_iterator<char>());
 }
 
 }  // namespace
@@ -137,7 +130,7 @@ std::string standardOutputOf(const std::function<void()>& work) {
   std::fflush(stdout);
   _dup2(saved, 1);
   _close(saved);
-  std::string bytes = readWhole(name);
+  std::string bytes = harness::readBytes(name);
   DeleteFileW(name);
   return bytes;
 }
@@ -231,7 +224,7 @@ std::string standardOutputOf(const std::function<void()>& work) {
   std::fflush(stdout);
   ::dup2(saved, 1);
   ::close(saved);
-  std::string bytes = readWhole(name);
+  std::string bytes = harness::readBytes(name);
   ::unlink(name.c_str());
   return bytes;
 }
@@ -240,31 +233,12 @@ std::string standardOutputOf(const std::function<void()>& work) {
 // process so that the limit stays there; its standard error comes back
 // through a pipe, which the limit does not touch.
 std::string standardErrorWithNoRoomForBytes(const std::function<void()>& work) {
-  int channel[2];
-  if (::pipe(channel) != 0) return "pipe failed";
-  pid_t pid = ::fork();
-  if (pid < 0) return "fork failed";
-  if (pid == 0) {
-    ::close(channel[0]);
-    ::dup2(channel[1], STDERR_FILENO);
-    ::signal(SIGXFSZ, SIG_IGN);
-    rlimit none{0, 0};
-    ::setrlimit(RLIMIT_FSIZE, &none);
-    work();
-    ::_exit(0);
-  }
-  ::close(channel[1]);
-  std::string said;
-  char buffer[256];
-  ssize_t got;
-  while ((got = ::read(channel[0], buffer, sizeof buffer)) > 0) {
-    said.append(buffer, static_cast<std::size_t>(got));
-  }
-  ::close(channel[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) said += "(child failed)";
-  return said;
+  harness::ChildSetup setup;
+  setup.inheritStandardOutput = true;
+  setup.fileSizeLimit = 0;
+  harness::ChildEnd end = harness::runChild(work, setup);
+  if (end.exitCode != 0) end.standardError += "(child failed)";
+  return end.standardError;
 }
 
 SystemCp932::SystemCp932()
