@@ -447,7 +447,8 @@ def architecture_problems(root):
                 continue
             found = os.path.exists(os.path.join(root, span)) or any(
                 name == os.path.basename(span)
-                for _, _, names in os.walk(os.path.join(root, "src"))
+                for top in ("src", "tests", "fuzz", "tools")
+                for _, _, names in os.walk(os.path.join(root, top))
                 for name in names)
             if not found:
                 problems.append("ARCHITECTURE.md names %s, which does not "
