@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "model_settings.h"
 #include "reference_select.h"
 #include "options/final_effect.h"
 #include "select/select_utf16.h"
@@ -166,23 +167,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                            units.end());
 
   const FinalEffects::Values copy = v;
-  reference::Settings model;
-  model.engine = column == Column::kDecimal    ? reference::Engine::kDecimal
-                 : column == Column::kInteger  ? reference::Engine::kInteger
-                 : column == Column::kFiltered ? reference::Engine::kFiltered
-                                               : reference::Engine::kPlain;
-  model.field = copy.fieldNumber;
-  model.separator = copy.separatorChar;
-  model.quote = copy.quoteChar;
-  model.quoted_separator_dropped = copy.quotedSeparatorIgnored;
-  model.crlf = line_end == LineEnd::kCrLf;
-  model.drop_control = copy.dropControl;
-  model.omit_hi = copy.omitHI;
-  model.replace_katakana = copy.replaceKatakana;
-  model.katakana = copy.katakanaChar;
-  model.drop_sound_marks = copy.dropCombining;
-  model.completion = copy.completionChar;
-  model.listed = {0x20B9F};
+  const reference::Settings model =
+      reference::modelSettings(copy, column, line_end);
   try {
     FinalEffects effects{FinalEffects::Values(v)};
     Selecting selecting;

@@ -1,6 +1,7 @@
 // The platform layer's logic that is the same on every system, built on the
 // single system calls of the platform_posix*.cc or platform_win32*.cc files:
-// the read and write loops, the scratch-file name, the scheduling of
+// the read and write loops (at the position and at an offset), the
+// scratch-file name, the scheduling of
 // runInParallel and the text of the local clock.
 #include <string>
 
@@ -46,6 +47,39 @@ Status File::write(const void* buffer, std::size_t n, std::size_t* written,
     std::size_t done = 0;
     const Status status =
         raw::writeSome(handle_, at + *written, n - *written, &done, detail);
+    if (status != Status::kOk) return status;
+    *written += done;
+  }
+  return Status::kOk;
+}
+
+Status File::readAt(std::int64_t offset, void* buffer, std::size_t n,
+                    std::size_t* got, std::string* detail) const {
+  *got = 0;
+  if (!isOpen()) return raw::notOpen(detail);
+  char* at = static_cast<char*>(buffer);
+  while (*got < n) {
+    std::size_t done = 0;
+    const Status status =
+        raw::readSomeAt(handle_, offset + static_cast<std::int64_t>(*got),
+                        at + *got, n - *got, &done, detail);
+    if (status != Status::kOk) return status;
+    if (done == 0) break;
+    *got += done;
+  }
+  return Status::kOk;
+}
+
+Status File::writeAt(std::int64_t offset, const void* buffer, std::size_t n,
+                     std::size_t* written, std::string* detail) {
+  *written = 0;
+  if (!isOpen()) return raw::notOpen(detail);
+  const char* at = static_cast<const char*>(buffer);
+  while (*written < n) {
+    std::size_t done = 0;
+    const Status status =
+        raw::writeSomeAt(handle_, offset + static_cast<std::int64_t>(*written),
+                         at + *written, n - *written, &done, detail);
     if (status != Status::kOk) return status;
     *written += done;
   }

@@ -30,6 +30,15 @@ Status readSome(std::intptr_t handle, void* buffer, std::size_t n,
 Status writeSome(std::intptr_t handle, const void* buffer, std::size_t n,
                  std::size_t* written, std::string* detail);
 
+/// The same at byte `offset` of the file, leaving any position alone, so
+/// that threads may read one file side by side. A negative offset, or one
+/// the system cannot reach, fails.
+Status readSomeAt(std::intptr_t handle, std::int64_t offset, void* buffer,
+                  std::size_t n, std::size_t* got, std::string* detail);
+Status writeSomeAt(std::intptr_t handle, std::int64_t offset,
+                   const void* buffer, std::size_t n, std::size_t* written,
+                   std::string* detail);
+
 /// The handles of standard output and standard error; -1 when the process
 /// has none.
 std::intptr_t standardOutput();

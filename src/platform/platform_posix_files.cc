@@ -70,6 +70,13 @@ Status openWith(const std::string& name, int flags, bool users_output,
   return Status::kOk;
 }
 
+// An offset the system's file positions can hold.
+bool reachable(std::int64_t offset) {
+  return offset >= 0 &&
+         static_cast<std::uint64_t>(offset) <=
+             static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+}
+
 FileIdentity identityOf(const struct stat& info) {
   FileIdentity id;
   id.volume = static_cast<std::uint64_t>(info.st_dev);
@@ -99,6 +106,34 @@ Status raw::writeSome(std::intptr_t handle, const void* buffer, std::size_t n,
   ssize_t result;
   do {
     result = ::write(fd(handle), buffer, n);
+  } while (result < 0 && errno == EINTR);
+  if (result < 0) return fromErrno(errno, detail);
+  if (result == 0) return fromErrno(EIO, detail);
+  *written = static_cast<std::size_t>(result);
+  return Status::kOk;
+}
+
+Status raw::readSomeAt(std::intptr_t handle, std::int64_t offset, void* buffer,
+                       std::size_t n, std::size_t* got, std::string* detail) {
+  *got = 0;
+  if (!reachable(offset)) return fromErrno(EINVAL, detail);
+  ssize_t result;
+  do {
+    result = ::pread(fd(handle), buffer, n, static_cast<off_t>(offset));
+  } while (result < 0 && errno == EINTR);
+  if (result < 0) return fromErrno(errno, detail);
+  *got = static_cast<std::size_t>(result);
+  return Status::kOk;
+}
+
+Status raw::writeSomeAt(std::intptr_t handle, std::int64_t offset,
+                        const void* buffer, std::size_t n, std::size_t* written,
+                        std::string* detail) {
+  *written = 0;
+  if (!reachable(offset)) return fromErrno(EINVAL, detail);
+  ssize_t result;
+  do {
+    result = ::pwrite(fd(handle), buffer, n, static_cast<off_t>(offset));
   } while (result < 0 && errno == EINTR);
   if (result < 0) return fromErrno(errno, detail);
   if (result == 0) return fromErrno(EIO, detail);
@@ -207,11 +242,7 @@ Status File::rewind(bool truncate, std::string* detail) {
 
 Status File::seek(std::int64_t offset, std::string* detail) {
   if (!isOpen()) return fromErrno(EBADF, detail);
-  if (offset < 0 ||
-      static_cast<std::uint64_t>(offset) >
-          static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
-    return fromErrno(EINVAL, detail);
-  }
+  if (!reachable(offset)) return fromErrno(EINVAL, detail);
   if (::lseek(fd(handle_), static_cast<off_t>(offset), SEEK_SET) < 0) {
     return fromErrno(errno, detail);
   }

@@ -1,6 +1,6 @@
 // The POSIX system calls that write a file in place or make one whole: reads
-// and writes at an offset, the length, the times and the permission bits of
-// an open file, and a new file that appears with its whole content.
+// the length, the times and the permission bits of an open file, and a new file
+// that appears with its whole content.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -79,46 +79,6 @@ Status createUnnamedFirst(const std::string& name, const std::string& content,
 #endif
 
 }  // namespace
-
-Status File::readAt(std::int64_t offset, void* buffer, std::size_t n,
-                    std::size_t* got, std::string* detail) const {
-  *got = 0;
-  if (!isOpen()) return fromErrno(EBADF, detail);
-  char* at = static_cast<char*>(buffer);
-  while (*got < n) {
-    const std::int64_t from = offset + static_cast<std::int64_t>(*got);
-    if (!validOffset(from)) return fromErrno(EINVAL, detail);
-    ssize_t result;
-    do {
-      result =
-          ::pread(fd(handle_), at + *got, n - *got, static_cast<off_t>(from));
-    } while (result < 0 && errno == EINTR);
-    if (result < 0) return fromErrno(errno, detail);
-    if (result == 0) break;
-    *got += static_cast<std::size_t>(result);
-  }
-  return Status::kOk;
-}
-
-Status File::writeAt(std::int64_t offset, const void* buffer, std::size_t n,
-                     std::size_t* written, std::string* detail) {
-  *written = 0;
-  if (!isOpen()) return fromErrno(EBADF, detail);
-  const char* at = static_cast<const char*>(buffer);
-  while (*written < n) {
-    const std::int64_t to = offset + static_cast<std::int64_t>(*written);
-    if (!validOffset(to)) return fromErrno(EINVAL, detail);
-    ssize_t result;
-    do {
-      result = ::pwrite(fd(handle_), at + *written, n - *written,
-                        static_cast<off_t>(to));
-    } while (result < 0 && errno == EINTR);
-    if (result < 0) return fromErrno(errno, detail);
-    if (result == 0) return fromErrno(EIO, detail);
-    *written += static_cast<std::size_t>(result);
-  }
-  return Status::kOk;
-}
 
 Status File::resize(std::int64_t bytes, std::string* detail) {
   if (!isOpen()) return fromErrno(EBADF, detail);

@@ -88,6 +88,16 @@ DWORD transferSize(std::size_t n) {
   return static_cast<DWORD>(n > kLargestTransfer ? kLargestTransfer : n);
 }
 
+// Where a transfer at `offset` starts, for a handle opened for synchronous
+// use.
+OVERLAPPED at(std::int64_t offset) {
+  OVERLAPPED where = {};
+  where.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset));
+  where.OffsetHigh =
+      static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+  return where;
+}
+
 }  // namespace
 
 Status raw::notOpen(std::string* detail) {
@@ -112,6 +122,38 @@ Status raw::writeSome(std::intptr_t handle, const void* buffer, std::size_t n,
   *written = 0;
   DWORD done = 0;
   if (!WriteFile(handleOf(handle), buffer, transferSize(n), &done, nullptr)) {
+    return fromLastError(GetLastError(), detail);
+  }
+  if (done == 0) return fromLastError(ERROR_WRITE_FAULT, detail);
+  *written = done;
+  return Status::kOk;
+}
+
+Status raw::readSomeAt(std::intptr_t handle, std::int64_t offset, void* buffer,
+                       std::size_t n, std::size_t* got, std::string* detail) {
+  *got = 0;
+  if (offset < 0) return fromLastError(ERROR_NEGATIVE_SEEK, detail);
+  // On a handle opened for synchronous use the offset in OVERLAPPED says
+  // where; the system serialises the calls, so threads may share it.
+  OVERLAPPED where = at(offset);
+  DWORD done = 0;
+  if (!ReadFile(handleOf(handle), buffer, transferSize(n), &done, &where)) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_HANDLE_EOF) return Status::kOk;
+    return fromLastError(error, detail);
+  }
+  *got = done;
+  return Status::kOk;
+}
+
+Status raw::writeSomeAt(std::intptr_t handle, std::int64_t offset,
+                        const void* buffer, std::size_t n, std::size_t* written,
+                        std::string* detail) {
+  *written = 0;
+  if (offset < 0) return fromLastError(ERROR_NEGATIVE_SEEK, detail);
+  OVERLAPPED where = at(offset);
+  DWORD done = 0;
+  if (!WriteFile(handleOf(handle), buffer, transferSize(n), &done, &where)) {
     return fromLastError(GetLastError(), detail);
   }
   if (done == 0) return fromLastError(ERROR_WRITE_FAULT, detail);

@@ -1,6 +1,6 @@
 // The Win32 system calls that write a file in place or make one whole: reads
-// and writes at an offset, the length, the times and the permissions of an
-// open file, and a new file that appears with its whole content.
+// the length, the times and the permissions of an open file, and a new file
+// that appears with its whole content.
 #include "platform/platform_win32_internal.h"
 
 #include <cstdint>
@@ -16,17 +16,6 @@ HANDLE handleOf(std::intptr_t handle) {
   return reinterpret_cast<HANDLE>(handle);
 }
 
-// One Win32 transfer moves at most this many bytes.
-constexpr std::size_t kLargestTransfer = std::size_t{1} << 30;
-
-OVERLAPPED at(std::int64_t offset) {
-  OVERLAPPED where = {};
-  where.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset));
-  where.OffsetHigh =
-      static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
-  return where;
-}
-
 bool setDisposition(HANDLE h, BOOLEAN doomed) {
   FILE_DISPOSITION_INFO disposition = {doomed};
   return SetFileInformationByHandle(h, FileDispositionInfo, &disposition,
@@ -34,54 +23,6 @@ bool setDisposition(HANDLE h, BOOLEAN doomed) {
 }
 
 }  // namespace
-
-Status File::readAt(std::int64_t offset, void* buffer, std::size_t n,
-                    std::size_t* got, std::string* detail) const {
-  *got = 0;
-  if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
-  if (offset < 0) return fromLastError(ERROR_NEGATIVE_SEEK, detail);
-  char* into = static_cast<char*>(buffer);
-  while (*got < n) {
-    // On a handle opened for synchronous use the offset in OVERLAPPED says
-    // where; the system serialises the calls, so threads may share it.
-    OVERLAPPED where = at(offset + static_cast<std::int64_t>(*got));
-    const std::size_t left = n - *got;
-    DWORD done = 0;
-    if (!ReadFile(handleOf(handle_), into + *got,
-                  static_cast<DWORD>(left > kLargestTransfer ? kLargestTransfer
-                                                             : left),
-                  &done, &where)) {
-      const DWORD error = GetLastError();
-      if (error == ERROR_HANDLE_EOF) break;
-      return fromLastError(error, detail);
-    }
-    if (done == 0) break;
-    *got += done;
-  }
-  return Status::kOk;
-}
-
-Status File::writeAt(std::int64_t offset, const void* buffer, std::size_t n,
-                     std::size_t* written, std::string* detail) {
-  *written = 0;
-  if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
-  if (offset < 0) return fromLastError(ERROR_NEGATIVE_SEEK, detail);
-  const char* from = static_cast<const char*>(buffer);
-  while (*written < n) {
-    OVERLAPPED where = at(offset + static_cast<std::int64_t>(*written));
-    const std::size_t left = n - *written;
-    DWORD done = 0;
-    if (!WriteFile(handleOf(handle_), from + *written,
-                   static_cast<DWORD>(left > kLargestTransfer ? kLargestTransfer
-                                                              : left),
-                   &done, &where)) {
-      return fromLastError(GetLastError(), detail);
-    }
-    if (done == 0) return fromLastError(ERROR_WRITE_FAULT, detail);
-    *written += done;
-  }
-  return Status::kOk;
-}
 
 Status File::resize(std::int64_t bytes, std::string* detail) {
   if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);

@@ -10,6 +10,7 @@
 #include "options/final_effect.h"
 #include "tables/derive_binary.h"
 #include "platform_expectations.h"
+#include "model_settings.h"
 #include "reference_select.h"
 #include "test_support.h"
 
@@ -628,23 +629,7 @@ TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
     v.completionChar = '&';
     LineEnd line_end = next(2) == 0 ? LineEnd::kCrLf : LineEnd::kLf;
 
-    reference::Settings o;
-    o.engine = column == Column::kDecimal    ? reference::Engine::kDecimal
-               : column == Column::kInteger  ? reference::Engine::kInteger
-               : column == Column::kFiltered ? reference::Engine::kFiltered
-                                             : reference::Engine::kPlain;
-    o.field = v.fieldNumber;
-    o.separator = v.separatorChar;
-    o.quote = v.quoteChar;
-    o.quoted_separator_dropped = v.quotedSeparatorIgnored;
-    o.crlf = line_end == LineEnd::kCrLf;
-    o.drop_control = v.dropControl;
-    o.omit_hi = v.omitHI;
-    o.replace_katakana = v.replaceKatakana;
-    o.katakana = v.katakanaChar;
-    o.drop_sound_marks = v.dropCombining;
-    o.completion = v.completionChar;
-    o.listed = {0x20B9F};
+    const reference::Settings o = reference::modelSettings(v, column, line_end);
 
     folder_.write("wide.txt", utf16le(wide));
     FinalEffects effects(v);
