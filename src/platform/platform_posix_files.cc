@@ -70,13 +70,6 @@ Status openWith(const std::string& name, int flags, bool users_output,
   return Status::kOk;
 }
 
-// An offset the system's file positions can hold.
-bool reachable(std::int64_t offset) {
-  return offset >= 0 &&
-         static_cast<std::uint64_t>(offset) <=
-             static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
-}
-
 FileIdentity identityOf(const struct stat& info) {
   FileIdentity id;
   id.volume = static_cast<std::uint64_t>(info.st_dev);

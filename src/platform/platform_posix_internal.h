@@ -1,12 +1,15 @@
 // The helpers the POSIX platform files share, and nothing else includes:
-// the one translation of errno into a Status, and the descriptor a handle
-// holds.
+// the one translation of errno into a Status, the descriptor a handle
+// holds, and the offsets a file position can reach.
 #ifndef PELMORA_PLATFORM_PLATFORM_POSIX_INTERNAL_H_
 #define PELMORA_PLATFORM_PLATFORM_POSIX_INTERNAL_H_
+
+#include <sys/types.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "platform/platform.h"
@@ -22,6 +25,13 @@ inline Status fromErrno(int error, std::string* detail) {
 }
 
 inline int fd(std::intptr_t handle) { return static_cast<int>(handle); }
+
+// An offset the system's file positions can hold.
+inline bool reachable(std::int64_t offset) {
+  return offset >= 0 &&
+         static_cast<std::uint64_t>(offset) <=
+             static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+}
 
 }  // namespace platform
 

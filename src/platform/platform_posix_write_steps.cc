@@ -1,13 +1,12 @@
-// The POSIX system calls that write a file in place or make one whole: reads
-// the length, the times and the permission bits of an open file, and a new file
-// that appears with its whole content.
+// The POSIX system calls that change an open file in place or make one
+// whole: the length, the times and the permission bits of an open file, and
+// a new file that appears with its whole content.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
-#include <limits>
 #include <string>
 
 #include "platform/platform.h"
@@ -16,12 +15,6 @@
 
 namespace platform {
 namespace {
-
-bool validOffset(std::int64_t offset) {
-  return offset >= 0 &&
-         static_cast<std::uint64_t>(offset) <=
-             static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
-}
 
 std::string folderOf(const std::string& path) {
   std::size_t slash = path.rfind('/');
@@ -82,7 +75,7 @@ Status createUnnamedFirst(const std::string& name, const std::string& content,
 
 Status File::resize(std::int64_t bytes, std::string* detail) {
   if (!isOpen()) return fromErrno(EBADF, detail);
-  if (!validOffset(bytes)) return fromErrno(EINVAL, detail);
+  if (!reachable(bytes)) return fromErrno(EINVAL, detail);
   int result;
   do {
     result = ::ftruncate(fd(handle_), static_cast<off_t>(bytes));

@@ -1,6 +1,6 @@
-// The Win32 system calls that write a file in place or make one whole: reads
-// the length, the times and the permissions of an open file, and a new file
-// that appears with its whole content.
+// The Win32 system calls that change an open file in place or make one
+// whole: the length, the times and the permissions of an open file, and a
+// new file that appears with its whole content.
 #include "platform/platform_win32_internal.h"
 
 #include <cstdint>
