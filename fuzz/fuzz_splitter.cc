@@ -35,7 +35,7 @@ constexpr std::int32_t kLimits[] = {
 
 // Fields the ring can hand over: its size less the slot that tells full
 // from empty, less the priming item.
-constexpr std::size_t kQueueFields = AnsiStringQueue::QUEUE_RING_SIZE - 2;
+constexpr std::size_t kQueueFields = AnsiStringQueue::kQueueRingSize - 2;
 
 struct Model {
   std::int32_t count = 0;
@@ -158,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     if (drop_quoted) divider.setSeparator(separator);
     const unsigned char used_separator =
         drop_quoted ? static_cast<unsigned char>(separator)
-                    : DividingSJIS::DEFAULT_SEPARATOR;
+                    : DividingSJIS::kDefaultSeparator;
 
     FieldsList list;
     FieldsList* target = (mode & kNoList) ? nullptr : &list;
@@ -177,7 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
         length <= 0 ? 0
                     : std::min(line.size(), static_cast<std::size_t>(length));
     const Model expected =
-        split(line, end, used_separator, DividingSJIS::DEFAULT_QUOTE,
+        split(line, end, used_separator, DividingSJIS::kDefaultQuote,
               drop_quoted, limit);
     if (count != expected.count || divider.fieldCount() != expected.count) {
       fuzzing::finding(kTarget, "field count " + std::to_string(count) +

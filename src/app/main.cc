@@ -77,7 +77,7 @@ int run(const std::vector<std::string>& arguments) {
   // Checked before anything is written: a narrow name that reaches the
   // wide file, another file this run reads, or an export would destroy it
   // before a byte of it is kept anywhere.
-  selecting->narrowIsNoInputStop(effects->narrowName(), SETTINGS_FILE);
+  selecting->narrowIsNoInputStop(effects->narrowName(), kSettingsFile);
   const bool refresh = effects->refreshWide();
   const bool routed = effects->temporaryRoute();
   if (refresh || routed) {

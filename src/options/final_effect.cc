@@ -41,20 +41,20 @@ FinalEffects::Values settleOptions(HyphenTerms& terms) {
     }
   }
   if (!chosen) {
-    const bool hasJ = terms.numberValue('j') != -1;
-    const bool hasC = terms.numberValue('c') != -1;
+    const bool has_j = terms.numberValue('j') != -1;
+    const bool has_c = terms.numberValue('c') != -1;
     const std::int32_t j = terms.fieldOption('j');
     const std::int32_t c = terms.fieldOption('c');
-    if (hasC && c < limit) {
+    if (has_c && c < limit) {
       // -c is the fallback for a -j that is absent or too large.
-      v.fieldNumber = hasJ && j < limit ? j : c;
+      v.fieldNumber = has_j && j < limit ? j : c;
     } else {
-      v.fieldNumber = hasJ ? j : limit;
+      v.fieldNumber = has_j ? j : limit;
     }
   }
 
-  const std::string fName = terms.listName(1);
-  v.narrowName = fName.empty() ? terms.defaultListName() : fName;
+  const std::string f_name = terms.listName(1);
+  v.narrowName = f_name.empty() ? terms.defaultListName() : f_name;
 
   // The default token sets -0, so only -LF (which clears it) turns CR LF off.
   v.crlfLines = !terms.flag('L') || terms.flag('0');

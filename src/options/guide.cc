@@ -8,14 +8,14 @@
 
 namespace {
 
-constexpr const char* VERSION_FILE = "version.txt";
-constexpr const char* LINE_END = "\r\n";
-constexpr std::size_t READ_BLOCK = 4096;
+constexpr const char* kVersionFile = "version.txt";
+constexpr const char* kLineEnd = "\r\n";
+constexpr std::size_t kReadBlock = 4096;
 
 // The "#" of every line stands in the 29th column; most lines keep one
 // trailing blank, lines 17, 23 and 24 have none.
 // clang-format off
-constexpr const char* USAGE_LINES[] = {
+constexpr const char* kUsageLines[] = {
     "pelmora -d2 -p wide         # H and I are omitted from ASCII characters. ",
     "pelmora -d2 wide            # Remove combining characters. ",
     "pelmora -e2 -H\\x26 wide     # Add a dot and & to Field-2 unless a dot appears. ",
@@ -46,7 +46,7 @@ constexpr const char* USAGE_LINES[] = {
 };
 // clang-format on
 
-constexpr const char* SHORT_LINE = "pelmora --help               ";
+constexpr const char* kShortLine = "pelmora --help               ";
 
 // Writes the text into version.txt and reads it back. On failure *reason
 // names the step and the system's explanation.
@@ -55,7 +55,7 @@ bool roundTrip(const std::string& text, std::string* copy,
   std::string detail;
   {
     platform::File out;
-    if (out.createNoLink(VERSION_FILE, &detail) != platform::Status::kOk) {
+    if (out.createNoLink(kVersionFile, &detail) != platform::Status::kOk) {
       *reason = "cannot be created: " + detail;
       return false;
     }
@@ -72,7 +72,7 @@ bool roundTrip(const std::string& text, std::string* copy,
     }
   }
   platform::File in;
-  if (in.openReadNoLink(VERSION_FILE, &detail) != platform::Status::kOk) {
+  if (in.openReadNoLink(kVersionFile, &detail) != platform::Status::kOk) {
     *reason = "cannot be read back: " + detail;
     return false;
   }
@@ -81,7 +81,7 @@ bool roundTrip(const std::string& text, std::string* copy,
   // with it: a file that grew meanwhile is not read to its end.
   const std::size_t most = text.size() + 1;
   for (;;) {
-    char block[READ_BLOCK];
+    char block[kReadBlock];
     std::size_t got = 0;
     const std::size_t want = std::min(sizeof block, most - copy->size());
     if (in.read(block, want, &got, &detail) != platform::Status::kOk) {
@@ -102,16 +102,16 @@ bool roundTrip(const std::string& text, std::string* copy,
 }  // namespace
 
 std::string Guiding::guideText(const std::string& version, bool full) {
-  std::string text = "Pelmora Version " + version + LINE_END;
-  text += LINE_END;
+  std::string text = "Pelmora Version " + version + kLineEnd;
+  text += kLineEnd;
   if (full) {
-    for (const char* line : USAGE_LINES) {
+    for (const char* line : kUsageLines) {
       text += line;
-      text += LINE_END;
+      text += kLineEnd;
     }
   } else {
-    text += SHORT_LINE;
-    text += LINE_END;
+    text += kShortLine;
+    text += kLineEnd;
   }
   return text;
 }
@@ -123,7 +123,7 @@ void Guiding::printGuide(const std::string& version, bool full) {
   if (!roundTrip(text, &shown, &reason)) {
     // The user asked for the text; it still reaches them, and the console
     // is the only place left to say why version.txt does not hold it.
-    platform::writeStandardError(std::string(VERSION_FILE) + ": " + reason);
+    platform::writeStandardError(std::string(kVersionFile) + ": " + reason);
     shown = text;
   }
   if (platform::writeStandardOutput(shown.data(), shown.size()) !=

@@ -9,21 +9,21 @@
 
 namespace {
 
-constexpr const char* DEFAULT_NARROW_NAME = "pelmora.txt";
+constexpr const char* kDefaultNarrowName = "pelmora.txt";
 // The field-number limit of the options: every field option that was not
 // given reads as it, and a field option at or above it chooses no field.
 // -Z raises it to the larger one.
-constexpr std::int32_t FIELD_OPTION_LIMIT = 255;
-constexpr std::int32_t FIELD_OPTION_LIMIT_WITH_Z = 3071;
+constexpr std::int32_t kFieldOptionLimit = 255;
+constexpr std::int32_t kFieldOptionLimitWithZ = 3071;
 
 // The twenty flag letters; the flag token is "-" and the letter.
-constexpr const char FLAG_LETTERS[] = "F_KbGVLyD$tMz0Zuqx%p";
-constexpr std::size_t FLAG_COUNT = sizeof(FLAG_LETTERS) - 1;
+constexpr const char kFlagLetters[] = "F_KbGVLyD$tMz0Zuqx%p";
+constexpr std::size_t kFlagCount = sizeof(kFlagLetters) - 1;
 // The ten number-option letters.
-constexpr const char NUMBER_LETTERS[] = "jcokdenP}{";
-constexpr std::size_t NUMBER_COUNT = sizeof(NUMBER_LETTERS) - 1;
+constexpr const char kNumberLetters[] = "jcokdenP}{";
+constexpr std::size_t kNumberCount = sizeof(kNumberLetters) - 1;
 // The field options among them.
-constexpr const char FIELD_LETTERS[] = "jcokden";
+constexpr const char kFieldLetters[] = "jcokden";
 
 // The four character options, each with its escaped (upper-case) and
 // literal (lower-case) letter.
@@ -32,12 +32,12 @@ enum CharacterOption : std::size_t {
   QUOTE,
   KATAKANA,
   COMPLETION,
-  CHARACTER_OPTIONS
+  kCharacterOptions
 };
-constexpr const char ESCAPED_LETTERS[] = "SWAH";
-constexpr const char LITERAL_LETTERS[] = "swah";
+constexpr const char kEscapedLetters[] = "SWAH";
+constexpr const char kLiteralLetters[] = "swah";
 // The literal text that means "the lower-case form was not given".
-constexpr const char NOT_GIVEN[] = "_";
+constexpr const char kNotGiven[] = "_";
 
 std::size_t letterIndex(const char* letters, std::size_t count, char letter) {
   for (std::size_t i = 0; i < count; ++i) {
@@ -56,7 +56,7 @@ char headLetter(const std::string& token) {
 
 struct CharacterValue {
   std::int32_t code;
-  std::string literal = NOT_GIVEN;
+  std::string literal = kNotGiven;
 };
 
 }  // namespace
@@ -67,12 +67,12 @@ struct HyphenTerms::Impl {
   std::string hexEscapes;
 
   std::string tableName;
-  std::array<std::string, SETTINGS_SLOTS> settingsLines;
+  std::array<std::string, kSettingsSlots> settingsLines;
   std::vector<std::string> tokens;
 
-  std::array<bool, FLAG_COUNT> flags{};
-  std::array<std::int32_t, NUMBER_COUNT> numbers{};
-  std::array<CharacterValue, CHARACTER_OPTIONS> characters{
+  std::array<bool, kFlagCount> flags{};
+  std::array<std::int32_t, kNumberCount> numbers{};
+  std::array<CharacterValue, kCharacterOptions> characters{
       {{','}, {'"'}, {'_'}, {'0'}}};
 
   std::string wideName;
@@ -84,7 +84,7 @@ struct HyphenTerms::Impl {
   Impl() { numbers.fill(-1); }
 
   bool& flagOf(char letter) {
-    return flags[letterIndex(FLAG_LETTERS, FLAG_COUNT, letter)];
+    return flags[letterIndex(kFlagLetters, kFlagCount, letter)];
   }
 
   void buildTokens();
@@ -115,12 +115,12 @@ void HyphenTerms::prepareTerms(const std::vector<std::string>& arguments) {
   // "x00x01...xFF": a \x escape is found by searching its "x" and two
   // digits here, so a lone digit still matches the first entry that begins
   // with it.
-  static constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
+  static constexpr char kHexDigits[] = "0123456789ABCDEF";
   d.hexEscapes.clear();
   for (unsigned value = 0; value < 256; ++value) {
     d.hexEscapes.push_back('x');
-    d.hexEscapes.push_back(HEX_DIGITS[value >> 4]);
-    d.hexEscapes.push_back(HEX_DIGITS[value & 0xF]);
+    d.hexEscapes.push_back(kHexDigits[value >> 4]);
+    d.hexEscapes.push_back(kHexDigits[value & 0xF]);
   }
 
   if (arguments.empty() || arguments.front().empty()) {
@@ -179,15 +179,15 @@ bool HyphenTerms::Impl::takeNumber(const std::string& token) {
   const std::string prefix = term.prefix();
   if (prefix.size() != 2 || prefix[0] != '-') return false;
   const std::size_t index =
-      letterIndex(NUMBER_LETTERS, NUMBER_COUNT, prefix[1]);
-  if (index == NUMBER_COUNT) return false;
+      letterIndex(kNumberLetters, kNumberCount, prefix[1]);
+  if (index == kNumberCount) return false;
   numbers[index] = term.value();
   return true;
 }
 
 bool HyphenTerms::Impl::takeRange(const std::string& token) {
   NumberedTerm term;
-  term.splitBounded(token, NumberedTerm::RANGE_BOUND);
+  term.splitBounded(token, NumberedTerm::kRangeBound);
   (void)term.splitRange();
   const std::string prefix = term.prefix();
   if (prefix != "-I" && prefix != "-~") return false;
@@ -200,14 +200,14 @@ bool HyphenTerms::Impl::takeRange(const std::string& token) {
 
 void HyphenTerms::Impl::interpret(const std::string& token) {
   if (token[0] != '-') {
-    bool& namesF = flagOf('F');
-    bool& namesUnderscore = flagOf('_');
-    if (namesF) {
+    bool& names_f = flagOf('F');
+    bool& names_underscore = flagOf('_');
+    if (names_f) {
       fName = token;
-      namesF = false;
-    } else if (namesUnderscore) {
+      names_f = false;
+    } else if (names_underscore) {
       underscoreName = token;
-      namesUnderscore = false;
+      names_underscore = false;
     } else if (!plainTaken) {
       wideName = token;
       plainTaken = true;
@@ -218,13 +218,13 @@ void HyphenTerms::Impl::interpret(const std::string& token) {
   }
 
   const char letter = headLetter(token);
-  const std::size_t flagIndex = letterIndex(FLAG_LETTERS, FLAG_COUNT, letter);
-  if (token.size() == 2 && flagIndex < FLAG_COUNT) {
-    flags[flagIndex] = true;
+  const std::size_t flag_index = letterIndex(kFlagLetters, kFlagCount, letter);
+  if (token.size() == 2 && flag_index < kFlagCount) {
+    flags[flag_index] = true;
     return;
   }
-  if (token.size() >= 3 && token[2] == '-' && flagIndex < FLAG_COUNT) {
-    flags[flagIndex] = false;
+  if (token.size() >= 3 && token[2] == '-' && flag_index < kFlagCount) {
+    flags[flag_index] = false;
     if (letter == 'F') fName.clear();
     if (letter == '_') underscoreName.clear();
     return;
@@ -235,8 +235,8 @@ void HyphenTerms::Impl::interpret(const std::string& token) {
   // The bit strings -@ and -E are read by no run; like every other token
   // nothing below takes, they are skipped.
   const std::size_t escaped =
-      letterIndex(ESCAPED_LETTERS, CHARACTER_OPTIONS, letter);
-  if (escaped < CHARACTER_OPTIONS) {
+      letterIndex(kEscapedLetters, kCharacterOptions, letter);
+  if (escaped < kCharacterOptions) {
     const std::int32_t code = decodeEscape(token);
     characters[escaped].code = code;
     // A zero code stays stored and the token goes on to the literal test,
@@ -244,8 +244,8 @@ void HyphenTerms::Impl::interpret(const std::string& token) {
     if (code != 0) return;
   }
   const std::size_t literal =
-      letterIndex(LITERAL_LETTERS, CHARACTER_OPTIONS, letter);
-  if (token.size() >= 3 && literal < CHARACTER_OPTIONS) {
+      letterIndex(kLiteralLetters, kCharacterOptions, letter);
+  if (token.size() >= 3 && literal < kCharacterOptions) {
     characters[literal].literal = token.substr(2);
     characters[literal].code = 0;
   }
@@ -284,32 +284,32 @@ std::int32_t HyphenTerms::Impl::decodeEscape(const std::string& token) const {
 
 std::uint8_t HyphenTerms::Impl::settle(CharacterOption option) const {
   const CharacterValue& value = characters[option];
-  if (value.literal != NOT_GIVEN && !value.literal.empty()) {
+  if (value.literal != kNotGiven && !value.literal.empty()) {
     return static_cast<std::uint8_t>(value.literal[0]);
   }
   if (value.code != 0) return static_cast<std::uint8_t>(value.code);
-  return static_cast<std::uint8_t>(NOT_GIVEN[0]);
+  return static_cast<std::uint8_t>(kNotGiven[0]);
 }
 
 bool HyphenTerms::flag(char letter) const {
-  const std::size_t index = letterIndex(FLAG_LETTERS, FLAG_COUNT, letter);
-  return index < FLAG_COUNT && impl_->flags[index];
+  const std::size_t index = letterIndex(kFlagLetters, kFlagCount, letter);
+  return index < kFlagCount && impl_->flags[index];
 }
 
 std::int32_t HyphenTerms::numberValue(char letter) const {
-  const std::size_t index = letterIndex(NUMBER_LETTERS, NUMBER_COUNT, letter);
-  return index < NUMBER_COUNT ? impl_->numbers[index] : -1;
+  const std::size_t index = letterIndex(kNumberLetters, kNumberCount, letter);
+  return index < kNumberCount ? impl_->numbers[index] : -1;
 }
 
 std::int32_t HyphenTerms::fieldOption(char letter) const {
-  const std::size_t fields = sizeof(FIELD_LETTERS) - 1;
-  if (letterIndex(FIELD_LETTERS, fields, letter) == fields) return -1;
+  const std::size_t fields = sizeof(kFieldLetters) - 1;
+  if (letterIndex(kFieldLetters, fields, letter) == fields) return -1;
   const std::int32_t value = numberValue(letter);
   return value == -1 ? fieldNumberLimit() : value;
 }
 
 std::int32_t HyphenTerms::fieldNumberLimit() const {
-  return flag('Z') ? FIELD_OPTION_LIMIT_WITH_Z : FIELD_OPTION_LIMIT;
+  return flag('Z') ? kFieldOptionLimitWithZ : kFieldOptionLimit;
 }
 
 std::uint8_t HyphenTerms::completionChar() const {
@@ -344,8 +344,7 @@ std::string HyphenTerms::listName(int i) const {
 std::string HyphenTerms::defaultListName() {
   Impl& d = *impl_;
   if (d.secondPlain.empty()) {
-    d.secondPlain =
-        flag('z') ? std::string() : std::string(DEFAULT_NARROW_NAME);
+    d.secondPlain = flag('z') ? std::string() : std::string(kDefaultNarrowName);
   }
   return d.secondPlain;
 }

@@ -17,7 +17,7 @@ std::size_t NumberedTerm::digitCount(const std::string& s) {
 }
 
 void NumberedTerm::splitNumber(const std::string& token) {
-  splitBounded(token, PLAIN_BOUND);
+  splitBounded(token, kPlainBound);
 }
 
 void NumberedTerm::splitBounded(const std::string& token, std::int32_t bound) {
@@ -27,8 +27,8 @@ void NumberedTerm::splitBounded(const std::string& token, std::int32_t bound) {
   bound_ = bound;
   // Option tokens are command-line arguments; a length past the 32-bit range
   // cannot occur there, and the count is kept only for its record.
-  tokenLength_ = token.size() > static_cast<std::size_t>(PLAIN_BOUND)
-                     ? PLAIN_BOUND
+  tokenLength_ = token.size() > static_cast<std::size_t>(kPlainBound)
+                     ? kPlainBound
                      : static_cast<std::int32_t>(token.size());
   digitCount_ = digitCount(token);
   prefix_ = token.substr(0, token.size() - digitCount_);
@@ -42,7 +42,7 @@ bool NumberedTerm::splitRange() {
       prefix_.empty() ? std::string() : prefix_.substr(0, prefix_.size() - 1);
   const std::size_t n = digitCount(core);
   if (n == 0) {
-    if (bound_ == PLAIN_BOUND) {
+    if (bound_ == kPlainBound) {
       rangeFlag_ = false;
     } else {
       // A lone number opens a range that runs up to the bound.
@@ -73,7 +73,7 @@ std::int32_t NumberedTerm::lowerValue() const {
 
 std::int32_t NumberedTerm::unsigned_sequence_to_integer(
     const std::string& text) {
-  constexpr std::int64_t LARGEST = std::numeric_limits<std::int32_t>::max();
+  constexpr std::int64_t kLargest = std::numeric_limits<std::int32_t>::max();
   bool ok = !text.empty();
   std::int64_t result = 0;
   for (std::size_t i = 0; ok && i < text.size(); ++i) {
@@ -83,7 +83,7 @@ std::int32_t NumberedTerm::unsigned_sequence_to_integer(
     }
     result = result * 10 + (text[i] - '0');
     // Checked at every digit, so a long run cannot overflow the 64-bit sum.
-    if (result > LARGEST) ok = false;
+    if (result > kLargest) ok = false;
   }
   if (!ok) {
     diagnostics::reportUnfinished("sequence_to_integer() error-214: " + text);

@@ -12,9 +12,9 @@
 class NumberedTerm {
  public:
   /// The upper value of the plain split, which also marks "no open range".
-  static constexpr std::int32_t PLAIN_BOUND = 2147483647;
+  static constexpr std::int32_t kPlainBound = 2147483647;
   /// The upper value the option store gives an open range such as -I5.
-  static constexpr std::int32_t RANGE_BOUND = 2147483646;
+  static constexpr std::int32_t kRangeBound = 2147483646;
 
   NumberedTerm() = default;
 
@@ -22,12 +22,12 @@ class NumberedTerm {
   static std::size_t digitCount(const std::string& s);
 
   /// Splits token into a prefix and its trailing digit run (possibly empty);
-  /// an open range would take PLAIN_BOUND, which means it is not one.
+  /// an open range would take kPlainBound, which means it is not one.
   void splitNumber(const std::string& token);
   /// As splitNumber, with the upper value an open range takes.
   void splitBounded(const std::string& token, std::int32_t bound);
   /// After a split: looks for a range (lower digits, one separator of any
-  /// kind, upper digits; or, with a bound other than PLAIN_BOUND, a lone
+  /// kind, upper digits; or, with a bound other than kPlainBound, a lone
   /// number as the lower end of an open range). Returns whether it found one.
   bool splitRange();
 
@@ -50,7 +50,7 @@ class NumberedTerm {
   std::string prefix_;
   std::string digits_;
   std::size_t digitCount_ = 0;
-  std::int32_t bound_ = PLAIN_BOUND;
+  std::int32_t bound_ = kPlainBound;
   bool rangeFlag_ = false;
   std::string rangePrefix_;
   std::string lowerDigits_;

@@ -14,83 +14,82 @@
 namespace {
 
 // An option line is cut here before it is cut at its first tab.
-constexpr std::size_t SETTINGS_LINE_LENGTH = 256;
+constexpr std::size_t kSettingsLineLength = 256;
 // Line 1 names a table: kept up to the longest full name a system accepts
 // (32 Ki characters on Windows), the bound set_dravikson.txt has too.
-constexpr std::size_t TABLE_NAME_LENGTH = std::size_t{32} << 10;
+constexpr std::size_t kTableNameLength = std::size_t{32} << 10;
 // The file is read no further than this. Sixty-five lines of options take a
 // few kilobytes, and a line of any length is read through in well under a
 // second up to here; beyond it lies no settings file, only a reason to wait.
-constexpr std::size_t SETTINGS_READ_LIMIT = std::size_t{64} << 20;
+constexpr std::size_t kSettingsReadLimit = std::size_t{64} << 20;
 // Reading the settings file in pieces of this size.
-constexpr std::size_t READ_BLOCK = 4096;
+constexpr std::size_t kReadBlock = 4096;
 
 }  // namespace
 
-void readSettingsFile(std::string& tableName,
-                      std::array<std::string, SETTINGS_SLOTS>& settingsLines) {
-  for (std::string& slot : settingsLines) slot.clear();
-  tableName.clear();
+void readSettingsFile(std::string& table_name,
+                      std::array<std::string, kSettingsSlots>& settings_lines) {
+  for (std::string& slot : settings_lines) slot.clear();
+  table_name.clear();
 
   platform::File file;
-  bool readable = file.openRead(SETTINGS_FILE) == platform::Status::kOk;
+  bool readable = file.openRead(kSettingsFile) == platform::Status::kOk;
   // Lines end with LF, optionally preceded by CR; a last line may lack both.
   // Only the head of each line is kept, so a line of any length costs the
   // same memory, and the file is read no further than its last used line.
   std::string line;
-  std::size_t lineLength = 0;  // every byte of the line, its LF excepted
-  std::size_t lineNumber = 0;
+  std::size_t line_length = 0;  // every byte of the line, its LF excepted
+  std::size_t line_number = 0;
   std::size_t total = 0;
-  const auto endLine = [&](bool byLineFeed) {
+  const auto end_line = [&](bool by_line_feed) {
     const std::size_t cut =
-        lineNumber == 0 ? TABLE_NAME_LENGTH : SETTINGS_LINE_LENGTH;
+        line_number == 0 ? kTableNameLength : kSettingsLineLength;
     // A CR belongs to the line end only in front of its LF; in a line
     // longer than the cut it lies beyond what is kept anyway.
-    if (byLineFeed && lineLength <= cut && !line.empty() &&
+    if (by_line_feed && line_length <= cut && !line.empty() &&
         line.back() == '\r') {
       line.pop_back();
     }
-    if (lineNumber == 0) {
-      tableName = std::move(line);
+    if (line_number == 0) {
+      table_name = std::move(line);
     } else {
       // Whatever follows a tab is a remark.
       const std::size_t tab = line.find('\t');
       if (tab != std::string::npos) line.resize(tab);
-      settingsLines[lineNumber - 1] = std::move(line);
+      settings_lines[line_number - 1] = std::move(line);
     }
     line.clear();
-    lineLength = 0;
-    ++lineNumber;
+    line_length = 0;
+    ++line_number;
   };
-  while (readable && lineNumber <= SETTINGS_SLOTS &&
-         total < SETTINGS_READ_LIMIT) {
-    char block[READ_BLOCK];
+  while (readable && line_number <= kSettingsSlots &&
+         total < kSettingsReadLimit) {
+    char block[kReadBlock];
     std::size_t got = 0;
-    const std::size_t want =
-        std::min(sizeof block, SETTINGS_READ_LIMIT - total);
+    const std::size_t want = std::min(sizeof block, kSettingsReadLimit - total);
     if (file.read(block, want, &got) != platform::Status::kOk) {
       readable = false;
       break;
     }
     if (got == 0) break;
     total += got;
-    for (std::size_t i = 0; i < got && lineNumber <= SETTINGS_SLOTS; ++i) {
+    for (std::size_t i = 0; i < got && line_number <= kSettingsSlots; ++i) {
       if (block[i] == '\n') {
-        endLine(true);
+        end_line(true);
         continue;
       }
       const std::size_t cut =
-          lineNumber == 0 ? TABLE_NAME_LENGTH : SETTINGS_LINE_LENGTH;
+          line_number == 0 ? kTableNameLength : kSettingsLineLength;
       if (line.size() < cut) line.push_back(block[i]);
-      ++lineLength;
+      ++line_length;
     }
   }
   if (file.isOpen()) (void)file.close();
   if (!readable) {
-    for (std::string& slot : settingsLines) slot.clear();
-    tableName.clear();
+    for (std::string& slot : settings_lines) slot.clear();
+    table_name.clear();
     diagnostics::report("Reset() error-148: set_pelmora.txt");
     return;
   }
-  if (lineLength > 0 && lineNumber <= SETTINGS_SLOTS) endLine(false);
+  if (line_length > 0 && line_number <= kSettingsSlots) end_line(false);
 }

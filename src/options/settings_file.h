@@ -7,17 +7,17 @@
 #include <string>
 
 /// The settings file: default options, read from the working folder.
-inline constexpr const char* SETTINGS_FILE = "set_pelmora.txt";
+inline constexpr const char* kSettingsFile = "set_pelmora.txt";
 
 // The settings file's option lines land in this many slots; later lines are
 // not read.
-constexpr std::size_t SETTINGS_SLOTS = 64;
+constexpr std::size_t kSettingsSlots = 64;
 
 /// Reads set_pelmora.txt from the working folder: its first line into
 /// tableName, the option lines after it (each cut at its first tab) into
 /// settingsLines. A file that cannot be read leaves both empty and reports
 /// error 148; a missing file is one that cannot be read.
-void readSettingsFile(std::string& tableName,
-                      std::array<std::string, SETTINGS_SLOTS>& settingsLines);
+void readSettingsFile(std::string& table_name,
+                      std::array<std::string, kSettingsSlots>& settings_lines);
 
 #endif  // PELMORA_OPTIONS_SETTINGS_FILE_H_

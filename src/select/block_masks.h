@@ -98,7 +98,7 @@ std::size_t passOver(const Settings& s, LineState& st, const BlockMasks& masks,
       st.quoted != masks.parityThrough(static_cast<std::ptrdiff_t>(i) - 1);
   const std::uint64_t flip = flipped ? ~std::uint64_t{0} : 0;
   // Whether a quote is open just before unit `at`.
-  auto openBefore = [&masks, flipped](std::size_t at) {
+  auto open_before = [&masks, flipped](std::size_t at) {
     return masks.parityThrough(static_cast<std::ptrdiff_t>(at) - 1) != flipped;
   };
   while (i < n) {
@@ -142,12 +142,12 @@ std::size_t passOver(const Settings& s, LineState& st, const BlockMasks& masks,
     }
     if (surrogate != 0) {
       const std::size_t at = base + lowestBit(surrogate);
-      st.quoted = openBefore(at);
+      st.quoted = open_before(at);
       return at;
     }
     i = base + kMaskWindow;
   }
-  st.quoted = openBefore(n);
+  st.quoted = open_before(n);
   return n;
 }
 

@@ -39,7 +39,7 @@ std::string CommandPath::search(const std::string& file_name) {
   FieldsList list;
   DividingSJIS divider;
   divider.setSeparator(';');
-  divider.prepare(&list, PATH_FIELD_LIMIT);
+  divider.prepare(&list, kPathFieldLimit);
   const std::int32_t fields = divider.splitAppend(
       path_, path_length_, platform::directorySeparator(), file_name_);
 

@@ -14,14 +14,14 @@
 /// Folders are divided by the Shift_JIS splitter with ";" as separator, so a
 /// quoted ";" is dropped and the quotes stay in the candidate, an empty
 /// entry (";;") gives the candidate "<separator><file name>", and only the
-/// first PATH_FIELD_LIMIT folders are tried. The value is used whole,
+/// first kPathFieldLimit folders are tried. The value is used whole,
 /// however long.
 ///
 /// Calling order: create, start, search once, destroy.
 class CommandPath {
  public:
   /// The most folders of Path that are tried.
-  static constexpr std::int32_t PATH_FIELD_LIMIT = 256;
+  static constexpr std::int32_t kPathFieldLimit = 256;
 
   CommandPath() = default;
   CommandPath(const CommandPath&) = delete;

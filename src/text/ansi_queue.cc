@@ -4,7 +4,7 @@
 
 // The slots live on the heap: the splitter and its list already hold two
 // such arrays, and a 32-bit Windows stack is only 1 MiB.
-AnsiStringQueue::AnsiStringQueue() : items_(QUEUE_SLOTS) {}
+AnsiStringQueue::AnsiStringQueue() : items_(kQueueSlots) {}
 
 void AnsiStringQueue::prime(const std::string& text, std::int32_t n) {
   for (std::int32_t i = 0; i < n; ++i) {
@@ -15,19 +15,19 @@ void AnsiStringQueue::prime(const std::string& text, std::int32_t n) {
 }
 
 std::int32_t AnsiStringQueue::push(const std::string& s) {
-  const std::int32_t next = (tail_ + 1) % QUEUE_RING_SIZE;
-  if (next == head_) return PUSH_FULL;
+  const std::int32_t next = (tail_ + 1) % kQueueRingSize;
+  if (next == head_) return kPushFull;
   const auto slot = static_cast<std::size_t>(tail_);
   items_[slot] = s;
   occupied_[slot] = true;
   tail_ = next;
-  return PUSH_STORED;
+  return kPushStored;
 }
 
 std::int32_t AnsiStringQueue::queue_size() const {
   if (head_ < tail_) return tail_ - head_;
   if (head_ == tail_) return 0;
-  return tail_ + QUEUE_RING_SIZE - head_;
+  return tail_ + kQueueRingSize - head_;
 }
 
 std::int32_t AnsiStringQueue::count() const {
@@ -44,7 +44,7 @@ const std::string& AnsiStringQueue::q(std::int32_t i) const {
   // slot of the ring (and fail there), never outside the arrays.
   const std::int64_t sum = std::int64_t{head_} + offset_ + i;
   const std::int64_t k =
-      ((sum % QUEUE_RING_SIZE) + QUEUE_RING_SIZE) % QUEUE_RING_SIZE;
+      ((sum % kQueueRingSize) + kQueueRingSize) % kQueueRingSize;
   const auto slot = static_cast<std::size_t>(k);
   if (!occupied_[slot]) {
     diagnostics::report("q() error-116: occupied[ " + std::to_string(k) +

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-/// Items live in slots head .. tail - 1 (modulo QUEUE_RING_SIZE). Nothing is
+/// Items live in slots head .. tail - 1 (modulo kQueueRingSize). Nothing is
 /// ever removed: a queue serves one line and is then freed, so it holds at
-/// most QUEUE_RING_SIZE - 1 items in its whole life.
+/// most kQueueRingSize - 1 items in its whole life.
 ///
 /// Priming stores items that the readers skip (count() and q() start after
 /// them). Reading past what was stored, or a count that would be negative,
@@ -18,14 +18,14 @@
 /// exit code 1.
 class AnsiStringQueue {
  public:
-  /// The ring's modulus; the ring is full at QUEUE_RING_SIZE - 1 items.
-  static constexpr std::int32_t QUEUE_RING_SIZE = 3071;
+  /// The ring's modulus; the ring is full at kQueueRingSize - 1 items.
+  static constexpr std::int32_t kQueueRingSize = 3071;
   /// String and flag slots held; the last one lies outside the ring.
-  static constexpr std::int32_t QUEUE_SLOTS = 3072;
+  static constexpr std::int32_t kQueueSlots = 3072;
 
   /// push() results.
-  static constexpr std::int32_t PUSH_STORED = 0;  ///< s is in the ring
-  static constexpr std::int32_t PUSH_FULL = 3;    ///< ring full, s is lost
+  static constexpr std::int32_t kPushStored = 0;  ///< s is in the ring
+  static constexpr std::int32_t kPushFull = 3;    ///< ring full, s is lost
 
   AnsiStringQueue();
   AnsiStringQueue(const AnsiStringQueue&) = delete;
@@ -33,7 +33,7 @@ class AnsiStringQueue {
 
   /// Pushes text n times and makes those n items the skipped prefix.
   void prime(const std::string& text, std::int32_t n);
-  /// Stores s at the tail; PUSH_FULL (nothing stored) when the ring is full.
+  /// Stores s at the tail; kPushFull (nothing stored) when the ring is full.
   [[nodiscard]] std::int32_t push(const std::string& s);
   /// The number of items in the ring, priming items included.
   std::int32_t queue_size() const;
@@ -45,9 +45,9 @@ class AnsiStringQueue {
   const std::string& q(std::int32_t i) const;
 
  private:
-  std::array<bool, QUEUE_SLOTS> occupied_{};
+  std::array<bool, kQueueSlots> occupied_{};
   std::int32_t offset_ = 0;
-  std::vector<std::string> items_;  // QUEUE_SLOTS entries, sized once
+  std::vector<std::string> items_;  // kQueueSlots entries, sized once
   std::int32_t head_ = 0;
   std::int32_t tail_ = 0;
 };

@@ -16,7 +16,7 @@ bool isLeadByte(unsigned char b) {
 
 void DividingSJIS::setSeparator(char c) {
   separator_ = static_cast<unsigned char>(c);
-  quote_ = DEFAULT_QUOTE;
+  quote_ = kDefaultQuote;
   drop_quoted_separator_ = true;
 }
 
@@ -40,7 +40,7 @@ std::int32_t DividingSJIS::split(const std::string& line, std::int32_t length) {
   std::int32_t f = 1;
   bool trail_pending = false;
   bool quoted = false;
-  unsigned char lead = DEFAULT_SEPARATOR;
+  unsigned char lead = kDefaultSeparator;
   auto wanted = [this](std::int32_t n) {
     return wanted_[static_cast<std::size_t>(n)];
   };

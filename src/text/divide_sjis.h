@@ -31,14 +31,14 @@
 ///  - an empty last field is neither stored nor counted, so "A;B;" has two
 ///    fields and an empty line none; an empty field elsewhere is stored;
 ///  - scanning stops when the field number passes the field limit;
-///  - fields beyond the queue's capacity (QUEUE_RING_SIZE - 2 after the
+///  - fields beyond the queue's capacity (kQueueRingSize - 2 after the
 ///    priming item) are lost without a message; the count still covers them.
 class DividingSJIS {
  public:
-  static constexpr unsigned char DEFAULT_QUOTE = 0x22;      // '"'
-  static constexpr unsigned char DEFAULT_SEPARATOR = 0x2C;  // ','
+  static constexpr unsigned char kDefaultQuote = 0x22;      // '"'
+  static constexpr unsigned char kDefaultSeparator = 0x2C;  // ','
   /// Wanted flags, indexed by field number 0..kFieldIndexLimit.
-  static constexpr std::int32_t WANTED_SLOTS = 3072;
+  static constexpr std::int32_t kWantedSlots = 3072;
 
   DividingSJIS() = default;
   DividingSJIS(const DividingSJIS&) = delete;
@@ -71,10 +71,10 @@ class DividingSJIS {
   std::string field_;  // grows with the field; no fixed cap
   FieldsList* list_ = nullptr;
   std::int32_t field_count_ = 0;
-  std::array<bool, WANTED_SLOTS> wanted_{};
-  unsigned char quote_ = DEFAULT_QUOTE;
+  std::array<bool, kWantedSlots> wanted_{};
+  unsigned char quote_ = kDefaultQuote;
   bool drop_quoted_separator_ = false;
-  unsigned char separator_ = DEFAULT_SEPARATOR;
+  unsigned char separator_ = kDefaultSeparator;
 };
 
 #endif  // PELMORA_TEXT_DIVIDE_SJIS_H_

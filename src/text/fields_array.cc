@@ -2,7 +2,7 @@
 
 #include "diagnostics/error_text.h"
 
-FieldsList::FieldsList() : items_(FIELDS_SLOTS) {}
+FieldsList::FieldsList() : items_(kFieldsSlots) {}
 
 std::string FieldsList::item(std::int32_t i) const {
   if (i < 0) {

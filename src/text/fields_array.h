@@ -17,7 +17,7 @@ inline constexpr std::int32_t kFieldIndexLimit = 3071;
 class FieldsList {
  public:
   /// String slots held; the last one lies beyond every valid index.
-  static constexpr std::int32_t FIELDS_SLOTS = 3072;
+  static constexpr std::int32_t kFieldsSlots = 3072;
 
   FieldsList();
   FieldsList(const FieldsList&) = delete;
@@ -32,7 +32,7 @@ class FieldsList {
 
  private:
   std::int32_t size_ = 0;
-  std::vector<std::string> items_;  // FIELDS_SLOTS entries, sized once
+  std::vector<std::string> items_;  // kFieldsSlots entries, sized once
 };
 
 #endif  // PELMORA_TEXT_FIELDS_ARRAY_H_

@@ -20,9 +20,9 @@ TEST_F(AnsiStringQueueTest, PrimingItemsAreSkippedByReaders) {
   AnsiStringQueue queue;
   EXPECT_EQ(queue.queue_size(), 0);
   queue.prime(" ", 1);
-  EXPECT_EQ(queue.push("a"), AnsiStringQueue::PUSH_STORED);
-  EXPECT_EQ(queue.push(""), AnsiStringQueue::PUSH_STORED);
-  EXPECT_EQ(queue.push("c"), AnsiStringQueue::PUSH_STORED);
+  EXPECT_EQ(queue.push("a"), AnsiStringQueue::kPushStored);
+  EXPECT_EQ(queue.push(""), AnsiStringQueue::kPushStored);
+  EXPECT_EQ(queue.push("c"), AnsiStringQueue::kPushStored);
   EXPECT_EQ(queue.queue_size(), 4);
   EXPECT_EQ(queue.count(), 3);
   EXPECT_EQ(queue.q(0), "a");
@@ -33,12 +33,12 @@ TEST_F(AnsiStringQueueTest, PrimingItemsAreSkippedByReaders) {
 
 TEST_F(AnsiStringQueueTest, RingHoldsOneLessThanItsSize) {
   AnsiStringQueue queue;
-  for (int i = 0; i < AnsiStringQueue::QUEUE_RING_SIZE - 1; ++i) {
-    ASSERT_EQ(queue.push(std::to_string(i)), AnsiStringQueue::PUSH_STORED)
+  for (int i = 0; i < AnsiStringQueue::kQueueRingSize - 1; ++i) {
+    ASSERT_EQ(queue.push(std::to_string(i)), AnsiStringQueue::kPushStored)
         << "item " << i;
   }
-  EXPECT_EQ(queue.push("lost"), AnsiStringQueue::PUSH_FULL);
-  EXPECT_EQ(queue.push("lost too"), AnsiStringQueue::PUSH_FULL);
+  EXPECT_EQ(queue.push("lost"), AnsiStringQueue::kPushFull);
+  EXPECT_EQ(queue.push("lost too"), AnsiStringQueue::kPushFull);
   EXPECT_EQ(queue.queue_size(), 3070);
   EXPECT_EQ(queue.count(), 3070);
   EXPECT_EQ(queue.q(0), "0");
@@ -54,7 +54,7 @@ TEST_F(AnsiStringQueueDeathTest, NegativeCountIsReportedAndStops) {
   GTEST_FLAG_SET(death_test_style, "fast");
   AnsiStringQueue queue;
   // More priming than the ring takes: the offset exceeds the items held.
-  queue.prime(" ", AnsiStringQueue::QUEUE_RING_SIZE);
+  queue.prime(" ", AnsiStringQueue::kQueueRingSize);
   EXPECT_EXIT((void)queue.count(), ::testing::ExitedWithCode(1), "");
   EXPECT_EQ(
       folder_.errMessages(),
@@ -77,7 +77,7 @@ TEST_F(AnsiStringQueueDeathTest, ReadingAnEmptySlotNamesItAndStops) {
     SCOPED_TRACE(c.index);
     AnsiStringQueue queue;
     queue.prime(" ", 1);
-    ASSERT_EQ(queue.push("a"), AnsiStringQueue::PUSH_STORED);
+    ASSERT_EQ(queue.push("a"), AnsiStringQueue::kPushStored);
     EXPECT_EXIT((void)queue.q(c.index), ::testing::ExitedWithCode(1), "");
     const std::vector<std::string> messages = folder_.errMessages();
     ASSERT_FALSE(messages.empty());

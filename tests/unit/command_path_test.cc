@@ -201,7 +201,7 @@ TEST_F(CommandPathTest, LongPathIsUsedWhole) {
 TEST_F(CommandPathTest, FoldersBeyondTheFieldLimitAreNotTried) {
   const std::string table = folder("table", true);
   for (int before :
-       {CommandPath::PATH_FIELD_LIMIT - 1, CommandPath::PATH_FIELD_LIMIT}) {
+       {CommandPath::kPathFieldLimit - 1, CommandPath::kPathFieldLimit}) {
     SCOPED_TRACE(before);
     std::string value;
     for (int i = 0; i < before; ++i) {
@@ -209,7 +209,7 @@ TEST_F(CommandPathTest, FoldersBeyondTheFieldLimitAreNotTried) {
     }
     setPath(value + table);
     const std::string expected =
-        before < CommandPath::PATH_FIELD_LIMIT ? table + sep("/") + kName : "";
+        before < CommandPath::kPathFieldLimit ? table + sep("/") + kName : "";
     EXPECT_EQ(search(false), expected);
   }
 }

@@ -77,7 +77,7 @@ TEST_F(NumberedTermTest, RangeSplitWithTheOptionStoreBound) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.token);
     NumberedTerm term;
-    term.splitBounded(c.token, NumberedTerm::RANGE_BOUND);
+    term.splitBounded(c.token, NumberedTerm::kRangeBound);
     EXPECT_EQ(term.splitRange(), c.range);
     EXPECT_EQ(term.prefix(), c.prefix);
     if (c.lower >= 0) {
@@ -103,7 +103,7 @@ TEST_F(NumberedTermTest, OpenRangeIsNoRangeWithThePlainBound) {
 
 TEST_F(NumberedTermTest, RangeWithEmptyUpperTextReportsOnValue) {
   NumberedTerm term;
-  term.splitBounded("-I5x", NumberedTerm::RANGE_BOUND);
+  term.splitBounded("-I5x", NumberedTerm::kRangeBound);
   EXPECT_TRUE(term.splitRange());
   EXPECT_EQ(term.prefix(), "-I");
   EXPECT_EQ(term.lowerValue(), 5);
@@ -115,7 +115,7 @@ TEST_F(NumberedTermTest, RangeWithEmptyUpperTextReportsOnValue) {
 
 TEST_F(NumberedTermTest, NewSplitForgetsThePreviousRange) {
   NumberedTerm term;
-  term.splitBounded("-I3-5", NumberedTerm::RANGE_BOUND);
+  term.splitBounded("-I3-5", NumberedTerm::kRangeBound);
   ASSERT_TRUE(term.splitRange());
   term.splitNumber("-j7");
   EXPECT_EQ(term.prefix(), "-j");
@@ -125,7 +125,7 @@ TEST_F(NumberedTermTest, NewSplitForgetsThePreviousRange) {
 
 TEST_F(NumberedTermTest, SplitOfDigitsAloneIsSafe) {
   NumberedTerm term;
-  term.splitBounded("123", NumberedTerm::RANGE_BOUND);
+  term.splitBounded("123", NumberedTerm::kRangeBound);
   EXPECT_TRUE(term.splitRange());
   EXPECT_EQ(term.prefix(), "");
   EXPECT_EQ(term.lowerValue(), 123);
