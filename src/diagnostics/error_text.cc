@@ -33,7 +33,10 @@ namespace diagnostics {
 namespace {
 void (*g_stop_hook)() = nullptr;
 bool g_unfinished = false;
+std::vector<std::string>* g_sink = nullptr;
 }  // namespace
+
+void captureReportsForTesting(std::vector<std::string>* sink) { g_sink = sink; }
 
 void reportUnfinished(const std::string& message) {
   g_unfinished = true;
@@ -43,6 +46,10 @@ void reportUnfinished(const std::string& message) {
 int finishedExitCode() { return g_unfinished ? 1 : 0; }
 
 void report(const std::string& message) {
+  if (g_sink != nullptr) {
+    g_sink->push_back(message);
+    return;
+  }
   ErrorTexts texts;
   texts.report("err", ".txt", message);
 }

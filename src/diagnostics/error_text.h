@@ -5,6 +5,7 @@
 #define PELMORA_DIAGNOSTICS_ERROR_TEXT_H_
 
 #include <string>
+#include <vector>
 
 /// The most err file names one report tries. A name that exists already
 /// (left by an earlier run whose numbers the counter has forgotten) takes
@@ -49,6 +50,11 @@ void reportUnfinished(const std::string& message);
 /// The exit code of a run that got to its end: 1 once reportUnfinished() was
 /// called in this process, else 0.
 int finishedExitCode();
+
+/// Sends every report of report() and reportUnfinished() to the end of
+/// *sink instead of an err file, so that a test reads them back from
+/// memory; nullptr sends them to err files again.
+void captureReportsForTesting(std::vector<std::string>* sink);
 
 /// Ends the run with an exit code after a fatal failure (already reported).
 /// The one place where components stop the program.

@@ -1,8 +1,9 @@
 // The platform layer's logic that is the same on every system, built on the
 // single system calls of the platform_posix*.cc or platform_win32*.cc files:
-// the read and write loops (at the position and at an offset), the
-// scratch-file name, the scheduling of
+// the read and write loops (at the position and at an offset), the faults
+// a test plants in them, the scratch-file name, the scheduling of
 // runInParallel and the text of the local clock.
+#include <atomic>
 #include <string>
 
 #include "platform/platform.h"
@@ -13,7 +14,56 @@ namespace {
 
 std::string (*g_clock)() = nullptr;
 
+// Read by every call, from every thread of a parallel scan: one relaxed
+// load when nothing is planted.
+std::atomic<bool> g_planted{false};
+PlantedFaults g_faults;
+std::atomic<int> g_calls[3];
+
 }  // namespace
+
+void plantFaultsForTesting(const PlantedFaults& faults) {
+  g_planted = false;
+  g_faults = faults;
+  for (std::atomic<int>& count : g_calls) count = 0;
+  g_planted = faults.fail_open > 0 || faults.fail_reads_from > 0 ||
+              faults.short_write > 0 || faults.fail_writes_from > 0;
+}
+
+bool raw::plantedFailure(Call call, std::size_t* n, std::string* detail) {
+  if (!g_planted.load(std::memory_order_relaxed)) return false;
+  const int nth = ++g_calls[static_cast<int>(call)];
+  bool fails = false;
+  switch (call) {
+    case Call::kOpen:
+      fails = nth == g_faults.fail_open;
+      break;
+    case Call::kRead:
+      fails = g_faults.fail_reads_from > 0 && nth >= g_faults.fail_reads_from;
+      break;
+    case Call::kWrite:
+      if (nth == g_faults.short_write && *n > 1) *n /= 2;
+      fails = g_faults.fail_writes_from > 0 && nth >= g_faults.fail_writes_from;
+      break;
+  }
+  if (fails && detail != nullptr) *detail = "a failure planted by a test";
+  return fails;
+}
+
+Status raw::writeAll(std::intptr_t handle, const void* buffer, std::size_t n,
+                     std::size_t* written, std::string* detail) {
+  *written = 0;
+  const char* at = static_cast<const char*>(buffer);
+  while (*written < n) {
+    std::size_t want = n - *written;
+    if (plantedFailure(Call::kWrite, &want, detail)) return Status::kOther;
+    std::size_t done = 0;
+    const Status status = writeSome(handle, at + *written, want, &done, detail);
+    if (status != Status::kOk) return status;
+    *written += done;
+  }
+  return Status::kOk;
+}
 
 std::string raw::scratchNameBeside(const std::string& name,
                                    const char* ending) {
@@ -29,6 +79,9 @@ Status File::read(void* buffer, std::size_t n, std::size_t* got,
   // read of none is the end.
   while (*got < n) {
     std::size_t done = 0;
+    if (raw::plantedFailure(raw::Call::kRead, nullptr, detail)) {
+      return Status::kOther;
+    }
     const Status status =
         raw::readSome(handle_, at + *got, n - *got, &done, detail);
     if (status != Status::kOk) return status;
@@ -42,15 +95,7 @@ Status File::write(const void* buffer, std::size_t n, std::size_t* written,
                    std::string* detail) {
   *written = 0;
   if (!isOpen()) return raw::notOpen(detail);
-  const char* at = static_cast<const char*>(buffer);
-  while (*written < n) {
-    std::size_t done = 0;
-    const Status status =
-        raw::writeSome(handle_, at + *written, n - *written, &done, detail);
-    if (status != Status::kOk) return status;
-    *written += done;
-  }
-  return Status::kOk;
+  return raw::writeAll(handle_, buffer, n, written, detail);
 }
 
 Status File::readAt(std::int64_t offset, void* buffer, std::size_t n,
@@ -60,6 +105,9 @@ Status File::readAt(std::int64_t offset, void* buffer, std::size_t n,
   char* at = static_cast<char*>(buffer);
   while (*got < n) {
     std::size_t done = 0;
+    if (raw::plantedFailure(raw::Call::kRead, nullptr, detail)) {
+      return Status::kOther;
+    }
     const Status status =
         raw::readSomeAt(handle_, offset + static_cast<std::int64_t>(*got),
                         at + *got, n - *got, &done, detail);
@@ -77,9 +125,13 @@ Status File::writeAt(std::int64_t offset, const void* buffer, std::size_t n,
   const char* at = static_cast<const char*>(buffer);
   while (*written < n) {
     std::size_t done = 0;
+    std::size_t want = n - *written;
+    if (raw::plantedFailure(raw::Call::kWrite, &want, detail)) {
+      return Status::kOther;
+    }
     const Status status =
         raw::writeSomeAt(handle_, offset + static_cast<std::int64_t>(*written),
-                         at + *written, n - *written, &done, detail);
+                         at + *written, want, &done, detail);
     if (status != Status::kOk) return status;
     *written += done;
   }

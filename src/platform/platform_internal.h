@@ -74,6 +74,17 @@ void joinThread(ThreadHandle thread);
 
 // ---- Supplied by platform_common.cc ---------------------------------------
 
+/// The calls a test may plant a failure in (see plantFaultsForTesting).
+enum class Call { kOpen, kRead, kWrite };
+/// True when a planted fault fails this call (*detail then says so); a
+/// write may instead be cut to fewer bytes in *n. Every open, read and
+/// write of a file asks once, before the system call.
+bool plantedFailure(Call call, std::size_t* n, std::string* detail);
+
+/// Writes all n bytes through raw::writeSome, as File::write does.
+Status writeAll(std::intptr_t handle, const void* buffer, std::size_t n,
+                std::size_t* written, std::string* detail);
+
 /// A name beside `name` for a scratch file of this process:
 /// <name>.<process number><ending>. No other living process uses it, so
 /// when it exists already only a killed process of the same number can

@@ -27,6 +27,9 @@ namespace {
 Status openWith(const std::string& name, int flags, bool users_output,
                 std::intptr_t* handle, std::string* detail,
                 mode_t mode = 0666) {
+  if (raw::plantedFailure(raw::Call::kOpen, nullptr, detail)) {
+    return Status::kOther;
+  }
   const int wait = users_output ? 0 : O_NONBLOCK;
   const bool own_name = (flags & O_NOFOLLOW) != 0;
   const bool truncate = own_name && (flags & O_TRUNC) != 0;

@@ -22,20 +22,6 @@ std::string folderOf(const std::string& path) {
   return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
-// Writes all of `content` to a descriptor.
-Status writeAll(int descriptor, const std::string& content,
-                std::string* detail) {
-  std::size_t done = 0;
-  while (done < content.size()) {
-    std::size_t taken = 0;
-    const Status status = raw::writeSome(descriptor, content.data() + done,
-                                         content.size() - done, &taken, detail);
-    if (status != Status::kOk) return status;
-    done += taken;
-  }
-  return Status::kOk;
-}
-
 #if defined(O_TMPFILE)
 // Linux: the file is written without a name and linked in once complete,
 // so a process killed on the way leaves nothing. *tried is false when the
@@ -49,7 +35,9 @@ Status createUnnamedFirst(const std::string& name, const std::string& content,
         ::open(folderOf(name).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   } while (descriptor < 0 && errno == EINTR);
   if (descriptor < 0) return Status::kOther;
-  Status status = writeAll(descriptor, content, detail);
+  std::size_t written = 0;
+  Status status = raw::writeAll(descriptor, content.data(), content.size(),
+                                &written, detail);
   if (status == Status::kOk) {
     const std::string self = "/proc/self/fd/" + std::to_string(descriptor);
     if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(),

@@ -32,6 +32,9 @@ Status openWith(const std::string& name, DWORD access, DWORD disposition,
   // Others may read, write and delete while the file is open, as they may
   // on POSIX; a folder does not open without backup semantics, so it is
   // refused here as well.
+  if (raw::plantedFailure(raw::Call::kOpen, nullptr, detail)) {
+    return Status::kOther;
+  }
   DWORD flags = FILE_ATTRIBUTE_NORMAL;
   // One of Pelmora's own names is not cut before it is known to be no
   // link and no file with other names.

@@ -84,11 +84,9 @@ Status createNewWithContent(const std::string& name, const std::string& content,
   }
   if (h == INVALID_HANDLE_VALUE) return fromLastError(GetLastError(), detail);
   const bool doomed = setDisposition(h, TRUE);
-  DWORD done = 0;
-  bool ok = content.empty() ||
-            (WriteFile(h, content.data(), static_cast<DWORD>(content.size()),
-                       &done, nullptr) &&
-             done == content.size());
+  std::size_t done = 0;
+  bool ok = raw::writeAll(reinterpret_cast<std::intptr_t>(h), content.data(),
+                          content.size(), &done, nullptr) == Status::kOk;
   DWORD error = ok ? ERROR_SUCCESS : GetLastError();
   // Kept from here on: only the moment between this and the move can leave
   // the private name behind.

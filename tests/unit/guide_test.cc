@@ -79,8 +79,8 @@ TEST_F(GuidingTest, VersionFileHoldsExactlyWhatIsShown) {
   for (bool full : {true, false}) {
     SCOPED_TRACE(full ? "guide" : "version");
     Guiding guiding;
-    const std::string shown = testing_support::standardOutputOf(
-        [&] { guiding.printGuide("1.04", full); });
+    const std::string shown = testing_support::standardStreamOf(
+        1, [&] { guiding.printGuide("1.04", full); });
     const std::string expected = Guiding::guideText("1.04", full);
     EXPECT_EQ(folder_.read("version.txt"), expected);
     EXPECT_EQ(shown, expected);
@@ -90,8 +90,8 @@ TEST_F(GuidingTest, VersionFileHoldsExactlyWhatIsShown) {
 TEST_F(GuidingTest, ExistingVersionFileIsOverwritten) {
   folder_.write("version.txt", std::string(5000, 'z'));
   Guiding guiding;
-  (void)testing_support::standardOutputOf(
-      [&] { guiding.printGuide("1.04", false); });
+  (void)testing_support::standardStreamOf(
+      1, [&] { guiding.printGuide("1.04", false); });
   EXPECT_EQ(folder_.read("version.txt"), Guiding::guideText("1.04", false));
 }
 
@@ -100,7 +100,7 @@ TEST_F(GuidingTest, UnwritableVersionFileStillShowsTextAndSaysWhy) {
   std::filesystem::create_directory(folder_.path() + "/version.txt");
   Guiding guiding;
   std::string errors;
-  const std::string shown = testing_support::standardOutputOf([&] {
+  const std::string shown = testing_support::standardStreamOf(1, [&] {
     ::testing::internal::CaptureStderr();
     guiding.printGuide("1.04", true);
     errors = ::testing::internal::GetCapturedStderr();

@@ -402,7 +402,7 @@ TEST(PlatformClockTest, RealClockFollowsTheLocaleFormats) {
 TEST(PlatformOutputTest, StandardOutputTakesBytesUnchanged) {
   std::string bytes("Pelmora\r\n\n\x00\x82\xa0", 12);
   Status status = Status::kOther;
-  std::string seen = testing_support::standardOutputOf([&] {
+  std::string seen = testing_support::standardStreamOf(1, [&] {
     status = platform::writeStandardOutput(bytes.data(), bytes.size());
   });
   EXPECT_EQ(status, Status::kOk);

@@ -113,14 +113,9 @@ class EnvironmentWithout {
   std::string value_;
 };
 
-/// The bytes that work() writes to standard output, exactly as written.
-std::string standardOutputOf(const std::function<void()>& work);
-
-/// Where Need::kFileSizeLimit is met: runs work() in a child process whose
-/// writes to files fail for want of room, as on a full disk, and gives back
-/// what it wrote to standard error ("(child failed)" added when the child
-/// did not end well).
-std::string standardErrorWithNoRoomForBytes(const std::function<void()>& work);
+/// The bytes that work() writes to standard output (stream 1) or standard
+/// error (stream 2), exactly as written.
+std::string standardStreamOf(int stream, const std::function<void()>& work);
 
 /// The full name of this test program.
 std::string programPath();

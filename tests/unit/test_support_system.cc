@@ -23,8 +23,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "process.h"
-
 extern char** environ;
 #endif
 
@@ -112,31 +110,27 @@ int ChildProcess::wait() {
   return exit_code_;
 }
 
-std::string standardOutputOf(const std::function<void()>& work) {
+std::string standardStreamOf(int stream, const std::function<void()>& work) {
   wchar_t folder[MAX_PATH + 1];
   wchar_t name[MAX_PATH + 1];
   if (GetTempPathW(MAX_PATH + 1, folder) == 0 ||
       GetTempFileNameW(folder, L"out", 0, name) == 0) {
     return "(no temporary file)";
   }
-  std::fflush(stdout);
-  const int saved = _dup(1);
+  std::fflush(nullptr);
+  const int saved = _dup(stream);
   const int file = _wopen(name, _O_WRONLY | _O_BINARY | _O_TRUNC);
-  // Moving descriptor 1 moves the system's standard output handle too,
-  // which is the one the platform layer writes to.
-  _dup2(file, 1);
+  // Moving descriptor 1 or 2 moves the system's standard handle too, which
+  // is the one the platform layer writes to.
+  _dup2(file, stream);
   _close(file);
   work();
-  std::fflush(stdout);
-  _dup2(saved, 1);
+  std::fflush(nullptr);
+  _dup2(saved, stream);
   _close(saved);
   std::string bytes = harness::readBytes(name);
   DeleteFileW(name);
   return bytes;
-}
-
-std::string standardErrorWithNoRoomForBytes(const std::function<void()>&) {
-  return "(no file-size limit on this system)";
 }
 
 SystemCp932::SystemCp932() : encoder_(nullptr), decoder_(nullptr) {}
@@ -211,34 +205,22 @@ int ChildProcess::wait() {
   return exit_code_;
 }
 
-std::string standardOutputOf(const std::function<void()>& work) {
+std::string standardStreamOf(int stream, const std::function<void()>& work) {
   std::string name =
       (fs::temp_directory_path() / "pelmora-stdout-XXXXXX").string();
   const int file = ::mkstemp(name.data());
   if (file < 0) return "(no temporary file)";
-  std::fflush(stdout);
-  const int saved = ::dup(1);
-  ::dup2(file, 1);
+  std::fflush(nullptr);
+  const int saved = ::dup(stream);
+  ::dup2(file, stream);
   ::close(file);
   work();
-  std::fflush(stdout);
-  ::dup2(saved, 1);
+  std::fflush(nullptr);
+  ::dup2(saved, stream);
   ::close(saved);
   std::string bytes = harness::readBytes(name);
   ::unlink(name.c_str());
   return bytes;
-}
-
-// A file-size limit of 0 bytes binds root as well. The work runs in a child
-// process so that the limit stays there; its standard error comes back
-// through a pipe, which the limit does not touch.
-std::string standardErrorWithNoRoomForBytes(const std::function<void()>& work) {
-  harness::ChildSetup setup;
-  setup.inheritStandardOutput = true;
-  setup.fileSizeLimit = 0;
-  harness::ChildEnd end = harness::runChild(work, setup);
-  if (end.exitCode != 0) end.standardError += "(child failed)";
-  return end.standardError;
 }
 
 SystemCp932::SystemCp932()
