@@ -221,13 +221,16 @@ bool isLinkedName(const std::string& name);
                               std::string* detail = nullptr);
 
 /// Failures a test plants in this process's file calls, so that a full
-/// disk, a write cut short, a file that cannot be read or an open that is
-/// refused can be tested within one process on every system. The n-th call
-/// of a kind counts from the moment of planting, from 1; 0 plants nothing.
-/// Only calls on files count, never those on standard output or error. The
-/// program itself plants none.
+/// disk, a write cut short, a file that cannot be read or written and an
+/// open that is refused can be tested within one process on every system.
+/// The n-th read or write counts from the moment of planting, from 1; 0
+/// plants nothing. Only calls on files count, never those on standard
+/// output or error. The program itself plants none.
 struct PlantedFaults {
-  int fail_open = 0;         ///< the n-th open of a file fails
+  /// Opens of this name that would write fail, as for a read-only file.
+  std::string read_only;
+  /// Opens of this name that would read fail, as for a write-only file.
+  std::string write_only;
   int fail_reads_from = 0;   ///< the n-th read and every later one fail
   int short_write = 0;       ///< the n-th write takes half of its bytes
   int fail_writes_from = 0;  ///< the n-th write and every later one fail

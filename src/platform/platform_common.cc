@@ -18,7 +18,8 @@ std::string (*g_clock)() = nullptr;
 // load when nothing is planted.
 std::atomic<bool> g_planted{false};
 PlantedFaults g_faults;
-std::atomic<int> g_calls[3];
+std::atomic<int> g_calls[2];
+constexpr const char* kPlantedDetail = "a failure planted by a test";
 
 }  // namespace
 
@@ -26,8 +27,9 @@ void plantFaultsForTesting(const PlantedFaults& faults) {
   g_planted = false;
   g_faults = faults;
   for (std::atomic<int>& count : g_calls) count = 0;
-  g_planted = faults.fail_open > 0 || faults.fail_reads_from > 0 ||
-              faults.short_write > 0 || faults.fail_writes_from > 0;
+  g_planted = !faults.read_only.empty() || !faults.write_only.empty() ||
+              faults.fail_reads_from > 0 || faults.short_write > 0 ||
+              faults.fail_writes_from > 0;
 }
 
 bool raw::plantedFailure(Call call, std::size_t* n, std::string* detail) {
@@ -35,9 +37,6 @@ bool raw::plantedFailure(Call call, std::size_t* n, std::string* detail) {
   const int nth = ++g_calls[static_cast<int>(call)];
   bool fails = false;
   switch (call) {
-    case Call::kOpen:
-      fails = nth == g_faults.fail_open;
-      break;
     case Call::kRead:
       fails = g_faults.fail_reads_from > 0 && nth >= g_faults.fail_reads_from;
       break;
@@ -46,7 +45,16 @@ bool raw::plantedFailure(Call call, std::size_t* n, std::string* detail) {
       fails = g_faults.fail_writes_from > 0 && nth >= g_faults.fail_writes_from;
       break;
   }
-  if (fails && detail != nullptr) *detail = "a failure planted by a test";
+  if (fails && detail != nullptr) *detail = kPlantedDetail;
+  return fails;
+}
+
+bool raw::plantedOpenFailure(const std::string& name, bool reads, bool writes,
+                             std::string* detail) {
+  if (!g_planted.load(std::memory_order_relaxed)) return false;
+  const bool fails = (writes && name == g_faults.read_only) ||
+                     (reads && name == g_faults.write_only);
+  if (fails && detail != nullptr) *detail = kPlantedDetail;
   return fails;
 }
 

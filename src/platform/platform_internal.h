@@ -75,11 +75,14 @@ void joinThread(ThreadHandle thread);
 // ---- Supplied by platform_common.cc ---------------------------------------
 
 /// The calls a test may plant a failure in (see plantFaultsForTesting).
-enum class Call { kOpen, kRead, kWrite };
-/// True when a planted fault fails this call (*detail then says so); a
-/// write may instead be cut to fewer bytes in *n. Every open, read and
+enum class Call { kRead, kWrite };
+/// True when a planted fault fails this read or write (*detail then says
+/// so); a write may instead be cut to fewer bytes in *n. Every read and
 /// write of a file asks once, before the system call.
 bool plantedFailure(Call call, std::size_t* n, std::string* detail);
+/// The same for an open of `name` that reads and/or writes.
+bool plantedOpenFailure(const std::string& name, bool reads, bool writes,
+                        std::string* detail);
 
 /// Writes all n bytes through raw::writeSome, as File::write does.
 Status writeAll(std::intptr_t handle, const void* buffer, std::size_t n,

@@ -27,7 +27,9 @@ namespace {
 Status openWith(const std::string& name, int flags, bool users_output,
                 std::intptr_t* handle, std::string* detail,
                 mode_t mode = 0666) {
-  if (raw::plantedFailure(raw::Call::kOpen, nullptr, detail)) {
+  const int access = flags & O_ACCMODE;
+  if (raw::plantedOpenFailure(name, access != O_WRONLY, access != O_RDONLY,
+                              detail)) {
     return Status::kOther;
   }
   const int wait = users_output ? 0 : O_NONBLOCK;

@@ -32,7 +32,8 @@ Status openWith(const std::string& name, DWORD access, DWORD disposition,
   // Others may read, write and delete while the file is open, as they may
   // on POSIX; a folder does not open without backup semantics, so it is
   // refused here as well.
-  if (raw::plantedFailure(raw::Call::kOpen, nullptr, detail)) {
+  if (raw::plantedOpenFailure(name, (access & GENERIC_READ) != 0,
+                              (access & GENERIC_WRITE) != 0, detail)) {
     return Status::kOther;
   }
   DWORD flags = FILE_ATTRIBUTE_NORMAL;

@@ -48,16 +48,10 @@ enum class Need {
   // ---- Unit tests: the system the test program itself runs on.
   /// The test can make a symbolic link that the system reports as one.
   kTestMakesSymbolicLinks,
-  /// A per-process limit on the size of files written (RLIMIT_FSIZE).
-  kFileSizeLimit,
-  /// A file can be made unreadable for its owner.
-  kUnreadableFiles,
   /// Environment variable names differing only in letter case are two.
   kCaseSensitiveEnvironment,
   /// The current folder of a process can be removed under it.
   kRemovableCurrentFolder,
-  /// A file that opens but fails its first read (failingReadFile).
-  kFileThatFailsToRead,
 };
 
 /// Everything that differs by platform; one table per platform.
@@ -83,9 +77,6 @@ struct PlatformTable {
   /// The code units of the shipped table that the system's own code page
   /// 932 converter has no code for.
   std::vector<std::uint32_t> unitsOnlyInTheTable;
-  /// A file that opens but fails its first read ("" when there is none;
-  /// see Need::kFileThatFailsToRead).
-  const char* failingReadFile;
 
   // ---- Values the end-to-end cases see.
   /// The program's copy in <sandbox>/bin.
@@ -128,9 +119,6 @@ inline const PlatformTable& linuxTable() {
       // 0xA0 and 0xFD-0xFF, which Windows decodes to U+0080 and
       // U+F8F0-U+F8F3.
       {0x0080, 0xF8F0, 0xF8F1, 0xF8F2, 0xF8F3},
-      // Linux: the process's own memory file opens but fails to read at
-      // offset 0, where nothing is mapped.
-      "/proc/self/mem",
       "pelmora",
       // exit(-1) keeps the low eight bits.
       255,
@@ -167,7 +155,6 @@ inline const PlatformTable& windowsTable() {
       32766,
       // None: the system's converter is the one the table copies.
       {},
-      "",
       "pelmora.exe",
       // ExitProcess(-1) is exit status 0xFFFFFFFF; wine hands the low eight
       // bits to its caller, as a POSIX shell would.
@@ -205,17 +192,10 @@ inline const PlatformTable& windowsTable() {
           {Need::kTestMakesSymbolicLinks,
            "making a symbolic link takes a privilege an ordinary account "
            "lacks, and Wine 8 reports links made that it never makes"},
-          {Need::kFileSizeLimit,
-           "Windows has no per-process limit on the size of files written"},
-          {Need::kUnreadableFiles,
-           "permission bits map to the read-only attribute alone: a file "
-           "cannot be made unreadable for its owner"},
           {Need::kCaseSensitiveEnvironment,
            "environment variable names are case-insensitive on Windows"},
           {Need::kRemovableCurrentFolder,
            "Windows keeps a process's current folder from being removed"},
-          {Need::kFileThatFailsToRead,
-           "Windows offers no file that opens but fails every read"},
       },
   };
   return table;

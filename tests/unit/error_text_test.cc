@@ -204,10 +204,9 @@ TEST_F(ErrorTextsTest, ReportsInAFolderThatIsGoneGoToStandardError) {
 std::string reportWithNoRoomForBytes(const std::string& message) {
   platform::PlantedFaults full;
   full.fail_writes_from = 1;
-  platform::plantFaultsForTesting(full);
+  const testing_support::PlantedFaults planted(full);
   std::string shown = testing_support::standardStreamOf(
       2, [&] { diagnostics::report(message); });
-  platform::plantFaultsForTesting({});
   // Windows ends console lines with CR LF.
   return std::regex_replace(shown, std::regex("\r\n"), "\n");
 }

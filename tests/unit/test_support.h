@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "platform_expectations.h"
 #include "wide_text.h"
 
@@ -51,6 +52,18 @@ class ScratchFolder {
  private:
   std::string previous_;
   std::string path_;
+};
+
+/// Plants failures in the file calls for the rest of the scope (see
+/// platform::plantFaultsForTesting), and takes them away at its end.
+class PlantedFaults {
+ public:
+  explicit PlantedFaults(const platform::PlantedFaults& faults) {
+    platform::plantFaultsForTesting(faults);
+  }
+  ~PlantedFaults() { platform::plantFaultsForTesting({}); }
+  PlantedFaults(const PlantedFaults&) = delete;
+  PlantedFaults& operator=(const PlantedFaults&) = delete;
 };
 
 /// Sets the clock text that platform::localDateTimeText() returns.

@@ -292,52 +292,22 @@ TEST_F(TimeNamesTest, UnparsableCounterGoesToStandardErrorWhenErrorFileFails) {
   EXPECT_EQ(folder_.read("serial.txt"), "0");
 }
 
-// Whether chmod can take write access away: it cannot for root, nor under
-// Wine run by root, where the read-only attribute is a permission bit.
-bool permissionsAreEnforced(ScratchFolder& folder) {
-  folder.write("probe", "x");
-  std::filesystem::permissions("probe", std::filesystem::perms::owner_read,
-                               std::filesystem::perm_options::replace);
-  platform::File file;
-  bool refused = file.create("probe") != platform::Status::kOk;
-  (void)file.close();
-  std::filesystem::permissions("probe", std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::replace);
-  std::filesystem::remove("probe");
-  return refused;
-}
-
 TEST_F(TimeNamesTest, ReadOnlySerialFileIsReadButNotAdvanced) {
-  if (!permissionsAreEnforced(folder_)) {
-    GTEST_SKIP() << "file permissions are not enforced for this user "
-                    "(running as root), so serial.txt cannot be made "
-                    "read-only";
-  }
   folder_.write("serial.txt", "5");
-  std::filesystem::permissions("serial.txt",
-                               std::filesystem::perms::owner_read |
-                                   std::filesystem::perms::group_read |
-                                   std::filesystem::perms::others_read,
-                               std::filesystem::perm_options::replace);
+  platform::PlantedFaults read_only;
+  read_only.read_only = "serial.txt";
+  const testing_support::PlantedFaults planted(read_only);
   EXPECT_EQ(nextErrName(), "err5-14-25.txt");
   EXPECT_EQ(folder_.read("serial.txt"), "5");
   EXPECT_EQ(folder_.read("error.txt"), "Rewrite() error-232: ");
 }
 
 TEST_F(TimeNamesTest, WriteOnlySerialFileIsCreatedAnewAtZero) {
-  UNIT_NEEDS(platform_expectations::Need::kUnreadableFiles);
-  if (!permissionsAreEnforced(folder_)) {
-    GTEST_SKIP() << "file permissions are not enforced for this user "
-                    "(running as root), so serial.txt cannot be made "
-                    "unreadable";
-  }
   folder_.write("serial.txt", "5");
-  std::filesystem::permissions("serial.txt",
-                               std::filesystem::perms::owner_write,
-                               std::filesystem::perm_options::replace);
+  platform::PlantedFaults unreadable;
+  unreadable.write_only = "serial.txt";
+  const testing_support::PlantedFaults planted(unreadable);
   EXPECT_EQ(nextErrName(), "err1-14-25.txt");
-  std::filesystem::permissions("serial.txt", std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::replace);
   EXPECT_EQ(folder_.read("serial.txt"), "1");
   EXPECT_FALSE(folder_.exists("error.txt"));
 }
