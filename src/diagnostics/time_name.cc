@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "diagnostics/messages_text.h"
+#include "platform/text_file.h"
 
 namespace {
 
@@ -11,24 +12,26 @@ namespace {
 // neither read nor created.
 std::int32_t g_serial = 0;
 
-// The longest first line read from serial.txt. A counter needs a dozen
-// bytes; a longer line is no number anyway, and the bound keeps a counter
-// that is a huge file (or a device that never ends) from stalling a report.
-constexpr std::size_t kLongestCounterLine = 4096;
-
-// Reads the first line of an open file: up to the first CR or LF, at most
-// kLongestCounterLine bytes.
+// Reads the first line of an open counter, up to the first CR or LF. A
+// counter needs a dozen bytes; a longer line is no number anyway, and the
+// bound keeps a counter that is a huge file (or a device that never ends)
+// from stalling a report.
 platform::Status readFirstLine(platform::File* file, std::string* line) {
+  constexpr std::size_t kLongestCounterLine = 4096;
   line->clear();
-  char block[kLongestCounterLine];
-  std::size_t got = 0;
-  platform::Status status = file->read(block, sizeof block, &got);
-  if (status != platform::Status::kOk) return status;
-  for (std::size_t i = 0; i < got; ++i) {
-    if (block[i] == '\r' || block[i] == '\n') break;
-    line->push_back(block[i]);
-  }
-  return platform::Status::kOk;
+  const platform::TextRules rules{kLongestCounterLine,
+                                  platform::TextRules::AtLimit::kTakeCutLine,
+                                  kLongestCounterLine,
+                                  kLongestCounterLine,
+                                  false,
+                                  true};
+  return platform::readTextLines(file, rules,
+                                 [line](std::string& first, std::size_t) {
+                                   *line = std::move(first);
+                                   return false;
+                                 }) == platform::TextRead::kRead
+             ? platform::Status::kOk
+             : platform::Status::kOther;
 }
 
 // Puts a number in place of the counter's content: the number goes over the

@@ -5,12 +5,12 @@
 
 #include "diagnostics/error_text.h"
 #include "platform/platform.h"
+#include "platform/text_file.h"
 
 namespace {
 
 constexpr const char* kVersionFile = "version.txt";
 constexpr const char* kLineEnd = "\r\n";
-constexpr std::size_t kReadBlock = 4096;
 
 // The "#" of every line stands in the 29th column; most lines keep one
 // trailing blank, lines 17, 23 and 24 have none.
@@ -76,24 +76,17 @@ bool roundTrip(const std::string& text, std::string* copy,
     *reason = "cannot be read back: " + detail;
     return false;
   }
-  copy->clear();
-  // What was just written, and one byte more to see that nothing else came
-  // with it: a file that grew meanwhile is not read to its end.
-  const std::size_t most = text.size() + 1;
-  for (;;) {
-    char block[kReadBlock];
-    std::size_t got = 0;
-    const std::size_t want = std::min(sizeof block, most - copy->size());
-    if (in.read(block, want, &got, &detail) != platform::Status::kOk) {
+  // What was just written and nothing more: a file that grew meanwhile is
+  // not read to its end.
+  switch (platform::readBounded(&in, text.size(), copy, &detail)) {
+    case platform::TextRead::kRead:
+      break;
+    case platform::TextRead::kUnreadable:
       *reason = "cannot be read back: " + detail;
       return false;
-    }
-    if (got == 0) break;
-    copy->append(block, got);
-    if (copy->size() > text.size()) {
+    case platform::TextRead::kOverLong:
       *reason = "changed while it was read back";
       return false;
-    }
   }
   (void)in.close();
   return true;

@@ -66,8 +66,7 @@ struct HyphenTerms::Impl {
   std::string printable;
   std::string hexEscapes;
 
-  std::string tableName;
-  std::array<std::string, kSettingsSlots> settingsLines;
+  SettingsFile settings;
   std::vector<std::string> tokens;
 
   std::array<bool, kFlagCount> flags{};
@@ -166,7 +165,7 @@ void HyphenTerms::Impl::buildTokens() {
   tokens.clear();
   // CR LF line ends unless the command line clears them.
   tokens.push_back("-0");
-  for (const std::string& line : settingsLines) {
+  for (const std::string& line : settings.lines) {
     if (line.empty()) break;
     tokens.push_back(line);
   }
@@ -252,9 +251,11 @@ void HyphenTerms::Impl::interpret(const std::string& token) {
   // Anything else is skipped without a word.
 }
 
-void HyphenTerms::parse() {
+void HyphenTerms::parse() { parse(readSettingsFile()); }
+
+void HyphenTerms::parse(SettingsFile settings) {
   Impl& d = *impl_;
-  readSettingsFile(d.tableName, d.settingsLines);
+  d.settings = std::move(settings);
   d.buildTokens();
   for (const std::string& token : d.tokens) {
     if (!token.empty()) d.interpret(token);
@@ -327,7 +328,9 @@ const std::string& HyphenTerms::wideName() const { return impl_->wideName; }
 const std::string& HyphenTerms::secondPlainArgument() const {
   return impl_->secondPlain;
 }
-const std::string& HyphenTerms::tableName() const { return impl_->tableName; }
+const std::string& HyphenTerms::tableName() const {
+  return impl_->settings.table_name;
+}
 
 std::string HyphenTerms::listName(int i) const {
   if (i < 1) {

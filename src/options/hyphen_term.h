@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "options/settings_file.h"
+
 /// Holds the command line as parsed. Nothing on the command line is ever
 /// rejected: unknown tokens are skipped, later tokens override earlier ones.
 class HyphenTerms {
@@ -21,7 +23,10 @@ class HyphenTerms {
   /// refused: error 149 is reported and the program stops with exit code 1.
   void prepareTerms(const std::vector<std::string>& arguments);
 
-  /// Reads set_pelmora.txt, builds the token list and interprets it.
+  /// Builds the token list from the settings and the arguments, and
+  /// interprets it.
+  void parse(SettingsFile settings);
+  /// The same with set_pelmora.txt as read from the working folder.
   void parse();
 
   /// One flag by its letter: one of F _ K b G V L y D $ t M z 0 Z u q x % p.

@@ -13,11 +13,16 @@ inline constexpr const char* kSettingsFile = "set_pelmora.txt";
 // not read.
 constexpr std::size_t kSettingsSlots = 64;
 
-/// Reads set_pelmora.txt from the working folder: its first line into
-/// tableName, the option lines after it (each cut at its first tab) into
-/// settingsLines. A file that cannot be read leaves both empty and reports
-/// error 148; a missing file is one that cannot be read.
-void readSettingsFile(std::string& table_name,
-                      std::array<std::string, kSettingsSlots>& settings_lines);
+/// What set_pelmora.txt holds: its first line, which names a table, and
+/// the option lines after it, each cut at its first tab.
+struct SettingsFile {
+  std::string table_name;
+  std::array<std::string, kSettingsSlots> lines;
+};
+
+/// Reads set_pelmora.txt from the working folder. A file that cannot be
+/// read gives an empty SettingsFile and reports error 148; a missing file
+/// is one that cannot be read.
+SettingsFile readSettingsFile();
 
 #endif  // PELMORA_OPTIONS_SETTINGS_FILE_H_

@@ -8,6 +8,7 @@
 #include "diagnostics/error_text.h"
 #include "diagnostics/messages_text.h"
 #include "platform/platform.h"
+#include "platform/text_file.h"
 
 void DataNote::hold(const std::string& wide_name) {
   platform::FileIdentity note;
@@ -84,33 +85,22 @@ bool DataNote::echo() {
     diagnostics::reportUnfinished(missing);
     return false;
   }
-  std::string text;
-  char block[4096];
-  for (;;) {
-    std::size_t got = 0;
-    if (file->read(block, sizeof block, &got) != platform::Status::kOk ||
-        text.size() + got > kLongestNote) {
-      diagnostics::reportUnfinished(missing);
-      return false;
-    }
-    text.append(block, got);
-    if (got < sizeof block) break;
-  }
-  (void)own.close();
   // Every line, the last one too, leaves with CR LF, whatever ended it here.
   std::string shown;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    std::size_t end = text.find_first_of("\r\n", at);
-    if (end == std::string::npos) end = text.size();
-    shown.append(text, at, end - at);
-    shown += "\r\n";
-    if (end < text.size() && text[end] == '\r' && end + 1 < text.size() &&
-        text[end + 1] == '\n') {
-      ++end;
-    }
-    at = end + 1;
+  const platform::TextRules rules{
+      kLongestNote, platform::TextRules::AtLimit::kFail,
+      kLongestNote, kLongestNote,
+      false,        true};
+  if (platform::readTextLines(file, rules,
+                              [&shown](std::string& line, std::size_t) {
+                                shown += line;
+                                shown += "\r\n";
+                                return true;
+                              }) != platform::TextRead::kRead) {
+    diagnostics::reportUnfinished(missing);
+    return false;
   }
+  (void)own.close();
   if (platform::writeStandardOutput(shown.data(), shown.size()) !=
       platform::Status::kOk) {
     diagnostics::report("Write() error-242: standard output");

@@ -6,6 +6,7 @@
 #include "diagnostics/error_text.h"
 #include "options/final_effect.h"
 #include "platform/platform.h"
+#include "platform/text_file.h"
 #include "tables/command_path.h"
 #include "tables/data_note.h"
 
@@ -18,36 +19,26 @@ using table_format::kSingleLowKind;
 using table_format::kTableFileName;
 using table_format::kTableRecordSize;
 
-// The longest first line of set_dravikson.txt taken for a table name:
-// Windows accepts full names of up to 32 Ki characters, POSIX systems far
-// shorter ones. A longer line is no name any system could open, and cutting
-// it would name some other file, which might exist; so such a file counts
-// as unreadable, like a missing one.
-constexpr std::size_t kLongestTableName = std::size_t{32} << 10;
-
-// Reads the first line of a text file (up to CR or LF). False when the file
-// cannot be opened or read, or its first line is longer than
-// kLongestTableName; nothing past that bound is read.
+// Reads the first line of set_dravikson.txt (up to CR or LF). A line
+// longer than any full name a system accepts is no name any system could
+// open, and cutting it would name some other file, which might exist; so
+// such a file counts as unreadable, like a missing one. Nothing past that
+// bound is read.
 bool readFirstLine(const std::string& name, std::string* line) {
   line->clear();
   platform::File file;
-  if (file.openRead(name) != platform::Status::kOk) return false;
-  char block[4096];
-  for (;;) {
-    std::size_t got = 0;
-    if (file.read(block, sizeof block, &got) != platform::Status::kOk) {
-      return false;
-    }
-    for (std::size_t i = 0; i < got; ++i) {
-      if (block[i] == '\r' || block[i] == '\n') return true;
-      if (line->size() == kLongestTableName) {
-        line->clear();
-        return false;
-      }
-      line->push_back(block[i]);
-    }
-    if (got < sizeof block) return true;
-  }
+  const platform::TextRules rules{platform::kLongestFullName + 2,
+                                  platform::TextRules::AtLimit::kTakeCutLine,
+                                  platform::kLongestFullName,
+                                  platform::kLongestFullName,
+                                  true,
+                                  true};
+  return file.openRead(name) == platform::Status::kOk &&
+         platform::readTextLines(&file, rules,
+                                 [line](std::string& first, std::size_t) {
+                                   *line = std::move(first);
+                                   return false;
+                                 }) == platform::TextRead::kRead;
 }
 
 int hexDigitValue(char c) {
@@ -235,48 +226,28 @@ SurvivorList SurvivorsUTF16::survivors() {
                         kSurrogateListFileName);
     return SurvivorList::kUnreadable;
   }
-  std::string line;
-  char block[4096];
-  bool pending_cr = false;
-  std::size_t total = 0;
-  for (;;) {
-    // The line the bound cuts is not taken either: its head could read as
-    // another number than the whole line ("20000" of "200000").
-    if (total == kListReadLimit) return SurvivorList::kRead;
-    const std::size_t want = std::min(sizeof block, kListReadLimit - total);
-    std::size_t got = 0;
-    if (file.read(block, want, &got) != platform::Status::kOk) {
-      diagnostics::report(std::string("Reset() error-192: ") +
-                          kSurrogateListFileName);
-      return SurvivorList::kUnreadable;
-    }
-    for (std::size_t i = 0; i < got; ++i) {
-      char c = block[i];
-      if (pending_cr) {
-        pending_cr = false;
-        if (c == '\n') continue;  // the LF of a CR LF pair
-      }
-      if (c == '\r' || c == '\n') {
+  // The line the bound cuts is not taken either: its head could read as
+  // another number than the whole line ("20000" of "200000").
+  const platform::TextRules rules{kListReadLimit,
+                                  platform::TextRules::AtLimit::kDropCutLine,
+                                  kLongestListLine,
+                                  kLongestListLine,
+                                  false,
+                                  true};
+  const platform::TextRead read = platform::readTextLines(
+      &file, rules, [this](std::string& line, std::size_t) {
         // An empty line ends the list.
-        if (line.empty()) return SurvivorList::kRead;
+        if (line.empty()) return false;
         std::size_t digits = 0;
-        std::uint32_t cp =
+        const std::uint32_t cp =
             hexadecimal_sequence_to_integer(line.data(), line.size(), &digits);
         if (digits <= kMostHexDigits) registerCodePoint(cp);
-        line.clear();
-        pending_cr = c == '\r';
-        continue;
-      }
-      if (line.size() < kLongestListLine) line.push_back(c);
-    }
-    total += got;
-    if (got < want) break;
-  }
-  if (!line.empty()) {
-    std::size_t digits = 0;
-    std::uint32_t cp =
-        hexadecimal_sequence_to_integer(line.data(), line.size(), &digits);
-    if (digits <= kMostHexDigits) registerCodePoint(cp);
+        return true;
+      });
+  if (read != platform::TextRead::kRead) {
+    diagnostics::report(std::string("Reset() error-192: ") +
+                        kSurrogateListFileName);
+    return SurvivorList::kUnreadable;
   }
   return SurvivorList::kRead;
 }
