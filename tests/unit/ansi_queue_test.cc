@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "test_support.h"
@@ -63,25 +64,21 @@ TEST_F(AnsiStringQueueDeathTest, NegativeCountIsReportedAndStops) {
 
 TEST_F(AnsiStringQueueDeathTest, ReadingAnEmptySlotNamesItAndStops) {
   GTEST_FLAG_SET(death_test_style, "fast");
-  struct Case {
-    int index;
-    std::string message;
-  };
   // Slot = (head + offset + index) mod 3071, never negative.
-  const Case cases[] = {
+  const std::pair<int, std::string> cases[] = {
       {1, "q() error-116: occupied[ 2 ] = False"},
       {-5, "q() error-116: occupied[ 3067 ] = False"},
       {2 * 3071 + 5, "q() error-116: occupied[ 6 ] = False"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.index);
+  for (const auto& [index, message] : cases) {
+    SCOPED_TRACE(index);
     AnsiStringQueue queue;
     queue.prime(" ", 1);
     ASSERT_EQ(queue.push("a"), AnsiStringQueue::kPushStored);
-    EXPECT_EXIT((void)queue.q(c.index), ::testing::ExitedWithCode(1), "");
+    EXPECT_EXIT((void)queue.q(index), ::testing::ExitedWithCode(1), "");
     const std::vector<std::string> messages = folder_.errMessages();
     ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages.back(), c.message);
+    EXPECT_EQ(messages.back(), message);
   }
 }
 

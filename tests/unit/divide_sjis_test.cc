@@ -22,15 +22,40 @@ class DividingSJISTest : public ::testing::Test {
     return fields;
   }
 
+  // Makes the divider ready with separator c (the defaults when c is 0).
+  static void ready(DividingSJIS& divider, FieldsList* list, int limit,
+                    char c = ';') {
+    if (c != 0) divider.setSeparator(c);
+    divider.prepare(list, limit);
+  }
+
   // Splits line with separator c (or the defaults when c is 0).
   static Fields splitLine(const std::string& line, char c, int limit,
                           int* count) {
     DividingSJIS divider;
-    if (c != 0) divider.setSeparator(c);
-    divider.prepare(nullptr, limit);
+    ready(divider, nullptr, limit, c);
     *count = divider.split(line, static_cast<int>(line.size()));
     EXPECT_EQ(divider.fieldCount(), *count);
     return queued(divider);
+  }
+
+  // The items of list below its size, and the one past them, which is empty.
+  static Fields items(const FieldsList& list) {
+    Fields items;
+    for (int k = 0; k < list.size(); ++k) items.push_back(list.item(k));
+    EXPECT_EQ(list.item(list.size()), "") << "nothing beyond the fields";
+    return items;
+  }
+
+  // Appends to list the fields of a line "0;1;2;..." with the suffix "/n".
+  static int splitNumbered(int fields, int limit, FieldsList* list,
+                           DividingSJIS& divider) {
+    std::string line;
+    for (int i = 0; i < fields; ++i) {
+      line += (i > 0 ? ";" : "") + std::to_string(i);
+    }
+    ready(divider, list, limit);
+    return divider.splitAppend(line, static_cast<int>(line.size()), '/', "n");
   }
 
   ScratchFolder folder_;
@@ -63,16 +88,12 @@ TEST_F(DividingSJISTest, PathLikeLinesGetTheSuffix) {
     SCOPED_TRACE(c.name);
     FieldsList list;
     DividingSJIS divider;
-    divider.setSeparator(';');
-    divider.prepare(&list, 256);
-    const int count = divider.splitAppend(
-        c.line, static_cast<int>(c.line.size()), '\\', "x.exe");
-    EXPECT_EQ(count, static_cast<int>(c.items.size()));
+    ready(divider, &list, 256);
+    EXPECT_EQ(divider.splitAppend(c.line, static_cast<int>(c.line.size()), '\\',
+                                  "x.exe"),
+              static_cast<int>(c.items.size()));
     EXPECT_EQ(list.size(), static_cast<int>(c.items.size()));
-    Fields items;
-    for (int k = 0; k < list.size(); ++k) items.push_back(list.item(k));
-    EXPECT_EQ(items, c.items);
-    EXPECT_EQ(list.item(list.size()), "") << "nothing beyond the fields";
+    EXPECT_EQ(items(list), c.items);
   }
   EXPECT_TRUE(folder_.errMessages().empty());
 }
@@ -128,25 +149,20 @@ TEST_F(DividingSJISTest, ScannerRules) {
 }
 
 TEST_F(DividingSJISTest, LengthBoundsTheScan) {
-  const std::string line = "a;b;c";
   DividingSJIS divider;
-  divider.setSeparator(';');
-  divider.prepare(nullptr, 10);
-  EXPECT_EQ(divider.split(line, 3), 2);
+  ready(divider, nullptr, 10);
+  EXPECT_EQ(divider.split("a;b;c", 3), 2);
   EXPECT_EQ(queued(divider), (Fields{"a", "b"}));
-
   // A length beyond the text reads no further than the text.
   DividingSJIS beyond;
-  beyond.setSeparator(';');
-  beyond.prepare(nullptr, 10);
-  EXPECT_EQ(beyond.split(line, 1000), 3);
+  ready(beyond, nullptr, 10);
+  EXPECT_EQ(beyond.split("a;b;c", 1000), 3);
   EXPECT_EQ(queued(beyond), (Fields{"a", "b", "c"}));
 }
 
 TEST_F(DividingSJISTest, PrepareStartsAFreshQueue) {
   DividingSJIS divider;
-  divider.setSeparator(';');
-  divider.prepare(nullptr, 10);
+  ready(divider, nullptr, 10);
   EXPECT_EQ(divider.split("a;b", 3), 2);
   divider.prepare(nullptr, 10);
   EXPECT_EQ(divider.split("c", 1), 1);
@@ -159,28 +175,14 @@ TEST_F(DividingSJISTest, SplitWithoutPrepareDoesNothing) {
   EXPECT_EQ(divider.queue(), nullptr);
 }
 
-std::string numberedLine(int fields) {
-  std::string line;
-  for (int i = 0; i < fields; ++i) {
-    if (i > 0) line.push_back(';');
-    line += std::to_string(i);
-  }
-  return line;
-}
-
 TEST_F(DividingSJISTest, FieldsBeyondTheQueueAreLostSilently) {
   // The priming item takes one of the ring's 3070 places. The count still
   // reaches the (bounded) limit, though only 3069 fields were kept.
-  const std::string line = numberedLine(4000);
   for (int limit : {3071, 5000}) {
     SCOPED_TRACE(limit);
     FieldsList list;
     DividingSJIS divider;
-    divider.setSeparator(';');
-    divider.prepare(&list, limit);
-    EXPECT_EQ(
-        divider.splitAppend(line, static_cast<int>(line.size()), '/', "n"),
-        kFieldIndexLimit);
+    EXPECT_EQ(splitNumbered(4000, limit, &list, divider), kFieldIndexLimit);
     EXPECT_EQ(divider.queue()->count(), 3069);
     EXPECT_EQ(list.size(), 3069);
     EXPECT_EQ(list.item(0), "0/n");
@@ -191,13 +193,9 @@ TEST_F(DividingSJISTest, FieldsBeyondTheQueueAreLostSilently) {
 }
 
 TEST_F(DividingSJISTest, ALimitBelowTheQueueCapacityKeepsEveryField) {
-  const std::string line = numberedLine(300);
   FieldsList list;
   DividingSJIS divider;
-  divider.setSeparator(';');
-  divider.prepare(&list, 256);
-  EXPECT_EQ(divider.splitAppend(line, static_cast<int>(line.size()), '/', "n"),
-            256);
+  EXPECT_EQ(splitNumbered(300, 256, &list, divider), 256);
   EXPECT_EQ(list.size(), 256);
   EXPECT_EQ(list.item(255), "255/n");
   EXPECT_EQ(list.item(256), "");

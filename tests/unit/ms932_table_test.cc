@@ -2,8 +2,8 @@
 // from the product code, and against the system's CP932 converter.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdint>
 #include <iostream>
 #include <map>
@@ -14,15 +14,9 @@
 #include "reverse_table.h"
 #include "test_support.h"
 
-#ifndef PELMORA_DATA_DIR
-#error "PELMORA_DATA_DIR must name the data folder"
-#endif
-
 namespace {
 
 using Record = harness::ReverseRecord;
-
-std::uint16_t codeOf(const Record& record) { return record.code(); }
 
 // JIS X 0208 forms of characters whose codes the code page decodes to other
 // units: each is a second record for its code.
@@ -38,10 +32,8 @@ constexpr JisForm kJisForms[] = {
 };
 
 bool isJisFormCode(std::uint16_t code) {
-  for (const JisForm& form : kJisForms) {
-    if (form.code == code) return true;
-  }
-  return false;
+  return std::any_of(std::begin(kJisForms), std::end(kJisForms),
+                     [code](const JisForm& form) { return form.code == code; });
 }
 
 std::string wideOf(std::uint32_t unit) {
@@ -51,10 +43,7 @@ std::string wideOf(std::uint32_t unit) {
 class Ms932TableTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    bool exists = false;
-    bytes_ = harness::readBytes(
-        std::string(PELMORA_DATA_DIR) + "/MS932~UTF16.bin", &exists);
-    ASSERT_TRUE(exists) << "data/MS932~UTF16.bin is missing";
+    bytes_ = harness::projectFile(PELMORA_DATA_DIR "/MS932~UTF16.bin");
     records_ = harness::reverseRecords(bytes_);
     // As the conversion table is loaded: a later record for the same code
     // unit replaces an earlier one. A decoder of the table takes a code's
@@ -62,24 +51,18 @@ class Ms932TableTest : public ::testing::Test {
     winner_.fill(kNone);
     decoded_.fill(kNone);
     for (const Record& record : records_) {
-      winner_[record.unit] = codeOf(record);
-      if (decoded_[codeOf(record)] == kNone) {
-        decoded_[codeOf(record)] = record.unit;
-      }
+      winner_[record.unit] = record.code();
+      std::uint32_t& first = decoded_[record.code()];
+      if (first == kNone) first = record.unit;
     }
   }
 
   static constexpr std::uint32_t kNone = 0xFFFFFFFF;
-  static std::string bytes_;
-  static std::vector<Record> records_;
-  static std::array<std::uint32_t, 0x10000> winner_;
-  static std::array<std::uint32_t, 0x10000> decoded_;
+  static inline std::string bytes_;
+  static inline std::vector<Record> records_;
+  static inline std::array<std::uint32_t, 0x10000> winner_;
+  static inline std::array<std::uint32_t, 0x10000> decoded_;
 };
-
-std::string Ms932TableTest::bytes_;
-std::vector<Record> Ms932TableTest::records_;
-std::array<std::uint32_t, 0x10000> Ms932TableTest::winner_;
-std::array<std::uint32_t, 0x10000> Ms932TableTest::decoded_;
 
 bool isLeadByte(std::uint8_t b) {
   return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
@@ -99,7 +82,7 @@ TEST_F(Ms932TableTest, HoldsEveryCodeOnceInValidRanges) {
   std::size_t user_area = 0;
   std::map<std::uint16_t, int> seen;
   for (const Record& record : records_) {
-    SCOPED_TRACE(testing::Message() << std::hex << codeOf(record));
+    SCOPED_TRACE(testing::Message() << std::hex << record.code());
     if (record.second == 0) {
       ++one_byte;
       EXPECT_FALSE(isLeadByte(record.first));
@@ -109,7 +92,7 @@ TEST_F(Ms932TableTest, HoldsEveryCodeOnceInValidRanges) {
       if (record.first >= 0xF0 && record.first <= 0xF9) ++user_area;
     }
     EXPECT_FALSE(record.unit >= 0xD800 && record.unit <= 0xDFFF);
-    ++seen[codeOf(record)];
+    ++seen[record.code()];
   }
   for (const auto& code : seen) {
     EXPECT_EQ(code.second, isJisFormCode(code.first) ? 2 : 1)
