@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "test_support.h"
@@ -39,14 +40,6 @@ class DividingSJISTest : public ::testing::Test {
     return queued(divider);
   }
 
-  // The items of list below its size, and the one past them, which is empty.
-  static Fields items(const FieldsList& list) {
-    Fields items;
-    for (int k = 0; k < list.size(); ++k) items.push_back(list.item(k));
-    EXPECT_EQ(list.item(list.size()), "") << "nothing beyond the fields";
-    return items;
-  }
-
   // Appends to list the fields of a line "0;1;2;..." with the suffix "/n".
   static int splitNumbered(int fields, int limit, FieldsList* list,
                            DividingSJIS& divider) {
@@ -62,51 +55,43 @@ class DividingSJISTest : public ::testing::Test {
 };
 
 TEST_F(DividingSJISTest, PathLikeLinesGetTheSuffix) {
-  struct Case {
-    const char* name;
-    std::string line;
-    Fields items;
-  };
-  const Case cases[] = {
+  // clang-format off
+  const std::tuple<const char*, std::string, Fields> cases[] = {
       {"two folders", "C:\\A;D:\\B", {"C:\\A\\x.exe", "D:\\B\\x.exe"}},
-      {"empty middle field is kept",
-       "A;;B",
+      {"empty middle field is kept", "A;;B",
        {"A\\x.exe", "\\x.exe", "B\\x.exe"}},
-      {"empty last field is neither stored nor counted",
-       "A;B;",
+      {"empty last field is neither stored nor counted", "A;B;",
        {"A\\x.exe", "B\\x.exe"}},
-      {"two empty last fields: only the final one is dropped",
-       "A;;",
+      {"two empty last fields: only the final one is dropped", "A;;",
        {"A\\x.exe", "\\x.exe"}},
       {"lone separator", ";", {"\\x.exe"}},
       {"empty line", "", {}},
-      {"quoted separator dropped, quotes kept",
-       "\"C:\\My;Dir\";D:\\B",
+      {"quoted separator dropped, quotes kept", "\"C:\\My;Dir\";D:\\B",
        {"\"C:\\MyDir\"\\x.exe", "D:\\B\\x.exe"}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  // clang-format on
+  for (const auto& [name, line, expected] : cases) {
+    SCOPED_TRACE(name);
     FieldsList list;
     DividingSJIS divider;
     ready(divider, &list, 256);
-    EXPECT_EQ(divider.splitAppend(c.line, static_cast<int>(c.line.size()), '\\',
-                                  "x.exe"),
-              static_cast<int>(c.items.size()));
-    EXPECT_EQ(list.size(), static_cast<int>(c.items.size()));
-    EXPECT_EQ(items(list), c.items);
+    const int count = static_cast<int>(expected.size());
+    EXPECT_EQ(
+        divider.splitAppend(line, static_cast<int>(line.size()), '\\', "x.exe"),
+        count);
+    EXPECT_EQ(list.size(), count);
+    Fields items;
+    for (int k = 0; k < list.size(); ++k) items.push_back(list.item(k));
+    EXPECT_EQ(items, expected);
+    EXPECT_EQ(list.item(list.size()), "") << "nothing beyond the fields";
   }
   EXPECT_TRUE(folder_.errMessages().empty());
 }
 
 TEST_F(DividingSJISTest, ScannerRules) {
-  struct Case {
-    const char* name;
-    std::string line;
-    char separator;  // 0: the defaults (",", quoted separators kept)
-    int limit;
-    Fields fields;
-    int count;
-  };
+  // what, the line, the separator (0: the defaults, "," with quoted
+  // separators kept), the field limit, the fields queued and their count
+  using Case = std::tuple<const char*, std::string, char, int, Fields, int>;
   // clang-format off
   const Case cases[] = {
       {"defaults split at comma", "a,b;c", 0, 10, {"a", "b;c"}, 2},
@@ -139,11 +124,11 @@ TEST_F(DividingSJISTest, ScannerRules) {
       {"negative limit is taken as 1", "a;b", ';', -7, {"a"}, 1},
   };
   // clang-format on
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    int count = -1;
-    EXPECT_EQ(splitLine(c.line, c.separator, c.limit, &count), c.fields);
-    EXPECT_EQ(count, c.count);
+  for (const auto& [name, line, separator, limit, fields, count] : cases) {
+    SCOPED_TRACE(name);
+    int counted = -1;
+    EXPECT_EQ(splitLine(line, separator, limit, &counted), fields);
+    EXPECT_EQ(counted, count);
   }
   EXPECT_TRUE(folder_.errMessages().empty());
 }

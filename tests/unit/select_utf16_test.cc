@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "options/final_effect.h"
@@ -88,15 +89,9 @@ class SelectingTest : public ::testing::Test {
   ScratchFolder folder_;
 };
 
-struct Case {
-  const char* name;
-  std::u16string wide;
-  std::int32_t field;
-  std::string expected;
-};
-
 TEST_F(SelectingTest, PlainSelectionPicksFieldN) {
-  const std::vector<Case> cases = {
+  // what, the wide text, Field-N, the narrow bytes
+  const std::tuple<const char*, std::u16string, int, std::string> cases[] = {
       {"second field with its closing separator", u"a,b,c\n", 2, "b,\r\n"},
       {"last field has no separator", u"a,b,c\n", 3, "c\r\n"},
       {"first field", u"a,b,c\n", 1, "a,\r\n"},
@@ -127,9 +122,9 @@ TEST_F(SelectingTest, PlainSelectionPicksFieldN) {
       {"listed high half, unlisted low half: no code", u"\U00020B9E\n", 1,
        "??\r\n"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(run(c.wide, options(c.field)), c.expected);
+  for (const auto& [name, wide, field, expected] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(run(wide, options(field)), expected);
   }
 }
 
@@ -331,19 +326,17 @@ TEST_F(SelectingTest, ReplacementBytesFollowTheOptions) {
 }
 
 TEST_F(SelectingTest, PreparationSizesTheWideFile) {
-  const struct {
-    std::string bytes;
-    std::int64_t units;
-    std::int64_t start;
-  } cases[] = {{"", 0, 0},
-               {"abcdefg", 3, 0},
-               {"\xFF\xFE" + utf16le(u"a"), 2, 1},
-               {"\xFE\xFF" + utf16le(u"a"), 2, 0}};
-  for (const auto& c : cases) {
-    folder_.write("wide.txt", c.bytes);
+  // the file's bytes, its units, the index of its first unit of text
+  const std::tuple<std::string, std::int64_t, std::int64_t> cases[] = {
+      {"", 0, 0},
+      {"abcdefg", 3, 0},
+      {"\xFF\xFE" + utf16le(u"a"), 2, 1},
+      {"\xFE\xFF" + utf16le(u"a"), 2, 0}};
+  for (const auto& [bytes, units, start] : cases) {
+    folder_.write("wide.txt", bytes);
     Prepared p(options(1));
-    EXPECT_EQ(p.selecting.unitCount(), c.units);
-    EXPECT_EQ(p.selecting.startIndex(), c.start);
+    EXPECT_EQ(p.selecting.unitCount(), units);
+    EXPECT_EQ(p.selecting.startIndex(), start);
   }
 }
 
@@ -395,11 +388,7 @@ void renameOver() {
 // that file growing or shrinking while it is read stops the engine with
 // its own read number, and nothing is written.
 TEST_F(SelectingTest, WideFileChangedWhileReadStopsTheEngine) {
-  struct ReadCase {
-    Column column;
-    LineEnd line_end;
-    const char* message;
-  } cases[] = {
+  const std::tuple<Column, LineEnd, const char*> cases[] = {
       {Column::kPlain, LineEnd::kCrLf, "Reset() error-218: wide.txt"},
       {Column::kPlain, LineEnd::kLf, "Reset() error-219: wide.txt"},
       {Column::kFiltered, LineEnd::kCrLf, "Reset() error-224: wide.txt"},
@@ -413,7 +402,7 @@ TEST_F(SelectingTest, WideFileChangedWhileReadStopsTheEngine) {
   // Long enough to be read in several blocks.
   const std::string wide = utf16le(std::u16string(100000, u'a') + u"\n");
   for (void (*change)() : {grow, shrink, removeName, renameOver}) {
-    for (const ReadCase& c : cases) {
+    for (const auto& [column, line_end, message] : cases) {
       SCOPED_TRACE(change == grow     ? "grow"
                    : change == shrink ? "shrink"
                                       : "new name");
@@ -424,13 +413,12 @@ TEST_F(SelectingTest, WideFileChangedWhileReadStopsTheEngine) {
       g_act_at = 1;
       g_calls = 0;
       if (change == grow || change == shrink) {
-        EXPECT_EXIT(
-            (void)p.selecting.runToFile(c.column, c.line_end, "narrow.txt"),
-            ::testing::ExitedWithCode(1), "");
-        EXPECT_EQ(folder_.errMessages().back(), c.message);
+        EXPECT_EXIT((void)p.selecting.runToFile(column, line_end, "narrow.txt"),
+                    ::testing::ExitedWithCode(1), "");
+        EXPECT_EQ(folder_.errMessages().back(), message);
         EXPECT_FALSE(folder_.exists("narrow.txt"));
-      } else if (c.column == Column::kPlain && c.line_end == LineEnd::kCrLf) {
-        ASSERT_EQ(p.selecting.runToFile(c.column, c.line_end, "narrow.txt"),
+      } else if (column == Column::kPlain && line_end == LineEnd::kCrLf) {
+        ASSERT_EQ(p.selecting.runToFile(column, line_end, "narrow.txt"),
                   WriteResult::kWritten);
         EXPECT_EQ(folder_.read("narrow.txt"),
                   std::string(100000, 'a') + "\r\n");
@@ -460,21 +448,18 @@ void switchTheLink() {
 // not hold is ever written. The hook's calls 1-3 come after the copy out's
 // blocks, 4-8 after the write-back's pieces.
 TEST_F(SelectingTest, RefreshWritesBackOnlyOverTheSameBytes) {
-  struct RefreshCase {
-    const char* what;
-    void (*act)();
-    int at;
-    bool stops;
-  } cases[] = {
+  // what, what happens to the file, at which call of the hook, whether the
+  // run stops
+  const std::tuple<const char*, void (*)(), int, bool> cases[] = {
       {"appended during the write-back", appendAUnit, 4, false},
       {"appended during the copy out", appendAUnit, 1, true},
       {"a byte changed ahead of the write-back", changeAByte, 4, true},
       {"the link switched during the copy out", switchTheLink, 2, true},
   };
   const std::string wide = utf16le(std::u16string(1310720, u'a'));
-  for (const RefreshCase& c : cases) {
-    SCOPED_TRACE(c.what);
-    const bool linked = c.act == switchTheLink;
+  for (const auto& [what, act, at, stops] : cases) {
+    SCOPED_TRACE(what);
+    const bool linked = act == switchTheLink;
     if (linked && platform_expectations::whyNot(
                       platform_expectations::thisBuild(),
                       platform_expectations::Need::kTestMakesSymbolicLinks)) {
@@ -495,14 +480,14 @@ TEST_F(SelectingTest, RefreshWritesBackOnlyOverTheSameBytes) {
       selecting.holdTemporaryOrStop(true, false, "narrow.txt");
       selecting.refreshWide();
     };
-    g_act = c.act;
-    g_act_at = c.at;
+    g_act = act;
+    g_act_at = at;
     g_calls = 0;
     Selecting::setBlockReadHookForTesting(&actAtItsCall);
     std::string expected = wide;
-    if (c.act == appendAUnit) expected += std::string("z\0", 2);
-    if (c.act == changeAByte) expected[600000] = 'b';
-    if (c.stops) {
+    if (act == appendAUnit) expected += std::string("z\0", 2);
+    if (act == changeAByte) expected[600000] = 'b';
+    if (stops) {
       EXPECT_EXIT(refresh(), ::testing::ExitedWithCode(1), "");
       EXPECT_EQ(folder_.errMessages().back(), "Reset() error-193: " + name);
     } else {
@@ -606,12 +591,7 @@ TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
 // the low half of a listed pair right where a part would start, and a first
 // line longer than a part.
 TEST_F(SelectingTest, PartsJoinLikeOneScan) {
-  struct JoinCase {
-    const char* name;
-    std::u16string wide;
-    Column column;
-    std::int32_t field;
-  };
+  using JoinCase = std::tuple<const char*, std::u16string, Column, int>;
   std::u16string long_first(300, u'x');
   const JoinCase cases[] = {
       {"open quote carried", u"a,\"b\nc,d\ne,f\ng,h\"\ni,j\nk,l\nm,n\n",
@@ -627,19 +607,19 @@ TEST_F(SelectingTest, PartsJoinLikeOneScan) {
       {"integers in field 2", u"a,-12\n\"b,3\n,4\"5\nc,6-\nd,x7\n",
        Column::kInteger, 2},
   };
-  for (const JoinCase& c : cases) {
-    FinalEffects::Values v = options(c.field);
-    v.decimalExtraction = c.column == Column::kDecimal;
-    v.integerExtraction = c.column == Column::kInteger;
-    std::string whole = run(c.wide, v, c.column);
+  for (const auto& [name, wide, column, field] : cases) {
+    FinalEffects::Values v = options(field);
+    v.decimalExtraction = column == Column::kDecimal;
+    v.integerExtraction = column == Column::kInteger;
+    std::string whole = run(wide, v, column);
     for (std::int64_t least = 1; least <= 8; ++least) {
       for (std::size_t parts = 2; parts <= 8; parts += 3) {
         std::string parted;
         {
           const PartsForTesting small_parts(least, parts);
-          parted = run(c.wide, v, c.column);
+          parted = run(wide, v, column);
         }
-        ASSERT_EQ(parted, whole) << c.name << ", parts of " << least;
+        ASSERT_EQ(parted, whole) << name << ", parts of " << least;
       }
     }
   }
