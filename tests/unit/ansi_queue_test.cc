@@ -21,14 +21,13 @@ TEST_F(AnsiStringQueueTest, PrimingItemsAreSkippedByReaders) {
   AnsiStringQueue queue;
   EXPECT_EQ(queue.queue_size(), 0);
   queue.prime(" ", 1);
-  EXPECT_EQ(queue.push("a"), AnsiStringQueue::kPushStored);
-  EXPECT_EQ(queue.push(""), AnsiStringQueue::kPushStored);
-  EXPECT_EQ(queue.push("c"), AnsiStringQueue::kPushStored);
+  const std::string items[] = {"a", "", "c"};
+  for (const std::string& item : items) {
+    EXPECT_EQ(queue.push(item), AnsiStringQueue::kPushStored);
+  }
   EXPECT_EQ(queue.queue_size(), 4);
   EXPECT_EQ(queue.count(), 3);
-  EXPECT_EQ(queue.q(0), "a");
-  EXPECT_EQ(queue.q(1), "");
-  EXPECT_EQ(queue.q(2), "c");
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(queue.q(k), items[k]);
   EXPECT_TRUE(folder_.errMessages().empty());
 }
 

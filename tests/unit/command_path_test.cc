@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "test_support.h"
@@ -113,22 +114,18 @@ TEST_F(CommandPathTest, SeparatorBeforeSemicolonIsRemoved) {
 }
 
 TEST_F(CommandPathTest, RewriteIsOnePassOverTheValue) {
-  struct Case {
-    std::string value;
-    std::string text;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"/x//;/y", "/x/;/y"},  // the result is not looked at again
       {"/x/;;/y", "/x;;/y"}, {"/;", ";"},
       {"/x/", "/x/"},  // no ";" follows: kept
       {"\\;/x", "\\;/x"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.value);
-    setPath(sep(c.value));
+  for (const auto& [value, text] : cases) {
+    SCOPED_TRACE(value);
+    setPath(sep(value));
     CommandPath path;
     path.start(false);
-    EXPECT_EQ(path.pathText(), sep(c.text));
+    EXPECT_EQ(path.pathText(), sep(text));
   }
 }
 

@@ -89,8 +89,7 @@ TEST_F(DividingSJISTest, PathLikeLinesGetTheSuffix) {
 }
 
 TEST_F(DividingSJISTest, ScannerRules) {
-  // what, the line, the separator (0: the defaults, "," with quoted
-  // separators kept), the field limit, the fields queued and their count
+  // A separator 0 keeps the defaults: "," with quoted separators kept.
   using Case = std::tuple<const char*, std::string, char, int, Fields, int>;
   // clang-format off
   const Case cases[] = {

@@ -8,6 +8,7 @@
 #include <iostream>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "file_bytes.h"
@@ -107,12 +108,7 @@ TEST_F(Ms932TableTest, HoldsEveryCodeOnceInValidRanges) {
 }
 
 TEST_F(Ms932TableTest, LaterRecordGivesTheCodeWindowsWrites) {
-  struct Case {
-    std::uint16_t unit;
-    std::uint16_t code;
-    const char* why;
-  };
-  const Case cases[] = {
+  const std::tuple<std::uint16_t, std::uint16_t, const char*> cases[] = {
       {0x2252, 0x81E0, "JIS X 0208 before NEC row 13"},
       {0x2261, 0x81DF, "JIS X 0208 before NEC row 13"},
       {0x2235, 0x81E6, "JIS X 0208 before NEC row 13 and IBM"},
@@ -134,10 +130,9 @@ TEST_F(Ms932TableTest, LaterRecordGivesTheCodeWindowsWrites) {
       {0xE000, 0xF040, "first user-defined code"},
       {0xE757, 0xF9FC, "last user-defined code"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message()
-                 << std::hex << "U+" << c.unit << " " << c.why);
-    EXPECT_EQ(winner_[c.unit], c.code);
+  for (const auto& [unit, code, why] : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << "U+" << unit << " " << why);
+    EXPECT_EQ(winner_[unit], code);
   }
 }
 

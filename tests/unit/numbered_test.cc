@@ -60,7 +60,6 @@ TEST_F(NumberedTermTest, ValueAboveInt32MaxIsReported) {
 }
 
 TEST_F(NumberedTermTest, RangeSplitWithTheOptionStoreBound) {
-  // token, whether it is a range, prefix, lower and upper (-1: not looked at)
   const std::tuple<std::string, bool, std::string, int, int> cases[] = {
       {"-I3-5", true, "-I", 3, 5},          {"-I3x5", true, "-I", 3, 5},
       {"-I12-345", true, "-I", 12, 345},    {"-I5", true, "-I", 5, 2147483646},

@@ -13,7 +13,6 @@ namespace {
 // right after a line feed that is no low half, never at window[0] (only the
 // unit before the next one), never at or past the end of the range.
 TEST(PartSchedulerTest, CutPointFollowsTheFirstLineFeedThatIsNoLowHalf) {
-  // what, the window, its first unit's index, the range's end, the cut
   using Case = std::tuple<const char*, std::u16string, std::int64_t,
                           std::int64_t, std::int64_t>;
   const Case cases[] = {
@@ -38,7 +37,6 @@ TEST(PartSchedulerTest, CutPointFollowsTheFirstLineFeedThatIsNoLowHalf) {
 
 // How many parts a range is planned in, and where each search starts.
 TEST(PartSchedulerTest, PlannedPartsAndWhereTheirSearchBegins) {
-  // units, parts wanted, least units in a part, parts planned
   using Case = std::tuple<std::int64_t, std::size_t, std::int64_t, std::size_t>;
   const Case cases[] = {
       {100, 4, 10, 4}, {100, 4, 30, 3},

@@ -90,7 +90,6 @@ class SelectingTest : public ::testing::Test {
 };
 
 TEST_F(SelectingTest, PlainSelectionPicksFieldN) {
-  // what, the wide text, Field-N, the narrow bytes
   const std::tuple<const char*, std::u16string, int, std::string> cases[] = {
       {"second field with its closing separator", u"a,b,c\n", 2, "b,\r\n"},
       {"last field has no separator", u"a,b,c\n", 3, "c\r\n"},
@@ -235,18 +234,16 @@ TEST_F(SelectingTest, NumberExtraction) {
     bool decimal;
     std::int32_t field;
     std::string expected;
-    std::uint8_t separator = ',';
-    std::uint8_t quote = '"';
+    std::uint8_t separator = ',', quote = '"', completion = '0';
     bool quoted_separator_dropped = false;
-    std::uint8_t completion = '0';
   };
   const std::vector<NumberCase> cases = {
       {"decimal inside text", u"a,x12.5y,c\n", true, 2, "12.5\r\n"},
       {"completed integer", u"a,price 42,c\n", true, 2, "42.0\r\n"},
       {"completion nine", u"a,price 42,c\n", true, 2, "42.9\r\n", ',', '"',
-       false, '9'},
+       '9'},
       {"completion ampersand", u"a,price 42,c\n", true, 2, "42.&\r\n", ',', '"',
-       false, '&'},
+       '&'},
       {"wiki table", u"| 3.5 | x |\n", true, 2, "3.5\r\n", '|'},
       {"minus only first", u"-3.25-7\n", true, 1, "-3.25\r\n"},
       {"second point ends", u"1.2.3\n", true, 1, "1.2\r\n"},
@@ -256,7 +253,7 @@ TEST_F(SelectingTest, NumberExtraction) {
       {"quoted comma not a field", u"~1,2~,3\n", false, 2, "3\r\n", ',', '~'},
       {"quoted comma ends number", u"~12,34~\n", false, 1, "12\r\n", ',', '~'},
       {"quoted comma dropped", u"~12,34~\n", false, 1, "1234\r\n", ',', '~',
-       true},
+       '0', true},
       {"full-width digit ends", u"12３4\n", false, 1, "12\r\n"},
       {"full-width digit skipped before", u"３12\n", false, 1, "12\r\n"},
       {"pair skipped before", u"\U00020B9F12\n", false, 1, "12\r\n"},
@@ -448,8 +445,6 @@ void switchTheLink() {
 // not hold is ever written. The hook's calls 1-3 come after the copy out's
 // blocks, 4-8 after the write-back's pieces.
 TEST_F(SelectingTest, RefreshWritesBackOnlyOverTheSameBytes) {
-  // what, what happens to the file, at which call of the hook, whether the
-  // run stops
   const std::tuple<const char*, void (*)(), int, bool> cases[] = {
       {"appended during the write-back", appendAUnit, 4, false},
       {"appended during the copy out", appendAUnit, 1, true},
@@ -592,7 +587,6 @@ TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
 // line longer than a part.
 TEST_F(SelectingTest, PartsJoinLikeOneScan) {
   using JoinCase = std::tuple<const char*, std::u16string, Column, int>;
-  std::u16string long_first(300, u'x');
   const JoinCase cases[] = {
       {"open quote carried", u"a,\"b\nc,d\ne,f\ng,h\"\ni,j\nk,l\nm,n\n",
        Column::kPlain, 2},
@@ -600,8 +594,8 @@ TEST_F(SelectingTest, PartsJoinLikeOneScan) {
        Column::kPlain, 2},
       {"low half line feed", u"x,\xD842\na\n,\xD842\n\xD842\n1,2\n3,4\n",
        Column::kPlain, 1},
-      {"first line longer than a part", long_first + u",q\n\"r,s\nt,u\n",
-       Column::kFiltered, 2},
+      {"first line longer than a part",
+       std::u16string(300, u'x') + u",q\n\"r,s\nt,u\n", Column::kFiltered, 2},
       {"numbers across joins", u"-1.5,\"2\n3,-4\"\n.5,x6\n7.,8\n-,9\n",
        Column::kDecimal, 1},
       {"integers in field 2", u"a,-12\n\"b,3\n,4\"5\nc,6-\nd,x7\n",
@@ -611,15 +605,12 @@ TEST_F(SelectingTest, PartsJoinLikeOneScan) {
     FinalEffects::Values v = options(field);
     v.decimalExtraction = column == Column::kDecimal;
     v.integerExtraction = column == Column::kInteger;
-    std::string whole = run(wide, v, column);
+    const std::string whole = run(wide, v, column);
     for (std::int64_t least = 1; least <= 8; ++least) {
       for (std::size_t parts = 2; parts <= 8; parts += 3) {
-        std::string parted;
-        {
-          const PartsForTesting small_parts(least, parts);
-          parted = run(wide, v, column);
-        }
-        ASSERT_EQ(parted, whole) << name << ", parts of " << least;
+        const PartsForTesting small_parts(least, parts);
+        ASSERT_EQ(run(wide, v, column), whole)
+            << name << ", parts of " << least;
       }
     }
   }
