@@ -173,10 +173,7 @@ TEST_F(Ms932TableTest, UserDefinedAreaRunsInOrder) {
 TEST_F(Ms932TableTest, AgreesWithTheSystemConverter) {
   testing_support::SystemCp932 converter;
   if (!converter.ok()) GTEST_SKIP() << "the system has no CP932 converter";
-  int checked = 0;
-  int differ = 0;
-  int only_in_library = 0;
-  int one_way = 0;
+  int checked = 0, differ = 0, only_in_library = 0, one_way = 0;
   std::vector<std::uint32_t> only_in_table;
   for (std::uint32_t unit = 0; unit <= 0xFFFF; ++unit) {
     if (unit >= 0xD800 && unit <= 0xDFFF) continue;
