@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "test_support.h"
@@ -20,14 +21,13 @@ TEST_F(AnsiStringQueueTest, PrimingItemsAreSkippedByReaders) {
   AnsiStringQueue queue;
   EXPECT_EQ(queue.queue_size(), 0);
   queue.prime(" ", 1);
-  EXPECT_EQ(queue.push("a"), AnsiStringQueue::kPushStored);
-  EXPECT_EQ(queue.push(""), AnsiStringQueue::kPushStored);
-  EXPECT_EQ(queue.push("c"), AnsiStringQueue::kPushStored);
+  const std::string items[] = {"a", "", "c"};
+  for (const std::string& item : items) {
+    EXPECT_EQ(queue.push(item), AnsiStringQueue::kPushStored);
+  }
   EXPECT_EQ(queue.queue_size(), 4);
   EXPECT_EQ(queue.count(), 3);
-  EXPECT_EQ(queue.q(0), "a");
-  EXPECT_EQ(queue.q(1), "");
-  EXPECT_EQ(queue.q(2), "c");
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(queue.q(k), items[k]);
   EXPECT_TRUE(folder_.errMessages().empty());
 }
 
@@ -63,25 +63,21 @@ TEST_F(AnsiStringQueueDeathTest, NegativeCountIsReportedAndStops) {
 
 TEST_F(AnsiStringQueueDeathTest, ReadingAnEmptySlotNamesItAndStops) {
   GTEST_FLAG_SET(death_test_style, "fast");
-  struct Case {
-    int index;
-    std::string message;
-  };
   // Slot = (head + offset + index) mod 3071, never negative.
-  const Case cases[] = {
+  const std::pair<int, std::string> cases[] = {
       {1, "q() error-116: occupied[ 2 ] = False"},
       {-5, "q() error-116: occupied[ 3067 ] = False"},
       {2 * 3071 + 5, "q() error-116: occupied[ 6 ] = False"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.index);
+  for (const auto& [index, message] : cases) {
+    SCOPED_TRACE(index);
     AnsiStringQueue queue;
     queue.prime(" ", 1);
     ASSERT_EQ(queue.push("a"), AnsiStringQueue::kPushStored);
-    EXPECT_EXIT((void)queue.q(c.index), ::testing::ExitedWithCode(1), "");
+    EXPECT_EXIT((void)queue.q(index), ::testing::ExitedWithCode(1), "");
     const std::vector<std::string> messages = folder_.errMessages();
     ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages.back(), c.message);
+    EXPECT_EQ(messages.back(), message);
   }
 }
 

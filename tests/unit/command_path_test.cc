@@ -3,10 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "test_support.h"
@@ -25,28 +24,14 @@ constexpr const char* kName = "UTF16~MS932.bin";
 std::string sep(std::string text) {
   const char separator = platform_expectations::thisBuild().directorySeparator;
   const char other = separator == '/' ? '\\' : '/';
-  for (char& c : text) {
-    if (c == '/') {
-      c = separator;
-    } else if (c == '\\') {
-      c = other;
-    }
-  }
+  for (char& c : text) c = c == '/' ? separator : c == '\\' ? other : c;
   return text;
 }
 
 class CommandPathTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (const char* value = std::getenv("Path")) saved_ = std::string(value);
-  }
-  void TearDown() override {
-    if (saved_) {
-      testing_support::setEnvironment("Path", *saved_);
-    } else {
-      testing_support::unsetEnvironment("Path");
-    }
-  }
+  // Path goes, and comes back as it was only after the test.
+  void TearDown() override { testing_support::unsetEnvironment("Path"); }
 
   static void setPath(const std::string& value) {
     testing_support::setEnvironment("Path", value);
@@ -69,9 +54,13 @@ class CommandPathTest : public ::testing::Test {
   static std::string missed(const std::string& candidate) {
     return "Reset() error-208: " + candidate;
   }
+  // The report of a folder that does not hold the table.
+  static std::string missedIn(const std::string& dir) {
+    return missed(dir + sep("/") + kName);
+  }
 
+  testing_support::EnvironmentWithout path_{"Path"};
   ScratchFolder folder_;
-  std::optional<std::string> saved_;
 };
 
 TEST_F(CommandPathTest, FirstFolderHoldingTheTableWins) {
@@ -82,7 +71,7 @@ TEST_F(CommandPathTest, FirstFolderHoldingTheTableWins) {
       folder_.path() + sep("/later");  // would leave a 208
   setPath(none + ";" + table + ";" + also + ";" + later);
   EXPECT_EQ(search(true), table + sep("/") + kName);
-  EXPECT_EQ(folder_.errMessages(), (Messages{missed(none + sep("/") + kName)}));
+  EXPECT_EQ(folder_.errMessages(), (Messages{missedIn(none)}));
 }
 
 TEST_F(CommandPathTest, EveryMissIsReportedInOrderOnlyWithTheFlag) {
@@ -92,8 +81,7 @@ TEST_F(CommandPathTest, EveryMissIsReportedInOrderOnlyWithTheFlag) {
   EXPECT_EQ(search(false), "");
   EXPECT_TRUE(folder_.errMessages().empty());
   EXPECT_EQ(search(true), "");
-  EXPECT_EQ(folder_.errMessages(), (Messages{missed(a + sep("/") + kName),
-                                             missed(b + sep("/") + kName)}));
+  EXPECT_EQ(folder_.errMessages(), (Messages{missedIn(a), missedIn(b)}));
 }
 
 TEST_F(CommandPathTest, UnsetOrEmptyPathGivesNoCandidate) {
@@ -108,14 +96,10 @@ TEST_F(CommandPathTest, OnlyTheMixedCaseNameIsRead) {
   // POSIX keeps "PATH" and "Path" apart; a table reachable through PATH
   // alone must not be found.
   UNIT_NEEDS(platform_expectations::Need::kCaseSensitiveEnvironment);
-  testing_support::unsetEnvironment("Path");
   const std::string table = folder("table", true);
-  const char* old = std::getenv("PATH");
-  const std::string saved = old != nullptr ? old : "";
+  const testing_support::EnvironmentWithout path("PATH");  // and back after
   testing_support::setEnvironment("PATH", table);
-  const std::string found = search(true);
-  testing_support::setEnvironment("PATH", saved);
-  EXPECT_EQ(found, "");
+  EXPECT_EQ(search(true), "");
 }
 
 TEST_F(CommandPathTest, SeparatorBeforeSemicolonIsRemoved) {
@@ -126,26 +110,22 @@ TEST_F(CommandPathTest, SeparatorBeforeSemicolonIsRemoved) {
   path.start(true);
   EXPECT_EQ(path.pathText(), a + ";" + b + ";");
   EXPECT_EQ(path.search(kName), b + sep("/") + kName);
-  EXPECT_EQ(folder_.errMessages(), (Messages{missed(a + sep("/") + kName)}));
+  EXPECT_EQ(folder_.errMessages(), (Messages{missedIn(a)}));
 }
 
 TEST_F(CommandPathTest, RewriteIsOnePassOverTheValue) {
-  struct Case {
-    std::string value;
-    std::string text;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"/x//;/y", "/x/;/y"},  // the result is not looked at again
       {"/x/;;/y", "/x;;/y"}, {"/;", ";"},
       {"/x/", "/x/"},  // no ";" follows: kept
       {"\\;/x", "\\;/x"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.value);
-    setPath(sep(c.value));
+  for (const auto& [value, text] : cases) {
+    SCOPED_TRACE(value);
+    setPath(sep(value));
     CommandPath path;
     path.start(false);
-    EXPECT_EQ(path.pathText(), sep(c.text));
+    EXPECT_EQ(path.pathText(), sep(text));
   }
 }
 
@@ -154,7 +134,7 @@ TEST_F(CommandPathTest, TrailingSeparatorOfTheLastFolderIsKept) {
   const std::string table = folder("table", true);
   setPath(none + sep("/;") + table + sep("/"));
   EXPECT_EQ(search(true), table + sep("//") + kName);
-  EXPECT_EQ(folder_.errMessages(), (Messages{missed(none + sep("/") + kName)}));
+  EXPECT_EQ(folder_.errMessages(), (Messages{missedIn(none)}));
 }
 
 TEST_F(CommandPathTest, EmptyEntryBecomesTheBareSeparatorAndName) {
@@ -162,8 +142,7 @@ TEST_F(CommandPathTest, EmptyEntryBecomesTheBareSeparatorAndName) {
   const std::string table = folder("table", true);
   setPath(a + ";;" + table);
   EXPECT_EQ(search(true), table + sep("/") + kName);
-  EXPECT_EQ(folder_.errMessages(),
-            (Messages{missed(a + sep("/") + kName), missed(sep("/") + kName)}));
+  EXPECT_EQ(folder_.errMessages(), (Messages{missedIn(a), missedIn("")}));
 }
 
 TEST_F(CommandPathTest, QuotedFolderLosesItsSemicolonButKeepsItsQuotes) {
@@ -171,7 +150,7 @@ TEST_F(CommandPathTest, QuotedFolderLosesItsSemicolonButKeepsItsQuotes) {
   EXPECT_EQ(search(true), "");
   EXPECT_EQ(folder_.errMessages(),
             (Messages{missed("\"" + folder_.path() + sep("/mydir\"/") + kName),
-                      missed(sep("/z/") + kName)}));
+                      missedIn(sep("/z"))}));
 }
 
 TEST_F(CommandPathTest, LongPathIsUsedWhole) {

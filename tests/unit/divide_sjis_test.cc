@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "test_support.h"
@@ -22,70 +23,74 @@ class DividingSJISTest : public ::testing::Test {
     return fields;
   }
 
+  // Makes the divider ready with separator c (the defaults when c is 0).
+  static void ready(DividingSJIS& divider, FieldsList* list, int limit,
+                    char c = ';') {
+    if (c != 0) divider.setSeparator(c);
+    divider.prepare(list, limit);
+  }
+
   // Splits line with separator c (or the defaults when c is 0).
   static Fields splitLine(const std::string& line, char c, int limit,
                           int* count) {
     DividingSJIS divider;
-    if (c != 0) divider.setSeparator(c);
-    divider.prepare(nullptr, limit);
+    ready(divider, nullptr, limit, c);
     *count = divider.split(line, static_cast<int>(line.size()));
     EXPECT_EQ(divider.fieldCount(), *count);
     return queued(divider);
+  }
+
+  // Appends to list the fields of a line "0;1;2;..." with the suffix "/n".
+  static int splitNumbered(int fields, int limit, FieldsList* list,
+                           DividingSJIS& divider) {
+    std::string line;
+    for (int i = 0; i < fields; ++i) {
+      line += (i > 0 ? ";" : "") + std::to_string(i);
+    }
+    ready(divider, list, limit);
+    return divider.splitAppend(line, static_cast<int>(line.size()), '/', "n");
   }
 
   ScratchFolder folder_;
 };
 
 TEST_F(DividingSJISTest, PathLikeLinesGetTheSuffix) {
-  struct Case {
-    const char* name;
-    std::string line;
-    Fields items;
-  };
-  const Case cases[] = {
+  // clang-format off
+  const std::tuple<const char*, std::string, Fields> cases[] = {
       {"two folders", "C:\\A;D:\\B", {"C:\\A\\x.exe", "D:\\B\\x.exe"}},
-      {"empty middle field is kept",
-       "A;;B",
+      {"empty middle field is kept", "A;;B",
        {"A\\x.exe", "\\x.exe", "B\\x.exe"}},
-      {"empty last field is neither stored nor counted",
-       "A;B;",
+      {"empty last field is neither stored nor counted", "A;B;",
        {"A\\x.exe", "B\\x.exe"}},
-      {"two empty last fields: only the final one is dropped",
-       "A;;",
+      {"two empty last fields: only the final one is dropped", "A;;",
        {"A\\x.exe", "\\x.exe"}},
       {"lone separator", ";", {"\\x.exe"}},
       {"empty line", "", {}},
-      {"quoted separator dropped, quotes kept",
-       "\"C:\\My;Dir\";D:\\B",
+      {"quoted separator dropped, quotes kept", "\"C:\\My;Dir\";D:\\B",
        {"\"C:\\MyDir\"\\x.exe", "D:\\B\\x.exe"}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  // clang-format on
+  for (const auto& [name, line, expected] : cases) {
+    SCOPED_TRACE(name);
     FieldsList list;
     DividingSJIS divider;
-    divider.setSeparator(';');
-    divider.prepare(&list, 256);
-    const int count = divider.splitAppend(
-        c.line, static_cast<int>(c.line.size()), '\\', "x.exe");
-    EXPECT_EQ(count, static_cast<int>(c.items.size()));
-    EXPECT_EQ(list.size(), static_cast<int>(c.items.size()));
+    ready(divider, &list, 256);
+    const int count = static_cast<int>(expected.size());
+    EXPECT_EQ(
+        divider.splitAppend(line, static_cast<int>(line.size()), '\\', "x.exe"),
+        count);
+    EXPECT_EQ(list.size(), count);
     Fields items;
     for (int k = 0; k < list.size(); ++k) items.push_back(list.item(k));
-    EXPECT_EQ(items, c.items);
+    EXPECT_EQ(items, expected);
     EXPECT_EQ(list.item(list.size()), "") << "nothing beyond the fields";
   }
   EXPECT_TRUE(folder_.errMessages().empty());
 }
 
 TEST_F(DividingSJISTest, ScannerRules) {
-  struct Case {
-    const char* name;
-    std::string line;
-    char separator;  // 0: the defaults (",", quoted separators kept)
-    int limit;
-    Fields fields;
-    int count;
-  };
+  // A separator 0 keeps the defaults: "," with quoted separators kept.
+  using Case = std::tuple<const char*, std::string, char, int, Fields, int>;
   // clang-format off
   const Case cases[] = {
       {"defaults split at comma", "a,b;c", 0, 10, {"a", "b;c"}, 2},
@@ -118,35 +123,30 @@ TEST_F(DividingSJISTest, ScannerRules) {
       {"negative limit is taken as 1", "a;b", ';', -7, {"a"}, 1},
   };
   // clang-format on
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    int count = -1;
-    EXPECT_EQ(splitLine(c.line, c.separator, c.limit, &count), c.fields);
-    EXPECT_EQ(count, c.count);
+  for (const auto& [name, line, separator, limit, fields, count] : cases) {
+    SCOPED_TRACE(name);
+    int counted = -1;
+    EXPECT_EQ(splitLine(line, separator, limit, &counted), fields);
+    EXPECT_EQ(counted, count);
   }
   EXPECT_TRUE(folder_.errMessages().empty());
 }
 
 TEST_F(DividingSJISTest, LengthBoundsTheScan) {
-  const std::string line = "a;b;c";
   DividingSJIS divider;
-  divider.setSeparator(';');
-  divider.prepare(nullptr, 10);
-  EXPECT_EQ(divider.split(line, 3), 2);
+  ready(divider, nullptr, 10);
+  EXPECT_EQ(divider.split("a;b;c", 3), 2);
   EXPECT_EQ(queued(divider), (Fields{"a", "b"}));
-
   // A length beyond the text reads no further than the text.
   DividingSJIS beyond;
-  beyond.setSeparator(';');
-  beyond.prepare(nullptr, 10);
-  EXPECT_EQ(beyond.split(line, 1000), 3);
+  ready(beyond, nullptr, 10);
+  EXPECT_EQ(beyond.split("a;b;c", 1000), 3);
   EXPECT_EQ(queued(beyond), (Fields{"a", "b", "c"}));
 }
 
 TEST_F(DividingSJISTest, PrepareStartsAFreshQueue) {
   DividingSJIS divider;
-  divider.setSeparator(';');
-  divider.prepare(nullptr, 10);
+  ready(divider, nullptr, 10);
   EXPECT_EQ(divider.split("a;b", 3), 2);
   divider.prepare(nullptr, 10);
   EXPECT_EQ(divider.split("c", 1), 1);
@@ -159,28 +159,14 @@ TEST_F(DividingSJISTest, SplitWithoutPrepareDoesNothing) {
   EXPECT_EQ(divider.queue(), nullptr);
 }
 
-std::string numberedLine(int fields) {
-  std::string line;
-  for (int i = 0; i < fields; ++i) {
-    if (i > 0) line.push_back(';');
-    line += std::to_string(i);
-  }
-  return line;
-}
-
 TEST_F(DividingSJISTest, FieldsBeyondTheQueueAreLostSilently) {
   // The priming item takes one of the ring's 3070 places. The count still
   // reaches the (bounded) limit, though only 3069 fields were kept.
-  const std::string line = numberedLine(4000);
   for (int limit : {3071, 5000}) {
     SCOPED_TRACE(limit);
     FieldsList list;
     DividingSJIS divider;
-    divider.setSeparator(';');
-    divider.prepare(&list, limit);
-    EXPECT_EQ(
-        divider.splitAppend(line, static_cast<int>(line.size()), '/', "n"),
-        kFieldIndexLimit);
+    EXPECT_EQ(splitNumbered(4000, limit, &list, divider), kFieldIndexLimit);
     EXPECT_EQ(divider.queue()->count(), 3069);
     EXPECT_EQ(list.size(), 3069);
     EXPECT_EQ(list.item(0), "0/n");
@@ -191,13 +177,9 @@ TEST_F(DividingSJISTest, FieldsBeyondTheQueueAreLostSilently) {
 }
 
 TEST_F(DividingSJISTest, ALimitBelowTheQueueCapacityKeepsEveryField) {
-  const std::string line = numberedLine(300);
   FieldsList list;
   DividingSJIS divider;
-  divider.setSeparator(';');
-  divider.prepare(&list, 256);
-  EXPECT_EQ(divider.splitAppend(line, static_cast<int>(line.size()), '/', "n"),
-            256);
+  EXPECT_EQ(splitNumbered(300, 256, &list, divider), 256);
   EXPECT_EQ(list.size(), 256);
   EXPECT_EQ(list.item(255), "255/n");
   EXPECT_EQ(list.item(256), "");

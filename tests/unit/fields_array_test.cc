@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "test_support.h"
@@ -32,11 +33,7 @@ TEST_F(FieldsListTest, StoresAndReadsEveryValidIndex) {
 }
 
 TEST_F(FieldsListTest, BadReadIndexIsReportedAndYieldsEmpty) {
-  struct Case {
-    int index;
-    std::string message;
-  };
-  const Case cases[] = {
+  const std::pair<int, std::string> cases[] = {
       {-1, "item() error-210: i < 0"},
       {-2147483647 - 1, "item() error-210: i < 0"},
       {3071, "item() error-211: >= UPPER_LIMIT_TO_FIELD_NUMBER"},
@@ -45,21 +42,17 @@ TEST_F(FieldsListTest, BadReadIndexIsReportedAndYieldsEmpty) {
   FieldsList list;
   list.item("kept", 3070);
   std::vector<std::string> expected;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.index);
-    EXPECT_EQ(list.item(c.index), "");
-    expected.push_back(c.message);
+  for (const auto& [index, message] : cases) {
+    SCOPED_TRACE(index);
+    EXPECT_EQ(list.item(index), "");
+    expected.push_back(message);
     EXPECT_EQ(folder_.errMessages(), expected);
   }
   EXPECT_EQ(list.item(3070), "kept");
 }
 
 TEST_F(FieldsListTest, BadStoreIndexIsReportedAndChangesNothing) {
-  struct Case {
-    int index;
-    std::string message;
-  };
-  const Case cases[] = {
+  const std::pair<int, std::string> cases[] = {
       {-1, "item() error-212: i < 0"},
       {3071, "item() error-213: >= UPPER_LIMIT_TO_FIELD_NUMBER"},
       {2147483647, "item() error-213: >= UPPER_LIMIT_TO_FIELD_NUMBER"},
@@ -67,10 +60,10 @@ TEST_F(FieldsListTest, BadStoreIndexIsReportedAndChangesNothing) {
   FieldsList list;
   list.item("kept", 0);
   std::vector<std::string> expected;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.index);
-    list.item("bad", c.index);
-    expected.push_back(c.message);
+  for (const auto& [index, message] : cases) {
+    SCOPED_TRACE(index);
+    list.item("bad", index);
+    expected.push_back(message);
     EXPECT_EQ(folder_.errMessages(), expected);
     EXPECT_EQ(list.size(), 1);
   }

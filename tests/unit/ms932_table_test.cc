@@ -2,27 +2,22 @@
 // from the product code, and against the system's CP932 converter.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdint>
 #include <iostream>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "file_bytes.h"
 #include "reverse_table.h"
 #include "test_support.h"
 
-#ifndef PELMORA_DATA_DIR
-#error "PELMORA_DATA_DIR must name the data folder"
-#endif
-
 namespace {
 
 using Record = harness::ReverseRecord;
-
-std::uint16_t codeOf(const Record& record) { return record.code(); }
 
 // JIS X 0208 forms of characters whose codes the code page decodes to other
 // units: each is a second record for its code.
@@ -38,10 +33,8 @@ constexpr JisForm kJisForms[] = {
 };
 
 bool isJisFormCode(std::uint16_t code) {
-  for (const JisForm& form : kJisForms) {
-    if (form.code == code) return true;
-  }
-  return false;
+  return std::any_of(std::begin(kJisForms), std::end(kJisForms),
+                     [code](const JisForm& form) { return form.code == code; });
 }
 
 std::string wideOf(std::uint32_t unit) {
@@ -51,10 +44,7 @@ std::string wideOf(std::uint32_t unit) {
 class Ms932TableTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    bool exists = false;
-    bytes_ = harness::readBytes(
-        std::string(PELMORA_DATA_DIR) + "/MS932~UTF16.bin", &exists);
-    ASSERT_TRUE(exists) << "data/MS932~UTF16.bin is missing";
+    bytes_ = harness::projectFile(PELMORA_DATA_DIR "/MS932~UTF16.bin");
     records_ = harness::reverseRecords(bytes_);
     // As the conversion table is loaded: a later record for the same code
     // unit replaces an earlier one. A decoder of the table takes a code's
@@ -62,24 +52,18 @@ class Ms932TableTest : public ::testing::Test {
     winner_.fill(kNone);
     decoded_.fill(kNone);
     for (const Record& record : records_) {
-      winner_[record.unit] = codeOf(record);
-      if (decoded_[codeOf(record)] == kNone) {
-        decoded_[codeOf(record)] = record.unit;
-      }
+      winner_[record.unit] = record.code();
+      std::uint32_t& first = decoded_[record.code()];
+      if (first == kNone) first = record.unit;
     }
   }
 
   static constexpr std::uint32_t kNone = 0xFFFFFFFF;
-  static std::string bytes_;
-  static std::vector<Record> records_;
-  static std::array<std::uint32_t, 0x10000> winner_;
-  static std::array<std::uint32_t, 0x10000> decoded_;
+  static inline std::string bytes_;
+  static inline std::vector<Record> records_;
+  static inline std::array<std::uint32_t, 0x10000> winner_;
+  static inline std::array<std::uint32_t, 0x10000> decoded_;
 };
-
-std::string Ms932TableTest::bytes_;
-std::vector<Record> Ms932TableTest::records_;
-std::array<std::uint32_t, 0x10000> Ms932TableTest::winner_;
-std::array<std::uint32_t, 0x10000> Ms932TableTest::decoded_;
 
 bool isLeadByte(std::uint8_t b) {
   return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
@@ -99,7 +83,7 @@ TEST_F(Ms932TableTest, HoldsEveryCodeOnceInValidRanges) {
   std::size_t user_area = 0;
   std::map<std::uint16_t, int> seen;
   for (const Record& record : records_) {
-    SCOPED_TRACE(testing::Message() << std::hex << codeOf(record));
+    SCOPED_TRACE(testing::Message() << std::hex << record.code());
     if (record.second == 0) {
       ++one_byte;
       EXPECT_FALSE(isLeadByte(record.first));
@@ -109,7 +93,7 @@ TEST_F(Ms932TableTest, HoldsEveryCodeOnceInValidRanges) {
       if (record.first >= 0xF0 && record.first <= 0xF9) ++user_area;
     }
     EXPECT_FALSE(record.unit >= 0xD800 && record.unit <= 0xDFFF);
-    ++seen[codeOf(record)];
+    ++seen[record.code()];
   }
   for (const auto& code : seen) {
     EXPECT_EQ(code.second, isJisFormCode(code.first) ? 2 : 1)
@@ -124,12 +108,7 @@ TEST_F(Ms932TableTest, HoldsEveryCodeOnceInValidRanges) {
 }
 
 TEST_F(Ms932TableTest, LaterRecordGivesTheCodeWindowsWrites) {
-  struct Case {
-    std::uint16_t unit;
-    std::uint16_t code;
-    const char* why;
-  };
-  const Case cases[] = {
+  const std::tuple<std::uint16_t, std::uint16_t, const char*> cases[] = {
       {0x2252, 0x81E0, "JIS X 0208 before NEC row 13"},
       {0x2261, 0x81DF, "JIS X 0208 before NEC row 13"},
       {0x2235, 0x81E6, "JIS X 0208 before NEC row 13 and IBM"},
@@ -151,10 +130,9 @@ TEST_F(Ms932TableTest, LaterRecordGivesTheCodeWindowsWrites) {
       {0xE000, 0xF040, "first user-defined code"},
       {0xE757, 0xF9FC, "last user-defined code"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message()
-                 << std::hex << "U+" << c.unit << " " << c.why);
-    EXPECT_EQ(winner_[c.unit], c.code);
+  for (const auto& [unit, code, why] : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << "U+" << unit << " " << why);
+    EXPECT_EQ(winner_[unit], code);
   }
 }
 
@@ -195,10 +173,7 @@ TEST_F(Ms932TableTest, UserDefinedAreaRunsInOrder) {
 TEST_F(Ms932TableTest, AgreesWithTheSystemConverter) {
   testing_support::SystemCp932 converter;
   if (!converter.ok()) GTEST_SKIP() << "the system has no CP932 converter";
-  int checked = 0;
-  int differ = 0;
-  int only_in_library = 0;
-  int one_way = 0;
+  int checked = 0, differ = 0, only_in_library = 0, one_way = 0;
   std::vector<std::uint32_t> only_in_table;
   for (std::uint32_t unit = 0; unit <= 0xFFFF; ++unit) {
     if (unit >= 0xD800 && unit <= 0xDFFF) continue;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "test_support.h"
@@ -19,27 +21,23 @@ class NumberedTermTest : public ::testing::Test {
 TEST_F(NumberedTermTest, DigitCountCountsTrailingDigitsOnly) {
   const std::pair<std::string, std::size_t> cases[] = {
       {"", 0}, {"abc", 0}, {"-j12", 2}, {"123", 3}, {"1a2", 1}, {"-j2x", 0}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(NumberedTerm::digitCount(c.first), c.second) << c.first;
+  for (const auto& [token, count] : cases) {
+    EXPECT_EQ(NumberedTerm::digitCount(token), count) << token;
   }
 }
 
 TEST_F(NumberedTermTest, PlainSplitGivesPrefixAndValue) {
-  struct Case {
-    std::string token, prefix;
-    std::int32_t value;
-  };
-  const Case cases[] = {
+  const std::tuple<std::string, std::string, std::int32_t> cases[] = {
       {"-j0", "-j", 0},   {"-j007", "-j", 7},
       {"-j12", "-j", 12}, {"-j2147483647", "-j", 2147483647},
       {"-}3", "-}", 3},
   };
-  for (const Case& c : cases) {
+  for (const auto& [token, prefix, value] : cases) {
     NumberedTerm term;
-    term.splitNumber(c.token);
-    EXPECT_EQ(term.prefix(), c.prefix) << c.token;
-    EXPECT_EQ(term.value(), c.value) << c.token;
-    EXPECT_EQ(term.lowerValue(), -1) << c.token;
+    term.splitNumber(token);
+    EXPECT_EQ(term.prefix(), prefix) << token;
+    EXPECT_EQ(term.value(), value) << token;
+    EXPECT_EQ(term.lowerValue(), -1) << token;
   }
   EXPECT_TRUE(folder_.errMessages().empty());
 }
@@ -62,27 +60,21 @@ TEST_F(NumberedTermTest, ValueAboveInt32MaxIsReported) {
 }
 
 TEST_F(NumberedTermTest, RangeSplitWithTheOptionStoreBound) {
-  struct Case {
-    std::string token;
-    bool range;
-    std::string prefix;
-    std::int32_t lower, upper;
-  };
-  const Case cases[] = {
+  const std::tuple<std::string, bool, std::string, int, int> cases[] = {
       {"-I3-5", true, "-I", 3, 5},          {"-I3x5", true, "-I", 3, 5},
       {"-I12-345", true, "-I", 12, 345},    {"-I5", true, "-I", 5, 2147483646},
       {"-I35", true, "-I", 35, 2147483646}, {"-~0-0", true, "-~", 0, 0},
       {"-I3xy5", true, "-I3xy", -1, -1},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.token);
+  for (const auto& [token, range, prefix, lower, upper] : cases) {
+    SCOPED_TRACE(token);
     NumberedTerm term;
-    term.splitBounded(c.token, NumberedTerm::kRangeBound);
-    EXPECT_EQ(term.splitRange(), c.range);
-    EXPECT_EQ(term.prefix(), c.prefix);
-    if (c.lower >= 0) {
-      EXPECT_EQ(term.lowerValue(), c.lower);
-      EXPECT_EQ(term.value(), c.upper);
+    term.splitBounded(token, NumberedTerm::kRangeBound);
+    EXPECT_EQ(term.splitRange(), range);
+    EXPECT_EQ(term.prefix(), prefix);
+    if (lower >= 0) {
+      EXPECT_EQ(term.lowerValue(), lower);
+      EXPECT_EQ(term.value(), upper);
     }
   }
   EXPECT_TRUE(folder_.errMessages().empty());
@@ -138,9 +130,8 @@ TEST_F(NumberedTermTest, SequenceToInteger) {
       {"42", 42},
       {"2147483647", 2147483647},
       {"0000000000002147483647", 2147483647}};
-  for (const auto& c : good) {
-    EXPECT_EQ(NumberedTerm::unsigned_sequence_to_integer(c.first), c.second)
-        << c.first;
+  for (const auto& [text, value] : good) {
+    EXPECT_EQ(NumberedTerm::unsigned_sequence_to_integer(text), value) << text;
   }
   EXPECT_TRUE(folder_.errMessages().empty());
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -12,13 +13,8 @@ namespace {
 // right after a line feed that is no low half, never at window[0] (only the
 // unit before the next one), never at or past the end of the range.
 TEST(PartSchedulerTest, CutPointFollowsTheFirstLineFeedThatIsNoLowHalf) {
-  struct Case {
-    const char* name;
-    std::u16string window;
-    std::int64_t from;
-    std::int64_t end;
-    std::int64_t expected;
-  };
+  using Case = std::tuple<const char*, std::u16string, std::int64_t,
+                          std::int64_t, std::int64_t>;
   const Case cases[] = {
       {"line feed in the middle", u"ab\ncd", 100, 1000, 103},
       {"first of two line feeds", u"a\nb\nc", 100, 1000, 102},
@@ -32,31 +28,25 @@ TEST(PartSchedulerTest, CutPointFollowsTheFirstLineFeedThatIsNoLowHalf) {
       {"a start just before the end", u"ab\ncd", 0, 4, 3},
       {"empty window", u"", 0, 1000, -1},
   };
-  for (const Case& c : cases) {
-    const std::vector<std::uint16_t> units(c.window.begin(), c.window.end());
-    EXPECT_EQ(parts::cutPoint(units.data(), units.size(), c.from, c.end),
-              c.expected)
-        << c.name;
+  for (const auto& [name, window, from, end, expected] : cases) {
+    const std::vector<std::uint16_t> units(window.begin(), window.end());
+    EXPECT_EQ(parts::cutPoint(units.data(), units.size(), from, end), expected)
+        << name;
   }
 }
 
 // How many parts a range is planned in, and where each search starts.
 TEST(PartSchedulerTest, PlannedPartsAndWhereTheirSearchBegins) {
-  struct Case {
-    std::int64_t units;
-    std::size_t wanted;
-    std::int64_t least;
-    std::size_t expected;
-  };
+  using Case = std::tuple<std::int64_t, std::size_t, std::int64_t, std::size_t>;
   const Case cases[] = {
       {100, 4, 10, 4}, {100, 4, 30, 3},
       {100, 4, 60, 1}, {100, 20, 1, parts::kMostParts},
       {5, 4, 0, 4},    {0, 4, 1, 0},
       {100, 0, 1, 0},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(parts::plannedPartCount(c.units, c.wanted, c.least), c.expected)
-        << c.units << " units, " << c.wanted << " wanted, least " << c.least;
+  for (const auto& [units, wanted, least, expected] : cases) {
+    EXPECT_EQ(parts::plannedPartCount(units, wanted, least), expected)
+        << units << " units, " << wanted << " wanted, least " << least;
   }
   EXPECT_EQ(parts::cutSearchFrom(1, 100, 4, 1), 25);
   EXPECT_EQ(parts::cutSearchFrom(1, 100, 4, 3), 75);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "options/final_effect.h"
@@ -16,6 +17,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using testing_support::ScratchFolder;
 using testing_support::utf16le;
 
@@ -37,10 +39,9 @@ class SelectingTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // A death test's child that runs the test again finds the copy there.
-    std::filesystem::copy_file(
-        PELMORA_DATA_DIR "/MS932~UTF16.bin",
-        folder_.path() + "/MS932~UTF16.bin",
-        std::filesystem::copy_options::overwrite_existing);
+    fs::copy_file(PELMORA_DATA_DIR "/MS932~UTF16.bin",
+                  folder_.path() + "/MS932~UTF16.bin",
+                  fs::copy_options::overwrite_existing);
     ASSERT_EQ(DeriveTable().derive(), DeriveStatus::kOk);
     folder_.write("surro.txt", "20B9F\r\n");
   }
@@ -53,23 +54,34 @@ class SelectingTest : public ::testing::Test {
     return v;
   }
 
+  // An engine with its replacement bytes built and the wide file prepared.
+  struct Prepared {
+    explicit Prepared(FinalEffects::Values v,
+                      const std::string& wide_name = "wide.txt")
+        : effects(std::move(v)) {
+      selecting.buildReplacementBytes(effects);
+      selecting.prepareRun(effects, wide_name);
+    }
+    FinalEffects effects;
+    Selecting selecting;
+  };
+
   // Runs one engine on the wide text (BOM-less unless given) and returns
   // the narrow file's bytes.
   std::string run(const std::u16string& wide, FinalEffects::Values v,
-                  Column column, LineEnd line_end = LineEnd::kCrLf) {
+                  Column column = Column::kPlain,
+                  LineEnd line_end = LineEnd::kCrLf) {
     return runBytes(utf16le(wide), std::move(v), column, line_end);
   }
 
   std::string runBytes(const std::string& wide_bytes, FinalEffects::Values v,
-                       Column column, LineEnd line_end = LineEnd::kCrLf) {
+                       Column column = Column::kPlain,
+                       LineEnd line_end = LineEnd::kCrLf) {
     folder_.write("wide.txt", wide_bytes);
-    std::string narrow = v.narrowName;
-    FinalEffects effects(std::move(v));
-    Selecting selecting;
-    selecting.buildReplacementBytes(effects);
-    selecting.prepareRun(effects, effects.wideName());
-    EXPECT_GE(selecting.unitCount(), 0);
-    EXPECT_EQ(selecting.runToFile(column, line_end, narrow),
+    const std::string narrow = v.narrowName;
+    Prepared p(v, v.wideName);
+    EXPECT_GE(p.selecting.unitCount(), 0);
+    EXPECT_EQ(p.selecting.runToFile(column, line_end, narrow),
               WriteResult::kWritten);
     return folder_.read(narrow);
   }
@@ -77,15 +89,8 @@ class SelectingTest : public ::testing::Test {
   ScratchFolder folder_;
 };
 
-struct Case {
-  const char* name;
-  std::u16string wide;
-  std::int32_t field;
-  std::string expected;
-};
-
 TEST_F(SelectingTest, PlainSelectionPicksFieldN) {
-  const std::vector<Case> cases = {
+  const std::tuple<const char*, std::u16string, int, std::string> cases[] = {
       {"second field with its closing separator", u"a,b,c\n", 2, "b,\r\n"},
       {"last field has no separator", u"a,b,c\n", 3, "c\r\n"},
       {"first field", u"a,b,c\n", 1, "a,\r\n"},
@@ -116,29 +121,29 @@ TEST_F(SelectingTest, PlainSelectionPicksFieldN) {
       {"listed high half, unlisted low half: no code", u"\U00020B9E\n", 1,
        "??\r\n"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(run(c.wide, options(c.field), Column::kPlain), c.expected);
+  for (const auto& [name, wide, field, expected] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(run(wide, options(field)), expected);
   }
 }
 
 TEST_F(SelectingTest, QuotedSeparatorCanBeDropped) {
   FinalEffects::Values v = options(1);
   v.quotedSeparatorIgnored = true;
-  EXPECT_EQ(run(u"\"x,y\",z\n", v, Column::kPlain), "xy,\r\n");
+  EXPECT_EQ(run(u"\"x,y\",z\n", v), "xy,\r\n");
 }
 
 TEST_F(SelectingTest, SeparatorAndQuoteOptions) {
   FinalEffects::Values tab = options(2);
   tab.separatorChar = '\t';
-  EXPECT_EQ(run(u"a\tb,c\td\n", tab, Column::kPlain), "b,c\t\r\n");
+  EXPECT_EQ(run(u"a\tb,c\td\n", tab), "b,c\t\r\n");
   FinalEffects::Values tilde = options(1);
   tilde.quoteChar = '~';
-  EXPECT_EQ(run(u"~a,b~\"c,d\n", tilde, Column::kPlain), "a,b\"c,\r\n");
+  EXPECT_EQ(run(u"~a,b~\"c,d\n", tilde), "a,b\"c,\r\n");
   // Only the code unit U+007C is the separator, not U+017C.
   FinalEffects::Values bar = options(2);
   bar.separatorChar = '|';
-  EXPECT_EQ(run(u"a\u017Cb|c\n", bar, Column::kPlain), "c\r\n");
+  EXPECT_EQ(run(u"a\u017Cb|c\n", bar), "c\r\n");
 }
 
 TEST_F(SelectingTest, LineEndModes) {
@@ -150,39 +155,35 @@ TEST_F(SelectingTest, LineEndModes) {
 
 TEST_F(SelectingTest, ByteOrderMark) {
   std::string bom = "\xFF\xFE";
-  EXPECT_EQ(runBytes(bom + utf16le(u"a,b\n"), options(1), Column::kPlain),
-            "a,\r\n");
+  EXPECT_EQ(runBytes(bom + utf16le(u"a,b\n"), options(1)), "a,\r\n");
   // Past the start U+FEFF is text without a code.
-  EXPECT_EQ(runBytes(utf16le(u"a\uFEFF\n"), options(1), Column::kPlain),
-            "a?\r\n");
+  EXPECT_EQ(runBytes(utf16le(u"a\uFEFF\n"), options(1)), "a?\r\n");
   // FE FF is no mark here: the unit 0xFFFE is text (without a code).
-  EXPECT_EQ(runBytes("\xFE\xFF" + utf16le(u"a\n"), options(1), Column::kPlain),
-            "?a\r\n");
-  EXPECT_EQ(runBytes(bom, options(1), Column::kPlain), "");
-  EXPECT_EQ(runBytes("", options(1), Column::kPlain), "");
+  EXPECT_EQ(runBytes("\xFE\xFF" + utf16le(u"a\n"), options(1)), "?a\r\n");
+  EXPECT_EQ(runBytes(bom, options(1)), "");
+  EXPECT_EQ(runBytes("", options(1)), "");
   // An odd last byte belongs to no code unit.
-  EXPECT_EQ(runBytes(utf16le(u"ab") + "c", options(1), Column::kPlain), "ab");
+  EXPECT_EQ(runBytes(utf16le(u"ab") + "c", options(1)), "ab");
 }
 
 TEST_F(SelectingTest, KatakanaReplacementAndSoundMarks) {
   FinalEffects::Values k = options(1);
   k.replaceKatakana = true;
   k.katakanaChar = '_';
-  EXPECT_EQ(run(u"ｱﾊﾟ漢,ｲ\n", k, Column::kPlain), "___\x8A\xBF,\r\n");
+  EXPECT_EQ(run(u"ｱﾊﾟ漢,ｲ\n", k), "___\x8A\xBF,\r\n");
   FinalEffects::Values d = options(1);
   d.dropCombining = true;
-  EXPECT_EQ(run(u"ﾊﾟﾋﾞｰ\n", d, Column::kPlain), "\xCA\xCB\xB0\r\n");
+  EXPECT_EQ(run(u"ﾊﾟﾋﾞｰ\n", d), "\xCA\xCB\xB0\r\n");
   FinalEffects::Values both = d;
   both.replaceKatakana = true;
   both.katakanaChar = '*';
-  EXPECT_EQ(run(u"ﾊﾟ\n", both, Column::kPlain), "**\r\n");
+  EXPECT_EQ(run(u"ﾊﾟ\n", both), "**\r\n");
 }
 
 TEST_F(SelectingTest, OutputOfWholeBlocks) {
   for (std::size_t size : {4096u, 8192u, 4097u}) {
-    std::u16string wide(size - 2, u'x');
-    wide += u"\n";
-    std::string narrow = run(wide, options(1), Column::kPlain);
+    const std::string narrow =
+        run(std::u16string(size - 2, u'x') + u"\n", options(1));
     ASSERT_EQ(narrow.size(), size);
     EXPECT_EQ(narrow.substr(size - 2), "\r\n");
   }
@@ -192,24 +193,19 @@ TEST_F(SelectingTest, OutputOfWholeBlocks) {
 // a block ends.
 TEST_F(SelectingTest, StateCarriesAcrossReadBlocks) {
   const std::size_t block = 32768;
-  std::u16string pair_split(block - 1, u'a');
-  pair_split += u"\U00020B9F\n";
-  EXPECT_EQ(run(pair_split, options(1), Column::kPlain),
+  EXPECT_EQ(run(std::u16string(block - 1, u'a') + u"\U00020B9F\n", options(1)),
             std::string(block - 1, 'a') + "\x81\x51\r\n");
 
   // A quote opened in one block protects a separator in the next, and the
   // BOM only counts at the very start.
-  std::u16string quoted = u"h\n\"";
-  quoted += std::u16string(block + 10 - quoted.size(), u'q');
-  quoted += u",r\",s\n";
-  EXPECT_EQ(runBytes("\xFF\xFE" + utf16le(quoted), options(2), Column::kPlain),
-            "\r\ns\r\n");
+  const std::u16string quoted =
+      u"h\n\"" + std::u16string(block + 7, u'q') + u",r\",s\n";
+  EXPECT_EQ(runBytes("\xFF\xFE" + utf16le(quoted), options(2)), "\r\ns\r\n");
 
   FinalEffects::Values v = options(2);
   v.decimalExtraction = true;
-  std::u16string number = u"x,";
-  number += std::u16string(block - number.size() - 1, u' ');
-  number += u"12.5,7\n";
+  const std::u16string number =
+      u"x," + std::u16string(block - 3, u' ') + u"12.5,7\n";
   EXPECT_EQ(run(number, v, Column::kDecimal), "12.5\r\n");
 }
 
@@ -221,7 +217,7 @@ TEST_F(SelectingTest, FilteredSelectionDropsControlsAndHI) {
   FinalEffects::Values tab = control;
   tab.separatorChar = '\t';
   EXPECT_EQ(run(u"a\tb\n", tab, Column::kFiltered), "a\r\n");
-  EXPECT_EQ(run(u"a\tb\n", tab, Column::kPlain), "a\t\r\n");
+  EXPECT_EQ(run(u"a\tb\n", tab), "a\t\r\n");
   FinalEffects::Values hi = options(1);
   hi.omitHI = true;
   EXPECT_EQ(run(u"HhIi\"H,I\"Ｈ\n", hi, Column::kFiltered), "hi,\x82\x67\r\n");
@@ -238,18 +234,16 @@ TEST_F(SelectingTest, NumberExtraction) {
     bool decimal;
     std::int32_t field;
     std::string expected;
-    std::uint8_t separator = ',';
-    std::uint8_t quote = '"';
+    std::uint8_t separator = ',', quote = '"', completion = '0';
     bool quoted_separator_dropped = false;
-    std::uint8_t completion = '0';
   };
   const std::vector<NumberCase> cases = {
       {"decimal inside text", u"a,x12.5y,c\n", true, 2, "12.5\r\n"},
       {"completed integer", u"a,price 42,c\n", true, 2, "42.0\r\n"},
       {"completion nine", u"a,price 42,c\n", true, 2, "42.9\r\n", ',', '"',
-       false, '9'},
+       '9'},
       {"completion ampersand", u"a,price 42,c\n", true, 2, "42.&\r\n", ',', '"',
-       false, '&'},
+       '&'},
       {"wiki table", u"| 3.5 | x |\n", true, 2, "3.5\r\n", '|'},
       {"minus only first", u"-3.25-7\n", true, 1, "-3.25\r\n"},
       {"second point ends", u"1.2.3\n", true, 1, "1.2\r\n"},
@@ -259,7 +253,7 @@ TEST_F(SelectingTest, NumberExtraction) {
       {"quoted comma not a field", u"~1,2~,3\n", false, 2, "3\r\n", ',', '~'},
       {"quoted comma ends number", u"~12,34~\n", false, 1, "12\r\n", ',', '~'},
       {"quoted comma dropped", u"~12,34~\n", false, 1, "1234\r\n", ',', '~',
-       true},
+       '0', true},
       {"full-width digit ends", u"12３4\n", false, 1, "12\r\n"},
       {"full-width digit skipped before", u"３12\n", false, 1, "12\r\n"},
       {"pair skipped before", u"\U00020B9F12\n", false, 1, "12\r\n"},
@@ -294,88 +288,63 @@ TEST_F(SelectingTest, NumberLineEndModes) {
   EXPECT_EQ(run(u"1\n\n2.5\n", v, Column::kDecimal, LineEnd::kLf),
             "1.0\n.0\n2.5\n");
   // The worst case: every unit an LF, four bytes each.
-  std::u16string lines(1000, u'\n');
-  EXPECT_EQ(run(lines, v, Column::kDecimal).size(), 4000u);
+  EXPECT_EQ(run(std::u16string(1000, u'\n'), v, Column::kDecimal).size(),
+            4000u);
 }
 
 TEST_F(SelectingTest, ReplacementBytesFollowTheOptions) {
-  FinalEffects::Values e = options(1);
-  e.decimalExtraction = true;
-  e.omitHI = true;
-  FinalEffects decimal(e);
-  Selecting selecting;
-  selecting.buildReplacementBytes(decimal);
-  EXPECT_EQ(selecting.replacementByte('5'), '5');
-  EXPECT_EQ(selecting.replacementByte('.'), '.');
-  EXPECT_EQ(selecting.replacementByte('-'), '-');
-  EXPECT_EQ(selecting.replacementByte('a'), Selecting::kDrop);
-  EXPECT_EQ(selecting.replacementByte('H'), Selecting::kDrop);
-  EXPECT_EQ(selecting.replacementByte(0xA0), Selecting::kDrop);
-  EXPECT_EQ(selecting.replacementByte(0xB1), 0xB1);
-  EXPECT_EQ(selecting.replacementByte(0xE0), Selecting::kDrop);
-  EXPECT_EQ(selecting.replacementByte(0xFFFF), Selecting::kDrop);
-
-  FinalEffects::Values n = options(1);
-  n.integerExtraction = true;
-  FinalEffects integer(n);
-  selecting.buildReplacementBytes(integer);
-  EXPECT_EQ(selecting.replacementByte('.'), Selecting::kDrop);
-  EXPECT_EQ(selecting.replacementByte('H'), Selecting::kDrop);
-
-  FinalEffects::Values o = options(1);
-  o.dropControl = true;
-  o.dropCombining = true;
-  FinalEffects control(o);
-  selecting.buildReplacementBytes(control);
-  EXPECT_EQ(selecting.replacementByte(0x1F), Selecting::kDrop);
-  EXPECT_EQ(selecting.replacementByte(0x20), 0x20);
-  EXPECT_EQ(selecting.replacementByte(0x7E), 0x7E);
-  EXPECT_EQ(selecting.replacementByte(0x7F), Selecting::kDrop);
-  EXPECT_EQ(selecting.replacementByte('H'), 'H');
-  EXPECT_EQ(selecting.replacementByte(0xDD), 0xDD);
-  EXPECT_EQ(selecting.replacementByte(0xDE), Selecting::kDrop);
-  EXPECT_EQ(selecting.replacementByte(0xDF), Selecting::kDrop);
+  using Bytes = std::vector<std::pair<std::uint32_t, int>>;  // value, byte
+  constexpr int kDrop = Selecting::kDrop;
+  Selecting selecting;  // one engine, built again for each set of options
+  auto expectBytes = [&selecting](const FinalEffects::Values& v,
+                                  const Bytes& bytes) {
+    selecting.buildReplacementBytes(FinalEffects(v));
+    for (const auto& [value, byte] : bytes) {
+      EXPECT_EQ(selecting.replacementByte(value), byte) << std::hex << value;
+    }
+  };
+  FinalEffects::Values decimal = options(1);
+  decimal.decimalExtraction = true;
+  decimal.omitHI = true;
+  const Bytes decimal_bytes = {{'5', '5'},   {'.', '.'},    {'-', '-'},
+                               {'a', kDrop}, {'H', kDrop},  {0xA0, kDrop},
+                               {0xB1, 0xB1}, {0xE0, kDrop}, {0xFFFF, kDrop}};
+  expectBytes(decimal, decimal_bytes);
+  FinalEffects::Values integer = options(1);
+  integer.integerExtraction = true;
+  expectBytes(integer, Bytes{{'.', kDrop}, {'H', kDrop}});
+  FinalEffects::Values control = options(1);
+  control.dropControl = true;
+  control.dropCombining = true;
+  const Bytes control_bytes = {{0x1F, kDrop}, {0x20, 0x20}, {0x7E, 0x7E},
+                               {0x7F, kDrop}, {'H', 'H'},   {0xDD, 0xDD},
+                               {0xDE, kDrop}, {0xDF, kDrop}};
+  expectBytes(control, control_bytes);
 }
 
 TEST_F(SelectingTest, PreparationSizesTheWideFile) {
-  struct SizeCase {
-    std::string bytes;
-    std::int64_t units;
-    std::int64_t start;
-  } cases[] = {
+  // the file's bytes, its units, the index of its first unit of text
+  const std::tuple<std::string, std::int64_t, std::int64_t> cases[] = {
       {"", 0, 0},
       {"abcdefg", 3, 0},
-      {std::string("\xFF\xFE"
-                   "a\0",
-                   4),
-       2, 1},
-      {std::string("\xFE\xFF"
-                   "a\0",
-                   4),
-       2, 0},
-  };
-  for (const SizeCase& c : cases) {
-    folder_.write("wide.txt", c.bytes);
-    FinalEffects effects(options(1));
-    Selecting selecting;
-    selecting.buildReplacementBytes(effects);
-    selecting.prepareRun(effects, "wide.txt");
-    EXPECT_EQ(selecting.unitCount(), c.units);
-    EXPECT_EQ(selecting.startIndex(), c.start);
+      {"\xFF\xFE" + utf16le(u"a"), 2, 1},
+      {"\xFE\xFF" + utf16le(u"a"), 2, 0}};
+  for (const auto& [bytes, units, start] : cases) {
+    folder_.write("wide.txt", bytes);
+    Prepared p(options(1));
+    EXPECT_EQ(p.selecting.unitCount(), units);
+    EXPECT_EQ(p.selecting.startIndex(), start);
   }
 }
 
 TEST_F(SelectingTest, MissingWideFileIsReportedAndStops) {
-  FinalEffects effects(options(1));
-  Selecting selecting;
-  selecting.buildReplacementBytes(effects);
-  selecting.prepareRun(effects, "absent.txt");
-  EXPECT_EQ(selecting.unitCount(), -1);
+  Prepared p(options(1), "absent.txt");
+  EXPECT_EQ(p.selecting.unitCount(), -1);
   std::vector<std::string> messages = folder_.errMessages();
   ASSERT_GE(messages.size(), 2u);
   EXPECT_EQ(messages[0], "Reset() error-229: absent.txt");
   EXPECT_EQ(messages[1], "SetLength() error-222: -1");
-  EXPECT_EXIT(selecting.unreadFileStop(-1),
+  EXPECT_EXIT(p.selecting.unreadFileStop(-1),
               ::testing::ExitedWithCode(
                   platform_expectations::kExitCodeSeenForMinusOne),
               "");
@@ -385,58 +354,38 @@ TEST_F(SelectingTest, UnwritableNarrowFileIsReported) {
   folder_.write("wide.txt", utf16le(u"a\n"));
   FinalEffects::Values v = options(1);
   v.narrowName = "missing/narrow.txt";
-  FinalEffects effects(v);
-  Selecting selecting;
-  selecting.buildReplacementBytes(effects);
-  selecting.prepareRun(effects, "wide.txt");
-  EXPECT_EQ(
-      selecting.runToFile(Column::kPlain, LineEnd::kCrLf, "missing/narrow.txt"),
-      WriteResult::kFailed);
+  EXPECT_EQ(Prepared(v).selecting.runToFile(Column::kPlain, LineEnd::kCrLf,
+                                            "missing/narrow.txt"),
+            WriteResult::kFailed);
   EXPECT_EQ(folder_.errMessages().back(),
             "Rewrite() error-215: missing/narrow.txt");
 }
 
-// A wide file removed, or cut short by another process, between its sizing
-// and its read: nothing may be written, least of all the missing units as
-// zeros.
-// How the hook below changes wide.txt once, after the scan's first block.
-enum class Change { kGrow, kShrink, kRemoveName, kRenameOver };
-Change g_change = Change::kGrow;
-bool g_changed = false;
+// The block read hook runs g_act at its g_act_at-th call after g_calls = 0.
+void (*g_act)() = nullptr;
+int g_act_at = 0;
+int g_calls = 0;
+void actAtItsCall() {
+  if (++g_calls == g_act_at) g_act();
+}
 
-void changeWideFileOnce() {
-  if (g_changed) return;
-  g_changed = true;
-  namespace fs = std::filesystem;
-  switch (g_change) {
-    case Change::kGrow:
-      std::ofstream("wide.txt", std::ios::binary | std::ios::app) << "b\0";
-      break;
-    case Change::kShrink:
-      fs::resize_file("wide.txt", 150000);
-      break;
-    case Change::kRemoveName:
-      fs::remove("wide.txt");
-      break;
-    case Change::kRenameOver: {
-      // Windows may refuse to replace a file that is open: nothing to see.
-      std::ofstream("other.txt", std::ios::binary) << "x";
-      std::error_code refused;
-      fs::rename("other.txt", "wide.txt", refused);
-      break;
-    }
-  }
+void grow() {
+  std::ofstream("wide.txt", std::ios::binary | std::ios::app) << "b\0";
+}
+void shrink() { fs::resize_file("wide.txt", 150000); }
+void removeName() { fs::remove("wide.txt"); }
+void renameOver() {
+  // Windows may refuse to replace a file that is open: nothing to see.
+  std::ofstream("other.txt", std::ios::binary) << "x";
+  std::error_code refused;
+  fs::rename("other.txt", "wide.txt", refused);
 }
 
 // The run reads the file it opened first, whatever its name comes to mean;
 // that file growing or shrinking while it is read stops the engine with
 // its own read number, and nothing is written.
 TEST_F(SelectingTest, WideFileChangedWhileReadStopsTheEngine) {
-  struct ReadCase {
-    Column column;
-    LineEnd line_end;
-    const char* message;
-  } cases[] = {
+  const std::tuple<Column, LineEnd, const char*> cases[] = {
       {Column::kPlain, LineEnd::kCrLf, "Reset() error-218: wide.txt"},
       {Column::kPlain, LineEnd::kLf, "Reset() error-219: wide.txt"},
       {Column::kFiltered, LineEnd::kCrLf, "Reset() error-224: wide.txt"},
@@ -446,29 +395,27 @@ TEST_F(SelectingTest, WideFileChangedWhileReadStopsTheEngine) {
       {Column::kInteger, LineEnd::kCrLf, "Reset() error-197: wide.txt"},
       {Column::kInteger, LineEnd::kLf, "Reset() error-198: wide.txt"},
   };
-  Selecting::setBlockReadHookForTesting(&changeWideFileOnce);
+  Selecting::setBlockReadHookForTesting(&actAtItsCall);
   // Long enough to be read in several blocks.
   const std::string wide = utf16le(std::u16string(100000, u'a') + u"\n");
-  for (Change change : {Change::kGrow, Change::kShrink, Change::kRemoveName,
-                        Change::kRenameOver}) {
-    for (const ReadCase& c : cases) {
-      SCOPED_TRACE(static_cast<int>(change));
+  for (void (*change)() : {grow, shrink, removeName, renameOver}) {
+    for (const auto& [column, line_end, message] : cases) {
+      SCOPED_TRACE(change == grow     ? "grow"
+                   : change == shrink ? "shrink"
+                                      : "new name");
       folder_.write("wide.txt", wide);
-      std::filesystem::remove(folder_.path() + "/narrow.txt");
-      FinalEffects effects(options(1));
-      Selecting selecting;
-      selecting.buildReplacementBytes(effects);
-      selecting.prepareRun(effects, "wide.txt");
-      g_change = change;
-      g_changed = false;
-      if (change == Change::kGrow || change == Change::kShrink) {
-        EXPECT_EXIT(
-            (void)selecting.runToFile(c.column, c.line_end, "narrow.txt"),
-            ::testing::ExitedWithCode(1), "");
-        EXPECT_EQ(folder_.errMessages().back(), c.message);
+      fs::remove(folder_.path() + "/narrow.txt");
+      Prepared p(options(1));
+      g_act = change;
+      g_act_at = 1;
+      g_calls = 0;
+      if (change == grow || change == shrink) {
+        EXPECT_EXIT((void)p.selecting.runToFile(column, line_end, "narrow.txt"),
+                    ::testing::ExitedWithCode(1), "");
+        EXPECT_EQ(folder_.errMessages().back(), message);
         EXPECT_FALSE(folder_.exists("narrow.txt"));
-      } else if (c.column == Column::kPlain && c.line_end == LineEnd::kCrLf) {
-        ASSERT_EQ(selecting.runToFile(c.column, c.line_end, "narrow.txt"),
+      } else if (column == Column::kPlain && line_end == LineEnd::kCrLf) {
+        ASSERT_EQ(p.selecting.runToFile(column, line_end, "narrow.txt"),
                   WriteResult::kWritten);
         EXPECT_EQ(folder_.read("narrow.txt"),
                   std::string(100000, 'a') + "\r\n");
@@ -478,88 +425,65 @@ TEST_F(SelectingTest, WideFileChangedWhileReadStopsTheEngine) {
   Selecting::setBlockReadHookForTesting(nullptr);
 }
 
-// What the hook does to wide.txt at its g_act_at-th call during the -t
-// refresh: calls 1-3 come after the copy out's blocks, 4-8 after the
-// write-back's pieces.
-enum class Act { kAppend, kChangeAByte, kSwitchTheLink };
-Act g_act = Act::kAppend;
-int g_act_at = 0;
-int g_calls = 0;
-
-void actOnWideFile() {
-  if (++g_calls != g_act_at) return;
-  switch (g_act) {
-    case Act::kAppend:
-      std::ofstream("wide.txt", std::ios::binary | std::ios::app)
-          .write("z\0", 2);
-      break;
-    case Act::kChangeAByte: {
-      std::fstream file("wide.txt",
-                        std::ios::binary | std::ios::in | std::ios::out);
-      file.seekp(600000);
-      file << 'b';
-      break;
-    }
-    case Act::kSwitchTheLink:
-      std::filesystem::remove("link.txt");
-      std::filesystem::create_symlink("other.txt", "link.txt");
-      break;
-  }
+void appendAUnit() {
+  std::ofstream("wide.txt", std::ios::binary | std::ios::app).write("z\0", 2);
+}
+void changeAByte() {
+  std::fstream file("wide.txt",
+                    std::ios::binary | std::ios::in | std::ios::out);
+  file.seekp(600000);
+  file << 'b';
+}
+void switchTheLink() {
+  fs::remove("link.txt");
+  fs::create_symlink("other.txt", "link.txt");
 }
 
 // -t writes the copy back over the file it opened and over nothing else:
 // bytes appended meanwhile stay; a file that changed size, bytes or name
 // before they were written back stops the run with 193, and no byte it did
-// not hold is ever written.
+// not hold is ever written. The hook's calls 1-3 come after the copy out's
+// blocks, 4-8 after the write-back's pieces.
 TEST_F(SelectingTest, RefreshWritesBackOnlyOverTheSameBytes) {
-  struct RefreshCase {
-    const char* what;
-    Act act;
-    int at;
-    bool stops;
-  } cases[] = {
-      {"appended during the write-back", Act::kAppend, 4, false},
-      {"appended during the copy out", Act::kAppend, 1, true},
-      {"a byte changed ahead of the write-back", Act::kChangeAByte, 4, true},
-      {"the link switched during the copy out", Act::kSwitchTheLink, 2, true},
+  const std::tuple<const char*, void (*)(), int, bool> cases[] = {
+      {"appended during the write-back", appendAUnit, 4, false},
+      {"appended during the copy out", appendAUnit, 1, true},
+      {"a byte changed ahead of the write-back", changeAByte, 4, true},
+      {"the link switched during the copy out", switchTheLink, 2, true},
   };
+  const bool no_links = platform_expectations::whyNot(
+      platform_expectations::thisBuild(),
+      platform_expectations::Need::kTestMakesSymbolicLinks);
   const std::string wide = utf16le(std::u16string(1310720, u'a'));
-  for (const RefreshCase& c : cases) {
-    SCOPED_TRACE(c.what);
-    const bool linked = c.act == Act::kSwitchTheLink;
-    if (linked && platform_expectations::whyNot(
-                      platform_expectations::thisBuild(),
-                      platform_expectations::Need::kTestMakesSymbolicLinks)) {
-      continue;
-    }
+  for (const auto& [what, act, at, stops] : cases) {
+    SCOPED_TRACE(what);
+    const bool linked = act == switchTheLink;
+    if (linked && no_links) continue;
     folder_.write("wide.txt", wide);
     folder_.write("other.txt", "other");
-    std::filesystem::remove("link.txt");
-    if (linked) std::filesystem::create_symlink("wide.txt", "link.txt");
+    fs::remove("link.txt");
+    if (linked) fs::create_symlink("wide.txt", "link.txt");
     FinalEffects::Values v = options(1);
     v.refreshWide = true;
-    FinalEffects effects(v);
-    Selecting selecting;
-    selecting.buildReplacementBytes(effects);
-    selecting.prepareRun(effects, linked ? "link.txt" : "wide.txt");
+    const std::string name = linked ? "link.txt" : "wide.txt";
+    Prepared p(v, name);
+    Selecting& selecting = p.selecting;
     // binary.tmp is held inside the death test's statement: a child that
     // runs the test again would otherwise wait for its parent's hold.
     auto refresh = [&selecting] {
       selecting.holdTemporaryOrStop(true, false, "narrow.txt");
       selecting.refreshWide();
     };
-    g_act = c.act;
-    g_act_at = c.at;
+    g_act = act;
+    g_act_at = at;
     g_calls = 0;
-    Selecting::setBlockReadHookForTesting(&actOnWideFile);
+    Selecting::setBlockReadHookForTesting(&actAtItsCall);
     std::string expected = wide;
-    if (c.act == Act::kAppend) expected += std::string("z\0", 2);
-    if (c.act == Act::kChangeAByte) expected[600000] = 'b';
-    if (c.stops) {
+    if (act == appendAUnit) expected += std::string("z\0", 2);
+    if (act == changeAByte) expected[600000] = 'b';
+    if (stops) {
       EXPECT_EXIT(refresh(), ::testing::ExitedWithCode(1), "");
-      EXPECT_EQ(folder_.errMessages().back(),
-                std::string("Reset() error-193: ") +
-                    (linked ? "link.txt" : "wide.txt"));
+      EXPECT_EQ(folder_.errMessages().back(), "Reset() error-193: " + name);
     } else {
       refresh();
       selecting.releaseTemporary(false);
@@ -572,10 +496,6 @@ TEST_F(SelectingTest, RefreshWritesBackOnlyOverTheSameBytes) {
     EXPECT_FALSE(folder_.exists("binary.tmp"));
   }
 }
-
-}  // namespace
-
-namespace {
 
 // Random wide text against the unit-by-unit reference: the engines' fast
 // paths (windows of 64 units, blocks of 32,768) must never change a byte.
@@ -602,8 +522,7 @@ TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
     // Mostly a few windows long; now and then past a read block.
     std::size_t pieces = round % 40 == 7 ? 20000 : next(600);
     std::u16string wide;
-    bool bom = next(4) == 0;
-    if (bom) wide += u"\uFEFF";
+    if (next(4) == 0) wide += u"\uFEFF";
     // Runs of one kind of piece keep separators and line ends apart, as
     // in real exports, so whole windows pass without events too.
     while (pieces-- > 0) {
@@ -628,14 +547,10 @@ TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
     v.dropCombining = next(3) == 0;
     v.completionChar = '&';
     LineEnd line_end = next(2) == 0 ? LineEnd::kCrLf : LineEnd::kLf;
-
     const reference::Settings o = reference::modelSettings(v, column, line_end);
-
     folder_.write("wide.txt", utf16le(wide));
-    FinalEffects effects(v);
-    Selecting selecting;
-    selecting.buildReplacementBytes(effects);
-    selecting.prepareRun(effects, "wide.txt");
+    Prepared p(v);
+    Selecting& selecting = p.selecting;
     for (std::uint32_t b = 0; b < 0x100; ++b) {
       const int want = reference::replacement(o, b);
       ASSERT_EQ(static_cast<int>(selecting.replacementByte(b)),
@@ -650,8 +565,7 @@ TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
     std::string narrow = folder_.read("narrow.txt");
     ASSERT_EQ(narrow.size(), expected.size()) << "round " << round;
     ASSERT_TRUE(narrow == expected) << "round " << round;
-    const std::int64_t lines = selecting.lineCounter();
-    ASSERT_EQ(lines, model.lines) << "round " << round;
+    ASSERT_EQ(selecting.lineCounter(), model.lines) << "round " << round;
 
     // The same file cut into small parts scanned side by side: open quotes,
     // pairs and first lines that reach across a join must not show.
@@ -662,7 +576,7 @@ TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
                 WriteResult::kWritten);
     }
     ASSERT_TRUE(folder_.read("parted.txt") == expected) << "round " << round;
-    ASSERT_EQ(selecting.lineCounter(), lines) << "round " << round;
+    ASSERT_EQ(selecting.lineCounter(), model.lines) << "round " << round;
   }
 }
 
@@ -671,13 +585,7 @@ TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
 // the low half of a listed pair right where a part would start, and a first
 // line longer than a part.
 TEST_F(SelectingTest, PartsJoinLikeOneScan) {
-  struct JoinCase {
-    const char* name;
-    std::u16string wide;
-    Column column;
-    std::int32_t field;
-  };
-  std::u16string long_first(300, u'x');
+  using JoinCase = std::tuple<const char*, std::u16string, Column, int>;
   const JoinCase cases[] = {
       {"open quote carried", u"a,\"b\nc,d\ne,f\ng,h\"\ni,j\nk,l\nm,n\n",
        Column::kPlain, 2},
@@ -685,26 +593,23 @@ TEST_F(SelectingTest, PartsJoinLikeOneScan) {
        Column::kPlain, 2},
       {"low half line feed", u"x,\xD842\na\n,\xD842\n\xD842\n1,2\n3,4\n",
        Column::kPlain, 1},
-      {"first line longer than a part", long_first + u",q\n\"r,s\nt,u\n",
-       Column::kFiltered, 2},
+      {"first line longer than a part",
+       std::u16string(300, u'x') + u",q\n\"r,s\nt,u\n", Column::kFiltered, 2},
       {"numbers across joins", u"-1.5,\"2\n3,-4\"\n.5,x6\n7.,8\n-,9\n",
        Column::kDecimal, 1},
       {"integers in field 2", u"a,-12\n\"b,3\n,4\"5\nc,6-\nd,x7\n",
        Column::kInteger, 2},
   };
-  for (const JoinCase& c : cases) {
-    FinalEffects::Values v = options(c.field);
-    v.decimalExtraction = c.column == Column::kDecimal;
-    v.integerExtraction = c.column == Column::kInteger;
-    std::string whole = run(c.wide, v, c.column);
+  for (const auto& [name, wide, column, field] : cases) {
+    FinalEffects::Values v = options(field);
+    v.decimalExtraction = column == Column::kDecimal;
+    v.integerExtraction = column == Column::kInteger;
+    const std::string whole = run(wide, v, column);
     for (std::int64_t least = 1; least <= 8; ++least) {
       for (std::size_t parts = 2; parts <= 8; parts += 3) {
-        std::string parted;
-        {
-          const PartsForTesting small_parts(least, parts);
-          parted = run(c.wide, v, c.column);
-        }
-        ASSERT_EQ(parted, whole) << c.name << ", parts of " << least;
+        const PartsForTesting small_parts(least, parts);
+        ASSERT_EQ(run(wide, v, column), whole)
+            << name << ", parts of " << least;
       }
     }
   }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 namespace {
@@ -14,12 +15,9 @@ TEST(UnitMasksTest, VectorMasksMatchTheScalarOnes) {
       0x000A, 0x002C, 0x0022, 0x0009, 0xD800, 0xDBFF, 0xDC00, 0xD7FF,
       0x2C2C, 0x0A0A, 0x8022, 0x220A, 0xFFFF, 0x0000, 0x6F22, 0x00FE,
       0x00FF, 0x0100, 0x7FFF, 0x8000, 0x010A, 0x092C, 0x00A0, 0xFF09};
-  struct Pair {
-    std::uint16_t separator;
-    std::uint16_t quote;
-  };
-  const Pair pairs[] = {{0x2C, 0x22}, {0x09, 0x22}, {0x01, 0xFE},
-                        {0xFE, 0x2C}, {0x00, 0x22}, {0xFF, 0x22}};
+  const std::pair<std::uint16_t, std::uint16_t> pairs[] = {
+      {0x2C, 0x22}, {0x09, 0x22}, {0x01, 0xFE},
+      {0xFE, 0x2C}, {0x00, 0x22}, {0xFF, 0x22}};
   std::uint64_t seed = 12345;
   for (int round = 0; round < 3000; ++round) {
     std::vector<std::uint16_t> units(kMaskWindow);
@@ -31,21 +29,19 @@ TEST(UnitMasksTest, VectorMasksMatchTheScalarOnes) {
         u = values[(seed >> 33) % std::size(values)];
       } while (no_surrogates && (u & 0xFC00) == 0xD800);
     }
-    const Pair pair = pairs[round % std::size(pairs)];
+    const auto [separator, quote] = pairs[round % std::size(pairs)];
     WindowMasks slow;
-    maskWindowScalar(units.data(), pair.separator, pair.quote, &slow);
+    maskWindowScalar(units.data(), separator, quote, &slow);
     for (bool narrowed : {false, true}) {
-      if (narrowed && !narrowedMasksUsable(pair.separator, pair.quote)) {
-        continue;
-      }
+      if (narrowed && !narrowedMasksUsable(separator, quote)) continue;
       WindowMasks fast;
       auto mask = narrowed ? maskWindowNarrowed : maskWindow;
-      mask(units.data(), pair.separator, pair.quote, true, &fast);
+      mask(units.data(), separator, quote, true, &fast);
       ASSERT_EQ(fast.line_feed, slow.line_feed) << round << narrowed;
       ASSERT_EQ(fast.separator, slow.separator) << round << narrowed;
       ASSERT_EQ(fast.quote, slow.quote) << round << narrowed;
       ASSERT_EQ(fast.surrogate, slow.surrogate) << round << narrowed;
-      mask(units.data(), pair.separator, pair.quote, false, &fast);
+      mask(units.data(), separator, quote, false, &fast);
       ASSERT_EQ(fast.surrogate, 0u);
     }
   }
