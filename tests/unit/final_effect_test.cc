@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "diagnostics/error_text.h"
 #include "options/hyphen_term.h"
 #include "test_support.h"
 
@@ -12,18 +13,23 @@ namespace {
 
 using Args = std::vector<std::string>;
 
+// Settings and reports stay in memory: settling options needs no file.
 class FinalEffectsTest : public ::testing::Test {
  protected:
+  FinalEffectsTest() { diagnostics::captureReportsForTesting(&reports_); }
+  ~FinalEffectsTest() override {
+    diagnostics::captureReportsForTesting(nullptr);
+  }
+
   FinalEffects::Values settle(const Args& args,
-                              const std::string& settings = "table\r\n") {
-    folder_.write("set_pelmora.txt", settings);
+                              SettingsFile settings = {"table", {}}) {
     HyphenTerms terms;
     terms.prepareTerms(args);
-    terms.parse();
+    terms.parse(std::move(settings));
     return settleOptions(terms);
   }
 
-  testing_support::ScratchFolder folder_;
+  std::vector<std::string> reports_;
 };
 
 // Which column flags rule the field, as one string for short expectations:
@@ -155,7 +161,7 @@ TEST_F(FinalEffectsTest, NarrowAndWideNames) {
     EXPECT_EQ(v.narrowName, c.narrow);
   }
   // Asking only for the -F name never reports a bad list index.
-  EXPECT_TRUE(folder_.errMessages().empty());
+  EXPECT_TRUE(reports_.empty());
 }
 
 TEST_F(FinalEffectsTest, PlainFlagsPassThrough) {
@@ -185,7 +191,7 @@ TEST_F(FinalEffectsTest, PlainFlagsPassThrough) {
 }
 
 TEST_F(FinalEffectsTest, SettingsFileGivesDefaults) {
-  const std::string settings = "x\r\n-j3\r\n-S\\t\r\n";
+  const SettingsFile settings{"x", {"-j3", "-S\\t"}};
   const FinalEffects::Values defaults = settle({"wide"}, settings);
   EXPECT_EQ(defaults.fieldNumber, 3);
   EXPECT_EQ(defaults.separatorChar, '\t');

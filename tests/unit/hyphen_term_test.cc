@@ -3,32 +3,45 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "diagnostics/error_text.h"
+#include "options/settings_file.h"
 #include "test_support.h"
 
 namespace {
 
 using Args = std::vector<std::string>;
 
-// A settings file with a table name and no option lines, so that a test sees
-// only its own arguments and no error-148 report.
-const char NO_OPTION_LINES[] = "table\r\n";
-
+// The options alone need no file: the settings come from memory, and the
+// reports are read back from there. Only the reading of set_pelmora.txt
+// itself takes a scratch folder.
 class HyphenTermsTest : public ::testing::Test {
  protected:
-  std::unique_ptr<HyphenTerms> parse(
-      const Args& args, const std::string& settings = NO_OPTION_LINES) {
-    folder_.write("set_pelmora.txt", settings);
-    return parseWithoutSettingsFile(args);
+  HyphenTermsTest() { diagnostics::captureReportsForTesting(&reports_); }
+  ~HyphenTermsTest() override {
+    diagnostics::captureReportsForTesting(nullptr);
   }
 
-  std::unique_ptr<HyphenTerms> parseWithoutSettingsFile(const Args& args) {
+  std::unique_ptr<HyphenTerms> parse(const Args& args,
+                                     SettingsFile settings = {"table", {}}) {
     auto terms = std::make_unique<HyphenTerms>();
     terms->prepareTerms(args);
-    terms->parse();
+    terms->parse(std::move(settings));
     return terms;
+  }
+
+  // With set_pelmora.txt holding `text` (none when nullptr).
+  std::unique_ptr<HyphenTerms> parseFile(const Args& args, const char* text) {
+    if (!folder_) folder_.emplace();
+    if (text != nullptr) folder_->write("set_pelmora.txt", text);
+    return parse(args, readSettingsFile());
+  }
+  std::unique_ptr<HyphenTerms> parseFile(const Args& args,
+                                         const std::string& text) {
+    return parseFile(args, text.c_str());
   }
 
   // The tokens that one argument becomes. A file name goes first because
@@ -42,7 +55,8 @@ class HyphenTermsTest : public ::testing::Test {
     return Args(all.begin() + 2, all.end());
   }
 
-  testing_support::ScratchFolder folder_;
+  std::vector<std::string> reports_;
+  std::optional<testing_support::ScratchFolder> folder_;
 };
 
 // ---- Phase 1: building the token list ------------------------------------
@@ -96,7 +110,7 @@ TEST_F(HyphenTermsTest, ArgumentsAreRewrittenOrSplitIntoTokens) {
 }
 
 TEST_F(HyphenTermsTest, SettingsLinesComeBetweenDefaultAndArguments) {
-  auto terms = parse({"-K", "-LF", "w"}, "t\r\n-j3\r\n-K-\r\n");
+  auto terms = parse({"-K", "-LF", "w"}, {"t", {"-j3", "-K-"}});
   EXPECT_EQ(terms->tokens(),
             (Args{"-0", "-j3", "-K-", "-K", "-0-", "-L", "w"}));
 }
@@ -104,7 +118,7 @@ TEST_F(HyphenTermsTest, SettingsLinesComeBetweenDefaultAndArguments) {
 TEST_F(HyphenTermsTest, TokenListGrowsPastSixtyFourPerArgumentCharacter) {
   std::string settings = "t\r\n";
   for (int i = 1; i <= 64; ++i) settings += "-u\r\n";
-  auto terms = parse({"a"}, settings);
+  auto terms = parseFile({"a"}, settings);
   ASSERT_EQ(terms->tokens().size(), 66u);
   EXPECT_EQ(terms->tokens().back(), "a");
   EXPECT_EQ(terms->wideName(), "a");
@@ -191,7 +205,7 @@ TEST_F(HyphenTermsTest, UnknownNegationAndOddTokensChangeNothing) {
   EXPECT_EQ(terms->numberValue('j'), -1);
   EXPECT_EQ(terms->separatorChar(), ',');
   EXPECT_EQ(terms->wideName(), "w");
-  EXPECT_TRUE(folder_.errMessages().empty());
+  EXPECT_TRUE(reports_.empty());
 }
 
 // ---- Phase 2: number, range and bit-string options ------------------------
@@ -246,20 +260,18 @@ TEST_F(HyphenTermsTest,
   auto terms = parse({"-j2", "-j99999999999", "w"});
   EXPECT_EQ(terms->numberValue('j'), -1);
   EXPECT_EQ(terms->fieldOption('j'), 255);
-  EXPECT_EQ(folder_.errMessages(),
-            (Args{"sequence_to_integer() error-214: 99999999999"}));
+  EXPECT_EQ(reports_, (Args{"sequence_to_integer() error-214: 99999999999"}));
 }
 
 TEST_F(HyphenTermsTest, RangeValuesAreConvertedOnlyForRangeOptions) {
   // -I5x is a range with an empty upper text: its conversion is reported.
   parse({"-I5x", "w"});
-  EXPECT_EQ(folder_.errMessages(), (Args{"sequence_to_integer() error-214: "}));
+  EXPECT_EQ(reports_, (Args{"sequence_to_integer() error-214: "}));
   // -j5x and -X5x are no options at all; nothing is converted.
   parse({"-j5x", "-X5x", "-~3-99999999999x", "w"});
-  EXPECT_EQ(folder_.errMessages().size(), 1u);
+  EXPECT_EQ(reports_.size(), 1u);
   parse({"-~3-99999999999", "w"});
-  EXPECT_EQ(folder_.errMessages().back(),
-            "sequence_to_integer() error-214: 99999999999");
+  EXPECT_EQ(reports_.back(), "sequence_to_integer() error-214: 99999999999");
 }
 
 TEST_F(HyphenTermsTest, RangeAndBitStringOptionsAreConsumedQuietly) {
@@ -267,7 +279,7 @@ TEST_F(HyphenTermsTest, RangeAndBitStringOptionsAreConsumedQuietly) {
   EXPECT_EQ(terms->wideName(), "w");
   EXPECT_EQ(terms->separatorChar(), ',');
   EXPECT_EQ(terms->numberValue('j'), -1);
-  EXPECT_TRUE(folder_.errMessages().empty());
+  EXPECT_TRUE(reports_.empty());
 }
 
 // ---- Phase 2: character options --------------------------------------------
@@ -343,7 +355,7 @@ TEST_F(HyphenTermsTest, ListNameOutsideOneAndTwoIsReported) {
   EXPECT_EQ(terms->listName(0), "");
   EXPECT_EQ(terms->listName(-3), "");
   EXPECT_EQ(terms->listName(3), "");
-  EXPECT_EQ(folder_.errMessages(),
+  EXPECT_EQ(reports_,
             (Args{"listName() error-144: 0", "listName() error-144: -3",
                   "listName() error-145: 3"}));
 }
@@ -361,9 +373,8 @@ TEST_F(HyphenTermsTest, DefaultListNameFillsAnEmptySecondArgument) {
 // -----------------------------------------------------------
 
 TEST_F(HyphenTermsTest, MissingSettingsFileIsReportedAndParsingGoesOn) {
-  auto terms = parseWithoutSettingsFile({"-j2", "w"});
-  EXPECT_EQ(folder_.errMessages(),
-            (Args{"Reset() error-148: set_pelmora.txt"}));
+  auto terms = parseFile({"-j2", "w"}, nullptr);
+  EXPECT_EQ(reports_, (Args{"Reset() error-148: set_pelmora.txt"}));
   EXPECT_EQ(terms->tokens(), (Args{"-0", "-j2", "w"}));
   EXPECT_EQ(terms->numberValue('j'), 2);
   EXPECT_EQ(terms->tableName(), "");
@@ -373,61 +384,61 @@ TEST_F(HyphenTermsTest, SettingsGiveDefaultsThatTheCommandLineOverrides) {
   for (const char* settings :
        {"x\r\n-j3\r\n-S\\t\r\n", "x\n-j3\n-S\\t\n", "x\r\n-j3\r\n-S\\t"}) {
     SCOPED_TRACE(settings);
-    auto defaults = parse({"w"}, settings);
+    auto defaults = parseFile({"w"}, settings);
     EXPECT_EQ(defaults->tableName(), "x");
     EXPECT_EQ(defaults->numberValue('j'), 3);
     EXPECT_EQ(defaults->separatorChar(), '\t');
-    EXPECT_EQ(parse({"-j2", "w"}, settings)->numberValue('j'), 2);
+    EXPECT_EQ(parseFile({"-j2", "w"}, settings)->numberValue('j'), 2);
   }
-  EXPECT_TRUE(parse({"-K", "w"}, "x\r\n-K-\r\n")->flag('K'));
-  EXPECT_FALSE(parse({"-K-", "w"}, "x\r\n-K\r\n")->flag('K'));
-  EXPECT_TRUE(folder_.errMessages().empty());
+  EXPECT_TRUE(parseFile({"-K", "w"}, "x\r\n-K-\r\n")->flag('K'));
+  EXPECT_FALSE(parseFile({"-K-", "w"}, "x\r\n-K\r\n")->flag('K'));
+  EXPECT_TRUE(reports_.empty());
 }
 
 TEST_F(HyphenTermsTest, SettingsLinesAreCutAtTabAndAtTwoHundredFiftySix) {
-  auto remark = parse({"w"}, "x\r\n-j2\tselects Field-2\r\n");
+  auto remark = parseFile({"w"}, "x\r\n-j2\tselects Field-2\r\n");
   EXPECT_EQ(remark->tokens(), (Args{"-0", "-j2", "w"}));
   EXPECT_EQ(remark->numberValue('j'), 2);
 
   const std::string longLine = "-s" + std::string(298, 'a');
-  auto cut = parse({"w"}, "x\r\n" + longLine + "\r\n");
+  auto cut = parseFile({"w"}, "x\r\n" + longLine + "\r\n");
   EXPECT_EQ(cut->tokens().at(1), longLine.substr(0, 256));
 
   // A tab past the cut no longer matters.
   const std::string tabLate = std::string(256, 'w') + "\tremark";
-  EXPECT_EQ(parse({"-u"}, "x\r\n" + tabLate + "\r\n")->wideName(),
+  EXPECT_EQ(parseFile({"-u"}, "x\r\n" + tabLate + "\r\n")->wideName(),
             std::string(256, 'w'));
 }
 
 TEST_F(HyphenTermsTest, LinesAfterTheSixtyFourthOptionLineAreIgnored) {
   std::string settings = "x\r\n";
   for (int i = 1; i <= 70; ++i) settings += "-j" + std::to_string(i) + "\r\n";
-  auto terms = parse({"w"}, settings);
+  auto terms = parseFile({"w"}, settings);
   EXPECT_EQ(terms->tokens().size(), 1u + 64u + 1u);
   EXPECT_EQ(terms->tokens().at(64), "-j64");
   EXPECT_EQ(terms->numberValue('j'), 64);
 }
 
 TEST_F(HyphenTermsTest, EmptyOrTabLineEndsTheOptionLines) {
-  auto empty = parse({"w"}, "x\r\n-j3\r\n\r\n-K\r\n");
+  auto empty = parseFile({"w"}, "x\r\n-j3\r\n\r\n-K\r\n");
   EXPECT_EQ(empty->numberValue('j'), 3);
   EXPECT_FALSE(empty->flag('K'));
-  auto tab = parse({"w"}, "x\n-j3\n\tremark\n-K\n");
+  auto tab = parseFile({"w"}, "x\n-j3\n\tremark\n-K\n");
   EXPECT_FALSE(tab->flag('K'));
   EXPECT_EQ(tab->tokens(), (Args{"-0", "-j3", "w"}));
 }
 
 TEST_F(HyphenTermsTest, SettingsFileWithOnlyTheTableName) {
-  auto terms = parse({"w"}, "My table");
+  auto terms = parseFile({"w"}, "My table");
   EXPECT_EQ(terms->tableName(), "My table");
   EXPECT_EQ(terms->tokens(), (Args{"-0", "w"}));
-  auto emptyFile = parse({"w"}, "");
+  auto emptyFile = parseFile({"w"}, "");
   EXPECT_EQ(emptyFile->tableName(), "");
-  EXPECT_TRUE(folder_.errMessages().empty());
+  EXPECT_TRUE(reports_.empty());
 }
 
 TEST_F(HyphenTermsTest, SettingsLinesAreNotExpanded) {
-  auto terms = parse({"w"}, "x\r\n-LF\r\n-tZ\r\n");
+  auto terms = parseFile({"w"}, "x\r\n-LF\r\n-tZ\r\n");
   EXPECT_EQ(terms->tokens(), (Args{"-0", "-LF", "-tZ", "w"}));
   EXPECT_FALSE(terms->flag('L'));
   EXPECT_TRUE(terms->flag('0'));
@@ -436,7 +447,7 @@ TEST_F(HyphenTermsTest, SettingsLinesAreNotExpanded) {
 }
 
 TEST_F(HyphenTermsTest, SettingsFileNameLineIsTheWideFile) {
-  auto terms = parse({"narrow"}, "x\r\nwide\r\n");
+  auto terms = parseFile({"narrow"}, "x\r\nwide\r\n");
   EXPECT_EQ(terms->wideName(), "wide");
   EXPECT_EQ(terms->secondPlainArgument(), "narrow");
 }
@@ -448,12 +459,14 @@ using HyphenTermsDeathTest = HyphenTermsTest;
 TEST_F(HyphenTermsDeathTest, EmptyFirstArgumentIsReportedAndStops) {
   // The child must share the scratch folder to leave its report there.
   GTEST_FLAG_SET(death_test_style, "fast");
+  diagnostics::captureReportsForTesting(nullptr);
+  folder_.emplace();
   for (const Args& args : {Args{""}, Args{}, Args{"", "-j2"}}) {
     SCOPED_TRACE(::testing::PrintToString(args));
     HyphenTerms terms;
     EXPECT_EXIT(terms.prepareTerms(args), ::testing::ExitedWithCode(1), "");
     // The forked child wrote its report into the shared current folder.
-    const Args messages = folder_.errMessages();
+    const Args messages = folder_->errMessages();
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(),
               "ParamStr() error-149: ParamStr(1) = EMPTY\r\n"
