@@ -120,9 +120,6 @@ class File {
   /// Cuts the file to `bytes` (or extends it with zeros).
   [[nodiscard]] Status resize(std::int64_t bytes,
                               std::string* detail = nullptr);
-  /// Moves the position to byte `offset` from the start. A position past
-  /// the end is allowed: reads there simply find the end of the file.
-  [[nodiscard]] Status seek(std::int64_t offset, std::string* detail = nullptr);
   /// Moves the position back to the start; with `truncate` also cuts the
   /// file to 0 bytes.
   [[nodiscard]] Status rewind(bool truncate, std::string* detail = nullptr);

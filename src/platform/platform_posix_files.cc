@@ -238,15 +238,6 @@ Status File::rewind(bool truncate, std::string* detail) {
   return Status::kOk;
 }
 
-Status File::seek(std::int64_t offset, std::string* detail) {
-  if (!isOpen()) return fromErrno(EBADF, detail);
-  if (!reachable(offset)) return fromErrno(EINVAL, detail);
-  if (::lseek(fd(handle_), static_cast<off_t>(offset), SEEK_SET) < 0) {
-    return fromErrno(errno, detail);
-  }
-  return Status::kOk;
-}
-
 Status File::size(std::int64_t* bytes, std::string* detail) const {
   *bytes = 0;
   if (!isOpen()) return fromErrno(EBADF, detail);

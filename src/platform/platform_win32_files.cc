@@ -273,17 +273,6 @@ Status File::removeHeld(const std::string& name, std::string* detail) {
   return Status::kOk;
 }
 
-Status File::seek(std::int64_t offset, std::string* detail) {
-  if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
-  if (offset < 0) return fromLastError(ERROR_NEGATIVE_SEEK, detail);
-  LARGE_INTEGER to;
-  to.QuadPart = offset;
-  if (!SetFilePointerEx(handleOf(handle_), to, nullptr, FILE_BEGIN)) {
-    return fromLastError(GetLastError(), detail);
-  }
-  return Status::kOk;
-}
-
 Status File::rewind(bool truncate, std::string* detail) {
   if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
   LARGE_INTEGER zero;

@@ -193,23 +193,68 @@ TEST_F(PlatformTest, SizeCountsPastFourGibibytes) {
   EXPECT_EQ(bytes, big);
 }
 
-TEST_F(PlatformTest, SeekMovesTheReadPositionAnywhere) {
+std::string readAt(const File& file, std::int64_t offset, std::size_t n) {
+  std::string bytes(n, '\0');
+  std::size_t got = 0;
+  if (file.readAt(offset, bytes.data(), n, &got) != Status::kOk)
+    return "(failed)";
+  bytes.resize(got);
+  return bytes;
+}
+
+TEST_F(PlatformTest, ReadAtReadsFromAnyOffsetAndLeavesThePosition) {
   folder_.write("f", "0123456789");
   File file;
   ASSERT_EQ(file.openRead("f"), Status::kOk);
-  ASSERT_EQ(file.seek(7), Status::kOk);
-  EXPECT_EQ(readRest(&file), "789");
-  ASSERT_EQ(file.seek(2), Status::kOk);
-  char two[2];
-  std::size_t got = 0;
-  ASSERT_EQ(file.read(two, 2, &got), Status::kOk);
-  EXPECT_EQ(std::string(two, got), "23");
+  EXPECT_EQ(readAt(file, 7, 5), "789");
+  EXPECT_EQ(readAt(file, 2, 2), "23");
   // Past the end a read simply finds the end.
-  ASSERT_EQ(file.seek(std::int64_t{6} << 30), Status::kOk);
-  EXPECT_EQ(readRest(&file), "");
-  EXPECT_NE(file.seek(-1), Status::kOk);
+  EXPECT_EQ(readAt(file, std::int64_t{6} << 30, 4), "");
+  EXPECT_EQ(readAt(file, -1, 1), "(failed)");
+  EXPECT_EQ(readRest(&file), "0123456789");
   ASSERT_EQ(file.close(), Status::kOk);
-  EXPECT_NE(file.seek(0), Status::kOk);
+  EXPECT_EQ(readAt(file, 0, 1), "(failed)");
+}
+
+// A planted fault fails the call it names and no other; a write cut short
+// is carried on by the loop around it.
+TEST_F(PlatformTest, PlantedFaultsFailTheCallsTheyName) {
+  const std::string bytes = "0123456789";
+  struct Case {
+    const char* what;
+    platform::PlantedFaults faults;
+    Status status;
+    std::size_t written;
+  } cases[] = {
+      {"short", {"", "", 0, 1, 0}, Status::kOk, 10},
+      {"short, then full", {"", "", 0, 1, 2}, Status::kOther, 5},
+      {"full", {"", "", 0, 0, 1}, Status::kOther, 0},
+      {"reads fail", {"", "", 1, 0, 0}, Status::kOk, 10},
+      {"read-only", {"f", "", 0, 0, 0}, Status::kOther, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    folder_.write("f", "");
+    const testing_support::PlantedFaults planted(c.faults);
+    File file;
+    std::size_t written = 0;
+    const Status opened = file.openReadWrite("f");
+    EXPECT_EQ(opened == Status::kOk
+                  ? file.write(bytes.data(), bytes.size(), &written)
+                  : opened,
+              c.status);
+    EXPECT_EQ(written, c.written);
+    const bool unread = c.faults.fail_reads_from > 0 || !file.isOpen();
+    EXPECT_EQ(readAt(file, 0, 10),
+              unread ? "(failed)" : bytes.substr(0, c.written));
+  }
+  folder_.write("f", "x");
+  platform::PlantedFaults write_only;
+  write_only.write_only = "f";
+  const testing_support::PlantedFaults planted(write_only);
+  File file;
+  EXPECT_EQ(file.openRead("f"), Status::kOther);
+  EXPECT_EQ(file.create("f"), Status::kOk);
 }
 
 TEST(PlatformMemoryTest, LargeBlocksHoldWhatIsAskedAndMove) {
