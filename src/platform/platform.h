@@ -220,8 +220,8 @@ bool isLinkedName(const std::string& name);
 /// Failures a test plants in this process's file calls, so that a full
 /// disk, a write cut short, a file that cannot be read or written and an
 /// open that is refused can be tested within one process on every system.
-/// The n-th read or write counts from the moment of planting, from 1; 0
-/// plants nothing. Only calls on files count, never those on standard
+/// The n-th read, write or LargeBlock counts from the moment of planting, from
+/// 1; 0 plants nothing. Only calls on files count, never those on standard
 /// output or error. The program itself plants none.
 struct PlantedFaults {
   /// Opens of this name that would write fail, as for a read-only file.
@@ -231,6 +231,11 @@ struct PlantedFaults {
   int fail_reads_from = 0;   ///< the n-th read and every later one fail
   int short_write = 0;       ///< the n-th write takes half of its bytes
   int fail_writes_from = 0;  ///< the n-th write and every later one fail
+  /// Every write of more bytes than this fails: a disk with room for small
+  /// files only.
+  std::size_t fail_writes_over = 0;
+  /// The n-th LargeBlock and every later one cannot be had.
+  int fail_large_blocks_from = 0;
 };
 /// Plants the faults, counting from now; PlantedFaults{} removes them.
 void plantFaultsForTesting(const PlantedFaults& faults);

@@ -18,7 +18,7 @@ std::string (*g_clock)() = nullptr;
 // load when nothing is planted.
 std::atomic<bool> g_planted{false};
 PlantedFaults g_faults;
-std::atomic<int> g_calls[2];
+std::atomic<int> g_calls[3];
 constexpr const char* kPlantedDetail = "a failure planted by a test";
 
 }  // namespace
@@ -29,20 +29,26 @@ void plantFaultsForTesting(const PlantedFaults& faults) {
   for (std::atomic<int>& count : g_calls) count = 0;
   g_planted = !faults.read_only.empty() || !faults.write_only.empty() ||
               faults.fail_reads_from > 0 || faults.short_write > 0 ||
-              faults.fail_writes_from > 0;
+              faults.fail_writes_from > 0 || faults.fail_writes_over > 0 ||
+              faults.fail_large_blocks_from > 0;
 }
 
 bool raw::plantedFailure(Call call, std::size_t* n, std::string* detail) {
   if (!g_planted.load(std::memory_order_relaxed)) return false;
   const int nth = ++g_calls[static_cast<int>(call)];
+  const auto from = [nth](int first) { return first > 0 && nth >= first; };
   bool fails = false;
   switch (call) {
     case Call::kRead:
-      fails = g_faults.fail_reads_from > 0 && nth >= g_faults.fail_reads_from;
+      fails = from(g_faults.fail_reads_from);
       break;
     case Call::kWrite:
       if (nth == g_faults.short_write && *n > 1) *n /= 2;
-      fails = g_faults.fail_writes_from > 0 && nth >= g_faults.fail_writes_from;
+      fails = from(g_faults.fail_writes_from) ||
+              (g_faults.fail_writes_over > 0 && *n > g_faults.fail_writes_over);
+      break;
+    case Call::kLargeBlock:
+      fails = from(g_faults.fail_large_blocks_from);
       break;
   }
   if (fails && detail != nullptr) *detail = kPlantedDetail;

@@ -51,6 +51,9 @@ void LargeBlock::release() {
 
 bool LargeBlock::allocate(std::size_t bytes) {
   release();
+  if (raw::plantedFailure(raw::Call::kLargeBlock, nullptr, nullptr)) {
+    return false;
+  }
   if (bytes == 0) bytes = 1;
   // Whole huge pages on a huge-page boundary: map one page more than
   // needed and give back the ends.

@@ -43,6 +43,9 @@ void LargeBlock::release() {
 
 bool LargeBlock::allocate(std::size_t bytes) {
   release();
+  if (raw::plantedFailure(raw::Call::kLargeBlock, nullptr, nullptr)) {
+    return false;
+  }
   if (bytes == 0) bytes = 1;
   // Large pages need a privilege that console programs seldom hold, so the
   // block is ordinary committed memory.

@@ -127,58 +127,6 @@ TEST(FaultTest, RefreshNeedsAWritableFileNotAWritableFolder) {
   }
 }
 
-TEST(FaultTest, RefreshOnAFullDiskKeepsTheWideFile) {
-  Sandbox box;
-  prepare(box);
-  // Room for the err file, serial.txt and more, but not for the copy.
-  std::string big = "\xFF\xFE" + utf16le(std::u16string(40000, u'x') + u"\n");
-  box.write("wide.txt", big);
-  box.setFileSizeLimit(20000);
-  RunResult run = box.run({"-j1", "-t", "wide.txt", "n.txt"});
-  EXPECT_EQ(run.exitCode, 1) << run.describe();
-  EXPECT_EQ(run.errMessages(),
-            std::vector<std::string>{"Reset() error-193: wide.txt"});
-  EXPECT_EQ(run.file("wide.txt"), big);
-  EXPECT_FALSE(run.has("n.txt"));
-}
-
-TEST(FaultTest, FullDiskDuringTheNarrowWriteIsReported) {
-  Sandbox box;
-  prepare(box);
-  box.write("wide.txt", utf16le(std::u16string(30000, u'x') + u"\n"));
-  box.setFileSizeLimit(10000);
-  RunResult direct = box.run({"-j1", "wide.txt", "n.txt"});
-  EXPECT_EQ(direct.exitCode, 1);
-  EXPECT_EQ(direct.errMessages(),
-            std::vector<std::string>{"Rewrite() error-215: n.txt"});
-  RunResult routed = box.run({"-j1", "-b", "wide.txt", "m.txt"});
-  EXPECT_EQ(routed.exitCode, 1);
-  EXPECT_EQ(routed.errMessages().back(), "Reset() error-221: m.txt");
-}
-
-TEST(FaultTest, NarrowOutputBeyondMemoryIsReported) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the address sanitizer needs more address space than this";
-#endif
-  E2E_NEEDS(Need::kMemoryLimit);
-  Sandbox box;
-  prepare(box);
-  // 24 MiB of narrow output cannot be held in 20 MiB of address space.
-  std::u16string line(99, u'\u6F22');
-  line += u"\n";
-  std::u16string wide;
-  for (int i = 0; i < 120000; ++i) wide += line;
-  box.write("wide.txt", utf16le(wide));
-  box.write("n.txt", "kept");
-  box.setMemoryLimit(20L << 20);
-  RunResult run = box.run({"-j1", "wide.txt", "n.txt"});
-  EXPECT_EQ(run.exitCode, 1) << run.describe();
-  std::vector<std::string> messages = run.errMessages();
-  ASSERT_EQ(messages.size(), 1u) << run.describe();
-  EXPECT_EQ(messages[0].rfind("SetLength() error-223: ", 0), 0u) << messages[0];
-  EXPECT_EQ(run.file("n.txt"), "kept");
-}
-
 TEST(FaultTest, DerivationWithoutSourceLeavesTheOldTable) {
   Sandbox box;
   box.write("UTF16~MS932.bin", Sandbox::derivedTable());

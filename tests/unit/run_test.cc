@@ -1,0 +1,97 @@
+// Whole runs in this process, with faults planted where no disk of a test
+// machine fails: a disk with room for small files only, memory that runs
+// out. Each run ends its own process, as the program does.
+#include "app/run.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tables/derive_binary.h"
+#include "test_support.h"
+
+namespace {
+
+using testing_support::utf16le;
+
+class FaultTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // A death test's child that runs the test again finds the copy there.
+    std::filesystem::copy_file(
+        PELMORA_DATA_DIR "/MS932~UTF16.bin",
+        folder_.path() + "/MS932~UTF16.bin",
+        std::filesystem::copy_options::overwrite_existing);
+    ASSERT_EQ(DeriveTable().derive(), DeriveStatus::kOk);
+    folder_.write("set_pelmora.txt", "t\r\n");
+    folder_.write("surro.txt", "20B9F\r\n");
+  }
+
+  // Runs Pelmora with the faults planted; the run must end with `code`.
+  // The reports it leaves are its err files that were not there before.
+  std::vector<std::string> run(const std::vector<std::string>& arguments,
+                               const platform::PlantedFaults& faults,
+                               int code) {
+    const std::size_t before = folder_.errMessages().size();
+    EXPECT_EXIT(
+        {
+          const testing_support::PlantedFaults planted(faults);
+          std::exit(runPelmora(arguments));
+        },
+        ::testing::ExitedWithCode(code), "");
+    std::vector<std::string> reports = folder_.errMessages();
+    reports.erase(reports.begin(), reports.begin() + before);
+    // The table is found in the current folder, after the fixed place of
+    // the test program, which holds none.
+    if (!reports.empty() && reports[0].rfind("Reset() error-154: ", 0) == 0) {
+      reports.erase(reports.begin());
+    }
+    return reports;
+  }
+
+  static platform::PlantedFaults roomForSmallFiles(std::size_t bytes) {
+    platform::PlantedFaults full;
+    full.fail_writes_over = bytes;
+    return full;
+  }
+
+  testing_support::ScratchFolder folder_;
+};
+
+TEST_F(FaultTest, RefreshOnAFullDiskKeepsTheWideFile) {
+  // Room for the err file, serial.txt and more, but not for the copy.
+  const std::string big =
+      "\xFF\xFE" + utf16le(std::u16string(40000, u'x') + u"\n");
+  folder_.write("wide.txt", big);
+  EXPECT_EQ(
+      run({"-j1", "-t", "wide.txt", "n.txt"}, roomForSmallFiles(20000), 1),
+      std::vector<std::string>{"Reset() error-193: wide.txt"});
+  EXPECT_EQ(folder_.read("wide.txt"), big);
+  EXPECT_FALSE(folder_.exists("n.txt"));
+}
+
+TEST_F(FaultTest, FullDiskDuringTheNarrowWriteIsReported) {
+  folder_.write("wide.txt", utf16le(std::u16string(30000, u'x') + u"\n"));
+  EXPECT_EQ(run({"-j1", "wide.txt", "n.txt"}, roomForSmallFiles(10000), 1),
+            std::vector<std::string>{"Rewrite() error-215: n.txt"});
+  EXPECT_EQ(run({"-j1", "-b", "wide.txt", "m.txt"}, roomForSmallFiles(10000), 1)
+                .back(),
+            "Reset() error-221: m.txt");
+}
+
+TEST_F(FaultTest, NarrowOutputBeyondMemoryIsReported) {
+  folder_.write("wide.txt", utf16le(u"\u6F22\u6F22\n"));
+  folder_.write("n.txt", "kept");
+  platform::PlantedFaults no_memory;
+  no_memory.fail_large_blocks_from = 1;
+  const std::vector<std::string> reports =
+      run({"-j1", "wide.txt", "n.txt"}, no_memory, 1);
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].rfind("SetLength() error-223: ", 0), 0u) << reports[0];
+  EXPECT_EQ(folder_.read("n.txt"), "kept");
+}
+
+}  // namespace
