@@ -202,27 +202,23 @@ inline Store parse(const std::vector<std::string>& arguments, bool settings,
 }
 
 inline Values settle(const Store& s) {
-  static const std::pair<char, bool Values::*> kPlain[] = {
-      {'$', &Values::dropControl},
-      {'%', &Values::dropCombining},
-      {'x', &Values::replaceKatakana},
-      {'t', &Values::refreshWide},
-      {'y', &Values::keepTemporary},
-      {'D', &Values::noTableSearch},
-      {'p', &Values::omitHI},
-      {'q', &Values::quotedSeparatorIgnored},
-      {'K', &Values::tableFromSettings},
-      {'b', &Values::temporaryRoute},
-      {'M', &Values::tableReport}};
-  // The first of these field options below the limit picks the column.
-  static const std::pair<char, bool Values::*> kColumns[] = {
-      {'e', &Values::decimalExtraction},
-      {'n', &Values::integerExtraction},
-      {'d', &Values::dropCombining},
-      {'k', &Values::replaceKatakana},
-      {'o', &Values::dropControl}};
+  // The first of the field options "endko" below the limit picks the column.
+  using V = Values;
+  static bool V::*const kColumns[] = {&V::decimalExtraction,
+                                      &V::integerExtraction, &V::dropCombining,
+                                      &V::replaceKatakana, &V::dropControl};
   Values v;
-  for (const auto& [letter, member] : kPlain) v.*member = s.flag(letter);
+  v.dropControl = s.flag('$');
+  v.dropCombining = s.flag('%');
+  v.replaceKatakana = s.flag('x');
+  v.refreshWide = s.flag('t');
+  v.keepTemporary = s.flag('y');
+  v.noTableSearch = s.flag('D');
+  v.omitHI = s.flag('p');
+  v.quotedSeparatorIgnored = s.flag('q');
+  v.tableFromSettings = s.flag('K');
+  v.temporaryRoute = s.flag('b');
+  v.tableReport = s.flag('M');
   v.separatorChar = s.settled(0);
   v.quoteChar = s.settled(1);
   v.katakanaChar = s.settled(2);
@@ -234,10 +230,10 @@ inline Values settle(const Store& s) {
   v.crlfLines = !s.flag('L') || s.flag('0');
   v.wideName = s.wide;
   const std::int32_t limit = s.limit(), c = s.number('c'), j = s.number('j');
-  for (const auto& [letter, member] : kColumns) {
-    if (s.field(letter) < limit) {
-      v.*member = true;
-      v.fieldNumber = s.field(letter);
+  for (std::size_t i = 0; i < 5; ++i) {
+    if (s.field("endko"[i]) < limit) {
+      v.*kColumns[i] = true;
+      v.fieldNumber = s.field("endko"[i]);
       return v;
     }
   }

@@ -258,7 +258,8 @@ def check_many_files(script, root, count, unreadable):
               wide("\r\n".join(lines) + "\r\n"))
         expected[sheet] = "".join("品名%d\t\r\n" % number
                                   for _ in lines).encode("cp932")
-    write(os.path.join(work, "set_pelmora.txt"), "UTF16~MS932.bin\r\n-S\\t\r\n")
+    write(os.path.join(work, "set_pelmora.txt"),
+          "UTF16~MS932.bin\r\n-S\\t\r\n")
     write(os.path.join(work, "surro.txt"), b"")
     prefix = []
     if unreadable:
