@@ -1,6 +1,6 @@
 // The bytes as an argument list through HyphenTerms and settleOptions,
 // optionally with a set_pelmora.txt cut from the same input, compared with
-// a plain model of the option rules (option_model.h).
+// the model of the option rules (option_model.h).
 //
 // Input: byte 0 mode bits; the rest holds the arguments separated by NUL
 // bytes (argv cannot hold a NUL), and, after the first run of three NUL
@@ -12,12 +12,10 @@
 
 #include "fuzz_support.h"
 #include "option_model.h"
+#include "options/settings_file.h"
 #include "options/hyphen_term.h"
 
 namespace {
-
-constexpr const char* kTarget = "fuzz_options";
-constexpr const char* kSettingsName = "set_pelmora.txt";
 
 constexpr std::uint8_t kWithSettings = 0x01;
 // An empty first argument is refused with a stop; only probed on request
@@ -28,12 +26,10 @@ constexpr std::uint8_t kProbeEmptyFirst = 0x02;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
-  fuzzing::enterWorkFolder();
-  fuzzing::tidyWorkFolder();
+  fuzzing::enter("fuzz_options");
   if (size < 1) return 0;
   const std::uint8_t mode = data[0];
-  const std::string rest(reinterpret_cast<const char*>(data + 1), size - 1);
-
+  const std::string rest = fuzzing::text(data + 1, size - 1);
   const std::size_t marker = rest.find(std::string(3, '\0'));
   const std::string argument_bytes = rest.substr(0, marker);
   const bool settings = (mode & kWithSettings) != 0;
@@ -41,40 +37,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
       marker == std::string::npos ? std::string() : rest.substr(marker + 3);
 
   std::vector<std::string> arguments;
-  std::size_t start = 0;
-  for (;;) {
+  for (std::size_t start = 0;;) {
     const std::size_t end = argument_bytes.find('\0', start);
-    if (end == std::string::npos) {
-      arguments.push_back(argument_bytes.substr(start));
-      break;
-    }
     arguments.push_back(argument_bytes.substr(start, end - start));
+    if (end == std::string::npos) break;
     start = end + 1;
   }
-
   if (settings) {
-    fuzzing::writeFile(kSettingsName, content);
+    fuzzing::writeFile(kSettingsFile, content);
   } else {
-    fuzzing::removeFile(kSettingsName);
+    fuzzing::removeFile(kSettingsFile);
   }
 
-  if (arguments.front().empty()) {
-    if ((mode & kProbeEmptyFirst) == 0) return 0;
-    bool stopped = false;
-    try {
-      HyphenTerms terms;
-      terms.prepareTerms(arguments);
-    } catch (const fuzzing::FuzzStop&) {
-      stopped = true;
-    }
-    if (!stopped) fuzzing::finding(kTarget, "an empty first argument passed");
-    return 0;
-  }
-
-  try {
-    option_model::check(kTarget, arguments, settings, content);
-  } catch (const fuzzing::FuzzStop&) {
-    fuzzing::finding(kTarget, "parsing a non-empty argument list stopped");
+  if (!arguments.front().empty()) {
+    fuzzing::mustNotStop("parsing a non-empty argument list stopped", [&] {
+      option_model::check(arguments, settings, content);
+    });
+  } else if ((mode & kProbeEmptyFirst) != 0 &&
+             !fuzzing::stops([&] { HyphenTerms().prepareTerms(arguments); })) {
+    fuzzing::finding("an empty first argument passed");
   }
   return 0;
 }

@@ -1,6 +1,5 @@
-// The input as set_pelmora.txt, parsed with a fixed argument list and
-// settled, compared with a plain model of the option rules
-// (option_model.h). The settings lines are taken as they are, without the
+// The input as set_pelmora.txt with a fixed argument list, compared with the
+// model of the option rules (option_model.h). The settings lines skip the
 // rewriting the command line gets, so they reach the interpretation with
 // shapes no argument can have (NUL bytes, CR, lone hyphens, long runs).
 #include <cstddef>
@@ -10,26 +9,16 @@
 
 #include "fuzz_support.h"
 #include "option_model.h"
-
-namespace {
-
-constexpr const char* kTarget = "fuzz_settings";
-constexpr const char* kSettingsName = "set_pelmora.txt";
-
-}  // namespace
+#include "options/settings_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
-  fuzzing::enterWorkFolder();
-  fuzzing::tidyWorkFolder();
-  const std::string content(reinterpret_cast<const char*>(data), size);
-  fuzzing::writeFile(kSettingsName, content);
+  fuzzing::enter("fuzz_settings");
+  const std::string content = fuzzing::text(data, size);
+  fuzzing::writeFile(kSettingsFile, content);
   // A wide name alone, so that the settings decide every option.
-  static const std::vector<std::string> kArguments = {"wide.txt"};
-  try {
-    option_model::check(kTarget, kArguments, true, content);
-  } catch (const fuzzing::FuzzStop&) {
-    fuzzing::finding(kTarget, "parsing the settings file stopped");
-  }
+  fuzzing::mustNotStop("parsing the settings file stopped", [&] {
+    option_model::check({"wide.txt"}, true, content);
+  });
   return 0;
 }

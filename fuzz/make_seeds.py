@@ -1,10 +1,7 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora under fuzz/corpus/<target>/ (standard library only).
-
-The seeds are small inputs in each target's own input layout, taken from the
-unit tests' cases, examples/ and data/. Run from anywhere; existing seed
-files of the same name are replaced, others are left alone.
-"""
+"""Writes the seed corpora under fuzz/corpus/<target>/, in each target's own
+input layout, from the unit tests' cases, examples/ and data/. Seeds of the
+same name are replaced, others are left alone."""
 import os
 import struct
 
@@ -56,19 +53,34 @@ for name, (mode, args, settings) in OPTIONS.items():
         data += b"\0\0\0" + settings.encode("latin-1")
     write("fuzz_options", name, data)
 
-# --- fuzz_settings: the file itself.
-write("fuzz_settings", "example", read("examples", "set_pelmora.txt"))
-write("fuzz_settings", "field3_tab", "x\r\n-j3\r\n-S\\t\r\n")
-write("fuzz_settings", "remark", "x\n-j2\tthe second field\n-q\n")
-write("fuzz_settings", "stops_at_empty", "x\r\n-j2\r\n\r\n-j5\r\n")
-write("fuzz_settings", "one_line", "UTF16~MS932.bin")
-write("fuzz_settings", "lf_line", "x\r\n-LF\r\n-L\r\n-0-\r\n")
-write("fuzz_settings", "names", "x\r\nother.txt\r\n-F\r\nnarrow.txt\r\n")
-write("fuzz_settings", "many_lines",
-      "x\r\n" + "".join("-j%d\r\n" % i for i in range(1, 71)))
-write("fuzz_settings", "long_line", "x\r\n-s" + "a" * 300 + "\r\n-K-\r\n")
-write("fuzz_settings", "characters",
-      "x\r\n-W\\x26\r\n-A\\s\r\n-h\r\n-H\\v\r\n-S\\l\r\n-I5x\r\n")
+# --- fuzz_settings and fuzz_surrogate_list: the file itself.
+for target, seeds in {
+    "fuzz_settings": {
+        "example": read("examples", "spreadsheet", "set_pelmora.txt"),
+        "field3_tab": "x\r\n-j3\r\n-S\\t\r\n",
+        "remark": "x\n-j2\tthe second field\n-q\n",
+        "stops_at_empty": "x\r\n-j2\r\n\r\n-j5\r\n",
+        "one_line": "UTF16~MS932.bin",
+        "lf_line": "x\r\n-LF\r\n-L\r\n-0-\r\n",
+        "names": "x\r\nother.txt\r\n-F\r\nnarrow.txt\r\n",
+        "many_lines": "x\r\n" + "".join("-j%d\r\n" % i for i in range(1, 71)),
+        "long_line": "x\r\n-s" + "a" * 300 + "\r\n-K-\r\n",
+        "characters":
+            "x\r\n-W\\x26\r\n-A\\s\r\n-h\r\n-H\\v\r\n-S\\l\r\n-I5x\r\n",
+    },
+    "fuzz_surrogate_list": {
+        "example": read("examples", "spreadsheet", "surro.txt"),
+        "one": "20B9F\r\n",
+        "empty_line_ends": "20B9F\r\n\r\n2A6B2\r\n",
+        "remark_lower": "20B9F remark\n20b9f\n",
+        "stop": "20000\r\n80000000\r\n",
+        "largest": "7FFFFFFF\r\n123456789\r\n2000B",
+        "range_ends": "3FFFF\n20000\n1FFFF\n40000\n",
+        "carriage_returns": "\r20B9F\r2A6B2\r\r\n",
+    },
+}.items():
+    for name, data in seeds.items():
+        write(target, name, data)
 
 # --- fuzz_table_loader: mode byte, filler byte, table bytes.
 reverse = read("data", "MS932~UTF16.bin")
@@ -97,16 +109,6 @@ write("fuzz_table_loader", "odd_kinds",
                        0x00, 0xD8, 1, 0x81, 0x51]))
 write("fuzz_table_loader", "straddle", b"\x01\x03" + table[5 * 300:5 * 340])
 write("fuzz_table_loader", "twice", b"\x06\0" + table[5 * 500:5 * 520] + b"\x12")
-
-# --- fuzz_surrogate_list: the list itself.
-write("fuzz_surrogate_list", "example", read("examples", "surro.txt"))
-write("fuzz_surrogate_list", "one", "20B9F\r\n")
-write("fuzz_surrogate_list", "empty_line_ends", "20B9F\r\n\r\n2A6B2\r\n")
-write("fuzz_surrogate_list", "remark_lower", "20B9F remark\n20b9f\n")
-write("fuzz_surrogate_list", "stop", "20000\r\n80000000\r\n")
-write("fuzz_surrogate_list", "largest", "7FFFFFFF\r\n123456789\r\n2000B")
-write("fuzz_surrogate_list", "range_ends", "3FFFF\n20000\n1FFFF\n40000\n")
-write("fuzz_surrogate_list", "carriage_returns", "\r20B9F\r2A6B2\r\r\n")
 
 # --- fuzz_splitter: mode, separator, limit choice, appended character,
 # suffix length, suffix, line.

@@ -1,14 +1,17 @@
-// A plain second reading of the option rules, for the option fuzz targets.
-// It covers the settings file, the token list, the token interpretation and
-// the settlement, to check HyphenTerms and settleOptions against. It favours
-// being obviously right over being fast.
+// A plain second reading of the option rules (settings file, token list,
+// interpretation, settlement) to check HyphenTerms and settleOptions against.
+// It favours being obviously right over being fast.
 #ifndef PELMORA_FUZZ_OPTION_MODEL_H_
 #define PELMORA_FUZZ_OPTION_MODEL_H_
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -17,131 +20,91 @@
 
 namespace option_model {
 
+using Values = FinalEffects::Values;
+
 inline constexpr char kFlags[] = "F_KbGVLyD$tMz0Zuqx%p";
 inline constexpr char kNumbers[] = "jcokdenP}{";
+inline constexpr char kFields[] = "jcokden";
+
+inline bool in(const char* set, char c) {
+  return c != '\0' && std::strchr(set, c) != nullptr;
+}
+inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 struct Store {
-  std::string tableName;
+  std::string tableName, wide, second, fName, underscore;
   std::vector<std::string> tokens;
-  std::array<bool, 20> flags{};
-  std::array<std::int32_t, 10> numbers{};
-  // separator, quote, katakana, completion
+  std::map<char, bool> flags;
+  std::map<char, std::int32_t> numbers;
+  // Indexed alike: separator, quote, katakana, completion.
   std::array<std::int32_t, 4> codes{{',', '"', '_', '0'}};
   std::array<std::string, 4> literals{{"_", "_", "_", "_"}};
-  std::string wide, second, fName, underscore;
   bool plainTaken = false;
 
-  Store() { numbers.fill(-1); }
-
-  static int flagIndex(char c) {
-    for (int i = 0; i < 20; ++i) {
-      if (kFlags[i] == c) return i;
-    }
-    return -1;
-  }
-  static int numberIndex(char c) {
-    for (int i = 0; i < 10; ++i) {
-      if (kNumbers[i] == c) return i;
-    }
-    return -1;
-  }
-  bool flag(char c) const {
-    const int i = flagIndex(c);
-    return i >= 0 && flags[static_cast<std::size_t>(i)];
+  bool flag(char c) const { return flags.count(c) != 0 && flags.at(c); }
+  std::int32_t number(char c) const {
+    return numbers.count(c) != 0 ? numbers.at(c) : -1;
   }
   std::int32_t limit() const { return flag('Z') ? 3071 : 255; }
-  std::int32_t number(char c) const {
-    const int i = numberIndex(c);
-    return i >= 0 ? numbers[static_cast<std::size_t>(i)] : -1;
-  }
   std::int32_t field(char c) const {
-    const std::int32_t value = number(c);
-    return value == -1 ? limit() : value;
+    return number(c) == -1 ? limit() : number(c);
   }
   std::uint8_t settled(std::size_t option) const {
     if (literals[option] != "_") {
       return static_cast<std::uint8_t>(literals[option][0]);
     }
-    if (codes[option] != 0) return static_cast<std::uint8_t>(codes[option]);
-    return '_';
+    return static_cast<std::uint8_t>(codes[option] != 0 ? codes[option] : '_');
   }
 };
 
-inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-/// The settings file's option lines (up to 64, up to the first empty one)
-/// and its first line; `present` false means no file.
-inline std::vector<std::string> settingsLines(bool present,
-                                              const std::string& content,
+/// The settings file's first line and its option lines (up to 64, each cut
+/// at 256 characters and at a tab, up to the first empty one).
+inline std::vector<std::string> settingsLines(const std::string& content,
                                               std::string* table_name) {
-  std::vector<std::string> lines;
-  table_name->clear();
-  if (!present) return lines;
-  std::vector<std::string> all;
-  std::size_t start = 0;
-  while (start < content.size()) {
-    std::size_t end = content.find('\n', start);
-    std::string line;
-    if (end == std::string::npos) {
-      line = content.substr(start);
-      start = content.size();
-    } else {
-      line = content.substr(start, end - start);
-      // A CR is part of the line end only in front of its LF.
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      start = end + 1;
+  std::vector<std::string> all, lines;
+  for (std::size_t start = 0; start < content.size();) {
+    const std::size_t end = std::min(content.find('\n', start), content.size());
+    std::string line = content.substr(start, end - start);
+    // A CR is part of the line end only in front of its LF.
+    if (end < content.size() && !line.empty() && line.back() == '\r') {
+      line.pop_back();
     }
     all.push_back(line);
+    start = end + 1;
   }
-  if (all.empty()) return lines;
-  *table_name = all[0];
+  if (!all.empty()) *table_name = all[0];
   for (std::size_t i = 1; i < all.size() && i <= 64; ++i) {
-    std::string line = all[i].substr(0, 256);
-    const std::size_t tab = line.find('\t');
-    if (tab != std::string::npos) line.resize(tab);
-    if (line.empty()) break;
-    lines.push_back(line);
+    const std::string line = all[i].substr(0, 256);
+    if (line.empty() || line[0] == '\t') break;
+    lines.push_back(line.substr(0, line.find('\t')));
   }
   return lines;
 }
 
 inline void expand(const std::string& a, std::vector<std::string>* out) {
-  if (a.size() < 3) {
-    out->push_back(a);
-  } else if (a == "-CRLF") {
-    out->push_back("-0");
-  } else if (a == "--help" || a == "-VC") {
-    out->push_back("-G");
-  } else if (a == "-LF") {
-    out->push_back("-0-");
-    out->push_back("-L");
-  } else if (a == "--out") {
-    out->push_back("-F-");
-    out->push_back("-z");
-  } else if (a[0] != '-') {
-    out->push_back(a);
-  } else if (a[2] < ' ' || a[2] > '~') {  // not printable ASCII
-    out->push_back(a);
-  } else if (a[2] == '-' || a[2] == '\\' || isDigit(a[2])) {
-    out->push_back(a);
-  } else if (a[1] == 'w' || a[1] == 's' || a[1] == 'a' || a[1] == 'h') {
+  static const std::map<std::string, std::vector<std::string>> kWhole = {
+      {"-CRLF", {"-0"}},
+      {"--help", {"-G"}},
+      {"-VC", {"-G"}},
+      {"-LF", {"-0-", "-L"}},
+      {"--out", {"-F-", "-z"}}};
+  if (kWhole.count(a) != 0) {
+    out->insert(out->end(), kWhole.at(a).begin(), kWhole.at(a).end());
+  } else if (a.size() < 3 || a[0] != '-' || a[2] < ' ' || a[2] > '~' ||
+             a[2] == '-' || a[2] == '\\' || isDigit(a[2]) || in("wsah", a[1])) {
     out->push_back(a);
   } else {
-    for (std::size_t i = 1; i < a.size(); ++i) {
-      out->push_back(std::string("-") + a[i]);
-    }
+    for (std::size_t i = 1; i < a.size(); ++i) out->push_back({'-', a[i]});
   }
 }
 
 inline std::int32_t toInteger(const std::string& digits) {
-  if (digits.empty()) return -1;
   std::int64_t value = 0;
   for (char c : digits) {
-    if (!isDigit(c)) return -1;
     value = value * 10 + (c - '0');
-    if (value > 2147483647) return -1;
+    if (!isDigit(c) || value > 2147483647) return -1;
   }
-  return static_cast<std::int32_t>(value);
+  return digits.empty() ? -1 : static_cast<std::int32_t>(value);
 }
 
 inline std::size_t trailingDigits(const std::string& s) {
@@ -151,90 +114,71 @@ inline std::size_t trailingDigits(const std::string& s) {
 }
 
 inline std::int32_t escape(const std::string& token) {
+  static const std::map<std::string, std::int32_t> kNamed = {
+      {"\\A", '<'},  {"\\l", '|'}, {"\\s", ' '},
+      {"\\t", '\t'}, {"\\v", '>'}, {"\\\xCD", '<'}};
   const std::string v = token.size() > 2 ? token.substr(2) : std::string();
   if (v.empty()) return 0;
   if (v[0] != '\\') return static_cast<unsigned char>(v[0]);
-  if (v == "\\A") return '<';
-  if (v == "\\l") return '|';
-  if (v == "\\s") return ' ';
-  if (v == "\\t") return '\t';
-  if (v == "\\v") return '>';
-  if (v.size() >= 2 && v[1] == 'x') {
-    // Looked up in "x00x01...xFF": what follows the x, up to two
-    // characters, must start an entry.
-    static const char hex[] = "0123456789ABCDEF";
-    const std::string want = v.substr(2, 2);
-    for (int value = 0; value < 256; ++value) {
-      const std::string entry{hex[value >> 4], hex[value & 15]};
-      if (entry.compare(0, want.size(), want) == 0) return value;
-    }
-    return 0;
+  if (kNamed.count(v) != 0) return kNamed.at(v);
+  if (v[1] != 'x') return ',';
+  // Looked up in "x00x01...xFF": what follows the x, up to two characters,
+  // must start an entry.
+  const std::string want = v.substr(2, 2);
+  for (int value = 0; value < 256; ++value) {
+    const std::string entry{"0123456789ABCDEF"[value >> 4],
+                            "0123456789ABCDEF"[value & 15]};
+    if (entry.compare(0, want.size(), want) == 0) return value;
   }
-  if (v == "\\\xCD") return '<';
-  return ',';
+  return 0;
 }
 
 inline void interpret(Store& s, const std::string& t) {
   if (t[0] != '-') {
-    bool& f = s.flags[static_cast<std::size_t>(Store::flagIndex('F'))];
-    bool& u = s.flags[static_cast<std::size_t>(Store::flagIndex('_'))];
-    if (f) {
-      s.fName = t;
-      f = false;
-    } else if (u) {
-      s.underscore = t;
-      u = false;
-    } else if (!s.plainTaken) {
-      s.wide = t;
-      s.plainTaken = true;
+    bool& f = s.flags['F'];
+    bool& u = s.flags['_'];
+    if (f || u) {
+      (f ? s.fName : s.underscore) = t;
+      (f ? f : u) = false;
     } else {
-      s.second = t;
+      (s.plainTaken ? s.second : s.wide) = t;
+      s.plainTaken = true;
     }
     return;
   }
-  const int flag = t.size() >= 2 ? Store::flagIndex(t[1]) : -1;
-  if (t.size() == 2 && flag >= 0) {
-    s.flags[static_cast<std::size_t>(flag)] = true;
-    return;
-  }
-  if (t.size() >= 3 && t[2] == '-' && flag >= 0) {
-    s.flags[static_cast<std::size_t>(flag)] = false;
-    if (t[1] == 'F') s.fName.clear();
-    if (t[1] == '_') s.underscore.clear();
+  const char letter = t.size() >= 2 ? t[1] : '\0';
+  if (in(kFlags, letter) && (t.size() == 2 || t[2] == '-')) {
+    s.flags[letter] = t.size() == 2;
+    if (letter == 'F' && t.size() > 2) s.fName.clear();
+    if (letter == '_' && t.size() > 2) s.underscore.clear();
     return;
   }
   if (t.size() >= 3 && isDigit(t[2])) {
     const std::size_t n = trailingDigits(t);
     const std::string prefix = t.substr(0, t.size() - n);
-    const int number = prefix.size() == 2 ? Store::numberIndex(prefix[1]) : -1;
-    if (prefix.size() == 2 && number >= 0) {
-      s.numbers[static_cast<std::size_t>(number)] =
-          toInteger(t.substr(t.size() - n));
+    if (prefix.size() == 2 && in(kNumbers, letter)) {
+      s.numbers[letter] = toInteger(t.substr(t.size() - n));
       return;
     }
     // A range: -I and -~ are read by nobody; only their being consumed
     // (and the reports of their numbers) matters.
-    const std::string core =
-        prefix.empty() ? std::string() : prefix.substr(0, prefix.size() - 1);
+    const std::string core = prefix.substr(0, prefix.size() - 1);
     const std::size_t lower = trailingDigits(core);
-    const std::string range_prefix =
+    const std::string range =
         lower == 0 ? prefix : core.substr(0, core.size() - lower);
-    if (range_prefix == "-I" || range_prefix == "-~") return;
+    if (range == "-I" || range == "-~") return;
   }
   if (t.size() >= 3 && (t[2] == '0' || t[2] == '1') &&
-      (t[1] == '@' || t[1] == 'E')) {
+      (letter == '@' || letter == 'E')) {
     return;
   }
-  static const char escaped[] = "SWAH";
-  static const char literal[] = "swah";
   for (std::size_t i = 0; i < 4; ++i) {
-    if (t.size() >= 2 && t[1] == escaped[i]) {
-      s.codes[i] = escape(t);
-      if (s.codes[i] != 0) return;
-    }
+    if (letter != "SWAH"[i]) continue;
+    s.codes[i] = escape(t);
+    if (s.codes[i] != 0) return;
   }
   for (std::size_t i = 0; i < 4; ++i) {
-    if (t.size() >= 3 && t[1] == literal[i]) {
+    if (t.size() >= 3 && letter == "swah"[i]) {
       s.literals[i] = t.substr(2);
       s.codes[i] = 0;
     }
@@ -244,10 +188,12 @@ inline void interpret(Store& s, const std::string& t) {
 inline Store parse(const std::vector<std::string>& arguments, bool settings,
                    const std::string& content) {
   Store s;
-  const std::vector<std::string> lines =
-      settingsLines(settings, content, &s.tableName);
   s.tokens.push_back("-0");
-  for (const std::string& line : lines) s.tokens.push_back(line);
+  if (settings) {
+    for (const std::string& line : settingsLines(content, &s.tableName)) {
+      s.tokens.push_back(line);
+    }
+  }
   for (const std::string& a : arguments) expand(a, &s.tokens);
   for (const std::string& t : s.tokens) {
     if (!t.empty()) interpret(s, t);
@@ -255,46 +201,16 @@ inline Store parse(const std::vector<std::string>& arguments, bool settings,
   return s;
 }
 
-inline FinalEffects::Values settle(const Store& s) {
-  FinalEffects::Values v;
-  const std::int32_t limit = s.limit();
-  v.completionChar = s.settled(3);
-  v.katakanaChar = s.settled(2);
-  v.quoteChar = s.settled(1);
-  v.separatorChar = s.settled(0);
+inline Values settle(const Store& s) {
+  // The first of the field options "endko" below the limit picks the column.
+  using V = Values;
+  static bool V::*const kColumns[] = {&V::decimalExtraction,
+                                      &V::integerExtraction, &V::dropCombining,
+                                      &V::replaceKatakana, &V::dropControl};
+  Values v;
   v.dropControl = s.flag('$');
   v.dropCombining = s.flag('%');
   v.replaceKatakana = s.flag('x');
-  if (s.field('e') < limit) {
-    v.decimalExtraction = true;
-    v.fieldNumber = s.field('e');
-  } else if (s.field('n') < limit) {
-    v.integerExtraction = true;
-    v.fieldNumber = s.field('n');
-  } else if (s.field('d') < limit) {
-    v.dropCombining = true;
-    v.fieldNumber = s.field('d');
-  } else if (s.field('k') < limit) {
-    v.replaceKatakana = true;
-    v.fieldNumber = s.field('k');
-  } else if (s.field('o') < limit) {
-    v.dropControl = true;
-    v.fieldNumber = s.field('o');
-  } else if (s.number('c') != -1 && s.number('c') < limit) {
-    v.fieldNumber = s.number('j') != -1 && s.number('j') < limit
-                        ? s.number('j')
-                        : s.number('c');
-  } else {
-    v.fieldNumber = s.number('j') != -1 ? s.number('j') : limit;
-  }
-  if (!s.fName.empty()) {
-    v.narrowName = s.fName;
-  } else if (!s.second.empty()) {
-    v.narrowName = s.second;
-  } else {
-    v.narrowName = s.flag('z') ? std::string() : std::string("pelmora.txt");
-  }
-  v.crlfLines = !s.flag('L') || s.flag('0');
   v.refreshWide = s.flag('t');
   v.keepTemporary = s.flag('y');
   v.noTableSearch = s.flag('D');
@@ -303,108 +219,111 @@ inline FinalEffects::Values settle(const Store& s) {
   v.tableFromSettings = s.flag('K');
   v.temporaryRoute = s.flag('b');
   v.tableReport = s.flag('M');
+  v.separatorChar = s.settled(0);
+  v.quoteChar = s.settled(1);
+  v.katakanaChar = s.settled(2);
+  v.completionChar = s.settled(3);
+  v.narrowName = !s.fName.empty()    ? s.fName
+                 : !s.second.empty() ? s.second
+                 : s.flag('z')       ? std::string()
+                                     : std::string("pelmora.txt");
+  v.crlfLines = !s.flag('L') || s.flag('0');
   v.wideName = s.wide;
+  const std::int32_t limit = s.limit(), c = s.number('c'), j = s.number('j');
+  for (std::size_t i = 0; i < 5; ++i) {
+    if (s.field("endko"[i]) < limit) {
+      v.*kColumns[i] = true;
+      v.fieldNumber = s.field("endko"[i]);
+      return v;
+    }
+  }
+  if (c != -1 && c < limit) {
+    v.fieldNumber = j != -1 && j < limit ? j : c;
+  } else {
+    v.fieldNumber = j != -1 ? j : limit;
+  }
   return v;
+}
+
+inline auto tied(const Values& v) {
+  return std::tie(v.crlfLines, v.decimalExtraction, v.integerExtraction,
+                  v.fieldNumber, v.wideName, v.refreshWide, v.completionChar,
+                  v.katakanaChar, v.omitHI, v.narrowName, v.keepTemporary,
+                  v.noTableSearch, v.quoteChar, v.dropControl, v.dropCombining,
+                  v.quotedSeparatorIgnored, v.replaceKatakana,
+                  v.tableFromSettings, v.separatorChar, v.temporaryRoute,
+                  v.tableReport);
 }
 
 /// Parses with HyphenTerms (the settings file must already be in place, or
 /// absent), settles, and compares every query and value with the model.
-inline void check(const char* target, const std::vector<std::string>& args,
-                  bool settings, const std::string& content) {
+inline void check(const std::vector<std::string>& args, bool settings,
+                  const std::string& content) {
+  using fuzzing::finding;
   const Store want = parse(args, settings, content);
-  const FinalEffects::Values settled_want = settle(want);
-
   HyphenTerms terms;
   terms.prepareTerms(args);
   terms.parse();
-  auto fail = [target](const std::string& what) {
-    fuzzing::finding(target, what);
-  };
 
   if (terms.tokens() != want.tokens) {
     std::string text = "token lists differ:";
     for (const std::string& t : terms.tokens()) text += " [" + t + "]";
     text += "\n  expected:";
     for (const std::string& t : want.tokens) text += " [" + t + "]";
-    fail(text);
+    finding(text);
   }
-  if (terms.tableName() != want.tableName) fail("table name differs");
+  if (terms.tableName() != want.tableName) finding("table name differs");
   for (const char* f = kFlags; *f != '\0'; ++f) {
-    if (terms.flag(*f) != want.flag(*f)) {
-      fail(std::string("flag -") + *f + " differs");
-    }
+    if (terms.flag(*f) != want.flag(*f))
+      finding(std::string("flag -") + *f + " differs");
   }
-  if (terms.flag('a') || terms.flag('\0')) fail("a flag that does not exist");
+  if (terms.flag('a') || terms.flag('\0'))
+    finding("a flag that does not exist");
   for (const char* n = kNumbers; *n != '\0'; ++n) {
     if (terms.numberValue(*n) != want.number(*n)) {
-      fail(std::string("number -") + *n + " is " +
-           std::to_string(terms.numberValue(*n)) + ", expected " +
-           std::to_string(want.number(*n)));
+      finding(std::string("number -") + *n + " is " +
+              std::to_string(terms.numberValue(*n)) + ", expected " +
+              std::to_string(want.number(*n)));
     }
   }
-  for (char f : std::string("jcokden")) {
-    if (terms.fieldOption(f) != want.field(f)) {
-      fail(std::string("field option -") + f + " differs");
+  for (const char* f = kFields; *f != '\0'; ++f) {
+    if (terms.fieldOption(*f) != want.field(*f)) {
+      finding(std::string("field option -") + *f + " differs");
     }
   }
-  if (terms.fieldOption('P') != -1) fail("-P answered as a field option");
-  if (terms.fieldNumberLimit() != want.limit()) fail("field limit differs");
+  if (terms.fieldOption('P') != -1) finding("-P answered as a field option");
+  if (terms.fieldNumberLimit() != want.limit()) finding("field limit differs");
   if (terms.separatorChar() != want.settled(0) ||
       terms.quoteChar() != want.settled(1) ||
       terms.katakanaChar() != want.settled(2) ||
       terms.completionChar() != want.settled(3)) {
-    fail("a character option differs");
+    finding("a character option differs");
   }
-  if (terms.wideName() != want.wide) fail("wide name differs");
-  if (terms.secondPlainArgument() != want.second) fail("second name differs");
-  if (terms.listName(1) != want.fName) fail("-F name differs");
-  if (terms.listName(2) != want.underscore) fail("-_ name differs");
+  if (terms.wideName() != want.wide ||
+      terms.secondPlainArgument() != want.second ||
+      terms.listName(1) != want.fName || terms.listName(2) != want.underscore) {
+    finding("a name (wide, second, -F, -_) differs");
+  }
   for (const std::string& t : want.tokens) {
     const std::int32_t code = terms.decodeEscape(t);
-    if (code != escape(t)) fail("escape of [" + t + "] differs");
-    if (code < 0 || code > 255) fail("escape outside a byte");
+    if (code != escape(t)) finding("escape of [" + t + "] differs");
+    if (code < 0 || code > 255) finding("escape outside a byte");
   }
 
-  const FinalEffects::Values got = settleOptions(terms);
-  const FinalEffects::Values& w = settled_want;
+  const Values got = settleOptions(terms);
+  const Values expected = settle(want);
   if (got.decimalExtraction && got.integerExtraction) {
-    fail("both number extractions settled");
+    finding("both number extractions settled");
   }
-  if (got.crlfLines != w.crlfLines) {
-    fail("line ends differ");
+  if (tied(got) != tied(expected)) {
+    finding("settled values differ (field number " +
+            std::to_string(got.fieldNumber) + ", expected " +
+            std::to_string(expected.fieldNumber) + ")");
   }
-  if (got.decimalExtraction != w.decimalExtraction ||
-      got.integerExtraction != w.integerExtraction ||
-      got.dropControl != w.dropControl ||
-      got.dropCombining != w.dropCombining ||
-      got.replaceKatakana != w.replaceKatakana) {
-    fail("column flags differ");
-  }
-  if (got.fieldNumber != w.fieldNumber) {
-    fail("field number " + std::to_string(got.fieldNumber) + ", expected " +
-         std::to_string(w.fieldNumber));
-  }
-  if (got.wideName != w.wideName || got.narrowName != w.narrowName) {
-    fail("file names differ");
-  }
-  if (got.completionChar != w.completionChar ||
-      got.katakanaChar != w.katakanaChar || got.quoteChar != w.quoteChar ||
-      got.separatorChar != w.separatorChar) {
-    fail("settled characters differ");
-  }
-  if (got.refreshWide != w.refreshWide ||
-      got.keepTemporary != w.keepTemporary ||
-      got.noTableSearch != w.noTableSearch || got.omitHI != w.omitHI ||
-      got.quotedSeparatorIgnored != w.quotedSeparatorIgnored ||
-      got.tableFromSettings != w.tableFromSettings ||
-      got.temporaryRoute != w.temporaryRoute ||
-      got.tableReport != w.tableReport) {
-    fail("plain flags differ");
-  }
-  FinalEffects effects{FinalEffects::Values(got)};
+  FinalEffects effects{Values(got)};
   if (effects.fieldNumber() != got.fieldNumber ||
       effects.narrowName() != got.narrowName) {
-    fail("FinalEffects does not keep its values");
+    finding("FinalEffects does not keep its values");
   }
 }
 

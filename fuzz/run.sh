@@ -1,15 +1,8 @@
 #!/bin/sh
 # Builds the fuzz targets with clang and libFuzzer in build-fuzz/ and runs
-# each one for a bounded time, one after the other.
+# each for a bounded time, one after the other (fuzz/README.md).
 #
-#   fuzz/run.sh [seconds-per-target] [target ...]
-#
-# Default: 30 seconds for every target (six targets plus the build stay
-# within five minutes). A long run is the same command with a larger number.
-# New corpus units go to build-fuzz/corpus-work/<target>/ (seeded from
-# fuzz/corpus/<target>/), never into the source tree; crash inputs go to
-# build-fuzz/artifacts/<target>/ and are named in the summary. The seed
-# corpus and fuzz/regressions/<target>/ are run first on every start.
+#   fuzz/run.sh [seconds-per-target, default 30] [target ...]
 #
 # Exit code: 0 when every target ran clean, 1 on any finding, 2 when the
 # build failed.
@@ -67,13 +60,11 @@ for target in $TARGETS; do
   log=$BUILD/logs/$target.log
   mkdir -p "$work" "$artifacts"
   cp -n "$ROOT/fuzz/corpus/$target/"* "$work/" 2>/dev/null
-  extra=""
   regressions=$ROOT/fuzz/regressions/$target
   [ -d "$regressions" ] || regressions=""
-  case $target in
-    # Enough room for a line with more fields than the queue can hold.
-    fuzz_splitter) extra="-max_len=8192" ;;
-  esac
+  # Enough room for a line with more fields than the queue can hold.
+  extra=""
+  [ "$target" = fuzz_splitter ] && extra="-max_len=8192"
 
   echo "== $target: ${SECONDS_PER_TARGET} s"
   start=$(date +%s)
@@ -84,8 +75,6 @@ for target in $TARGETS; do
   code=$?
   elapsed=$(( $(date +%s) - start ))
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-  [ -n "$runs" ] || runs=$(sed -n 's/^Done \([0-9]*\) runs.*/\1/p' "$log" | tail -1)
-  [ -n "$runs" ] || runs="?"
   if [ "$code" -eq 0 ]; then
     result="ok"
   else
@@ -94,8 +83,8 @@ for target in $TARGETS; do
     result="FINDING (exit $code) ${artifact:-see $log}"
     grep -E "ERROR|runtime error|finding:|SUMMARY" "$log" | head -5
   fi
-  printf '   %s runs in %s s: %s\n' "$runs" "$elapsed" "$result"
-  summary="$summary$(printf '%-20s %10s %6s  %s' "$target" "$runs" "$elapsed" "$result")
+  printf '   %s runs in %s s: %s\n' "${runs:-?}" "$elapsed" "$result"
+  summary="$summary$(printf '%-20s %10s %6s  %s' "$target" "${runs:-?}" "$elapsed" "$result")
 "
 done
 

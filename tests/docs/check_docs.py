@@ -2,27 +2,25 @@
 """Keeps README.md and the manual page telling the truth.
 
   check_docs.py manual README.md docs/pelmora.1
-      Every option of the README's option table and every error number of
-      its error table is in the manual page (the other way round for the
-      error numbers too), the error numbers are the ones the program lists
-      in src/diagnostics/error_numbers.h and reports in its messages, every
-      path and function name docs/ARCHITECTURE.md gives exists, every
-      link of the README and of the pages it leads to reaches a file, the Windows README.txt shows the README's
-      batch block, and the page lints clean with whatever of mandoc and
-      groff is installed.
+      The README's options and error numbers are in the manual page (and the
+      page's numbers in the README), the error numbers are the ones
+      src/diagnostics/error_numbers.h lists and the messages report, every
+      path and name docs/ARCHITECTURE.md gives exists, every link of the
+      README and the pages it leads to reaches a file, the Windows
+      README.txt shows the README's batch block, and the page lints clean
+      with whatever of mandoc and groff is installed.
 
   check_docs.py readme-windows README.md PELMORA.EXE TABLE
-      Runs the README's batch block with `wine cmd /c` in the Wine prefix
-      WINEPREFIX, on twenty wide files and one that cannot be read, with
-      the table in the prefix's C:\\Quorvelin (put back as it was after):
-      it must convert the twenty, list the one, show every err file on a
-      line of its own and end with exit code 1.
+      Runs the README's batch block with `wine cmd /c` in WINEPREFIX on
+      twenty wide files and one that cannot be read, the table in the
+      prefix's C:\\Quorvelin (put back after): it must convert the twenty,
+      list the one, show every err file on a line of its own and end with 1.
 
   check_docs.py readme README.md PELMORA TABLE
-      Runs every shell block of the README that is marked to be run, with
-      the built program installed in a scratch folder (its table in its
-      fixed place), and checks what each block leaves behind; the
-      many-files block also with a file that cannot be read among good ones.
+      Runs every shell block of the README marked to be run, with the
+      program installed in a scratch folder (its table in its fixed place),
+      and checks what each leaves behind; the many-files block also with a
+      file that cannot be read among good ones.
 """
 import os
 import re
@@ -32,6 +30,17 @@ import sys
 import tempfile
 
 SKIPPED = 77  # CTest's SKIP_RETURN_CODE for the lint without a linter
+CODE = (".cc", ".h", ".py", ".sh")
+
+
+def read(*parts):
+    with open(os.path.join(*parts), encoding="utf-8") as f:
+        return f.read()
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data if isinstance(data, bytes) else data.encode())
 
 
 def table_column(text, header):
@@ -55,11 +64,9 @@ def roff_text(source):
             continue
         if line.startswith("."):
             parts = line.split(None, 1)
-            line = parts[1] if len(parts) > 1 else ""
-            line = line.replace('"', "")
+            line = parts[1].replace('"', "") if len(parts) > 1 else ""
         text.append(line)
-    text = "\n".join(text)
-    text = re.sub(r"\\f(\[[A-Z]*\]|\(..|.)", "", text)
+    text = re.sub(r"\\f(\[[A-Z]*\]|\(..|.)", "", "\n".join(text))
     for escape, plain in (("\\-", "-"), ("\\(aq", "'"), ("\\(lq", '"'),
                           ("\\(rq", '"'), ("\\(ul", "_"), ("\\(bu", "*"),
                           ("\\&", ""), ("\\e", "\\")):
@@ -67,15 +74,9 @@ def roff_text(source):
     return text
 
 
-def section(roff, name):
-    match = re.search(r"^\.SH %s\n(.*?)(?=^\.SH|\Z)" % name, roff,
-                      re.M | re.S)
-    return match.group(1) if match else ""
-
-
 def check_manual(readme_path, manual_path):
-    readme = open(readme_path, encoding="utf-8").read()
-    roff = open(manual_path, encoding="utf-8").read()
+    readme = read(readme_path)
+    roff = read(manual_path)
     page = roff_text(roff)
     problems = []
 
@@ -84,57 +85,51 @@ def check_manual(readme_path, manual_path):
         options += re.findall(r"`([^`]+)`", cell)
     if len(options) < 30:
         problems.append("only %d options found in the README" % len(options))
-    for option in options:
-        if option not in page:
-            problems.append("option %s is not in the manual page" % option)
+    problems += ["option %s is not in the manual page" % option
+                 for option in options if option not in page]
 
     readme_numbers = set()
     for cell in table_column(
             readme, "| number | message | meaning | what follows | what to do |"):
         readme_numbers.update(re.findall(r"\b\d{3}\b", cell))
-    page_numbers = set(re.findall(r"\\fB(\d{3})\\fR|^\.B (\d{3})$",
-                                  section(roff, "DIAGNOSTICS"), re.M))
-    page_numbers = {a or b for a, b in page_numbers}
+    diagnostics = re.search(r"^\.SH DIAGNOSTICS\n(.*?)(?=^\.SH|\Z)", roff,
+                            re.M | re.S)
+    page_numbers = {a or b for a, b in re.findall(
+        r"\\fB(\d{3})\\fR|^\.B (\d{3})$",
+        diagnostics.group(1) if diagnostics else "", re.M)}
     if len(readme_numbers) < 40:
         problems.append("only %d error numbers in the README" %
                         len(readme_numbers))
-    for number in sorted(readme_numbers - page_numbers):
-        problems.append("error %s is not under DIAGNOSTICS" % number)
-    for number in sorted(page_numbers - readme_numbers):
-        problems.append("error %s is not in the README's table" % number)
+    problems += ["error %s is not under DIAGNOSTICS" % number
+                 for number in sorted(readme_numbers - page_numbers)]
+    problems += ["error %s is not in the README's table" % number
+                 for number in sorted(page_numbers - readme_numbers)]
 
     # The program's own list of its numbers, and the numbers its messages
     # carry, agree with both documents.
     root = os.path.dirname(os.path.abspath(readme_path))
-    listed = set(re.findall(
-        r"\{(\d{3}), \"",
-        open(os.path.join(root, "src", "diagnostics", "error_numbers.h"),
-             encoding="utf-8").read()))
+    listed = set(re.findall(r"\{(\d{3}), \"", read(
+        root, "src", "diagnostics", "error_numbers.h")))
     reported = set()
     for folder, _, names in os.walk(os.path.join(root, "src")):
         for name in names:
             if name.endswith((".cc", ".h")) and name != "error_numbers.h":
-                reported.update(re.findall(
-                    r"error-(\d{3})",
-                    open(os.path.join(folder, name), encoding="utf-8").read()))
-    for number in sorted(reported - listed):
-        problems.append("error %s is reported but not in error_numbers.h"
-                        % number)
-    for number in sorted(listed - reported):
-        problems.append("error %s is in error_numbers.h but never reported"
-                        % number)
-    for number in sorted(listed ^ readme_numbers):
-        problems.append("error %s is in only one of error_numbers.h and the "
-                        "README's table" % number)
+                reported.update(re.findall(r"error-(\d{3})",
+                                           read(folder, name)))
+    problems += ["error %s is reported but not in error_numbers.h" % number
+                 for number in sorted(reported - listed)]
+    problems += ["error %s is in error_numbers.h but never reported" % number
+                 for number in sorted(listed - reported)]
+    problems += ["error %s is in only one of error_numbers.h and the "
+                 "README's table" % number
+                 for number in sorted(listed ^ readme_numbers)]
 
     problems += architecture_problems(root)
     problems += broken_links(readme_path)
-    # The Windows archive's README.txt shows the batch block that is tested.
     block = marked_blocks(readme, "run", "bat").get("many-files-windows", "")
-    windows = os.path.join(os.path.dirname(readme_path), "docs",
-                           "README-windows.txt")
-    if not block or "".join("    %s\n" % line for line in block.splitlines()) \
-            not in open(windows, encoding="utf-8").read():
+    shown = "".join("    %s\n" % line for line in block.splitlines())
+    if not block or shown not in read(os.path.dirname(readme_path), "docs",
+                                      "README-windows.txt"):
         problems.append("docs/README-windows.txt does not show the README's "
                         "batch block")
 
@@ -172,8 +167,7 @@ def broken_links(start):
         if page in seen:
             continue
         seen.add(page)
-        text = open(page, encoding="utf-8").read()
-        for target in re.findall(r"\]\(([^)\s]+)\)", text):
+        for target in re.findall(r"\]\(([^)\s]+)\)", read(page)):
             if re.match(r"[a-z]+:", target) or target.startswith("#"):
                 continue
             path = os.path.normpath(os.path.join(os.path.dirname(page),
@@ -183,6 +177,35 @@ def broken_links(start):
                                 (os.path.basename(page), target))
             elif path.endswith(".md"):
                 pages.append(path)
+    return problems
+
+
+def architecture_problems(root):
+    """Every path and every function name docs/ARCHITECTURE.md gives in
+    backquotes exists in the tree, so the map cannot drift from the code."""
+    names, code = set(), []
+    for top in ("src", "tests", "fuzz", "tools"):
+        for folder, _, files in os.walk(os.path.join(root, top)):
+            names.update(files)
+            code += [read(folder, name) for name in files
+                     if name.endswith(CODE)]
+    code = "\n".join(code)
+    problems = []
+    text = read(root, "docs", "ARCHITECTURE.md")
+    for span in sorted(set(re.findall(r"`([^`\n]+)`", text))):
+        span = span.strip()
+        if re.fullmatch(r"[\w./-]+\.(cc|h|py|sh|md)", span) or \
+                re.fullmatch(r"(src|tests|fuzz|tools|docs|data)/[\w./-]*",
+                             span):
+            if not os.path.exists(os.path.join(root, span)) and \
+                    os.path.basename(span) not in names:
+                problems.append("ARCHITECTURE.md names %s, which does not "
+                                "exist" % span)
+        elif re.fullmatch(r"[A-Za-z_][\w]*(::[A-Za-z_~][\w]*)*", span) and \
+                not re.search(r"\b%s\b" % re.escape(span.split("::")[-1]),
+                              code):
+            problems.append("ARCHITECTURE.md names %s, which is not in the "
+                            "code" % span)
     return problems
 
 
@@ -212,32 +235,9 @@ def run_block(script, folder, path_folder, as_script=False, prefix=()):
                           capture_output=True, text=True)
 
 
-def without_read_override():
-    """What starts a command so that a file of mode 000 cannot be read by
-    it: nothing for a user, root without its power to read anything."""
-    if os.geteuid() != 0:
-        return []
-    return ["setpriv", "--inh-caps=-all",
-            "--bounding-set=-dac_override,-dac_read_search"]
-
-
-def make_many_files(work, count):
-    """`count` wide files in work/wide and the folder's settings; returns
-    the narrow file each must give."""
-    os.makedirs(os.path.join(work, "wide"))
-    expected = {}
-    for number in range(count):
-        name = "sheet%03d.txt" % number
-        lines = ["%d\t品名%d\t%d円" % (line, number, line * number)
-                 for line in range(number % 7 + 1)]
-        with open(os.path.join(work, "wide", name), "wb") as out:
-            out.write(wide("\r\n".join(lines) + "\r\n"))
-        expected[name] = "".join("品名%d\t\r\n" % number
-                                 for _ in lines).encode("cp932")
-    with open(os.path.join(work, "set_pelmora.txt"), "w") as out:
-        out.write("UTF16~MS932.bin\r\n-S\\t\r\n")
-    open(os.path.join(work, "surro.txt"), "w").close()
-    return expected
+def err_files(folder):
+    return sorted(entry for entry in os.listdir(folder)
+                  if entry.startswith("err"))
 
 
 def check_many_files(script, root, count, unreadable):
@@ -248,21 +248,33 @@ def check_many_files(script, root, count, unreadable):
     name = "many-files on %d files%s" % (count, " and an unreadable one"
                                          if unreadable else "")
     work = os.path.join(root, "many-%d" % count)
-    os.makedirs(work)
-    expected = make_many_files(work, count)
+    os.makedirs(os.path.join(work, "wide"))
+    expected = {}
+    for number in range(count):
+        sheet = "sheet%03d.txt" % number
+        lines = ["%d\t品名%d\t%d円" % (line, number, line * number)
+                 for line in range(number % 7 + 1)]
+        write(os.path.join(work, "wide", sheet),
+              wide("\r\n".join(lines) + "\r\n"))
+        expected[sheet] = "".join("品名%d\t\r\n" % number
+                                  for _ in lines).encode("cp932")
+    write(os.path.join(work, "set_pelmora.txt"),
+          "UTF16~MS932.bin\r\n-S\\t\r\n")
+    write(os.path.join(work, "surro.txt"), b"")
     prefix = []
     if unreadable:
         bad = os.path.join(work, "wide", "unreadable.txt")
-        with open(bad, "wb") as out:
-            out.write(wide("1\tx\r\n"))
+        write(bad, wide("1\tx\r\n"))
         os.chmod(bad, 0)
-        prefix = without_read_override()
+        # Root reads anything: the run goes without that power.
+        if os.geteuid() == 0:
+            prefix = ["setpriv", "--inh-caps=-all",
+                      "--bounding-set=-dac_override,-dac_read_search"]
     done = run_block(script, work, os.path.join(root, "bin"), True, prefix)
     problems = []
     if (done.returncode != 0) != unreadable:
         problems.append("%s: exit %d" % (name, done.returncode))
-    reports = sorted(entry for entry in os.listdir(work)
-                     if entry.startswith("err"))
+    reports = err_files(work)
     shown = ["%s: %s" % (report, open(os.path.join(work, report)).read())
              for report in reports]
     if unreadable:
@@ -288,7 +300,7 @@ def check_many_files(script, root, count, unreadable):
 
 
 def check_readme(readme_path, program, table):
-    readme = open(readme_path, encoding="utf-8").read()
+    readme = read(readme_path)
     blocks = marked_blocks(readme)
     problems = []
     with tempfile.TemporaryDirectory(prefix="pelmora-readme-") as root:
@@ -308,10 +320,9 @@ def check_readme(readme_path, program, table):
         if "worked-example" not in blocks:
             problems.append("no worked-example block in the README")
         else:
-            example = os.path.join(os.path.dirname(readme_path), "examples",
-                                   "spreadsheet")
             work = os.path.join(root, "try")
-            shutil.copytree(example, work,
+            shutil.copytree(os.path.join(os.path.dirname(readme_path),
+                                         "examples", "spreadsheet"), work,
                             ignore=shutil.ignore_patterns("expected",
                                                           "commands.txt"))
             before = set(os.listdir(work))
@@ -341,8 +352,8 @@ def check_readme(readme_path, program, table):
 
 
 def check_readme_windows(readme_path, program, table):
-    readme = open(readme_path, encoding="utf-8").read()
-    script = marked_blocks(readme, "run", "bat").get("many-files-windows")
+    script = marked_blocks(read(readme_path), "run", "bat").get(
+        "many-files-windows")
     if script is None:
         print("no many-files-windows block in the README")
         return 1
@@ -368,22 +379,20 @@ def check_readme_windows(readme_path, program, table):
             expected = {}
             for number in range(20):
                 name = "s%02d.txt" % number
-                with open(os.path.join(folder, "wide", name), "wb") as out:
-                    out.write(wide("%d\t名%d\r\n" % (number, number)))
+                write(os.path.join(folder, "wide", name),
+                      wide("%d\t名%d\r\n" % (number, number)))
                 expected[name] = ("名%d\r\n" % number).encode("cp932")
             # A name Windows lists but no run can read: the run ends with -1.
             os.mkfifo(os.path.join(folder, "wide", "unreadable.txt"))
-            with open(os.path.join(folder, "set_pelmora.txt"), "w") as out:
-                out.write("UTF16~MS932.bin\r\n-S\\t\r\n")
-            open(os.path.join(folder, "surro.txt"), "w").close()
+            write(os.path.join(folder, "set_pelmora.txt"),
+                  "UTF16~MS932.bin\r\n-S\\t\r\n")
+            write(os.path.join(folder, "surro.txt"), b"")
             # Left by an earlier night: no run of this one failed on it.
-            with open(os.path.join(folder, "failed.txt"), "wb") as out:
-                out.write(b"wide\\old.txt\r\n")
-            with open(os.path.join(folder, "many.bat"), "wb") as out:
-                out.write(script.replace("\n", "\r\n").encode("ascii"))
-            environment = dict(os.environ,
-                               WINEPATH="Z:" + os.path.join(work, "bin")
-                               .replace("/", "\\"))
+            write(os.path.join(folder, "failed.txt"), b"wide\\old.txt\r\n")
+            write(os.path.join(folder, "many.bat"),
+                  script.replace("\n", "\r\n").encode("ascii"))
+            environment = dict(os.environ, WINEPATH="Z:" + os.path.join(
+                work, "bin").replace("/", "\\"))
             done = subprocess.run(["wine", "cmd", "/c", "many.bat"],
                                   cwd=folder, env=environment,
                                   stdin=subprocess.DEVNULL,
@@ -391,11 +400,9 @@ def check_readme_windows(readme_path, program, table):
             if done.returncode != 1:
                 problems.append("the batch file ended with %d" %
                                 done.returncode)
-            reports = sorted(entry for entry in os.listdir(folder)
-                             if entry.startswith("err"))
-            lines = [b"%s: %s" % (report.encode(),
-                                  open(os.path.join(folder, report),
-                                       "rb").read())
+            reports = err_files(folder)
+            lines = [b"%s: %s" % (report.encode(), open(
+                os.path.join(folder, report), "rb").read())
                      for report in reports]
             if not reports or sorted(done.stdout.replace(b"\r", b"")
                                      .splitlines()) != lines:
@@ -424,52 +431,15 @@ def check_readme_windows(readme_path, program, table):
     return 0
 
 
-def architecture_problems(root):
-    """Every path and every function name docs/ARCHITECTURE.md gives in
-    backquotes exists in the tree, so the map cannot drift from the code."""
-    text = open(os.path.join(root, "docs", "ARCHITECTURE.md"),
-                encoding="utf-8").read()
-    code = []
-    for top in ("src", "tests", "fuzz", "tools"):
-        for folder, _, names in os.walk(os.path.join(root, top)):
-            for name in names:
-                if name.endswith((".cc", ".h", ".py", ".sh")):
-                    code.append(open(os.path.join(folder, name),
-                                     encoding="utf-8").read())
-    code = "\n".join(code)
-    problems = []
-    for span in sorted(set(re.findall(r"`([^`\n]+)`", text))):
-        span = span.strip()
-        if re.fullmatch(r"[\w./-]+\.(cc|h|py|sh|md)", span) or \
-                re.fullmatch(r"(src|tests|fuzz|tools|docs|data)/[\w./-]*",
-                             span):
-            if "*" in span:
-                continue
-            found = os.path.exists(os.path.join(root, span)) or any(
-                name == os.path.basename(span)
-                for top in ("src", "tests", "fuzz", "tools")
-                for _, _, names in os.walk(os.path.join(root, top))
-                for name in names)
-            if not found:
-                problems.append("ARCHITECTURE.md names %s, which does not "
-                                "exist" % span)
-        elif re.fullmatch(r"[A-Za-z_][\w]*(::[A-Za-z_~][\w]*)*", span):
-            if not re.search(r"\b%s\b" % re.escape(span.split("::")[-1]),
-                             code):
-                problems.append("ARCHITECTURE.md names %s, which is not in "
-                                "the code" % span)
-    return problems
-
-
 def main():
-    if len(sys.argv) == 4 and sys.argv[1] == "manual":
-        return check_manual(sys.argv[2], sys.argv[3])
-    if len(sys.argv) == 5 and sys.argv[1] == "readme-windows":
-        return check_readme_windows(sys.argv[2], sys.argv[3], sys.argv[4])
-    if len(sys.argv) == 5 and sys.argv[1] == "readme":
-        return check_readme(sys.argv[2], sys.argv[3], sys.argv[4])
-    print(__doc__)
-    return 2
+    checks = {("manual", 4): check_manual, ("readme", 5): check_readme,
+              ("readme-windows", 5): check_readme_windows}
+    check = checks.get((sys.argv[1] if len(sys.argv) > 1 else "",
+                        len(sys.argv)))
+    if check is None:
+        print(__doc__)
+        return 2
+    return check(*sys.argv[2:])
 
 
 if __name__ == "__main__":

@@ -1,6 +1,6 @@
-// The bridge from the product's settled options to the reference model's
-// settings. It lives apart from the model, which knows nothing of the
-// product, so the unit tests and the fuzz target translate alike.
+// The one bridge from the product's settled options to the reference
+// model's settings, kept apart from the model, which knows nothing of the
+// product.
 #ifndef PELMORA_TESTS_REFERENCE_MODEL_SETTINGS_H_
 #define PELMORA_TESTS_REFERENCE_MODEL_SETTINGS_H_
 

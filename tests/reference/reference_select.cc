@@ -18,26 +18,6 @@ constexpr int kBel = 0x07;
 
 bool isDigit(std::uint32_t unit) { return unit >= '0' && unit <= '9'; }
 
-// The supplementary characters surro.txt can accept, as pairs of units.
-struct ListedPairs {
-  std::set<std::uint32_t> code_points;
-  // Asked for every unit of inputs of megabytes: a lookup by index.
-  std::vector<std::uint8_t> highs = std::vector<std::uint8_t>(0x10000);
-
-  explicit ListedPairs(const std::vector<std::uint32_t>& list) {
-    for (std::uint32_t cp : list) {
-      if (cp < 0x20000 || cp > 0x3FFFF) continue;
-      code_points.insert(cp);
-      highs[0xD800 + ((cp - 0x10000) >> 10)] = 1;
-    }
-  }
-  bool listed(std::uint32_t high, std::uint32_t low) const {
-    if (low < 0xDC00 || low > 0xDFFF) return false;
-    return code_points.count(0x10000 + ((high - 0xD800) << 10) +
-                             (low - 0xDC00)) != 0;
-  }
-};
-
 }  // namespace
 
 int replacement(const Settings& s, std::uint32_t value) {
@@ -72,10 +52,16 @@ Result select(const std::string& wide, const CodeTable& codes,
         static_cast<std::uint8_t>(wide[2 * i]) |
         (static_cast<std::uint8_t>(wide[2 * i + 1]) << 8));
   }
-  const bool bom = wide.size() >= 2 &&
-                   static_cast<std::uint8_t>(wide[0]) == 0xFF &&
-                   static_cast<std::uint8_t>(wide[1]) == 0xFE;
-  const ListedPairs pairs(s.listed);
+  const bool bom = !units.empty() && units[0] == 0xFEFF;
+  // The supplementary characters surro.txt can accept, and their high
+  // halves by index: asked for every unit of inputs of megabytes.
+  std::set<std::uint32_t> listed;
+  std::vector<std::uint8_t> listed_high(0x10000);
+  for (std::uint32_t cp : s.listed) {
+    if (cp < 0x20000 || cp > 0x3FFFF) continue;
+    listed.insert(cp);
+    listed_high[0xD800 + ((cp - 0x10000) >> 10)] = 1;
+  }
   const bool numbers =
       s.engine == Engine::kDecimal || s.engine == Engine::kInteger;
 
@@ -97,17 +83,14 @@ Result select(const std::string& wide, const CodeTable& codes,
   };
 
   std::int64_t field = 1;
-  bool quoted = false;
-  bool first_line = true;
+  bool quoted = false, first_line = true;
   // The number columns: the number of this line has begun, has its point,
   // or is over.
-  bool begun = false;
-  bool point = false;
-  bool over = false;
+  bool begun = false, point = false, over = false;
   for (std::size_t i = bom ? 1 : 0; i < units.size(); ++i) {
     const std::uint32_t u = units[i];
     const bool in_field = field == s.field && !over;
-    if (pairs.highs[u] != 0) {
+    if (listed_high[u] != 0) {
       // The unit after a listed high half is its low half, whatever it is;
       // one that completes no listed character has no code: "??".
       if (i + 1 == units.size()) break;
@@ -115,9 +98,11 @@ Result select(const std::string& wide, const CodeTable& codes,
       if (numbers) {
         if (in_field && begun) over = true;
       } else if (in_field) {
-        const bool listed = pairs.listed(u, low);
-        put(listed ? 0x81 : '?');
-        put(listed ? 0x51 : '?');
+        const bool pair =
+            low >= 0xDC00 && low <= 0xDFFF &&
+            listed.count(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00)) != 0;
+        put(pair ? 0x81 : '?');
+        put(pair ? 0x51 : '?');
       }
       continue;
     }

@@ -39,19 +39,11 @@ template <class Table>
 CodeTable codesOf(const Table& table) {
   CodeTable codes(0x10000);
   for (std::uint32_t unit = 0; unit < 0x10000; ++unit) {
-    Code& c = codes[unit];
-    switch (table.entry(unit, 0)) {
-      case 1:
-        c.length = 2;
-        break;
-      case 2:
-        c.length = 1;
-        break;
-      default:
-        continue;
+    const int kind = table.entry(unit, 0);
+    if (kind == 1 || kind == 2) {
+      codes[unit] = {static_cast<std::uint8_t>(kind == 1 ? 2 : 1),
+                     table.entry(unit, 1), table.entry(unit, 2)};
     }
-    c.first = table.entry(unit, 1);
-    c.second = table.entry(unit, 2);
   }
   return codes;
 }
