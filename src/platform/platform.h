@@ -107,9 +107,10 @@ class File {
   [[nodiscard]] Status write(const void* buffer, std::size_t n,
                              std::size_t* written,
                              std::string* detail = nullptr);
-  /// Reads up to n bytes from byte `offset`, leaving the position alone;
-  /// several threads may read one File so at once. Fewer than n only at the
-  /// end of the file or on failure.
+  /// Reads up to n bytes from byte `offset`; several threads may read one
+  /// File so at once. Fewer than n only at the end of the file or on
+  /// failure. Where the position is afterwards differs by system (Windows
+  /// moves it), so a File is read either at offsets or from its position.
   [[nodiscard]] Status readAt(std::int64_t offset, void* buffer, std::size_t n,
                               std::size_t* got,
                               std::string* detail = nullptr) const;
