@@ -15,14 +15,13 @@ namespace e2e {
 namespace {
 
 struct Tables {
-  // Code page 932 code (one byte, or lead byte << 8 | trail byte) to unit.
+  // A code is one byte, or lead byte << 8 | trail byte.
   std::map<std::uint32_t, char16_t> to_unit;
   std::map<char16_t, std::uint32_t> to_code;
 };
 
-// Of two codes for one character Windows writes the standard one, then the
-// NEC row 13 one, then the IBM extension, and the NEC-selected copies of
-// the IBM extension (lead bytes 0xED and 0xEE) last.
+// Of two codes for one character Windows writes the lowest, but the
+// NEC-selected copies of the IBM extension (lead bytes 0xED, 0xEE) last.
 int preference(std::uint32_t code) {
   const std::uint32_t lead = code >> 8;
   return (lead == 0xED || lead == 0xEE) ? 1 : 0;
@@ -105,10 +104,8 @@ std::string codePage932FromUtf8(const std::string& text) {
       c = first & 0x1F;
       length = 2;
     }
-    if (length > 1) {
-      for (std::size_t k = 1; k < length && i + k < text.size(); ++k) {
-        c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-      }
+    for (std::size_t k = 1; k < length && i + k < text.size(); ++k) {
+      c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
     }
     i += length;
     if (c < 0x80) {
