@@ -35,6 +35,12 @@ inline void prepare(Sandbox& box) {
   box.write("wide.txt", kWide);
 }
 
+/// Why the program under test cannot meet the need; nullptr when it can.
+inline const char* whyNot(Need need) {
+  return platform_expectations::whyNot(
+      platform_expectations::programUnderTest(), need);
+}
+
 /// The name of a sandbox file as this test program opens it.
 inline std::string pathIn(const Sandbox& box, const std::string& name) {
   return box.path() + "/" + name;
