@@ -41,6 +41,11 @@ inline const char* whyNot(Need need) {
       platform_expectations::programUnderTest(), need);
 }
 
+/// The exit code the harness sees when the program ends with -1.
+inline int minusOneExit() {
+  return platform_expectations::programUnderTest().minusOneSeenByHarness;
+}
+
 /// The name of a sandbox file as this test program opens it.
 inline std::string pathIn(const Sandbox& box, const std::string& name) {
   return box.path() + "/" + name;

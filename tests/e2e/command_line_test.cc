@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -82,7 +83,7 @@ TEST(GuideTextTest, HasTheDocumentedShape) {
             "pelmora --help" + std::string(15, ' ') + kCrLf);
 }
 
-std::string joined(const std::vector<std::string>& arguments) {
+std::string joined(const Args& arguments) {
   std::string text;
   for (const std::string& argument : arguments) {
     text += text.empty() ? "" : " ";
@@ -91,24 +92,19 @@ std::string joined(const std::vector<std::string>& arguments) {
   return text.empty() ? "(none)" : text;
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Every err file name is err<n>-<mm>-<ss>.txt, with
-// serial numbers 1, 2, ... in a fresh folder. The minutes and seconds are
-// empty only in the first second after midnight.
+// Err files are err<n>-<mm>-<ss>.txt, their serials counting up from
+// `first`; minutes and seconds are empty only in the first second after
+// midnight.
 void expectWellFormedErrNames(const RunResult& run, long long first = 1) {
   long long expected = first;
   for (const std::string& name : run.errFileNames()) {
     auto parts = e2e::parseErrFileName(name);
     ASSERT_TRUE(parts.has_value()) << name;
-    EXPECT_EQ(parts->serial, expected) << name;
-    ++expected;
-    bool midnight = parts->minutes.empty() && parts->seconds.empty();
-    bool two_digits =
-        parts->minutes.size() == 2 && parts->seconds.size() == 2 &&
-        std::all_of(parts->minutes.begin(), parts->minutes.end(), isDigit) &&
-        std::all_of(parts->seconds.begin(), parts->seconds.end(), isDigit);
-    EXPECT_TRUE(midnight || two_digits) << name;
+    EXPECT_EQ(parts->serial, expected++) << name;
+    const std::string time = parts->minutes + "-" + parts->seconds;
+    EXPECT_TRUE(time == "-" ||
+                std::regex_match(time, std::regex(R"(\d\d-\d\d)")))
+        << name;
   }
 }
 
@@ -121,81 +117,65 @@ std::set<std::string> withSettingsReport(const RunResult& run,
   return names;
 }
 
-// ---------------------------------------------------------------------------
-// The guide: -G and its long forms, and a -G anywhere among other options.
-
-class GuideRequestTest
-    : public testing::TestWithParam<std::vector<std::string>> {};
-
-TEST_P(GuideRequestTest, PrintsTheFullGuideAndEndsWithOne) {
+// A run that only shows a text: ends with 1, the text on standard output and
+// in version.txt, and the one report of the missing settings.
+void expectTextRun(const Args& arguments, const std::string& text) {
   Sandbox box;
-  RunResult run = box.run(GetParam());
-  SCOPED_TRACE("arguments: " + joined(GetParam()) + "; " + run.describe());
+  RunResult run = box.run(arguments);
+  SCOPED_TRACE("arguments: " + joined(arguments) + "; " + run.describe());
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.standardOutput, kGuide);
+  EXPECT_EQ(run.standardOutput, text);
   EXPECT_EQ(run.standardError, "");
-  EXPECT_EQ(run.file("version.txt"), kGuide);
-  EXPECT_EQ(run.errMessages(), std::vector<std::string>{kNoSettings});
+  EXPECT_EQ(run.file("version.txt"), text);
+  EXPECT_EQ(run.errMessages(), Args{kNoSettings});
   EXPECT_EQ(run.fileNames(), withSettingsReport(run, {"version.txt"}));
   expectWellFormedErrNames(run);
+}
+
+// The guide: -G and its long forms, and a -G anywhere among other options.
+class GuideRequestTest : public testing::TestWithParam<Args> {};
+
+TEST_P(GuideRequestTest, PrintsTheFullGuideAndEndsWithOne) {
+  expectTextRun(GetParam(), kGuide);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     ArgumentLists, GuideRequestTest,
-    testing::Values(std::vector<std::string>{"-G"},
-                    std::vector<std::string>{"--help"},
-                    std::vector<std::string>{"-VC"},
+    testing::Values(Args{"-G"}, Args{"--help"}, Args{"-VC"},
                     // The guide flag is tested before the version flag.
-                    std::vector<std::string>{"-G", "-V"},
-                    std::vector<std::string>{"-V", "-G"},
-                    std::vector<std::string>{"-V", "--help"},
+                    Args{"-G", "-V"}, Args{"-V", "-G"}, Args{"-V", "--help"},
                     // A cluster of one-letter options.
-                    std::vector<std::string>{"-tG"},
+                    Args{"-tG"},
                     // The guide comes before any look at the wide file.
-                    std::vector<std::string>{"-j2", "-G", "missing.txt"},
+                    Args{"-j2", "-G", "missing.txt"},
                     // Empty arguments after the first are skipped.
-                    std::vector<std::string>{"-G", ""},
+                    Args{"-G", ""},
                     // A cleared flag set again.
-                    std::vector<std::string>{"-G-", "-G"}));
+                    Args{"-G-", "-G"}));
 
-// ---------------------------------------------------------------------------
 // The short version text: -V, and any command line without a wide file.
 
-class ShortTextTest : public testing::TestWithParam<std::vector<std::string>> {
-};
+class ShortTextTest : public testing::TestWithParam<Args> {};
 
 TEST_P(ShortTextTest, PrintsVersionAndHelpLineAndEndsWithOne) {
-  Sandbox box;
-  RunResult run = box.run(GetParam());
-  SCOPED_TRACE("arguments: " + joined(GetParam()) + "; " + run.describe());
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.standardOutput, kShortText);
-  EXPECT_EQ(run.standardError, "");
-  EXPECT_EQ(run.file("version.txt"), kShortText);
-  EXPECT_EQ(run.errMessages(), std::vector<std::string>{kNoSettings});
-  EXPECT_EQ(run.fileNames(), withSettingsReport(run, {"version.txt"}));
-  expectWellFormedErrNames(run);
+  expectTextRun(GetParam(), kShortText);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     ArgumentLists, ShortTextTest,
-    testing::Values(std::vector<std::string>{"-V"},
-                    std::vector<std::string>{"-j2"},
-                    std::vector<std::string>{"-M", "-j2"},
-                    std::vector<std::string>{"--out"},
-                    std::vector<std::string>{"-LF", "-Z"},
+    testing::Values(Args{"-V"}, Args{"-j2"}, Args{"-M", "-j2"}, Args{"--out"},
+                    Args{"-LF", "-Z"},
                     // -V stops before the wide file is looked at: no report
                     // about the missing file.
-                    std::vector<std::string>{"-V", "-j2", "missing.txt"},
+                    Args{"-V", "-j2", "missing.txt"},
                     // A guide flag cleared again leaves no wide file.
-                    std::vector<std::string>{"-G", "-G-"},
+                    Args{"-G", "-G-"},
                     // The next plain argument is the -F name, not the wide
                     // file.
-                    std::vector<std::string>{"-F", "narrow.txt"},
+                    Args{"-F", "narrow.txt"},
                     // Tokens of one or two hyphens are skipped.
-                    std::vector<std::string>{"-", "--"}));
+                    Args{"-", "--"}));
 
-// ---------------------------------------------------------------------------
 // version.txt
 
 TEST(VersionFileTest, ExistingVersionFileIsOverwrittenNotAppended) {
@@ -210,8 +190,7 @@ TEST(VersionFileTest, ExistingVersionFileIsOverwrittenNotAppended) {
   EXPECT_EQ(run.file("version.txt"), kShortText) << run.describe();
 }
 
-class VersionFileBlockedTest
-    : public testing::TestWithParam<std::vector<std::string>> {};
+class VersionFileBlockedTest : public testing::TestWithParam<Args> {};
 
 TEST_P(VersionFileBlockedTest, TextStillReachesStandardOutput) {
   // A folder in the way blocks version.txt even for root.
@@ -229,15 +208,12 @@ TEST_P(VersionFileBlockedTest, TextStillReachesStandardOutput) {
       std::count(run.standardError.begin(), run.standardError.end(), '\n'), 1);
   EXPECT_NE(run.standardError.find("version.txt"), std::string::npos);
   EXPECT_EQ(run.folders.count("version.txt"), 1u);
-  EXPECT_EQ(run.errMessages(), std::vector<std::string>{kNoSettings});
+  EXPECT_EQ(run.errMessages(), Args{kNoSettings});
 }
 
 INSTANTIATE_TEST_SUITE_P(ArgumentLists, VersionFileBlockedTest,
-                         testing::Values(std::vector<std::string>{"-G"},
-                                         std::vector<std::string>{"-V"},
-                                         std::vector<std::string>{"-j2"}));
+                         testing::Values(Args{"-G"}, Args{"-V"}, Args{"-j2"}));
 
-// ---------------------------------------------------------------------------
 // -M deletes an old data.txt before anything else can stop the run.
 
 TEST(TableReportTest, OldDataNoteIsDeletedOnlyWithM) {
@@ -258,7 +234,7 @@ TEST(TableReportTest, MissingDataNoteIsNoFailure) {
   RunResult run = box.run({"-M", "-j2"});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.standardOutput, kShortText);
-  EXPECT_EQ(run.errMessages(), std::vector<std::string>{kNoSettings});
+  EXPECT_EQ(run.errMessages(), Args{kNoSettings});
 }
 
 TEST(TableReportTest, GuideRunLeavesDataNoteAlone) {
@@ -270,7 +246,6 @@ TEST(TableReportTest, GuideRunLeavesDataNoteAlone) {
   EXPECT_EQ(run.file("data.txt"), "note");
 }
 
-// ---------------------------------------------------------------------------
 // The error log as runs leave it.
 
 // Also under a locale whose own time format has no ":" (Japanese writes
@@ -293,13 +268,10 @@ TEST(ErrorLogTest, RunWithoutSettingsFileLeavesOneErrFileAndTheCounter) {
 
 TEST(ErrorLogTest, SerialNumbersContinueAcrossRuns) {
   Sandbox box;
-  for (int runs = 1; runs <= 3; ++runs) {
+  for (std::size_t runs = 1; runs <= 3; ++runs) {
     RunResult run = box.run({"-j2"});
     EXPECT_EQ(run.file("serial.txt"), std::to_string(runs));
-    EXPECT_EQ(
-        run.errMessages(),
-        std::vector<std::string>(static_cast<std::size_t>(runs), kNoSettings))
-        << run.describe();
+    EXPECT_EQ(run.errMessages(), Args(runs, kNoSettings)) << run.describe();
     expectWellFormedErrNames(run);
   }
 }
@@ -320,7 +292,7 @@ TEST(ErrorLogTest, UnreadableCounterRestartsAtZero) {
   EXPECT_EQ(run.file("error.txt"), "sequence_to_integer() error-230: abc");
   EXPECT_EQ(run.file("serial.txt"), "0");
   expectWellFormedErrNames(run, 0);
-  EXPECT_EQ(run.errMessages(), std::vector<std::string>{kNoSettings});
+  EXPECT_EQ(run.errMessages(), Args{kNoSettings});
 }
 
 TEST(ErrorLogTest, OversizedNumberIsReportedWithItsDigits) {
@@ -329,9 +301,8 @@ TEST(ErrorLogTest, OversizedNumberIsReportedWithItsDigits) {
   RunResult run = box.run({"-j99999999999"});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.standardOutput, kShortText);
-  EXPECT_EQ(
-      run.errMessages(),
-      std::vector<std::string>{"sequence_to_integer() error-214: 99999999999"})
+  EXPECT_EQ(run.errMessages(),
+            Args{"sequence_to_integer() error-214: 99999999999"})
       << run.describe();
   expectWellFormedErrNames(run);
 }
@@ -341,23 +312,21 @@ TEST(ErrorLogTest, SettingsReportComesBeforeTheNumberReport) {
   RunResult run = box.run({"-j2147483648", "-j2147483647"});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.errMessages(),
-            (std::vector<std::string>{
-                kNoSettings, "sequence_to_integer() error-214: 2147483648"}))
+            (Args{kNoSettings, "sequence_to_integer() error-214: 2147483648"}))
       << run.describe();
   expectWellFormedErrNames(run);
 }
 
 TEST(ErrorLogTest, BlockedCounterIsReportedOnStandardError) {
   // Folders in the way of serial.txt and error.txt: the counter failures
-  // reach standard error, the number stays at the run's 0, and the message
-  // still gets its err file.
+  // reach standard error, and the message still gets its err file.
   Sandbox box;
   box.makeFolder("serial.txt");
   box.makeFolder("error.txt");
   RunResult run = box.run({"-V"});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.standardOutput, kShortText);
-  EXPECT_EQ(run.errMessages(), std::vector<std::string>{kNoSettings});
+  EXPECT_EQ(run.errMessages(), Args{kNoSettings});
   expectWellFormedErrNames(run, 0);
   const std::string end =
       platform_expectations::programUnderTest().standardErrorLineEnd;
@@ -365,14 +334,13 @@ TEST(ErrorLogTest, BlockedCounterIsReportedOnStandardError) {
                                    "Rewrite() error-232: " + end);
 }
 
-// ---------------------------------------------------------------------------
 // Default options from set_pelmora.txt
 
 struct SettingsCase {
   const char* name;
   std::string settings;
-  std::vector<std::string> arguments;  // after a first -u
-  bool guide;                          // the full guide, else the short text
+  Args arguments;  // after a first -u
+  bool guide;      // the full guide, else the short text
 };
 
 void PrintTo(const SettingsCase& c, std::ostream* out) { *out << c.name; }
@@ -385,7 +353,7 @@ TEST_P(SettingsFileTest, SettingsLinesActLikeEarlierArguments) {
   box.write("set_pelmora.txt", c.settings);
   // Some first argument is needed, or the run derives the table instead;
   // -u has no effect.
-  std::vector<std::string> arguments{"-u"};
+  Args arguments{"-u"};
   arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
   RunResult run = box.run(arguments);
   SCOPED_TRACE(run.describe());
@@ -423,11 +391,9 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(param_info.param.name);
     });
 
-// ---------------------------------------------------------------------------
 // No first argument: the table derivation and nothing else.
 
-class DerivationRunTest
-    : public testing::TestWithParam<std::vector<std::string>> {};
+class DerivationRunTest : public testing::TestWithParam<Args> {};
 
 TEST_P(DerivationRunTest, MissingReverseTableIsReportedAndEndsWithOne) {
   Sandbox box;
@@ -439,8 +405,7 @@ TEST_P(DerivationRunTest, MissingReverseTableIsReportedAndEndsWithOne) {
   EXPECT_EQ(run.standardOutput, "");
   EXPECT_EQ(run.standardError, "");
   EXPECT_FALSE(run.has("version.txt"));
-  EXPECT_EQ(run.errMessages(),
-            std::vector<std::string>{"Reset() error-209: MS932~UTF16.bin"});
+  EXPECT_EQ(run.errMessages(), Args{"Reset() error-209: MS932~UTF16.bin"});
   expectWellFormedErrNames(run);
 }
 
@@ -468,13 +433,10 @@ TEST_P(DerivationRunTest, ReverseTableIsTurnedAround) {
             (std::set<std::string>{"MS932~UTF16.bin", "UTF16~MS932.bin"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ArgumentLists, DerivationRunTest,
-    testing::Values(std::vector<std::string>{}, std::vector<std::string>{""},
-                    std::vector<std::string>{"", "-G"},
-                    std::vector<std::string>{"", "-V", "-j2"}));
+INSTANTIATE_TEST_SUITE_P(ArgumentLists, DerivationRunTest,
+                         testing::Values(Args{}, Args{""}, Args{"", "-G"},
+                                         Args{"", "-V", "-j2"}));
 
-// ---------------------------------------------------------------------------
 // Arguments are bytes: a Shift_JIS file name reaches the report unchanged.
 
 TEST(RawArgumentTest, MissingWideFileIsReportedByteForByteAndEndsWithMinusOne) {
@@ -484,14 +446,11 @@ TEST(RawArgumentTest, MissingWideFileIsReportedByteForByteAndEndsWithMinusOne) {
   const std::string wide =
       "\x83\x65\x83\x58\x83\x67.txt";  // "test" in katakana
   RunResult run = box.run({"-j2", wide});
-  EXPECT_EQ(run.exitCode,
-            platform_expectations::programUnderTest().minusOneSeenByHarness)
-      << run.describe();
+  EXPECT_EQ(run.exitCode, minusOneExit()) << run.describe();
   EXPECT_EQ(run.standardOutput, "");
   EXPECT_EQ(run.errMessages(),
-            (std::vector<std::string>{"Reset() error-229: " + wide,
-                                      "SetLength() error-222: -1",
-                                      "Reset() error-192: surro.txt"}))
+            (Args{"Reset() error-229: " + wide, "SetLength() error-222: -1",
+                  "Reset() error-192: surro.txt"}))
       << run.describe();
   EXPECT_FALSE(run.has("pelmora.txt"));
   expectWellFormedErrNames(run);

@@ -102,7 +102,7 @@ TEST(HostileFileTest, NonRegularAndEndlessInputsEndInOrder) {
       {"FIFO as the wide file",
        fifo("w.txt"),
        {"-j2", "w.txt", "n.txt"},
-       platform_expectations::programUnderTest().minusOneSeenByHarness,
+       minusOneExit(),
        {"Reset() error-229: w.txt", "SetLength() error-222: -1"},
        ""},
       {"FIFO as set_pelmora.txt",

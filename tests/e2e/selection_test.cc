@@ -221,8 +221,7 @@ TEST_F(MainRoadTest, UnwritableNarrowFileIsReportedAndEndsWithOne) {
 
 TEST_F(MainRoadTest, MissingWideFileEndsWithMinusOneBeforeAnyOutput) {
   RunResult run = box_.run({"-j1", "-t", "-b", "absent.txt", "n.txt"});
-  EXPECT_EQ(run.exitCode,
-            platform_expectations::programUnderTest().minusOneSeenByHarness);
+  EXPECT_EQ(run.exitCode, minusOneExit());
   EXPECT_EQ(run.errMessages(),
             (std::vector<std::string>{"Reset() error-229: absent.txt",
                                       "SetLength() error-222: -1"}));

@@ -201,9 +201,7 @@ TEST_F(HeldFileTest, WideFileOpenedExclusivelyIsReportedAsUnreadable) {
   ASSERT_NO_FATAL_FAILURE(hold("wide.txt", "1"));
   RunResult run = box_.run({"-j2", "-t", "wide.txt", "n.txt"});
   release();
-  EXPECT_EQ(run.exitCode,
-            platform_expectations::programUnderTest().minusOneSeenByHarness)
-      << run.describe();
+  EXPECT_EQ(run.exitCode, minusOneExit()) << run.describe();
   EXPECT_EQ(run.errMessages(),
             (std::vector<std::string>{"Reset() error-229: wide.txt",
                                       "SetLength() error-222: -1"}));
