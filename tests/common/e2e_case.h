@@ -46,6 +46,16 @@ inline int minusOneExit() {
   return platform_expectations::programUnderTest().minusOneSeenByHarness;
 }
 
+/// The messages with "<fixed>" replaced by how the program names the
+/// sandbox's fixed table place.
+inline Args withFixedPlace(const Sandbox& box, Args messages) {
+  for (std::string& message : messages) {
+    const std::size_t at = message.find("<fixed>");
+    if (at != std::string::npos) message.replace(at, 7, box.fixedTableText());
+  }
+  return messages;
+}
+
 /// The name of a sandbox file as this test program opens it.
 inline std::string pathIn(const Sandbox& box, const std::string& name) {
   return box.path() + "/" + name;

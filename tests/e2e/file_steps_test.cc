@@ -112,17 +112,15 @@ TEST_F(FileStepsTest, FailedEngineWriteIsNotCoveredByAnOldTemporaryFile) {
   box_.makeFolder("binary.tmp");
   RunResult run = box_.run({"-j2", "-b", "wide.txt", "n.txt"});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.errMessages(),
-            (std::vector<std::string>{"Rewrite() error-215: binary.tmp",
-                                      "Reset() error-221: n.txt"}));
+  EXPECT_EQ(run.errMessages(), (Args{"Rewrite() error-215: binary.tmp",
+                                     "Reset() error-221: n.txt"}));
   EXPECT_FALSE(run.has("n.txt"));
 }
 
 TEST_F(FileStepsTest, CopyToAMissingFolderStopsAndKeepsTheCopy) {
   RunResult run = box_.run({"-j2", "-b", "wide.txt", "missing/n.txt"});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.errMessages(),
-            std::vector<std::string>{"Reset() error-221: missing/n.txt"});
+  EXPECT_EQ(run.errMessages(), Args{"Reset() error-221: missing/n.txt"});
   EXPECT_EQ(run.file("binary.tmp"), "\x92\x6C\x92\x69\r\n-1234.50\r\n42\r\n");
 }
 
@@ -131,8 +129,7 @@ TEST_F(FileStepsTest, FullDiskNeverCostsTheWideFile) {
   // The narrow file on a full device: reported, and the run ends with 1.
   RunResult direct = box_.run({"-j2", "wide.txt", "/dev/full"});
   EXPECT_EQ(direct.exitCode, 1);
-  EXPECT_EQ(direct.errMessages(),
-            std::vector<std::string>{"Rewrite() error-215: /dev/full"});
+  EXPECT_EQ(direct.errMessages(), Args{"Rewrite() error-215: /dev/full"});
   // Through binary.tmp: the short copy is a failure, binary.tmp stays.
   RunResult routed = box_.run({"-j2", "-b", "wide.txt", "/dev/full"});
   EXPECT_EQ(routed.exitCode, 1);

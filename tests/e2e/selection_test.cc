@@ -197,9 +197,7 @@ TEST_F(MainRoadTest, EmptyOddAndMarkOnlyWideFiles) {
       {"", ""},
       {"\xFF\xFE", ""},
       {"\xFF", ""},
-      {"\xFF\xFE"
-       "a",
-       ""},
+      {std::string("\xFF\xFE") + "a", ""},
       {utf16le(u"ab") + "c", "ab"},
   };
   for (const Case& c : cases) {
@@ -215,16 +213,14 @@ TEST_F(MainRoadTest, UnwritableNarrowFileIsReportedAndEndsWithOne) {
   box_.write("wide.txt", utf16le(u"a\n"));
   RunResult run = box_.run({"-j1", "wide.txt", "missing/n.txt"});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.errMessages(),
-            std::vector<std::string>{"Rewrite() error-215: missing/n.txt"});
+  EXPECT_EQ(run.errMessages(), Args{"Rewrite() error-215: missing/n.txt"});
 }
 
 TEST_F(MainRoadTest, MissingWideFileEndsWithMinusOneBeforeAnyOutput) {
   RunResult run = box_.run({"-j1", "-t", "-b", "absent.txt", "n.txt"});
   EXPECT_EQ(run.exitCode, minusOneExit());
-  EXPECT_EQ(run.errMessages(),
-            (std::vector<std::string>{"Reset() error-229: absent.txt",
-                                      "SetLength() error-222: -1"}));
+  EXPECT_EQ(run.errMessages(), (Args{"Reset() error-229: absent.txt",
+                                     "SetLength() error-222: -1"}));
   EXPECT_FALSE(run.has("n.txt"));
   EXPECT_FALSE(run.has("binary.tmp"));
 }
@@ -251,67 +247,33 @@ TEST_F(MainRoadTest, TableReportIsShownAtTheEnd) {
 
 // Where the table is found, and what each miss leaves behind.
 TEST(TableSearchTest, EveryPlaceAndItsReports) {
-  const std::string fixed_miss_prefix = "Reset() error-154: ";
+  const std::string miss = "Reset() error-154: <fixed>";
   struct Case {
     const char* name;
     bool fixed;
     bool current;
     bool named;  // set_dravikson.txt names tables/named.bin, which exists
-    std::vector<std::string> arguments;
+    Args arguments;
     int exit_code;
-    std::vector<std::string> messages;  // after 148/192; "154" = the fixed miss
+    Args messages;
   };
+  const Args plain = {"-j1", "w.txt", "n.txt"};
   const std::vector<Case> cases = {
-      {"fixed place only",
-       true,
-       false,
-       false,
-       {"-j1", "w.txt", "n.txt"},
-       0,
-       {}},
-      {"current folder only",
-       false,
-       true,
-       false,
-       {"-j1", "w.txt", "n.txt"},
-       0,
-       {"154"}},
-      {"settings file only",
-       false,
-       false,
-       true,
-       {"-j1", "w.txt", "n.txt"},
-       0,
-       {"154", "Reset() error-153: UTF16~MS932.bin"}},
-      {"settings file only with -K",
-       false,
-       true,
-       true,
-       {"-j1", "-K", "w.txt", "n.txt"},
-       0,
-       {}},
-      {"nowhere",
-       false,
-       false,
-       false,
-       {"-j1", "w.txt", "n.txt"},
-       1,
-       {"154", "Reset() error-153: UTF16~MS932.bin",
-        "Reset() error-155: set_dravikson.txt", "Reset() error-167: i = 4"}},
-      {"-D with the table in the current folder",
-       false,
-       true,
-       false,
-       {"-j1", "-D", "w.txt", "n.txt"},
-       1,
-       {"154", "Reset() error-166: "}},
-      {"-D with the table in the fixed place",
-       true,
-       true,
-       false,
-       {"-j1", "-D", "w.txt", "n.txt"},
-       0,
-       {}},
+      {"fixed place only", true, false, false, plain, 0, Args{}},
+      {"current folder only", false, true, false, plain, 0, Args{miss}},
+      {"settings file only", false, false, true, plain, 0,
+       Args{miss, "Reset() error-153: UTF16~MS932.bin"}},
+      {"settings file only with -K", false, true, true,
+       Args{"-j1", "-K", "w.txt", "n.txt"}, 0, Args{}},
+      {"nowhere", false, false, false, plain, 1,
+       Args{miss, "Reset() error-153: UTF16~MS932.bin",
+            "Reset() error-155: set_dravikson.txt",
+            "Reset() error-167: i = 4"}},
+      {"-D with the table in the current folder", false, true, false,
+       Args{"-j1", "-D", "w.txt", "n.txt"}, 1,
+       Args{miss, "Reset() error-166: <fixed>"}},
+      {"-D with the table in the fixed place", true, true, false,
+       Args{"-j1", "-D", "w.txt", "n.txt"}, 0, Args{}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -327,17 +289,8 @@ TEST(TableSearchTest, EveryPlaceAndItsReports) {
     }
     RunResult run = box.run(c.arguments);
     EXPECT_EQ(run.exitCode, c.exit_code) << run.describe();
-    std::vector<std::string> messages = run.errMessages();
-    ASSERT_EQ(messages.size(), c.messages.size()) << run.describe();
-    for (std::size_t i = 0; i < messages.size(); ++i) {
-      std::string expected = c.messages[i];
-      if (expected == "154") {
-        expected = fixed_miss_prefix + box.fixedTableText();
-      } else if (expected == "Reset() error-166: ") {
-        expected += box.fixedTableText();
-      }
-      EXPECT_EQ(messages[i], expected);
-    }
+    EXPECT_EQ(run.errMessages(), withFixedPlace(box, c.messages))
+        << run.describe();
     if (c.exit_code == 0) {
       // An empty table converts nothing: the kanji has no code there.
       bool real_table = c.fixed || (c.named && !c.current) ||

@@ -26,8 +26,8 @@ TEST(WindowsTest, TableInTheFixedPlaceOnDriveC) {
   prepare(box);
   const std::string note = kFixedTable + " is primarily accessible to Pelmora.";
   for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{"-j2", "-M", "wide.txt", "n.txt"},
-        std::vector<std::string>{"-j2", "-M", "-D", "wide.txt", "n.txt"}}) {
+       {Args{"-j2", "-M", "wide.txt", "n.txt"},
+        Args{"-j2", "-M", "-D", "wide.txt", "n.txt"}}) {
     SCOPED_TRACE(arguments[2]);
     RunResult run = box.run(arguments);
     EXPECT_EQ(run.exitCode, 0) << run.describe();
@@ -52,10 +52,9 @@ TEST(WindowsTest, PathFoldersAreJoinedWithABackslash) {
   RunResult run = box.run({"-j2", "-M", "wide.txt", "n.txt"});
   EXPECT_EQ(run.exitCode, 0) << run.describe();
   EXPECT_EQ(run.errMessages(),
-            (std::vector<std::string>{
-                "Reset() error-154: " + kFixedTable,
-                "Reset() error-153: UTF16~MS932.bin",
-                "Reset() error-208: " + empty + "\\UTF16~MS932.bin"}));
+            (Args{"Reset() error-154: " + kFixedTable,
+                  "Reset() error-153: UTF16~MS932.bin",
+                  "Reset() error-208: " + empty + "\\UTF16~MS932.bin"}));
   EXPECT_EQ(run.standardOutput,
             "tables\\UTF16~MS932.bin is primarily accessible to Pelmora.\r\n");
   EXPECT_EQ(run.file("n.txt"), kNarrow);
@@ -114,10 +113,8 @@ TEST(WindowsTest, ReadOnlyWideFileIsReadButNotRefreshed) {
   ASSERT_EQ(attrib.exitCode, 0) << attrib.describe();
   RunResult refresh = box.run({"-j2", "-t", "wide.txt", "n.txt"});
   EXPECT_EQ(refresh.exitCode, 1) << refresh.describe();
-  EXPECT_EQ(refresh.errMessages(),
-            std::vector<std::string>{"Reset() error-193: wide.txt"});
-  EXPECT_EQ(caseFiles(refresh),
-            (std::map<std::string, std::string>{{"wide.txt", kWide}}));
+  EXPECT_EQ(refresh.errMessages(), Args{"Reset() error-193: wide.txt"});
+  EXPECT_EQ(caseFiles(refresh), (Files{{"wide.txt", kWide}}));
   RunResult plain = box.run({"-j2", "wide.txt", "n.txt"});
   EXPECT_EQ(plain.exitCode, 0) << plain.describe();
   EXPECT_EQ(plain.file("n.txt"), kNarrow);
@@ -203,8 +200,7 @@ TEST_F(HeldFileTest, WideFileOpenedExclusivelyIsReportedAsUnreadable) {
   release();
   EXPECT_EQ(run.exitCode, minusOneExit()) << run.describe();
   EXPECT_EQ(run.errMessages(),
-            (std::vector<std::string>{"Reset() error-229: wide.txt",
-                                      "SetLength() error-222: -1"}));
+            (Args{"Reset() error-229: wide.txt", "SetLength() error-222: -1"}));
   EXPECT_FALSE(run.has("n.txt"));
   EXPECT_FALSE(run.has("binary.tmp"));
   EXPECT_EQ(box_.read("wide.txt"), kWide);
