@@ -7,10 +7,6 @@
 #include "file_bytes.h"
 #include "reverse_table.h"
 
-#ifndef PELMORA_DATA_DIR
-#define PELMORA_DATA_DIR ""
-#endif
-
 namespace e2e {
 namespace {
 

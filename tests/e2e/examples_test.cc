@@ -1,9 +1,7 @@
-// Every example shipped in examples/ does what its commands.txt and its
-// expected/ folder say: each command is run as written, in the order given,
-// in a copy of the example's folder with the table in its fixed place, and
-// must leave exactly the expected narrow files, byte for byte, and no err
-// file. The examples are what a new user tries first; a change that alters
-// their output must show up here, not in a user's batch file.
+// Every example in examples/ does what its commands.txt and expected/ say:
+// the commands, run in order in a copy of its folder, leave exactly the
+// expected files and no err file. A new user tries these first, so a change
+// to their output must show up here, not in a user's batch file.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,22 +13,16 @@
 #include "e2e_case.h"
 #include "file_bytes.h"
 
-#ifndef PELMORA_EXAMPLES_DIR
-#define PELMORA_EXAMPLES_DIR ""
-#endif
-
 namespace {
 
 namespace fs = std::filesystem;
 using namespace e2e;
 
-// The argument lists of the "pelmora ..." lines of commands.txt. The words
-// are split at blanks, as a shell would split them when nothing is quoted;
-// quotes and backslashes would mean something to a shell that a split
-// here cannot honour, so a command holding one is an error of the example.
-std::vector<std::vector<std::string>> commandsOf(const fs::path& file,
-                                                 std::string* problem) {
-  std::vector<std::vector<std::string>> commands;
+// The argument lists of the "pelmora ..." lines, split at blanks; a split
+// cannot honour what quotes and backslashes mean to a shell, so a command
+// holding one is an error of the example.
+std::vector<Args> commandsOf(const fs::path& file, std::string* problem) {
+  std::vector<Args> commands;
   std::istringstream lines(harness::readBytes(file));
   std::string line;
   while (std::getline(lines, line)) {
@@ -40,7 +32,7 @@ std::vector<std::vector<std::string>> commandsOf(const fs::path& file,
       return {};
     }
     std::istringstream words(line);
-    std::vector<std::string> command;
+    Args command;
     std::string word;
     while (words >> word) command.push_back(word);
     if (command.empty() || command[0] != "pelmora") {
@@ -73,12 +65,12 @@ TEST(ExamplesTest, EveryShippedExampleGivesItsExpectedFiles) {
 
     Sandbox box;
     box.placeFixedTable(Sandbox::derivedTable());
-    std::vector<std::string> inputs;
+    std::set<std::string> expectedNames = {Sandbox::fixedTableName()};
     for (const auto& entry : fs::directory_iterator(example)) {
       const std::string name = entry.path().filename().string();
       if (!entry.is_regular_file() || name == "commands.txt") continue;
       box.write(name, harness::readBytes(entry.path()));
-      inputs.push_back(name);
+      expectedNames.insert(name);
     }
     RunResult run;
     for (const auto& arguments : commands) {
@@ -86,8 +78,6 @@ TEST(ExamplesTest, EveryShippedExampleGivesItsExpectedFiles) {
       ASSERT_EQ(run.exitCode, 0) << run.describe();
     }
 
-    std::set<std::string> expectedNames(inputs.begin(), inputs.end());
-    expectedNames.insert(Sandbox::fixedTableName());
     for (const auto& entry : fs::directory_iterator(example / "expected")) {
       const std::string name = entry.path().filename().string();
       expectedNames.insert(name);

@@ -29,18 +29,18 @@ class FileStepsTest : public ::testing::Test {
     box_.write("set_pelmora.txt", "table\r\n");
     box_.write("surro.txt", "20B9F\r\n");
     box_.placeFixedTable(Sandbox::derivedTable());
-    wide_ =
-        "\xFF\xFE" + utf16le(u"名前,値段\r\n\"りんご\",-1234.50\r\nｱｲ,42\r\n");
     box_.write("wide.txt", wide_);
   }
   Sandbox box_;
-  std::string wide_;
+  const std::string wide_ =
+      "\xFF\xFE" + utf16le(u"名前,値段\r\n\"りんご\",-1234.50\r\nｱｲ,42\r\n");
+  const std::string narrow_ = "\x92\x6C\x92\x69\r\n-1234.50\r\n42\r\n";
 };
 
 TEST_F(FileStepsTest, ColumnsThroughTheCommandLine) {
   box_.write("w.txt", utf16le(u"a\tH-1.5x\tc\nIb\t\x01z7\u00A0\n"));
   struct Case {
-    std::vector<std::string> arguments;
+    Args arguments;
     std::string narrow;
   } cases[] = {
       {{"-o2", "-S\\t"}, "H-1.5x\r\nz7\r\n"},  // the tab is a control too
@@ -53,7 +53,7 @@ TEST_F(FileStepsTest, ColumnsThroughTheCommandLine) {
       {{"-e300", "-n2", "-S\\t"}, "-1\r\n7\r\n"},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> arguments = c.arguments;
+    Args arguments = c.arguments;
     arguments.push_back("w.txt");
     arguments.push_back("n.txt");
     RunResult run = box_.run(arguments);
@@ -71,7 +71,7 @@ TEST_F(FileStepsTest, RefreshKeepsEveryByteOfTheWideFile) {
   EXPECT_EQ(run.exitCode, 0) << run.describe();
   EXPECT_EQ(run.file("wide.txt"), wide_);
   EXPECT_FALSE(run.has("binary.tmp"));
-  EXPECT_EQ(run.file("n.txt"), "\x92\x6C\x92\x69\r\n-1234.50\r\n42\r\n");
+  EXPECT_EQ(run.file("n.txt"), narrow_);
 }
 
 TEST_F(FileStepsTest, RefreshWithKeepLeavesTheCopy) {
@@ -93,16 +93,15 @@ TEST_F(FileStepsTest, TemporaryRoute) {
   RunResult plain = box_.run({"-j2", "-b", "wide.txt", "n.txt"});
   EXPECT_EQ(plain.exitCode, 0);
   EXPECT_FALSE(plain.has("binary.tmp"));
-  const std::string expected = "\x92\x6C\x92\x69\r\n-1234.50\r\n42\r\n";
-  EXPECT_EQ(plain.file("n.txt"), expected);
+  EXPECT_EQ(plain.file("n.txt"), narrow_);
 
   RunResult kept = box_.run({"-j2", "-b", "-y", "wide.txt", "k.txt"});
-  EXPECT_EQ(kept.file("k.txt"), expected);
-  EXPECT_EQ(kept.file("binary.tmp"), expected);
+  EXPECT_EQ(kept.file("k.txt"), narrow_);
+  EXPECT_EQ(kept.file("binary.tmp"), narrow_);
 
   box_.remove("binary.tmp");
   RunResult both = box_.run({"-j2", "-t", "-b", "wide.txt", "b.txt"});
-  EXPECT_EQ(both.file("b.txt"), expected);
+  EXPECT_EQ(both.file("b.txt"), narrow_);
   EXPECT_EQ(both.file("wide.txt"), wide_);
   EXPECT_FALSE(both.has("binary.tmp"));
 }
@@ -121,7 +120,7 @@ TEST_F(FileStepsTest, CopyToAMissingFolderStopsAndKeepsTheCopy) {
   RunResult run = box_.run({"-j2", "-b", "wide.txt", "missing/n.txt"});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.errMessages(), Args{"Reset() error-221: missing/n.txt"});
-  EXPECT_EQ(run.file("binary.tmp"), "\x92\x6C\x92\x69\r\n-1234.50\r\n42\r\n");
+  EXPECT_EQ(run.file("binary.tmp"), narrow_);
 }
 
 TEST_F(FileStepsTest, FullDiskNeverCostsTheWideFile) {
@@ -143,7 +142,7 @@ TEST_F(FileStepsTest, WideFileNamedLikeTheTemporaryFileIsNotTruncated) {
   RunResult run = box_.run({"-j2", "-t", "binary.tmp", "n.txt"});
   EXPECT_EQ(run.exitCode, 0) << run.describe();
   EXPECT_EQ(run.file("binary.tmp"), wide_);
-  EXPECT_EQ(run.file("n.txt"), "\x92\x6C\x92\x69\r\n-1234.50\r\n42\r\n");
+  EXPECT_EQ(run.file("n.txt"), narrow_);
 }
 
 }  // namespace

@@ -23,9 +23,6 @@
 #ifndef PELMORA_BINARY
 #error "PELMORA_BINARY must name the program under test"
 #endif
-#ifndef PELMORA_DATA_DIR
-#define PELMORA_DATA_DIR ""
-#endif
 
 namespace fs = std::filesystem;
 

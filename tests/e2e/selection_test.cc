@@ -144,10 +144,9 @@ TEST_F(MainRoadTest, DefaultNarrowFileAndLineEnds) {
 
 TEST_F(MainRoadTest, StandardOutputAlwaysEndsLinesWithCrLf) {
   box_.write("wide.txt", utf16le(u"a,名\nc,d\n"));
-  for (auto& arguments : std::vector<std::vector<std::string>>{
-           {"-j2", "--out", "wide.txt"},
-           {"-j2", "--out", "-LF", "wide.txt"},
-           {"-j2", "-z", "wide.txt"}}) {
+  for (auto& arguments : std::vector<Args>{{"-j2", "--out", "wide.txt"},
+                                           {"-j2", "--out", "-LF", "wide.txt"},
+                                           {"-j2", "-z", "wide.txt"}}) {
     RunResult run = box_.run(arguments);
     EXPECT_EQ(run.exitCode, 0) << run.describe();
     EXPECT_EQ(run.standardOutput, "\x96\xBC\r\nd\r\n");

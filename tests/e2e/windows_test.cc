@@ -1,8 +1,4 @@
-// What only the Windows program meets: its fixed place on drive C:, Path
-// folders joined with "\", names that differ only in letter case, the
-// read-only attribute, files another process holds open, and standard
-// output that is a pipe rather than a console. Skipped for the Linux
-// program (see platform_expectations.h).
+// What only the Windows program meets; skipped for the Linux program.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -25,9 +21,8 @@ TEST(WindowsTest, TableInTheFixedPlaceOnDriveC) {
   Sandbox box;
   prepare(box);
   const std::string note = kFixedTable + " is primarily accessible to Pelmora.";
-  for (const std::vector<std::string>& arguments :
-       {Args{"-j2", "-M", "wide.txt", "n.txt"},
-        Args{"-j2", "-M", "-D", "wide.txt", "n.txt"}}) {
+  for (const Args& arguments : {Args{"-j2", "-M", "wide.txt", "n.txt"},
+                                Args{"-j2", "-M", "-D", "wide.txt", "n.txt"}}) {
     SCOPED_TRACE(arguments[2]);
     RunResult run = box.run(arguments);
     EXPECT_EQ(run.exitCode, 0) << run.describe();
@@ -64,33 +59,23 @@ TEST(WindowsTest, PathFoldersAreJoinedWithABackslash) {
 // another case is the same file, recognised as such.
 TEST(WindowsTest, NamesDifferingInLetterCaseAreOneFile) {
   E2E_NEEDS(Need::kWindows);
-  using Files = std::map<std::string, std::string>;
   struct Case {
     const char* what;
     const char* wide_file;  // written with kWide before the run
-    std::vector<std::string> arguments;
+    Args arguments;
     int exit_code;
-    std::vector<std::string> errors;
+    Args errors;
     Files files;
   } cases[] = {
-      {"-b, the narrow file Binary.TMP is binary.tmp",
-       "wide.txt",
-       {"-j2", "-b", "wide.txt", "Binary.TMP"},
-       0,
-       {},
-       {{"wide.txt", kWide}, {"binary.tmp", kNarrow}}},
-      {"-t, the wide file Binary.Tmp is binary.tmp",
-       "binary.tmp",
-       {"-j2", "-t", "Binary.Tmp", "n.txt"},
-       0,
-       {},
-       {{"binary.tmp", kWide}, {"n.txt", kNarrow}}},
-      {"the narrow file WIDE.TXT is the wide file",
-       "wide.txt",
-       {"-j2", "wide.txt", "WIDE.TXT"},
-       1,
-       {"Rewrite() error-243: WIDE.TXT"},
-       {{"wide.txt", kWide}}},
+      {"-b, the narrow file Binary.TMP is binary.tmp", "wide.txt",
+       Args{"-j2", "-b", "wide.txt", "Binary.TMP"}, 0, Args{},
+       Files{{"wide.txt", kWide}, {"binary.tmp", kNarrow}}},
+      {"-t, the wide file Binary.Tmp is binary.tmp", "binary.tmp",
+       Args{"-j2", "-t", "Binary.Tmp", "n.txt"}, 0, Args{},
+       Files{{"binary.tmp", kWide}, {"n.txt", kNarrow}}},
+      {"the narrow file WIDE.TXT is the wide file", "wide.txt",
+       Args{"-j2", "wide.txt", "WIDE.TXT"}, 1,
+       Args{"Rewrite() error-243: WIDE.TXT"}, Files{{"wide.txt", kWide}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -126,9 +111,8 @@ TEST(WindowsTest, ReadOnlyWideFileIsReadButNotRefreshed) {
   EXPECT_NE(flags.find('R'), std::string::npos) << listed.standardOutput;
 }
 
-// Another Windows process holds a file open: a script (JScript under the
-// script host) opens it, says so with held.txt, and closes it once the
-// case writes release.txt.
+// Another Windows process (a JScript) holds a file open: it writes held.txt
+// once it has it, and closes it once the case writes release.txt.
 class HeldFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -214,12 +198,10 @@ TEST(WindowsTest, StandardOutputIsBinary) {
   prepare(box);
   std::u16string wide;
   std::string narrow;
-  for (int i = 0; i < 20000; ++i) {
-    wide += u"x,\u540D" +
-            std::u16string(static_cast<std::size_t>(i % 3), u'a') +
+  for (std::size_t i = 0; i < 20000; ++i) {
+    wide += u"x,\u540D" + std::u16string(i % 3, u'a') +
             (i % 2 == 0 ? u"\r\n" : u"\n");
-    narrow +=
-        "\x96\xBC" + std::string(static_cast<std::size_t>(i % 3), 'a') + "\r\n";
+    narrow += "\x96\xBC" + std::string(i % 3, 'a') + "\r\n";
   }
   box.write("w.txt", e2e::utf16le(wide));
   RunResult run = box.run({"-j2", "--out", "w.txt"});
