@@ -5,9 +5,6 @@
 #include <iconv.h>
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,9 +13,6 @@
 namespace {
 
 using namespace e2e;
-
-const std::string kNoSettings = "Reset() error-148: set_pelmora.txt";
-const std::string kNoList = "Reset() error-192: surro.txt";
 
 // A sandbox with settings (no 148) and a list (no 192), the table in the
 // fixed place, so a clean run leaves no err file at all.
@@ -59,24 +53,18 @@ TEST_F(MainRoadTest, LargeFileWithQuotesOpenAcrossLinesComesOutWhole) {
   std::string expected;
   wide.reserve(static_cast<std::size_t>(kLines) * 6);
   for (int i = 0; i < kLines; ++i) {
-    const bool opens = i == kLines / 5;
-    const bool closes = i == kLines * 4 / 5;
     const bool inside = i > kLines / 5 && i < kLines * 4 / 5;
-    const char16_t digit = static_cast<char16_t>(u'0' + i % 10);
-    if (opens) {
+    const char digit = static_cast<char>('0' + i % 10);
+    const std::u16string end = {static_cast<char16_t>(digit), u'\n'};
+    if (i == kLines / 5) {
       wide += u"\"a,bc\n";  // the quote opens before the separator
       expected += "\r\n";
-    } else if (closes) {
-      wide += u"a\",b";  // it closes; the separator after it counts
-      wide += digit;
-      wide += u"\n";
-      expected += std::string("b") + static_cast<char>(digit) + "\r\n";
+    } else if (i == kLines * 4 / 5) {
+      wide += u"a\",b" + end;  // it closes; the separator after it counts
+      expected += std::string("b") + digit + "\r\n";
     } else {
-      wide += u"xy,z";
-      wide += digit;
-      wide += u"\n";
-      expected += inside ? std::string("\r\n")
-                         : std::string("z") + static_cast<char>(digit) + "\r\n";
+      wide += u"xy,z" + end;
+      expected += inside ? "\r\n" : std::string("z") + digit + "\r\n";
     }
   }
   box_.write("wide.txt", utf16le(wide));
@@ -307,7 +295,7 @@ TEST(TableSearchTest, EveryPlaceAndItsReports) {
 TEST(IconvTest, EveryCharacterIconvEncodesMatchesIt) {
   // The converter's own fallbacks, which the code page does not have: the
   // program has no code for them.
-  const std::vector<char16_t> library_only = {u'\u00A5', u'\u2014', u'\u203E'};
+  const std::u16string library_only = u"\u00A5\u2014\u203E";
   iconv_t to_sjis = iconv_open("CP932", "UTF-16LE");
   ASSERT_NE(to_sjis, reinterpret_cast<iconv_t>(-1));
   std::u16string wide;
@@ -327,10 +315,7 @@ TEST(IconvTest, EveryCharacterIconvEncodesMatchesIt) {
       continue;
     }
     std::string bytes(out, static_cast<std::size_t>(out_at - out));
-    if (std::find(library_only.begin(), library_only.end(), in_unit) !=
-        library_only.end()) {
-      bytes = "?";
-    }
+    if (library_only.find(in_unit) != std::u16string::npos) bytes = "?";
     wide += in_unit;
     wide += u"\r\n";
     expected += bytes + "\r\n";

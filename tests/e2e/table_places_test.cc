@@ -2,7 +2,6 @@
 // seen from outside.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 

@@ -3,7 +3,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <map>
 #include <string>
 #include <thread>
 #include <vector>
