@@ -83,18 +83,8 @@ TEST(GuideTextTest, HasTheDocumentedShape) {
             "pelmora --help" + std::string(15, ' ') + kCrLf);
 }
 
-std::string joined(const Args& arguments) {
-  std::string text;
-  for (const std::string& argument : arguments) {
-    text += text.empty() ? "" : " ";
-    text += argument.empty() ? "\"\"" : argument;
-  }
-  return text.empty() ? "(none)" : text;
-}
-
-// Err files are err<n>-<mm>-<ss>.txt, their serials counting up from
-// `first`; minutes and seconds are empty only in the first second after
-// midnight.
+// Err files are err<n>-<mm>-<ss>.txt, serials counting up from `first`;
+// minutes and seconds are empty only in the first second after midnight.
 void expectWellFormedErrNames(const RunResult& run, long long first = 1) {
   long long expected = first;
   for (const std::string& name : run.errFileNames()) {
@@ -122,7 +112,7 @@ std::set<std::string> withSettingsReport(const RunResult& run,
 void expectTextRun(const Args& arguments, const std::string& text) {
   Sandbox box;
   RunResult run = box.run(arguments);
-  SCOPED_TRACE("arguments: " + joined(arguments) + "; " + run.describe());
+  SCOPED_TRACE(run.describe());
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.standardOutput, text);
   EXPECT_EQ(run.standardError, "");
@@ -165,13 +155,11 @@ INSTANTIATE_TEST_SUITE_P(
     ArgumentLists, ShortTextTest,
     testing::Values(Args{"-V"}, Args{"-j2"}, Args{"-M", "-j2"}, Args{"--out"},
                     Args{"-LF", "-Z"},
-                    // -V stops before the wide file is looked at: no report
-                    // about the missing file.
+                    // -V stops before the wide file is looked at.
                     Args{"-V", "-j2", "missing.txt"},
                     // A guide flag cleared again leaves no wide file.
                     Args{"-G", "-G-"},
-                    // The next plain argument is the -F name, not the wide
-                    // file.
+                    // The next plain argument is the -F name.
                     Args{"-F", "narrow.txt"},
                     // Tokens of one or two hyphens are skipped.
                     Args{"-", "--"}));
@@ -197,7 +185,7 @@ TEST_P(VersionFileBlockedTest, TextStillReachesStandardOutput) {
   Sandbox box;
   box.makeFolder("version.txt");
   RunResult run = box.run(GetParam());
-  SCOPED_TRACE("arguments: " + joined(GetParam()) + "; " + run.describe());
+  SCOPED_TRACE(run.describe());
   bool full = GetParam().front() == "-G";
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.standardOutput, full ? kGuide : kShortText);
@@ -400,7 +388,7 @@ TEST_P(DerivationRunTest, MissingReverseTableIsReportedAndEndsWithOne) {
   // Options anywhere else must not be looked at, not even these.
   box.write("set_pelmora.txt", "x\r\n-G\r\n");
   RunResult run = box.run(GetParam());
-  SCOPED_TRACE("arguments: " + joined(GetParam()) + "; " + run.describe());
+  SCOPED_TRACE(run.describe());
   EXPECT_EQ(run.exitCode, 1);  // no table was derived
   EXPECT_EQ(run.standardOutput, "");
   EXPECT_EQ(run.standardError, "");
@@ -412,23 +400,19 @@ TEST_P(DerivationRunTest, MissingReverseTableIsReportedAndEndsWithOne) {
 TEST_P(DerivationRunTest, ReverseTableIsTurnedAround) {
   Sandbox box;
   // Shift_JIS code, then the code unit, low byte first; a 2-byte remainder.
-  box.write("MS932~UTF16.bin", std::string("\x41\x00\x41\x00"
-                                           "\xB1\x00\x71\xFF"
-                                           "\x88\x9F\x9C\x4E"
-                                           "\x80\x00\x80\x00"
-                                           "\x7F\x00\x7F\x00"
-                                           "\x81\x51",
-                                           22));
+  box.write("MS932~UTF16.bin",
+            std::string("\x41\x00\x41\x00\xB1\x00\x71\xFF\x88\x9F\x9C\x4E"
+                        "\x80\x00\x80\x00\x7F\x00\x7F\x00\x81\x51",
+                        22));
   RunResult run = box.run(GetParam());
-  SCOPED_TRACE("arguments: " + joined(GetParam()) + "; " + run.describe());
+  SCOPED_TRACE(run.describe());
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.standardOutput, "");
-  EXPECT_EQ(run.file("UTF16~MS932.bin"), std::string("\x41\x00\x00\x41\x00"
-                                                     "\x71\xFF\x02\xB1\x00"
-                                                     "\x9C\x4E\x01\x88\x9F"
-                                                     "\x80\x00\x02\x80\x00"
-                                                     "\x7F\x00\x00\x7F\x00",
-                                                     25));
+  EXPECT_EQ(run.file("UTF16~MS932.bin"),
+            std::string("\x41\x00\x00\x41\x00\x71\xFF\x02\xB1\x00"
+                        "\x9C\x4E\x01\x88\x9F\x80\x00\x02\x80\x00"
+                        "\x7F\x00\x00\x7F\x00",
+                        25));
   EXPECT_EQ(run.fileNames(),
             (std::set<std::string>{"MS932~UTF16.bin", "UTF16~MS932.bin"}));
 }

@@ -1,5 +1,4 @@
-// The columns and the file steps from outside: filtered and number columns
-// through the command line, the -t refresh, the -b route through
+// Filtered and number columns, the -t refresh, the -b route through
 // binary.tmp, and what is left when a step cannot be done.
 #include <gtest/gtest.h>
 

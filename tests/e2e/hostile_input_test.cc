@@ -1,7 +1,6 @@
-// Runs whose standard output cannot be written, and runs whose input files
-// are no ordinary text files: pipes, devices, folders and files of a single
-// endless line. None may hang, grow without bound or end as a success it
-// was not.
+// Standard output that cannot be written, and input files that are pipes,
+// devices, folders or one endless line: no run may hang, grow without bound
+// or end as a success it was not.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>

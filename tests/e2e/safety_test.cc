@@ -167,11 +167,10 @@ std::string nobodyMayRead() {
 
 const std::string kLongName = std::string(246, 'n') + ".txt";
 
-// -t writes the wide file's bytes back over themselves through the file it
-// opened, so the file stays the one the user set up: its inode, its other
-// names, mode, ACL and extended attributes, a link staying a link; only its
-// time becomes this run's. binary.tmp, which holds a copy of the bytes, is
-// for its owner's eyes only, also when an earlier run left it behind.
+// -t writes the bytes back through the file it opened, so only its time
+// changes: inode, other names, mode, ACL, extended attributes and a link
+// stay. binary.tmp, a copy, is for its owner's eyes only, even when an
+// earlier run left it behind.
 TEST(SafetyTest, RefreshInPlaceKeepsWhatTheUserSetUp) {
   struct Case {
     const char* what;
@@ -309,10 +308,9 @@ TEST(SafetyTest, LinksInPlaceOfPelmorasOwnFilesAreNotFollowed) {
   }
 }
 
-// 32 runs at once in one folder, each on a wide file of its own, taking
-// every route: binary.tmp and data.txt belong to one run at a time, so no
-// run reads, overwrites or erases another's bytes, and every run with -M
-// shows its own note.
+// 32 runs at once in one folder, taking every route: binary.tmp and data.txt
+// belong to one run at a time, so no run touches another's bytes, and every
+// run with -M shows its own note.
 TEST(SafetyTest, ThirtyTwoRunsAtOnceInOneFolder) {
   Sandbox box;
   box.write("surro.txt", "20B9F\r\n");  // no settings: one report per run
@@ -375,11 +373,9 @@ TEST(SafetyTest, ThirtyTwoRunsAtOnceInOneFolder) {
   }
 }
 
-// A run of -t -M killed at each of its system calls in turn, from its first
-// look at the wide file to its end (strace stops it with SIGKILL on entering
-// the chosen call, so no timing decides where): the wide file always holds
-// its bytes, serial.txt a number, no scratch file is left, and the next run
-// succeeds as if nothing had happened.
+// A run of -t -M killed (by strace, so no timing decides where) at each of
+// its system calls from its first look at the wide file: the wide file keeps
+// its bytes, serial.txt a number, no scratch file stays, the next run works.
 TEST(SafetyTest, RunKilledAtEverySystemCallLosesNothing) {
   E2E_NEEDS(Need::kKillAtSystemCall);
   const std::string strace = "/usr/bin/strace";
@@ -405,8 +401,7 @@ TEST(SafetyTest, RunKilledAtEverySystemCallLosesNothing) {
     return box.runTool(options);
   };
 
-  // The calls of one whole run, in order, each with its number among the
-  // calls of its name.
+  // The calls of one whole run, each numbered among the calls of its name.
   RunResult whole = traced({"-qq", "-o", pathIn(box, "calls.log")});
   ASSERT_EQ(whole.exitCode, 0) << whole.describe();
   std::vector<std::pair<std::string, int>> calls;

@@ -43,10 +43,9 @@ TEST_F(MainRoadTest, SelectsFieldTwoAsShiftJis) {
                                    "wide.txt", Sandbox::fixedTableName()}));
 }
 
-// A file large enough to be scanned in parts side by side, with a quote left
-// open from one line to a later one, so that a part starting inside it
-// guesses wrong and is scanned again. Inside the open quote no separator
-// counts, so Field-2 never begins and those lines come out empty.
+// Scanned in parts side by side, with a quote open across lines, so that a
+// part starting inside it guesses wrong and is scanned again. Inside the
+// quote no separator counts: those lines have no Field-2.
 TEST_F(MainRoadTest, LargeFileWithQuotesOpenAcrossLinesComesOutWhole) {
   const int kLines = 700000;  // 6 units a line: 4.2 Mi units, 8 MiB
   std::u16string wide;
@@ -76,12 +75,10 @@ TEST_F(MainRoadTest, LargeFileWithQuotesOpenAcrossLinesComesOutWhole) {
   EXPECT_TRUE(narrow == expected);
 }
 
-// A character without a code never spoils its neighbours: from 0x80 up it
-// writes "?", one per code unit, where its own byte would be a lead byte
-// that takes the next byte into a kanji or a half-width katakana, and the
-// low byte of a wider unit could end the line. Each line is run alone and
-// repeated past the size from which the engines convert through a table
-// built per run, and both must give the same bytes.
+// A character without a code writes "?" per code unit: its own byte could be
+// a lead byte that takes in the next, and a low byte could end the line.
+// Each line is run alone and repeated past the size from which the engines
+// convert through a table built per run; both must give the same bytes.
 TEST_F(MainRoadTest, CharactersWithoutACodeNeverSpoilTheirNeighbours) {
   struct Case {
     const char* name;

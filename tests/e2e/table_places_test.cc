@@ -1,5 +1,4 @@
-// The table found through the Path variable, and the supplementary list,
-// seen from outside.
+// The table found through the Path variable, and the supplementary list.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -54,8 +54,7 @@ TEST(WindowsTest, PathFoldersAreJoinedWithABackslash) {
   EXPECT_EQ(run.file("n.txt"), kNarrow);
 }
 
-// Windows finds a file whatever the letter case of its name, so a name in
-// another case is the same file, recognised as such.
+// A name in another letter case is the same file, recognised as such.
 TEST(WindowsTest, NamesDifferingInLetterCaseAreOneFile) {
   E2E_NEEDS(Need::kWindows);
   struct Case {
@@ -189,8 +188,7 @@ TEST_F(HeldFileTest, WideFileOpenedExclusivelyIsReportedAsUnreadable) {
   EXPECT_EQ(box_.read("wide.txt"), kWide);
 }
 
-// Standard output is written as bytes: a pipe gets the CR LF the program
-// writes, with no CR added before the LF.
+// Standard output is bytes: a pipe gets CR LF, with no CR added before LF.
 TEST(WindowsTest, StandardOutputIsBinary) {
   E2E_NEEDS(Need::kWindows);
   Sandbox box;
