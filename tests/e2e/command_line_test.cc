@@ -169,13 +169,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(VersionFileTest, ExistingVersionFileIsOverwrittenNotAppended) {
   Sandbox box;
   box.write("version.txt", std::string(5000, 'x') + "\r\n");
-  RunResult run = box.run({"-V"});
-  EXPECT_EQ(run.file("version.txt"), kShortText) << run.describe();
-
-  run = box.run({"-G"});
-  EXPECT_EQ(run.file("version.txt"), kGuide) << run.describe();
-  run = box.run({"-V"});
-  EXPECT_EQ(run.file("version.txt"), kShortText) << run.describe();
+  for (const char* option : {"-V", "-G", "-V"}) {
+    RunResult run = box.run({option});
+    EXPECT_EQ(run.file("version.txt"), option[1] == 'G' ? kGuide : kShortText)
+        << run.describe();
+  }
 }
 
 class VersionFileBlockedTest : public testing::TestWithParam<Args> {};

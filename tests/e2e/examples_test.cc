@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -27,16 +28,11 @@ std::vector<Args> commandsOf(const fs::path& file, std::string* problem) {
   std::string line;
   while (std::getline(lines, line)) {
     if (line.empty() || line[0] == '#') continue;
-    if (line.find_first_of("'\"\\$`") != std::string::npos) {
-      *problem = "needs shell quoting: " + line;
-      return {};
-    }
     std::istringstream words(line);
-    Args command;
-    std::string word;
-    while (words >> word) command.push_back(word);
-    if (command.empty() || command[0] != "pelmora") {
-      *problem = "not a pelmora command: " + line;
+    Args command{std::istream_iterator<std::string>(words), {}};
+    if (line.find_first_of("'\"\\$`") != std::string::npos || command.empty() ||
+        command[0] != "pelmora") {
+      *problem = "not a pelmora command without shell quoting: " + line;
       return {};
     }
     command.erase(command.begin());
