@@ -112,12 +112,11 @@ std::string codePage932FromUtf8(const std::string& text) {
         c > 0xFFFF ? t.to_code.end() : t.to_code.find(static_cast<char16_t>(c));
     if (found == t.to_code.end()) {
       out.push_back('?');
-    } else if (found->second > 0xFF) {
-      out.push_back(static_cast<char>(found->second >> 8));
-      out.push_back(static_cast<char>(found->second & 0xFF));
-    } else {
-      out.push_back(static_cast<char>(found->second));
+      continue;
     }
+    const std::uint32_t code = found->second;
+    if (code > 0xFF) out.push_back(static_cast<char>(code >> 8));
+    out.push_back(static_cast<char>(code & 0xFF));
   }
   return out;
 }

@@ -325,8 +325,10 @@ TEST(ErrorLogTest, BlockedCounterIsReportedOnStandardError) {
 struct SettingsCase {
   const char* name;
   std::string settings;
-  Args arguments;  // after a first -u
-  bool guide;      // the full guide, else the short text
+  // Some first argument (-u, which has no effect) is needed, or the run
+  // derives the table instead.
+  Args arguments;
+  bool guide;  // the full guide, else the short text
 };
 
 void PrintTo(const SettingsCase& c, std::ostream* out) { *out << c.name; }
@@ -337,11 +339,7 @@ TEST_P(SettingsFileTest, SettingsLinesActLikeEarlierArguments) {
   const SettingsCase& c = GetParam();
   Sandbox box;
   box.write("set_pelmora.txt", c.settings);
-  // Some first argument is needed, or the run derives the table instead;
-  // -u has no effect.
-  Args arguments{"-u"};
-  arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
-  RunResult run = box.run(arguments);
+  RunResult run = box.run(c.arguments);
   SCOPED_TRACE(run.describe());
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.standardOutput, c.guide ? kGuide : kShortText);
@@ -350,29 +348,29 @@ TEST_P(SettingsFileTest, SettingsLinesActLikeEarlierArguments) {
             (std::set<std::string>{"set_pelmora.txt", "version.txt"}));
 }
 
+const SettingsCase kSettingsCases[] = {
+    {"GuideLine", "x\r\n-G\r\n", Args{"-u"}, true},
+    {"LfLineEnds", "x\n-G\n", Args{"-u"}, true},
+    {"NoLastLineEnd", "x\r\n-G", Args{"-u"}, true},
+    {"RemarkAfterTab", "x\r\n-G\tshow the guide\r\n", Args{"-u"}, true},
+    {"AfterOtherOptions", "x\r\n-j3\r\n-S\\t\r\n-G\r\n", Args{"-u"}, true},
+    // The first line names a table and is no option.
+    {"FirstLineIsTableName", "-G\r\n", Args{"-u"}, false},
+    // An empty line ends the option lines.
+    {"AfterEmptyLine", "x\r\n\r\n-G\r\n", Args{"-u"}, false},
+    {"AfterTabLine", "x\r\n\tremark\r\n-G\r\n", Args{"-u"}, false},
+    // Settings lines are not expanded like arguments.
+    {"LongFormNotExpanded", "x\r\n--help\r\n", Args{"-u"}, false},
+    {"VersionLine", "x\r\n-V\r\n", Args{"-u"}, false},
+    // The command line comes later and wins.
+    {"ClearedOnCommandLine", "x\r\n-G\r\n", Args{"-u", "-G-"}, false},
+    {"SetOnCommandLine", "x\r\n-G-\r\n", Args{"-u", "-G"}, true},
+    // A guide line with a command-line file: still only the guide.
+    {"WithWideFile", "x\r\n-G\r\n", Args{"-u", "-j2", "missing.txt"}, true},
+};
+
 INSTANTIATE_TEST_SUITE_P(
-    Files, SettingsFileTest,
-    testing::Values(
-        SettingsCase{"GuideLine", "x\r\n-G\r\n", {}, true},
-        SettingsCase{"LfLineEnds", "x\n-G\n", {}, true},
-        SettingsCase{"NoLastLineEnd", "x\r\n-G", {}, true},
-        SettingsCase{"RemarkAfterTab", "x\r\n-G\tshow the guide\r\n", {}, true},
-        SettingsCase{
-            "AfterOtherOptions", "x\r\n-j3\r\n-S\\t\r\n-G\r\n", {}, true},
-        // The first line names a table and is no option.
-        SettingsCase{"FirstLineIsTableName", "-G\r\n", {}, false},
-        // An empty line ends the option lines.
-        SettingsCase{"AfterEmptyLine", "x\r\n\r\n-G\r\n", {}, false},
-        SettingsCase{"AfterTabLine", "x\r\n\tremark\r\n-G\r\n", {}, false},
-        // Settings lines are not expanded like arguments.
-        SettingsCase{"LongFormNotExpanded", "x\r\n--help\r\n", {}, false},
-        SettingsCase{"VersionLine", "x\r\n-V\r\n", {}, false},
-        // The command line comes later and wins.
-        SettingsCase{"ClearedOnCommandLine", "x\r\n-G\r\n", {"-G-"}, false},
-        SettingsCase{"SetOnCommandLine", "x\r\n-G-\r\n", {"-G"}, true},
-        // A guide line with a command-line file: still only the guide.
-        SettingsCase{
-            "WithWideFile", "x\r\n-G\r\n", {"-j2", "missing.txt"}, true}),
+    Files, SettingsFileTest, testing::ValuesIn(kSettingsCases),
     [](const testing::TestParamInfo<SettingsCase>& param_info) {
       return std::string(param_info.param.name);
     });

@@ -132,10 +132,7 @@ TEST(HostileFileTest, NonRegularAndEndlessInputsEndInOrder) {
 #if !defined(__SANITIZE_ADDRESS__)
     // Where the platform allows no limit, the time limit alone catches a
     // reader that never stops.
-    if (platform_expectations::whyNot(platform_expectations::programUnderTest(),
-                                      Need::kMemoryLimit) == nullptr) {
-      box.setMemoryLimit(32L << 20);
-    }
+    if (whyNot(Need::kMemoryLimit) == nullptr) box.setMemoryLimit(32L << 20);
 #endif
     RunResult run = box.run(c.arguments);
     EXPECT_FALSE(run.timedOut) << run.describe();

@@ -56,8 +56,7 @@ class Sandbox {
   const std::string& path() const { return path_; }
   /// <sandbox>/bin/pelmora (or pelmora.exe).
   std::string programPath() const;
-  /// How the program writes the absolute name of a sandbox file (a Path
-  /// entry, say).
+  /// How the program writes the absolute name of a sandbox file.
   std::string hostPath(const std::string& name) const;
 
   /// Sandbox files are named as the program sees them (code page 932
@@ -70,9 +69,8 @@ class Sandbox {
   /// Removes a file or a whole folder.
   void remove(const std::string& name);
 
-  /// Puts the table where the program looks first (for the Windows program
-  /// C:\Quorvelin, filled for each run); remove(fixedTableName()) empties
-  /// the place again.
+  /// Puts the table where the program looks first (C:\Quorvelin, filled for
+  /// each run, for pelmora.exe); remove(fixedTableName()) empties it again.
   void placeFixedTable(const std::string& bytes);
   /// The name under which RunResult lists that place's table.
   static std::string fixedTableName();
@@ -83,25 +81,22 @@ class Sandbox {
   /// The conversion table the build derived with the program itself.
   static const std::string& derivedTable();
 
-  /// A run's environment holds LC_ALL=C, TZ when the test has it, and
-  /// nothing else (no PATH, no Path); under Wine instead what wine needs:
-  /// the prefix variables, LANG and LC_ALL=ja_JP.UTF-8 (code page 932),
-  /// HOME and PATH, with values passed as UTF-8.
+  /// A run's environment holds LC_ALL=C, TZ when the test has it, and no
+  /// PATH or Path; under Wine what wine needs instead (the prefix, code page
+  /// 932 through LC_ALL=ja_JP.UTF-8, HOME, PATH), values passed as UTF-8.
   void setVariable(const std::string& name, const std::string& value);
   void unsetVariable(const std::string& name);
   /// A run is killed after this long; 60 seconds unless set.
   void setTimeLimit(int seconds) { time_limit_seconds_ = seconds; }
   /// Runs the program as nobody when the tests run as root, so that file
-  /// permissions bite, and opens the sandbox to that user. False when the
-  /// platform cannot make permissions bite.
+  /// permissions bite; false when the platform cannot make them bite.
   bool runUnprivileged();
   /// Limits the size of every file the run writes: a write past it fails
   /// (as on a full disk) instead of raising a signal.
   void setFileSizeLimit(long bytes) { setup_.fileSizeLimit = bytes; }
   /// Limits the address space of the run, so that memory runs out early.
   void setMemoryLimit(long bytes) { setup_.memoryLimit = bytes; }
-  /// Off: run() reads no files left (for cases with files of hundreds of
-  /// megabytes, which read only what they check).
+  /// Off: run() reads no file left (for files of hundreds of megabytes).
   void setCollectFiles(bool collect) { collect_files_ = collect; }
   /// Standard output goes to this file instead of RunResult ("/dev/full"
   /// makes every write fail; empty: captured again).
@@ -114,12 +109,11 @@ class Sandbox {
     setup_.standardOutputClosed = closed;
   }
 
-  /// Runs the program in the sandbox with these arguments (raw bytes, empty
-  /// ones too) and standard input from /dev/null.
+  /// Arguments are raw bytes, empty ones too; standard input is /dev/null.
   RunResult run(const std::vector<std::string>& arguments) const;
   /// Runs a program of the platform in the sandbox with the run's
-  /// environment: under Wine through the launcher ({"attrib", "+r", "w.txt"}
-  /// runs wine attrib +r w.txt), else the command itself (an absolute path).
+  /// environment: {"attrib", "+r", "w.txt"} runs wine attrib +r w.txt under
+  /// Wine; elsewhere the command names an absolute path.
   RunResult runTool(const std::vector<std::string>& command) const;
 
  private:
