@@ -22,9 +22,7 @@ using Need = platform_expectations::Need;
 inline const std::string kWide =
     "\xFF\xFE" + utf16le(u"名前,値段\r\nりんご,198\r\n");
 /// What a plain -j2 run makes of kWide.
-inline const std::string kNarrow =
-    "\x92\x6C\x92\x69\r\n"
-    "198\r\n";
+inline const std::string kNarrow = "\x92\x6C\x92\x69\r\n198\r\n";
 
 /// Settings, list and table in place (a clean run leaves no err file), and
 /// kWide as wide.txt.

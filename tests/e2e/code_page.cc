@@ -31,11 +31,10 @@ const Tables& tables() {
       const std::uint32_t code = record.code();
       const char16_t unit = static_cast<char16_t>(record.unit);
       t.to_unit.emplace(code, unit);
-      auto known = t.to_code.find(unit);
-      if (known == t.to_code.end()) {
-        t.to_code.emplace(unit, code);
-      } else if (std::make_pair(preference(code), code) <
-                 std::make_pair(preference(known->second), known->second)) {
+      auto [known, added] = t.to_code.emplace(unit, code);
+      if (!added &&
+          std::make_pair(preference(code), code) <
+              std::make_pair(preference(known->second), known->second)) {
         known->second = code;
       }
     }

@@ -1,6 +1,5 @@
-// The command line seen from outside: which kind of run an argument list
-// starts, the guide and version text, version.txt, and the error log that
-// every run leaves in its current folder.
+// Which kind of run an argument list starts, the guide and version texts,
+// version.txt, and the error log every run leaves in its current folder.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,8 +13,6 @@
 namespace {
 
 using namespace e2e;
-
-const std::string kCrLf = "\r\n";
 
 const std::string kGuide =
     "Pelmora Version 1.04\r\n"
@@ -69,7 +66,7 @@ TEST(GuideTextTest, HasTheDocumentedShape) {
   std::vector<std::string> lines;
   std::size_t start = 0;
   while (start < kGuide.size()) {
-    std::size_t end = kGuide.find(kCrLf, start);
+    std::size_t end = kGuide.find("\r\n", start);
     ASSERT_NE(end, std::string::npos);
     lines.push_back(kGuide.substr(start, end - start));
     start = end + 2;
@@ -80,7 +77,7 @@ TEST(GuideTextTest, HasTheDocumentedShape) {
     EXPECT_EQ(lines[i].find_first_of("\r\n"), std::string::npos);
   }
   EXPECT_EQ(kShortText.substr(kShortText.size() - 31),
-            "pelmora --help" + std::string(15, ' ') + kCrLf);
+            "pelmora --help" + std::string(15, ' ') + "\r\n");
 }
 
 // Err files are err<n>-<mm>-<ss>.txt, serials counting up from `first`;
@@ -98,17 +95,8 @@ void expectWellFormedErrNames(const RunResult& run, long long first = 1) {
   }
 }
 
-// The file set of a run in a folder without set_pelmora.txt: the text, the
-// counter and the one err file for the missing settings.
-std::set<std::string> withSettingsReport(const RunResult& run,
-                                         std::set<std::string> names) {
-  names.insert("serial.txt");
-  for (const std::string& name : run.errFileNames()) names.insert(name);
-  return names;
-}
-
 // A run that only shows a text: ends with 1, the text on standard output and
-// in version.txt, and the one report of the missing settings.
+// in version.txt, and no file but those and the missing settings' report.
 void expectTextRun(const Args& arguments, const std::string& text) {
   Sandbox box;
   RunResult run = box.run(arguments);
@@ -118,7 +106,9 @@ void expectTextRun(const Args& arguments, const std::string& text) {
   EXPECT_EQ(run.standardError, "");
   EXPECT_EQ(run.file("version.txt"), text);
   EXPECT_EQ(run.errMessages(), Args{kNoSettings});
-  EXPECT_EQ(run.fileNames(), withSettingsReport(run, {"version.txt"}));
+  std::set<std::string> names = {"serial.txt", "version.txt"};
+  for (const std::string& name : run.errFileNames()) names.insert(name);
+  EXPECT_EQ(run.fileNames(), names);
   expectWellFormedErrNames(run);
 }
 

@@ -1,7 +1,6 @@
-// Every example in examples/ does what its commands.txt and expected/ say:
-// the commands, run in order in a copy of its folder, leave exactly the
-// expected files and no err file. A new user tries these first, so a change
-// to their output must show up here, not in a user's batch file.
+// Every example's commands, run in order in a copy of its folder, leave
+// exactly the files in its expected/ and no err file. A new user tries these
+// first: a change to their output must show up here, not in a batch file.
 #include <gtest/gtest.h>
 
 #include <algorithm>

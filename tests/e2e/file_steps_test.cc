@@ -53,13 +53,11 @@ TEST_F(FileStepsTest, ColumnsThroughTheCommandLine) {
   };
   for (const Case& c : cases) {
     Args arguments = c.arguments;
-    arguments.push_back("w.txt");
-    arguments.push_back("n.txt");
+    arguments.insert(arguments.end(), {"w.txt", "n.txt"});
     RunResult run = box_.run(arguments);
     EXPECT_EQ(run.exitCode, 0) << run.describe();
     EXPECT_EQ(run.file("n.txt"), c.narrow) << arguments[0];
-    arguments.pop_back();
-    arguments.push_back("--out");
+    arguments.back() = "--out";
     RunResult out = box_.run(arguments);
     EXPECT_EQ(out.standardOutput, withCrLf(c.narrow)) << arguments[0];
   }

@@ -1,6 +1,5 @@
-// The user's files under every name, interruption and neighbour: one file
-// reached by two names, links where Pelmora writes its own files, runs
-// killed half-way, and many runs at once in one folder.
+// The user's files against two names for one file, links where Pelmora
+// writes its own files, runs killed half-way and many runs at once.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -197,7 +196,6 @@ TEST(SafetyTest, RefreshInPlaceKeepsWhatTheUserSetUp) {
          return ::symlink("data/w.txt", (folder + "/link.txt").c_str()) == 0;
        }},
   };
-  const bool modes = whyNot(Need::kPermissionBits) == nullptr;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Sandbox box;
@@ -226,7 +224,7 @@ TEST(SafetyTest, RefreshInPlaceKeepsWhatTheUserSetUp) {
     if (std::string(c.named) == "link.txt") {
       EXPECT_TRUE(fs::is_symlink(pathIn(box, "link.txt")));
     }
-    if (modes) {
+    if (whyNot(Need::kPermissionBits) == nullptr) {
       struct stat copy {};
       ASSERT_EQ(::stat(pathIn(box, "binary.tmp").c_str(), &copy), 0);
       EXPECT_EQ(copy.st_mode & 0777, 0600u);
@@ -265,11 +263,9 @@ TEST(SafetyTest, LinksInPlaceOfPelmorasOwnFilesAreNotFollowed) {
       {"data.txt", Args{"-j2", "-M", "w.txt", "n.txt"}, 1,
        Args{"Reset() error-216: data.txt"}},
   };
-  const bool symbolic_links_seen =
-      whyNot(Need::kProgramSeesSymbolicLinks) == nullptr;
   for (bool hard : {false, true}) {
     for (const Case& c : cases) {
-      if (!hard && !symbolic_links_seen) continue;
+      if (!hard && whyNot(Need::kProgramSeesSymbolicLinks)) continue;
       SCOPED_TRACE(c.link + std::string(hard ? " (hard) " : " ") +
                    (c.arguments.size() < 2 ? "" : c.arguments[1]));
       Sandbox box;

@@ -27,6 +27,9 @@
 namespace fs = std::filesystem;
 
 namespace e2e {
+
+using platform_expectations::programUnderTest;
+
 namespace {
 
 std::string environmentOr(const char* name, const std::string& fallback) {
@@ -59,8 +62,7 @@ const Target& target() {
 }
 
 bool underWine() {
-  return platform_expectations::programUnderTest().windows &&
-         !target().launcher.empty();
+  return programUnderTest().windows && !target().launcher.empty();
 }
 
 std::string winePrefix() {
@@ -238,14 +240,11 @@ Sandbox::~Sandbox() {
 }
 
 std::string Sandbox::programPath() const {
-  return (fs::path(path_) / "bin" /
-          platform_expectations::programUnderTest().programFile)
-      .string();
+  return (fs::path(path_) / "bin" / programUnderTest().programFile).string();
 }
 
 std::string Sandbox::hostPath(const std::string& name) const {
-  const platform_expectations::PlatformTable& table =
-      platform_expectations::programUnderTest();
+  const auto& table = programUnderTest();
   std::string path = table.linuxRoot + path_ + "/" + name;
   std::replace(path.begin(), path.end(), '/', table.directorySeparator);
   return path;
@@ -290,8 +289,7 @@ void Sandbox::placeFixedTable(const std::string& bytes) {
 }
 
 std::string Sandbox::fixedTableText() const {
-  if (const char* folder =
-          platform_expectations::programUnderTest().fixedTableFolder) {
+  if (const char* folder = programUnderTest().fixedTableFolder) {
     return std::string(folder) + "UTF16~MS932.bin";
   }
   return path_ + "/" + fixedTableName();
@@ -316,8 +314,7 @@ void Sandbox::unsetVariable(const std::string& name) {
 
 bool Sandbox::runUnprivileged() {
   if (platform_expectations::whyNot(
-          platform_expectations::programUnderTest(),
-          platform_expectations::Need::kPermissionBits) != nullptr) {
+          programUnderTest(), platform_expectations::Need::kPermissionBits)) {
     return false;
   }
   if (::geteuid() != 0) return true;  // permissions bite already

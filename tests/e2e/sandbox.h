@@ -1,7 +1,6 @@
-// The end-to-end sandbox: a fresh folder <temp>/pelmora-e2e-XXXXXX per case
-// holding bin/pelmora, a copy of the program under test, so its fixed table
-// place is <sandbox>/share/pelmora and nothing installed on the machine can
-// change a result. Removed at the end unless PELMORA_KEEP_SANDBOX is set.
+// A fresh folder per case holding bin/pelmora, a copy of the program under
+// test, so its fixed table place is <sandbox>/share/pelmora and nothing
+// installed can change a result; kept when PELMORA_KEEP_SANDBOX is set.
 //
 // PELMORA_E2E_PROGRAM names another program to copy, PELMORA_E2E_LAUNCHER
 // what starts it: with wine and pelmora.exe every case runs against the

@@ -1,11 +1,11 @@
-// The main road from outside: the table search, real Shift_JIS out of a
-// real UTF-16 export, the file and standard-output variants, and the wide
-// and narrow files that cannot be used.
+// The main road: the table search, real Shift_JIS out of a real UTF-16
+// export, file and standard output, and files that cannot be used.
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <sys/stat.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "e2e_case.h"
@@ -174,22 +174,19 @@ TEST_F(MainRoadTest, OutputOfExactBlockSizes) {
 }
 
 TEST_F(MainRoadTest, EmptyOddAndMarkOnlyWideFiles) {
-  struct Case {
-    std::string bytes;
-    std::string narrow;
-  } cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"", ""},
       {"\xFF\xFE", ""},
       {"\xFF", ""},
       {std::string("\xFF\xFE") + "a", ""},
       {utf16le(u"ab") + "c", "ab"},
   };
-  for (const Case& c : cases) {
-    box_.write("wide.txt", c.bytes);
+  for (const auto& [bytes, narrow] : cases) {
+    box_.write("wide.txt", bytes);
     RunResult run = box_.run({"-j1", "wide.txt", "n.txt"});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(run.has("n.txt"));
-    EXPECT_EQ(run.file("n.txt"), c.narrow);
+    EXPECT_EQ(run.file("n.txt"), narrow);
   }
 }
 
@@ -224,9 +221,8 @@ TEST_F(MainRoadTest, TableReportIsShownAtTheEnd) {
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.standardOutput,
             "UTF16~MS932.bin is primarily accessible to Pelmora.\r\n");
-  ASSERT_EQ(run.errMessages().size(), 1u);
-  EXPECT_EQ(run.errMessages()[0],
-            "Reset() error-154: " + box_.fixedTableText());
+  EXPECT_EQ(run.errMessages(),
+            Args{"Reset() error-154: " + box_.fixedTableText()});
 }
 
 // Where the table is found, and what each miss leaves behind.

@@ -39,9 +39,8 @@ TEST(PathSearchTest, SecondOfThreeFoldersHoldsTheTable) {
   EXPECT_EQ(run.errMessages(),
             (Args{fixedMiss(box), "Reset() error-153: UTF16~MS932.bin",
                   "Reset() error-208: " + inFolder(one, "UTF16~MS932.bin")}));
-  EXPECT_EQ(run.standardOutput, two +
-                                    "UTF16~MS932.bin is primarily "
-                                    "accessible to Pelmora.\r\n");
+  EXPECT_EQ(run.standardOutput,
+            two + "UTF16~MS932.bin is primarily accessible to Pelmora.\r\n");
 }
 
 TEST(PathSearchTest, EmptyEntriesAndMissesLeadToTheSettingsFile) {
