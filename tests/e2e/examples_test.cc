@@ -24,8 +24,7 @@ using namespace e2e;
 std::vector<Args> commandsOf(const fs::path& file, std::string* problem) {
   std::vector<Args> commands;
   std::istringstream lines(harness::readBytes(file));
-  std::string line;
-  while (std::getline(lines, line)) {
+  for (std::string line; std::getline(lines, line);) {
     if (line.empty() || line[0] == '#') continue;
     std::istringstream words(line);
     Args command{std::istream_iterator<std::string>(words), {}};

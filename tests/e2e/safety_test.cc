@@ -329,8 +329,8 @@ TEST(SafetyTest, ThirtyTwoRunsAtOnceInOneFolder) {
       Args arguments = {"-j2"};
       const Args& route = routes[i % routes.size()];
       arguments.insert(arguments.end(), route.begin(), route.end());
-      arguments.push_back("w" + std::to_string(i) + ".txt");
-      arguments.push_back("n" + std::to_string(i) + ".txt");
+      const std::string n = std::to_string(i);
+      arguments.insert(arguments.end(), {"w" + n + ".txt", "n" + n + ".txt"});
       results[i] = box.run(arguments);
     });
   }

@@ -41,8 +41,7 @@ std::string environmentOr(const char* name, const std::string& fallback) {
 std::string findProgram(const std::string& name) {
   if (name.empty() || name.find('/') != std::string::npos) return name;
   std::stringstream folders(environmentOr("PATH", "/usr/bin:/bin"));
-  std::string folder;
-  while (std::getline(folders, folder, ':')) {
+  for (std::string folder; std::getline(folders, folder, ':');) {
     const fs::path candidate = fs::path(folder.empty() ? "." : folder) / name;
     if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
   }
@@ -213,9 +212,8 @@ std::string RunResult::describe() const {
        << standardError << "\", files {";
   for (const auto& item : files) text << item.first << ", ";
   text << "}, err messages [";
-  for (const std::string& message : errMessages()) {
+  for (const std::string& message : errMessages())
     text << '"' << message << "\", ";
-  }
   text << "]";
   return text.str();
 }

@@ -31,8 +31,7 @@ TEST(PathSearchTest, SecondOfThreeFoldersHoldsTheTable) {
   const std::string one = box.hostPath("one");
   // A separator before ";" is dropped ("/;", "\\;").
   const std::string two = inFolder(box.hostPath("two"), "");
-  const std::string three = box.hostPath("three");
-  box.setVariable("Path", one + ";" + two + ";" + three);
+  box.setVariable("Path", one + ";" + two + ";" + box.hostPath("three"));
   RunResult run = box.run({"-j1", "-M", "w.txt", "n.txt"});
   EXPECT_EQ(run.exitCode, 0) << run.describe();
   EXPECT_EQ(run.file("n.txt"), "\x8A\xBF\r\n");
