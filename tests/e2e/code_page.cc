@@ -7,22 +7,17 @@
 #include "file_bytes.h"
 #include "reverse_table.h"
 
-#ifndef PELMORA_DATA_DIR
-#define PELMORA_DATA_DIR ""
-#endif
-
 namespace e2e {
 namespace {
 
 struct Tables {
-  // Code page 932 code (one byte, or lead byte << 8 | trail byte) to unit.
+  // A code is one byte, or lead byte << 8 | trail byte.
   std::map<std::uint32_t, char16_t> to_unit;
   std::map<char16_t, std::uint32_t> to_code;
 };
 
-// Of two codes for one character Windows writes the standard one, then the
-// NEC row 13 one, then the IBM extension, and the NEC-selected copies of
-// the IBM extension (lead bytes 0xED and 0xEE) last.
+// Of two codes for one character Windows writes the lowest, but the
+// NEC-selected copies of the IBM extension (lead bytes 0xED, 0xEE) last.
 int preference(std::uint32_t code) {
   const std::uint32_t lead = code >> 8;
   return (lead == 0xED || lead == 0xEE) ? 1 : 0;
@@ -36,11 +31,10 @@ const Tables& tables() {
       const std::uint32_t code = record.code();
       const char16_t unit = static_cast<char16_t>(record.unit);
       t.to_unit.emplace(code, unit);
-      auto known = t.to_code.find(unit);
-      if (known == t.to_code.end()) {
-        t.to_code.emplace(unit, code);
-      } else if (std::make_pair(preference(code), code) <
-                 std::make_pair(preference(known->second), known->second)) {
+      auto [known, added] = t.to_code.emplace(unit, code);
+      if (!added &&
+          std::make_pair(preference(code), code) <
+              std::make_pair(preference(known->second), known->second)) {
         known->second = code;
       }
     }
@@ -105,10 +99,8 @@ std::string codePage932FromUtf8(const std::string& text) {
       c = first & 0x1F;
       length = 2;
     }
-    if (length > 1) {
-      for (std::size_t k = 1; k < length && i + k < text.size(); ++k) {
-        c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-      }
+    for (std::size_t k = 1; k < length && i + k < text.size(); ++k) {
+      c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
     }
     i += length;
     if (c < 0x80) {
@@ -119,12 +111,11 @@ std::string codePage932FromUtf8(const std::string& text) {
         c > 0xFFFF ? t.to_code.end() : t.to_code.find(static_cast<char16_t>(c));
     if (found == t.to_code.end()) {
       out.push_back('?');
-    } else if (found->second > 0xFF) {
-      out.push_back(static_cast<char>(found->second >> 8));
-      out.push_back(static_cast<char>(found->second & 0xFF));
-    } else {
-      out.push_back(static_cast<char>(found->second));
+      continue;
     }
+    const std::uint32_t code = found->second;
+    if (code > 0xFF) out.push_back(static_cast<char>(code >> 8));
+    out.push_back(static_cast<char>(code & 0xFF));
   }
   return out;
 }

@@ -1,9 +1,9 @@
-// The command line seen from outside: which kind of run an argument list
-// starts, the guide and version text, version.txt, and the error log that
-// every run leaves in its current folder.
+// Which kind of run an argument list starts, the guide and version texts,
+// version.txt, and the error log every run leaves in its current folder.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -13,8 +13,6 @@
 namespace {
 
 using namespace e2e;
-
-const std::string kCrLf = "\r\n";
 
 const std::string kGuide =
     "Pelmora Version 1.04\r\n"
@@ -68,7 +66,7 @@ TEST(GuideTextTest, HasTheDocumentedShape) {
   std::vector<std::string> lines;
   std::size_t start = 0;
   while (start < kGuide.size()) {
-    std::size_t end = kGuide.find(kCrLf, start);
+    std::size_t end = kGuide.find("\r\n", start);
     ASSERT_NE(end, std::string::npos);
     lines.push_back(kGuide.substr(start, end - start));
     start = end + 2;
@@ -79,146 +77,103 @@ TEST(GuideTextTest, HasTheDocumentedShape) {
     EXPECT_EQ(lines[i].find_first_of("\r\n"), std::string::npos);
   }
   EXPECT_EQ(kShortText.substr(kShortText.size() - 31),
-            "pelmora --help" + std::string(15, ' ') + kCrLf);
+            "pelmora --help" + std::string(15, ' ') + "\r\n");
 }
 
-std::string joined(const std::vector<std::string>& arguments) {
-  std::string text;
-  for (const std::string& argument : arguments) {
-    text += text.empty() ? "" : " ";
-    text += argument.empty() ? "\"\"" : argument;
-  }
-  return text.empty() ? "(none)" : text;
-}
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Every err file name is err<n>-<mm>-<ss>.txt, with
-// serial numbers 1, 2, ... in a fresh folder. The minutes and seconds are
-// empty only in the first second after midnight.
+// Err files are err<n>-<mm>-<ss>.txt, serials counting up from `first`;
+// minutes and seconds are empty only in the first second after midnight.
 void expectWellFormedErrNames(const RunResult& run, long long first = 1) {
   long long expected = first;
   for (const std::string& name : run.errFileNames()) {
     auto parts = e2e::parseErrFileName(name);
     ASSERT_TRUE(parts.has_value()) << name;
-    EXPECT_EQ(parts->serial, expected) << name;
-    ++expected;
-    bool midnight = parts->minutes.empty() && parts->seconds.empty();
-    bool two_digits =
-        parts->minutes.size() == 2 && parts->seconds.size() == 2 &&
-        std::all_of(parts->minutes.begin(), parts->minutes.end(), isDigit) &&
-        std::all_of(parts->seconds.begin(), parts->seconds.end(), isDigit);
-    EXPECT_TRUE(midnight || two_digits) << name;
+    EXPECT_EQ(parts->serial, expected++) << name;
+    const std::string time = parts->minutes + "-" + parts->seconds;
+    EXPECT_TRUE(time == "-" ||
+                std::regex_match(time, std::regex(R"(\d\d-\d\d)")))
+        << name;
   }
 }
 
-// The file set of a run in a folder without set_pelmora.txt: the text, the
-// counter and the one err file for the missing settings.
-std::set<std::string> withSettingsReport(const RunResult& run,
-                                         std::set<std::string> names) {
-  names.insert("serial.txt");
+// A run that only shows a text: ends with 1, the text on standard output and
+// in version.txt, and no file but those and the missing settings' report.
+void expectTextRun(const Args& arguments, const std::string& text) {
+  Sandbox box;
+  RunResult run = box.run(arguments);
+  SCOPED_TRACE(run.describe());
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.standardOutput, text);
+  EXPECT_EQ(run.standardError, "");
+  EXPECT_EQ(run.file("version.txt"), text);
+  EXPECT_EQ(run.errMessages(), Args{kNoSettings});
+  std::set<std::string> names = {"serial.txt", "version.txt"};
   for (const std::string& name : run.errFileNames()) names.insert(name);
-  return names;
+  EXPECT_EQ(run.fileNames(), names);
+  expectWellFormedErrNames(run);
 }
 
-// ---------------------------------------------------------------------------
 // The guide: -G and its long forms, and a -G anywhere among other options.
-
-class GuideRequestTest
-    : public testing::TestWithParam<std::vector<std::string>> {};
+class GuideRequestTest : public testing::TestWithParam<Args> {};
 
 TEST_P(GuideRequestTest, PrintsTheFullGuideAndEndsWithOne) {
-  Sandbox box;
-  RunResult run = box.run(GetParam());
-  SCOPED_TRACE("arguments: " + joined(GetParam()) + "; " + run.describe());
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.standardOutput, kGuide);
-  EXPECT_EQ(run.standardError, "");
-  EXPECT_EQ(run.file("version.txt"), kGuide);
-  EXPECT_EQ(run.errMessages(), std::vector<std::string>{kNoSettings});
-  EXPECT_EQ(run.fileNames(), withSettingsReport(run, {"version.txt"}));
-  expectWellFormedErrNames(run);
+  expectTextRun(GetParam(), kGuide);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     ArgumentLists, GuideRequestTest,
-    testing::Values(std::vector<std::string>{"-G"},
-                    std::vector<std::string>{"--help"},
-                    std::vector<std::string>{"-VC"},
+    testing::Values(Args{"-G"}, Args{"--help"}, Args{"-VC"},
                     // The guide flag is tested before the version flag.
-                    std::vector<std::string>{"-G", "-V"},
-                    std::vector<std::string>{"-V", "-G"},
-                    std::vector<std::string>{"-V", "--help"},
+                    Args{"-G", "-V"}, Args{"-V", "-G"}, Args{"-V", "--help"},
                     // A cluster of one-letter options.
-                    std::vector<std::string>{"-tG"},
+                    Args{"-tG"},
                     // The guide comes before any look at the wide file.
-                    std::vector<std::string>{"-j2", "-G", "missing.txt"},
+                    Args{"-j2", "-G", "missing.txt"},
                     // Empty arguments after the first are skipped.
-                    std::vector<std::string>{"-G", ""},
+                    Args{"-G", ""},
                     // A cleared flag set again.
-                    std::vector<std::string>{"-G-", "-G"}));
+                    Args{"-G-", "-G"}));
 
-// ---------------------------------------------------------------------------
 // The short version text: -V, and any command line without a wide file.
 
-class ShortTextTest : public testing::TestWithParam<std::vector<std::string>> {
-};
+class ShortTextTest : public testing::TestWithParam<Args> {};
 
 TEST_P(ShortTextTest, PrintsVersionAndHelpLineAndEndsWithOne) {
-  Sandbox box;
-  RunResult run = box.run(GetParam());
-  SCOPED_TRACE("arguments: " + joined(GetParam()) + "; " + run.describe());
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.standardOutput, kShortText);
-  EXPECT_EQ(run.standardError, "");
-  EXPECT_EQ(run.file("version.txt"), kShortText);
-  EXPECT_EQ(run.errMessages(), std::vector<std::string>{kNoSettings});
-  EXPECT_EQ(run.fileNames(), withSettingsReport(run, {"version.txt"}));
-  expectWellFormedErrNames(run);
+  expectTextRun(GetParam(), kShortText);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     ArgumentLists, ShortTextTest,
-    testing::Values(std::vector<std::string>{"-V"},
-                    std::vector<std::string>{"-j2"},
-                    std::vector<std::string>{"-M", "-j2"},
-                    std::vector<std::string>{"--out"},
-                    std::vector<std::string>{"-LF", "-Z"},
-                    // -V stops before the wide file is looked at: no report
-                    // about the missing file.
-                    std::vector<std::string>{"-V", "-j2", "missing.txt"},
+    testing::Values(Args{"-V"}, Args{"-j2"}, Args{"-M", "-j2"}, Args{"--out"},
+                    Args{"-LF", "-Z"},
+                    // -V stops before the wide file is looked at.
+                    Args{"-V", "-j2", "missing.txt"},
                     // A guide flag cleared again leaves no wide file.
-                    std::vector<std::string>{"-G", "-G-"},
-                    // The next plain argument is the -F name, not the wide
-                    // file.
-                    std::vector<std::string>{"-F", "narrow.txt"},
+                    Args{"-G", "-G-"},
+                    // The next plain argument is the -F name.
+                    Args{"-F", "narrow.txt"},
                     // Tokens of one or two hyphens are skipped.
-                    std::vector<std::string>{"-", "--"}));
+                    Args{"-", "--"}));
 
-// ---------------------------------------------------------------------------
 // version.txt
 
 TEST(VersionFileTest, ExistingVersionFileIsOverwrittenNotAppended) {
   Sandbox box;
   box.write("version.txt", std::string(5000, 'x') + "\r\n");
-  RunResult run = box.run({"-V"});
-  EXPECT_EQ(run.file("version.txt"), kShortText) << run.describe();
-
-  run = box.run({"-G"});
-  EXPECT_EQ(run.file("version.txt"), kGuide) << run.describe();
-  run = box.run({"-V"});
-  EXPECT_EQ(run.file("version.txt"), kShortText) << run.describe();
+  for (const char* option : {"-V", "-G", "-V"}) {
+    RunResult run = box.run({option});
+    EXPECT_EQ(run.file("version.txt"), option[1] == 'G' ? kGuide : kShortText)
+        << run.describe();
+  }
 }
 
-class VersionFileBlockedTest
-    : public testing::TestWithParam<std::vector<std::string>> {};
+class VersionFileBlockedTest : public testing::TestWithParam<Args> {};
 
 TEST_P(VersionFileBlockedTest, TextStillReachesStandardOutput) {
   // A folder in the way blocks version.txt even for root.
   Sandbox box;
   box.makeFolder("version.txt");
   RunResult run = box.run(GetParam());
-  SCOPED_TRACE("arguments: " + joined(GetParam()) + "; " + run.describe());
+  SCOPED_TRACE(run.describe());
   bool full = GetParam().front() == "-G";
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.standardOutput, full ? kGuide : kShortText);
@@ -229,15 +184,12 @@ TEST_P(VersionFileBlockedTest, TextStillReachesStandardOutput) {
       std::count(run.standardError.begin(), run.standardError.end(), '\n'), 1);
   EXPECT_NE(run.standardError.find("version.txt"), std::string::npos);
   EXPECT_EQ(run.folders.count("version.txt"), 1u);
-  EXPECT_EQ(run.errMessages(), std::vector<std::string>{kNoSettings});
+  EXPECT_EQ(run.errMessages(), Args{kNoSettings});
 }
 
 INSTANTIATE_TEST_SUITE_P(ArgumentLists, VersionFileBlockedTest,
-                         testing::Values(std::vector<std::string>{"-G"},
-                                         std::vector<std::string>{"-V"},
-                                         std::vector<std::string>{"-j2"}));
+                         testing::Values(Args{"-G"}, Args{"-V"}, Args{"-j2"}));
 
-// ---------------------------------------------------------------------------
 // -M deletes an old data.txt before anything else can stop the run.
 
 TEST(TableReportTest, OldDataNoteIsDeletedOnlyWithM) {
@@ -258,7 +210,7 @@ TEST(TableReportTest, MissingDataNoteIsNoFailure) {
   RunResult run = box.run({"-M", "-j2"});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.standardOutput, kShortText);
-  EXPECT_EQ(run.errMessages(), std::vector<std::string>{kNoSettings});
+  EXPECT_EQ(run.errMessages(), Args{kNoSettings});
 }
 
 TEST(TableReportTest, GuideRunLeavesDataNoteAlone) {
@@ -270,7 +222,6 @@ TEST(TableReportTest, GuideRunLeavesDataNoteAlone) {
   EXPECT_EQ(run.file("data.txt"), "note");
 }
 
-// ---------------------------------------------------------------------------
 // The error log as runs leave it.
 
 // Also under a locale whose own time format has no ":" (Japanese writes
@@ -293,13 +244,10 @@ TEST(ErrorLogTest, RunWithoutSettingsFileLeavesOneErrFileAndTheCounter) {
 
 TEST(ErrorLogTest, SerialNumbersContinueAcrossRuns) {
   Sandbox box;
-  for (int runs = 1; runs <= 3; ++runs) {
+  for (std::size_t runs = 1; runs <= 3; ++runs) {
     RunResult run = box.run({"-j2"});
     EXPECT_EQ(run.file("serial.txt"), std::to_string(runs));
-    EXPECT_EQ(
-        run.errMessages(),
-        std::vector<std::string>(static_cast<std::size_t>(runs), kNoSettings))
-        << run.describe();
+    EXPECT_EQ(run.errMessages(), Args(runs, kNoSettings)) << run.describe();
     expectWellFormedErrNames(run);
   }
 }
@@ -320,7 +268,7 @@ TEST(ErrorLogTest, UnreadableCounterRestartsAtZero) {
   EXPECT_EQ(run.file("error.txt"), "sequence_to_integer() error-230: abc");
   EXPECT_EQ(run.file("serial.txt"), "0");
   expectWellFormedErrNames(run, 0);
-  EXPECT_EQ(run.errMessages(), std::vector<std::string>{kNoSettings});
+  EXPECT_EQ(run.errMessages(), Args{kNoSettings});
 }
 
 TEST(ErrorLogTest, OversizedNumberIsReportedWithItsDigits) {
@@ -329,9 +277,8 @@ TEST(ErrorLogTest, OversizedNumberIsReportedWithItsDigits) {
   RunResult run = box.run({"-j99999999999"});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.standardOutput, kShortText);
-  EXPECT_EQ(
-      run.errMessages(),
-      std::vector<std::string>{"sequence_to_integer() error-214: 99999999999"})
+  EXPECT_EQ(run.errMessages(),
+            Args{"sequence_to_integer() error-214: 99999999999"})
       << run.describe();
   expectWellFormedErrNames(run);
 }
@@ -341,23 +288,21 @@ TEST(ErrorLogTest, SettingsReportComesBeforeTheNumberReport) {
   RunResult run = box.run({"-j2147483648", "-j2147483647"});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.errMessages(),
-            (std::vector<std::string>{
-                kNoSettings, "sequence_to_integer() error-214: 2147483648"}))
+            (Args{kNoSettings, "sequence_to_integer() error-214: 2147483648"}))
       << run.describe();
   expectWellFormedErrNames(run);
 }
 
 TEST(ErrorLogTest, BlockedCounterIsReportedOnStandardError) {
   // Folders in the way of serial.txt and error.txt: the counter failures
-  // reach standard error, the number stays at the run's 0, and the message
-  // still gets its err file.
+  // reach standard error, and the message still gets its err file.
   Sandbox box;
   box.makeFolder("serial.txt");
   box.makeFolder("error.txt");
   RunResult run = box.run({"-V"});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.standardOutput, kShortText);
-  EXPECT_EQ(run.errMessages(), std::vector<std::string>{kNoSettings});
+  EXPECT_EQ(run.errMessages(), Args{kNoSettings});
   expectWellFormedErrNames(run, 0);
   const std::string end =
       platform_expectations::programUnderTest().standardErrorLineEnd;
@@ -365,14 +310,15 @@ TEST(ErrorLogTest, BlockedCounterIsReportedOnStandardError) {
                                    "Rewrite() error-232: " + end);
 }
 
-// ---------------------------------------------------------------------------
 // Default options from set_pelmora.txt
 
 struct SettingsCase {
   const char* name;
   std::string settings;
-  std::vector<std::string> arguments;  // after a first -u
-  bool guide;                          // the full guide, else the short text
+  // Some first argument (-u, which has no effect) is needed, or the run
+  // derives the table instead.
+  Args arguments;
+  bool guide;  // the full guide, else the short text
 };
 
 void PrintTo(const SettingsCase& c, std::ostream* out) { *out << c.name; }
@@ -383,11 +329,7 @@ TEST_P(SettingsFileTest, SettingsLinesActLikeEarlierArguments) {
   const SettingsCase& c = GetParam();
   Sandbox box;
   box.write("set_pelmora.txt", c.settings);
-  // Some first argument is needed, or the run derives the table instead;
-  // -u has no effect.
-  std::vector<std::string> arguments{"-u"};
-  arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
-  RunResult run = box.run(arguments);
+  RunResult run = box.run(c.arguments);
   SCOPED_TRACE(run.describe());
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.standardOutput, c.guide ? kGuide : kShortText);
@@ -396,85 +338,75 @@ TEST_P(SettingsFileTest, SettingsLinesActLikeEarlierArguments) {
             (std::set<std::string>{"set_pelmora.txt", "version.txt"}));
 }
 
+const SettingsCase kSettingsCases[] = {
+    {"GuideLine", "x\r\n-G\r\n", Args{"-u"}, true},
+    {"LfLineEnds", "x\n-G\n", Args{"-u"}, true},
+    {"NoLastLineEnd", "x\r\n-G", Args{"-u"}, true},
+    {"RemarkAfterTab", "x\r\n-G\tshow the guide\r\n", Args{"-u"}, true},
+    {"AfterOtherOptions", "x\r\n-j3\r\n-S\\t\r\n-G\r\n", Args{"-u"}, true},
+    // The first line names a table and is no option.
+    {"FirstLineIsTableName", "-G\r\n", Args{"-u"}, false},
+    // An empty line ends the option lines.
+    {"AfterEmptyLine", "x\r\n\r\n-G\r\n", Args{"-u"}, false},
+    {"AfterTabLine", "x\r\n\tremark\r\n-G\r\n", Args{"-u"}, false},
+    // Settings lines are not expanded like arguments.
+    {"LongFormNotExpanded", "x\r\n--help\r\n", Args{"-u"}, false},
+    {"VersionLine", "x\r\n-V\r\n", Args{"-u"}, false},
+    // The command line comes later and wins.
+    {"ClearedOnCommandLine", "x\r\n-G\r\n", Args{"-u", "-G-"}, false},
+    {"SetOnCommandLine", "x\r\n-G-\r\n", Args{"-u", "-G"}, true},
+    // A guide line with a command-line file: still only the guide.
+    {"WithWideFile", "x\r\n-G\r\n", Args{"-u", "-j2", "missing.txt"}, true},
+};
+
 INSTANTIATE_TEST_SUITE_P(
-    Files, SettingsFileTest,
-    testing::Values(
-        SettingsCase{"GuideLine", "x\r\n-G\r\n", {}, true},
-        SettingsCase{"LfLineEnds", "x\n-G\n", {}, true},
-        SettingsCase{"NoLastLineEnd", "x\r\n-G", {}, true},
-        SettingsCase{"RemarkAfterTab", "x\r\n-G\tshow the guide\r\n", {}, true},
-        SettingsCase{
-            "AfterOtherOptions", "x\r\n-j3\r\n-S\\t\r\n-G\r\n", {}, true},
-        // The first line names a table and is no option.
-        SettingsCase{"FirstLineIsTableName", "-G\r\n", {}, false},
-        // An empty line ends the option lines.
-        SettingsCase{"AfterEmptyLine", "x\r\n\r\n-G\r\n", {}, false},
-        SettingsCase{"AfterTabLine", "x\r\n\tremark\r\n-G\r\n", {}, false},
-        // Settings lines are not expanded like arguments.
-        SettingsCase{"LongFormNotExpanded", "x\r\n--help\r\n", {}, false},
-        SettingsCase{"VersionLine", "x\r\n-V\r\n", {}, false},
-        // The command line comes later and wins.
-        SettingsCase{"ClearedOnCommandLine", "x\r\n-G\r\n", {"-G-"}, false},
-        SettingsCase{"SetOnCommandLine", "x\r\n-G-\r\n", {"-G"}, true},
-        // A guide line with a command-line file: still only the guide.
-        SettingsCase{
-            "WithWideFile", "x\r\n-G\r\n", {"-j2", "missing.txt"}, true}),
+    Files, SettingsFileTest, testing::ValuesIn(kSettingsCases),
     [](const testing::TestParamInfo<SettingsCase>& param_info) {
       return std::string(param_info.param.name);
     });
 
-// ---------------------------------------------------------------------------
 // No first argument: the table derivation and nothing else.
 
-class DerivationRunTest
-    : public testing::TestWithParam<std::vector<std::string>> {};
+class DerivationRunTest : public testing::TestWithParam<Args> {};
 
 TEST_P(DerivationRunTest, MissingReverseTableIsReportedAndEndsWithOne) {
   Sandbox box;
   // Options anywhere else must not be looked at, not even these.
   box.write("set_pelmora.txt", "x\r\n-G\r\n");
   RunResult run = box.run(GetParam());
-  SCOPED_TRACE("arguments: " + joined(GetParam()) + "; " + run.describe());
+  SCOPED_TRACE(run.describe());
   EXPECT_EQ(run.exitCode, 1);  // no table was derived
   EXPECT_EQ(run.standardOutput, "");
   EXPECT_EQ(run.standardError, "");
   EXPECT_FALSE(run.has("version.txt"));
-  EXPECT_EQ(run.errMessages(),
-            std::vector<std::string>{"Reset() error-209: MS932~UTF16.bin"});
+  EXPECT_EQ(run.errMessages(), Args{"Reset() error-209: MS932~UTF16.bin"});
   expectWellFormedErrNames(run);
 }
 
 TEST_P(DerivationRunTest, ReverseTableIsTurnedAround) {
   Sandbox box;
   // Shift_JIS code, then the code unit, low byte first; a 2-byte remainder.
-  box.write("MS932~UTF16.bin", std::string("\x41\x00\x41\x00"
-                                           "\xB1\x00\x71\xFF"
-                                           "\x88\x9F\x9C\x4E"
-                                           "\x80\x00\x80\x00"
-                                           "\x7F\x00\x7F\x00"
-                                           "\x81\x51",
-                                           22));
+  box.write("MS932~UTF16.bin",
+            std::string("\x41\x00\x41\x00\xB1\x00\x71\xFF\x88\x9F\x9C\x4E"
+                        "\x80\x00\x80\x00\x7F\x00\x7F\x00\x81\x51",
+                        22));
   RunResult run = box.run(GetParam());
-  SCOPED_TRACE("arguments: " + joined(GetParam()) + "; " + run.describe());
+  SCOPED_TRACE(run.describe());
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.standardOutput, "");
-  EXPECT_EQ(run.file("UTF16~MS932.bin"), std::string("\x41\x00\x00\x41\x00"
-                                                     "\x71\xFF\x02\xB1\x00"
-                                                     "\x9C\x4E\x01\x88\x9F"
-                                                     "\x80\x00\x02\x80\x00"
-                                                     "\x7F\x00\x00\x7F\x00",
-                                                     25));
+  EXPECT_EQ(run.file("UTF16~MS932.bin"),
+            std::string("\x41\x00\x00\x41\x00\x71\xFF\x02\xB1\x00"
+                        "\x9C\x4E\x01\x88\x9F\x80\x00\x02\x80\x00"
+                        "\x7F\x00\x00\x7F\x00",
+                        25));
   EXPECT_EQ(run.fileNames(),
             (std::set<std::string>{"MS932~UTF16.bin", "UTF16~MS932.bin"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ArgumentLists, DerivationRunTest,
-    testing::Values(std::vector<std::string>{}, std::vector<std::string>{""},
-                    std::vector<std::string>{"", "-G"},
-                    std::vector<std::string>{"", "-V", "-j2"}));
+INSTANTIATE_TEST_SUITE_P(ArgumentLists, DerivationRunTest,
+                         testing::Values(Args{}, Args{""}, Args{"", "-G"},
+                                         Args{"", "-V", "-j2"}));
 
-// ---------------------------------------------------------------------------
 // Arguments are bytes: a Shift_JIS file name reaches the report unchanged.
 
 TEST(RawArgumentTest, MissingWideFileIsReportedByteForByteAndEndsWithMinusOne) {
@@ -484,14 +416,11 @@ TEST(RawArgumentTest, MissingWideFileIsReportedByteForByteAndEndsWithMinusOne) {
   const std::string wide =
       "\x83\x65\x83\x58\x83\x67.txt";  // "test" in katakana
   RunResult run = box.run({"-j2", wide});
-  EXPECT_EQ(run.exitCode,
-            platform_expectations::programUnderTest().minusOneSeenByHarness)
-      << run.describe();
+  EXPECT_EQ(run.exitCode, minusOneExit()) << run.describe();
   EXPECT_EQ(run.standardOutput, "");
   EXPECT_EQ(run.errMessages(),
-            (std::vector<std::string>{"Reset() error-229: " + wide,
-                                      "SetLength() error-222: -1",
-                                      "Reset() error-192: surro.txt"}))
+            (Args{"Reset() error-229: " + wide, "SetLength() error-222: -1",
+                  "Reset() error-192: surro.txt"}))
       << run.describe();
   EXPECT_FALSE(run.has("pelmora.txt"));
   expectWellFormedErrNames(run);

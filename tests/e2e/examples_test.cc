@@ -1,13 +1,11 @@
-// Every example shipped in examples/ does what its commands.txt and its
-// expected/ folder say: each command is run as written, in the order given,
-// in a copy of the example's folder with the table in its fixed place, and
-// must leave exactly the expected narrow files, byte for byte, and no err
-// file. The examples are what a new user tries first; a change that alters
-// their output must show up here, not in a user's batch file.
+// Every example's commands, run in order in a copy of its folder, leave
+// exactly the files in its expected/ and no err file. A new user tries these
+// first: a change to their output must show up here, not in a batch file.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,36 +13,24 @@
 #include "e2e_case.h"
 #include "file_bytes.h"
 
-#ifndef PELMORA_EXAMPLES_DIR
-#define PELMORA_EXAMPLES_DIR ""
-#endif
-
 namespace {
 
 namespace fs = std::filesystem;
 using namespace e2e;
 
-// The argument lists of the "pelmora ..." lines of commands.txt. The words
-// are split at blanks, as a shell would split them when nothing is quoted;
-// quotes and backslashes would mean something to a shell that a split
-// here cannot honour, so a command holding one is an error of the example.
-std::vector<std::vector<std::string>> commandsOf(const fs::path& file,
-                                                 std::string* problem) {
-  std::vector<std::vector<std::string>> commands;
+// The argument lists of the "pelmora ..." lines, split at blanks; a split
+// cannot honour what quotes and backslashes mean to a shell, so a command
+// holding one is an error of the example.
+std::vector<Args> commandsOf(const fs::path& file, std::string* problem) {
+  std::vector<Args> commands;
   std::istringstream lines(harness::readBytes(file));
-  std::string line;
-  while (std::getline(lines, line)) {
+  for (std::string line; std::getline(lines, line);) {
     if (line.empty() || line[0] == '#') continue;
-    if (line.find_first_of("'\"\\$`") != std::string::npos) {
-      *problem = "needs shell quoting: " + line;
-      return {};
-    }
     std::istringstream words(line);
-    std::vector<std::string> command;
-    std::string word;
-    while (words >> word) command.push_back(word);
-    if (command.empty() || command[0] != "pelmora") {
-      *problem = "not a pelmora command: " + line;
+    Args command{std::istream_iterator<std::string>(words), {}};
+    if (line.find_first_of("'\"\\$`") != std::string::npos || command.empty() ||
+        command[0] != "pelmora") {
+      *problem = "not a pelmora command without shell quoting: " + line;
       return {};
     }
     command.erase(command.begin());
@@ -73,12 +59,12 @@ TEST(ExamplesTest, EveryShippedExampleGivesItsExpectedFiles) {
 
     Sandbox box;
     box.placeFixedTable(Sandbox::derivedTable());
-    std::vector<std::string> inputs;
+    std::set<std::string> expectedNames = {Sandbox::fixedTableName()};
     for (const auto& entry : fs::directory_iterator(example)) {
       const std::string name = entry.path().filename().string();
       if (!entry.is_regular_file() || name == "commands.txt") continue;
       box.write(name, harness::readBytes(entry.path()));
-      inputs.push_back(name);
+      expectedNames.insert(name);
     }
     RunResult run;
     for (const auto& arguments : commands) {
@@ -86,8 +72,6 @@ TEST(ExamplesTest, EveryShippedExampleGivesItsExpectedFiles) {
       ASSERT_EQ(run.exitCode, 0) << run.describe();
     }
 
-    std::set<std::string> expectedNames(inputs.begin(), inputs.end());
-    expectedNames.insert(Sandbox::fixedTableName());
     for (const auto& entry : fs::directory_iterator(example / "expected")) {
       const std::string name = entry.path().filename().string();
       expectedNames.insert(name);

@@ -1,5 +1,4 @@
-// The columns and the file steps from outside: filtered and number columns
-// through the command line, the -t refresh, the -b route through
+// Filtered and number columns, the -t refresh, the -b route through
 // binary.tmp, and what is left when a step cannot be done.
 #include <gtest/gtest.h>
 
@@ -29,18 +28,18 @@ class FileStepsTest : public ::testing::Test {
     box_.write("set_pelmora.txt", "table\r\n");
     box_.write("surro.txt", "20B9F\r\n");
     box_.placeFixedTable(Sandbox::derivedTable());
-    wide_ =
-        "\xFF\xFE" + utf16le(u"名前,値段\r\n\"りんご\",-1234.50\r\nｱｲ,42\r\n");
     box_.write("wide.txt", wide_);
   }
   Sandbox box_;
-  std::string wide_;
+  const std::string wide_ =
+      "\xFF\xFE" + utf16le(u"名前,値段\r\n\"りんご\",-1234.50\r\nｱｲ,42\r\n");
+  const std::string narrow_ = "\x92\x6C\x92\x69\r\n-1234.50\r\n42\r\n";
 };
 
 TEST_F(FileStepsTest, ColumnsThroughTheCommandLine) {
   box_.write("w.txt", utf16le(u"a\tH-1.5x\tc\nIb\t\x01z7\u00A0\n"));
   struct Case {
-    std::vector<std::string> arguments;
+    Args arguments;
     std::string narrow;
   } cases[] = {
       {{"-o2", "-S\\t"}, "H-1.5x\r\nz7\r\n"},  // the tab is a control too
@@ -53,14 +52,12 @@ TEST_F(FileStepsTest, ColumnsThroughTheCommandLine) {
       {{"-e300", "-n2", "-S\\t"}, "-1\r\n7\r\n"},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> arguments = c.arguments;
-    arguments.push_back("w.txt");
-    arguments.push_back("n.txt");
+    Args arguments = c.arguments;
+    arguments.insert(arguments.end(), {"w.txt", "n.txt"});
     RunResult run = box_.run(arguments);
     EXPECT_EQ(run.exitCode, 0) << run.describe();
     EXPECT_EQ(run.file("n.txt"), c.narrow) << arguments[0];
-    arguments.pop_back();
-    arguments.push_back("--out");
+    arguments.back() = "--out";
     RunResult out = box_.run(arguments);
     EXPECT_EQ(out.standardOutput, withCrLf(c.narrow)) << arguments[0];
   }
@@ -71,7 +68,7 @@ TEST_F(FileStepsTest, RefreshKeepsEveryByteOfTheWideFile) {
   EXPECT_EQ(run.exitCode, 0) << run.describe();
   EXPECT_EQ(run.file("wide.txt"), wide_);
   EXPECT_FALSE(run.has("binary.tmp"));
-  EXPECT_EQ(run.file("n.txt"), "\x92\x6C\x92\x69\r\n-1234.50\r\n42\r\n");
+  EXPECT_EQ(run.file("n.txt"), narrow_);
 }
 
 TEST_F(FileStepsTest, RefreshWithKeepLeavesTheCopy) {
@@ -93,16 +90,15 @@ TEST_F(FileStepsTest, TemporaryRoute) {
   RunResult plain = box_.run({"-j2", "-b", "wide.txt", "n.txt"});
   EXPECT_EQ(plain.exitCode, 0);
   EXPECT_FALSE(plain.has("binary.tmp"));
-  const std::string expected = "\x92\x6C\x92\x69\r\n-1234.50\r\n42\r\n";
-  EXPECT_EQ(plain.file("n.txt"), expected);
+  EXPECT_EQ(plain.file("n.txt"), narrow_);
 
   RunResult kept = box_.run({"-j2", "-b", "-y", "wide.txt", "k.txt"});
-  EXPECT_EQ(kept.file("k.txt"), expected);
-  EXPECT_EQ(kept.file("binary.tmp"), expected);
+  EXPECT_EQ(kept.file("k.txt"), narrow_);
+  EXPECT_EQ(kept.file("binary.tmp"), narrow_);
 
   box_.remove("binary.tmp");
   RunResult both = box_.run({"-j2", "-t", "-b", "wide.txt", "b.txt"});
-  EXPECT_EQ(both.file("b.txt"), expected);
+  EXPECT_EQ(both.file("b.txt"), narrow_);
   EXPECT_EQ(both.file("wide.txt"), wide_);
   EXPECT_FALSE(both.has("binary.tmp"));
 }
@@ -112,18 +108,16 @@ TEST_F(FileStepsTest, FailedEngineWriteIsNotCoveredByAnOldTemporaryFile) {
   box_.makeFolder("binary.tmp");
   RunResult run = box_.run({"-j2", "-b", "wide.txt", "n.txt"});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.errMessages(),
-            (std::vector<std::string>{"Rewrite() error-215: binary.tmp",
-                                      "Reset() error-221: n.txt"}));
+  EXPECT_EQ(run.errMessages(), (Args{"Rewrite() error-215: binary.tmp",
+                                     "Reset() error-221: n.txt"}));
   EXPECT_FALSE(run.has("n.txt"));
 }
 
 TEST_F(FileStepsTest, CopyToAMissingFolderStopsAndKeepsTheCopy) {
   RunResult run = box_.run({"-j2", "-b", "wide.txt", "missing/n.txt"});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.errMessages(),
-            std::vector<std::string>{"Reset() error-221: missing/n.txt"});
-  EXPECT_EQ(run.file("binary.tmp"), "\x92\x6C\x92\x69\r\n-1234.50\r\n42\r\n");
+  EXPECT_EQ(run.errMessages(), Args{"Reset() error-221: missing/n.txt"});
+  EXPECT_EQ(run.file("binary.tmp"), narrow_);
 }
 
 TEST_F(FileStepsTest, FullDiskNeverCostsTheWideFile) {
@@ -131,8 +125,7 @@ TEST_F(FileStepsTest, FullDiskNeverCostsTheWideFile) {
   // The narrow file on a full device: reported, and the run ends with 1.
   RunResult direct = box_.run({"-j2", "wide.txt", "/dev/full"});
   EXPECT_EQ(direct.exitCode, 1);
-  EXPECT_EQ(direct.errMessages(),
-            std::vector<std::string>{"Rewrite() error-215: /dev/full"});
+  EXPECT_EQ(direct.errMessages(), Args{"Rewrite() error-215: /dev/full"});
   // Through binary.tmp: the short copy is a failure, binary.tmp stays.
   RunResult routed = box_.run({"-j2", "-b", "wide.txt", "/dev/full"});
   EXPECT_EQ(routed.exitCode, 1);
@@ -146,7 +139,7 @@ TEST_F(FileStepsTest, WideFileNamedLikeTheTemporaryFileIsNotTruncated) {
   RunResult run = box_.run({"-j2", "-t", "binary.tmp", "n.txt"});
   EXPECT_EQ(run.exitCode, 0) << run.describe();
   EXPECT_EQ(run.file("binary.tmp"), wide_);
-  EXPECT_EQ(run.file("n.txt"), "\x92\x6C\x92\x69\r\n-1234.50\r\n42\r\n");
+  EXPECT_EQ(run.file("n.txt"), narrow_);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
-// Runs whose standard output cannot be written, and runs whose input files
-// are no ordinary text files: pipes, devices, folders and files of a single
-// endless line. None may hang, grow without bound or end as a success it
-// was not.
+// Standard output that cannot be written, and input files that are pipes,
+// devices, folders or one endless line: no run may hang, grow without bound
+// or end as a success it was not.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,40 +21,27 @@ const std::string kStandardOutputFailed = "Write() error-242: standard output";
 TEST(StandardOutputTest, FailedWritesAreReportedAndEndWithOne) {
   struct Case {
     const char* name;
-    std::vector<std::string> arguments;
-    bool closedPipe;     // else /dev/full
-    const char* narrow;  // a narrow file the run still writes, or nullptr
+    Args arguments;
+    bool closedPipe;               // else /dev/full
+    const char* narrow = nullptr;  // a narrow file the run still writes
   } cases[] = {
-      {"selection to a full disk",
-       {"-j2", "--out", "wide.txt"},
-       false,
-       nullptr},
-      {"selection to a closed pipe",
-       {"-j2", "--out", "wide.txt"},
-       true,
-       nullptr},
-      {"-M note after a file run",
-       {"-j2", "-M", "wide.txt", "n.txt"},
-       false,
-       "n.txt"},
-      {"version text", {"-V"}, false, nullptr},
+      {"selection to a full disk", Args{"-j2", "--out", "wide.txt"}, false},
+      {"selection to a closed pipe", Args{"-j2", "--out", "wide.txt"}, true},
+      {"-M note after a file run", Args{"-j2", "-M", "wide.txt", "n.txt"},
+       false, "n.txt"},
+      {"version text", Args{"-V"}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Sandbox box;
     prepare(box);
     box.setTimeLimit(10);
-    if (c.closedPipe) {
-      box.setStandardOutputClosed(true);
-    } else {
-      box.setStandardOutputFile("/dev/full");
-    }
+    box.setStandardOutputClosed(c.closedPipe);
+    box.setStandardOutputFile(c.closedPipe ? "" : "/dev/full");
     RunResult run = box.run(c.arguments);
     EXPECT_EQ(run.exitCode, 1) << run.describe();
     EXPECT_EQ(run.signal, 0);
-    EXPECT_EQ(run.errMessages(),
-              std::vector<std::string>{kStandardOutputFailed})
-        << run.describe();
+    EXPECT_EQ(run.errMessages(), Args{kStandardOutputFailed}) << run.describe();
     if (c.narrow != nullptr) EXPECT_EQ(run.file(c.narrow), kNarrow);
     EXPECT_EQ(run.file("wide.txt"), kWide);
   }
@@ -82,52 +68,37 @@ TEST(HostileFileTest, NonRegularAndEndlessInputsEndInOrder) {
       std::filesystem::resize_file(pathIn(box, name), 64u << 20);
     };
   };
-  const std::string fixed_miss =
-      "Reset() error-154: <fixed>";  // <fixed>: the sandbox's fixed place
+  const std::string fixed_miss = "Reset() error-154: <fixed>";
   const std::string no_settings = "Reset() error-148: set_pelmora.txt";
   const std::string no_list = "Reset() error-192: surro.txt";
   const std::string no_name_file = "Reset() error-155: set_dravikson.txt";
   const std::string no_table = "Reset() error-167: i = 4";
-  const std::vector<std::string> plain = {"-j2", "wide.txt", "n.txt"};
-  const std::vector<std::string> from_name_file = {"-j2", "-K", "wide.txt",
-                                                   "n.txt"};
+  const Args plain = {"-j2", "wide.txt", "n.txt"};
+  const Args from_name_file = {"-j2", "-K", "wide.txt", "n.txt"};
   struct Case {
     const char* name;
     std::function<void(Sandbox&)> setUp;
-    std::vector<std::string> arguments;
+    Args arguments;
     int exitCode;
-    std::vector<std::string> messages;
-    std::string counterFailure;  // error.txt, empty when none
+    Args messages;
+    std::string counterFailure = "";  // error.txt, empty when none
   } cases[] = {
-      {"FIFO as the wide file",
-       fifo("w.txt"),
-       {"-j2", "w.txt", "n.txt"},
-       platform_expectations::programUnderTest().minusOneSeenByHarness,
-       {"Reset() error-229: w.txt", "SetLength() error-222: -1"},
-       ""},
-      {"FIFO as set_pelmora.txt",
-       fifo("set_pelmora.txt"),
-       plain,
-       0,
-       {no_settings},
-       ""},
-      {"FIFO as surro.txt", fifo("surro.txt"), plain, 0, {no_list}, ""},
-      {"FIFO as set_dravikson.txt",
-       fifo("set_dravikson.txt"),
-       from_name_file,
-       1,
-       {no_name_file, no_table},
-       ""},
+      {"FIFO as the wide file", fifo("w.txt"), Args{"-j2", "w.txt", "n.txt"},
+       minusOneExit(),
+       Args{"Reset() error-229: w.txt", "SetLength() error-222: -1"}},
+      {"FIFO as set_pelmora.txt", fifo("set_pelmora.txt"), plain, 0,
+       Args{no_settings}},
+      {"FIFO as surro.txt", fifo("surro.txt"), plain, 0, Args{no_list}},
+      {"FIFO as set_dravikson.txt", fifo("set_dravikson.txt"), from_name_file,
+       1, Args{no_name_file, no_table}},
       {"FIFO as the table in the current folder",
        [&](Sandbox& box) {
          box.remove(Sandbox::fixedTableName());
          fifo("UTF16~MS932.bin")(box);
        },
-       plain,
-       1,
-       {fixed_miss, "Reset() error-153: UTF16~MS932.bin", no_name_file,
-        no_table},
-       ""},
+       plain, 1,
+       Args{fixed_miss, "Reset() error-153: UTF16~MS932.bin", no_name_file,
+            no_table}},
       // The counter can be neither read nor created (231), and then not
       // advanced either; error.txt keeps the last of the two.
       {"FIFO as serial.txt",
@@ -135,40 +106,22 @@ TEST(HostileFileTest, NonRegularAndEndlessInputsEndInOrder) {
          box.remove("set_pelmora.txt");
          fifo("serial.txt")(box);
        },
-       plain,
-       0,
-       {no_settings},
-       "Rewrite() error-232: "},
-      {"/dev/zero as surro.txt", zero("surro.txt"), plain, 0, {no_list}, ""},
-      {"/dev/zero as set_pelmora.txt",
-       zero("set_pelmora.txt"),
-       plain,
-       0,
-       {no_settings},
-       ""},
+       plain, 0, Args{no_settings}, "Rewrite() error-232: "},
+      {"/dev/zero as surro.txt", zero("surro.txt"), plain, 0, Args{no_list}},
+      {"/dev/zero as set_pelmora.txt", zero("set_pelmora.txt"), plain, 0,
+       Args{no_settings}},
       {"folder as surro.txt",
        [](Sandbox& box) {
          box.remove("surro.txt");
          box.makeFolder("surro.txt");
        },
-       plain,
-       0,
-       {no_list},
-       ""},
-      {"endless line as surro.txt", endless("surro.txt"), plain, 0, {}, ""},
-      {"endless line as set_pelmora.txt",
-       endless("set_pelmora.txt"),
-       plain,
-       0,
-       {},
-       ""},
+       plain, 0, Args{no_list}},
+      {"endless line as surro.txt", endless("surro.txt"), plain, 0, Args{}},
+      {"endless line as set_pelmora.txt", endless("set_pelmora.txt"), plain, 0,
+       Args{}},
       // No name any system could open: the file counts as unreadable.
-      {"endless line as set_dravikson.txt",
-       endless("set_dravikson.txt"),
-       from_name_file,
-       1,
-       {no_name_file, no_table},
-       ""},
+      {"endless line as set_dravikson.txt", endless("set_dravikson.txt"),
+       from_name_file, 1, Args{no_name_file, no_table}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -179,22 +132,13 @@ TEST(HostileFileTest, NonRegularAndEndlessInputsEndInOrder) {
 #if !defined(__SANITIZE_ADDRESS__)
     // Where the platform allows no limit, the time limit alone catches a
     // reader that never stops.
-    if (platform_expectations::whyNot(platform_expectations::programUnderTest(),
-                                      Need::kMemoryLimit) == nullptr) {
-      box.setMemoryLimit(32L << 20);
-    }
+    if (whyNot(Need::kMemoryLimit) == nullptr) box.setMemoryLimit(32L << 20);
 #endif
     RunResult run = box.run(c.arguments);
     EXPECT_FALSE(run.timedOut) << run.describe();
     EXPECT_EQ(run.exitCode, c.exitCode) << run.describe();
-    std::vector<std::string> expected = c.messages;
-    for (std::string& message : expected) {
-      const std::size_t at = message.find("<fixed>");
-      if (at != std::string::npos) {
-        message.replace(at, 7, box.fixedTableText());
-      }
-    }
-    EXPECT_EQ(run.errMessages(), expected) << run.describe();
+    EXPECT_EQ(run.errMessages(), withFixedPlace(box, c.messages))
+        << run.describe();
     EXPECT_EQ(run.file("error.txt"), c.counterFailure);
     EXPECT_EQ(run.file("n.txt"), c.exitCode == 0 ? kNarrow : "");
     EXPECT_EQ(run.file("wide.txt"), kWide);

@@ -1,6 +1,5 @@
-// The user's files under every name, interruption and neighbour: one file
-// reached by two names, links where Pelmora writes its own files, runs
-// killed half-way, and many runs at once in one folder.
+// The user's files against two names for one file, links where Pelmora
+// writes its own files, runs killed half-way and many runs at once.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +8,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -18,6 +16,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "e2e_case.h"
@@ -31,100 +30,58 @@ using namespace e2e;
 // takes two names. Nothing may erase the wide file, and no run may end 0
 // without its narrow file.
 TEST(SafetyTest, OneFileUnderTwoNames) {
-  using Files = std::map<std::string, std::string>;
   struct Case {
     const char* what;
     const char* hard_link;  // made to w.txt first, when set
     const char* symlink;    // made to w.txt first, when set
-    std::vector<std::string> arguments;
+    Args arguments;
     int exit_code;
-    std::vector<std::string> errors;
+    Args errors;
     Files files;                      // every file left but the link itself
     const char* wide_file = nullptr;  // where the wide file is, when set
   } cases[] = {
-      {"-t, the wide file is binary.tmp",
-       nullptr,
-       nullptr,
-       {"-j2", "-t", "./binary.tmp", "n.txt"},
-       0,
-       {},
-       {{"binary.tmp", kWide}, {"n.txt", kNarrow}}},
+      {"-t, the wide file is binary.tmp", nullptr, nullptr,
+       Args{"-j2", "-t", "./binary.tmp", "n.txt"}, 0, Args{},
+       Files{{"binary.tmp", kWide}, {"n.txt", kNarrow}}},
       // binary.tmp with a second name is refused like a link to it.
-      {"-t, the wide file is a hard link of binary.tmp",
-       "binary.tmp",
-       nullptr,
-       {"-j2", "-t", "w.txt", "n.txt"},
-       1,
-       {"Reset() error-193: w.txt"},
-       {{"binary.tmp", kWide}, {"w.txt", kWide}}},
-      {"-b, the wide file is binary.tmp",
-       nullptr,
-       nullptr,
-       {"-j2", "-b", "sub/../binary.tmp", "n.txt"},
-       1,
-       {"Rewrite() error-243: binary.tmp"},
-       {{"binary.tmp", kWide}}},
-      {"-b, binary.tmp links to the wide file",
-       nullptr,
-       "binary.tmp",
-       {"-j2", "-b", "w.txt", "n.txt"},
-       1,
-       {"Rewrite() error-215: binary.tmp", "Reset() error-221: n.txt"},
-       {{"w.txt", kWide}}},
-      {"-b, the narrow file is binary.tmp",
-       nullptr,
-       nullptr,
-       {"-j2", "-b", "w.txt", "./binary.tmp"},
-       0,
-       {},
-       {{"w.txt", kWide}, {"binary.tmp", kNarrow}}},
-      {"-b -y, the narrow file is binary.tmp",
-       nullptr,
-       nullptr,
-       {"-j2", "-b", "-y", "w.txt", "sub/../binary.tmp"},
-       0,
-       {},
-       {{"w.txt", kWide}, {"binary.tmp", kNarrow}}},
-      {"the narrow file is the wide file",
-       nullptr,
-       nullptr,
-       {"-j2", "w.txt", "./w.txt"},
-       1,
-       {"Rewrite() error-243: ./w.txt"},
-       {{"w.txt", kWide}}},
-      {"-t -b, the narrow file is a hard link of the wide file",
-       "h.txt",
-       nullptr,
-       {"-j2", "-t", "-b", "w.txt", "h.txt"},
-       1,
-       {"Rewrite() error-243: h.txt"},
-       {{"w.txt", kWide}, {"h.txt", kWide}}},
+      {"-t, the wide file is a hard link of binary.tmp", "binary.tmp", nullptr,
+       Args{"-j2", "-t", "w.txt", "n.txt"}, 1, Args{"Reset() error-193: w.txt"},
+       Files{{"binary.tmp", kWide}, {"w.txt", kWide}}},
+      {"-b, the wide file is binary.tmp", nullptr, nullptr,
+       Args{"-j2", "-b", "sub/../binary.tmp", "n.txt"}, 1,
+       Args{"Rewrite() error-243: binary.tmp"}, Files{{"binary.tmp", kWide}}},
+      {"-b, binary.tmp links to the wide file", nullptr, "binary.tmp",
+       Args{"-j2", "-b", "w.txt", "n.txt"}, 1,
+       Args{"Rewrite() error-215: binary.tmp", "Reset() error-221: n.txt"},
+       Files{{"w.txt", kWide}}},
+      {"-b, the narrow file is binary.tmp", nullptr, nullptr,
+       Args{"-j2", "-b", "w.txt", "./binary.tmp"}, 0, Args{},
+       Files{{"w.txt", kWide}, {"binary.tmp", kNarrow}}},
+      {"-b -y, the narrow file is binary.tmp", nullptr, nullptr,
+       Args{"-j2", "-b", "-y", "w.txt", "sub/../binary.tmp"}, 0, Args{},
+       Files{{"w.txt", kWide}, {"binary.tmp", kNarrow}}},
+      {"the narrow file is the wide file", nullptr, nullptr,
+       Args{"-j2", "w.txt", "./w.txt"}, 1, Args{"Rewrite() error-243: ./w.txt"},
+       Files{{"w.txt", kWide}}},
+      {"-t -b, the narrow file is a hard link of the wide file", "h.txt",
+       nullptr, Args{"-j2", "-t", "-b", "w.txt", "h.txt"}, 1,
+       Args{"Rewrite() error-243: h.txt"},
+       Files{{"w.txt", kWide}, {"h.txt", kWide}}},
       // The export named like the -M note keeps every byte.
-      {"-M, the wide file is data.txt",
-       nullptr,
-       nullptr,
-       {"-j2", "-M", "data.txt", "n.txt"},
-       1,
-       {"Reset() error-216: data.txt"},
-       {{"data.txt", kWide}, {"n.txt", kNarrow}},
-       "data.txt"},
-      {"the narrow file links to the wide file",
-       nullptr,
-       "l.txt",
-       {"-j2", "w.txt", "l.txt"},
-       1,
-       {"Rewrite() error-243: l.txt"},
-       {{"w.txt", kWide}}},
+      {"-M, the wide file is data.txt", nullptr, nullptr,
+       Args{"-j2", "-M", "data.txt", "n.txt"}, 1,
+       Args{"Reset() error-216: data.txt"},
+       Files{{"data.txt", kWide}, {"n.txt", kNarrow}}, "data.txt"},
+      {"the narrow file links to the wide file", nullptr, "l.txt",
+       Args{"-j2", "w.txt", "l.txt"}, 1, Args{"Rewrite() error-243: l.txt"},
+       Files{{"w.txt", kWide}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    if (c.symlink != nullptr) {
-      if (const char* why = platform_expectations::whyNot(
-              platform_expectations::programUnderTest(),
-              Need::kProgramSeesSymbolicLinks)) {
-        std::cout << "[ skipped  ] " << c.what << ": " << why << "\n";
-        continue;
-      }
+    const char* why = whyNot(Need::kProgramSeesSymbolicLinks);
+    if (c.symlink != nullptr && why != nullptr) {
+      std::cout << "[ skipped  ] " << c.what << ": " << why << "\n";
+      continue;
     }
     Sandbox box;
     prepare(box);
@@ -155,25 +112,15 @@ TEST(SafetyTest, OneFileUnderTwoNames) {
   }
 }
 
-// What makes a file the user's own beyond its bytes.
-struct Identity {
-  ino_t inode = 0;
-  nlink_t links = 0;
-  mode_t mode = 0;
-  std::map<std::string, std::string> attributes;  // extended, ACLs among them
-  bool operator==(const Identity& o) const {
-    return inode == o.inode && links == o.links && mode == o.mode &&
-           attributes == o.attributes;
-  }
-};
+// What makes a file the user's own beyond its bytes: inode, links, mode and
+// extended attributes (ACLs among them).
+using Identity =
+    std::tuple<ino_t, nlink_t, mode_t, std::map<std::string, std::string>>;
 
 Identity identityOf(const std::string& path) {
-  Identity id;
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return id;
-  id.inode = info.st_ino;
-  id.links = info.st_nlink;
-  id.mode = info.st_mode;
+  if (::stat(path.c_str(), &info) != 0) return {};
+  Identity id{info.st_ino, info.st_nlink, info.st_mode, {}};
   char names[4096];
   const ssize_t length = ::listxattr(path.c_str(), names, sizeof names);
   for (ssize_t at = 0; at < length;) {
@@ -181,7 +128,7 @@ Identity identityOf(const std::string& path) {
     char value[4096];
     const ssize_t size =
         ::getxattr(path.c_str(), name.c_str(), value, sizeof value);
-    id.attributes[name] = std::string(value, size < 0 ? 0 : size);
+    std::get<3>(id)[name] = std::string(value, size < 0 ? 0 : size);
     at += static_cast<ssize_t>(name.size()) + 1;
   }
   return id;
@@ -191,17 +138,15 @@ Identity identityOf(const std::string& path) {
 // r--, the group r--, mask r--, others ---.
 std::string nobodyMayRead() {
   std::string acl;
-  auto put32 = [&acl](std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) acl += static_cast<char>(v >> (8 * i));
+  auto put = [&acl](std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) acl += static_cast<char>(value >> (8 * i));
   };
   auto entry = [&](std::uint16_t tag, std::uint16_t perm, std::uint32_t id) {
-    acl += static_cast<char>(tag);
-    acl += static_cast<char>(tag >> 8);
-    acl += static_cast<char>(perm);
-    acl += static_cast<char>(perm >> 8);
-    put32(id);
+    put(tag, 2);
+    put(perm, 2);
+    put(id, 4);
   };
-  put32(2);  // the format's version
+  put(2, 4);  // the format's version
   entry(0x01, 6, 0xFFFFFFFF);
   entry(0x02, 4, 65534);
   entry(0x04, 4, 0xFFFFFFFF);
@@ -210,17 +155,12 @@ std::string nobodyMayRead() {
   return acl;
 }
 
-const char* const kLongName =
-    "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn"
-    "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn"
-    "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn"
-    "nnnnnnnnnnnnnnnnnnnnnnnn.txt";
+const std::string kLongName = std::string(246, 'n') + ".txt";
 
-// -t writes the wide file's bytes back over themselves through the file it
-// opened, so the file stays the one the user set up: its inode, its other
-// names, mode, ACL and extended attributes, a link staying a link; only its
-// time becomes this run's. binary.tmp, which holds a copy of the bytes, is
-// for its owner's eyes only, also when an earlier run left it behind.
+// -t writes the bytes back through the file it opened, so only its time
+// changes: inode, other names, mode, ACL, extended attributes and a link
+// stay. binary.tmp, a copy, is for its owner's eyes only, even when an
+// earlier run left it behind.
 TEST(SafetyTest, RefreshInPlaceKeepsWhatTheUserSetUp) {
   struct Case {
     const char* what;
@@ -247,7 +187,7 @@ TEST(SafetyTest, RefreshInPlaceKeepsWhatTheUserSetUp) {
          return ::setxattr(wide.c_str(), "user.origin", "export", 6, 0) == 0;
        }},
       // No scratch name beside it has to fit: the longest names work.
-      {"a name of 250 bytes", kLongName,
+      {"a name of 250 bytes", kLongName.c_str(),
        [](const std::string& wide, const std::string& folder) {
          return ::link(wide.c_str(), (folder + "/" + kLongName).c_str()) == 0;
        }},
@@ -256,9 +196,6 @@ TEST(SafetyTest, RefreshInPlaceKeepsWhatTheUserSetUp) {
          return ::symlink("data/w.txt", (folder + "/link.txt").c_str()) == 0;
        }},
   };
-  const bool modes =
-      platform_expectations::whyNot(platform_expectations::programUnderTest(),
-                                    Need::kPermissionBits) == nullptr;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Sandbox box;
@@ -280,14 +217,14 @@ TEST(SafetyTest, RefreshInPlaceKeepsWhatTheUserSetUp) {
     EXPECT_EQ(run.file("data/w.txt"), kWide);
     EXPECT_EQ(run.file("n.txt"), kNarrow);
     EXPECT_EQ(run.file("binary.tmp"), kWide);
-    EXPECT_TRUE(identityOf(wide) == before);
+    EXPECT_EQ(identityOf(wide), before);
     struct stat after {};
     ASSERT_EQ(::stat(wide.c_str(), &after), 0);
     EXPECT_GT(after.st_mtime, 978307200 + 3600);  // this run's time
     if (std::string(c.named) == "link.txt") {
       EXPECT_TRUE(fs::is_symlink(pathIn(box, "link.txt")));
     }
-    if (modes) {
+    if (whyNot(Need::kPermissionBits) == nullptr) {
       struct stat copy {};
       ASSERT_EQ(::stat(pathIn(box, "binary.tmp").c_str(), &copy), 0);
       EXPECT_EQ(copy.st_mode & 0777, 0600u);
@@ -295,60 +232,40 @@ TEST(SafetyTest, RefreshInPlaceKeepsWhatTheUserSetUp) {
   }
 }
 
-// A link where Pelmora writes a file of its own, symbolic or hard (a file
-// with another name elsewhere), is a file that cannot be created: the file
-// it reaches is never written, the link stays, and the usual report says
-// so.
+// A link, symbolic or hard, where Pelmora writes a file of its own is a file
+// that cannot be created: what it reaches is never written, the link stays,
+// and the usual report says so.
 TEST(SafetyTest, LinksInPlaceOfPelmorasOwnFilesAreNotFollowed) {
   struct Case {
     const char* link;
-    std::vector<std::string> arguments;
+    Args arguments;
     int exit_code;
-    std::vector<std::string> errors;
-    std::string standard_error;
-    std::string serial;  // serial.txt written before the run, when set
+    Args errors;
+    std::string standard_error = "";
+    std::string serial = "";  // serial.txt written before the run, when set
   } cases[] = {
-      {"binary.tmp",
-       {"-j2", "-b", "w.txt", "n.txt"},
-       1,
-       {"Rewrite() error-215: binary.tmp", "Reset() error-221: n.txt"},
-       ""},
-      {"binary.tmp",
-       {"-j2", "-t", "w.txt", "n.txt"},
-       1,
-       {"Reset() error-193: w.txt"},
-       ""},
-      {"version.txt", {"-V"}, 1, {}, "version.txt: cannot be created: "},
+      {"binary.tmp", Args{"-j2", "-b", "w.txt", "n.txt"}, 1,
+       Args{"Rewrite() error-215: binary.tmp", "Reset() error-221: n.txt"}},
+      {"binary.tmp", Args{"-j2", "-t", "w.txt", "n.txt"}, 1,
+       Args{"Reset() error-193: w.txt"}},
+      {"version.txt", Args{"-V"}, 1, Args{},
+       "version.txt: cannot be created: "},
       // Without surro.txt each run makes one report (192).
-      {"serial.txt",
-       {"-j2", "w.txt", "n.txt"},
-       0,
-       {"Reset() error-192: surro.txt"},
-       ""},
-      {"error.txt",
-       {"-j2", "w.txt", "n.txt"},
-       0,
-       {"Reset() error-192: surro.txt"},
-       "sequence_to_integer() error-230: abc",
-       "abc"},
-      {"UTF16~MS932.bin", {}, 1, {"Rewrite() error-241: UTF16~MS932.bin"}, ""},
-      {"UTF16~MS932.bin.tmp",
-       {},
-       1,
-       {"Rewrite() error-241: UTF16~MS932.bin"},
-       ""},
-      {"data.txt",
-       {"-j2", "-M", "w.txt", "n.txt"},
-       1,
-       {"Reset() error-216: data.txt"},
-       ""},
+      {"serial.txt", Args{"-j2", "w.txt", "n.txt"}, 0,
+       Args{"Reset() error-192: surro.txt"}},
+      {"error.txt", Args{"-j2", "w.txt", "n.txt"}, 0,
+       Args{"Reset() error-192: surro.txt"},
+       "sequence_to_integer() error-230: abc", "abc"},
+      {"UTF16~MS932.bin", Args{}, 1,
+       Args{"Rewrite() error-241: UTF16~MS932.bin"}},
+      {"UTF16~MS932.bin.tmp", Args{}, 1,
+       Args{"Rewrite() error-241: UTF16~MS932.bin"}},
+      {"data.txt", Args{"-j2", "-M", "w.txt", "n.txt"}, 1,
+       Args{"Reset() error-216: data.txt"}},
   };
-  const bool symbolic_links_seen =
-      platform_expectations::whyNot(platform_expectations::programUnderTest(),
-                                    Need::kProgramSeesSymbolicLinks) == nullptr;
   for (bool hard : {false, true}) {
     for (const Case& c : cases) {
-      if (!hard && !symbolic_links_seen) continue;
+      if (!hard && whyNot(Need::kProgramSeesSymbolicLinks)) continue;
       SCOPED_TRACE(c.link + std::string(hard ? " (hard) " : " ") +
                    (c.arguments.size() < 2 ? "" : c.arguments[1]));
       Sandbox box;
@@ -357,8 +274,7 @@ TEST(SafetyTest, LinksInPlaceOfPelmorasOwnFilesAreNotFollowed) {
       box.write("MS932~UTF16.bin", Sandbox::dataFile("MS932~UTF16.bin"));
       box.write("elsewhere.txt", "not Pelmora's");
       if (!c.serial.empty()) box.write("serial.txt", c.serial);
-      if (c.errors.size() == 1 &&
-          c.errors[0].find("192") != std::string::npos) {
+      if (c.errors == Args{"Reset() error-192: surro.txt"}) {
         box.remove("surro.txt");
       }
       const std::string elsewhere = pathIn(box, "elsewhere.txt");
@@ -378,31 +294,28 @@ TEST(SafetyTest, LinksInPlaceOfPelmorasOwnFilesAreNotFollowed) {
   }
 }
 
-// 32 runs at once in one folder, each on a wide file of its own, taking
-// every route: binary.tmp and data.txt belong to one run at a time, so no
-// run reads, overwrites or erases another's bytes, and every run with -M
-// shows its own note.
+// 32 runs at once in one folder, taking every route: binary.tmp and data.txt
+// belong to one run at a time, so no run touches another's bytes, and every
+// run with -M shows its own note.
 TEST(SafetyTest, ThirtyTwoRunsAtOnceInOneFolder) {
   Sandbox box;
   box.write("surro.txt", "20B9F\r\n");  // no settings: one report per run
   box.placeFixedTable(Sandbox::derivedTable());
-  const std::vector<std::vector<std::string>> routes = {
-      {},           {"-t"}, {"-b"},       {"-b", "-y"},
-      {"-t", "-b"}, {"-M"}, {"-t", "-M"}, {"-b", "-M"}};
+  const std::vector<Args> routes = {{},           {"-t"},       {"-b"},
+                                    {"-b", "-y"}, {"-t", "-b"}, {"-M"},
+                                    {"-t", "-M"}, {"-b", "-M"}};
   const std::string note =
       box.fixedTableText() + " is primarily accessible to Pelmora.\r\n";
-  const int kRuns = 32;
+  const std::size_t kRuns = 32;
   std::vector<std::string> wides;
   std::vector<std::string> narrows;
-  for (int i = 0; i < kRuns; ++i) {
+  for (std::size_t i = 0; i < kRuns; ++i) {
     // Large enough for the copies to overlap in time, distinct in content.
     std::u16string text;
     std::string narrow;
-    for (int line = 0; line < 3000; ++line) {
+    for (std::size_t line = 0; line < 3000; ++line) {
       const std::string number = std::to_string(i * 100000 + line);
-      text += u"x,";
-      for (char c : number) text += static_cast<char16_t>(c);
-      text += u",y\r\n";
+      text += u"x," + std::u16string(number.begin(), number.end()) + u",y\r\n";
       narrow += number + ",\r\n";
     }
     wides.push_back("\xFF\xFE" + utf16le(text));
@@ -411,52 +324,44 @@ TEST(SafetyTest, ThirtyTwoRunsAtOnceInOneFolder) {
   }
   std::vector<RunResult> results(kRuns);
   std::vector<std::thread> threads;
-  for (int i = 0; i < kRuns; ++i) {
+  for (std::size_t i = 0; i < kRuns; ++i) {
     threads.emplace_back([&, i] {
-      std::vector<std::string> arguments = {"-j2"};
-      const auto& route = routes[static_cast<std::size_t>(i) % routes.size()];
+      Args arguments = {"-j2"};
+      const Args& route = routes[i % routes.size()];
       arguments.insert(arguments.end(), route.begin(), route.end());
-      arguments.push_back("w" + std::to_string(i) + ".txt");
-      arguments.push_back("n" + std::to_string(i) + ".txt");
-      results[static_cast<std::size_t>(i)] = box.run(arguments);
+      const std::string n = std::to_string(i);
+      arguments.insert(arguments.end(), {"w" + n + ".txt", "n" + n + ".txt"});
+      results[i] = box.run(arguments);
     });
   }
   for (std::thread& t : threads) t.join();
 
-  box.setCollectFiles(true);
   RunResult last = box.run({"-j2", "w0.txt", "n0.txt"});
-  std::set<std::string> err_files;
-  for (int i = 0; i < kRuns; ++i) {
-    const auto index = static_cast<std::size_t>(i);
+  for (std::size_t i = 0; i < kRuns; ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(results[index].exitCode, 0) << results[index].describe();
-    const auto& route = routes[index % routes.size()];
+    EXPECT_EQ(results[i].exitCode, 0) << results[i].describe();
+    const Args& route = routes[i % routes.size()];
     const bool noted =
         std::find(route.begin(), route.end(), "-M") != route.end();
-    EXPECT_EQ(results[index].standardOutput, noted ? note : "");
-    const std::vector<std::string> names = results[index].errFileNames();
-    err_files.insert(names.begin(), names.end());
-    EXPECT_EQ(last.file("w" + std::to_string(i) + ".txt"), wides[index]);
-    EXPECT_EQ(last.file("n" + std::to_string(i) + ".txt"), narrows[index]);
+    EXPECT_EQ(results[i].standardOutput, noted ? note : "");
+    EXPECT_EQ(last.file("w" + std::to_string(i) + ".txt"), wides[i]);
+    EXPECT_EQ(last.file("n" + std::to_string(i) + ".txt"), narrows[i]);
   }
   // Each run reported the missing settings in an err file of its own.
-  EXPECT_EQ(last.errFileNames().size(), static_cast<std::size_t>(kRuns) + 1);
+  EXPECT_EQ(last.errFileNames().size(), kRuns + 1);
   // What a kept binary.tmp holds is the whole output of one -b -y run.
   if (last.has("binary.tmp")) {
     bool whole = false;
-    for (int i = 3; i < kRuns; i += static_cast<int>(routes.size())) {
-      whole = whole ||
-              last.file("binary.tmp") == narrows[static_cast<std::size_t>(i)];
+    for (std::size_t i = 3; i < kRuns; i += routes.size()) {
+      whole = whole || last.file("binary.tmp") == narrows[i];
     }
     EXPECT_TRUE(whole);
   }
 }
 
-// A run of -t -M killed at each of its system calls in turn, from its first
-// look at the wide file to its end (strace stops it with SIGKILL on entering
-// the chosen call, so no timing decides where): the wide file always holds
-// its bytes, serial.txt a number, no scratch file is left, and the next run
-// succeeds as if nothing had happened.
+// A run of -t -M killed (by strace, so no timing decides where) at each of
+// its system calls from its first look at the wide file: the wide file keeps
+// its bytes, serial.txt a number, no scratch file stays, the next run works.
 TEST(SafetyTest, RunKilledAtEverySystemCallLosesNothing) {
   E2E_NEEDS(Need::kKillAtSystemCall);
   const std::string strace = "/usr/bin/strace";
@@ -474,17 +379,15 @@ TEST(SafetyTest, RunKilledAtEverySystemCallLosesNothing) {
   while (wide.size() < (std::size_t{3} << 20)) wide += utf16le(line);
   box.write("w.txt", wide);
   box.write("serial.txt", "41");
-  const std::vector<std::string> arguments = {"-j1", "-t", "-M", "w.txt",
-                                              "n.txt"};
-  auto traced = [&](std::vector<std::string> options) {
+  const Args arguments = {"-j1", "-t", "-M", "w.txt", "n.txt"};
+  auto traced = [&](Args options) {
     options.insert(options.begin(), strace);
     options.push_back(box.programPath());
     options.insert(options.end(), arguments.begin(), arguments.end());
     return box.runTool(options);
   };
 
-  // The calls of one whole run, in order, each with its number among the
-  // calls of its name.
+  // The calls of one whole run, each numbered among the calls of its name.
   RunResult whole = traced({"-qq", "-o", pathIn(box, "calls.log")});
   ASSERT_EQ(whole.exitCode, 0) << whole.describe();
   std::vector<std::pair<std::string, int>> calls;

@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -22,16 +23,13 @@
 #ifndef PELMORA_BINARY
 #error "PELMORA_BINARY must name the program under test"
 #endif
-#ifndef PELMORA_DATA_DIR
-#define PELMORA_DATA_DIR ""
-#endif
-#ifndef PELMORA_EXAMPLES_DIR
-#define PELMORA_EXAMPLES_DIR ""
-#endif
 
 namespace fs = std::filesystem;
 
 namespace e2e {
+
+using platform_expectations::programUnderTest;
+
 namespace {
 
 std::string environmentOr(const char* name, const std::string& fallback) {
@@ -39,46 +37,37 @@ std::string environmentOr(const char* name, const std::string& fallback) {
   return value != nullptr && *value != '\0' ? std::string(value) : fallback;
 }
 
-// A command name as execve needs it: names without a slash are looked up in
-// the test's own PATH.
+// execve needs a path: names without a slash are found in the test's PATH.
 std::string findProgram(const std::string& name) {
   if (name.empty() || name.find('/') != std::string::npos) return name;
   std::stringstream folders(environmentOr("PATH", "/usr/bin:/bin"));
-  std::string folder;
-  while (std::getline(folders, folder, ':')) {
+  for (std::string folder; std::getline(folders, folder, ':');) {
     const fs::path candidate = fs::path(folder.empty() ? "." : folder) / name;
     if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
   }
   return name;
 }
 
-// The program under test and what starts it.
 struct Target {
-  std::string program;   // the file copied into bin/
+  std::string program;   // copied into bin/
   std::string launcher;  // empty: the program is started itself
 };
 
 const Target& target() {
-  static const Target chosen = [] {
-    Target t;
-    t.program = environmentOr("PELMORA_E2E_PROGRAM", PELMORA_BINARY);
-    const std::string launcher = environmentOr("PELMORA_E2E_LAUNCHER", "");
-    if (!launcher.empty()) t.launcher = findProgram(launcher);
-    return t;
-  }();
+  static const Target chosen = {
+      environmentOr("PELMORA_E2E_PROGRAM", PELMORA_BINARY),
+      findProgram(environmentOr("PELMORA_E2E_LAUNCHER", ""))};
   return chosen;
 }
 
 bool underWine() {
-  return platform_expectations::programUnderTest().windows &&
-         !target().launcher.empty();
+  return programUnderTest().windows && !target().launcher.empty();
 }
 
 std::string winePrefix() {
   return environmentOr("WINEPREFIX", environmentOr("HOME", "") + "/.wine");
 }
 
-// The environment a run starts from (see Sandbox::setVariable).
 std::map<std::string, std::string> baseEnvironment() {
   std::map<std::string, std::string> environment;
   if (const char* tz = std::getenv("TZ")) environment["TZ"] = tz;
@@ -107,7 +96,6 @@ std::vector<std::string> environmentEntries(
   return entries;
 }
 
-// Runs a command with no input and no output and waits for it.
 int runQuietly(std::vector<std::string> argv,
                const std::map<std::string, std::string>& environment) {
   harness::ChildSetup quiet;
@@ -117,11 +105,9 @@ int runQuietly(std::vector<std::string> argv,
       .exitCode;
 }
 
-// Wine's server and the services it starts keep the standard handles of the
-// process that started them: started by a run, they would hold its output
-// pipes open long after it ended. So the server is started here first, with
-// no output, and kept alive between cases (the make target keeps one alive
-// for the whole suite and stops it at the end).
+// Wine's server and services keep the standard handles of the process that
+// started them: started by a run, they would hold its output pipes open long
+// after it ended. So they are started here, with no output, and kept alive.
 void prepareLauncher() {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -136,12 +122,9 @@ void prepareLauncher() {
   });
 }
 
-// The Windows program's fixed place, C:\Quorvelin, is one folder of the
-// prefix for every case. Around each run the harness holds it: a shared lock
-// while the place holds what the run wants there, an exclusive one while it
-// is changed. Runs that want the same content go side by side (the 32 runs
-// of one case, most cases of a suite); a case that wants the place empty
-// or holding another table waits for the runs of the others to end.
+// The Windows program's fixed place, shared by every case of the prefix:
+// runs that want the same content there go side by side under a shared
+// lock; one that wants another waits for them to change it.
 class FixedPlaceHold {
  public:
   explicit FixedPlaceHold(const std::optional<std::string>& wanted) {
@@ -155,7 +138,7 @@ class FixedPlaceHold {
     }
     for (;;) {
       take(LOCK_SH);
-      if (holds(wanted)) return;
+      if (content() == wanted) return;
       take(LOCK_EX);  // not atomic: another run may change it first
       fill(wanted);
       take(LOCK_SH);
@@ -168,8 +151,7 @@ class FixedPlaceHold {
   std::optional<std::string> content() const {
     bool exists = false;
     std::string bytes = harness::readBytes(table(), &exists);
-    if (!exists) return std::nullopt;
-    return bytes;
+    return exists ? std::optional<std::string>(bytes) : std::nullopt;
   }
 
  private:
@@ -180,9 +162,6 @@ class FixedPlaceHold {
         throw std::runtime_error(std::string("flock: ") + std::strerror(errno));
       }
     }
-  }
-  bool holds(const std::optional<std::string>& wanted) const {
-    return content() == wanted;
   }
   void fill(const std::optional<std::string>& wanted) const {
     std::error_code ignored;
@@ -202,16 +181,10 @@ class FixedPlaceHold {
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-
 std::set<std::string> RunResult::fileNames() const {
   std::set<std::string> names;
   for (const auto& item : files) names.insert(item.first);
   return names;
-}
-
-bool RunResult::has(const std::string& name) const {
-  return files.count(name) != 0;
 }
 
 std::string RunResult::file(const std::string& name) const {
@@ -220,9 +193,8 @@ std::string RunResult::file(const std::string& name) const {
 }
 
 std::vector<std::string> RunResult::errFileNames() const {
-  std::vector<std::string> names;
-  for (const auto& item : files) names.push_back(item.first);
-  return harness::errFilesInOrder(names);
+  const std::set<std::string> names = fileNames();
+  return harness::errFilesInOrder({names.begin(), names.end()});
 }
 
 std::vector<std::string> RunResult::errMessages() const {
@@ -238,33 +210,20 @@ std::string RunResult::describe() const {
   if (timedOut) text << " (timed out)";
   text << ", stdout " << standardOutput.size() << " bytes, stderr \""
        << standardError << "\", files {";
-  const char* separator = "";
-  for (const auto& item : files) {
-    text << separator << item.first;
-    separator = ", ";
-  }
+  for (const auto& item : files) text << item.first << ", ";
   text << "}, err messages [";
-  separator = "";
-  for (const std::string& message : errMessages()) {
-    text << separator << '"' << message << '"';
-    separator = ", ";
-  }
+  for (const std::string& message : errMessages())
+    text << '"' << message << "\", ";
   text << "]";
   return text.str();
 }
-
-// ---------------------------------------------------------------------------
 
 Sandbox::Sandbox() {
   path_ = harness::makeScratchFolder(fs::temp_directory_path(), "pelmora-e2e-");
   fs::create_directory(fs::path(path_) / "bin");
   fs::copy_file(target().program, programPath(),
                 fs::copy_options::overwrite_existing);
-  fs::permissions(programPath(),
-                  fs::perms::owner_all | fs::perms::group_read |
-                      fs::perms::group_exec | fs::perms::others_read |
-                      fs::perms::others_exec,
-                  fs::perm_options::replace);
+  fs::permissions(programPath(), fs::perms(0755), fs::perm_options::replace);
 
   environment_ = baseEnvironment();
   prepareLauncher();
@@ -279,18 +238,13 @@ Sandbox::~Sandbox() {
 }
 
 std::string Sandbox::programPath() const {
-  return (fs::path(path_) / "bin" /
-          platform_expectations::programUnderTest().programFile)
-      .string();
+  return (fs::path(path_) / "bin" / programUnderTest().programFile).string();
 }
 
 std::string Sandbox::hostPath(const std::string& name) const {
-  const platform_expectations::PlatformTable& table =
-      platform_expectations::programUnderTest();
+  const auto& table = programUnderTest();
   std::string path = table.linuxRoot + path_ + "/" + name;
-  for (char& c : path) {
-    if (c == '/') c = table.directorySeparator;
-  }
+  std::replace(path.begin(), path.end(), '/', table.directorySeparator);
   return path;
 }
 
@@ -333,8 +287,7 @@ void Sandbox::placeFixedTable(const std::string& bytes) {
 }
 
 std::string Sandbox::fixedTableText() const {
-  if (const char* folder =
-          platform_expectations::programUnderTest().fixedTableFolder) {
+  if (const char* folder = programUnderTest().fixedTableFolder) {
     return std::string(folder) + "UTF16~MS932.bin";
   }
   return path_ + "/" + fixedTableName();
@@ -342,10 +295,6 @@ std::string Sandbox::fixedTableText() const {
 
 std::string Sandbox::dataFile(const std::string& name) {
   return harness::projectFile(fs::path(PELMORA_DATA_DIR) / name);
-}
-
-std::string Sandbox::exampleFile(const std::string& name) {
-  return harness::projectFile(fs::path(PELMORA_EXAMPLES_DIR) / name);
 }
 
 const std::string& Sandbox::derivedTable() {
@@ -363,8 +312,7 @@ void Sandbox::unsetVariable(const std::string& name) {
 
 bool Sandbox::runUnprivileged() {
   if (platform_expectations::whyNot(
-          platform_expectations::programUnderTest(),
-          platform_expectations::Need::kPermissionBits) != nullptr) {
+          programUnderTest(), platform_expectations::Need::kPermissionBits)) {
     return false;
   }
   if (::geteuid() != 0) return true;  // permissions bite already
@@ -399,17 +347,12 @@ RunResult Sandbox::start(const std::string& program_name,
   }
   argv.push_back(program_name);
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  // Held until the files the run left are read.
-  std::optional<FixedPlaceHold> fixed_place;
+  std::optional<FixedPlaceHold> fixed_place;  // until the files are read
   if (underWine() && holdFixedPlace) fixed_place.emplace(fixed_table_);
 
   harness::ChildSetup setup = setup_;
   setup.folder = path_;
   setup.timeLimit = std::chrono::seconds(time_limit_seconds_);
-  if (kill_after_us_ > 0) {
-    setup.timeLimit = std::chrono::microseconds(kill_after_us_);
-    setup.killIsIntended = true;
-  }
   RunResult result;
   static_cast<harness::ChildEnd&>(result) = harness::runProgram(
       std::move(argv), environmentEntries(environment_), setup);

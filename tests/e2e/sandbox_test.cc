@@ -1,15 +1,13 @@
 // The sandbox itself, checked with small shell scripts in place of the
 // program: every other end-to-end case trusts what it reports.
-#include "sandbox.h"
-
 #include <gtest/gtest.h>
-
-#include "platform_expectations.h"
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "e2e_case.h"
 
 namespace {
 
@@ -22,7 +20,7 @@ void useScript(const Sandbox& box, const std::string& body) {
 }
 
 TEST(SandboxTest, RunsTheProgramCopyInsideTheSandbox) {
-  E2E_NEEDS(platform_expectations::Need::kScriptInPlaceOfProgram);
+  E2E_NEEDS(Need::kScriptInPlaceOfProgram);
   Sandbox box;
   std::string copied = box.read("bin/pelmora");
   ASSERT_FALSE(copied.empty());
@@ -34,7 +32,7 @@ TEST(SandboxTest, RunsTheProgramCopyInsideTheSandbox) {
 }
 
 TEST(SandboxTest, EnvironmentIsMinimal) {
-  E2E_NEEDS(platform_expectations::Need::kScriptInPlaceOfProgram);
+  E2E_NEEDS(Need::kScriptInPlaceOfProgram);
   Sandbox box;
   useScript(box, "export -p\n");
   box.setVariable("Path", "/one;/two");
@@ -54,7 +52,7 @@ TEST(SandboxTest, EnvironmentIsMinimal) {
 }
 
 TEST(SandboxTest, ArgumentsArriveAsRawBytes) {
-  E2E_NEEDS(platform_expectations::Need::kScriptInPlaceOfProgram);
+  E2E_NEEDS(Need::kScriptInPlaceOfProgram);
   Sandbox box;
   // One argument per line, with its length, so empty ones show.
   useScript(box, "for a in \"$@\"; do echo \"${#a}:$a\"; done\n");
@@ -63,14 +61,14 @@ TEST(SandboxTest, ArgumentsArriveAsRawBytes) {
 }
 
 TEST(SandboxTest, StandardInputIsEmpty) {
-  E2E_NEEDS(platform_expectations::Need::kScriptInPlaceOfProgram);
+  E2E_NEEDS(Need::kScriptInPlaceOfProgram);
   Sandbox box;
   useScript(box, "cat; echo end\n");
   EXPECT_EQ(box.run({}).standardOutput, "end\n");
 }
 
 TEST(SandboxTest, ExitCodesAsTheShellSeesThem) {
-  E2E_NEEDS(platform_expectations::Need::kScriptInPlaceOfProgram);
+  E2E_NEEDS(Need::kScriptInPlaceOfProgram);
   Sandbox box;
   struct {
     const char* script;
@@ -92,7 +90,7 @@ TEST(SandboxTest, ExitCodesAsTheShellSeesThem) {
 }
 
 TEST(SandboxTest, LargeOutputOnBothStreamsDoesNotBlock) {
-  E2E_NEEDS(platform_expectations::Need::kScriptInPlaceOfProgram);
+  E2E_NEEDS(Need::kScriptInPlaceOfProgram);
   Sandbox box;
   // Far more than a pipe holds, alternating between the two streams.
   useScript(box,
@@ -110,7 +108,7 @@ TEST(SandboxTest, LargeOutputOnBothStreamsDoesNotBlock) {
 }
 
 TEST(SandboxTest, HangingRunIsKilledAtTheTimeLimit) {
-  E2E_NEEDS(platform_expectations::Need::kScriptInPlaceOfProgram);
+  E2E_NEEDS(Need::kScriptInPlaceOfProgram);
   Sandbox box;
   useScript(box, "echo started\nwhile :; do :; done\n");
   box.setTimeLimit(1);
@@ -121,7 +119,7 @@ TEST(SandboxTest, HangingRunIsKilledAtTheTimeLimit) {
 }
 
 TEST(SandboxTest, FilesLeftBehindExcludeTheProgramFolder) {
-  E2E_NEEDS(platform_expectations::Need::kScriptInPlaceOfProgram);
+  E2E_NEEDS(Need::kScriptInPlaceOfProgram);
   Sandbox box;
   box.placeFixedTable("table");
   box.write("set_pelmora.txt", "x\r\n");
@@ -145,10 +143,8 @@ TEST(SandboxTest, FilesLeftBehindExcludeTheProgramFolder) {
   EXPECT_EQ(run.file(Sandbox::fixedTableName()), "table");
   // Only the sandbox's own err files count, in serial order.
   EXPECT_EQ(run.errFileNames(),
-            (std::vector<std::string>{"err2-14-25.txt", "err3--.txt",
-                                      "err10-14-25.txt"}));
-  EXPECT_EQ(run.errMessages(),
-            (std::vector<std::string>{"one", "midnight", "two"}));
+            (Args{"err2-14-25.txt", "err3--.txt", "err10-14-25.txt"}));
+  EXPECT_EQ(run.errMessages(), (Args{"one", "midnight", "two"}));
 }
 
 TEST(SandboxTest, FolderIsRemovedAfterwardsEvenWithoutPermissions) {

@@ -1,14 +1,11 @@
-// The main road from outside: the table search, real Shift_JIS out of a
-// real UTF-16 export, the file and standard-output variants, and the wide
-// and narrow files that cannot be used.
+// The main road: the table search, real Shift_JIS out of a real UTF-16
+// export, file and standard output, and files that cannot be used.
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "e2e_case.h"
@@ -16,9 +13,6 @@
 namespace {
 
 using namespace e2e;
-
-const std::string kNoSettings = "Reset() error-148: set_pelmora.txt";
-const std::string kNoList = "Reset() error-192: surro.txt";
 
 // A sandbox with settings (no 148) and a list (no 192), the table in the
 // fixed place, so a clean run leaves no err file at all.
@@ -49,34 +43,27 @@ TEST_F(MainRoadTest, SelectsFieldTwoAsShiftJis) {
                                    "wide.txt", Sandbox::fixedTableName()}));
 }
 
-// A file large enough to be scanned in parts side by side, with a quote left
-// open from one line to a later one, so that a part starting inside it
-// guesses wrong and is scanned again. Inside the open quote no separator
-// counts, so Field-2 never begins and those lines come out empty.
+// Scanned in parts side by side, with a quote open across lines, so that a
+// part starting inside it guesses wrong and is scanned again. Inside the
+// quote no separator counts: those lines have no Field-2.
 TEST_F(MainRoadTest, LargeFileWithQuotesOpenAcrossLinesComesOutWhole) {
   const int kLines = 700000;  // 6 units a line: 4.2 Mi units, 8 MiB
   std::u16string wide;
   std::string expected;
   wide.reserve(static_cast<std::size_t>(kLines) * 6);
   for (int i = 0; i < kLines; ++i) {
-    const bool opens = i == kLines / 5;
-    const bool closes = i == kLines * 4 / 5;
     const bool inside = i > kLines / 5 && i < kLines * 4 / 5;
-    const char16_t digit = static_cast<char16_t>(u'0' + i % 10);
-    if (opens) {
+    const char digit = static_cast<char>('0' + i % 10);
+    const std::u16string end = {static_cast<char16_t>(digit), u'\n'};
+    if (i == kLines / 5) {
       wide += u"\"a,bc\n";  // the quote opens before the separator
       expected += "\r\n";
-    } else if (closes) {
-      wide += u"a\",b";  // it closes; the separator after it counts
-      wide += digit;
-      wide += u"\n";
-      expected += std::string("b") + static_cast<char>(digit) + "\r\n";
+    } else if (i == kLines * 4 / 5) {
+      wide += u"a\",b" + end;  // it closes; the separator after it counts
+      expected += std::string("b") + digit + "\r\n";
     } else {
-      wide += u"xy,z";
-      wide += digit;
-      wide += u"\n";
-      expected += inside ? std::string("\r\n")
-                         : std::string("z") + static_cast<char>(digit) + "\r\n";
+      wide += u"xy,z" + end;
+      expected += inside ? "\r\n" : std::string("z") + digit + "\r\n";
     }
   }
   box_.write("wide.txt", utf16le(wide));
@@ -88,12 +75,10 @@ TEST_F(MainRoadTest, LargeFileWithQuotesOpenAcrossLinesComesOutWhole) {
   EXPECT_TRUE(narrow == expected);
 }
 
-// A character without a code never spoils its neighbours: from 0x80 up it
-// writes "?", one per code unit, where its own byte would be a lead byte
-// that takes the next byte into a kanji or a half-width katakana, and the
-// low byte of a wider unit could end the line. Each line is run alone and
-// repeated past the size from which the engines convert through a table
-// built per run, and both must give the same bytes.
+// A character without a code writes "?" per code unit: its own byte could be
+// a lead byte that takes in the next, and a low byte could end the line.
+// Each line is run alone and repeated past the size from which the engines
+// convert through a table built per run; both must give the same bytes.
 TEST_F(MainRoadTest, CharactersWithoutACodeNeverSpoilTheirNeighbours) {
   struct Case {
     const char* name;
@@ -144,10 +129,9 @@ TEST_F(MainRoadTest, DefaultNarrowFileAndLineEnds) {
 
 TEST_F(MainRoadTest, StandardOutputAlwaysEndsLinesWithCrLf) {
   box_.write("wide.txt", utf16le(u"a,名\nc,d\n"));
-  for (auto& arguments : std::vector<std::vector<std::string>>{
-           {"-j2", "--out", "wide.txt"},
-           {"-j2", "--out", "-LF", "wide.txt"},
-           {"-j2", "-z", "wide.txt"}}) {
+  for (auto& arguments : std::vector<Args>{{"-j2", "--out", "wide.txt"},
+                                           {"-j2", "--out", "-LF", "wide.txt"},
+                                           {"-j2", "-z", "wide.txt"}}) {
     RunResult run = box_.run(arguments);
     EXPECT_EQ(run.exitCode, 0) << run.describe();
     EXPECT_EQ(run.standardOutput, "\x96\xBC\r\nd\r\n");
@@ -190,24 +174,19 @@ TEST_F(MainRoadTest, OutputOfExactBlockSizes) {
 }
 
 TEST_F(MainRoadTest, EmptyOddAndMarkOnlyWideFiles) {
-  struct Case {
-    std::string bytes;
-    std::string narrow;
-  } cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"", ""},
       {"\xFF\xFE", ""},
       {"\xFF", ""},
-      {"\xFF\xFE"
-       "a",
-       ""},
+      {std::string("\xFF\xFE") + "a", ""},
       {utf16le(u"ab") + "c", "ab"},
   };
-  for (const Case& c : cases) {
-    box_.write("wide.txt", c.bytes);
+  for (const auto& [bytes, narrow] : cases) {
+    box_.write("wide.txt", bytes);
     RunResult run = box_.run({"-j1", "wide.txt", "n.txt"});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(run.has("n.txt"));
-    EXPECT_EQ(run.file("n.txt"), c.narrow);
+    EXPECT_EQ(run.file("n.txt"), narrow);
   }
 }
 
@@ -215,17 +194,14 @@ TEST_F(MainRoadTest, UnwritableNarrowFileIsReportedAndEndsWithOne) {
   box_.write("wide.txt", utf16le(u"a\n"));
   RunResult run = box_.run({"-j1", "wide.txt", "missing/n.txt"});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.errMessages(),
-            std::vector<std::string>{"Rewrite() error-215: missing/n.txt"});
+  EXPECT_EQ(run.errMessages(), Args{"Rewrite() error-215: missing/n.txt"});
 }
 
 TEST_F(MainRoadTest, MissingWideFileEndsWithMinusOneBeforeAnyOutput) {
   RunResult run = box_.run({"-j1", "-t", "-b", "absent.txt", "n.txt"});
-  EXPECT_EQ(run.exitCode,
-            platform_expectations::programUnderTest().minusOneSeenByHarness);
-  EXPECT_EQ(run.errMessages(),
-            (std::vector<std::string>{"Reset() error-229: absent.txt",
-                                      "SetLength() error-222: -1"}));
+  EXPECT_EQ(run.exitCode, minusOneExit());
+  EXPECT_EQ(run.errMessages(), (Args{"Reset() error-229: absent.txt",
+                                     "SetLength() error-222: -1"}));
   EXPECT_FALSE(run.has("n.txt"));
   EXPECT_FALSE(run.has("binary.tmp"));
 }
@@ -245,74 +221,39 @@ TEST_F(MainRoadTest, TableReportIsShownAtTheEnd) {
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.standardOutput,
             "UTF16~MS932.bin is primarily accessible to Pelmora.\r\n");
-  ASSERT_EQ(run.errMessages().size(), 1u);
-  EXPECT_EQ(run.errMessages()[0],
-            "Reset() error-154: " + box_.fixedTableText());
+  EXPECT_EQ(run.errMessages(),
+            Args{"Reset() error-154: " + box_.fixedTableText()});
 }
 
 // Where the table is found, and what each miss leaves behind.
 TEST(TableSearchTest, EveryPlaceAndItsReports) {
-  const std::string fixed_miss_prefix = "Reset() error-154: ";
+  const std::string miss = "Reset() error-154: <fixed>";
   struct Case {
     const char* name;
     bool fixed;
     bool current;
     bool named;  // set_dravikson.txt names tables/named.bin, which exists
-    std::vector<std::string> arguments;
+    Args arguments;
     int exit_code;
-    std::vector<std::string> messages;  // after 148/192; "154" = the fixed miss
+    Args messages;
   };
+  const Args plain = {"-j1", "w.txt", "n.txt"};
   const std::vector<Case> cases = {
-      {"fixed place only",
-       true,
-       false,
-       false,
-       {"-j1", "w.txt", "n.txt"},
-       0,
-       {}},
-      {"current folder only",
-       false,
-       true,
-       false,
-       {"-j1", "w.txt", "n.txt"},
-       0,
-       {"154"}},
-      {"settings file only",
-       false,
-       false,
-       true,
-       {"-j1", "w.txt", "n.txt"},
-       0,
-       {"154", "Reset() error-153: UTF16~MS932.bin"}},
-      {"settings file only with -K",
-       false,
-       true,
-       true,
-       {"-j1", "-K", "w.txt", "n.txt"},
-       0,
-       {}},
-      {"nowhere",
-       false,
-       false,
-       false,
-       {"-j1", "w.txt", "n.txt"},
-       1,
-       {"154", "Reset() error-153: UTF16~MS932.bin",
-        "Reset() error-155: set_dravikson.txt", "Reset() error-167: i = 4"}},
-      {"-D with the table in the current folder",
-       false,
-       true,
-       false,
-       {"-j1", "-D", "w.txt", "n.txt"},
-       1,
-       {"154", "Reset() error-166: "}},
-      {"-D with the table in the fixed place",
-       true,
-       true,
-       false,
-       {"-j1", "-D", "w.txt", "n.txt"},
-       0,
-       {}},
+      {"fixed place only", true, false, false, plain, 0, Args{}},
+      {"current folder only", false, true, false, plain, 0, Args{miss}},
+      {"settings file only", false, false, true, plain, 0,
+       Args{miss, "Reset() error-153: UTF16~MS932.bin"}},
+      {"settings file only with -K", false, true, true,
+       Args{"-j1", "-K", "w.txt", "n.txt"}, 0, Args{}},
+      {"nowhere", false, false, false, plain, 1,
+       Args{miss, "Reset() error-153: UTF16~MS932.bin",
+            "Reset() error-155: set_dravikson.txt",
+            "Reset() error-167: i = 4"}},
+      {"-D with the table in the current folder", false, true, false,
+       Args{"-j1", "-D", "w.txt", "n.txt"}, 1,
+       Args{miss, "Reset() error-166: <fixed>"}},
+      {"-D with the table in the fixed place", true, true, false,
+       Args{"-j1", "-D", "w.txt", "n.txt"}, 0, Args{}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -328,17 +269,8 @@ TEST(TableSearchTest, EveryPlaceAndItsReports) {
     }
     RunResult run = box.run(c.arguments);
     EXPECT_EQ(run.exitCode, c.exit_code) << run.describe();
-    std::vector<std::string> messages = run.errMessages();
-    ASSERT_EQ(messages.size(), c.messages.size()) << run.describe();
-    for (std::size_t i = 0; i < messages.size(); ++i) {
-      std::string expected = c.messages[i];
-      if (expected == "154") {
-        expected = fixed_miss_prefix + box.fixedTableText();
-      } else if (expected == "Reset() error-166: ") {
-        expected += box.fixedTableText();
-      }
-      EXPECT_EQ(messages[i], expected);
-    }
+    EXPECT_EQ(run.errMessages(), withFixedPlace(box, c.messages))
+        << run.describe();
     if (c.exit_code == 0) {
       // An empty table converts nothing: the kanji has no code there.
       bool real_table = c.fixed || (c.named && !c.current) ||
@@ -356,7 +288,7 @@ TEST(TableSearchTest, EveryPlaceAndItsReports) {
 TEST(IconvTest, EveryCharacterIconvEncodesMatchesIt) {
   // The converter's own fallbacks, which the code page does not have: the
   // program has no code for them.
-  const std::vector<char16_t> library_only = {u'\u00A5', u'\u2014', u'\u203E'};
+  const std::u16string library_only = u"\u00A5\u2014\u203E";
   iconv_t to_sjis = iconv_open("CP932", "UTF-16LE");
   ASSERT_NE(to_sjis, reinterpret_cast<iconv_t>(-1));
   std::u16string wide;
@@ -376,10 +308,7 @@ TEST(IconvTest, EveryCharacterIconvEncodesMatchesIt) {
       continue;
     }
     std::string bytes(out, static_cast<std::size_t>(out_at - out));
-    if (std::find(library_only.begin(), library_only.end(), in_unit) !=
-        library_only.end()) {
-      bytes = "?";
-    }
+    if (library_only.find(in_unit) != std::u16string::npos) bytes = "?";
     wide += in_unit;
     wide += u"\r\n";
     expected += bytes + "\r\n";

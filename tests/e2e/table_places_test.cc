@@ -1,8 +1,6 @@
-// The table found through the Path variable, and the supplementary list,
-// seen from outside.
+// The table found through the Path variable, and the supplementary list.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -33,18 +31,15 @@ TEST(PathSearchTest, SecondOfThreeFoldersHoldsTheTable) {
   const std::string one = box.hostPath("one");
   // A separator before ";" is dropped ("/;", "\\;").
   const std::string two = inFolder(box.hostPath("two"), "");
-  const std::string three = box.hostPath("three");
-  box.setVariable("Path", one + ";" + two + ";" + three);
+  box.setVariable("Path", one + ";" + two + ";" + box.hostPath("three"));
   RunResult run = box.run({"-j1", "-M", "w.txt", "n.txt"});
   EXPECT_EQ(run.exitCode, 0) << run.describe();
   EXPECT_EQ(run.file("n.txt"), "\x8A\xBF\r\n");
   EXPECT_EQ(run.errMessages(),
-            (std::vector<std::string>{
-                fixedMiss(box), "Reset() error-153: UTF16~MS932.bin",
-                "Reset() error-208: " + inFolder(one, "UTF16~MS932.bin")}));
-  EXPECT_EQ(run.standardOutput, two +
-                                    "UTF16~MS932.bin is primarily "
-                                    "accessible to Pelmora.\r\n");
+            (Args{fixedMiss(box), "Reset() error-153: UTF16~MS932.bin",
+                  "Reset() error-208: " + inFolder(one, "UTF16~MS932.bin")}));
+  EXPECT_EQ(run.standardOutput,
+            two + "UTF16~MS932.bin is primarily accessible to Pelmora.\r\n");
 }
 
 TEST(PathSearchTest, EmptyEntriesAndMissesLeadToTheSettingsFile) {
@@ -57,11 +52,11 @@ TEST(PathSearchTest, EmptyEntriesAndMissesLeadToTheSettingsFile) {
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(
       run.errMessages(),
-      (std::vector<std::string>{
-          fixedMiss(box), "Reset() error-153: UTF16~MS932.bin",
-          "Reset() error-208: " + inFolder("missing", "UTF16~MS932.bin"),
-          "Reset() error-208: " + inFolder("", "UTF16~MS932.bin"),
-          "Reset() error-155: set_dravikson.txt", "Reset() error-167: i = 4"}));
+      (Args{fixedMiss(box), "Reset() error-153: UTF16~MS932.bin",
+            "Reset() error-208: " + inFolder("missing", "UTF16~MS932.bin"),
+            "Reset() error-208: " + inFolder("", "UTF16~MS932.bin"),
+            "Reset() error-155: set_dravikson.txt",
+            "Reset() error-167: i = 4"}));
   EXPECT_FALSE(run.has("n.txt"));
 }
 
@@ -73,7 +68,7 @@ TEST(PathSearchTest, UnsetPathAddsNoReports) {
   box.write("w.txt", utf16le(u"a\n"));
   box.setVariable("PATH", box.path());  // only "Path" is searched
   RunResult run = box.run({"-j1", "w.txt", "n.txt"});
-  EXPECT_EQ(run.errMessages(), std::vector<std::string>{fixedMiss(box)});
+  EXPECT_EQ(run.errMessages(), Args{fixedMiss(box)});
 }
 
 class SupplementaryListTest : public ::testing::Test {
@@ -105,8 +100,7 @@ TEST_F(SupplementaryListTest, MissingListIsReportedAndTheRunGoesOn) {
   box_.write("w.txt", utf16le(u"\U00020B9F\n"));
   RunResult run = box_.run({"-j1", "w.txt", "n.txt"});
   EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.errMessages(),
-            std::vector<std::string>{"Reset() error-192: surro.txt"});
+  EXPECT_EQ(run.errMessages(), Args{"Reset() error-192: surro.txt"});
   EXPECT_EQ(run.file("n.txt"), std::string("??\r\n"));
 }
 
@@ -116,8 +110,7 @@ TEST_F(SupplementaryListTest, OversizedNumberStopsTheRun) {
   RunResult run = box_.run({"-j1", "w.txt", "n.txt"});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.errMessages(),
-            std::vector<std::string>{
-                "hexadecimal_sequence_to_integer() error-158: i = 56"});
+            Args{"hexadecimal_sequence_to_integer() error-158: i = 56"});
   EXPECT_FALSE(run.has("n.txt"));
 }
 

@@ -1,13 +1,8 @@
-// What only the Windows program meets: its fixed place on drive C:, Path
-// folders joined with "\", names that differ only in letter case, the
-// read-only attribute, files another process holds open, and standard
-// output that is a pipe rather than a console. Skipped for the Linux
-// program (see platform_expectations.h).
+// What only the Windows program meets; skipped for the Linux program.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,9 +20,8 @@ TEST(WindowsTest, TableInTheFixedPlaceOnDriveC) {
   Sandbox box;
   prepare(box);
   const std::string note = kFixedTable + " is primarily accessible to Pelmora.";
-  for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{"-j2", "-M", "wide.txt", "n.txt"},
-        std::vector<std::string>{"-j2", "-M", "-D", "wide.txt", "n.txt"}}) {
+  for (const Args& arguments : {Args{"-j2", "-M", "wide.txt", "n.txt"},
+                                Args{"-j2", "-M", "-D", "wide.txt", "n.txt"}}) {
     SCOPED_TRACE(arguments[2]);
     RunResult run = box.run(arguments);
     EXPECT_EQ(run.exitCode, 0) << run.describe();
@@ -52,46 +46,34 @@ TEST(WindowsTest, PathFoldersAreJoinedWithABackslash) {
   RunResult run = box.run({"-j2", "-M", "wide.txt", "n.txt"});
   EXPECT_EQ(run.exitCode, 0) << run.describe();
   EXPECT_EQ(run.errMessages(),
-            (std::vector<std::string>{
-                "Reset() error-154: " + kFixedTable,
-                "Reset() error-153: UTF16~MS932.bin",
-                "Reset() error-208: " + empty + "\\UTF16~MS932.bin"}));
+            (Args{"Reset() error-154: " + kFixedTable,
+                  "Reset() error-153: UTF16~MS932.bin",
+                  "Reset() error-208: " + empty + "\\UTF16~MS932.bin"}));
   EXPECT_EQ(run.standardOutput,
             "tables\\UTF16~MS932.bin is primarily accessible to Pelmora.\r\n");
   EXPECT_EQ(run.file("n.txt"), kNarrow);
 }
 
-// Windows finds a file whatever the letter case of its name, so a name in
-// another case is the same file, recognised as such.
+// A name in another letter case is the same file, recognised as such.
 TEST(WindowsTest, NamesDifferingInLetterCaseAreOneFile) {
   E2E_NEEDS(Need::kWindows);
-  using Files = std::map<std::string, std::string>;
   struct Case {
     const char* what;
     const char* wide_file;  // written with kWide before the run
-    std::vector<std::string> arguments;
+    Args arguments;
     int exit_code;
-    std::vector<std::string> errors;
+    Args errors;
     Files files;
   } cases[] = {
-      {"-b, the narrow file Binary.TMP is binary.tmp",
-       "wide.txt",
-       {"-j2", "-b", "wide.txt", "Binary.TMP"},
-       0,
-       {},
-       {{"wide.txt", kWide}, {"binary.tmp", kNarrow}}},
-      {"-t, the wide file Binary.Tmp is binary.tmp",
-       "binary.tmp",
-       {"-j2", "-t", "Binary.Tmp", "n.txt"},
-       0,
-       {},
-       {{"binary.tmp", kWide}, {"n.txt", kNarrow}}},
-      {"the narrow file WIDE.TXT is the wide file",
-       "wide.txt",
-       {"-j2", "wide.txt", "WIDE.TXT"},
-       1,
-       {"Rewrite() error-243: WIDE.TXT"},
-       {{"wide.txt", kWide}}},
+      {"-b, the narrow file Binary.TMP is binary.tmp", "wide.txt",
+       Args{"-j2", "-b", "wide.txt", "Binary.TMP"}, 0, Args{},
+       Files{{"wide.txt", kWide}, {"binary.tmp", kNarrow}}},
+      {"-t, the wide file Binary.Tmp is binary.tmp", "binary.tmp",
+       Args{"-j2", "-t", "Binary.Tmp", "n.txt"}, 0, Args{},
+       Files{{"binary.tmp", kWide}, {"n.txt", kNarrow}}},
+      {"the narrow file WIDE.TXT is the wide file", "wide.txt",
+       Args{"-j2", "wide.txt", "WIDE.TXT"}, 1,
+       Args{"Rewrite() error-243: WIDE.TXT"}, Files{{"wide.txt", kWide}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -114,10 +96,8 @@ TEST(WindowsTest, ReadOnlyWideFileIsReadButNotRefreshed) {
   ASSERT_EQ(attrib.exitCode, 0) << attrib.describe();
   RunResult refresh = box.run({"-j2", "-t", "wide.txt", "n.txt"});
   EXPECT_EQ(refresh.exitCode, 1) << refresh.describe();
-  EXPECT_EQ(refresh.errMessages(),
-            std::vector<std::string>{"Reset() error-193: wide.txt"});
-  EXPECT_EQ(caseFiles(refresh),
-            (std::map<std::string, std::string>{{"wide.txt", kWide}}));
+  EXPECT_EQ(refresh.errMessages(), Args{"Reset() error-193: wide.txt"});
+  EXPECT_EQ(caseFiles(refresh), (Files{{"wide.txt", kWide}}));
   RunResult plain = box.run({"-j2", "wide.txt", "n.txt"});
   EXPECT_EQ(plain.exitCode, 0) << plain.describe();
   EXPECT_EQ(plain.file("n.txt"), kNarrow);
@@ -129,9 +109,8 @@ TEST(WindowsTest, ReadOnlyWideFileIsReadButNotRefreshed) {
   EXPECT_NE(flags.find('R'), std::string::npos) << listed.standardOutput;
 }
 
-// Another Windows process holds a file open: a script (JScript under the
-// script host) opens it, says so with held.txt, and closes it once the
-// case writes release.txt.
+// Another Windows process (a JScript) holds a file open: it writes held.txt
+// once it has it, and closes it once the case writes release.txt.
 class HeldFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -201,31 +180,25 @@ TEST_F(HeldFileTest, WideFileOpenedExclusivelyIsReportedAsUnreadable) {
   ASSERT_NO_FATAL_FAILURE(hold("wide.txt", "1"));
   RunResult run = box_.run({"-j2", "-t", "wide.txt", "n.txt"});
   release();
-  EXPECT_EQ(run.exitCode,
-            platform_expectations::programUnderTest().minusOneSeenByHarness)
-      << run.describe();
+  EXPECT_EQ(run.exitCode, minusOneExit()) << run.describe();
   EXPECT_EQ(run.errMessages(),
-            (std::vector<std::string>{"Reset() error-229: wide.txt",
-                                      "SetLength() error-222: -1"}));
+            (Args{"Reset() error-229: wide.txt", "SetLength() error-222: -1"}));
   EXPECT_FALSE(run.has("n.txt"));
   EXPECT_FALSE(run.has("binary.tmp"));
   EXPECT_EQ(box_.read("wide.txt"), kWide);
 }
 
-// Standard output is written as bytes: a pipe gets the CR LF the program
-// writes, with no CR added before the LF.
+// Standard output is bytes: a pipe gets CR LF, with no CR added before LF.
 TEST(WindowsTest, StandardOutputIsBinary) {
   E2E_NEEDS(Need::kWindows);
   Sandbox box;
   prepare(box);
   std::u16string wide;
   std::string narrow;
-  for (int i = 0; i < 20000; ++i) {
-    wide += u"x,\u540D" +
-            std::u16string(static_cast<std::size_t>(i % 3), u'a') +
+  for (std::size_t i = 0; i < 20000; ++i) {
+    wide += u"x,\u540D" + std::u16string(i % 3, u'a') +
             (i % 2 == 0 ? u"\r\n" : u"\n");
-    narrow +=
-        "\x96\xBC" + std::string(static_cast<std::size_t>(i % 3), 'a') + "\r\n";
+    narrow += "\x96\xBC" + std::string(i % 3, 'a') + "\r\n";
   }
   box.write("w.txt", e2e::utf16le(wide));
   RunResult run = box.run({"-j2", "--out", "w.txt"});
