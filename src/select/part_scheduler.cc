@@ -48,33 +48,45 @@ std::int64_t cutPoint(const std::uint16_t* window, std::size_t n,
   return -1;
 }
 
-PartStarts findPartStarts(const platform::File& file, std::int64_t begin,
-                          std::int64_t end) {
+PartStarts findPartStarts(const platform::File& file, WideCoding coding,
+                          std::int64_t begin, std::int64_t end) {
   PartStarts starts;
-  const std::int64_t units = end - begin;
+  // Planned and cut in positions of the scan (code units, or UTF-8 bytes),
+  // counted from `begin`.
+  const std::int64_t width = wide_coding::positionBytes(coding);
+  const std::int64_t positions = (end - begin) / width;
   const std::size_t wanted = g_parts_wanted.load();
-  const std::size_t parts =
-      plannedPartCount(units, wanted != 0 ? wanted : platform::processorCount(),
-                       g_least_part_units.load());
+  const std::size_t parts = plannedPartCount(
+      positions, wanted != 0 ? wanted : platform::processorCount(),
+      g_least_part_units.load());
   if (parts < 2) return starts;
   std::unique_ptr<std::uint16_t[]> window(new (std::nothrow)
                                               std::uint16_t[kCutSearchUnits]);
   if (!window) return starts;
-  std::int64_t previous = begin;
+  std::int64_t previous = 0;
   for (std::size_t i = 1; i < parts; ++i) {
-    const std::int64_t from = cutSearchFrom(begin, units, parts, i);
+    const std::int64_t from = cutSearchFrom(0, positions, parts, i);
     // A long line may have carried the last cut past this plan.
     if (from < previous) continue;
     std::size_t got = 0;
-    if (file.readAt(from * 2, window.get(), kCutSearchUnits * 2, &got) !=
-        platform::Status::kOk) {
+    if (file.readAt(begin + from * width, window.get(),
+                    kCutSearchUnits * static_cast<std::size_t>(width),
+                    &got) != platform::Status::kOk) {
       break;
     }
-    const std::size_t n = got / 2;
-    toHostOrder(window.get(), n);
-    const std::int64_t start = cutPoint(window.get(), n, from, end);
+    const std::size_t n = got / static_cast<std::size_t>(width);
+    if (coding == WideCoding::kUtf8) {
+      // A UTF-8 line feed is the byte 0A and nothing else: bytes widened
+      // to units (from the last, which moves furthest) cut where it is.
+      const std::uint8_t* bytes =
+          reinterpret_cast<const std::uint8_t*>(window.get());
+      for (std::size_t k = n; k-- > 0;) window[k] = bytes[k];
+    } else {
+      wide_coding::toHostOrder(coding, window.get(), n);
+    }
+    const std::int64_t start = cutPoint(window.get(), n, from, positions);
     if (start >= 0) {
-      starts.at[starts.count++] = start;
+      starts.at[starts.count++] = begin + start * width;
       previous = start;
     }
   }

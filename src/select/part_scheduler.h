@@ -77,11 +77,12 @@ struct PartStarts {
   std::size_t count = 0;
 };
 
-/// Reads the windows around the planned starts of the open wide file and
-/// cuts there; no starts (one part) for a small file, or when the file or
-/// the window's memory cannot be had.
-PartStarts findPartStarts(const platform::File& file, std::int64_t begin,
-                          std::int64_t end);
+/// Reads the windows around the planned starts of bytes [begin, end) of
+/// the open wide file, written in `coding`, and cuts there (byte offsets);
+/// no starts (one part) for a small file, or when the file or the window's
+/// memory cannot be had.
+PartStarts findPartStarts(const platform::File& file, WideCoding coding,
+                          std::int64_t begin, std::int64_t end);
 
 /// The scan of units [begin, end) in parts of at least least_part_units
 /// units, at most `parts` of them (0: one per processor); values <= 0
@@ -106,6 +107,7 @@ struct Part {
 template <class Scanner>
 struct PartScan {
   const platform::File* file;
+  WideCoding coding;
   const scanners::Settings* settings;
   std::vector<Part<Scanner>>* parts;
   /// Set by the first part that fails: the others stop at their next block.
@@ -123,8 +125,9 @@ struct PartScan {
       part.outcome = PartEnd::kNoRoom;
       part.failed_request = sizeof(Scanner);
     } else {
-      part.outcome = streamUnits(*file, part.begin, part.end, *part.scanner,
-                                 part.output, abandon, &part.failed_request);
+      part.outcome =
+          streamUnits(*file, coding, part.begin, part.end, *part.scanner,
+                      part.output, abandon, &part.failed_request);
     }
     if (part.outcome != PartEnd::kDone) {
       abandon.store(true, std::memory_order_relaxed);
@@ -136,16 +139,16 @@ struct PartScan {
   }
 };
 
-/// Scans units [begin, end) of the open wide file with a Scanner per part
-/// and appends the bytes to *output. kDone sets *lines; kNoRoom sets
-/// *failed_capacity, the bytes held plus the request that failed.
+/// Scans bytes [begin, end) of the open wide file, written in `coding`,
+/// with a Scanner per part and appends the bytes to *output. kDone sets *lines;
+/// kNoRoom sets *failed_capacity, the bytes held plus the request that failed.
 template <class Scanner>
-ScanEnd scanInParts(const platform::File& file, std::int64_t begin,
-                    std::int64_t end, const scanners::Settings& settings,
-                    OutputBlocks* output, std::int64_t* lines,
-                    std::int64_t* failed_capacity) {
+ScanEnd scanInParts(const platform::File& file, WideCoding coding,
+                    std::int64_t begin, std::int64_t end,
+                    const scanners::Settings& settings, OutputBlocks* output,
+                    std::int64_t* lines, std::int64_t* failed_capacity) {
   using ThisPart = Part<Scanner>;
-  PartStarts starts = findPartStarts(file, begin, end);
+  PartStarts starts = findPartStarts(file, coding, begin, end);
   std::vector<ThisPart> parts;
   try {
     parts.resize(starts.count + 1);
@@ -160,6 +163,7 @@ ScanEnd scanInParts(const platform::File& file, std::int64_t begin,
   }
   PartScan<Scanner> scan;
   scan.file = &file;
+  scan.coding = coding;
   scan.settings = &settings;
   scan.parts = &parts;
   platform::runInParallel(parts.size(), &PartScan<Scanner>::run, &scan);

@@ -24,7 +24,7 @@ void Selecting::buildReplacementBytes(const FinalEffects& options) {
 
 void Selecting::prepareRun(const FinalEffects& options,
                            const std::string& wide_name, DataNote* note) {
-  unit_count_ = -1;
+  wide_bytes_ = -1;
   wide_name_ = wide_name;
   output_name_.clear();
   // The options the scanners read, once, in the types they read them in;
@@ -36,43 +36,38 @@ void Selecting::prepareRun(const FinalEffects& options,
   settings_.quoted_separator_dropped = options.quotedSeparatorIgnored();
   settings_.completion = options.completionChar();
   line_counter_ = -1;
-  start_index_ = 0;
+  start_ = wide_coding::Start{};
 
-  // Byte-order mark and size, through the one open of the wide file. -t
-  // writes it in place, so it is opened for writing too when it may be; a
-  // file that may not be written is still read, and -t then refuses it.
-  bool probed = false;
+  // What the file is written in, and its size, through the one open of the
+  // wide file. -t writes it in place, so it is opened for writing too when
+  // it may be; a file that may not be written is still read, and -t then
+  // refuses it.
   wide_writable_ = false;
   if (options.refreshWide() && !options.narrowName().empty()) {
     wide_writable_ = wide_.openReadWrite(wide_name) == platform::Status::kOk;
   }
   if (wide_writable_ || wide_.openRead(wide_name) == platform::Status::kOk) {
-    std::uint8_t head[2] = {0, 0};
-    std::size_t got = 0;
     std::int64_t bytes = 0;
-    if (wide_.readAt(0, head, sizeof head, &got) == platform::Status::kOk &&
-        wide_.size(&bytes) == platform::Status::kOk &&
-        static_cast<std::uint64_t>(bytes) / 2 <=
-            platform::kLargestWideFileBytes / 2) {
-      start_index_ = (got == 2 && head[0] == 0xFF && head[1] == 0xFE) ? 1 : 0;
-      unit_count_ = bytes / 2;
-      probed = true;
+    if (wide_.size(&bytes) == platform::Status::kOk &&
+        static_cast<std::uint64_t>(bytes) <= platform::kLargestWideFileBytes &&
+        probeCoding(bytes)) {
+      wide_bytes_ = bytes;
     }
   }
-  if (!probed) {
+  if (wide_bytes_ < 0) {
     (void)wide_.close();
     wide_writable_ = false;
     // Also the answer of a 32-bit build to a file it cannot hold in memory.
     diagnostics::report("Reset() error-229: " + wide_name);
-    start_index_ = 0;
   }
 
   // The engines stream the wide file through a small block and keep only
   // the narrow output, so no array of the file's size is reserved. An
-  // unread file still has the count -1, which no array can have.
-  if (unit_count_ < 0) {
+  // unread file still has the size -1, which no array can have; whatever
+  // the file is written in, that is the only number 222 ever reports.
+  if (wide_bytes_ < 0) {
     diagnostics::report("SetLength() error-222: " +
-                        std::to_string(unit_count_));
+                        std::to_string(wide_bytes_));
   }
 
   table_ = std::make_unique<SurvivorsUTF16>();
@@ -80,8 +75,26 @@ void Selecting::prepareRun(const FinalEffects& options,
   (void)table_->survivors();
 }
 
+bool Selecting::probeCoding(std::int64_t bytes) {
+  // A mark is in the first three bytes; telling UTF-8 without one from
+  // UTF-16LE takes the first 64 KiB.
+  std::unique_ptr<std::uint8_t[]> head(
+      new (std::nothrow) std::uint8_t[wide_coding::kProbeBytes]);
+  if (!head) return false;
+  const std::size_t want =
+      bytes < static_cast<std::int64_t>(wide_coding::kProbeBytes)
+          ? static_cast<std::size_t>(bytes)
+          : wide_coding::kProbeBytes;
+  std::size_t got = 0;
+  if (wide_.readAt(0, head.get(), want, &got) != platform::Status::kOk) {
+    return false;
+  }
+  start_ = wide_coding::detect(head.get(), got);
+  return true;
+}
+
 void Selecting::unreadFileStop(int exit_code) const {
-  if (unit_count_ < 0) diagnostics::stop(exit_code);
+  if (wide_bytes_ < 0) diagnostics::stop(exit_code);
 }
 
 bool Selecting::isWide(const platform::File& file) const {
@@ -150,11 +163,16 @@ parts::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
   // read, and what was read is no longer the file.
   std::int64_t bytes = 0;
   if (wide_.size(&bytes) != platform::Status::kOk ||
-      static_cast<std::uint64_t>(bytes) / 2 >
-          platform::kLargestWideFileBytes / 2) {
+      static_cast<std::uint64_t>(bytes) > platform::kLargestWideFileBytes) {
     return parts::ScanEnd::kReadFailed;
   }
-  unit_count_ = bytes / 2;
+  wide_bytes_ = bytes;
+  // The text between the mark and the end; a last odd byte of a UTF-16
+  // file is no code unit, and is left as it always was.
+  const std::int64_t width = wide_coding::positionBytes(start_.coding);
+  const std::int64_t begin =
+      bytes < start_.mark_bytes ? bytes : start_.mark_bytes;
+  const std::int64_t end = begin + (bytes - begin) / width * width;
 
   using namespace scanners;
   const TableEntry* entries = table_->entries();
@@ -164,8 +182,8 @@ parts::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
 
   // The unit tables cost about as much to build as the scan of a read block
   // (32 Ki units) gains from them, so a smaller file goes without.
-  const bool large =
-      unit_count_ >= static_cast<std::int64_t>(parts::kReadBlockUnits);
+  const bool large = (end - begin) / width >=
+                     static_cast<std::int64_t>(parts::kReadBlockUnits);
   const bool field_column =
       column == Column::kPlain || column == Column::kFiltered;
   std::unique_ptr<std::uint16_t[]> unit_output;
@@ -196,26 +214,28 @@ parts::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
   settings.digits_plain = digitsPlain(entries, separator, quote);
   settings.unit_output = unit_output.get();
   settings.before_number = before_number.get();
-  const std::int64_t begin = start_index_;
-  const std::int64_t end = unit_count_;
   // Each column sets it; a Column left out is a compiler warning.
   parts::ScanEnd scanned = parts::ScanEnd::kReadFailed;
   switch (column) {
     case Column::kDecimal:
       scanned = parts::scanInParts<NumberScanner<true>>(
-          wide_, begin, end, settings, &output_, lines, failed_capacity);
+          wide_, start_.coding, begin, end, settings, &output_, lines,
+          failed_capacity);
       break;
     case Column::kInteger:
       scanned = parts::scanInParts<NumberScanner<false>>(
-          wide_, begin, end, settings, &output_, lines, failed_capacity);
+          wide_, start_.coding, begin, end, settings, &output_, lines,
+          failed_capacity);
       break;
     case Column::kPlain:
       scanned = parts::scanInParts<FieldScanner<false>>(
-          wide_, begin, end, settings, &output_, lines, failed_capacity);
+          wide_, start_.coding, begin, end, settings, &output_, lines,
+          failed_capacity);
       break;
     case Column::kFiltered:
       scanned = parts::scanInParts<FieldScanner<true>>(
-          wide_, begin, end, settings, &output_, lines, failed_capacity);
+          wide_, start_.coding, begin, end, settings, &output_, lines,
+          failed_capacity);
       break;
   }
   std::int64_t bytes_after = -1;

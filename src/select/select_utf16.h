@@ -14,6 +14,7 @@
 #include "select/replacement_bytes.h"
 #include "select/scan_settings.h"
 #include "select/select_types.h"
+#include "select/wide_coding.h"
 #include "tables/survivor_utf16.h"
 
 class DataNote;
@@ -130,8 +131,8 @@ class Selecting {
   static void setBlockReadHookForTesting(void (*hook)());
 
   // Read access for the engines' tests.
-  std::int64_t unitCount() const { return unit_count_; }
-  std::int64_t startIndex() const { return start_index_; }
+  std::int64_t wideBytes() const { return wide_bytes_; }
+  const wide_coding::Start& wideStart() const { return start_; }
   std::int64_t lineCounter() const { return line_counter_; }
   /// The replacement byte of `value` (kDrop above 0xDF).
   std::uint8_t replacementByte(std::uint32_t value) const {
@@ -150,6 +151,7 @@ class Selecting {
   WriteResult blockWrite();
   bool writeOutput(platform::File* file);
   bool isWide(const platform::File& file) const;
+  bool probeCoding(std::int64_t bytes);
   bool copyOutForRefresh(std::uint8_t* block, std::int64_t size);
   bool writeBackForRefresh(std::uint8_t* block, std::int64_t size,
                            bool* changed);
@@ -163,9 +165,9 @@ class Selecting {
   /// binary.tmp is a file the user named, never to be removed.
   bool temporary_is_users_ = false;
 
-  std::int64_t start_index_ = 0;
+  wide_coding::Start start_;
   ReplacementBytes replacement_bytes_{};
-  std::int64_t unit_count_ = -1;
+  std::int64_t wide_bytes_ = -1;
   OutputBlocks output_;
   std::int64_t line_counter_ = -1;
   std::string wide_name_;

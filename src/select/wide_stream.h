@@ -4,6 +4,7 @@
 #define PELMORA_SELECT_WIDE_STREAM_H_
 
 #include <atomic>
+#include <cstring>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "select/block_masks.h"
 #include "select/output_blocks.h"
 #include "select/unit_masks.h"
+#include "select/wide_coding.h"
 
 namespace parts {
 
@@ -27,9 +29,6 @@ static_assert(kReadBlockUnits <= scanners::kMaxBlockUnits,
 // (point, completion character, CR, LF). Every other unit brings at most 2.
 inline constexpr std::size_t kMostBytesPerUnit = 4;
 
-/// Turns units read as little-endian bytes into the host's order.
-void toHostOrder(std::uint16_t* units, std::size_t n);
-
 /// What runs after every block a part has read, or nullptr (the usual):
 /// tests change the file there, while it is read.
 using BlockReadHook = void (*)();
@@ -39,48 +38,66 @@ BlockReadHook blockReadHook();
 /// How the scan of one range ended.
 enum class PartEnd { kDone, kReadFailed, kNoRoom, kAbandoned };
 
-/// Feeds units [begin, end) of the open wide file to the scanner block by
-/// block and keeps the bytes in `output`; a file that ends before `end` is a
-/// read failure. Every part reads the one file through its own offsets. Gives
-/// up early (kAbandoned) once `abandon` is set. On kNoRoom, *failed_request is
-/// the allocation that failed.
+/// Feeds bytes [begin, end) of the open wide file, written in `coding`, to
+/// the scanner as code units, block by block, and keeps the bytes it makes
+/// in `output`; a file that ends before `end` is a read failure. Every part
+/// reads the one file through its own offsets. Gives up early (kAbandoned)
+/// once `abandon` is set. On kNoRoom, *failed_request is the allocation
+/// that failed.
 template <class Scanner>
-PartEnd streamUnits(const platform::File& file, std::int64_t begin,
-                    std::int64_t end, Scanner& scanner, OutputBlocks& output,
-                    const std::atomic<bool>& abandon,
+PartEnd streamUnits(const platform::File& file, WideCoding coding,
+                    std::int64_t begin, std::int64_t end, Scanner& scanner,
+                    OutputBlocks& output, const std::atomic<bool>& abandon,
                     std::size_t* failed_request) {
   // The scanners classify whole windows of 64 units, so the block reaches
-  // a window past its end.
-  std::unique_ptr<std::uint16_t[]> block(
-      new (std::nothrow) std::uint16_t[kReadBlockUnits + kMaskWindow]());
-  if (!block) {
-    *failed_request = (kReadBlockUnits + kMaskWindow) * 2;
+  // a window past its end. UTF-8 is read into bytes of its own first, with
+  // room for the head of a sequence that the last block cut.
+  const bool utf8 = coding == WideCoding::kUtf8;
+  const std::size_t block_units = kReadBlockUnits + kMaskWindow;
+  std::unique_ptr<std::uint16_t[]> block(new (std::nothrow)
+                                             std::uint16_t[block_units]());
+  std::unique_ptr<std::uint8_t[]> bytes(
+      utf8 ? new (std::nothrow) std::uint8_t[kReadBlockUnits] : nullptr);
+  if (!block || (utf8 && !bytes)) {
+    *failed_request = block_units * 2 + (utf8 ? kReadBlockUnits : 0);
     return PartEnd::kNoRoom;
   }
+  const std::int64_t width = wide_coding::positionBytes(coding);
+  std::size_t carried = 0;  // bytes of a cut UTF-8 sequence
   std::int64_t at = begin;
   while (at < end) {
     if (abandon.load(std::memory_order_relaxed)) return PartEnd::kAbandoned;
-    const std::size_t want = static_cast<std::size_t>(
-        end - at < static_cast<std::int64_t>(kReadBlockUnits)
-            ? end - at
-            : static_cast<std::int64_t>(kReadBlockUnits));
+    const std::int64_t room =
+        static_cast<std::int64_t>(kReadBlockUnits - carried) * width;
+    const std::size_t want =
+        static_cast<std::size_t>(end - at < room ? end - at : room);
+    std::uint8_t* into = utf8 ? bytes.get() + carried
+                              : reinterpret_cast<std::uint8_t*>(block.get());
     std::size_t got = 0;
     // A file that ends before the size it had when it was measured was cut
     // by someone else while it was read: what is left is no longer the
     // file, and padding it would write bytes that were never there.
-    if (file.readAt(at * 2, block.get(), want * 2, &got) !=
-            platform::Status::kOk ||
-        got < want * 2) {
+    if (file.readAt(at, into, want, &got) != platform::Status::kOk ||
+        got < want) {
       return PartEnd::kReadFailed;
     }
     if (BlockReadHook hook = blockReadHook()) hook();
-    toHostOrder(block.get(), want);
-    if (!output.reserve(want * kMostBytesPerUnit)) {
-      *failed_request = want * kMostBytesPerUnit;
+    at += static_cast<std::int64_t>(want);
+    std::size_t units = want / 2;
+    if (utf8) {
+      const std::size_t held = carried + want;
+      const std::size_t used = wide_coding::decodeUtf8(
+          bytes.get(), held, at == end, block.get(), &units);
+      carried = held - used;
+      std::memmove(bytes.get(), bytes.get() + used, carried);
+    } else {
+      wide_coding::toHostOrder(coding, block.get(), units);
+    }
+    if (!output.reserve(units * kMostBytesPerUnit)) {
+      *failed_request = units * kMostBytesPerUnit;
       return PartEnd::kNoRoom;
     }
-    output.advance(scanner.feed(block.get(), want, output.cursor()));
-    at += static_cast<std::int64_t>(want);
+    output.advance(scanner.feed(block.get(), units, output.cursor()));
   }
   return PartEnd::kDone;
 }

@@ -80,7 +80,7 @@ class SelectingTest : public ::testing::Test {
     folder_.write("wide.txt", wide_bytes);
     const std::string narrow = v.narrowName;
     Prepared p(v, v.wideName);
-    EXPECT_GE(p.selecting.unitCount(), 0);
+    EXPECT_GE(p.selecting.wideBytes(), 0);
     EXPECT_EQ(p.selecting.runToFile(column, line_end, narrow),
               WriteResult::kWritten);
     return folder_.read(narrow);
@@ -158,8 +158,11 @@ TEST_F(SelectingTest, ByteOrderMark) {
   EXPECT_EQ(runBytes(bom + utf16le(u"a,b\n"), options(1)), "a,\r\n");
   // Past the start U+FEFF is text without a code.
   EXPECT_EQ(runBytes(utf16le(u"a\uFEFF\n"), options(1)), "a?\r\n");
-  // FE FF is no mark here: the unit 0xFFFE is text (without a code).
-  EXPECT_EQ(runBytes("\xFE\xFF" + utf16le(u"a\n"), options(1)), "?a\r\n");
+  // FE FF and EF BB BF are marks of UTF-16BE and UTF-8.
+  EXPECT_EQ(runBytes("\xFE\xFF" + wide_text::utf16be(u"a,b\n"), options(1)),
+            "a,\r\n");
+  EXPECT_EQ(runBytes("\xEF\xBB\xBF" + wide_text::utf8(u"a,b\n"), options(1)),
+            "a,\r\n");
   EXPECT_EQ(runBytes(bom, options(1)), "");
   EXPECT_EQ(runBytes("", options(1)), "");
   // An odd last byte belongs to no code unit.
@@ -322,24 +325,44 @@ TEST_F(SelectingTest, ReplacementBytesFollowTheOptions) {
   expectBytes(control, control_bytes);
 }
 
+// What a wide file is written in is told from its first bytes alone.
 TEST_F(SelectingTest, PreparationSizesTheWideFile) {
-  // the file's bytes, its units, the index of its first unit of text
-  const std::tuple<std::string, std::int64_t, std::int64_t> cases[] = {
-      {"", 0, 0},
-      {"abcdefg", 3, 0},
-      {"\xFF\xFE" + utf16le(u"a"), 2, 1},
-      {"\xFE\xFF" + utf16le(u"a"), 2, 0}};
-  for (const auto& [bytes, units, start] : cases) {
+  using C = WideCoding;
+  const std::string a64k(64 * 1024 - 1, 'a');
+  const std::tuple<std::string, C, std::int64_t> cases[] = {
+      {"", C::kUtf16Le, 0},
+      {"A", C::kUtf8, 0},
+      {"abcdefg", C::kUtf8, 0},
+      {utf16le(u"A"), C::kUtf16Le, 0},
+      {"\xFF\xFE" + utf16le(u"a"), C::kUtf16Le, 2},
+      {"\xFE\xFF", C::kUtf16Be, 2},
+      {"\xEF\xBB\xBF", C::kUtf8, 3},
+      {"\xEF\xBB\xBF\0", C::kUtf8, 3},
+      // Kanji in UTF-16LE without a zero byte are no UTF-8.
+      {utf16le(u"日本語"), C::kUtf16Le, 0},
+      {"caf\xC3\xA9 \xE6\x97\xA5\xF0\xA0\xAE\x9F", C::kUtf8, 0},
+      {"caf\xC3", C::kUtf8, 0},
+      {"caf\xC3(", C::kUtf16Le, 0},
+      {"\xC0\x80", C::kUtf16Le, 0},
+      {"\xED\xA0\x80", C::kUtf16Le, 0},
+      // A sequence cut at 64 KiB goes on past the head.
+      {a64k + "\xE3\x81\x82", C::kUtf8, 0},
+      {a64k + "\xFF\x81\x82", C::kUtf16Le, 0},
+      // Past the head, nothing counts.
+      {a64k + "a" + std::string(1, '\0'), C::kUtf8, 0}};
+  for (const auto& [bytes, coding, mark] : cases) {
+    SCOPED_TRACE(testing::PrintToString(bytes.substr(0, 16)));
     folder_.write("wide.txt", bytes);
     Prepared p(options(1));
-    EXPECT_EQ(p.selecting.unitCount(), units);
-    EXPECT_EQ(p.selecting.startIndex(), start);
+    EXPECT_EQ(p.selecting.wideBytes(), static_cast<std::int64_t>(bytes.size()));
+    EXPECT_EQ(p.selecting.wideStart().coding, coding);
+    EXPECT_EQ(p.selecting.wideStart().mark_bytes, mark);
   }
 }
 
 TEST_F(SelectingTest, MissingWideFileIsReportedAndStops) {
   Prepared p(options(1), "absent.txt");
-  EXPECT_EQ(p.selecting.unitCount(), -1);
+  EXPECT_EQ(p.selecting.wideBytes(), -1);
   std::vector<std::string> messages = folder_.errMessages();
   ASSERT_GE(messages.size(), 2u);
   EXPECT_EQ(messages[0], "Reset() error-229: absent.txt");

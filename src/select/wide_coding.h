@@ -1,0 +1,56 @@
+// What a wide file is written in, told once from its first bytes, and the
+// decoding of its blocks into the UTF-16 code units the scanners read.
+// Spreadsheets save "Unicode text" as UTF-16LE, "CSV UTF-8" as UTF-8 with a
+// mark; other programs write UTF-8 without one, a few UTF-16BE. The same
+// text gives the same units, and so the same narrow file, in all four.
+#ifndef PELMORA_SELECT_WIDE_CODING_H_
+#define PELMORA_SELECT_WIDE_CODING_H_
+
+#include <cstddef>
+#include <cstdint>
+
+enum class WideCoding { kUtf16Le, kUtf16Be, kUtf8 };
+
+namespace wide_coding {
+
+/// How much of a file without a mark is looked at to tell UTF-8 from
+/// UTF-16LE.
+inline constexpr std::size_t kProbeBytes = std::size_t{64} << 10;
+/// What stands for a UTF-8 sequence that is not one.
+inline constexpr std::uint16_t kReplacement = 0xFFFD;
+
+/// What the first bytes of a file tell.
+struct Start {
+  WideCoding coding = WideCoding::kUtf16Le;
+  /// The bytes of the byte-order mark, skipped: 0, 2 or 3.
+  std::int64_t mark_bytes = 0;
+};
+
+/// `head` holds the first n bytes of the file: kProbeBytes of them, or the
+/// whole file when it is shorter. EF BB BF is UTF-8, FE FF UTF-16BE, FF FE
+/// UTF-16LE. Without a mark, a head of at least one byte, with no zero byte,
+/// that is valid UTF-8 is UTF-8 (a sequence cut at its end allowed: the
+/// file may go on, or its last character was cut, which then shows);
+/// anything else is UTF-16LE, as it always was.
+Start detect(const std::uint8_t* head, std::size_t n);
+
+/// The bytes one position of the scan takes: a code unit (2) or a byte (1).
+inline std::int64_t positionBytes(WideCoding coding) {
+  return coding == WideCoding::kUtf8 ? 1 : 2;
+}
+
+/// Decodes UTF-8 into UTF-16 code units, at most one unit per byte, into
+/// out (room for n units) and sets *units. Gives the bytes consumed: a
+/// sequence cut at the end is left for the next block, unless `last`.
+/// Every maximal invalid subpart becomes one kReplacement, as the Unicode
+/// standard recommends, and no byte ever becomes anything else.
+std::size_t decodeUtf8(const std::uint8_t* in, std::size_t n, bool last,
+                       std::uint16_t* out, std::size_t* units);
+
+/// Puts units that were read as bytes of `coding` (UTF-16LE or UTF-16BE)
+/// into the host's order.
+void toHostOrder(WideCoding coding, std::uint16_t* units, std::size_t n);
+
+}  // namespace wide_coding
+
+#endif  // PELMORA_SELECT_WIDE_CODING_H_
