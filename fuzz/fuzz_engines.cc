@@ -119,12 +119,8 @@ void run(const std::uint8_t* data, const std::string& wide) {
     finding("a replacement byte past the table does not drop");
   }
 
-  // A trailing odd byte is not read; FF FE at the start is the byte-order
-  // mark.
-  const bool bom = wide.compare(0, 2, "\xFF\xFE") == 0;
   selecting.prepareRun(effects, effects.wideName());
-  if (selecting.unitCount() != static_cast<std::int64_t>(wide.size() / 2) ||
-      selecting.startIndex() != (bom ? 1 : 0)) {
+  if (selecting.wideBytes() != static_cast<std::int64_t>(wide.size())) {
     finding("the preparation sized the file wrongly");
   }
   selecting.unreadFileStop(-1);
@@ -172,10 +168,8 @@ void run(const std::uint8_t* data, const std::string& wide) {
   // unit in one field, decimals at most the units plus 3 per LF.
   std::int64_t count = 0, line_feeds = 0;
   bool simple = true;
-  for (std::size_t i = bom ? 2 : 0; i + 1 < wide.size(); i += 2, ++count) {
-    const auto u =
-        static_cast<std::uint16_t>(static_cast<std::uint8_t>(wide[i]) |
-                                   static_cast<std::uint8_t>(wide[i + 1]) << 8);
+  for (const std::uint16_t u : reference::decodeWide(wide)) {
+    ++count;
     line_feeds += u == 0x0A;
     simple = simple && u != 0x0A && u != 0x0D && u != v.separatorChar &&
              u != v.quoteChar;

@@ -11,7 +11,7 @@ set -u
 SECONDS_PER_TARGET=${1:-30}
 [ $# -gt 0 ] && shift
 ALL_TARGETS="fuzz_options fuzz_settings fuzz_table_loader fuzz_surrogate_list
-fuzz_splitter fuzz_engines"
+fuzz_splitter fuzz_engines fuzz_wide_coding"
 TARGETS=${*:-$ALL_TARGETS}
 
 case $SECONDS_PER_TARGET in

@@ -18,7 +18,108 @@ constexpr int kBel = 0x07;
 
 bool isDigit(std::uint32_t unit) { return unit >= '0' && unit <= '9'; }
 
+// The code points a UTF-8 sequence of n bytes may stand for.
+constexpr std::uint32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
+
+std::size_t lengthOf(std::uint8_t lead) {
+  if (lead < 0x80) return 1;
+  if ((lead & 0xE0) == 0xC0) return 2;
+  if ((lead & 0xF0) == 0xE0) return 3;
+  if ((lead & 0xF8) == 0xF0) return 4;
+  return 0;
+}
+
+// The bits of the lead byte that belong to the code point.
+std::uint32_t leadBits(std::uint8_t lead, std::size_t n) {
+  return lead & (n == 1 ? 0x7Fu : 0xFFu >> (n + 1));
+}
+
+bool isCodePoint(std::uint32_t cp, std::size_t n) {
+  return cp >= kLeast[n] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+}
+
+// Whether the first k bytes of a sequence of n bytes can still end as a
+// character: the least and the most they can become bound what it is.
+bool viable(const std::uint8_t* p, std::size_t k, std::size_t n) {
+  std::uint32_t least = leadBits(p[0], n);
+  for (std::size_t i = 1; i < k; ++i) {
+    if ((p[i] & 0xC0) != 0x80) return false;
+    least = least << 6 | (p[i] & 0x3Fu);
+  }
+  std::uint32_t most = least;
+  for (std::size_t i = k; i < n; ++i) {
+    least <<= 6;
+    most = most << 6 | 0x3F;
+  }
+  for (std::uint32_t cp : {least, most, kLeast[n], std::uint32_t{0x10FFFF},
+                           std::uint32_t{0xD7FF}, std::uint32_t{0xE000}}) {
+    if (cp >= least && cp <= most && isCodePoint(cp, n)) return true;
+  }
+  return false;
+}
+
+// UTF-8 to code units, one U+FFFD per maximal subpart that is no
+// character. *cut_at_end: the only fault is a viable head at the end.
+std::vector<std::uint16_t> fromUtf8(const std::string& text,
+                                    std::size_t* faults, bool* cut_at_end) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
+  const std::size_t size = text.size();
+  std::vector<std::uint16_t> units;
+  *faults = 0;
+  *cut_at_end = false;
+  for (std::size_t i = 0; i < size;) {
+    const std::size_t n = lengthOf(p[i]);
+    std::size_t k = n != 0 && viable(p + i, 1, n) ? 1 : 0;
+    while (k > 0 && k < n && i + k < size && viable(p + i, k + 1, n)) ++k;
+    if (n == 0 || k < n) {
+      units.push_back(0xFFFD);
+      ++*faults;
+      *cut_at_end = *faults == 1 && n != 0 && i + k == size;
+      i += k == 0 ? 1 : k;
+      continue;
+    }
+    std::uint32_t cp = leadBits(p[i], n);
+    for (std::size_t j = 1; j < n; ++j) cp = cp << 6 | (p[i + j] & 0x3Fu);
+    if (cp < 0x10000) {
+      units.push_back(static_cast<std::uint16_t>(cp));
+    } else {
+      units.push_back(
+          static_cast<std::uint16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+      units.push_back(static_cast<std::uint16_t>(0xDC00 + (cp & 0x3FF)));
+    }
+    i += n;
+  }
+  return units;
+}
+
 }  // namespace
+
+std::vector<std::uint16_t> decodeWide(const std::string& wide) {
+  const auto starts = [&wide](const char* mark) {
+    return wide.compare(0, std::string(mark).size(), mark) == 0;
+  };
+  std::size_t faults = 0;
+  bool cut = false;
+  if (starts("\xEF\xBB\xBF")) return fromUtf8(wide.substr(3), &faults, &cut);
+  const bool big = starts("\xFE\xFF");
+  std::size_t from = big || starts("\xFF\xFE") ? 2 : 0;
+  if (from == 0) {
+    const std::string head = wide.substr(0, 64 * 1024);
+    (void)fromUtf8(head, &faults, &cut);
+    if (!head.empty() && head.find('\0') == std::string::npos &&
+        (faults == 0 || (faults == 1 && cut))) {
+      return fromUtf8(wide, &faults, &cut);
+    }
+  }
+  std::vector<std::uint16_t> units;
+  for (; from + 1 < wide.size(); from += 2) {
+    const auto first = static_cast<std::uint8_t>(wide[from]);
+    const auto second = static_cast<std::uint8_t>(wide[from + 1]);
+    units.push_back(static_cast<std::uint16_t>(big ? first << 8 | second
+                                                   : second << 8 | first));
+  }
+  return units;
+}
 
 int replacement(const Settings& s, std::uint32_t value) {
   // The rules reach the last half-width katakana: beyond it (one-byte codes
@@ -46,13 +147,7 @@ int replacement(const Settings& s, std::uint32_t value) {
 
 Result select(const std::string& wide, const CodeTable& codes,
               const Settings& s) {
-  std::vector<std::uint16_t> units(wide.size() / 2);
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    units[i] = static_cast<std::uint16_t>(
-        static_cast<std::uint8_t>(wide[2 * i]) |
-        (static_cast<std::uint8_t>(wide[2 * i + 1]) << 8));
-  }
-  const bool bom = !units.empty() && units[0] == 0xFEFF;
+  const std::vector<std::uint16_t> units = decodeWide(wide);
   // The supplementary characters surro.txt can accept, and their high
   // halves by index: asked for every unit of inputs of megabytes.
   std::set<std::uint32_t> listed;
@@ -87,7 +182,7 @@ Result select(const std::string& wide, const CodeTable& codes,
   // The number columns: the number of this line has begun, has its point,
   // or is over.
   bool begun = false, point = false, over = false;
-  for (std::size_t i = bom ? 1 : 0; i < units.size(); ++i) {
+  for (std::size_t i = 0; i < units.size(); ++i) {
     const std::uint32_t u = units[i];
     const bool in_field = field == s.field && !over;
     if (listed_high[u] != 0) {

@@ -74,6 +74,13 @@ struct Result {
   std::int64_t lines = 0;  // line feeds that ended a narrow line
 };
 
+/// The code units of a wide file's text, its mark left out: UTF-8 after EF
+/// BB BF, UTF-16BE after FE FF, UTF-16LE after FF FE; without a mark, UTF-8
+/// when the first 64 KiB hold no zero byte and no fault but a sequence cut
+/// at their end, else UTF-16LE. Invalid UTF-8 is one U+FFFD per maximal
+/// subpart that can be no character.
+std::vector<std::uint16_t> decodeWide(const std::string& wide);
+
 /// The narrow file for the bytes of a wide file.
 Result select(const std::string& wide, const CodeTable& codes,
               const Settings& s);

@@ -13,6 +13,7 @@
 #include "platform_expectations.h"
 #include "model_settings.h"
 #include "reference_select.h"
+#include "file_bytes.h"
 #include "test_support.h"
 
 namespace {
@@ -600,6 +601,96 @@ TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
     }
     ASSERT_TRUE(folder_.read("parted.txt") == expected) << "round " << round;
     ASSERT_EQ(selecting.lineCounter(), model.lines) << "round " << round;
+  }
+}
+
+// The same text gives the same narrow file in every coding a wide file may
+// have, for every engine, whole and in parts: the shipped examples and
+// random text of every kind of character an export holds.
+TEST_F(SelectingTest, EveryEncodingGivesTheSameNarrowFile) {
+  std::vector<std::u16string> texts;
+  for (const char* name :
+       {"spreadsheet/products.txt", "prices/prices.txt", "pipes/stock.txt"}) {
+    const std::string bytes = harness::readBytes(
+        std::string(PELMORA_DATA_DIR "/../examples/") + name);
+    std::u16string text;
+    for (std::size_t i = bytes.compare(0, 2, "\xFF\xFE") == 0 ? 2 : 0;
+         i + 1 < bytes.size(); i += 2) {
+      text +=
+          static_cast<char16_t>(static_cast<std::uint8_t>(bytes[i]) |
+                                static_cast<std::uint8_t>(bytes[i + 1]) << 8);
+    }
+    texts.push_back(text);
+  }
+  const std::u16string pieces[] = {
+      u"abc",        u"12.5",       u"-7",       u"あいう", u"漢字",  u"ｶﾀｶﾅﾞ",
+      u"\U00020B9F", u"\U0001F600", u"\"",       u",",      u"\t",    u"|",
+      u"\r\n",       u"\n",         u"\"a\nb\"", u"é½",     u"\uFFFD"};
+  std::uint64_t seed = 20;
+  for (int round = 0; round < 8; ++round) {
+    std::u16string text;
+    for (int i = 0; i < (round == 7 ? 20000 : 300); ++i) {
+      seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+      text += pieces[(seed >> 33) % std::size(pieces)];
+    }
+    texts.push_back(text);
+  }
+  struct Engine {
+    Column column;
+    std::int32_t field;
+    std::uint8_t separator;
+    bool quoted, lf, katakana;
+  };
+  const Engine engines[] = {
+      {Column::kPlain, 2, '\t', false, false, false},
+      {Column::kPlain, 3, '|', false, true, true},
+      {Column::kFiltered, 2, ',', true, false, false},
+      {Column::kDecimal, 3, ',', true, false, false},
+      {Column::kInteger, 3, ',', false, true, false},
+  };
+  for (std::size_t t = 0; t < texts.size(); ++t) {
+    const std::string codings[] = {
+        "\xFF\xFE" + utf16le(texts[t]), utf16le(texts[t]),
+        "\xFE\xFF" + wide_text::utf16be(texts[t]),
+        "\xEF\xBB\xBF" + wide_text::utf8(texts[t]), wide_text::utf8(texts[t])};
+    for (const Engine& e : engines) {
+      FinalEffects::Values v = options(e.field);
+      v.decimalExtraction = e.column == Column::kDecimal;
+      v.integerExtraction = e.column == Column::kInteger;
+      v.dropControl = e.column == Column::kFiltered;
+      v.separatorChar = e.separator;
+      v.quotedSeparatorIgnored = e.quoted;
+      v.replaceKatakana = e.katakana;
+      const LineEnd line_end = e.lf ? LineEnd::kLf : LineEnd::kCrLf;
+      const std::string want = runBytes(codings[0], v, e.column, line_end);
+      for (std::size_t c = 1; c < std::size(codings); ++c) {
+        SCOPED_TRACE("text " + std::to_string(t) + ", coding " +
+                     std::to_string(c) + ", field " + std::to_string(e.field));
+        EXPECT_TRUE(runBytes(codings[c], v, e.column, line_end) == want);
+        const PartsForTesting small_parts(3, 4);
+        EXPECT_TRUE(runBytes(codings[c], v, e.column, line_end) == want);
+      }
+    }
+  }
+}
+
+// Bytes that are no UTF-8 become one "?" per maximal invalid part.
+TEST_F(SelectingTest, InvalidUtf8IsWrittenAsQuestionMarks) {
+  const std::tuple<std::string, std::int32_t, std::string> cases[] = {
+      {"\xEF\xBB\xBFx,a\xC0\xAF"
+       "b\xED\xA0\x80"
+       "c\xF0\x9F\x98\n",
+       2, "a??b???c?\r\n"},
+      {"\xEF\xBB\xBFx,\xE3\x81\x82\xE3\x81,\n", 2, "\x82\xA0?,\r\n"},
+      {"\xEF\xBB\xBFx,\xF4\x90\x80\x80y\xFF\n", 2, "????y?\r\n"},
+      {"x,caf\xC3\xA9\n,\xE3\x81", 2, "caf?\r\n?"},
+      // Without a mark, bytes that are no UTF-8 are read as UTF-16LE: the
+      // unit FF78 is a half-width katakana.
+      {"x\xFF", 1, "\xB8"},
+  };
+  for (const auto& [wide, field, narrow] : cases) {
+    SCOPED_TRACE(testing::PrintToString(wide));
+    EXPECT_EQ(runBytes(wide, options(field), Column::kPlain), narrow);
   }
 }
 

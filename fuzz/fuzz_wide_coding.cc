@@ -1,0 +1,73 @@
+// Any bytes as a wide file's text: what the product tells the file to be
+// written in, and the code units it decodes block by block, against the
+// reference model's own decoding (tests/reference). Byte 0 chooses the
+// block size (1..64 bytes, so that UTF-8 sequences are cut at every place)
+// and whether the bytes are read as they are or after a UTF-8 mark; the rest
+// is the file.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "reference_select.h"
+#include "select/wide_coding.h"
+
+namespace {
+
+using fuzzing::finding;
+
+// The product's units for the file: told from its head, then decoded in
+// blocks of `block` bytes as the wide stream decodes them.
+std::vector<std::uint16_t> productUnits(const std::string& file,
+                                        std::size_t block) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(file.data());
+  const std::size_t head = file.size() < wide_coding::kProbeBytes
+                               ? file.size()
+                               : wide_coding::kProbeBytes;
+  const wide_coding::Start start = wide_coding::detect(bytes, head);
+  const auto begin = static_cast<std::size_t>(start.mark_bytes);
+  std::vector<std::uint16_t> units;
+  if (start.coding != WideCoding::kUtf8) {
+    for (std::size_t at = begin; at + 1 < file.size(); at += 2) {
+      std::uint16_t unit =
+          static_cast<std::uint16_t>(bytes[at] | bytes[at + 1] << 8);
+      wide_coding::toHostOrder(start.coding, &unit, 1);
+      units.push_back(unit);
+    }
+    return units;
+  }
+  std::vector<std::uint8_t> held;
+  std::vector<std::uint16_t> out(block + 4);
+  for (std::size_t at = begin; at < file.size();) {
+    const std::size_t want = std::min(block, file.size() - at);
+    held.insert(held.end(), bytes + at, bytes + at + want);
+    at += want;
+    std::size_t made = 0;
+    out.resize(held.size());
+    const std::size_t used = wide_coding::decodeUtf8(
+        held.data(), held.size(), at == file.size(), out.data(), &made);
+    if (made > held.size()) finding("more units than bytes");
+    units.insert(units.end(), out.begin(),
+                 out.begin() + static_cast<long>(made));
+    held.erase(held.begin(), held.begin() + static_cast<long>(used));
+    if (held.size() > 3) finding("more than a sequence's head carried");
+  }
+  if (!held.empty()) finding("bytes left at the end");
+  return units;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
+  if (size < 1) return 0;
+  const std::size_t block = 1 + (data[0] & 0x3F);
+  std::string file = fuzzing::text(data + 1, size - 1);
+  if ((data[0] & 0x40) != 0) file = "\xEF\xBB\xBF" + file;
+  if (productUnits(file, block) != reference::decodeWide(file)) {
+    finding("the units differ from the model's, block " +
+            std::to_string(block) + ": " + fuzzing::hex(file));
+  }
+  return 0;
+}
