@@ -35,9 +35,8 @@ std::string hex(const std::string& pairs) {
   return out;
 }
 
-// A second, deliberately plain statement of the record conversion, used to
-// check inputs too large to write out by hand. (The cases written out byte
-// by byte below pin the kinds' values themselves.)
+// A plain second statement of the record conversion, for inputs too large
+// to write out; the cases written out below pin the kinds' values.
 std::string expectedTable(const std::string& source) {
   using table_format::kSourceRecordSize;
   std::string out;

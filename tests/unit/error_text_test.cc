@@ -243,9 +243,8 @@ TEST_F(ErrorTextsTest, MessagesTextsReportsAFileThatCannotBeMade) {
   EXPECT_FALSE(detail.empty());
 }
 
-// Many processes reporting in one folder at once must never share a serial
-// number: a shared number would overwrite an err file, since the clock is
-// pinned and every name differs only in its number.
+// Processes reporting in one folder at once never share a serial number,
+// which with the clock pinned would overwrite an err file.
 TEST_F(ErrorTextsTest, ConcurrentProcessesNeverShareASerialNumber) {
   constexpr int kChildren = 8;
   constexpr int kReportsEach = 6;
@@ -297,7 +296,6 @@ TEST_F(ErrorTextsTest, ConcurrentProcessesNeverShareASerialNumber) {
   EXPECT_EQ(folder_.read("serial.txt"), std::to_string(total));
 }
 
-// ---------------------------------------------------------------------------
 // Stopping the run.
 
 int g_hook_calls = 0;

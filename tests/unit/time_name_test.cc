@@ -17,7 +17,6 @@ using testing_support::setClockText;
 
 constexpr std::int32_t kLargest = std::numeric_limits<std::int32_t>::max();
 
-// ---------------------------------------------------------------------------
 // Minutes and seconds cut out of the clock text.
 
 struct ClockCase {
@@ -57,7 +56,6 @@ INSTANTIATE_TEST_SUITE_P(
         // A colon right at the end leaves nothing for the minutes.
         ClockCase{"12/07/26 23:", "", "_"}));
 
-// ---------------------------------------------------------------------------
 // The counter parse and the step to the next number.
 
 struct ParseCase {
@@ -99,7 +97,6 @@ TEST(TimeNamesFollowingTest, RestartsAtZeroAfterTheLargestNumber) {
   EXPECT_EQ(TimeNames::following(kLargest), 0);
 }
 
-// ---------------------------------------------------------------------------
 // setUp and nextName against serial.txt in a scratch folder.
 
 class TimeNamesTest : public testing::Test {
