@@ -5,6 +5,7 @@
 #include <array>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "options/final_effect.h"
@@ -146,24 +147,20 @@ TEST_F(SurvivorsUTF16Test, SupplementaryListIsReadUpToItsBound) {
     while (lines.size() < bytes) lines += "0\n";
     return lines;
   };
-  struct Case {
-    const char* why;
-    std::string content;
-    std::uint32_t listed_high;  // 0: none
-  } cases[] = {
+  // Why, surro.txt, the one listed high surrogate (0: none).
+  const std::tuple<const char*, std::string, std::uint32_t> cases[] = {
       {"the last line within the bound counts, the next does not",
        filler(kBound - 6) + "20B9F\n2A6B2\n", 0xD842},
       {"a line cut by the bound is not read as its head alone",
        filler(kBound - 5) + "200000\n", 0},
   };
-  for (const Case& c : cases) {
-    folder_.write("surro.txt", c.content);
+  for (const auto& [why, content, listed_high] : cases) {
+    folder_.write("surro.txt", content);
     SurvivorsUTF16 table;
-    EXPECT_EQ(table.survivors(), SurvivorList::kRead) << c.why;
+    EXPECT_EQ(table.survivors(), SurvivorList::kRead) << why;
     for (std::uint32_t high = 0xD840; high < 0xD8C0; ++high) {
-      ASSERT_EQ(table.entry(high, 0),
-                high == c.listed_high ? kListedHighKind : 0)
-          << c.why << ", high " << std::hex << high;
+      ASSERT_EQ(table.entry(high, 0), high == listed_high ? kListedHighKind : 0)
+          << why << ", high " << std::hex << high;
     }
   }
   EXPECT_TRUE(folder_.errMessages().empty());
@@ -177,11 +174,7 @@ TEST_F(SurvivorsUTF16Test, MissingSupplementaryListIsReported) {
 }
 
 TEST_F(SurvivorsUTF16Test, HexadecimalParse) {
-  struct Case {
-    const char* text;
-    std::uint32_t value;
-    std::size_t digits;
-  } cases[] = {
+  const std::tuple<const char*, std::uint32_t, std::size_t> cases[] = {
       {"20B9F", 0x20B9F, 5},
       {"20B9F x", 0x20B9F, 5},
       {"", 0, 0},
@@ -191,13 +184,13 @@ TEST_F(SurvivorsUTF16Test, HexadecimalParse) {
       {"0", 0, 1},
   };
   SurvivorsUTF16 table;
-  for (const Case& c : cases) {
+  for (const auto& [text, value, digits_read] : cases) {
     std::size_t digits = 99;
     EXPECT_EQ(table.hexadecimal_sequence_to_integer(
-                  c.text, std::char_traits<char>::length(c.text), &digits),
-              c.value)
-        << c.text;
-    EXPECT_EQ(digits, c.digits) << c.text;
+                  text, std::char_traits<char>::length(text), &digits),
+              value)
+        << text;
+    EXPECT_EQ(digits, digits_read) << text;
   }
 }
 
