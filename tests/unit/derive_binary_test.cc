@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "tables/table_format.h"
@@ -23,15 +25,18 @@ const char* const kTemporary = "UTF16~MS932.bin.tmp";
 const char* const kSourceMessage = "Reset() error-209: MS932~UTF16.bin";
 const char* const kTableMessage = "Rewrite() error-241: UTF16~MS932.bin";
 
-std::string bytes(std::initializer_list<int> values) {
+// Bytes written as hexadecimal pairs, blanks between them.
+std::string hex(const std::string& pairs) {
   std::string out;
-  for (int value : values) out.push_back(static_cast<char>(value));
+  for (std::size_t at = 0; at + 1 < pairs.size(); at += 3) {
+    out.push_back(
+        static_cast<char>(std::stoi(pairs.substr(at, 2), nullptr, 16)));
+  }
   return out;
 }
 
-// A second, deliberately plain statement of the record conversion, used to
-// check inputs too large to write out by hand. (The cases written out byte
-// by byte below pin the kinds' values themselves.)
+// A plain second statement of the record conversion, for inputs too large
+// to write out; the cases written out below pin the kinds' values.
 std::string expectedTable(const std::string& source) {
   using table_format::kSourceRecordSize;
   std::string out;
@@ -43,7 +48,8 @@ std::string expectedTable(const std::string& source) {
     int kind = b(1) != 0 ? table_format::kDoubleKind
                          : (b(0) >= 0x80 ? table_format::kSingleHighKind
                                          : table_format::kSingleLowKind);
-    out += bytes({b(2), b(3), kind, b(0), b(1)});
+    const int record[] = {b(2), b(3), kind, b(0), b(1)};
+    for (int value : record) out.push_back(static_cast<char>(value));
   }
   return out;
 }
@@ -65,73 +71,62 @@ class DeriveTableTest : public ::testing::Test {
     DeriveTable table;
     return table.derive();
   }
+  // derive() fails with `status` and the one report `message`, and leaves
+  // these files.
+  void expectFailure(DeriveStatus status, const char* message,
+                     const std::set<std::string>& files) {
+    EXPECT_EQ(derive(), status);
+    EXPECT_EQ(folder_.errMessages(), std::vector<std::string>{message});
+    EXPECT_EQ(ownFiles(folder_), files);
+  }
 
   ScratchFolder folder_;
 };
 
 TEST_F(DeriveTableTest, ConvertsEveryKindOfRecord) {
-  struct Case {
-    const char* what;
-    std::string source;
-    std::string table;
+  const std::tuple<const char*, std::string, std::string> cases[] = {
+      {"ASCII letter", hex("41 00 41 00"), hex("41 00 00 41 00")},
+      {"half-width katakana", hex("B1 00 71 FF"), hex("71 FF 02 B1 00")},
+      {"kanji", hex("88 9F 9C 4E"), hex("9C 4E 01 88 9F")},
+      {"0x7F is the last low one-byte code", hex("7F 00 7F 00"),
+       hex("7F 00 00 7F 00")},
+      {"0x80 is the first high one-byte code", hex("80 00 80 00"),
+       hex("80 00 02 80 00")},
+      {"0xFF one-byte code", hex("FF 00 F3 F8"), hex("F3 F8 02 FF 00")},
+      {"code unit 0", hex("00 00 00 00"), hex("00 00 00 00 00")},
+      {"two-byte code with a low lead byte", hex("01 40 34 12"),
+       hex("34 12 01 01 40")},
+      {"user-defined area", hex("F9 FC 57 E7"), hex("57 E7 01 F9 FC")},
   };
-  const std::vector<Case> cases = {
-      {"ASCII letter", bytes({0x41, 0x00, 0x41, 0x00}),
-       bytes({0x41, 0x00, 0x00, 0x41, 0x00})},
-      {"half-width katakana", bytes({0xB1, 0x00, 0x71, 0xFF}),
-       bytes({0x71, 0xFF, 0x02, 0xB1, 0x00})},
-      {"kanji", bytes({0x88, 0x9F, 0x9C, 0x4E}),
-       bytes({0x9C, 0x4E, 0x01, 0x88, 0x9F})},
-      {"0x7F is the last low one-byte code", bytes({0x7F, 0x00, 0x7F, 0x00}),
-       bytes({0x7F, 0x00, 0x00, 0x7F, 0x00})},
-      {"0x80 is the first high one-byte code", bytes({0x80, 0x00, 0x80, 0x00}),
-       bytes({0x80, 0x00, 0x02, 0x80, 0x00})},
-      {"0xFF one-byte code", bytes({0xFF, 0x00, 0xF3, 0xF8}),
-       bytes({0xF3, 0xF8, 0x02, 0xFF, 0x00})},
-      {"code unit 0", bytes({0x00, 0x00, 0x00, 0x00}),
-       bytes({0x00, 0x00, 0x00, 0x00, 0x00})},
-      {"two-byte code with a low lead byte", bytes({0x01, 0x40, 0x34, 0x12}),
-       bytes({0x34, 0x12, 0x01, 0x01, 0x40})},
-      {"user-defined area", bytes({0xF9, 0xFC, 0x57, 0xE7}),
-       bytes({0x57, 0xE7, 0x01, 0xF9, 0xFC})},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    folder_.write(kSource, c.source);
+  for (const auto& [what, source, table] : cases) {
+    SCOPED_TRACE(what);
+    folder_.write(kSource, source);
     EXPECT_EQ(derive(), DeriveStatus::kOk);
-    EXPECT_EQ(folder_.read(kTable), c.table);
+    EXPECT_EQ(folder_.read(kTable), table);
   }
   EXPECT_TRUE(folder_.errMessages().empty());
 }
 
 TEST_F(DeriveTableTest, KeepsRecordsAndDuplicatesInSourceOrder) {
   // Two codes for U+2252: the loader keeps the later one, so order matters.
-  folder_.write(kSource, bytes({0x87, 0x90, 0x52, 0x22,  //
-                                0x41, 0x00, 0x41, 0x00,  //
-                                0x81, 0xE0, 0x52, 0x22}));
+  folder_.write(kSource, hex("87 90 52 22 41 00 41 00 81 E0 52 22"));
   ASSERT_EQ(derive(), DeriveStatus::kOk);
-  EXPECT_EQ(folder_.read(kTable), bytes({0x52, 0x22, 0x01, 0x87, 0x90,  //
-                                         0x41, 0x00, 0x00, 0x41, 0x00,  //
-                                         0x52, 0x22, 0x01, 0x81, 0xE0}));
+  EXPECT_EQ(folder_.read(kTable),
+            hex("52 22 01 87 90 41 00 00 41 00 52 22 01 81 E0"));
 }
 
 TEST_F(DeriveTableTest, TrailingPartialRecordIsDropped) {
-  const std::vector<std::string> sources = {
-      bytes({0x41, 0x00, 0x41, 0x00, 0xB1, 0x00, 0x71, 0xFF, 0x88, 0x9F}),
-      bytes({0x88, 0x9F, 0x9C}),
-      bytes({0x41, 0x00, 0x41, 0x00, 0x42}),
-  };
-  const std::vector<std::string> tables = {
-      bytes({0x41, 0x00, 0x00, 0x41, 0x00, 0x71, 0xFF, 0x02, 0xB1, 0x00}),
-      std::string(),
-      bytes({0x41, 0x00, 0x00, 0x41, 0x00}),
-  };
-  for (std::size_t i = 0; i < sources.size(); ++i) {
-    SCOPED_TRACE(sources[i].size());
-    folder_.write(kSource, sources[i]);
+  const std::pair<std::string, std::string> cases[] = {
+      {hex("41 00 41 00 B1 00 71 FF 88 9F"),
+       hex("41 00 00 41 00 71 FF 02 B1 00")},
+      {hex("88 9F 9C"), ""},
+      {hex("41 00 41 00 42"), hex("41 00 00 41 00")}};
+  for (const auto& [source, table] : cases) {
+    SCOPED_TRACE(source.size());
+    folder_.write(kSource, source);
     ASSERT_EQ(derive(), DeriveStatus::kOk);
     bool exists = false;
-    EXPECT_EQ(folder_.read(kTable, &exists), tables[i]);
+    EXPECT_EQ(folder_.read(kTable, &exists), table);
     EXPECT_TRUE(exists);
   }
   EXPECT_TRUE(folder_.errMessages().empty());
@@ -171,54 +166,46 @@ TEST_F(DeriveTableTest, SourceLargerThanOneBlockIsConvertedWhole) {
 
 TEST_F(DeriveTableTest, ReplacesAnExistingTableAndLeavesNoTemporaryFile) {
   folder_.write(kTable, std::string(100, 'x'));
-  folder_.write(kSource, bytes({0x41, 0x00, 0x41, 0x00}));
+  folder_.write(kSource, hex("41 00 41 00"));
   ASSERT_EQ(derive(), DeriveStatus::kOk);
-  EXPECT_EQ(folder_.read(kTable), bytes({0x41, 0x00, 0x00, 0x41, 0x00}));
+  EXPECT_EQ(folder_.read(kTable), hex("41 00 00 41 00"));
   EXPECT_EQ(ownFiles(folder_), (std::set<std::string>{kSource, kTable}));
 }
 
 TEST_F(DeriveTableTest, MissingSourceIsReportedAndOldTableKept) {
-  const std::string old = bytes({0x41, 0x00, 0x00, 0x41, 0x00, 0x42});
+  const std::string old = hex("41 00 00 41 00 42");
   folder_.write(kTable, old);
-  EXPECT_EQ(derive(), DeriveStatus::kSourceUnreadable);
-  EXPECT_EQ(folder_.errMessages(), std::vector<std::string>{kSourceMessage});
+  expectFailure(DeriveStatus::kSourceUnreadable, kSourceMessage, {kTable});
   EXPECT_EQ(folder_.read(kTable), old);
-  EXPECT_EQ(ownFiles(folder_), std::set<std::string>{kTable});
 }
 
 TEST_F(DeriveTableTest, MissingSourceCreatesNoTable) {
-  EXPECT_EQ(derive(), DeriveStatus::kSourceUnreadable);
-  EXPECT_EQ(folder_.errMessages(), std::vector<std::string>{kSourceMessage});
-  EXPECT_TRUE(ownFiles(folder_).empty());
+  expectFailure(DeriveStatus::kSourceUnreadable, kSourceMessage, {});
 }
 
 TEST_F(DeriveTableTest, SourceThatIsAFolderIsReported) {
   ASSERT_TRUE(fs::create_directory(kSource));
   folder_.write(kTable, "old");
-  EXPECT_EQ(derive(), DeriveStatus::kSourceUnreadable);
-  EXPECT_EQ(folder_.errMessages(), std::vector<std::string>{kSourceMessage});
+  expectFailure(DeriveStatus::kSourceUnreadable, kSourceMessage,
+                {kSource, kTable});
   EXPECT_EQ(folder_.read(kTable), "old");
-  EXPECT_EQ(ownFiles(folder_), (std::set<std::string>{kSource, kTable}));
 }
 
 TEST_F(DeriveTableTest, ReadFailureIsReportedAndOldTableKept) {
-  folder_.write(kSource, bytes({0x41, 0x00, 0x41, 0x00}));
+  folder_.write(kSource, hex("41 00 41 00"));
   folder_.write(kTable, "old");
-  platform::PlantedFaults unreadable;
-  unreadable.fail_reads_from = 1;
   {
-    const testing_support::PlantedFaults planted(unreadable);
-    EXPECT_EQ(derive(), DeriveStatus::kSourceUnreadable);
+    const testing_support::PlantedFaults planted({"", "", 1});  // reads fail
+    expectFailure(DeriveStatus::kSourceUnreadable, kSourceMessage,
+                  {kSource, kTable});
   }
-  EXPECT_EQ(folder_.errMessages(), std::vector<std::string>{kSourceMessage});
   EXPECT_EQ(folder_.read(kTable), "old");
-  EXPECT_EQ(ownFiles(folder_), (std::set<std::string>{kSource, kTable}));
 }
 
 // A link in place of either file is never written through, nor removed.
 TEST_F(DeriveTableTest, LinksInPlaceOfTheFilesAreRefused) {
   UNIT_NEEDS(expected::Need::kTestMakesSymbolicLinks);
-  folder_.write(kSource, bytes({0x41, 0x00, 0x41, 0x00}));
+  folder_.write(kSource, hex("41 00 41 00"));
   folder_.write("elsewhere", "theirs");
   for (const char* linked : {kTemporary, kTable}) {
     SCOPED_TRACE(linked);
@@ -233,30 +220,27 @@ TEST_F(DeriveTableTest, LinksInPlaceOfTheFilesAreRefused) {
 }
 
 TEST_F(DeriveTableTest, TemporaryFileThatCannotBeCreatedIsReported) {
-  folder_.write(kSource, bytes({0x41, 0x00, 0x41, 0x00}));
+  folder_.write(kSource, hex("41 00 41 00"));
   folder_.write(kTable, "old");
   // A folder of that name blocks the creation even for a superuser.
   ASSERT_TRUE(fs::create_directory(kTemporary));
-  EXPECT_EQ(derive(), DeriveStatus::kTableUnwritable);
-  EXPECT_EQ(folder_.errMessages(), std::vector<std::string>{kTableMessage});
+  expectFailure(DeriveStatus::kTableUnwritable, kTableMessage,
+                {kSource, kTable, kTemporary});
   EXPECT_EQ(folder_.read(kTable), "old");
-  EXPECT_EQ(ownFiles(folder_),
-            (std::set<std::string>{kSource, kTable, kTemporary}));
 }
 
 TEST_F(DeriveTableTest, TableThatCannotBeReplacedIsReported) {
-  folder_.write(kSource, bytes({0x41, 0x00, 0x41, 0x00}));
+  folder_.write(kSource, hex("41 00 41 00"));
   // A file cannot be renamed over a folder.
   ASSERT_TRUE(fs::create_directory(kTable));
   folder_.write(std::string(kTable) + "/inside", "kept");
-  EXPECT_EQ(derive(), DeriveStatus::kTableUnwritable);
-  EXPECT_EQ(folder_.errMessages(), std::vector<std::string>{kTableMessage});
+  expectFailure(DeriveStatus::kTableUnwritable, kTableMessage,
+                {kSource, kTable});
   EXPECT_EQ(folder_.read(std::string(kTable) + "/inside"), "kept");
-  EXPECT_EQ(ownFiles(folder_), (std::set<std::string>{kSource, kTable}));
 }
 
 TEST_F(DeriveTableTest, ReadOnlySourceIsAccepted) {
-  const std::string source = bytes({0x88, 0x9F, 0x9C, 0x4E});
+  const std::string source = hex("88 9F 9C 4E");
   folder_.write(kSource, source);
   const fs::perms read_only =
       fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
@@ -265,7 +249,7 @@ TEST_F(DeriveTableTest, ReadOnlySourceIsAccepted) {
   // the point when the tests run as an ordinary user; the checks that the
   // source is unchanged hold either way.
   ASSERT_EQ(derive(), DeriveStatus::kOk);
-  EXPECT_EQ(folder_.read(kTable), bytes({0x9C, 0x4E, 0x01, 0x88, 0x9F}));
+  EXPECT_EQ(folder_.read(kTable), hex("9C 4E 01 88 9F"));
   EXPECT_EQ(folder_.read(kSource), source);
   EXPECT_EQ(fs::status(kSource).permissions() & fs::perms::mask, read_only);
   EXPECT_TRUE(folder_.errMessages().empty());

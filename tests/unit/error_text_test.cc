@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <set>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "diagnostics/messages_text.h"
+#include "err_files.h"
 #include "diagnostics/time_name.h"
 #include "platform/platform.h"
 #include "test_support.h"
@@ -20,6 +21,13 @@ namespace {
 
 namespace expected = platform_expectations;
 using testing_support::ScratchFolder;
+
+// What work() writes to standard error, line ends as "\n".
+std::string stderrOf(const std::function<void()>& work) {
+  testing::internal::CaptureStderr();
+  work();
+  return testing::internal::GetCapturedStderr();
+}
 
 class ErrorTextsTest : public testing::Test {
  protected:
@@ -38,23 +46,18 @@ TEST_F(ErrorTextsTest, FirstReportLeavesCounterAndOneErrFile) {
 }
 
 TEST_F(ErrorTextsTest, ErrFileHoldsExactlyTheMessageBytes) {
+  // The message is opaque: no line end is added, line ends, Shift_JIS and
+  // even a NUL byte pass unchanged.
   const std::string messages[] = {
-      // 40 bytes give a 40-byte file: no line end is added.
       "Reset() error-153: UTF16~MS932.bin-abcd",
-      // Line ends inside the message are kept as they are.
       "ParamStr() error-149: ParamStr(1) = EMPTY\r\npelmora --help\r\n",
-      // File names in Shift_JIS pass through unchanged.
-      "Reset() error-229: \x83\x65\x83\x58\x83\x67.txt",
-      // The message is opaque: even a NUL byte is written.
-      std::string("a\0b", 3),
-      "",
-  };
+      "Reset() error-229: \x83\x65\x83\x58\x83\x67.txt", std::string("a\0b", 3),
+      ""};
   int serial = 0;
   for (const std::string& message : messages) {
-    ++serial;
     ErrorTexts texts;
     texts.report("err", ".txt", message);
-    std::string name = "err" + std::to_string(serial) + "-14-25.txt";
+    std::string name = "err" + std::to_string(++serial) + "-14-25.txt";
     EXPECT_EQ(texts.fileName(), name);
     EXPECT_EQ(folder_.read(name), message);
   }
@@ -82,10 +85,7 @@ TEST_F(ErrorTextsTest, FortyByteMessageGivesFortyByteFile) {
   std::string message = "sequence_to_integer() error-214: 1234567";
   ASSERT_EQ(message.size(), 40u);
   diagnostics::report(message);
-  std::int64_t bytes = 0;
-  ASSERT_EQ(platform::fileSize("err1-14-25.txt", &bytes),
-            platform::Status::kOk);
-  EXPECT_EQ(bytes, 40);
+  EXPECT_EQ(std::filesystem::file_size("err1-14-25.txt"), 40u);
 }
 
 TEST_F(ErrorTextsTest, TwoReportsInOneSecondGetConsecutiveNumbers) {
@@ -147,11 +147,11 @@ TEST_F(ErrorTextsTest, MessageGoesToStandardErrorWhenEveryTriedNameIsTaken) {
   for (int n = 1; n <= kMostErrFileAttempts; ++n) {
     folder_.write("err" + std::to_string(n) + "-14-25.txt", "old");
   }
-  testing::internal::CaptureStderr();
   ErrorTexts texts;
-  texts.report("err", ".txt", "Reset() error-148: set_pelmora.txt");
-  std::string said = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(said, "Reset() error-148: set_pelmora.txt\n");
+  EXPECT_EQ(stderrOf([&] {
+              texts.report("err", ".txt", "Reset() error-148: set_pelmora.txt");
+            }),
+            "Reset() error-148: set_pelmora.txt\n");
   const std::string last =
       "err" + std::to_string(kMostErrFileAttempts) + "-14-25.txt";
   EXPECT_EQ(texts.fileName(), last);
@@ -170,10 +170,7 @@ TEST_F(ErrorTextsTest, StuckCounterDoesNotRetryTheTakenName) {
   std::filesystem::create_directory("serial.txt");
   std::filesystem::create_directory("error.txt");
   folder_.write("err0-14-25.txt", "old");
-  testing::internal::CaptureStderr();
-  diagnostics::report("lost");
-  std::string said = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(said,
+  EXPECT_EQ(stderrOf([] { diagnostics::report("lost"); }),
             "Rewrite() error-231: serial.txt\n"
             "Rewrite() error-232: \n"
             "Rewrite() error-231: serial.txt\n"
@@ -190,9 +187,8 @@ TEST_F(ErrorTextsTest, ReportsInAFolderThatIsGoneGoToStandardError) {
   std::filesystem::create_directory(inner);
   std::filesystem::current_path(inner);
   std::filesystem::remove(inner);
-  testing::internal::CaptureStderr();
-  diagnostics::report("lost message");
-  std::string said = testing::internal::GetCapturedStderr();
+  const std::string said =
+      stderrOf([] { diagnostics::report("lost message"); });
   std::filesystem::current_path(folder_.path());
   EXPECT_EQ(said,
             "Rewrite() error-231: serial.txt\n"
@@ -247,9 +243,8 @@ TEST_F(ErrorTextsTest, MessagesTextsReportsAFileThatCannotBeMade) {
   EXPECT_FALSE(detail.empty());
 }
 
-// Many processes reporting in one folder at once must never share a serial
-// number: a shared number would overwrite an err file, since the clock is
-// pinned and every name differs only in its number.
+// Processes reporting in one folder at once never share a serial number,
+// which with the clock pinned would overwrite an err file.
 TEST_F(ErrorTextsTest, ConcurrentProcessesNeverShareASerialNumber) {
   constexpr int kChildren = 8;
   constexpr int kReportsEach = 6;
@@ -272,42 +267,35 @@ TEST_F(ErrorTextsTest, ConcurrentProcessesNeverShareASerialNumber) {
   }
   for (int c = 0; c < kChildren; ++c) {
     EXPECT_TRUE(testing_support::waitForFile("ready-" + std::to_string(c)));
+    std::filesystem::remove("ready-" + std::to_string(c));
   }
   std::filesystem::create_directory("gate");  // opens the gate
   for (auto& child : children) EXPECT_EQ(child->wait(), 0);
-  for (int c = 0; c < kChildren; ++c) {
-    std::filesystem::remove("ready-" + std::to_string(c));
-  }
   std::filesystem::remove("gate");
 
   const int total = kChildren * kReportsEach;
-  std::regex err_name(R"(err(\d+)-14-25\.txt)");
-  std::set<int> serials;
-  std::multiset<std::string> messages;
+  std::set<long long> serials, expected_serials;
+  std::multiset<std::string> messages, expected_messages;
   for (const std::string& name : folder_.files()) {
-    std::smatch match;
-    if (std::regex_match(name, match, err_name)) {
-      serials.insert(std::stoi(match[1]));
+    const auto parts = harness::parseErrFileName(name);
+    if (parts && parts->minutes == "14" && parts->seconds == "25") {
+      serials.insert(parts->serial);
       messages.insert(folder_.read(name));
     } else {
       EXPECT_EQ(name, "serial.txt") << "unexpected file left behind";
     }
   }
-  std::set<int> expected_serials;
-  for (int n = 1; n <= total; ++n) expected_serials.insert(n);
-  EXPECT_EQ(serials, expected_serials);
-  std::multiset<std::string> expected_messages;
-  for (int c = 0; c < kChildren; ++c) {
-    for (int r = 0; r < kReportsEach; ++r) {
-      expected_messages.insert("child " + std::to_string(c) + " report " +
-                               std::to_string(r));
-    }
+  for (int n = 1; n <= total; ++n) {
+    expected_serials.insert(n);
+    expected_messages.insert("child " + std::to_string((n - 1) / kReportsEach) +
+                             " report " +
+                             std::to_string((n - 1) % kReportsEach));
   }
+  EXPECT_EQ(serials, expected_serials);
   EXPECT_EQ(messages, expected_messages);
   EXPECT_EQ(folder_.read("serial.txt"), std::to_string(total));
 }
 
-// ---------------------------------------------------------------------------
 // Stopping the run.
 
 int g_hook_calls = 0;

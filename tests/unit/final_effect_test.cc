@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "diagnostics/error_text.h"
@@ -28,6 +30,11 @@ class FinalEffectsTest : public ::testing::Test {
     terms.parse(std::move(settings));
     return settleOptions(terms);
   }
+  // The options given before the wide file's name.
+  FinalEffects::Values settleFor(Args args) {
+    args.push_back("wide");
+    return settle(args);
+  }
 
   std::vector<std::string> reports_;
 };
@@ -45,12 +52,7 @@ std::string columns(const FinalEffects::Values& v) {
 }
 
 TEST_F(FinalEffectsTest, FieldChoiceChain) {
-  struct Case {
-    Args args;
-    std::int32_t field;
-    std::string columns;
-  };
-  const Case cases[] = {
+  const std::tuple<Args, std::int32_t, std::string> cases[] = {
       {{}, 255, ""},
       {{"-Z"}, 3071, ""},
       {{"-j2", "-j3"}, 3, ""},
@@ -79,48 +81,38 @@ TEST_F(FinalEffectsTest, FieldChoiceChain) {
       {{"-e2", "-x"}, 2, "ek"},
       {{"-j2", "-j99999999999"}, 255, ""},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.args));
-    Args args = c.args;
-    args.push_back("wide");
-    const FinalEffects::Values v = settle(args);
-    EXPECT_EQ(v.fieldNumber, c.field);
-    EXPECT_EQ(columns(v), c.columns);
+  for (const auto& [args, field, column_flags] : cases) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    const FinalEffects::Values v = settleFor(args);
+    EXPECT_EQ(v.fieldNumber, field);
+    EXPECT_EQ(columns(v), column_flags);
   }
 }
 
 TEST_F(FinalEffectsTest, CharacterSettlement) {
-  struct Case {
-    Args args;
-    std::uint8_t separator, quote, katakana, completion;
+  // The separator, quote, katakana and completion characters.
+  const std::pair<Args, std::string> cases[] = {
+      {{}, ",\"_0"},
+      {{"-sab"}, "a\"_0"},
+      {{"-S\\t"}, "\t\"_0"},
+      {{"-s_", "-S\\t"}, "\t\"_0"},
+      {{"-S"}, "_\"_0"},
+      {{"-w~", "-a*", "-h5", "-s;"}, ";~*5"},
+      {{"-W\\x26", "-A\\x5F", "-H\\A"}, ",&_<"},
   };
-  const Case cases[] = {
-      {{}, ',', '"', '_', '0'},
-      {{"-sab"}, 'a', '"', '_', '0'},
-      {{"-S\\t"}, '\t', '"', '_', '0'},
-      {{"-s_", "-S\\t"}, '\t', '"', '_', '0'},
-      {{"-S"}, '_', '"', '_', '0'},
-      {{"-w~", "-a*", "-h5", "-s;"}, ';', '~', '*', '5'},
-      {{"-W\\x26", "-A\\x5F", "-H\\A"}, ',', '&', '_', '<'},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.args));
-    Args args = c.args;
-    args.push_back("wide");
-    const FinalEffects::Values v = settle(args);
-    EXPECT_EQ(v.separatorChar, c.separator);
-    EXPECT_EQ(v.quoteChar, c.quote);
-    EXPECT_EQ(v.katakanaChar, c.katakana);
-    EXPECT_EQ(v.completionChar, c.completion);
+  for (const auto& [args, chars] : cases) {
+    const FinalEffects::Values v = settleFor(args);
+    EXPECT_EQ(std::string({static_cast<char>(v.separatorChar),
+                           static_cast<char>(v.quoteChar),
+                           static_cast<char>(v.katakanaChar),
+                           static_cast<char>(v.completionChar)}),
+              chars)
+        << ::testing::PrintToString(args);
   }
 }
 
 TEST_F(FinalEffectsTest, LineEnds) {
-  struct Case {
-    Args args;
-    bool crlf;
-  };
-  const Case cases[] = {
+  const std::pair<Args, bool> cases[] = {
       {{}, true},
       {{"-L"}, true},
       {{"-LF"}, false},
@@ -129,21 +121,14 @@ TEST_F(FinalEffectsTest, LineEnds) {
       {{"-LF", "-CRLF"}, true},
       {{"-LF", "-L-"}, true},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.args));
-    Args args = c.args;
-    args.push_back("wide");
-    const FinalEffects::Values v = settle(args);
-    EXPECT_EQ(v.crlfLines, c.crlf);
+  for (const auto& [args, crlf] : cases) {
+    EXPECT_EQ(settleFor(args).crlfLines, crlf)
+        << ::testing::PrintToString(args);
   }
 }
 
 TEST_F(FinalEffectsTest, NarrowAndWideNames) {
-  struct Case {
-    Args args;
-    std::string wide, narrow;
-  };
-  const Case cases[] = {
+  const std::tuple<Args, std::string, std::string> cases[] = {
       {{"wide"}, "wide", "pelmora.txt"},
       {{"wide", "narrow"}, "wide", "narrow"},
       {{"--out", "wide"}, "wide", ""},
@@ -154,22 +139,18 @@ TEST_F(FinalEffectsTest, NarrowAndWideNames) {
       {{"-F", "n", "--out", "wide"}, "wide", ""},
       {{"-j2"}, "", "pelmora.txt"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.args));
-    const FinalEffects::Values v = settle(c.args);
-    EXPECT_EQ(v.wideName, c.wide);
-    EXPECT_EQ(v.narrowName, c.narrow);
+  for (const auto& [args, wide, narrow] : cases) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    const FinalEffects::Values v = settle(args);
+    EXPECT_EQ(v.wideName, wide);
+    EXPECT_EQ(v.narrowName, narrow);
   }
   // Asking only for the -F name never reports a bad list index.
   EXPECT_TRUE(reports_.empty());
 }
 
 TEST_F(FinalEffectsTest, PlainFlagsPassThrough) {
-  struct Case {
-    const char* token;
-    bool FinalEffects::Values::*field;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, bool FinalEffects::Values::*> cases[] = {
       {"-t", &FinalEffects::Values::refreshWide},
       {"-y", &FinalEffects::Values::keepTemporary},
       {"-D", &FinalEffects::Values::noTableSearch},
@@ -180,12 +161,12 @@ TEST_F(FinalEffectsTest, PlainFlagsPassThrough) {
       {"-M", &FinalEffects::Values::tableReport},
   };
   const FinalEffects::Values none = settle({"wide"});
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.token);
-    EXPECT_FALSE(none.*c.field);
-    const FinalEffects::Values on = settle({c.token, "wide"});
-    for (const Case& other : cases) {
-      EXPECT_EQ(on.*other.field, other.field == c.field) << other.token;
+  for (const auto& [token, field] : cases) {
+    SCOPED_TRACE(token);
+    EXPECT_FALSE(none.*field);
+    const FinalEffects::Values on = settle({token, "wide"});
+    for (const auto& [other_token, other_field] : cases) {
+      EXPECT_EQ(on.*other_field, other_field == field) << other_token;
     }
   }
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -10,17 +11,12 @@
 
 namespace {
 
+// The lines between CR LF pairs, and an unterminated tail.
 std::vector<std::string> splitCrLf(const std::string& text) {
   std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find("\r\n", start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start));  // an unterminated tail
-      break;
-    }
+  for (std::size_t start = 0, end; start < text.size(); start = end + 2) {
+    end = std::min(text.find("\r\n", start), text.size());
     lines.push_back(text.substr(start, end - start));
-    start = end + 2;
   }
   return lines;
 }
@@ -42,9 +38,8 @@ TEST_F(GuidingTest, FullGuideHasTwentyNineLinesWithAlignedRemarks) {
   ASSERT_EQ(lines.size(), 29u);
   EXPECT_EQ(lines[0], "Pelmora Version 1.04");
   EXPECT_EQ(lines[1], "");
-  for (std::size_t i = 2; i < lines.size(); ++i) {
-    const std::size_t usage = i - 1;  // counted from 1
-    const std::string& line = lines[i];
+  for (std::size_t usage = 1; usage + 1 < lines.size(); ++usage) {
+    const std::string& line = lines[usage + 1];
     SCOPED_TRACE("usage line " + std::to_string(usage));
     EXPECT_EQ(line.rfind("pelmora ", 0), 0u);
     EXPECT_EQ(line.find('#'), 28u);
@@ -89,22 +84,18 @@ TEST_F(GuidingTest, VersionFileHoldsExactlyWhatIsShown) {
 
 TEST_F(GuidingTest, ExistingVersionFileIsOverwritten) {
   folder_.write("version.txt", std::string(5000, 'z'));
-  Guiding guiding;
   (void)testing_support::standardStreamOf(
-      1, [&] { guiding.printGuide("1.04", false); });
+      1, [] { Guiding().printGuide("1.04", false); });
   EXPECT_EQ(folder_.read("version.txt"), Guiding::guideText("1.04", false));
 }
 
 TEST_F(GuidingTest, UnwritableVersionFileStillShowsTextAndSaysWhy) {
   // A folder of that name cannot be opened as a file, even by root.
   std::filesystem::create_directory(folder_.path() + "/version.txt");
-  Guiding guiding;
-  std::string errors;
-  const std::string shown = testing_support::standardStreamOf(1, [&] {
-    ::testing::internal::CaptureStderr();
-    guiding.printGuide("1.04", true);
-    errors = ::testing::internal::GetCapturedStderr();
-  });
+  ::testing::internal::CaptureStderr();
+  const std::string shown = testing_support::standardStreamOf(
+      1, [] { Guiding().printGuide("1.04", true); });
+  const std::string errors = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(shown, Guiding::guideText("1.04", true));
   EXPECT_EQ(errors.rfind("version.txt: ", 0), 0u) << errors;
   EXPECT_EQ(errors.find('\n'), errors.size() - 1) << "exactly one line";

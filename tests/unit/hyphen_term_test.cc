@@ -5,6 +5,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "diagnostics/error_text.h"
@@ -15,9 +17,8 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-// The options alone need no file: the settings come from memory, and the
-// reports are read back from there. Only the reading of set_pelmora.txt
-// itself takes a scratch folder.
+// Settings and reports stay in memory; only reading set_pelmora.txt takes a
+// scratch folder.
 class HyphenTermsTest : public ::testing::Test {
  protected:
   HyphenTermsTest() { diagnostics::captureReportsForTesting(&reports_); }
@@ -33,15 +34,12 @@ class HyphenTermsTest : public ::testing::Test {
     return terms;
   }
 
-  // With set_pelmora.txt holding `text` (none when nullptr).
-  std::unique_ptr<HyphenTerms> parseFile(const Args& args, const char* text) {
-    if (!folder_) folder_.emplace();
-    if (text != nullptr) folder_->write("set_pelmora.txt", text);
-    return parse(args, readSettingsFile());
-  }
+  // With set_pelmora.txt holding `text` (none when nullopt).
   std::unique_ptr<HyphenTerms> parseFile(const Args& args,
-                                         const std::string& text) {
-    return parseFile(args, text.c_str());
+                                         std::optional<std::string> text) {
+    if (!folder_) folder_.emplace();
+    if (text) folder_->write("set_pelmora.txt", *text);
+    return parse(args, readSettingsFile());
   }
 
   // The tokens that one argument becomes. A file name goes first because
@@ -59,14 +57,8 @@ class HyphenTermsTest : public ::testing::Test {
   std::optional<testing_support::ScratchFolder> folder_;
 };
 
-// ---- Phase 1: building the token list ------------------------------------
-
 TEST_F(HyphenTermsTest, ArgumentsAreRewrittenOrSplitIntoTokens) {
-  struct Case {
-    std::string argument;
-    Args tokens;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, Args> cases[] = {
       {"-CRLF", {"-0"}},
       {"--help", {"-G"}},
       {"-LF", {"-0-", "-L"}},
@@ -103,9 +95,8 @@ TEST_F(HyphenTermsTest, ArgumentsAreRewrittenOrSplitIntoTokens) {
       {"-hxy", {"-hxy"}},
       {"-s,", {"-s,"}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE("argument \"" + c.argument + "\"");
-    EXPECT_EQ(tokensOf(c.argument), c.tokens);
+  for (const auto& [argument, tokens] : cases) {
+    EXPECT_EQ(tokensOf(argument), tokens) << "argument \"" << argument << "\"";
   }
 }
 
@@ -124,37 +115,31 @@ TEST_F(HyphenTermsTest, TokenListGrowsPastSixtyFourPerArgumentCharacter) {
   EXPECT_EQ(terms->wideName(), "a");
 }
 
-// ---- Phase 2: plain arguments --------------------------------------------
-
 TEST_F(HyphenTermsTest, PlainArgumentsNameWideAndNarrowFiles) {
-  struct Case {
-    Args args;
-    std::string wide, second, fName, underscoreName;
-  };
-  const Case cases[] = {
-      {{"a", "b", "c"}, "a", "c", "", ""},
-      {{"-F", "narrow", "wide"}, "wide", "", "narrow", ""},
-      {{"wide", "-F", "narrow"}, "wide", "", "narrow", ""},
-      {{"-_", "name", "wide"}, "wide", "", "", "name"},
-      {{"-F", "n", "-_", "u", "w"}, "w", "", "n", "u"},
-      {{"--out", "wide", "narrow"}, "wide", "narrow", "", ""},
-      {{"-F", "-F-", "x"}, "x", "", "", ""},
-      {{"-F", "n", "-F-", "w"}, "w", "", "", ""},
-      {{"-_", "u", "-_-", "w"}, "w", "", "", ""},
-      {{"-F", "n", "-F-foo", "w"}, "w", "", "", ""},
-      {{"-", "--", "w"}, "w", "", "", ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.args));
-    auto terms = parse(c.args);
-    EXPECT_EQ(terms->wideName(), c.wide);
-    EXPECT_EQ(terms->secondPlainArgument(), c.second);
-    EXPECT_EQ(terms->listName(1), c.fName);
-    EXPECT_EQ(terms->listName(2), c.underscoreName);
+  // The wide file, the second plain argument, the -F and the -_ names.
+  const std::tuple<Args, std::string, std::string, std::string, std::string>
+      cases[] = {
+          {{"a", "b", "c"}, "a", "c", "", ""},
+          {{"-F", "narrow", "wide"}, "wide", "", "narrow", ""},
+          {{"wide", "-F", "narrow"}, "wide", "", "narrow", ""},
+          {{"-_", "name", "wide"}, "wide", "", "", "name"},
+          {{"-F", "n", "-_", "u", "w"}, "w", "", "n", "u"},
+          {{"--out", "wide", "narrow"}, "wide", "narrow", "", ""},
+          {{"-F", "-F-", "x"}, "x", "", "", ""},
+          {{"-F", "n", "-F-", "w"}, "w", "", "", ""},
+          {{"-_", "u", "-_-", "w"}, "w", "", "", ""},
+          {{"-F", "n", "-F-foo", "w"}, "w", "", "", ""},
+          {{"-", "--", "w"}, "w", "", "", ""},
+      };
+  for (const auto& [args, wide, second, f_name, underscore_name] : cases) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    auto terms = parse(args);
+    EXPECT_EQ(terms->wideName(), wide);
+    EXPECT_EQ(terms->secondPlainArgument(), second);
+    EXPECT_EQ(terms->listName(1), f_name);
+    EXPECT_EQ(terms->listName(2), underscore_name);
   }
 }
-
-// ---- Phase 2: flags and their negation ------------------------------------
 
 TEST_F(HyphenTermsTest, EveryFlagTokenSetsItsFlagAndNegationClearsIt) {
   const std::string letters = "F_KbGVLyD$tMz0Zuqx%p";
@@ -193,10 +178,7 @@ TEST_F(HyphenTermsTest, LongOptionsSetTheirFlags) {
 
 TEST_F(HyphenTermsTest, ClusterSetsEveryLetter) {
   auto terms = parse({"-tZbq", "w"});
-  EXPECT_TRUE(terms->flag('t'));
-  EXPECT_TRUE(terms->flag('Z'));
-  EXPECT_TRUE(terms->flag('b'));
-  EXPECT_TRUE(terms->flag('q'));
+  for (char letter : std::string("tZbq")) EXPECT_TRUE(terms->flag(letter));
   EXPECT_EQ(terms->fieldNumberLimit(), 3071);
 }
 
@@ -208,15 +190,8 @@ TEST_F(HyphenTermsTest, UnknownNegationAndOddTokensChangeNothing) {
   EXPECT_TRUE(reports_.empty());
 }
 
-// ---- Phase 2: number, range and bit-string options ------------------------
-
 TEST_F(HyphenTermsTest, NumberOptionsKeepTheLastValue) {
-  struct Case {
-    Args args;
-    char letter;
-    std::int32_t raw;
-  };
-  const Case cases[] = {
+  const std::tuple<Args, char, std::int32_t> cases[] = {
       {{"-j2", "-j3"}, 'j', 3},
       {{"-j0"}, 'j', 0},
       {{"-j007"}, 'j', 7},
@@ -235,11 +210,11 @@ TEST_F(HyphenTermsTest, NumberOptionsKeepTheLastValue) {
       {{"-jj2"}, 'j', -1},
       {{}, 'e', -1},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.args));
-    Args args = c.args;
+  for (const auto& [options, letter, raw] : cases) {
+    Args args = options;
     args.insert(args.begin(), "w");
-    EXPECT_EQ(parse(args)->numberValue(c.letter), c.raw);
+    EXPECT_EQ(parse(args)->numberValue(letter), raw)
+        << ::testing::PrintToString(options);
   }
 }
 
@@ -282,60 +257,52 @@ TEST_F(HyphenTermsTest, RangeAndBitStringOptionsAreConsumedQuietly) {
   EXPECT_TRUE(reports_.empty());
 }
 
-// ---- Phase 2: character options --------------------------------------------
-
 TEST_F(HyphenTermsTest, CharacterOptionsSettleToOneByte) {
-  struct Case {
-    Args args;
-    std::uint8_t separator, quote, katakana, completion;
+  // The separator, quote, katakana and completion characters.
+  const std::pair<Args, std::string> cases[] = {
+      {{}, ",\"_0"},
+      {{"-s;"}, ";\"_0"},
+      {{"-S\\t"}, "\t\"_0"},
+      {{"-S\\t", "-s;"}, ";\"_0"},
+      {{"-s;", "-S\\t"}, ";\"_0"},
+      {{"-s\\t"}, "\\\"_0"},
+      {{"-s,"}, ",\"_0"},
+      {{"-sab"}, "a\"_0"},
+      {{"-s_", "-S\\t"}, "\t\"_0"},
+      {{"-St"}, "_\"_0"},
+      {{"-S"}, "_\"_0"},
+      {{"-S,"}, "_\"_0"},
+      {{"-S\\t", "-S"}, "_\"_0"},
+      {{"-S\\x7C"}, "|\"_0"},
+      {{"-S\\l"}, "|\"_0"},
+      {{"-S\\xZZ"}, "_\"_0"},
+      {{"-S\\x00"}, "_\"_0"},
+      {{"-W\\x26"}, ",&_0"},
+      {{"-w~"}, ",~_0"},
+      {{"-A\\x2A"}, ",\"*0"},
+      {{"-a#"}, ",\"#0"},
+      {{"-H\\x26"}, ",\"_&"},
+      {{"-h5"}, ",\"_5"},
+      {{"-h0", "-H\\x26"}, ",\"_0"},
+      {{"-h1"}, ",\"_1"},
   };
-  const Case cases[] = {
-      {{}, ',', '"', '_', '0'},
-      {{"-s;"}, ';', '"', '_', '0'},
-      {{"-S\\t"}, '\t', '"', '_', '0'},
-      {{"-S\\t", "-s;"}, ';', '"', '_', '0'},
-      {{"-s;", "-S\\t"}, ';', '"', '_', '0'},
-      {{"-s\\t"}, '\\', '"', '_', '0'},
-      {{"-s,"}, ',', '"', '_', '0'},
-      {{"-sab"}, 'a', '"', '_', '0'},
-      {{"-s_", "-S\\t"}, '\t', '"', '_', '0'},
-      {{"-St"}, '_', '"', '_', '0'},
-      {{"-S"}, '_', '"', '_', '0'},
-      {{"-S,"}, '_', '"', '_', '0'},
-      {{"-S\\t", "-S"}, '_', '"', '_', '0'},
-      {{"-S\\x7C"}, '|', '"', '_', '0'},
-      {{"-S\\l"}, '|', '"', '_', '0'},
-      {{"-S\\xZZ"}, '_', '"', '_', '0'},
-      {{"-S\\x00"}, '_', '"', '_', '0'},
-      {{"-W\\x26"}, ',', '&', '_', '0'},
-      {{"-w~"}, ',', '~', '_', '0'},
-      {{"-A\\x2A"}, ',', '"', '*', '0'},
-      {{"-a#"}, ',', '"', '#', '0'},
-      {{"-H\\x26"}, ',', '"', '_', '&'},
-      {{"-h5"}, ',', '"', '_', '5'},
-      {{"-h0", "-H\\x26"}, ',', '"', '_', '0'},
-      {{"-h1"}, ',', '"', '_', '1'},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.args));
-    Args args = c.args;
+  for (const auto& [options, chars] : cases) {
+    Args args = options;
     args.push_back("w");
     auto terms = parse(args);
-    EXPECT_EQ(terms->separatorChar(), c.separator);
-    EXPECT_EQ(terms->quoteChar(), c.quote);
-    EXPECT_EQ(terms->katakanaChar(), c.katakana);
-    EXPECT_EQ(terms->completionChar(), c.completion);
+    EXPECT_EQ(std::string({static_cast<char>(terms->separatorChar()),
+                           static_cast<char>(terms->quoteChar()),
+                           static_cast<char>(terms->katakanaChar()),
+                           static_cast<char>(terms->completionChar())}),
+              chars)
+        << ::testing::PrintToString(options);
   }
 }
 
 TEST_F(HyphenTermsTest, DecodeEscapeTable) {
   HyphenTerms terms;
   terms.prepareTerms({"w"});
-  struct Case {
-    std::string token;
-    std::int32_t code;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, std::int32_t> cases[] = {
       {"-S\\A", 60},  {"-S\\l", 124},   {"-S\\s", 32},    {"-S\\t", 9},
       {"-S\\v", 62},  {"-S\\x5F", 95},  {"-S\\x5f", 0},   {"-S\\x1", 16},
       {"-S\\xZZ", 0}, {"-S\\x00", 0},   {"-S\\xFF", 255}, {"-S\\x7Cabc", 124},
@@ -343,12 +310,10 @@ TEST_F(HyphenTermsTest, DecodeEscapeTable) {
       {"-S\\tx", 44}, {"-S", 0},        {"-Sq", 113},     {"-S\xE9", 233},
       {"-Wab", 97},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(terms.decodeEscape(c.token), c.code) << c.token;
+  for (const auto& [token, code] : cases) {
+    EXPECT_EQ(terms.decodeEscape(token), code) << token;
   }
 }
-
-// ---- Queries ---------------------------------------------------------------
 
 TEST_F(HyphenTermsTest, ListNameOutsideOneAndTwoIsReported) {
   auto terms = parse({"-F", "n", "w"});
@@ -369,11 +334,8 @@ TEST_F(HyphenTermsTest, DefaultListNameFillsAnEmptySecondArgument) {
   EXPECT_EQ(parse({"w", "-z", "n"})->defaultListName(), "n");
 }
 
-// ---- Settings file
-// -----------------------------------------------------------
-
 TEST_F(HyphenTermsTest, MissingSettingsFileIsReportedAndParsingGoesOn) {
-  auto terms = parseFile({"-j2", "w"}, nullptr);
+  auto terms = parseFile({"-j2", "w"}, std::nullopt);
   EXPECT_EQ(reports_, (Args{"Reset() error-148: set_pelmora.txt"}));
   EXPECT_EQ(terms->tokens(), (Args{"-0", "-j2", "w"}));
   EXPECT_EQ(terms->numberValue('j'), 2);
@@ -440,10 +402,8 @@ TEST_F(HyphenTermsTest, SettingsFileWithOnlyTheTableName) {
 TEST_F(HyphenTermsTest, SettingsLinesAreNotExpanded) {
   auto terms = parseFile({"w"}, "x\r\n-LF\r\n-tZ\r\n");
   EXPECT_EQ(terms->tokens(), (Args{"-0", "-LF", "-tZ", "w"}));
-  EXPECT_FALSE(terms->flag('L'));
   EXPECT_TRUE(terms->flag('0'));
-  EXPECT_FALSE(terms->flag('t'));
-  EXPECT_FALSE(terms->flag('Z'));
+  for (char letter : std::string("LtZ")) EXPECT_FALSE(terms->flag(letter));
 }
 
 TEST_F(HyphenTermsTest, SettingsFileNameLineIsTheWideFile) {
@@ -451,8 +411,6 @@ TEST_F(HyphenTermsTest, SettingsFileNameLineIsTheWideFile) {
   EXPECT_EQ(terms->wideName(), "wide");
   EXPECT_EQ(terms->secondPlainArgument(), "narrow");
 }
-
-// ---- The empty first argument --------------------------------------------
 
 using HyphenTermsDeathTest = HyphenTermsTest;
 

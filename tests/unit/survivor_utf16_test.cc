@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "options/final_effect.h"
@@ -18,85 +20,78 @@ using table_format::kSingleHighKind;
 using table_format::kSingleLowKind;
 using testing_support::ScratchFolder;
 
-std::string record(std::uint8_t low, std::uint8_t high, std::uint8_t kind,
-                   std::uint8_t first, std::uint8_t second) {
+std::string record(int low, int high, int kind, int first, int second) {
   return std::string{static_cast<char>(low), static_cast<char>(high),
                      static_cast<char>(kind), static_cast<char>(first),
                      static_cast<char>(second)};
 }
 
+// The kind and the two bytes of a code unit's entry.
+using Entry = std::array<int, 3>;
+Entry entryOf(const SurvivorsUTF16& table, std::uint32_t unit) {
+  return {table.entry(unit, 0), table.entry(unit, 1), table.entry(unit, 2)};
+}
+
 class SurvivorsUTF16Test : public ::testing::Test {
  protected:
+  // Loads the table file with these bytes.
+  bool load(SurvivorsUTF16* table, const std::string& bytes) {
+    folder_.write("t.bin", bytes);
+    return table->loadFile("t.bin");
+  }
+
   ScratchFolder folder_;
 };
 
 TEST_F(SurvivorsUTF16Test, RecordsSetEntriesByKind) {
-  folder_.write("t.bin",
-                record(0x41, 0x30, kSingleLowKind, 0x41, 0) +  // low byte only
-                    record(0x71, 0xFF, kSingleHighKind, 0xB1, 0) +  // katakana
-                    record(0x9C, 0x4E, kDoubleKind, 0x88, 0x9F) +
-                    record(0x52, 0x22, 7, 0x81, 0xE0));  // odd kind: two-byte
   SurvivorsUTF16 table;
-  ASSERT_TRUE(table.loadFile("t.bin"));
-  EXPECT_EQ(table.entry(0x0041, 0), kSingleLowKind);
-  EXPECT_EQ(table.entry(0x0041, 1), 0x41);
-  EXPECT_EQ(table.entry(0x3041, 0), kSingleLowKind)
-      << "high byte of a kind-0 record is ignored";
-  EXPECT_EQ(table.entry(0x3041, 1), 0);
-  EXPECT_EQ(table.entry(0xFF71, 0), kSingleHighKind);
-  EXPECT_EQ(table.entry(0xFF71, 1), 0xB1);
-  EXPECT_EQ(table.entry(0xFF71, 2), 0);
-  EXPECT_EQ(table.entry(0x4E9C, 0), kDoubleKind);
-  EXPECT_EQ(table.entry(0x4E9C, 1), 0x88);
-  EXPECT_EQ(table.entry(0x4E9C, 2), 0x9F);
-  EXPECT_EQ(table.entry(0x2252, 0), kDoubleKind);
-  EXPECT_EQ(table.entry(0x2252, 2), 0xE0);
+  // The high byte of a kind-0 record is ignored; an odd kind is two-byte.
+  ASSERT_TRUE(load(&table, record(0x41, 0x30, kSingleLowKind, 0x41, 0) +
+                               record(0x71, 0xFF, kSingleHighKind, 0xB1, 0) +
+                               record(0x9C, 0x4E, kDoubleKind, 0x88, 0x9F) +
+                               record(0x52, 0x22, 7, 0x81, 0xE0)));
+  EXPECT_EQ(entryOf(table, 0x0041), (Entry{kSingleLowKind, 0x41, 0}));
+  EXPECT_EQ(entryOf(table, 0x3041), (Entry{kSingleLowKind, 0, 0}));
+  EXPECT_EQ(entryOf(table, 0xFF71), (Entry{kSingleHighKind, 0xB1, 0}));
+  EXPECT_EQ(entryOf(table, 0x4E9C), (Entry{kDoubleKind, 0x88, 0x9F}));
+  EXPECT_EQ(entryOf(table, 0x2252), (Entry{kDoubleKind, 0x81, 0xE0}));
 }
 
 TEST_F(SurvivorsUTF16Test, LaterRecordWins) {
-  folder_.write("t.bin", record(0x52, 0x22, kDoubleKind, 0x87, 0x90) +
-                             record(0x52, 0x22, kDoubleKind, 0x81, 0xE0));
   SurvivorsUTF16 table;
-  ASSERT_TRUE(table.loadFile("t.bin"));
-  EXPECT_EQ(table.entry(0x2252, 1), 0x81);
-  EXPECT_EQ(table.entry(0x2252, 2), 0xE0);
+  ASSERT_TRUE(load(&table, record(0x52, 0x22, kDoubleKind, 0x87, 0x90) +
+                               record(0x52, 0x22, kDoubleKind, 0x81, 0xE0)));
+  EXPECT_EQ(entryOf(table, 0x2252), (Entry{kDoubleKind, 0x81, 0xE0}));
 }
 
 TEST_F(SurvivorsUTF16Test, FinalRecordQuirks) {
   // A record for U+0000 is overwritten by the all-zero record applied after
   // the last whole record.
-  folder_.write("whole.bin", record(0x00, 0x00, kDoubleKind, 0x81, 0x40));
   SurvivorsUTF16 whole;
-  ASSERT_TRUE(whole.loadFile("whole.bin"));
-  EXPECT_EQ(whole.entry(0, 0), 0);
-  EXPECT_EQ(whole.entry(0, 1), 0);
-
+  ASSERT_TRUE(load(&whole, record(0x00, 0x00, kDoubleKind, 0x81, 0x40)));
+  EXPECT_EQ(entryOf(whole, 0), (Entry{0, 0, 0}));
   // 12 bytes: two records, then the 2-byte remainder padded with zeros, a
   // kind-0 record that resets the code unit named by its first byte.
-  folder_.write("short.bin", record(0x42, 0x00, kSingleLowKind, 0x42, 0) +
-                                 record(0x9C, 0x4E, kDoubleKind, 0x88, 0x9F) +
-                                 std::string("\x42\x99", 2));
   SurvivorsUTF16 shortened;
-  ASSERT_TRUE(shortened.loadFile("short.bin"));
+  ASSERT_TRUE(load(&shortened, record(0x42, 0x00, kSingleLowKind, 0x42, 0) +
+                                   record(0x9C, 0x4E, kDoubleKind, 0x88, 0x9F) +
+                                   std::string("\x42\x99", 2)));
   EXPECT_EQ(shortened.entry(0x42, 1), 0) << "remainder reset the entry";
   EXPECT_EQ(shortened.entry(0x4E9C, 0), kDoubleKind);
-
-  folder_.write("empty.bin", "");
   SurvivorsUTF16 empty;
-  ASSERT_TRUE(empty.loadFile("empty.bin"));
+  ASSERT_TRUE(load(&empty, ""));
   EXPECT_EQ(empty.entry(0x4E9C, 0), 0);
 }
 
 TEST_F(SurvivorsUTF16Test, UnitsAboveTheTableAreIgnored) {
-  folder_.write("t.bin", record(0xE6, 0xFF, kDoubleKind, 0x81, 0x40) +
-                             record(0xE5, 0xFF, kDoubleKind, 0xFA, 0x55) +
-                             record(0x41, 0, kSingleLowKind, 0x41, 0));
   SurvivorsUTF16 table;
-  ASSERT_TRUE(table.loadFile("t.bin"));
+  ASSERT_TRUE(load(&table, record(0xE6, 0xFF, kDoubleKind, 0x81, 0x40) +
+                               record(0xE5, 0xFF, kDoubleKind, 0xFA, 0x55) +
+                               record(0x41, 0, kSingleLowKind, 0x41, 0)));
   EXPECT_EQ(table.entry(0xFFE6, 0), 0);
   EXPECT_EQ(table.entry(0xFFFF, 0), 0);
-  EXPECT_EQ(table.entries()[0xFFE6].kind, 0);
   EXPECT_EQ(table.entry(0xFFE5, 0), kDoubleKind);
+  EXPECT_EQ(table.entries()[0xFFE6].kind, 0);
 }
 
 TEST_F(SurvivorsUTF16Test, MissingFileDoesNotLoad) {
@@ -106,7 +101,7 @@ TEST_F(SurvivorsUTF16Test, MissingFileDoesNotLoad) {
 
 // surro.txt: listed characters become 0x81 0x51, everything else stays.
 TEST_F(SurvivorsUTF16Test, SupplementaryListMarksHighSurrogates) {
-  folder_.write("surro.txt", "20B9F remark\r\n2A6B2\n");
+  folder_.write("surro.txt", "20B9F remark\r\n2A6B2\n");  // the last: LF only
   SurvivorsUTF16 table;
   EXPECT_EQ(table.survivors(), SurvivorList::kRead);
   EXPECT_EQ(table.entry(0xD842, 0), kListedHighKind);
@@ -115,8 +110,7 @@ TEST_F(SurvivorsUTF16Test, SupplementaryListMarksHighSurrogates) {
   EXPECT_EQ(table.pair(0xD842, 0xDF9F, 2), 0x51);
   EXPECT_EQ(table.pair(0xD842, 0xDF9F, 3), 0);
   EXPECT_EQ(table.pair(0xD842, 0xDC00, 1), 0);
-  EXPECT_EQ(table.entry(0xD869, 0), kListedHighKind)
-      << "U+2A6B2 after an LF-only line";
+  EXPECT_EQ(table.entry(0xD869, 0), kListedHighKind);
   EXPECT_EQ(table.pair(0xD869, 0xDEB2, 2), 0x51);
   EXPECT_TRUE(folder_.errMessages().empty());
 }
@@ -147,32 +141,26 @@ TEST_F(SurvivorsUTF16Test, SupplementaryListIgnoresOutOfRangeLines) {
 // one that the bound cuts or that lies beyond it does not.
 TEST_F(SurvivorsUTF16Test, SupplementaryListIsReadUpToItsBound) {
   constexpr std::size_t kBound = std::size_t{4} << 20;
-  // Non-empty filler lines of exactly `bytes` bytes (an empty line would end
-  // the list).
+  // Non-empty lines of exactly `bytes` bytes: an empty one ends the list.
   const auto filler = [](std::size_t bytes) {
     std::string lines = bytes % 2 == 1 ? "00\n" : "";
-    lines.reserve(bytes);
     while (lines.size() < bytes) lines += "0\n";
     return lines;
   };
-  struct Case {
-    const char* why;
-    std::string content;
-    std::uint32_t listed_high;  // 0: none
-  } cases[] = {
+  // Why, surro.txt, the one listed high surrogate (0: none).
+  const std::tuple<const char*, std::string, std::uint32_t> cases[] = {
       {"the last line within the bound counts, the next does not",
        filler(kBound - 6) + "20B9F\n2A6B2\n", 0xD842},
       {"a line cut by the bound is not read as its head alone",
        filler(kBound - 5) + "200000\n", 0},
   };
-  for (const Case& c : cases) {
-    folder_.write("surro.txt", c.content);
+  for (const auto& [why, content, listed_high] : cases) {
+    folder_.write("surro.txt", content);
     SurvivorsUTF16 table;
-    EXPECT_EQ(table.survivors(), SurvivorList::kRead) << c.why;
+    EXPECT_EQ(table.survivors(), SurvivorList::kRead) << why;
     for (std::uint32_t high = 0xD840; high < 0xD8C0; ++high) {
-      ASSERT_EQ(table.entry(high, 0),
-                high == c.listed_high ? kListedHighKind : 0)
-          << c.why << ", high " << std::hex << high;
+      ASSERT_EQ(table.entry(high, 0), high == listed_high ? kListedHighKind : 0)
+          << why << ", high " << std::hex << high;
     }
   }
   EXPECT_TRUE(folder_.errMessages().empty());
@@ -186,11 +174,7 @@ TEST_F(SurvivorsUTF16Test, MissingSupplementaryListIsReported) {
 }
 
 TEST_F(SurvivorsUTF16Test, HexadecimalParse) {
-  struct Case {
-    const char* text;
-    std::uint32_t value;
-    std::size_t digits;
-  } cases[] = {
+  const std::tuple<const char*, std::uint32_t, std::size_t> cases[] = {
       {"20B9F", 0x20B9F, 5},
       {"20B9F x", 0x20B9F, 5},
       {"", 0, 0},
@@ -200,24 +184,20 @@ TEST_F(SurvivorsUTF16Test, HexadecimalParse) {
       {"0", 0, 1},
   };
   SurvivorsUTF16 table;
-  for (const Case& c : cases) {
+  for (const auto& [text, value, digits_read] : cases) {
     std::size_t digits = 99;
     EXPECT_EQ(table.hexadecimal_sequence_to_integer(
-                  c.text, std::char_traits<char>::length(c.text), &digits),
-              c.value)
-        << c.text;
-    EXPECT_EQ(digits, c.digits) << c.text;
+                  text, std::char_traits<char>::length(text), &digits),
+              value)
+        << text;
+    EXPECT_EQ(digits, digits_read) << text;
   }
 }
 
 TEST_F(SurvivorsUTF16Test, EightDigitsFromEightUpStopTheRun) {
   folder_.write("surro.txt", "80000000\n");
-  EXPECT_EXIT(
-      {
-        SurvivorsUTF16 table;
-        (void)table.survivors();
-      },
-      ::testing::ExitedWithCode(1), "");
+  EXPECT_EXIT((void)SurvivorsUTF16().survivors(), ::testing::ExitedWithCode(1),
+              "");
   EXPECT_EQ(folder_.errMessages(),
             std::vector<std::string>{
                 "hexadecimal_sequence_to_integer() error-158: i = 56"});
@@ -235,21 +215,19 @@ FinalEffects::Values searchOptions(bool settings_only, bool fixed_only,
 
 TEST_F(SurvivorsUTF16Test, TableInCurrentFolderAfterFixedPlaceMiss) {
   folder_.write("UTF16~MS932.bin", record(0x9C, 0x4E, kDoubleKind, 0x88, 0x9F));
-  FinalEffects options(searchOptions(false, false, true));
   SurvivorsUTF16 table;
-  table.load(options);
+  table.load(FinalEffects(searchOptions(false, false, true)));
   EXPECT_EQ(table.binaryTable(), "UTF16~MS932.bin");
   EXPECT_EQ(table.entry(0x4E9C, 1), 0x88);
-  std::vector<std::string> messages = folder_.errMessages();
-  ASSERT_EQ(messages.size(), 1u);
   const std::string program_folder =
       std::filesystem::path(testing_support::programPath())
           .parent_path()
           .string();
-  EXPECT_EQ(messages[0],
-            "Reset() error-154: " + platform_expectations::fixedTablePlace(
-                                        platform_expectations::thisBuild(),
-                                        program_folder, "UTF16~MS932.bin"));
+  EXPECT_EQ(folder_.errMessages(),
+            std::vector<std::string>{"Reset() error-154: " +
+                                     platform_expectations::fixedTablePlace(
+                                         platform_expectations::thisBuild(),
+                                         program_folder, "UTF16~MS932.bin")});
   EXPECT_EQ(folder_.read("data.txt"),
             "UTF16~MS932.bin is primarily accessible to Pelmora.");
 }
@@ -257,56 +235,37 @@ TEST_F(SurvivorsUTF16Test, TableInCurrentFolderAfterFixedPlaceMiss) {
 TEST_F(SurvivorsUTF16Test, SettingsFileNamesTheTable) {
   folder_.write("mine.bin", "");
   folder_.write("set_dravikson.txt", "mine.bin\r\nignored\r\n");
-  FinalEffects options(searchOptions(true, false, false));
   SurvivorsUTF16 table;
-  table.load(options);
+  table.load(FinalEffects(searchOptions(true, false, false)));
   EXPECT_EQ(table.binaryTable(), "mine.bin");
   EXPECT_TRUE(folder_.errMessages().empty()) << "-K tries nothing else";
   EXPECT_FALSE(folder_.exists("data.txt"));
 }
 
 TEST_F(SurvivorsUTF16Test, SearchMissesStopTheRun) {
+  using Args = std::vector<std::string>;
   struct Case {
     const char* name;
-    bool settings_only;
-    bool fixed_only;
+    bool settings_only, fixed_only;
     std::string settings;  // "" = no set_dravikson.txt
     bool table_in_current_folder;
-    std::vector<std::string> expected;  // 154/166 compared by prefix
+    Args expected;  // 154/166 compared by prefix
   };
-  const std::vector<Case> cases = {
-      {"nowhere",
-       false,
-       false,
-       "",
-       false,
-       {"Reset() error-154: ", "Reset() error-153: UTF16~MS932.bin",
-        "Reset() error-155: set_dravikson.txt", "Reset() error-167: i = 4"}},
-      {"named table missing",
-       false,
-       false,
-       "gone.bin\r\n",
-       false,
-       {"Reset() error-154: ", "Reset() error-153: UTF16~MS932.bin",
-        "Reset() error-156: gone.bin", "Reset() error-167: i = 4"}},
-      {"fixed place only",
-       false,
-       true,
-       "",
-       true,
-       {"Reset() error-154: ", "Reset() error-166: "}},
-      {"settings only, empty first line",
-       true,
-       false,
-       "\r\nx\r\n",
-       true,
-       {"Reset() error-167: i = 4"}},
-      {"-K wins over -D",
-       true,
-       true,
-       "",
-       true,
-       {"Reset() error-155: set_dravikson.txt", "Reset() error-167: i = 4"}},
+  const Case cases[] = {
+      {"nowhere", false, false, "", false,
+       Args{"Reset() error-154: ", "Reset() error-153: UTF16~MS932.bin",
+            "Reset() error-155: set_dravikson.txt",
+            "Reset() error-167: i = 4"}},
+      {"named table missing", false, false, "gone.bin\r\n", false,
+       Args{"Reset() error-154: ", "Reset() error-153: UTF16~MS932.bin",
+            "Reset() error-156: gone.bin", "Reset() error-167: i = 4"}},
+      {"fixed place only", false, true, "", true,
+       Args{"Reset() error-154: ", "Reset() error-166: "}},
+      {"settings only, empty first line", true, false, "\r\nx\r\n", true,
+       Args{"Reset() error-167: i = 4"}},
+      {"-K wins over -D", true, true, "", true,
+       Args{"Reset() error-155: set_dravikson.txt",
+            "Reset() error-167: i = 4"}},
   };
   // Every folder in Path would leave a report of its own; Windows always
   // has some.
@@ -317,12 +276,8 @@ TEST_F(SurvivorsUTF16Test, SearchMissesStopTheRun) {
     if (!c.settings.empty()) folder.write("set_dravikson.txt", c.settings);
     if (c.table_in_current_folder) folder.write("UTF16~MS932.bin", "");
     FinalEffects options(searchOptions(c.settings_only, c.fixed_only, false));
-    EXPECT_EXIT(
-        {
-          SurvivorsUTF16 table;
-          table.load(options);
-        },
-        ::testing::ExitedWithCode(1), "");
+    EXPECT_EXIT(SurvivorsUTF16().load(options), ::testing::ExitedWithCode(1),
+                "");
     std::vector<std::string> messages = folder.errMessages();
     ASSERT_EQ(messages.size(), c.expected.size());
     for (std::size_t i = 0; i < messages.size(); ++i) {

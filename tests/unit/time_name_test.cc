@@ -17,7 +17,6 @@ using testing_support::setClockText;
 
 constexpr std::int32_t kLargest = std::numeric_limits<std::int32_t>::max();
 
-// ---------------------------------------------------------------------------
 // Minutes and seconds cut out of the clock text.
 
 struct ClockCase {
@@ -57,7 +56,6 @@ INSTANTIATE_TEST_SUITE_P(
         // A colon right at the end leaves nothing for the minutes.
         ClockCase{"12/07/26 23:", "", "_"}));
 
-// ---------------------------------------------------------------------------
 // The counter parse and the step to the next number.
 
 struct ParseCase {
@@ -99,16 +97,23 @@ TEST(TimeNamesFollowingTest, RestartsAtZeroAfterTheLargestNumber) {
   EXPECT_EQ(TimeNames::following(kLargest), 0);
 }
 
-// ---------------------------------------------------------------------------
 // setUp and nextName against serial.txt in a scratch folder.
 
 class TimeNamesTest : public testing::Test {
  protected:
   // One report's worth of counter work, as the error report does it.
-  std::string nextErrName() {
+  std::string nextName(const char* prefix, const char* extension) {
     TimeNames names;
-    (void)names.setUp("err", ".txt");
+    (void)names.setUp(prefix, extension);
     return names.nextName(true);
+  }
+  std::string nextErrName() { return nextName("err", ".txt"); }
+  // nextErrName(), and what it wrote to standard error.
+  std::string nextErrNameSaying(std::string* said) {
+    testing::internal::CaptureStderr();
+    std::string name = nextErrName();
+    *said = testing::internal::GetCapturedStderr();
+    return name;
   }
 
   ScratchFolder folder_;
@@ -127,11 +132,10 @@ TEST_F(TimeNamesTest, MissingSerialFileIsCreatedAtZeroThenAdvancedToOne) {
 
 struct SerialCase {
   const char* name;
-  std::string content;     // serial.txt before the report
-  std::int32_t read;       // what setUp returns
-  const char* err_name;    // the name nextName builds
-  const char* after;       // serial.txt afterwards
-  const char* error_text;  // error.txt afterwards, nullptr when absent
+  std::string content;  // serial.txt before the report
+  std::int32_t read;    // what setUp returns
+  const char* next;     // the number in the err file name and serial.txt
+  const char* quoted;   // what error-230 quotes, nullptr when no error.txt
 };
 
 class TimeNamesSerialFileTest : public testing::TestWithParam<SerialCase> {
@@ -144,51 +148,40 @@ TEST_P(TimeNamesSerialFileTest, ReadsAdvancesAndRewritesTheCounter) {
   folder_.write("serial.txt", c.content);
   TimeNames names;
   EXPECT_EQ(names.setUp("err", ".txt"), c.read);
-  EXPECT_EQ(names.nextName(true), c.err_name);
-  EXPECT_EQ(folder_.read("serial.txt"), c.after);
+  EXPECT_EQ(names.nextName(true), "err" + std::string(c.next) + "-14-25.txt");
+  EXPECT_EQ(folder_.read("serial.txt"), c.next);
   bool error_file = false;
   std::string error_text = folder_.read("error.txt", &error_file);
-  if (c.error_text == nullptr) {
+  if (c.quoted == nullptr) {
     EXPECT_FALSE(error_file) << "error.txt holds: " << error_text;
   } else {
     EXPECT_TRUE(error_file);
-    EXPECT_EQ(error_text, c.error_text);
+    EXPECT_EQ(error_text,
+              "sequence_to_integer() error-230: " + std::string(c.quoted));
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     SerialFileStates, TimeNamesSerialFileTest,
     testing::Values(
-        SerialCase{"Zero", "0", 0, "err1-14-25.txt", "1", nullptr},
-        SerialCase{"FortyOne", "41", 41, "err42-14-25.txt", "42", nullptr},
-        SerialCase{"LeadingZeros", "007", 7, "err8-14-25.txt", "8", nullptr},
-        SerialCase{"Letters", "abc", -1, "err0-14-25.txt", "0",
-                   "sequence_to_integer() error-230: abc"},
-        SerialCase{"Empty", "", -1, "err0-14-25.txt", "0",
-                   "sequence_to_integer() error-230: "},
-        SerialCase{"EmptyFirstLine", "\r\n12", -1, "err0-14-25.txt", "0",
-                   "sequence_to_integer() error-230: "},
-        SerialCase{"TrailingBlank", "12 ", -1, "err0-14-25.txt", "0",
-                   "sequence_to_integer() error-230: 12 "},
-        SerialCase{"FirstLineOfCrLf", "7\r\nmore", 7, "err8-14-25.txt", "8",
-                   nullptr},
-        SerialCase{"FirstLineOfLf", "7\nmore\n", 7, "err8-14-25.txt", "8",
-                   nullptr},
-        SerialCase{"OnlyTheLineEnd", "9\r\n", 9, "err10-14-25.txt", "10",
-                   nullptr},
+        SerialCase{"Zero", "0", 0, "1", nullptr},
+        SerialCase{"FortyOne", "41", 41, "42", nullptr},
+        SerialCase{"LeadingZeros", "007", 7, "8", nullptr},
+        SerialCase{"Letters", "abc", -1, "0", "abc"},
+        SerialCase{"Empty", "", -1, "0", ""},
+        SerialCase{"EmptyFirstLine", "\r\n12", -1, "0", ""},
+        SerialCase{"TrailingBlank", "12 ", -1, "0", "12 "},
+        SerialCase{"FirstLineOfCrLf", "7\r\nmore", 7, "8", nullptr},
+        SerialCase{"FirstLineOfLf", "7\nmore\n", 7, "8", nullptr},
+        SerialCase{"OnlyTheLineEnd", "9\r\n", 9, "10", nullptr},
         // The next number is shorter than the old: nothing of it is left.
-        SerialCase{"ShorterNextNumber", "-10", -10, "err-9-14-25.txt", "-9",
-                   nullptr},
-        SerialCase{"Largest", "2147483647", kLargest, "err0-14-25.txt", "0",
-                   nullptr},
-        SerialCase{"TooLarge", "2147483648", -1, "err0-14-25.txt", "0",
-                   "sequence_to_integer() error-230: 2147483648"}),
+        SerialCase{"ShorterNextNumber", "-10", -10, "-9", nullptr},
+        SerialCase{"Largest", "2147483647", kLargest, "0", nullptr},
+        SerialCase{"TooLarge", "2147483648", -1, "0", "2147483648"}),
     [](const testing::TestParamInfo<SerialCase>& param_info) {
       return std::string(param_info.param.name);
     });
 
-// A first line longer than one read block still counts whole: it is no
-// 32-bit number, and error.txt quotes all of it.
 // A counter that never ends (a link to /dev/zero) or holds one endless line
 // must not stall the report: only its first 4096 bytes are read.
 TEST_F(TimeNamesTest, OverlongFirstLineIsQuotedUpToTheBound) {
@@ -219,9 +212,7 @@ TEST_F(TimeNamesTest, ClockTextShapesTheName) {
 
 TEST_F(TimeNamesTest, PrefixAndExtensionFrameTheName) {
   folder_.write("serial.txt", "2");
-  TimeNames names;
-  (void)names.setUp("log", ".dat");
-  EXPECT_EQ(names.nextName(true), "log3-14-25.dat");
+  EXPECT_EQ(nextName("log", ".dat"), "log3-14-25.dat");
 }
 
 TEST_F(TimeNamesTest, NameWithoutAdvanceKeepsTheNumber) {
@@ -243,7 +234,6 @@ TEST_F(TimeNamesTest, ConsecutiveReportsCountUpWithoutLineEnds) {
 }
 
 TEST_F(TimeNamesTest, LongerOldContentIsCutWhenTheCounterIsRewritten) {
-  // "9\r\nmany more lines" must become exactly "10", not "10\nmany ...".
   folder_.write("serial.txt", "9\r\nmany more lines after the number");
   EXPECT_EQ(nextErrName(), "err10-14-25.txt");
   EXPECT_EQ(folder_.read("serial.txt"), "10");
@@ -272,10 +262,8 @@ TEST_F(TimeNamesTest, SerialFileThatIsAFolderStartsAtZeroInANewRun) {
 TEST_F(TimeNamesTest, CounterFailuresGoToStandardErrorWhenErrorFileFails) {
   std::filesystem::create_directory("serial.txt");
   std::filesystem::create_directory("error.txt");
-  testing::internal::CaptureStderr();
-  std::string name = nextErrName();
-  std::string said = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(name, "err0-14-25.txt");
+  std::string said;
+  EXPECT_EQ(nextErrNameSaying(&said), "err0-14-25.txt");
   EXPECT_EQ(said,
             "Rewrite() error-231: serial.txt\n"
             "Rewrite() error-232: \n");
@@ -284,19 +272,15 @@ TEST_F(TimeNamesTest, CounterFailuresGoToStandardErrorWhenErrorFileFails) {
 TEST_F(TimeNamesTest, UnparsableCounterGoesToStandardErrorWhenErrorFileFails) {
   folder_.write("serial.txt", "x1");
   std::filesystem::create_directory("error.txt");
-  testing::internal::CaptureStderr();
-  std::string name = nextErrName();
-  std::string said = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(name, "err0-14-25.txt");
+  std::string said;
+  EXPECT_EQ(nextErrNameSaying(&said), "err0-14-25.txt");
   EXPECT_EQ(said, "sequence_to_integer() error-230: x1\n");
   EXPECT_EQ(folder_.read("serial.txt"), "0");
 }
 
 TEST_F(TimeNamesTest, ReadOnlySerialFileIsReadButNotAdvanced) {
   folder_.write("serial.txt", "5");
-  platform::PlantedFaults read_only;
-  read_only.read_only = "serial.txt";
-  const testing_support::PlantedFaults planted(read_only);
+  const testing_support::PlantedFaults planted({"serial.txt"});  // read-only
   EXPECT_EQ(nextErrName(), "err5-14-25.txt");
   EXPECT_EQ(folder_.read("serial.txt"), "5");
   EXPECT_EQ(folder_.read("error.txt"), "Rewrite() error-232: ");
@@ -304,9 +288,8 @@ TEST_F(TimeNamesTest, ReadOnlySerialFileIsReadButNotAdvanced) {
 
 TEST_F(TimeNamesTest, WriteOnlySerialFileIsCreatedAnewAtZero) {
   folder_.write("serial.txt", "5");
-  platform::PlantedFaults unreadable;
-  unreadable.write_only = "serial.txt";
-  const testing_support::PlantedFaults planted(unreadable);
+  const testing_support::PlantedFaults planted(
+      {"", "serial.txt"});  // unreadable
   EXPECT_EQ(nextErrName(), "err1-14-25.txt");
   EXPECT_EQ(folder_.read("serial.txt"), "1");
   EXPECT_FALSE(folder_.exists("error.txt"));
