@@ -117,17 +117,21 @@ def main():
                 "n/a" if rss_b is None else verdict(rss_b <= limit),
                 fmt(t / pipe if t and pipe else None, ".2f"),
                 fmt(t / floor if t and floor else None, ".2f")))
-        for key, label in (("overwrite", "plain, overwriting the last file (info)"),
+        for key, label in (("utf8", "plain, the same text in UTF-8 with its mark"),
+                           ("utf16be", "plain, the same text in UTF-16BE"),
+                           ("overwrite", "plain, overwriting the last file (info)"),
                            ("wine", "plain, pelmora.exe under Wine (info)"),
                            ("pipeline", "pipeline (iconv, cut)"), ("floor", "floor (cat)")):
             t = med.get(key)
-            if key == "wine" and t is None:
+            if key in ("wine", "utf8", "utf16be") and t is None:
                 continue
             say("| %s | %.0f | %s | %s | %s | %s | %s | | | | %s | %s |" % (
                 name, size / MIB, label, runs.get(key, 0), fmt(t, ".3f"),
                 fmt(size / 1e6 / t if t else None, ".0f"), fmt(cpu.get(key), ".3f"),
                 fmt(t / pipe if t and pipe else None, ".2f"),
                 fmt(t / floor if t and floor else None, ".2f")))
+        rows["utf8"] = {"t": med.get("utf8"), "rss": None}
+        rows["utf16be"] = {"t": med.get("utf16be"), "rss": None}
         per_file[name] = {"size": size, "limit": limit, "pipe": pipe,
                           "floor": floor, "rows": rows, "lines": meta["lines"]}
 
@@ -175,8 +179,13 @@ def main():
         target("filtered vs plain", v, 1.3, fmt(v, ".2f") + " x", "1.3 x")
         v = ratio(r["decimal"]["t"], plain)
         target("decimal vs plain", v, 1.3, fmt(v, ".2f") + " x", "1.3 x")
-        rss = [x["rss"] for x in r.values() if x["rss"] is not None]
-        v = max(rss) if len(rss) == len(r) else None
+        v = ratio(r["utf8"]["t"], plain)
+        target("UTF-8 copy vs plain (UTF-16LE)", v, 1.5, fmt(v, ".2f") + " x", "1.5 x")
+        v = ratio(r["utf16be"]["t"], plain)
+        target("UTF-16BE copy vs plain (UTF-16LE)", v, 1.5, fmt(v, ".2f") + " x", "1.5 x")
+        measured = [k for k, _ in VARIANTS]
+        rss = [r[k]["rss"] for k in measured if r[k]["rss"] is not None]
+        v = max(rss) if len(rss) == len(measured) else None
         target("peak RSS (largest of the four)", v, f["limit"],
                fmt(v / MIB if v else None, ".1f") + " MiB", "%.1f MiB" % (f["limit"] / MIB))
     target("start-up over /bin/true", startup, 5.0,
@@ -194,6 +203,8 @@ def main():
     say("- pipeline: `iconv -f UTF-16 -t CP932 < WIDE | cut -f2 > out` for sheet_* "
         "(UTF-16, not UTF-16LE, so that iconv consumes the FF FE mark instead of stopping on it), "
         "`iconv -f UTF-16LE -t CP932 < WIDE | cut -d, -f2 > out` for csv_* (no mark)")
+    say("- UTF-8, UTF-16BE: plain to file on the same text written as UTF-8 with its mark "
+        "and as UTF-16BE with its mark (sheet_* only); their narrow files must equal plain's")
     say("- floor: `cat WIDE > /dev/null` (the file is in the page cache: this is the cost of reading it)")
     say("- every run of the commands above that write a file writes a new one: hyperfine's --prepare "
         "removes the last run's output first, untimed, as a nightly batch writes new files")

@@ -98,6 +98,20 @@ for entry in "${files[@]}"; do
   set -- $entry
   say "data $1: $(python3 "$here/gen_wide.py" --cached --kind "$2" \
       --size-mib "$3" --out "$data/$1.txt")"
+  # The same text as a "CSV UTF-8" export and as UTF-16BE, each with its
+  # mark: every coding must convert as fast as UTF-16LE, near enough.
+  if [ "$2" = sheet ]; then
+    for coding in utf-8-sig utf-16-be; do
+      copy="$data/$1.$coding.txt"
+      if [ ! -f "$copy" ] || [ "$copy" -ot "$data/$1.txt" ]; then
+        python3 -c 'import sys
+text = open(sys.argv[1], "rb").read()[2:].decode("utf-16-le")
+mark = b"\xfe\xff" if sys.argv[3] == "utf-16-be" else b""
+open(sys.argv[2], "wb").write(mark + text.encode(sys.argv[3]))' \
+          "$data/$1.txt" "$copy" "$coding"
+      fi
+    done
+  fi
 done
 
 # --- scratch folder ----------------------------------------------------------
@@ -165,6 +179,14 @@ for entry in "${files[@]}"; do
   cmd_floor="cat $W > /dev/null"
   # Informational: the same as plain, onto the narrow file of the run before.
   cmd_overwrite="$P -j2 $S $W narrow_overwrite.txt"
+  # The same text in the other codings (sheet files only).
+  coding_runs=()
+  if [ "$kind" = sheet ]; then
+    coding_runs=(--prepare "rm -f narrow_utf8.txt" -n utf8
+                 "$P -j2 $S $(q "$data/$name.utf-8-sig.txt") narrow_utf8.txt"
+                 --prepare "rm -f narrow_utf16be.txt" -n utf16be
+                 "$P -j2 $S $(q "$data/$name.utf-16-be.txt") narrow_utf16be.txt")
+  fi
   # Informational: the same as plain, by pelmora.exe under Wine.
   wine_run=()
   if [ -n "$exe" ]; then
@@ -219,13 +241,19 @@ for entry in "${files[@]}"; do
       --prepare "rm -f pipeline.txt" -n pipeline "$cmd_pipeline" \
       --prepare ":" -n floor "$cmd_floor" \
       --prepare ":" -n overwrite "$cmd_overwrite" \
-      "${wine_run[@]}" \
+      "${coding_runs[@]}" "${wine_run[@]}" \
       >>"$logs/hyperfine_$name.log" 2>&1 ||
       { tail -n 20 "$logs/hyperfine_$name.log" >&2; note_problem "$name: hyperfine failed"; break; }
   done
   err_check || note_problem "$name: an err file appeared while timing"
   if [ -n "$exe" ] && ! cmp -s narrow_wine.txt narrow_plain.txt; then
     note_problem "$name: pelmora.exe under Wine wrote another narrow file"
+  fi
+  if [ "$kind" = sheet ]; then
+    for coding in utf8 utf16be; do
+      cmp -s "narrow_$coding.txt" narrow_plain.txt ||
+        note_problem "$name: the $coding copy gave another narrow file"
+    done
   fi
   rm -f narrow_*.txt pipeline.txt
 done
