@@ -1,9 +1,10 @@
 // Any bytes as a wide file's text: what the product tells the file to be
 // written in, and the code units it decodes block by block, against the
 // reference model's own decoding (tests/reference). Byte 0 chooses the
-// block size (1..64 bytes, so that UTF-8 sequences are cut at every place)
-// and whether the bytes are read as they are or after a UTF-8 mark; the rest
-// is the file.
+// block size (bits 0-5: 1..64 bytes, so that UTF-8 sequences are cut at
+// every place; with bit 7, 64..3907 bytes, so that blocks are decoded in
+// two halves side by side) and whether the bytes are read as they are or
+// after a UTF-8 mark (bit 6); the rest is the file.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -62,7 +63,9 @@ std::vector<std::uint16_t> productUnits(const std::string& file,
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   if (size < 1) return 0;
-  const std::size_t block = 1 + (data[0] & 0x3F);
+  const std::size_t block = (data[0] & 0x80) != 0
+                                ? 64 + std::size_t{data[0] & 0x3Fu} * 61
+                                : 1 + std::size_t{data[0] & 0x3Fu};
   std::string file = fuzzing::text(data + 1, size - 1);
   if ((data[0] & 0x40) != 0) file = "\xEF\xBB\xBF" + file;
   if (productUnits(file, block) != reference::decodeWide(file)) {

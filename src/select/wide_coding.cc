@@ -2,6 +2,11 @@
 
 #include <cstring>
 
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define PELMORA_HAVE_SSSE3_PATH 1
+#include <tmmintrin.h>
+#endif
+
 namespace wide_coding {
 namespace {
 
@@ -46,60 +51,226 @@ std::size_t validPart(const std::uint8_t* in, std::size_t n, const Lead& lead,
   return k;
 }
 
+// A stretch of UTF-8 decoded on its own: bytes in[i..n) to out[o..);
+// `look` is how far bytes may be read ahead (the block's end).
+struct Stream {
+  const std::uint8_t* in;
+  std::size_t i;
+  std::size_t n;
+  std::size_t look;
+  std::uint16_t* out;
+  std::size_t o;
+  bool last;  // the file ends at n: a cut sequence there is no character
+  bool done;
+};
+
+// Decodes ASCII eight bytes at a time, then one character; marks the
+// stream done at its end, or at a sequence its end cuts unless `last`.
+inline void slowStep(Stream& s) {
+  while (s.i + 8 <= s.n) {
+    std::uint64_t eight;
+    std::memcpy(&eight, s.in + s.i, 8);
+    if ((eight & 0x8080808080808080u) != 0) break;
+    for (std::size_t k = 0; k < 8; ++k) s.out[s.o + k] = s.in[s.i + k];
+    s.i += 8;
+    s.o += 8;
+  }
+  if (s.i == s.n) {
+    s.done = true;
+    return;
+  }
+  const std::uint8_t b = s.in[s.i];
+  if (b < 0x80) {
+    s.out[s.o++] = b;
+    ++s.i;
+    return;
+  }
+  const Lead lead = leadOf(b);
+  if (lead.length == 0) {
+    s.out[s.o++] = kReplacement;
+    ++s.i;
+    return;
+  }
+  bool complete = false;
+  const std::size_t valid = validPart(s.in + s.i, s.n - s.i, lead, &complete);
+  if (!complete) {
+    // Cut by the end of the block, the rest may follow in the next one.
+    if (s.i + valid == s.n && !s.last) {
+      s.done = true;
+      return;
+    }
+    s.out[s.o++] = kReplacement;
+    s.i += valid;
+    return;
+  }
+  std::uint32_t cp = b & (0x7Fu >> lead.length);
+  const std::size_t length = static_cast<std::size_t>(lead.length);
+  for (std::size_t k = 1; k < length; ++k) {
+    cp = (cp << 6) | (s.in[s.i + k] & 0x3Fu);
+  }
+  s.i += length;
+  if (cp < 0x10000) {
+    s.out[s.o++] = static_cast<std::uint16_t>(cp);
+  } else {
+    cp -= 0x10000;
+    s.out[s.o++] = static_cast<std::uint16_t>(0xD800 + (cp >> 10));
+    s.out[s.o++] = static_cast<std::uint16_t>(0xDC00 + (cp & 0x3FF));
+  }
+}
+
+#if PELMORA_HAVE_SSSE3_PATH
+// Kana, kanji and ASCII, the whole of most exports, four characters at a
+// time: which of the first 12 bytes start three-byte characters (E1..EC,
+// EE..EF: any two continuation bytes make a character) picks the
+// lengths of the next four characters, and with them a shuffle that puts
+// each character's bytes into a 32-bit lane of its own. Anything else (E0,
+// ED, two- and four-byte forms, invalid bytes) is left to the loop that
+// takes one character at a time.
+struct FourCharacters {
+  alignas(16) std::uint8_t shuffle[16];
+  alignas(16) std::uint8_t keep[16];
+  std::uint16_t ascii;  // the ASCII bytes these four characters must have
+  std::uint16_t continuation;  // and their continuation bytes
+  std::uint16_t range;         // the bytes they take
+};
+
+// The bytes four characters take, apart from the rest: the next group's
+// start waits for it, and 4 KiB stay in the fastest cache.
+std::uint8_t g_used[4096];
+
+const FourCharacters* fourCharacterTable() {
+  static const FourCharacters* const table = [] {
+    static FourCharacters built[4096] = {};
+    for (unsigned leads = 0; leads < 4096; ++leads) {
+      FourCharacters& e = built[leads];
+      unsigned at = 0;
+      for (unsigned k = 0; k < 4; ++k) {
+        std::uint8_t* lane = e.shuffle + 4 * k;
+        std::uint8_t* keep = e.keep + 4 * k;
+        // Bytes of a lane: the last, the middle and the first byte of the
+        // character, then zero (a shuffle index of 0x80 gives zero).
+        lane[3] = 0x80;
+        if ((leads >> at & 1u) != 0) {
+          lane[0] = static_cast<std::uint8_t>(at + 2);
+          lane[1] = static_cast<std::uint8_t>(at + 1);
+          lane[2] = static_cast<std::uint8_t>(at);
+          keep[0] = 0x3F;
+          keep[1] = 0x3F;
+          keep[2] = 0x0F;
+          e.continuation |= static_cast<std::uint16_t>(3u << (at + 1));
+          at += 3;
+        } else {
+          lane[0] = static_cast<std::uint8_t>(at);
+          lane[1] = 0x80;
+          lane[2] = 0x80;
+          keep[0] = 0x7F;
+          e.ascii |= static_cast<std::uint16_t>(1u << at);
+          at += 1;
+        }
+      }
+      g_used[leads] = static_cast<std::uint8_t>(at);
+      e.range = static_cast<std::uint16_t>((1u << at) - 1);
+    }
+    return built;
+  }();
+  return table;
+}
+
+const bool g_ssse3 = [] {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("ssse3") != 0;
+}();
+
+// One group of four characters at s.in[s.i], when 16 bytes are there to
+// look at and the group is of the kinds above; false leaves it alone.
+__attribute__((target("ssse3"), always_inline)) inline bool fourCharacters(
+    Stream& s, const FourCharacters* table) {
+  if (s.i + 16 > s.look) return false;
+  const __m128i v =
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.in + s.i));
+  const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
+  if (high == 0 && s.i + 16 <= s.n) {
+    const __m128i zero = _mm_setzero_si128();
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(s.out + s.o),
+                     _mm_unpacklo_epi8(v, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(s.out + s.o + 8),
+                     _mm_unpackhi_epi8(v, zero));
+    s.i += 16;
+    s.o += 16;
+    return true;
+  }
+  // Leads E0..EF; E0 and ED limit their second byte, and go the slow way.
+  const unsigned leads =
+      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(
+          _mm_and_si128(v, _mm_set1_epi8(-0x10)), _mm_set1_epi8(-0x20)))) &
+      0xFFF;
+  const unsigned follows =
+      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(
+          _mm_and_si128(v, _mm_set1_epi8(-0x40)), _mm_set1_epi8(-0x80))));
+  const unsigned special = static_cast<unsigned>(
+      _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(-0x20)),
+                                     _mm_cmpeq_epi8(v, _mm_set1_epi8(-0x13)))));
+  const FourCharacters& e = table[leads];
+  const std::size_t used = g_used[leads];
+  if ((~high & e.range) != e.ascii || (follows & e.range) != e.continuation ||
+      (special & e.range) != 0 || s.i + used > s.n) {
+    return false;
+  }
+  __m128i lanes = _mm_shuffle_epi8(
+      v, _mm_load_si128(reinterpret_cast<const __m128i*>(e.shuffle)));
+  lanes = _mm_and_si128(
+      lanes, _mm_load_si128(reinterpret_cast<const __m128i*>(e.keep)));
+  // last | middle << 6 | first << 12, from the lane's bytes 0, 1 and 2.
+  const __m128i units = _mm_or_si128(
+      _mm_or_si128(
+          _mm_and_si128(lanes, _mm_set1_epi32(0x7F)),
+          _mm_and_si128(_mm_srli_epi32(lanes, 2), _mm_set1_epi32(0x0FC0))),
+      _mm_and_si128(_mm_srli_epi32(lanes, 4), _mm_set1_epi32(0xF000)));
+  // Four 32-bit lanes to four 16-bit units: a signed pack after a bias.
+  const __m128i biased = _mm_sub_epi32(units, _mm_set1_epi32(0x8000));
+  _mm_storel_epi64(
+      reinterpret_cast<__m128i*>(s.out + s.o),
+      _mm_xor_si128(_mm_packs_epi32(biased, biased), _mm_set1_epi16(-0x8000)));
+  s.i += used;
+  s.o += 4;
+  return true;
+}
+
+// Two halves of the block side by side, so that the processor works on
+// one while the other waits for its next group's length.
+__attribute__((target("ssse3"))) void decodeTwoStreams(Stream& a, Stream& b) {
+  const FourCharacters* table = fourCharacterTable();
+  while (!a.done || !b.done) {
+    if (!a.done && !fourCharacters(a, table)) slowStep(a);
+    if (!b.done && !fourCharacters(b, table)) slowStep(b);
+  }
+}
+#endif
+
 }  // namespace
 
 std::size_t decodeUtf8(const std::uint8_t* in, std::size_t n, bool last,
                        std::uint16_t* out, std::size_t* units) {
-  std::size_t i = 0;
-  std::size_t o = 0;
-  while (i < n) {
-    // Exports are mostly ASCII: eight bytes at a time while they last.
-    while (i + 8 <= n) {
-      std::uint64_t eight;
-      std::memcpy(&eight, in + i, 8);
-      if ((eight & 0x8080808080808080u) != 0) break;
-      for (std::size_t k = 0; k < 8; ++k) out[o + k] = in[i + k];
-      i += 8;
-      o += 8;
-    }
-    if (i == n) break;
-    const std::uint8_t b = in[i];
-    if (b < 0x80) {
-      out[o++] = b;
-      ++i;
-      continue;
-    }
-    const Lead lead = leadOf(b);
-    if (lead.length == 0) {
-      out[o++] = kReplacement;
-      ++i;
-      continue;
-    }
-    bool complete = false;
-    const std::size_t valid = validPart(in + i, n - i, lead, &complete);
-    if (!complete) {
-      // Cut by the end of the block, the rest may follow in the next one.
-      if (i + valid == n && !last) break;
-      out[o++] = kReplacement;
-      i += valid;
-      continue;
-    }
-    std::uint32_t cp = b & (0x7F >> lead.length);
-    const std::size_t length = static_cast<std::size_t>(lead.length);
-    for (std::size_t k = 1; k < length; ++k) {
-      cp = (cp << 6) | (in[i + k] & 0x3Fu);
-    }
-    i += length;
-    if (cp < 0x10000) {
-      out[o++] = static_cast<std::uint16_t>(cp);
-    } else {
-      cp -= 0x10000;
-      out[o++] = static_cast<std::uint16_t>(0xD800 + (cp >> 10));
-      out[o++] = static_cast<std::uint16_t>(0xDC00 + (cp & 0x3FF));
-    }
+  Stream whole{in, 0, n, n, out, 0, last, false};
+#if PELMORA_HAVE_SSSE3_PATH
+  // Halves cut where a character starts (no continuation byte), so that
+  // each decodes as the whole would: a sequence never reaches across.
+  std::size_t mid = n / 2;
+  while (mid < n && mid < n / 2 + 4 && (in[mid] & 0xC0) == 0x80) ++mid;
+  if (g_ssse3 && n >= 64 && (in[mid] & 0xC0) != 0x80) {
+    Stream a{in, 0, mid, n, out, 0, true, false};
+    // The second half's units go after the room the first half may need
+    // (a unit per byte at most), and move down to its end afterwards.
+    Stream b{in, mid, n, n, out, mid, last, false};
+    decodeTwoStreams(a, b);
+    std::memmove(out + a.o, out + mid, (b.o - mid) * sizeof(std::uint16_t));
+    *units = a.o + (b.o - mid);
+    return b.i;
   }
-  *units = o;
-  return i;
+#endif
+  while (!whole.done) slowStep(whole);
+  *units = whole.o;
+  return whole.i;
 }
 
 Start detect(const std::uint8_t* head, std::size_t n) {
