@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "fuzz_support.h"
 #include "model_settings.h"
@@ -61,8 +62,7 @@ const reference::CodeTable& codes(const SurvivorsUTF16& table) {
 
 void prepareFolder() {
   static bool done = false;
-  if (done) return;
-  done = true;
+  if (std::exchange(done, true)) return;
   std::error_code error;
   std::filesystem::copy_file(
       PELMORA_REVERSE_TABLE_PATH, table_format::kSourceFileName,
@@ -193,12 +193,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   if (size < kHeader) return 0;
   // Small parts scanned side by side, so that quotes, pairs and numbers
   // reach across the joins.
-  if ((data[6] & 0x40) != 0) {
-    Selecting::setPartsForTesting(1 + (data[6] & 0x0F) * 5,
-                                  2 + ((data[6] >> 4) & 3));
-  } else {
-    Selecting::setPartsForTesting(0, 0);
-  }
+  const bool parts = (data[6] & 0x40) != 0;
+  Selecting::setPartsForTesting(parts ? 1 + (data[6] & 0x0F) * 5 : 0,
+                                parts ? 2 + ((data[6] >> 4) & 3) : 0);
   std::string wide = fuzzing::text(data + kHeader, size - kHeader);
   const std::size_t pattern = wide.size();
   if (data[6] >= 0xF0 && pattern > 0) {

@@ -74,11 +74,7 @@ Model split(const std::string& line, std::size_t end, unsigned char separator,
       field += c;
     }
   }
-  if (!field.empty()) {
-    push();
-  } else {
-    --f;
-  }
+  field.empty() ? void(--f) : push();
   m.count = f;
   return m;
 }

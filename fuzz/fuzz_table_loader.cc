@@ -77,8 +77,7 @@ void check(std::uint8_t mode, const std::string& bytes, std::uint32_t probe) {
   const TableEntry* raw = table->entries();
   if (std::memcmp(raw, expected.data(), sizeof(TableEntry) * 0x10000) != 0) {
     for (std::uint32_t unit = 0; unit < 0x10000; ++unit) {
-      const TableEntry& a = raw[unit];
-      const TableEntry& b = expected[unit];
+      const TableEntry &a = raw[unit], &b = expected[unit];
       if (a.kind != b.kind || a.first != b.first || a.second != b.second) {
         finding("entries()[" + std::to_string(unit) +
                 "] differs from the records");
@@ -88,12 +87,8 @@ void check(std::uint8_t mode, const std::string& bytes, std::uint32_t probe) {
   }
   // entry() for every unit a record named, a stride through the rest and
   // the table's last units.
-  for (std::uint32_t unit = 0; unit < 0x10000; unit += 251) {
-    units.push_back(unit);
-  }
-  for (std::uint32_t unit = 0xFFE0; unit < 0x10000; ++unit) {
-    units.push_back(unit);
-  }
+  for (std::uint32_t u = 0; u < 0x10000; u += 251) units.push_back(u);
+  for (std::uint32_t u = 0xFFE0; u < 0x10000; ++u) units.push_back(u);
   for (std::uint32_t unit : units) {
     const TableEntry& want = expected[unit];
     const bool inside = unit < SurvivorsUTF16::kTableUnits;

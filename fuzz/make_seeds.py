@@ -98,11 +98,10 @@ def derive(records):
 
 
 table = derive(reverse)
-write("fuzz_table_loader", "ascii", b"\0\0" + table[:5 * 40])
-write("fuzz_table_loader", "katakana", b"\0\0" + table[5 * 150:5 * 200])
-write("fuzz_table_loader", "kanji", b"\0\0" + table[5 * 4000:5 * 4060])
-write("fuzz_table_loader", "twelve_bytes", b"\0\0" + table[5 * 60:5 * 60 + 12])
-write("fuzz_table_loader", "empty", b"\0\0")
+for name, start, end in (("ascii", 0, 5 * 40), ("katakana", 5 * 150, 5 * 200),
+                         ("kanji", 5 * 4000, 5 * 4060),
+                         ("twelve_bytes", 5 * 60, 5 * 60 + 12), ("empty", 0, 0)):
+    write("fuzz_table_loader", name, b"\0\0" + table[start:end])
 write("fuzz_table_loader", "odd_kinds",
       b"\0\0" + bytes([0x41, 0x30, 0, 0x41, 0, 0x42, 0x30, 7, 0x88, 0x9F,
                        0xE6, 0xFF, 2, 0xB1, 0, 0xFF, 0xFF, 1, 0x81, 0x40,

@@ -2,26 +2,17 @@
 """Keeps README.md and the manual page telling the truth.
 
   check_docs.py manual README.md docs/pelmora.1
-      The README's options and error numbers are in the manual page (and the
-      page's numbers in the README), the error numbers are the ones
-      src/diagnostics/error_numbers.h lists and the messages report, every
-      path and name docs/ARCHITECTURE.md gives exists, every link of the
-      README and the pages it leads to reaches a file, the Windows
-      README.txt shows the README's batch block, and the page lints clean
-      with whatever of mandoc and groff is installed.
-
+      Options and error numbers agree between README, manual page and
+      src/diagnostics/error_numbers.h; ARCHITECTURE.md names, README links
+      and docs/README-windows.txt are current; the page lints clean.
   check_docs.py readme-windows README.md PELMORA.EXE TABLE
-      Runs the README's batch block with `wine cmd /c` in WINEPREFIX on
-      twenty wide files and one that cannot be read, the table in the
-      prefix's C:\\Quorvelin (put back after): it must convert the twenty,
-      list the one, show every err file on a line of its own and end with 1.
-
+      Runs the README's batch block with `wine cmd /c` in WINEPREFIX (the
+      table put in C:\\Quorvelin, and put back after).
   check_docs.py readme README.md PELMORA TABLE
-      Runs every shell block of the README marked to be run, with the
-      program installed in a scratch folder (its table in its fixed place),
-      and checks what each leaves behind; the many-files block also with a
-      file that cannot be read among good ones.
+      Runs the README's marked shell blocks with the program installed in a
+      scratch folder, and checks what each leaves behind.
 """
+import itertools
 import os
 import re
 import shutil
@@ -48,12 +39,9 @@ def table_column(text, header):
     lines = text.splitlines()
     if header not in lines:
         sys.exit("no table headed %r in the README" % header)
-    cells = []
-    for line in lines[lines.index(header) + 2:]:
-        if not line.startswith("|"):
-            break
-        cells.append(line.split("|")[1])
-    return cells
+    rows = itertools.takewhile(lambda line: line.startswith("|"),
+                               lines[lines.index(header) + 2:])
+    return [row.split("|")[1] for row in rows]
 
 
 def roff_text(source):
@@ -144,16 +132,10 @@ def check_manual(readme_path, manual_path):
         if done.returncode != 0 or done.stdout or done.stderr:
             problems.append("%s: %s%s" % (linter[0], done.stdout, done.stderr))
 
-    for problem in problems:
-        print(problem)
-    if problems:
-        return 1
-    print("%d options and %d error numbers agree" %
-          (len(options), len(readme_numbers)))
-    if not linted:
-        print("neither mandoc nor groff is installed: the page is not linted")
-        return SKIPPED
-    return 0
+    return report(problems, "%d options and %d error numbers agree%s" % (
+        len(options), len(readme_numbers), "" if linted else
+        "\nneither mandoc nor groff is installed: the page is not linted"),
+        0 if linted else SKIPPED)
 
 
 def broken_links(start):
@@ -343,12 +325,8 @@ def check_readme(readme_path, program, table):
                            - set(marked_blocks(readme, "run", "bat"))):
             problems.append("no check for the README block %s" % name)
 
-    for problem in problems[:20]:
-        print(problem)
-    if problems:
-        return 1
-    print("README blocks run: %s" % ", ".join(sorted(blocks)))
-    return 0
+    return report(problems, "README blocks run: %s" %
+                  ", ".join(sorted(blocks)), most=20)
 
 
 def check_readme_windows(readme_path, program, table):
@@ -422,13 +400,18 @@ def check_readme_windows(readme_path, program, table):
             os.remove(fixed_table)
             if had_table:
                 shutil.move(saved, fixed_table)
-    for problem in problems:
+    return report(problems, "the batch block converted 20 files, listed the "
+                  "one it could not, showed the err files and ended with 1")
+
+
+def report(problems, success, code=0, most=None):
+    """Prints the problems (or the success line): 1 with any, else `code`."""
+    for problem in problems[:most]:
         print(problem)
     if problems:
         return 1
-    print("the batch block converted 20 files, listed the one it could not, "
-          "showed the err files and ended with 1")
-    return 0
+    print(success)
+    return code
 
 
 def main():

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "err_files.h"
 #include "tables/table_format.h"
 #include "test_support.h"
 
@@ -58,19 +59,16 @@ std::string expectedTable(const std::string& source) {
 std::set<std::string> ownFiles(const ScratchFolder& folder) {
   std::set<std::string> names;
   for (const std::string& name : folder.files()) {
-    bool err = name.rfind("err", 0) == 0 && name.size() > 7 &&
-               name.compare(name.size() - 4, 4, ".txt") == 0;
-    if (!err && name != "serial.txt") names.insert(name);
+    if (!harness::parseErrFileName(name) && name != "serial.txt") {
+      names.insert(name);
+    }
   }
   return names;
 }
 
 class DeriveTableTest : public ::testing::Test {
  protected:
-  DeriveStatus derive() {
-    DeriveTable table;
-    return table.derive();
-  }
+  DeriveStatus derive() { return DeriveTable().derive(); }
   // derive() fails with `status` and the one report `message`, and leaves
   // these files.
   void expectFailure(DeriveStatus status, const char* message,
@@ -125,9 +123,8 @@ TEST_F(DeriveTableTest, TrailingPartialRecordIsDropped) {
     SCOPED_TRACE(source.size());
     folder_.write(kSource, source);
     ASSERT_EQ(derive(), DeriveStatus::kOk);
-    bool exists = false;
-    EXPECT_EQ(folder_.read(kTable, &exists), table);
-    EXPECT_TRUE(exists);
+    EXPECT_TRUE(folder_.exists(kTable));
+    EXPECT_EQ(folder_.read(kTable), table);
   }
   EXPECT_TRUE(folder_.errMessages().empty());
 }
@@ -136,9 +133,8 @@ TEST_F(DeriveTableTest, EmptySourceGivesEmptyTableWithoutReport) {
   folder_.write(kTable, "an older, longer table");
   folder_.write(kSource, "");
   ASSERT_EQ(derive(), DeriveStatus::kOk);
-  bool exists = false;
-  EXPECT_EQ(folder_.read(kTable, &exists), "");
-  EXPECT_TRUE(exists);
+  EXPECT_TRUE(folder_.exists(kTable));
+  EXPECT_EQ(folder_.read(kTable), "");
   EXPECT_TRUE(folder_.errMessages().empty());
   EXPECT_EQ(ownFiles(folder_), (std::set<std::string>{kSource, kTable}));
 }

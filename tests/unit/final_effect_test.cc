@@ -79,8 +79,7 @@ TEST_F(FinalEffectsTest, FieldChoiceChain) {
       {{"-j2", "-$", "-d2"}, 2, "do"},
       {{"-x", "-%", "-$", "-j7"}, 7, "dko"},
       {{"-e2", "-x"}, 2, "ek"},
-      {{"-j2", "-j99999999999"}, 255, ""},
-  };
+      {{"-j2", "-j99999999999"}, 255, ""}};
   for (const auto& [args, field, column_flags] : cases) {
     SCOPED_TRACE(::testing::PrintToString(args));
     const FinalEffects::Values v = settleFor(args);
@@ -112,15 +111,13 @@ TEST_F(FinalEffectsTest, CharacterSettlement) {
 }
 
 TEST_F(FinalEffectsTest, LineEnds) {
-  const std::pair<Args, bool> cases[] = {
-      {{}, true},
-      {{"-L"}, true},
-      {{"-LF"}, false},
-      {{"-0-"}, true},
-      {{"-L", "-0-"}, false},
-      {{"-LF", "-CRLF"}, true},
-      {{"-LF", "-L-"}, true},
-  };
+  const std::pair<Args, bool> cases[] = {{{}, true},
+                                         {{"-L"}, true},
+                                         {{"-LF"}, false},
+                                         {{"-0-"}, true},
+                                         {{"-L", "-0-"}, false},
+                                         {{"-LF", "-CRLF"}, true},
+                                         {{"-LF", "-L-"}, true}};
   for (const auto& [args, crlf] : cases) {
     EXPECT_EQ(settleFor(args).crlfLines, crlf)
         << ::testing::PrintToString(args);

@@ -79,8 +79,7 @@ TEST_F(Ms932TableTest, HoldsEveryCodeOnceInValidRanges) {
   // 0xA0-0xDF, 0xFD-0xFF), 7724 two-byte codes outside the user-defined
   // area and 1880 inside it, 9402 distinct code units; and the six JIS
   // forms, each a code unit of its own.
-  std::size_t one_byte = 0;
-  std::size_t user_area = 0;
+  std::size_t one_byte = 0, user_area = 0;
   std::map<std::uint16_t, int> seen;
   for (const Record& record : records_) {
     SCOPED_TRACE(testing::Message() << std::hex << record.code());
@@ -95,9 +94,9 @@ TEST_F(Ms932TableTest, HoldsEveryCodeOnceInValidRanges) {
     EXPECT_FALSE(record.unit >= 0xD800 && record.unit <= 0xDFFF);
     ++seen[record.code()];
   }
-  for (const auto& code : seen) {
-    EXPECT_EQ(code.second, isJisFormCode(code.first) ? 2 : 1)
-        << std::hex << code.first << " listed " << code.second << " times";
+  for (const auto& [code, times] : seen) {
+    EXPECT_EQ(times, isJisFormCode(code) ? 2 : 1)
+        << std::hex << code << " listed " << times << " times";
   }
   std::size_t units = 0;
   for (std::uint32_t code : winner_) units += code != kNone ? 1 : 0;
@@ -179,8 +178,7 @@ TEST_F(Ms932TableTest, AgreesWithTheSystemConverter) {
     if (unit >= 0xD800 && unit <= 0xDFFF) continue;
     const std::string wide = wideOf(unit);
     const bool listed = winner_[unit] != kNone;
-    std::string narrow;
-    std::string back;
+    std::string narrow, back;
     if (!converter.encode(wide, &narrow) || narrow.empty() ||
         narrow.size() > 2) {
       // A converter that writes only codes that decode back (Windows' as

@@ -104,8 +104,7 @@ TEST_F(SurvivorsUTF16Test, SupplementaryListMarksHighSurrogates) {
   folder_.write("surro.txt", "20B9F remark\r\n2A6B2\n");  // the last: LF only
   SurvivorsUTF16 table;
   EXPECT_EQ(table.survivors(), SurvivorList::kRead);
-  EXPECT_EQ(table.entry(0xD842, 0), kListedHighKind);
-  EXPECT_EQ(table.entry(0xD842, 1), 2);
+  EXPECT_EQ(entryOf(table, 0xD842), (Entry{kListedHighKind, 2, 0}));
   EXPECT_EQ(table.pair(0xD842, 0xDF9F, 1), 0x81);
   EXPECT_EQ(table.pair(0xD842, 0xDF9F, 2), 0x51);
   EXPECT_EQ(table.pair(0xD842, 0xDF9F, 3), 0);
@@ -244,14 +243,9 @@ TEST_F(SurvivorsUTF16Test, SettingsFileNamesTheTable) {
 
 TEST_F(SurvivorsUTF16Test, SearchMissesStopTheRun) {
   using Args = std::vector<std::string>;
-  struct Case {
-    const char* name;
-    bool settings_only, fixed_only;
-    std::string settings;  // "" = no set_dravikson.txt
-    bool table_in_current_folder;
-    Args expected;  // 154/166 compared by prefix
-  };
-  const Case cases[] = {
+  // Name, -K, -D, set_dravikson.txt ("": none), a table in the current
+  // folder, the reports (154/166 compared by prefix).
+  const std::tuple<const char*, bool, bool, std::string, bool, Args> cases[] = {
       {"nowhere", false, false, "", false,
        Args{"Reset() error-154: ", "Reset() error-153: UTF16~MS932.bin",
             "Reset() error-155: set_dravikson.txt",
@@ -270,18 +264,19 @@ TEST_F(SurvivorsUTF16Test, SearchMissesStopTheRun) {
   // Every folder in Path would leave a report of its own; Windows always
   // has some.
   testing_support::EnvironmentWithout no_path("Path");
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, settings_only, fixed_only, settings, in_current,
+                    expected] : cases) {
+    SCOPED_TRACE(name);
     ScratchFolder folder;
-    if (!c.settings.empty()) folder.write("set_dravikson.txt", c.settings);
-    if (c.table_in_current_folder) folder.write("UTF16~MS932.bin", "");
-    FinalEffects options(searchOptions(c.settings_only, c.fixed_only, false));
+    if (!settings.empty()) folder.write("set_dravikson.txt", settings);
+    if (in_current) folder.write("UTF16~MS932.bin", "");
+    FinalEffects options(searchOptions(settings_only, fixed_only, false));
     EXPECT_EXIT(SurvivorsUTF16().load(options), ::testing::ExitedWithCode(1),
                 "");
     std::vector<std::string> messages = folder.errMessages();
-    ASSERT_EQ(messages.size(), c.expected.size());
+    ASSERT_EQ(messages.size(), expected.size());
     for (std::size_t i = 0; i < messages.size(); ++i) {
-      EXPECT_EQ(messages[i].rfind(c.expected[i], 0), 0u) << messages[i];
+      EXPECT_EQ(messages[i].rfind(expected[i], 0), 0u) << messages[i];
     }
   }
 }
