@@ -76,26 +76,20 @@ inline const PlatformTable& linuxTable() {
   static const PlatformTable table = {
       false,
       '/',
-      // <folder of the executable>/../share/pelmora, written in normal form.
-      nullptr,
-      // An exit code is one byte: -1 reaches a parent as 255.
-      255,
-      // The C locale's short date and long time.
-      R"(\d\d/\d\d/\d\d( \d\d:\d\d:\d\d)?)",
+      nullptr,  // <program folder>/../share/pelmora, in normal form
+      255,      // an exit code is one byte: -1 reaches a parent as 255
+      R"(\d\d/\d\d/\d\d( \d\d:\d\d:\d\d)?)",  // the C locale's date, time
       // No bound of its own within a process; a program is handed at most
       // 128 KiB in one string.
       128 * 1024,
-      // The C library's CP932 converter leaves out the one-byte codes 0x80,
-      // 0xA0 and 0xFD-0xFF, which Windows decodes to U+0080 and
-      // U+F8F0-U+F8F3.
+      // The C library's CP932 lacks the one-byte codes 0x80, 0xA0 and
+      // 0xFD-0xFF, which Windows decodes to U+0080 and U+F8F0-U+F8F3.
       {0x0080, 0xF8F0, 0xF8F1, 0xF8F2, 0xF8F3},
       "pelmora",
-      // exit(-1) keeps the low eight bits.
-      255,
+      255,  // exit(-1) keeps the low eight bits
       "\n",
       "",
-      // MAX_ARG_STRLEN: the kernel refuses a longer argument.
-      (128 << 10) - 1,
+      (128 << 10) - 1,  // MAX_ARG_STRLEN: the kernel refuses a longer one
       100000,
       {
           {Need::kWindows,
@@ -110,29 +104,22 @@ inline const PlatformTable& windowsTable() {
   static const PlatformTable table = {
       true,
       '\\',
-      // The installed table has one place on the machine, wherever the
-      // program lies: a fixed folder on drive C: (under Wine,
+      // One place on the machine wherever the program lies (under Wine,
       // $WINEPREFIX/drive_c/Quorvelin).
       "C:\\Quorvelin\\",
-      // A parent reads the whole 32-bit exit code of a child process.
-      -1,
-      // The real clock follows the user's regional settings, not the C
-      // library's locale; the tests run under a Japanese user locale, whose
-      // short date is yyyy/MM/dd (yyyy/M/d under Wine) and long time
-      // H:mm:ss.
+      -1,  // a parent reads the whole 32-bit exit code of a child
+      // The user's regional settings, not the C library's locale: the tests
+      // run under a Japanese one, short date yyyy/MM/dd (yyyy/M/d under
+      // Wine) and long time H:mm:ss.
       R"(\d{4}/\d{1,2}/\d{1,2}( \d{1,2}:\d\d:\d\d)?)",
-      // An environment variable holds at most 32,767 characters.
-      32766,
-      // None: the system's converter is the one the table copies.
-      {},
+      32766,  // an environment variable holds at most 32,767 characters
+      {},     // none: the system's converter is the one the table copies
       "pelmora.exe",
       // ExitProcess(-1) is exit status 0xFFFFFFFF; wine hands the low eight
       // bits to its caller, as a POSIX shell would.
       255,
-      // The console program ends its standard error lines as Windows text.
-      "\r\n",
-      // Wine's drive Z: is the Linux root.
-      "Z:",
+      "\r\n",  // the console program's standard error is Windows text
+      "Z:",    // Wine's drive Z: is the Linux root
       // A Windows command line holds at most 32,767 characters, the
       // program's path and the blanks between arguments included.
       30000,

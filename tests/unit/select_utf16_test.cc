@@ -10,7 +10,6 @@
 
 #include "options/final_effect.h"
 #include "tables/derive_binary.h"
-#include "platform_expectations.h"
 #include "model_settings.h"
 #include "reference_select.h"
 #include "file_bytes.h"
@@ -307,23 +306,21 @@ TEST_F(SelectingTest, ReplacementBytesFollowTheOptions) {
       EXPECT_EQ(selecting.replacementByte(value), byte) << std::hex << value;
     }
   };
-  FinalEffects::Values decimal = options(1);
-  decimal.decimalExtraction = true;
-  decimal.omitHI = true;
-  const Bytes decimal_bytes = {{'5', '5'},   {'.', '.'},    {'-', '-'},
-                               {'a', kDrop}, {'H', kDrop},  {0xA0, kDrop},
-                               {0xB1, 0xB1}, {0xE0, kDrop}, {0xFFFF, kDrop}};
-  expectBytes(decimal, decimal_bytes);
-  FinalEffects::Values integer = options(1);
-  integer.integerExtraction = true;
-  expectBytes(integer, Bytes{{'.', kDrop}, {'H', kDrop}});
-  FinalEffects::Values control = options(1);
-  control.dropControl = true;
-  control.dropCombining = true;
-  const Bytes control_bytes = {{0x1F, kDrop}, {0x20, 0x20}, {0x7E, 0x7E},
-                               {0x7F, kDrop}, {'H', 'H'},   {0xDD, 0xDD},
-                               {0xDE, kDrop}, {0xDF, kDrop}};
-  expectBytes(control, control_bytes);
+  const Bytes decimal = {{'5', '5'},   {'.', '.'},    {'-', '-'},
+                         {'a', kDrop}, {'H', kDrop},  {0xA0, kDrop},
+                         {0xB1, 0xB1}, {0xE0, kDrop}, {0xFFFF, kDrop}};
+  const Bytes control = {{0x1F, kDrop}, {0x20, 0x20}, {0x7E, 0x7E},
+                         {0x7F, kDrop}, {'H', 'H'},   {0xDD, 0xDD},
+                         {0xDE, kDrop}, {0xDF, kDrop}};
+  FinalEffects::Values v = options(1);
+  v.decimalExtraction = v.omitHI = true;
+  expectBytes(v, decimal);
+  v = options(1);
+  v.integerExtraction = true;
+  expectBytes(v, {{'.', kDrop}, {'H', kDrop}});
+  v = options(1);
+  v.dropControl = v.dropCombining = true;
+  expectBytes(v, control);
 }
 
 // What a wide file is written in is told from its first bytes alone.

@@ -28,12 +28,10 @@ std::string fixedClock() { return g_clock_text; }
 // environment its parent passed on, and uses it without ever deleting it.
 constexpr const char* kRootVariable = "PELMORA_UNIT_SCRATCH";
 
-std::string inheritedRoot() {
+const std::string g_inherited_root = [] {
   const char* value = std::getenv(kRootVariable);
-  return value != nullptr ? value : "";
-}
-
-const std::string g_inherited_root = inheritedRoot();
+  return std::string(value != nullptr ? value : "");
+}();
 std::string g_root;
 int g_folders_made = 0;
 
@@ -137,6 +135,7 @@ EnvironmentWithout::EnvironmentWithout(const std::string& name) : name_(name) {
 
 EnvironmentWithout::~EnvironmentWithout() {
   if (was_set_) setEnvironment(name_, value_);
+  if (!was_set_) unsetEnvironment(name_);
 }
 
 bool waitForFile(const std::string& name) {

@@ -90,8 +90,8 @@ std::string childRole();
 void setEnvironment(const std::string& name, const std::string& value);
 void unsetEnvironment(const std::string& name);
 
-/// Removes an environment variable until the end of the scope, and then
-/// gives it back its old value.
+/// Removes an environment variable until the end of the scope, which then
+/// gives it back its old value or none.
 class EnvironmentWithout {
  public:
   explicit EnvironmentWithout(const std::string& name);
