@@ -154,19 +154,19 @@ TEST_F(SelectingTest, LineEndModes) {
 }
 
 TEST_F(SelectingTest, ByteOrderMark) {
-  std::string bom = "\xFF\xFE";
-  EXPECT_EQ(runBytes(bom + utf16le(u"a,b\n"), options(1)), "a,\r\n");
-  // Past the start U+FEFF is text without a code.
-  EXPECT_EQ(runBytes(utf16le(u"a\uFEFF\n"), options(1)), "a?\r\n");
-  // FE FF and EF BB BF are marks of UTF-16BE and UTF-8.
-  EXPECT_EQ(runBytes("\xFE\xFF" + wide_text::utf16be(u"a,b\n"), options(1)),
-            "a,\r\n");
-  EXPECT_EQ(runBytes("\xEF\xBB\xBF" + wide_text::utf8(u"a,b\n"), options(1)),
-            "a,\r\n");
-  EXPECT_EQ(runBytes(bom, options(1)), "");
-  EXPECT_EQ(runBytes("", options(1)), "");
-  // An odd last byte belongs to no code unit.
-  EXPECT_EQ(runBytes(utf16le(u"ab") + "c", options(1)), "ab");
+  const std::pair<std::string, std::string> cases[] = {
+      {"\xFF\xFE" + utf16le(u"a,b\n"), "a,\r\n"},
+      {utf16le(u"a\uFEFF\n"), "a?\r\n"},  // past the start: text without a code
+      // FE FF and EF BB BF are marks of UTF-16BE and UTF-8.
+      {"\xFE\xFF" + wide_text::utf16be(u"a,b\n"), "a,\r\n"},
+      {"\xEF\xBB\xBF" + wide_text::utf8(u"a,b\n"), "a,\r\n"},
+      {"\xFF\xFE", ""},
+      {"", ""},
+      {utf16le(u"ab") + "c", "ab"},  // an odd last byte belongs to no unit
+  };
+  for (const auto& [wide, narrow] : cases) {
+    EXPECT_EQ(runBytes(wide, options(1)), narrow);
+  }
 }
 
 TEST_F(SelectingTest, KatakanaReplacementAndSoundMarks) {

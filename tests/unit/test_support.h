@@ -57,7 +57,6 @@ class PlantedFaults {
 
 /// Sets the clock text that platform::localDateTimeText() returns.
 void setClockText(const std::string& text);
-void useRealClock();
 
 /// Waits up to a minute for a file to appear; false when it did not.
 bool waitForFile(const std::string& name);
@@ -121,11 +120,9 @@ class SystemCp932 {
   SystemCp932& operator=(const SystemCp932&) = delete;
 
   bool ok() const;  // false when the system has no such converter
-  /// UTF-16LE bytes to code page 932; false when the converter rejects the
-  /// input, leaves some of it or puts a substitute in its place.
+  /// UTF-16LE to code page 932 and back; false when the converter rejects
+  /// the input, leaves some of it or (encoding) puts a substitute in.
   bool encode(const std::string& wide, std::string* narrow);
-  /// Code page 932 bytes to UTF-16LE; false when the converter rejects the
-  /// input or leaves some of it.
   bool decode(const std::string& narrow, std::string* wide);
 
  private:
