@@ -295,8 +295,6 @@ TEST_F(ErrorTextsTest, ConcurrentProcessesNeverShareASerialNumber) {
   EXPECT_EQ(folder_.read("serial.txt"), std::to_string(total));
 }
 
-// Stopping the run.
-
 int g_hook_calls = 0;
 void writingHook() {
   ++g_hook_calls;

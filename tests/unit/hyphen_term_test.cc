@@ -43,6 +43,14 @@ class HyphenTermsTest : public ::testing::Test {
     return parse(args, readSettingsFile());
   }
 
+  // The blank-separated words of `text`, as arguments.
+  static Args words(const std::string& text) {
+    Args args;
+    std::istringstream in(text);
+    for (std::string word; in >> word;) args.push_back(word);
+    return args;
+  }
+
   // The tokens that one argument becomes. A file name goes first because
   // an empty first argument is refused.
   Args tokensOf(const std::string& argument) {
@@ -179,20 +187,16 @@ TEST_F(HyphenTermsTest, UnknownNegationAndOddTokensChangeNothing) {
 }
 
 TEST_F(HyphenTermsTest, NumberOptionsKeepTheLastValue) {
-  const std::tuple<Args, char, std::int32_t> cases[] = {
-      {{"-j0"}, 'j', 0},  {{"-j007"}, 'j', 7}, {{"-c5"}, 'c', 5},
-      {{"-o1"}, 'o', 1},  {{"-k2"}, 'k', 2},   {{"-d3"}, 'd', 3},
-      {{"-e4"}, 'e', 4},  {{"-n5"}, 'n', 5},   {{"-P6"}, 'P', 6},
-      {{"-}7"}, '}', 7},  {{"-{8"}, '{', 8},   {{"-j2x"}, 'j', -1},
-      {{"-J2"}, 'j', -1}, {{"-jj2"}, 'j', -1}, {{}, 'e', -1},
+  const std::tuple<std::string, char, std::int32_t> cases[] = {
+      {"-j0", 'j', 0},  {"-j007", 'j', 7}, {"-c5", 'c', 5}, {"-o1", 'o', 1},
+      {"-k2", 'k', 2},  {"-d3", 'd', 3},   {"-e4", 'e', 4}, {"-n5", 'n', 5},
+      {"-P6", 'P', 6},  {"-}7", '}', 7},   {"-{8", '{', 8}, {"-j2x", 'j', -1},
+      {"-J2", 'j', -1}, {"-jj2", 'j', -1}, {"", 'e', -1},   {"-j2 -j3", 'j', 3},
   };
   for (const auto& [options, letter, raw] : cases) {
-    Args args = options;
-    args.insert(args.begin(), "w");
-    EXPECT_EQ(parse(args)->numberValue(letter), raw)
-        << ::testing::PrintToString(options);
+    EXPECT_EQ(parse(words("w " + options))->numberValue(letter), raw)
+        << options;
   }
-  EXPECT_EQ(parse({"w", "-j2", "-j3"})->numberValue('j'), 3);
   EXPECT_EQ(parse({"w", "-j2147483647"})->numberValue('j'), 2147483647);
 }
 
@@ -249,11 +253,7 @@ TEST_F(HyphenTermsTest, CharacterOptionsSettleToOneByte) {
       {"-h1", ",\"_1"},
   };
   for (const auto& [options, chars] : cases) {
-    Args args;  // the options, split at blanks
-    std::istringstream words(options);
-    for (std::string word; words >> word;) args.push_back(word);
-    args.push_back("w");
-    auto terms = parse(args);
+    auto terms = parse(words(options + " w"));
     EXPECT_EQ(std::string({static_cast<char>(terms->separatorChar()),
                            static_cast<char>(terms->quoteChar()),
                            static_cast<char>(terms->katakanaChar()),
@@ -387,7 +387,6 @@ TEST_F(HyphenTermsDeathTest, EmptyFirstArgumentIsReportedAndStops) {
     SCOPED_TRACE(::testing::PrintToString(args));
     HyphenTerms terms;
     EXPECT_EXIT(terms.prepareTerms(args), ::testing::ExitedWithCode(1), "");
-    // The forked child wrote its report into the shared current folder.
     const Args messages = folder_->errMessages();
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(),

@@ -42,7 +42,6 @@ std::string readRest(File* file) {
   return all;
 }
 
-// Creates the file with the bytes through File, checking every step.
 void writeThroughFile(const char* name, const std::string& bytes) {
   File file;
   ASSERT_EQ(file.create(name), Status::kOk);

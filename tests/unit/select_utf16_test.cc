@@ -54,7 +54,6 @@ class SelectingTest : public ::testing::Test {
     return v;
   }
 
-  // An engine with its replacement bytes built and the wide file prepared.
   struct Prepared {
     explicit Prepared(FinalEffects::Values v,
                       const std::string& wide_name = "wide.txt")
@@ -66,8 +65,7 @@ class SelectingTest : public ::testing::Test {
     Selecting selecting;
   };
 
-  // Runs one engine on the wide text (BOM-less unless given) and returns
-  // the narrow file's bytes.
+  // The narrow file one engine makes of the wide text (BOM-less).
   std::string run(const std::u16string& wide, FinalEffects::Values v,
                   Column column = Column::kPlain,
                   LineEnd line_end = LineEnd::kCrLf) {
