@@ -1,19 +1,11 @@
-// The one table of what the tests expect differently on Linux and Windows.
-//
-// Everything else is expected alike everywhere, so a test that needs one of
-// these asks here instead of asking which system it runs on. There is one
-// table per platform, and every entry says why it is what it is. A test
-// that needs something the platform cannot give is skipped with the reason
-// the table gives, so no test is written twice.
-//
-// Two kinds of tests read the tables, from two places:
-//  - the unit tests run on the system they were built for, as a Linux
-//    program or as a Windows program under Wine: thisBuild();
-//  - the end-to-end tests are always a Linux program, which runs the Linux
-//    program or pelmora.exe under a launcher such as wine
-//    (PELMORA_E2E_LAUNCHER, PELMORA_E2E_PROGRAM): programUnderTest(),
-//    decided at run time by the program it runs.
-// This is the one test file that asks which system it was built for.
+// The one table of what the tests expect differently on Linux and Windows,
+// each entry with its reason; a test that needs what its platform cannot
+// give is skipped with that reason, so no test is written twice. The unit
+// tests read the table of the system they were built for (thisBuild(), a
+// Windows program runs under Wine); the end-to-end tests, always a Linux
+// program, read the one of the program they run (programUnderTest(), set by
+// PELMORA_E2E_LAUNCHER and PELMORA_E2E_PROGRAM). This is the one test file
+// that asks which system it was built for.
 #ifndef PELMORA_TESTS_COMMON_PLATFORM_EXPECTATIONS_H_
 #define PELMORA_TESTS_COMMON_PLATFORM_EXPECTATIONS_H_
 
@@ -29,29 +21,17 @@ namespace platform_expectations {
 /// What a test needs beyond what every platform gives.
 enum class Need {
   // ---- End-to-end cases: the program under test, seen from Linux.
-  /// A shell script can stand in for the program (the harness's own cases).
-  kScriptInPlaceOfProgram,
-  /// The program sees a POSIX symbolic link the case makes as a link.
-  kProgramSeesSymbolicLinks,
-  /// Permission bits bite: a run as an ordinary user in a folder made
-  /// unwritable with chmod.
-  kPermissionBits,
-  /// A limit on the address space of the run (RLIMIT_AS).
-  kMemoryLimit,
-  /// The program can be stopped with SIGKILL at a chosen system call of its
-  /// own (strace's fault injection).
-  kKillAtSystemCall,
-  /// What only Windows has: one file for names differing in letter case,
-  /// file attributes, sharing modes, the fixed place on drive C:.
-  kWindows,
+  kScriptInPlaceOfProgram,    // a shell script stands in for the program
+  kProgramSeesSymbolicLinks,  // the program sees a POSIX link as a link
+  kPermissionBits,            // chmod bites: the run is an ordinary user's
+  kMemoryLimit,               // an address-space limit on the run (RLIMIT_AS)
+  kKillAtSystemCall,  // SIGKILL at a chosen system call (strace's faults)
+  kWindows,           // letter case, file attributes, sharing modes, drive C:
 
   // ---- Unit tests: the system the test program itself runs on.
-  /// The test can make a symbolic link that the system reports as one.
-  kTestMakesSymbolicLinks,
-  /// Environment variable names differing only in letter case are two.
-  kCaseSensitiveEnvironment,
-  /// The current folder of a process can be removed under it.
-  kRemovableCurrentFolder,
+  kTestMakesSymbolicLinks,    // a link the test makes is seen as one
+  kCaseSensitiveEnvironment,  // "a" and "A" are two variables
+  kRemovableCurrentFolder,    // a process's current folder can be removed
 };
 
 /// Everything that differs by platform; one table per platform.
@@ -59,32 +39,22 @@ struct PlatformTable {
   bool windows;
 
   // ---- Values seen by both kinds of tests.
-  /// What joins a folder and a file name, in the program's own names and
-  /// in the Path folders it searches.
+  /// What joins a folder and a file name, in names and in Path folders.
   char directorySeparator;
   /// The folder of the fixed table place, joined to the table's name;
   /// nullptr: <program folder>/../share/pelmora, in normal form.
   const char* fixedTableFolder;
 
   // ---- Values the unit tests see.
-  /// The exit code a parent process on the same system sees when a child
-  /// ends with -1.
-  int minusOneSeenByParent;
-  /// What the real clock's text looks like (localDateTimeText()).
-  const char* realClockPattern;
-  /// The longest environment variable value the tests can set.
-  std::size_t longestEnvironmentValue;
-  /// The code units of the shipped table that the system's own code page
-  /// 932 converter has no code for.
+  int minusOneSeenByParent;             // a parent's exit code for a child's -1
+  const char* realClockPattern;         // of localDateTimeText()
+  std::size_t longestEnvironmentValue;  // that the tests can set
+  /// Units of the shipped table the system's code page 932 has no code for.
   std::vector<std::uint32_t> unitsOnlyInTheTable;
 
   // ---- Values the end-to-end cases see.
-  /// The program's copy in <sandbox>/bin.
-  const char* programFile;
-  /// The exit code the Linux test harness sees when the program ends with
-  /// -1 (through the launcher, when there is one).
-  int minusOneSeenByHarness;
-  /// What ends each line the program writes to standard error.
+  const char* programFile;    // the program's copy in <sandbox>/bin
+  int minusOneSeenByHarness;  // for the program's -1, through any launcher
   const char* standardErrorLineEnd;
   /// What the program writes before the Linux path of a file ("" or a
   /// drive letter), its folders then joined with directorySeparator.
@@ -106,26 +76,20 @@ inline const PlatformTable& linuxTable() {
   static const PlatformTable table = {
       false,
       '/',
-      // <folder of the executable>/../share/pelmora, written in normal form.
-      nullptr,
-      // An exit code is one byte: -1 reaches a parent as 255.
-      255,
-      // The C locale's short date and long time.
-      R"(\d\d/\d\d/\d\d( \d\d:\d\d:\d\d)?)",
+      nullptr,  // <program folder>/../share/pelmora, in normal form
+      255,      // an exit code is one byte: -1 reaches a parent as 255
+      R"(\d\d/\d\d/\d\d( \d\d:\d\d:\d\d)?)",  // the C locale's date, time
       // No bound of its own within a process; a program is handed at most
       // 128 KiB in one string.
       128 * 1024,
-      // The C library's CP932 converter leaves out the one-byte codes 0x80,
-      // 0xA0 and 0xFD-0xFF, which Windows decodes to U+0080 and
-      // U+F8F0-U+F8F3.
+      // The C library's CP932 lacks the one-byte codes 0x80, 0xA0 and
+      // 0xFD-0xFF, which Windows decodes to U+0080 and U+F8F0-U+F8F3.
       {0x0080, 0xF8F0, 0xF8F1, 0xF8F2, 0xF8F3},
       "pelmora",
-      // exit(-1) keeps the low eight bits.
-      255,
+      255,  // exit(-1) keeps the low eight bits
       "\n",
       "",
-      // MAX_ARG_STRLEN: the kernel refuses a longer argument.
-      (128 << 10) - 1,
+      (128 << 10) - 1,  // MAX_ARG_STRLEN: the kernel refuses a longer one
       100000,
       {
           {Need::kWindows,
@@ -140,29 +104,22 @@ inline const PlatformTable& windowsTable() {
   static const PlatformTable table = {
       true,
       '\\',
-      // The installed table has one place on the machine, wherever the
-      // program lies: a fixed folder on drive C: (under Wine,
+      // One place on the machine wherever the program lies (under Wine,
       // $WINEPREFIX/drive_c/Quorvelin).
       "C:\\Quorvelin\\",
-      // A parent reads the whole 32-bit exit code of a child process.
-      -1,
-      // The real clock follows the user's regional settings, not the C
-      // library's locale; the tests run under a Japanese user locale, whose
-      // short date is yyyy/MM/dd (yyyy/M/d under Wine) and long time
-      // H:mm:ss.
+      -1,  // a parent reads the whole 32-bit exit code of a child
+      // The user's regional settings, not the C library's locale: the tests
+      // run under a Japanese one, short date yyyy/MM/dd (yyyy/M/d under
+      // Wine) and long time H:mm:ss.
       R"(\d{4}/\d{1,2}/\d{1,2}( \d{1,2}:\d\d:\d\d)?)",
-      // An environment variable holds at most 32,767 characters.
-      32766,
-      // None: the system's converter is the one the table copies.
-      {},
+      32766,  // an environment variable holds at most 32,767 characters
+      {},     // none: the system's converter is the one the table copies
       "pelmora.exe",
       // ExitProcess(-1) is exit status 0xFFFFFFFF; wine hands the low eight
       // bits to its caller, as a POSIX shell would.
       255,
-      // The console program ends its standard error lines as Windows text.
-      "\r\n",
-      // Wine's drive Z: is the Linux root.
-      "Z:",
+      "\r\n",  // the console program's standard error is Windows text
+      "Z:",    // Wine's drive Z: is the Linux root
       // A Windows command line holds at most 32,767 characters, the
       // program's path and the blanks between arguments included.
       30000,

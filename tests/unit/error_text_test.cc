@@ -20,6 +20,7 @@
 namespace {
 
 namespace expected = platform_expectations;
+namespace fs = std::filesystem;
 using testing_support::ScratchFolder;
 
 // What work() writes to standard error, line ends as "\n".
@@ -28,6 +29,9 @@ std::string stderrOf(const std::function<void()>& work) {
   work();
   return testing::internal::GetCapturedStderr();
 }
+
+// The err file of serial number n, at the pinned clock.
+std::string errName(int n) { return "err" + std::to_string(n) + "-14-25.txt"; }
 
 class ErrorTextsTest : public testing::Test {
  protected:
@@ -57,9 +61,8 @@ TEST_F(ErrorTextsTest, ErrFileHoldsExactlyTheMessageBytes) {
   for (const std::string& message : messages) {
     ErrorTexts texts;
     texts.report("err", ".txt", message);
-    std::string name = "err" + std::to_string(++serial) + "-14-25.txt";
-    EXPECT_EQ(texts.fileName(), name);
-    EXPECT_EQ(folder_.read(name), message);
+    EXPECT_EQ(texts.fileName(), errName(++serial));
+    EXPECT_EQ(folder_.read(errName(serial)), message);
   }
   EXPECT_EQ(folder_.read("serial.txt"), "5");
 }
@@ -69,12 +72,12 @@ TEST_F(ErrorTextsTest, ErrFileHoldsExactlyTheMessageBytes) {
 TEST_F(ErrorTextsTest, LinkInPlaceOfTheErrFileIsNotFollowed) {
   UNIT_NEEDS(expected::Need::kTestMakesSymbolicLinks);
   folder_.write("elsewhere", "kept");
-  std::filesystem::create_symlink("elsewhere", "err1-14-25.txt");
-  std::filesystem::create_symlink("nowhere", "err2-14-25.txt");
+  fs::create_symlink("elsewhere", "err1-14-25.txt");
+  fs::create_symlink("nowhere", "err2-14-25.txt");
   diagnostics::report("Reset() error-148: set_pelmora.txt");
   EXPECT_EQ(folder_.read("elsewhere"), "kept");
-  EXPECT_TRUE(std::filesystem::is_symlink("err1-14-25.txt"));
-  EXPECT_TRUE(std::filesystem::is_symlink("err2-14-25.txt"));
+  EXPECT_TRUE(fs::is_symlink("err1-14-25.txt"));
+  EXPECT_TRUE(fs::is_symlink("err2-14-25.txt"));
   EXPECT_FALSE(folder_.exists("nowhere"));
   EXPECT_EQ(folder_.read("err3-14-25.txt"),
             "Reset() error-148: set_pelmora.txt");
@@ -85,7 +88,7 @@ TEST_F(ErrorTextsTest, FortyByteMessageGivesFortyByteFile) {
   std::string message = "sequence_to_integer() error-214: 1234567";
   ASSERT_EQ(message.size(), 40u);
   diagnostics::report(message);
-  EXPECT_EQ(std::filesystem::file_size("err1-14-25.txt"), 40u);
+  EXPECT_EQ(fs::file_size("err1-14-25.txt"), 40u);
 }
 
 TEST_F(ErrorTextsTest, TwoReportsInOneSecondGetConsecutiveNumbers) {
@@ -104,14 +107,14 @@ TEST_F(ErrorTextsTest, TwoReportsInOneSecondGetConsecutiveNumbers) {
 TEST_F(ErrorTextsTest, TakenErrFileNamesAreLeftAndTheNextNumberIsTried) {
   folder_.write("serial.txt", "abc");
   folder_.write("err0-14-25.txt", "a much longer message from an older run");
-  std::filesystem::create_directory("err1-14-25.txt");
+  fs::create_directory("err1-14-25.txt");
   ErrorTexts texts;
   texts.report("err", ".txt", "short");
   EXPECT_EQ(texts.fileName(), "err2-14-25.txt");
   EXPECT_EQ(folder_.read("err2-14-25.txt"), "short");
   EXPECT_EQ(folder_.read("err0-14-25.txt"),
             "a much longer message from an older run");
-  EXPECT_TRUE(std::filesystem::is_directory("err1-14-25.txt"));
+  EXPECT_TRUE(fs::is_directory("err1-14-25.txt"));
   EXPECT_EQ(folder_.read("serial.txt"), "2");
 }
 
@@ -145,30 +148,26 @@ TEST_F(ErrorTextsTest, CounterPastTheLargestNumberRestartsAtZero) {
 
 TEST_F(ErrorTextsTest, MessageGoesToStandardErrorWhenEveryTriedNameIsTaken) {
   for (int n = 1; n <= kMostErrFileAttempts; ++n) {
-    folder_.write("err" + std::to_string(n) + "-14-25.txt", "old");
+    folder_.write(errName(n), "old");
   }
   ErrorTexts texts;
   EXPECT_EQ(stderrOf([&] {
               texts.report("err", ".txt", "Reset() error-148: set_pelmora.txt");
             }),
             "Reset() error-148: set_pelmora.txt\n");
-  const std::string last =
-      "err" + std::to_string(kMostErrFileAttempts) + "-14-25.txt";
-  EXPECT_EQ(texts.fileName(), last);
-  EXPECT_EQ(folder_.read(last), "old");
+  EXPECT_EQ(texts.fileName(), errName(kMostErrFileAttempts));
+  EXPECT_EQ(folder_.read(errName(kMostErrFileAttempts)), "old");
   // The counter moved on all the same, and the next report finds its file.
   EXPECT_EQ(folder_.read("serial.txt"), std::to_string(kMostErrFileAttempts));
   diagnostics::report("next");
-  EXPECT_EQ(folder_.read("err" + std::to_string(kMostErrFileAttempts + 1) +
-                         "-14-25.txt"),
-            "next");
+  EXPECT_EQ(folder_.read(errName(kMostErrFileAttempts + 1)), "next");
 }
 
 // A counter that cannot move on names the same taken file every time: the
 // report gives up at the repeat instead of trying it again and again.
 TEST_F(ErrorTextsTest, StuckCounterDoesNotRetryTheTakenName) {
-  std::filesystem::create_directory("serial.txt");
-  std::filesystem::create_directory("error.txt");
+  fs::create_directory("serial.txt");
+  fs::create_directory("error.txt");
   folder_.write("err0-14-25.txt", "old");
   EXPECT_EQ(stderrOf([] { diagnostics::report("lost"); }),
             "Rewrite() error-231: serial.txt\n"
@@ -183,13 +182,13 @@ TEST_F(ErrorTextsTest, ReportsInAFolderThatIsGoneGoToStandardError) {
   // No file can be made at all: the counter failures and the message itself
   // all reach standard error, and report() still returns.
   UNIT_NEEDS(expected::Need::kRemovableCurrentFolder);
-  std::filesystem::path inner = std::filesystem::current_path() / "inner";
-  std::filesystem::create_directory(inner);
-  std::filesystem::current_path(inner);
-  std::filesystem::remove(inner);
+  fs::path inner = fs::current_path() / "inner";
+  fs::create_directory(inner);
+  fs::current_path(inner);
+  fs::remove(inner);
   const std::string said =
       stderrOf([] { diagnostics::report("lost message"); });
-  std::filesystem::current_path(folder_.path());
+  fs::current_path(folder_.path());
   EXPECT_EQ(said,
             "Rewrite() error-231: serial.txt\n"
             "Rewrite() error-232: \n"
@@ -236,7 +235,7 @@ TEST_F(ErrorTextsTest, MessagesTextsReplacesTheWholeFile) {
 }
 
 TEST_F(ErrorTextsTest, MessagesTextsReportsAFileThatCannotBeMade) {
-  std::filesystem::create_directory("data.txt");
+  fs::create_directory("data.txt");
   MessagesTexts writer;
   std::string detail;
   EXPECT_NE(writer.writeText("data.txt", "x", &detail), platform::Status::kOk);
@@ -252,7 +251,7 @@ TEST_F(ErrorTextsTest, ConcurrentProcessesNeverShareASerialNumber) {
   if (!role.empty()) {
     // Wait at the gate so that all children start together.
     const std::string c = role.substr(role.find(' ') + 1);
-    std::filesystem::create_directory("ready-" + c);
+    fs::create_directory("ready-" + c);
     bool ok = testing_support::waitForFile("gate");
     for (int r = 0; r < kReportsEach; ++r) {
       diagnostics::report("child " + c + " report " + std::to_string(r));
@@ -267,11 +266,11 @@ TEST_F(ErrorTextsTest, ConcurrentProcessesNeverShareASerialNumber) {
   }
   for (int c = 0; c < kChildren; ++c) {
     EXPECT_TRUE(testing_support::waitForFile("ready-" + std::to_string(c)));
-    std::filesystem::remove("ready-" + std::to_string(c));
+    fs::remove("ready-" + std::to_string(c));
   }
-  std::filesystem::create_directory("gate");  // opens the gate
+  fs::create_directory("gate");  // opens the gate
   for (auto& child : children) EXPECT_EQ(child->wait(), 0);
-  std::filesystem::remove("gate");
+  fs::remove("gate");
 
   const int total = kChildren * kReportsEach;
   std::set<long long> serials, expected_serials;
@@ -295,8 +294,6 @@ TEST_F(ErrorTextsTest, ConcurrentProcessesNeverShareASerialNumber) {
   EXPECT_EQ(messages, expected_messages);
   EXPECT_EQ(folder_.read("serial.txt"), std::to_string(total));
 }
-
-// Stopping the run.
 
 int g_hook_calls = 0;
 void writingHook() {

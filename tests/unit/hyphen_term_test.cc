@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -42,6 +43,14 @@ class HyphenTermsTest : public ::testing::Test {
     return parse(args, readSettingsFile());
   }
 
+  // The blank-separated words of `text`, as arguments.
+  static Args words(const std::string& text) {
+    Args args;
+    std::istringstream in(text);
+    for (std::string word; in >> word;) args.push_back(word);
+    return args;
+  }
+
   // The tokens that one argument becomes. A file name goes first because
   // an empty first argument is refused.
   Args tokensOf(const std::string& argument) {
@@ -72,31 +81,18 @@ TEST_F(HyphenTermsTest, ArgumentsAreRewrittenOrSplitIntoTokens) {
       {"-CRLFX", {"-C", "-R", "-L", "-F", "-X"}},
       {"-t ", {"-t", "- "}},
       {"-t'", {"-t", "-'"}},  // the apostrophe is printable too
-      // Short arguments stay as they are.
-      {"-j", {"-j"}},
-      {"ab", {"ab"}},
-      {"", {""}},
-      // File names.
-      {"wide.txt", {"wide.txt"}},
-      {"a-tZ", {"a-tZ"}},
-      // Third character not printable ASCII.
-      {"-t\x7FZ", {"-t\x7FZ"}},
-      {"-t\x01Z", {"-t\x01Z"}},
-      {"-t\x85Z", {"-t\x85Z"}},
-      // Third character "-", "\" or a digit.
-      {"-x-foo", {"-x-foo"}},
-      {"-S\\t", {"-S\\t"}},
-      {"-j12", {"-j12"}},
-      {"-I3-5", {"-I3-5"}},
-      // The four literal character options.
-      {"-wab", {"-wab"}},
-      {"-s;x", {"-s;x"}},
-      {"-a*b", {"-a*b"}},
-      {"-hxy", {"-hxy"}},
-      {"-s,", {"-s,"}},
   };
   for (const auto& [argument, tokens] : cases) {
     EXPECT_EQ(tokensOf(argument), tokens) << "argument \"" << argument << "\"";
+  }
+  // Kept whole: short arguments, file names, a third character that is no
+  // printable ASCII or is "-", "\" or a digit, and the four literal
+  // character options.
+  for (const std::string same :
+       {"-j", "ab", "", "wide.txt", "a-tZ", "-t\x7FZ", "-t\x01Z", "-t\x85Z",
+        "-x-foo", "-S\\t", "-j12", "-I3-5", "-wab", "-s;x", "-a*b", "-hxy",
+        "-s,"}) {
+    EXPECT_EQ(tokensOf(same), Args{same}) << "argument \"" << same << "\"";
   }
 }
 
@@ -191,31 +187,17 @@ TEST_F(HyphenTermsTest, UnknownNegationAndOddTokensChangeNothing) {
 }
 
 TEST_F(HyphenTermsTest, NumberOptionsKeepTheLastValue) {
-  const std::tuple<Args, char, std::int32_t> cases[] = {
-      {{"-j2", "-j3"}, 'j', 3},
-      {{"-j0"}, 'j', 0},
-      {{"-j007"}, 'j', 7},
-      {{"-c5"}, 'c', 5},
-      {{"-o1"}, 'o', 1},
-      {{"-k2"}, 'k', 2},
-      {{"-d3"}, 'd', 3},
-      {{"-e4"}, 'e', 4},
-      {{"-n5"}, 'n', 5},
-      {{"-P6"}, 'P', 6},
-      {{"-}7"}, '}', 7},
-      {{"-{8"}, '{', 8},
-      {{"-j2147483647"}, 'j', 2147483647},
-      {{"-j2x"}, 'j', -1},
-      {{"-J2"}, 'j', -1},
-      {{"-jj2"}, 'j', -1},
-      {{}, 'e', -1},
+  const std::tuple<std::string, char, std::int32_t> cases[] = {
+      {"-j0", 'j', 0},  {"-j007", 'j', 7}, {"-c5", 'c', 5}, {"-o1", 'o', 1},
+      {"-k2", 'k', 2},  {"-d3", 'd', 3},   {"-e4", 'e', 4}, {"-n5", 'n', 5},
+      {"-P6", 'P', 6},  {"-}7", '}', 7},   {"-{8", '{', 8}, {"-j2x", 'j', -1},
+      {"-J2", 'j', -1}, {"-jj2", 'j', -1}, {"", 'e', -1},   {"-j2 -j3", 'j', 3},
   };
   for (const auto& [options, letter, raw] : cases) {
-    Args args = options;
-    args.insert(args.begin(), "w");
-    EXPECT_EQ(parse(args)->numberValue(letter), raw)
-        << ::testing::PrintToString(options);
+    EXPECT_EQ(parse(words("w " + options))->numberValue(letter), raw)
+        << options;
   }
+  EXPECT_EQ(parse({"w", "-j2147483647"})->numberValue('j'), 2147483647);
 }
 
 TEST_F(HyphenTermsTest, FieldOptionsReadAsTheLimitWhenAbsent) {
@@ -259,37 +241,19 @@ TEST_F(HyphenTermsTest, RangeAndBitStringOptionsAreConsumedQuietly) {
 
 TEST_F(HyphenTermsTest, CharacterOptionsSettleToOneByte) {
   // The separator, quote, katakana and completion characters.
-  const std::pair<Args, std::string> cases[] = {
-      {{}, ",\"_0"},
-      {{"-s;"}, ";\"_0"},
-      {{"-S\\t"}, "\t\"_0"},
-      {{"-S\\t", "-s;"}, ";\"_0"},
-      {{"-s;", "-S\\t"}, ";\"_0"},
-      {{"-s\\t"}, "\\\"_0"},
-      {{"-s,"}, ",\"_0"},
-      {{"-sab"}, "a\"_0"},
-      {{"-s_", "-S\\t"}, "\t\"_0"},
-      {{"-St"}, "_\"_0"},
-      {{"-S"}, "_\"_0"},
-      {{"-S,"}, "_\"_0"},
-      {{"-S\\t", "-S"}, "_\"_0"},
-      {{"-S\\x7C"}, "|\"_0"},
-      {{"-S\\l"}, "|\"_0"},
-      {{"-S\\xZZ"}, "_\"_0"},
-      {{"-S\\x00"}, "_\"_0"},
-      {{"-W\\x26"}, ",&_0"},
-      {{"-w~"}, ",~_0"},
-      {{"-A\\x2A"}, ",\"*0"},
-      {{"-a#"}, ",\"#0"},
-      {{"-H\\x26"}, ",\"_&"},
-      {{"-h5"}, ",\"_5"},
-      {{"-h0", "-H\\x26"}, ",\"_0"},
-      {{"-h1"}, ",\"_1"},
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ",\"_0"},          {"-s;", ";\"_0"},       {"-S\\t", "\t\"_0"},
+      {"-S\\t -s;", ";\"_0"}, {"-s; -S\\t", ";\"_0"}, {"-s\\t", "\\\"_0"},
+      {"-s,", ",\"_0"},       {"-sab", "a\"_0"},      {"-s_ -S\\t", "\t\"_0"},
+      {"-St", "_\"_0"},       {"-S", "_\"_0"},        {"-S,", "_\"_0"},
+      {"-S\\t -S", "_\"_0"},  {"-S\\x7C", "|\"_0"},   {"-S\\l", "|\"_0"},
+      {"-S\\xZZ", "_\"_0"},   {"-S\\x00", "_\"_0"},   {"-W\\x26", ",&_0"},
+      {"-w~", ",~_0"},        {"-A\\x2A", ",\"*0"},   {"-a#", ",\"#0"},
+      {"-H\\x26", ",\"_&"},   {"-h5", ",\"_5"},       {"-h0 -H\\x26", ",\"_0"},
+      {"-h1", ",\"_1"},
   };
   for (const auto& [options, chars] : cases) {
-    Args args = options;
-    args.push_back("w");
-    auto terms = parse(args);
+    auto terms = parse(words(options + " w"));
     EXPECT_EQ(std::string({static_cast<char>(terms->separatorChar()),
                            static_cast<char>(terms->quoteChar()),
                            static_cast<char>(terms->katakanaChar()),
@@ -423,7 +387,6 @@ TEST_F(HyphenTermsDeathTest, EmptyFirstArgumentIsReportedAndStops) {
     SCOPED_TRACE(::testing::PrintToString(args));
     HyphenTerms terms;
     EXPECT_EXIT(terms.prepareTerms(args), ::testing::ExitedWithCode(1), "");
-    // The forked child wrote its report into the shared current folder.
     const Args messages = folder_->errMessages();
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(),

@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "test_support.h"
@@ -41,7 +42,6 @@ std::string readRest(File* file) {
   return all;
 }
 
-// Creates the file with the bytes through File, checking every step.
 void writeThroughFile(const char* name, const std::string& bytes) {
   File file;
   ASSERT_EQ(file.create(name), Status::kOk);
@@ -218,33 +218,29 @@ TEST_F(PlatformTest, ReadAtReadsFromAnyOffset) {
 // is carried on by the loop around it.
 TEST_F(PlatformTest, PlantedFaultsFailTheCallsTheyName) {
   const std::string bytes = "0123456789";
-  struct Case {
-    const char* what;
-    platform::PlantedFaults faults;
-    Status status;
-    std::size_t written;
-  } cases[] = {
-      {"short", {"", "", 0, 1, 0}, Status::kOk, 10},
-      {"short, then full", {"", "", 0, 1, 2}, Status::kOther, 5},
-      {"full", {"", "", 0, 0, 1}, Status::kOther, 0},
-      {"reads fail", {"", "", 1, 0, 0}, Status::kOk, 10},
-      {"read-only", {"f", "", 0, 0, 0}, Status::kOther, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  const std::tuple<const char*, platform::PlantedFaults, Status, std::size_t>
+      cases[] = {
+          {"short", {"", "", 0, 1, 0}, Status::kOk, 10},
+          {"short, then full", {"", "", 0, 1, 2}, Status::kOther, 5},
+          {"full", {"", "", 0, 0, 1}, Status::kOther, 0},
+          {"reads fail", {"", "", 1, 0, 0}, Status::kOk, 10},
+          {"read-only", {"f", "", 0, 0, 0}, Status::kOther, 0},
+      };
+  for (const auto& [what, faults, status, written_then] : cases) {
+    SCOPED_TRACE(what);
     folder_.write("f", "");
-    const testing_support::PlantedFaults planted(c.faults);
+    const testing_support::PlantedFaults planted(faults);
     File file;
     std::size_t written = 0;
     const Status opened = file.openReadWrite("f");
     EXPECT_EQ(opened == Status::kOk
                   ? file.write(bytes.data(), bytes.size(), &written)
                   : opened,
-              c.status);
-    EXPECT_EQ(written, c.written);
-    const bool unread = c.faults.fail_reads_from > 0 || !file.isOpen();
+              status);
+    EXPECT_EQ(written, written_then);
+    const bool unread = faults.fail_reads_from > 0 || !file.isOpen();
     EXPECT_EQ(readAt(file, 0, 10),
-              unread ? "(failed)" : bytes.substr(0, c.written));
+              unread ? "(failed)" : bytes.substr(0, written_then));
   }
   folder_.write("f", "x");
   const testing_support::PlantedFaults planted({"", "f"});  // write-only
@@ -424,13 +420,10 @@ TEST(PlatformClockTest, ClockCanBeReplacedAndGivenBack) {
 // The real clock in the C locale (on Windows, the user's regional
 // settings); only the shape is checked.
 TEST(PlatformClockTest, RealClockFollowsTheLocaleFormats) {
-  const char* saved = std::getenv("LC_ALL");
-  const std::string saved_value = saved == nullptr ? "" : saved;
+  const testing_support::EnvironmentWithout saved("LC_ALL");
   testing_support::setEnvironment("LC_ALL", "C");
   platform::setClockForTesting(nullptr);
   const std::string text = platform::localDateTimeText();
-  if (saved == nullptr) testing_support::unsetEnvironment("LC_ALL");
-  if (saved != nullptr) testing_support::setEnvironment("LC_ALL", saved_value);
   EXPECT_TRUE(std::regex_match(
       text, std::regex(expected::thisBuild().realClockPattern)))
       << text;

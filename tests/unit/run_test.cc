@@ -53,9 +53,7 @@ class FaultTest : public ::testing::Test {
   }
 
   static platform::PlantedFaults roomForSmallFiles(std::size_t bytes) {
-    platform::PlantedFaults full;
-    full.fail_writes_over = bytes;
-    return full;
+    return {"", "", 0, 0, 0, bytes};  // writes of more bytes fail
   }
 
   testing_support::ScratchFolder folder_;

@@ -10,7 +10,6 @@
 
 #include "options/final_effect.h"
 #include "tables/derive_binary.h"
-#include "platform_expectations.h"
 #include "model_settings.h"
 #include "reference_select.h"
 #include "file_bytes.h"
@@ -55,7 +54,6 @@ class SelectingTest : public ::testing::Test {
     return v;
   }
 
-  // An engine with its replacement bytes built and the wide file prepared.
   struct Prepared {
     explicit Prepared(FinalEffects::Values v,
                       const std::string& wide_name = "wide.txt")
@@ -67,8 +65,7 @@ class SelectingTest : public ::testing::Test {
     Selecting selecting;
   };
 
-  // Runs one engine on the wide text (BOM-less unless given) and returns
-  // the narrow file's bytes.
+  // The narrow file one engine makes of the wide text (BOM-less).
   std::string run(const std::u16string& wide, FinalEffects::Values v,
                   Column column = Column::kPlain,
                   LineEnd line_end = LineEnd::kCrLf) {
@@ -155,19 +152,19 @@ TEST_F(SelectingTest, LineEndModes) {
 }
 
 TEST_F(SelectingTest, ByteOrderMark) {
-  std::string bom = "\xFF\xFE";
-  EXPECT_EQ(runBytes(bom + utf16le(u"a,b\n"), options(1)), "a,\r\n");
-  // Past the start U+FEFF is text without a code.
-  EXPECT_EQ(runBytes(utf16le(u"a\uFEFF\n"), options(1)), "a?\r\n");
-  // FE FF and EF BB BF are marks of UTF-16BE and UTF-8.
-  EXPECT_EQ(runBytes("\xFE\xFF" + wide_text::utf16be(u"a,b\n"), options(1)),
-            "a,\r\n");
-  EXPECT_EQ(runBytes("\xEF\xBB\xBF" + wide_text::utf8(u"a,b\n"), options(1)),
-            "a,\r\n");
-  EXPECT_EQ(runBytes(bom, options(1)), "");
-  EXPECT_EQ(runBytes("", options(1)), "");
-  // An odd last byte belongs to no code unit.
-  EXPECT_EQ(runBytes(utf16le(u"ab") + "c", options(1)), "ab");
+  const std::pair<std::string, std::string> cases[] = {
+      {"\xFF\xFE" + utf16le(u"a,b\n"), "a,\r\n"},
+      {utf16le(u"a\uFEFF\n"), "a?\r\n"},  // past the start: text without a code
+      // FE FF and EF BB BF are marks of UTF-16BE and UTF-8.
+      {"\xFE\xFF" + wide_text::utf16be(u"a,b\n"), "a,\r\n"},
+      {"\xEF\xBB\xBF" + wide_text::utf8(u"a,b\n"), "a,\r\n"},
+      {"\xFF\xFE", ""},
+      {"", ""},
+      {utf16le(u"ab") + "c", "ab"},  // an odd last byte belongs to no unit
+  };
+  for (const auto& [wide, narrow] : cases) {
+    EXPECT_EQ(runBytes(wide, options(1)), narrow);
+  }
 }
 
 TEST_F(SelectingTest, KatakanaReplacementAndSoundMarks) {
@@ -307,23 +304,21 @@ TEST_F(SelectingTest, ReplacementBytesFollowTheOptions) {
       EXPECT_EQ(selecting.replacementByte(value), byte) << std::hex << value;
     }
   };
-  FinalEffects::Values decimal = options(1);
-  decimal.decimalExtraction = true;
-  decimal.omitHI = true;
-  const Bytes decimal_bytes = {{'5', '5'},   {'.', '.'},    {'-', '-'},
-                               {'a', kDrop}, {'H', kDrop},  {0xA0, kDrop},
-                               {0xB1, 0xB1}, {0xE0, kDrop}, {0xFFFF, kDrop}};
-  expectBytes(decimal, decimal_bytes);
-  FinalEffects::Values integer = options(1);
-  integer.integerExtraction = true;
-  expectBytes(integer, Bytes{{'.', kDrop}, {'H', kDrop}});
-  FinalEffects::Values control = options(1);
-  control.dropControl = true;
-  control.dropCombining = true;
-  const Bytes control_bytes = {{0x1F, kDrop}, {0x20, 0x20}, {0x7E, 0x7E},
-                               {0x7F, kDrop}, {'H', 'H'},   {0xDD, 0xDD},
-                               {0xDE, kDrop}, {0xDF, kDrop}};
-  expectBytes(control, control_bytes);
+  const Bytes decimal = {{'5', '5'},   {'.', '.'},    {'-', '-'},
+                         {'a', kDrop}, {'H', kDrop},  {0xA0, kDrop},
+                         {0xB1, 0xB1}, {0xE0, kDrop}, {0xFFFF, kDrop}};
+  const Bytes control = {{0x1F, kDrop}, {0x20, 0x20}, {0x7E, 0x7E},
+                         {0x7F, kDrop}, {'H', 'H'},   {0xDD, 0xDD},
+                         {0xDE, kDrop}, {0xDF, kDrop}};
+  FinalEffects::Values v = options(1);
+  v.decimalExtraction = v.omitHI = true;
+  expectBytes(v, decimal);
+  v = options(1);
+  v.integerExtraction = true;
+  expectBytes(v, {{'.', kDrop}, {'H', kDrop}});
+  v = options(1);
+  v.dropControl = v.dropCombining = true;
+  expectBytes(v, control);
 }
 
 // What a wide file is written in is told from its first bytes alone.

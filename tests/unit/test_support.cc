@@ -28,21 +28,12 @@ std::string fixedClock() { return g_clock_text; }
 // environment its parent passed on, and uses it without ever deleting it.
 constexpr const char* kRootVariable = "PELMORA_UNIT_SCRATCH";
 
-std::string inheritedRoot() {
+const std::string g_inherited_root = [] {
   const char* value = std::getenv(kRootVariable);
-  return value != nullptr ? value : "";
-}
-
-const std::string g_inherited_root = inheritedRoot();
+  return std::string(value != nullptr ? value : "");
+}();
 std::string g_root;
 int g_folders_made = 0;
-
-void removeRoot() {
-  if (g_root.empty()) return;
-  unsetEnvironment(kRootVariable);
-  if (std::getenv("PELMORA_KEEP_SANDBOX") != nullptr) return;
-  harness::removeScratchFolder(g_root);
-}
 
 // Scratch folders are numbered per test, so that a process running the
 // test again finds them by their number; they go when the test ends. A
@@ -52,10 +43,14 @@ class ScratchRootKeeper : public testing::EmptyTestEventListener {
     g_root.clear();
     g_folders_made = 0;
   }
-  void OnTestEnd(const testing::TestInfo&) override {
-    if (g_inherited_root.empty()) removeRoot();
-    g_root.clear();
-    g_folders_made = 0;
+  void OnTestEnd(const testing::TestInfo& test) override {
+    if (g_inherited_root.empty() && !g_root.empty()) {
+      unsetEnvironment(kRootVariable);
+      if (std::getenv("PELMORA_KEEP_SANDBOX") == nullptr) {
+        harness::removeScratchFolder(g_root);
+      }
+    }
+    OnTestStart(test);
   }
 };
 
@@ -70,8 +65,6 @@ void setClockText(const std::string& text) {
   g_clock_text = text;
   platform::setClockForTesting(&fixedClock);
 }
-
-void useRealClock() { platform::setClockForTesting(nullptr); }
 
 ScratchFolder::ScratchFolder() {
   previous_ = fs::current_path().string();
@@ -93,7 +86,7 @@ ScratchFolder::ScratchFolder() {
 ScratchFolder::~ScratchFolder() {
   std::error_code ignored;
   fs::current_path(previous_, ignored);
-  useRealClock();
+  platform::setClockForTesting(nullptr);
 }
 
 void ScratchFolder::write(const std::string& name,
@@ -137,6 +130,7 @@ EnvironmentWithout::EnvironmentWithout(const std::string& name) : name_(name) {
 
 EnvironmentWithout::~EnvironmentWithout() {
   if (was_set_) setEnvironment(name_, value_);
+  if (!was_set_) unsetEnvironment(name_);
 }
 
 bool waitForFile(const std::string& name) {

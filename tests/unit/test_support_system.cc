@@ -66,17 +66,9 @@ void unsetEnvironment(const std::string& name) {
 }
 
 std::string programPath() {
-  std::wstring buffer(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(),
-                                            static_cast<DWORD>(buffer.size()));
-    if (length == 0) return std::string();
-    if (length < buffer.size()) {
-      buffer.resize(length);
-      return fs::path(buffer).string();
-    }
-    buffer.resize(buffer.size() * 2);
-  }
+  std::wstring buffer(32768, L'\0');  // the longest path Windows has
+  buffer.resize(GetModuleFileNameW(nullptr, buffer.data(), 32768));
+  return fs::path(buffer).string();
 }
 
 ChildProcess::ChildProcess(const std::string& role) {
@@ -108,29 +100,6 @@ int ChildProcess::wait() {
   }
   CloseHandle(process);
   return exit_code_;
-}
-
-std::string standardStreamOf(int stream, const std::function<void()>& work) {
-  wchar_t folder[MAX_PATH + 1];
-  wchar_t name[MAX_PATH + 1];
-  if (GetTempPathW(MAX_PATH + 1, folder) == 0 ||
-      GetTempFileNameW(folder, L"out", 0, name) == 0) {
-    return "(no temporary file)";
-  }
-  std::fflush(nullptr);
-  const int saved = _dup(stream);
-  const int file = _wopen(name, _O_WRONLY | _O_BINARY | _O_TRUNC);
-  // Moving descriptor 1 or 2 moves the system's standard handle too, which
-  // is the one the platform layer writes to.
-  _dup2(file, stream);
-  _close(file);
-  work();
-  std::fflush(nullptr);
-  _dup2(saved, stream);
-  _close(saved);
-  std::string bytes = harness::readBytes(name);
-  DeleteFileW(name);
-  return bytes;
 }
 
 SystemCp932::SystemCp932() : encoder_(nullptr), decoder_(nullptr) {}
@@ -205,24 +174,6 @@ int ChildProcess::wait() {
   return exit_code_;
 }
 
-std::string standardStreamOf(int stream, const std::function<void()>& work) {
-  std::string name =
-      (fs::temp_directory_path() / "pelmora-stdout-XXXXXX").string();
-  const int file = ::mkstemp(name.data());
-  if (file < 0) return "(no temporary file)";
-  std::fflush(nullptr);
-  const int saved = ::dup(stream);
-  ::dup2(file, stream);
-  ::close(file);
-  work();
-  std::fflush(nullptr);
-  ::dup2(saved, stream);
-  ::close(saved);
-  std::string bytes = harness::readBytes(name);
-  ::unlink(name.c_str());
-  return bytes;
-}
-
 SystemCp932::SystemCp932()
     : encoder_(iconv_open("CP932", "UTF-16LE")),
       decoder_(iconv_open("UTF-16LE", "CP932")) {}
@@ -265,5 +216,36 @@ bool SystemCp932::decode(const std::string& narrow, std::string* wide) {
 }
 
 #endif
+
+std::string standardStreamOf(int stream, const std::function<void()>& work) {
+#if defined(_WIN32)
+  wchar_t folder[MAX_PATH + 1];
+  wchar_t name[MAX_PATH + 1];
+  if (GetTempPathW(MAX_PATH + 1, folder) == 0 ||
+      GetTempFileNameW(folder, L"out", 0, name) == 0) {
+    return "(no temporary file)";
+  }
+  const int file = _wopen(name, _O_WRONLY | _O_BINARY | _O_TRUNC);
+#else
+  std::string name =
+      (fs::temp_directory_path() / "pelmora-stdout-XXXXXX").string();
+  const int file = ::mkstemp(name.data());
+  if (file < 0) return "(no temporary file)";
+#endif
+  std::fflush(nullptr);
+  const int saved = dup(stream);
+  // On Windows moving descriptor 1 or 2 moves the system's standard handle
+  // too, which is the one the platform layer writes to.
+  dup2(file, stream);
+  close(file);
+  work();
+  std::fflush(nullptr);
+  dup2(saved, stream);
+  close(saved);
+  std::string bytes = harness::readBytes(name);
+  std::error_code ignored;
+  fs::remove(name, ignored);
+  return bytes;
+}
 
 }  // namespace testing_support
