@@ -90,9 +90,6 @@ class Sandbox {
   /// Runs the program as nobody when the tests run as root, so that file
   /// permissions bite; false when the platform cannot make them bite.
   bool runUnprivileged();
-  /// Limits the size of every file the run writes: a write past it fails
-  /// (as on a full disk) instead of raising a signal.
-  void setFileSizeLimit(long bytes) { setup_.fileSizeLimit = bytes; }
   /// Limits the address space of the run, so that memory runs out early.
   void setMemoryLimit(long bytes) { setup_.memoryLimit = bytes; }
   /// Off: run() reads no file left (for files of hundreds of megabytes).
