@@ -85,12 +85,16 @@ std::vector<char*> pointers(std::vector<std::string>& storage) {
 }  // namespace
 
 ChildEnd runProgram(std::vector<std::string> argv,
-                    std::vector<std::string> environment,
+                    const std::map<std::string, std::string>& environment,
                     const ChildSetup& setup) {
   // Built before the fork: in a program with threads only async-signal-safe
   // calls are sure to work between the fork and the exec.
+  std::vector<std::string> entries;
+  for (const auto& [name, value] : environment) {
+    entries.push_back(name + "=" + value);
+  }
   std::vector<char*> args = pointers(argv);
-  std::vector<char*> envp = pointers(environment);
+  std::vector<char*> envp = pointers(entries);
   int out_pipe[2];
   int err_pipe[2];
   if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {

@@ -7,6 +7,7 @@
 #if !defined(_WIN32)
 
 #include <chrono>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,10 +36,9 @@ struct ChildEnd {
   std::string standardError;
 };
 
-/// Runs a program (argv[0] is its path) with exactly this environment
-/// ("NAME=value" entries).
+/// Runs a program (argv[0] is its path) with exactly this environment.
 ChildEnd runProgram(std::vector<std::string> argv,
-                    std::vector<std::string> environment,
+                    const std::map<std::string, std::string>& environment,
                     const ChildSetup& setup);
 
 }  // namespace harness

@@ -134,26 +134,17 @@ Identity identityOf(const std::string& path) {
   return id;
 }
 
-// An access ACL in the kernel's own form: the owner rw-, the user nobody
+// An access ACL in the kernel's own form, little-endian: version 2, then
+// tag, permissions and id of each entry: the owner rw-, the user nobody
 // r--, the group r--, mask r--, others ---.
-std::string nobodyMayRead() {
-  std::string acl;
-  auto put = [&acl](std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) acl += static_cast<char>(value >> (8 * i));
-  };
-  auto entry = [&](std::uint16_t tag, std::uint16_t perm, std::uint32_t id) {
-    put(tag, 2);
-    put(perm, 2);
-    put(id, 4);
-  };
-  put(2, 4);  // the format's version
-  entry(0x01, 6, 0xFFFFFFFF);
-  entry(0x02, 4, 65534);
-  entry(0x04, 4, 0xFFFFFFFF);
-  entry(0x10, 4, 0xFFFFFFFF);
-  entry(0x20, 0, 0xFFFFFFFF);
-  return acl;
-}
+const std::string kNobodyMayRead(
+    "\x02\0\0\0"
+    "\x01\0\x06\0\xFF\xFF\xFF\xFF"
+    "\x02\0\x04\0\xFE\xFF\0\0"
+    "\x04\0\x04\0\xFF\xFF\xFF\xFF"
+    "\x10\0\x04\0\xFF\xFF\xFF\xFF"
+    "\x20\0\0\0\xFF\xFF\xFF\xFF",
+    44);
 
 const std::string kLongName = std::string(246, 'n') + ".txt";
 
@@ -178,9 +169,9 @@ TEST(SafetyTest, RefreshInPlaceKeepsWhatTheUserSetUp) {
        }},
       {"an ACL", "data/w.txt",
        [](const std::string& wide, const std::string&) {
-         const std::string acl = nobodyMayRead();
-         return ::setxattr(wide.c_str(), "system.posix_acl_access", acl.data(),
-                           acl.size(), 0) == 0;
+         return ::setxattr(wide.c_str(), "system.posix_acl_access",
+                           kNobodyMayRead.data(), kNobodyMayRead.size(),
+                           0) == 0;
        }},
       {"an extended attribute", "data/w.txt",
        [](const std::string& wide, const std::string&) {

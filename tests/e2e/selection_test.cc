@@ -152,15 +152,14 @@ TEST_F(MainRoadTest, StandardOutputSkipsTheFileSteps) {
 
 TEST_F(MainRoadTest, LargeOutputIsWrittenWhole) {
   std::u16string wide;
-  for (int i = 0; i < 100000; ++i)
+  std::string expected;
+  for (std::size_t i = 0; i < 100000; ++i) {
     wide += u"x,漢字かな" + std::u16string(i % 7, u'ｱ') + u"\r\n";
+    expected += "\x8A\xBF\x8E\x9A\x82\xA9\x82\xC8" +
+                std::string(i % 7, '\xB1') + "\r\n";
+  }
   box_.write("wide.txt", utf16le(wide));
   RunResult run = box_.run({"-j2", "wide.txt", "n.txt"});
-  std::string expected;
-  for (int i = 0; i < 100000; ++i) {
-    expected += "\x8A\xBF\x8E\x9A\x82\xA9\x82\xC8" +
-                std::string(static_cast<std::size_t>(i % 7), '\xB1') + "\r\n";
-  }
   EXPECT_EQ(run.file("n.txt"), expected);
 }
 
@@ -318,9 +317,7 @@ TEST(IconvTest, EveryCharacterIconvEncodesMatchesIt) {
   EXPECT_GT(checked, 7000);
 
   Sandbox box;
-  box.write("set_pelmora.txt", "t\r\n");
-  box.write("surro.txt", "20B9F\r\n");
-  box.placeFixedTable(Sandbox::derivedTable());
+  prepare(box);
   box.write("all.txt", "\xFF\xFE" + utf16le(wide));
   // Separator and quote moved to control characters, which are not listed.
   RunResult run = box.run({"-j1", "-S\\x01", "-W\\x02", "all.txt", "n.txt"});
