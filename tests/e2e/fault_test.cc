@@ -263,11 +263,7 @@ TEST(HostileCommandLineTest, HugeAndStrangeArgumentsEndInOrder) {
       platform_expectations::programUnderTest();
   Args many(platform.mostShortArguments, "-u");
   many.insert(many.end(), {"-j2", "wide.txt", "n.txt"});
-  struct Case {
-    const char* name;
-    Args arguments;
-    int exit_code;
-  } cases[] = {
+  const std::tuple<const char*, Args, int> cases[] = {
       {"the most arguments", many, 0},
       // Linux refuses to start a program with an argument above 128 KiB
       // (MAX_ARG_STRLEN), Windows a command line above 32,767 characters, so
@@ -293,14 +289,14 @@ TEST(HostileCommandLineTest, HugeAndStrangeArgumentsEndInOrder) {
       {"high bytes as a file name", Args{"-j1", "\x82\xA0\xFF.txt"},
        platform.minusOneSeenByHarness},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, arguments, exit_code] : cases) {
+    SCOPED_TRACE(name);
     Sandbox box;
     prepare(box);
-    RunResult run = box.run(c.arguments);
+    RunResult run = box.run(arguments);
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.signal, 0);
-    EXPECT_EQ(run.exitCode, c.exit_code) << run.describe();
+    EXPECT_EQ(run.exitCode, exit_code) << run.describe();
     EXPECT_EQ(run.file("wide.txt"), kWide);
   }
 }
