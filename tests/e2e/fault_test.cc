@@ -40,12 +40,11 @@ TEST(FaultTest, ReadOnlyCurrentFolderReportsOnStandardError) {
   // line reaches standard error instead, the report itself last.
   const std::string end =
       platform_expectations::programUnderTest().standardErrorLineEnd;
-  EXPECT_NE(run.standardError.find("Rewrite() error-231: serial.txt" + end),
-            std::string::npos)
-      << run.standardError;
-  EXPECT_NE(run.standardError.find("Reset() error-148: set_pelmora.txt" + end),
-            std::string::npos)
-      << run.standardError;
+  for (const char* line : {"Rewrite() error-231: serial.txt",
+                           "Reset() error-148: set_pelmora.txt"}) {
+    EXPECT_NE(run.standardError.find(line + end), std::string::npos)
+        << run.standardError;
+  }
   EXPECT_TRUE(run.errMessages().empty());
   EXPECT_EQ(run.file("wide.txt"), kWide);
 }
@@ -112,9 +111,7 @@ TEST(FaultTest, RefreshNeedsAWritableFileNotAWritableFolder) {
     chmodOrFail(box, "ro", 0777);
     EXPECT_EQ(run.exitCode, file_read_only ? 1 : 0) << run.describe();
     EXPECT_EQ(run.errMessages(),
-              file_read_only
-                  ? std::vector<std::string>{"Reset() error-193: ro/wide.txt"}
-                  : std::vector<std::string>{});
+              file_read_only ? Args{"Reset() error-193: ro/wide.txt"} : Args{});
     EXPECT_EQ(run.file("ro/wide.txt"), kWide);
     EXPECT_EQ(run.has("n.txt"), !file_read_only);
     EXPECT_FALSE(run.has("binary.tmp"));
@@ -127,8 +124,7 @@ TEST(FaultTest, DerivationWithoutSourceLeavesTheOldTable) {
   RunResult run = box.run({});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.file("UTF16~MS932.bin"), Sandbox::derivedTable());
-  EXPECT_EQ(run.errMessages(),
-            std::vector<std::string>{"Reset() error-209: MS932~UTF16.bin"});
+  EXPECT_EQ(run.errMessages(), Args{"Reset() error-209: MS932~UTF16.bin"});
 }
 
 // Exit 0 means the job was done: every report ends the run with the exit
@@ -191,7 +187,7 @@ TEST(FaultTest, EveryReportEndsWithTheExitCodeItsOutputDeserves) {
     c.set_up(box);
     RunResult run = box.run(c.arguments);
     EXPECT_EQ(run.exitCode, c.exit_code) << run.describe();
-    const std::vector<std::string> messages = run.errMessages();
+    const Args messages = run.errMessages();
     ASSERT_FALSE(messages.empty()) << run.describe();
     EXPECT_EQ(messages.back().substr(0, c.last_error.size()), c.last_error);
     if (c.output != nullptr) EXPECT_TRUE(run.has(c.output));

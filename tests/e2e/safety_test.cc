@@ -153,12 +153,10 @@ const std::string kLongName = std::string(246, 'n') + ".txt";
 // stay. binary.tmp, a copy, is for its owner's eyes only, even when an
 // earlier run left it behind.
 TEST(SafetyTest, RefreshInPlaceKeepsWhatTheUserSetUp) {
-  struct Case {
-    const char* what;
-    const char* named;  // the wide name given to -t
-    // Makes the case on data/w.txt; false: this file system cannot.
-    bool (*set_up)(const std::string& wide, const std::string& folder);
-  } cases[] = {
+  // The wide name given to -t, and what makes the case on data/w.txt (false:
+  // this file system cannot).
+  using SetUp = bool (*)(const std::string& wide, const std::string& folder);
+  const std::tuple<const char*, const char*, SetUp> cases[] = {
       {"mode 0600", "data/w.txt",
        [](const std::string& wide, const std::string&) {
          return ::chmod(wide.c_str(), 0600) == 0;
@@ -187,15 +185,15 @@ TEST(SafetyTest, RefreshInPlaceKeepsWhatTheUserSetUp) {
          return ::symlink("data/w.txt", (folder + "/link.txt").c_str()) == 0;
        }},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, named, set_up] : cases) {
+    SCOPED_TRACE(what);
     Sandbox box;
     prepare(box);
     box.write("data/w.txt", kWide);
     box.write("binary.tmp", "left by a killed run");
     const std::string wide = pathIn(box, "data/w.txt");
-    if (!c.set_up(wide, box.path())) {
-      std::cout << "[ skipped  ] " << c.what << ": " << std::strerror(errno)
+    if (!set_up(wide, box.path())) {
+      std::cout << "[ skipped  ] " << what << ": " << std::strerror(errno)
                 << "\n";
       continue;
     }
@@ -203,7 +201,7 @@ TEST(SafetyTest, RefreshInPlaceKeepsWhatTheUserSetUp) {
     const struct timespec old_times[2] = {{978307200, 0}, {978307200, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, wide.c_str(), old_times, 0), 0);
 
-    RunResult run = box.run({"-j2", "-t", "-y", c.named, "n.txt"});
+    RunResult run = box.run({"-j2", "-t", "-y", named, "n.txt"});
     EXPECT_EQ(run.exitCode, 0) << run.describe();
     EXPECT_EQ(run.file("data/w.txt"), kWide);
     EXPECT_EQ(run.file("n.txt"), kNarrow);
@@ -212,7 +210,7 @@ TEST(SafetyTest, RefreshInPlaceKeepsWhatTheUserSetUp) {
     struct stat after {};
     ASSERT_EQ(::stat(wide.c_str(), &after), 0);
     EXPECT_GT(after.st_mtime, 978307200 + 3600);  // this run's time
-    if (std::string(c.named) == "link.txt") {
+    if (std::string(named) == "link.txt") {
       EXPECT_TRUE(fs::is_symlink(pathIn(box, "link.txt")));
     }
     if (whyNot(Need::kPermissionBits) == nullptr) {
@@ -382,17 +380,15 @@ TEST(SafetyTest, RunKilledAtEverySystemCallLosesNothing) {
   RunResult whole = traced({"-qq", "-o", pathIn(box, "calls.log")});
   ASSERT_EQ(whole.exitCode, 0) << whole.describe();
   std::vector<std::pair<std::string, int>> calls;
-  {
-    std::istringstream log(box.read("calls.log"));
-    std::map<std::string, int> seen;
-    bool started = false;
-    for (std::string text; std::getline(log, text);) {
-      const std::string name = text.substr(0, text.find('('));
-      const int number = ++seen[name];
-      started = started || text.find("w.txt") != std::string::npos;
-      if (started && name.find_first_of(" <+") == std::string::npos) {
-        calls.emplace_back(name, number);
-      }
+  std::istringstream log(box.read("calls.log"));
+  std::map<std::string, int> seen;
+  bool started = false;
+  for (std::string text; std::getline(log, text);) {
+    const std::string name = text.substr(0, text.find('('));
+    const int number = ++seen[name];
+    started = started || text.find("w.txt") != std::string::npos;
+    if (started && name.find_first_of(" <+") == std::string::npos) {
+      calls.emplace_back(name, number);
     }
   }
   box.remove("calls.log");

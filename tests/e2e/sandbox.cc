@@ -249,8 +249,8 @@ void Sandbox::write(const std::string& name, const std::string& bytes) const {
   }
 }
 
-std::string Sandbox::read(const std::string& name, bool* exists) const {
-  return harness::readBytes(fs::path(path_) / diskName(name), exists);
+std::string Sandbox::read(const std::string& name) const {
+  return harness::readBytes(fs::path(path_) / diskName(name));
 }
 
 bool Sandbox::exists(const std::string& name) const {

@@ -62,7 +62,7 @@ class Sandbox {
   /// bytes, "/" between parts); under Wine the disk has the UTF-8 name
   /// Windows shows as that. write() creates the folders it needs.
   void write(const std::string& name, const std::string& bytes) const;
-  std::string read(const std::string& name, bool* exists = nullptr) const;
+  std::string read(const std::string& name) const;
   bool exists(const std::string& name) const;
   void makeFolder(const std::string& name) const;
   /// Removes a file or a whole folder.
