@@ -149,8 +149,7 @@ const std::string kNobodyMayRead(
 const std::string kLongName = std::string(246, 'n') + ".txt";
 
 // -t writes the bytes back through the file it opened, so only its time
-// changes: inode, other names, mode, ACL, extended attributes and a link
-// stay. binary.tmp, a copy, is for its owner's eyes only, even when an
+// changes; binary.tmp, a copy, is for its owner's eyes only, even when an
 // earlier run left it behind.
 TEST(SafetyTest, RefreshInPlaceKeepsWhatTheUserSetUp) {
   // The wide name given to -t, and what makes the case on data/w.txt (false:

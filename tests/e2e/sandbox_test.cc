@@ -14,7 +14,6 @@ namespace {
 
 using namespace e2e;
 
-// Replaces the program copy with a script.
 void useScript(const Sandbox& box, const std::string& body) {
   box.write("bin/pelmora", "#!/bin/sh\n" + body);
   ::chmod(box.programPath().c_str(), 0755);
@@ -90,12 +89,9 @@ TEST(SandboxTest, LargeOutputOnBothStreamsDoesNotBlock) {
   Sandbox box;
   // Far more than a pipe holds, alternating between the two streams.
   useScript(box,
-            "i=0\n"
-            "while [ $i -lt 20000 ]; do\n"
-            "  echo 0123456789012345678901234567890123456789\n"
-            "  echo abcdefghijabcdefghijabcdefghijabcdefghij >&2\n"
-            "  i=$((i+1))\n"
-            "done\n");
+            "i=0; while [ $i -lt 20000 ]; do i=$((i+1))\n"
+            "echo 0123456789012345678901234567890123456789\n"
+            "echo abcdefghijabcdefghijabcdefghijabcdefghij >&2; done\n");
   RunResult run = box.run({});
   EXPECT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 0);

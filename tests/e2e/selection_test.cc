@@ -220,12 +220,11 @@ TEST_F(MainRoadTest, TableReportIsShownAtTheEnd) {
             Args{"Reset() error-154: " + box_.fixedTableText()});
 }
 
-// Where the table is found, and what each miss leaves behind.
+// Where the table is (the fixed place, the current folder, tables/named.bin,
+// which set_dravikson.txt names), and what each miss leaves behind.
 TEST(TableSearchTest, EveryPlaceAndItsReports) {
   const std::string miss = "Reset() error-154: <fixed>";
   const Args plain = {"-j1", "w.txt", "n.txt"};
-  // Where the table is: the fixed place, the current folder, and
-  // tables/named.bin, which set_dravikson.txt names.
   const std::tuple<const char*, bool, bool, bool, Args, int, Args> cases[] = {
       {"fixed place only", true, false, false, plain, 0, Args{}},
       {"current folder only", false, true, false, plain, 0, Args{miss}},
