@@ -52,11 +52,6 @@ bool drain(int out_fd, int err_fd, std::string* out, std::string* err,
   return true;
 }
 
-bool limit(int resource, long bytes) {
-  const rlimit value{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
-  return bytes < 0 || ::setrlimit(resource, &value) == 0;
-}
-
 // In the child, after the fork: only async-signal-safe calls.
 void enterChild(const ChildSetup& setup, int out_pipe, int err_pipe) {
   const int null_fd = ::open("/dev/null", O_RDWR);
@@ -69,14 +64,11 @@ void enterChild(const ChildSetup& setup, int out_pipe, int err_pipe) {
     out_fd = ::open(setup.standardOutputFile.c_str(),
                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
   }
-  if ((!setup.inheritStandardOutput &&
-       (out_fd < 0 || ::dup2(out_fd, STDOUT_FILENO) < 0)) ||
-      ::dup2(setup.quiet ? null_fd : err_pipe, STDERR_FILENO) < 0) {
-    ::_exit(126);
-  }
-  if (setup.fileSizeLimit >= 0) ::signal(SIGXFSZ, SIG_IGN);  // kept by exec
-  if (!limit(RLIMIT_FSIZE, setup.fileSizeLimit) ||
-      !limit(RLIMIT_AS, setup.memoryLimit) ||
+  const auto memory = static_cast<rlim_t>(setup.memoryLimit);
+  const rlimit memory_limit{memory, memory};
+  if (out_fd < 0 || ::dup2(out_fd, STDOUT_FILENO) < 0 ||
+      ::dup2(setup.quiet ? null_fd : err_pipe, STDERR_FILENO) < 0 ||
+      (setup.memoryLimit >= 0 && ::setrlimit(RLIMIT_AS, &memory_limit) != 0) ||
       (setup.asNobody && (::setgroups(0, nullptr) != 0 ||
                           ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))) {
     ::_exit(126);
@@ -92,7 +84,17 @@ std::vector<char*> pointers(std::vector<std::string>& storage) {
 
 }  // namespace
 
-ChildEnd runChild(const std::function<void()>& work, const ChildSetup& setup) {
+ChildEnd runProgram(std::vector<std::string> argv,
+                    const std::map<std::string, std::string>& environment,
+                    const ChildSetup& setup) {
+  // Built before the fork: in a program with threads only async-signal-safe
+  // calls are sure to work between the fork and the exec.
+  std::vector<std::string> entries;
+  for (const auto& [name, value] : environment) {
+    entries.push_back(name + "=" + value);
+  }
+  std::vector<char*> args = pointers(argv);
+  std::vector<char*> envp = pointers(entries);
   int out_pipe[2];
   int err_pipe[2];
   if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
@@ -108,8 +110,11 @@ ChildEnd runChild(const std::function<void()>& work, const ChildSetup& setup) {
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     enterChild(setup, out_pipe[1], err_pipe[1]);
-    work();
-    ::_exit(0);
+    static const char kNoExec[] = "sandbox: cannot start the program\n";
+    ::execve(args[0], args.data(), envp.data());
+    ssize_t ignored = ::write(STDERR_FILENO, kNoExec, sizeof kNoExec - 1);
+    (void)ignored;
+    ::_exit(127);
   }
   ::close(out_pipe[1]);
   ::close(err_pipe[1]);
@@ -117,7 +122,7 @@ ChildEnd runChild(const std::function<void()>& work, const ChildSetup& setup) {
   ChildEnd end;
   if (!drain(out_pipe[0], err_pipe[0], &end.standardOutput, &end.standardError,
              std::chrono::steady_clock::now() + setup.timeLimit)) {
-    end.timedOut = !setup.killIsIntended;
+    end.timedOut = true;
     ::kill(pid, SIGKILL);
   }
   if (out_pipe[0] >= 0) ::close(out_pipe[0]);
@@ -132,22 +137,6 @@ ChildEnd runChild(const std::function<void()>& work, const ChildSetup& setup) {
     end.exitCode = 128 + end.signal;
   }
   return end;
-}
-
-ChildEnd runProgram(std::vector<std::string> argv,
-                    std::vector<std::string> environment,
-                    const ChildSetup& setup) {
-  std::vector<char*> args = pointers(argv);
-  std::vector<char*> envp = pointers(environment);
-  return runChild(
-      [&] {
-        static const char kNoExec[] = "sandbox: cannot start the program\n";
-        ::execve(args[0], args.data(), envp.data());
-        ssize_t ignored = ::write(STDERR_FILENO, kNoExec, sizeof kNoExec - 1);
-        (void)ignored;
-        ::_exit(127);
-      },
-      setup);
 }
 
 }  // namespace harness

@@ -1,14 +1,13 @@
-// A child process with its output collected, for every POSIX harness: the
-// end-to-end sandbox's runs of the program and of tools, and the unit tests'
-// work done under a file-size limit. Windows starts its processes its own
-// way (tests/unit/test_support_system.cc).
+// A child process with its output collected, for the end-to-end sandbox's
+// runs of the program and of tools on POSIX. Windows starts its processes
+// its own way (tests/unit/test_support_system.cc).
 #ifndef PELMORA_TESTS_COMMON_PROCESS_H_
 #define PELMORA_TESTS_COMMON_PROCESS_H_
 
 #if !defined(_WIN32)
 
 #include <chrono>
-#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,18 +18,12 @@ namespace harness {
 struct ChildSetup {
   std::string folder;  // the child's current folder; empty: the parent's
   bool quiet = false;  // output and error to /dev/null
-  bool inheritStandardOutput = false;
   std::string standardOutputFile;     // created when missing
   bool standardOutputClosed = false;  // a pipe nobody reads: writes fail
-  /// Limits on the bytes of a file written (a write past it fails, no
-  /// signal) and on the address space; negative: none.
-  long fileSizeLimit = -1;
-  long memoryLimit = -1;
-  bool asNobody = false;  // the parent must be root
-  /// The child is killed when it has not ended by then; a timeout unless
-  /// the kill is what the caller asked for.
+  long memoryLimit = -1;              // on the address space; negative: none
+  bool asNobody = false;              // the parent must be root
+  /// The child is killed, and timed out, when it has not ended by then.
   std::chrono::steady_clock::duration timeLimit = std::chrono::minutes(10);
-  bool killIsIntended = false;
 };
 
 /// How the child ended and what it wrote.
@@ -43,16 +36,9 @@ struct ChildEnd {
   std::string standardError;
 };
 
-/// Forks, sets the child up and runs work() there; the child ends with
-/// exit code 0 when work() returns. A work() that execs builds what it
-/// needs before the fork: in a program with threads only async-signal-safe
-/// calls are sure to work between the fork and the exec.
-ChildEnd runChild(const std::function<void()>& work, const ChildSetup& setup);
-
-/// Runs a program (argv[0] is its path) with exactly this environment
-/// ("NAME=value" entries).
+/// Runs a program (argv[0] is its path) with exactly this environment.
 ChildEnd runProgram(std::vector<std::string> argv,
-                    std::vector<std::string> environment,
+                    const std::map<std::string, std::string>& environment,
                     const ChildSetup& setup);
 
 }  // namespace harness

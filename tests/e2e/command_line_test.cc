@@ -154,8 +154,6 @@ INSTANTIATE_TEST_SUITE_P(
                     // Tokens of one or two hyphens are skipped.
                     Args{"-", "--"}));
 
-// version.txt
-
 TEST(VersionFileTest, ExistingVersionFileIsOverwrittenNotAppended) {
   Sandbox box;
   box.write("version.txt", std::string(5000, 'x') + "\r\n");
@@ -221,8 +219,6 @@ TEST(TableReportTest, GuideRunLeavesDataNoteAlone) {
   EXPECT_EQ(run.standardOutput, kGuide);
   EXPECT_EQ(run.file("data.txt"), "note");
 }
-
-// The error log as runs leave it.
 
 // Also under a locale whose own time format has no ":" (Japanese writes
 // "00時48分34秒"): the name keeps its minutes and seconds.
@@ -310,8 +306,6 @@ TEST(ErrorLogTest, BlockedCounterIsReportedOnStandardError) {
                                    "Rewrite() error-232: " + end);
 }
 
-// Default options from set_pelmora.txt
-
 struct SettingsCase {
   const char* name;
   std::string settings;
@@ -320,8 +314,6 @@ struct SettingsCase {
   Args arguments;
   bool guide;  // the full guide, else the short text
 };
-
-void PrintTo(const SettingsCase& c, std::ostream* out) { *out << c.name; }
 
 class SettingsFileTest : public testing::TestWithParam<SettingsCase> {};
 

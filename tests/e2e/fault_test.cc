@@ -5,10 +5,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <map>
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "e2e_case.h"
@@ -39,12 +40,11 @@ TEST(FaultTest, ReadOnlyCurrentFolderReportsOnStandardError) {
   // line reaches standard error instead, the report itself last.
   const std::string end =
       platform_expectations::programUnderTest().standardErrorLineEnd;
-  EXPECT_NE(run.standardError.find("Rewrite() error-231: serial.txt" + end),
-            std::string::npos)
-      << run.standardError;
-  EXPECT_NE(run.standardError.find("Reset() error-148: set_pelmora.txt" + end),
-            std::string::npos)
-      << run.standardError;
+  for (const char* line : {"Rewrite() error-231: serial.txt",
+                           "Reset() error-148: set_pelmora.txt"}) {
+    EXPECT_NE(run.standardError.find(line + end), std::string::npos)
+        << run.standardError;
+  }
   EXPECT_TRUE(run.errMessages().empty());
   EXPECT_EQ(run.file("wide.txt"), kWide);
 }
@@ -57,8 +57,7 @@ TEST(FaultTest, UnwritableDataNoteIsReportedAtTheEcho) {
   EXPECT_EQ(run.exitCode, 1) << run.describe();  // the note is missing
   EXPECT_EQ(run.file("n.txt"), kNarrow);
   EXPECT_EQ(run.standardOutput, "");
-  EXPECT_EQ(run.errMessages(),
-            std::vector<std::string>{"Reset() error-216: data.txt"});
+  EXPECT_EQ(run.errMessages(), Args{"Reset() error-216: data.txt"});
 }
 
 TEST(FaultTest, DamagedTablesNeverCrash) {
@@ -69,21 +68,17 @@ TEST(FaultTest, DamagedTablesNeverCrash) {
     seed = seed * 1103515245u + 12345u;
     random_bytes += static_cast<char>(seed >> 24);
   }
-  struct Case {
-    const char* name;
-    std::string bytes;
-  } cases[] = {
+  const std::pair<const char*, std::string> cases[] = {
       {"empty", ""},
       {"truncated mid-record", table.substr(0, 12347)},
       {"odd size", table + "\x41"},
       {"random bytes", random_bytes},
-      {"one byte", "\x41"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+      {"one byte", "\x41"}};
+  for (const auto& [name, bytes] : cases) {
+    SCOPED_TRACE(name);
     Sandbox box;
     prepare(box);
-    box.placeFixedTable(c.bytes);
+    box.placeFixedTable(bytes);
     for (const char* column : {"-j1", "-o1", "-e2", "-n2"}) {
       RunResult run = box.run({column, "wide.txt", "n.txt"});
       EXPECT_EQ(run.exitCode, 0) << column << " " << run.describe();
@@ -92,14 +87,12 @@ TEST(FaultTest, DamagedTablesNeverCrash) {
       EXPECT_EQ(run.standardError, "");
       EXPECT_EQ(run.file("wide.txt"), kWide);
     }
+    // An empty table converts nothing: every unit above 0xFF has no code.
+    if (bytes.empty()) {
+      EXPECT_EQ(box.run({"-j2", "wide.txt", "n.txt"}).file("n.txt"),
+                "??\r\n198\r\n");
+    }
   }
-  // An empty table converts nothing: every unit above 0xFF has no code.
-  Sandbox box;
-  prepare(box);
-  box.placeFixedTable("");
-  RunResult run = box.run({"-j2", "wide.txt", "n.txt"});
-  EXPECT_EQ(run.file("n.txt"), std::string("??\r\n"
-                                           "198\r\n"));
 }
 
 // -t writes the wide file in place: a file the user may not write is left
@@ -118,9 +111,7 @@ TEST(FaultTest, RefreshNeedsAWritableFileNotAWritableFolder) {
     chmodOrFail(box, "ro", 0777);
     EXPECT_EQ(run.exitCode, file_read_only ? 1 : 0) << run.describe();
     EXPECT_EQ(run.errMessages(),
-              file_read_only
-                  ? std::vector<std::string>{"Reset() error-193: ro/wide.txt"}
-                  : std::vector<std::string>{});
+              file_read_only ? Args{"Reset() error-193: ro/wide.txt"} : Args{});
     EXPECT_EQ(run.file("ro/wide.txt"), kWide);
     EXPECT_EQ(run.has("n.txt"), !file_read_only);
     EXPECT_FALSE(run.has("binary.tmp"));
@@ -133,96 +124,61 @@ TEST(FaultTest, DerivationWithoutSourceLeavesTheOldTable) {
   RunResult run = box.run({});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.file("UTF16~MS932.bin"), Sandbox::derivedTable());
-  EXPECT_EQ(run.errMessages(),
-            std::vector<std::string>{"Reset() error-209: MS932~UTF16.bin"});
+  EXPECT_EQ(run.errMessages(), Args{"Reset() error-209: MS932~UTF16.bin"});
 }
 
 // Exit 0 means the job was done: every report ends the run with the exit
 // code its output deserves, and the output exists exactly when it was
 // completely written. Reports that accompany a finished run keep 0.
 TEST(FaultTest, EveryReportEndsWithTheExitCodeItsOutputDeserves) {
-  const int unread =
-      platform_expectations::programUnderTest().minusOneSeenByHarness;
   struct Case {
     const char* what;
     void (*set_up)(Sandbox& box);
-    std::vector<std::string> arguments;
+    Args arguments;
     std::string last_error;  // the last err file's message begins so
     int exit_code;
     const char* output;  // the file that must exist, or nullptr: none
   } cases[] = {
-      {"no settings (148)",
-       [](Sandbox& box) { box.remove("set_pelmora.txt"); },
-       {"-j2", "wide.txt", "n.txt"},
-       "Reset() error-148: set_pelmora.txt",
-       0,
-       "n.txt"},
-      {"no surro.txt (192)",
-       [](Sandbox& box) { box.remove("surro.txt"); },
-       {"-j2", "wide.txt", "n.txt"},
-       "Reset() error-192: surro.txt",
-       0,
+      {"no settings (148)", [](Sandbox& box) { box.remove("set_pelmora.txt"); },
+       Args{"-j2", "wide.txt", "n.txt"}, "Reset() error-148: set_pelmora.txt",
+       0, "n.txt"},
+      {"no surro.txt (192)", [](Sandbox& box) { box.remove("surro.txt"); },
+       Args{"-j2", "wide.txt", "n.txt"}, "Reset() error-192: surro.txt", 0,
        "n.txt"},
       {"the table found after the fixed place (154)",
        [](Sandbox& box) {
          box.remove(Sandbox::fixedTableName());
          box.write("UTF16~MS932.bin", Sandbox::derivedTable());
        },
-       {"-j2", "wide.txt", "n.txt"},
-       "Reset() error-154: ",
-       0,
-       "n.txt"},
-      {"an option's number too large (214)",
-       [](Sandbox&) {},
-       {"-j2147483648", "wide.txt", "n.txt"},
-       "sequence_to_integer() error-214: 2147483648",
-       1,
-       "n.txt"},
-      {"a narrow file that cannot be written (215)",
-       [](Sandbox&) {},
-       {"-j2", "wide.txt", "missing/n.txt"},
-       "Rewrite() error-215: missing/n.txt",
-       1,
-       nullptr},
+       Args{"-j2", "wide.txt", "n.txt"}, "Reset() error-154: ", 0, "n.txt"},
+      {"an option's number too large (214)", [](Sandbox&) {},
+       Args{"-j2147483648", "wide.txt", "n.txt"},
+       "sequence_to_integer() error-214: 2147483648", 1, "n.txt"},
+      {"a narrow file that cannot be written (215)", [](Sandbox&) {},
+       Args{"-j2", "wide.txt", "missing/n.txt"},
+       "Rewrite() error-215: missing/n.txt", 1, nullptr},
       {"a -M note that cannot be shown (216)",
        [](Sandbox& box) { box.makeFolder("data.txt"); },
-       {"-j2", "-M", "wide.txt", "n.txt"},
-       "Reset() error-216: data.txt",
-       1,
+       Args{"-j2", "-M", "wide.txt", "n.txt"}, "Reset() error-216: data.txt", 1,
        "n.txt"},
-      {"a derivation without its source (209)",
-       [](Sandbox&) {},
-       {},
-       "Reset() error-209: MS932~UTF16.bin",
-       1,
-       nullptr},
+      {"a derivation without its source (209)", [](Sandbox&) {}, Args{},
+       "Reset() error-209: MS932~UTF16.bin", 1, nullptr},
       {"a derived table that cannot be put in place (241)",
        [](Sandbox& box) {
          box.write("MS932~UTF16.bin", Sandbox::dataFile("MS932~UTF16.bin"));
          box.makeFolder("UTF16~MS932.bin/kept");
        },
-       {},
-       "Rewrite() error-241: UTF16~MS932.bin",
-       1,
-       nullptr},
+       Args{}, "Rewrite() error-241: UTF16~MS932.bin", 1, nullptr},
       {"no table in the only place asked (166)",
        [](Sandbox& box) { box.remove(Sandbox::fixedTableName()); },
-       {"-D", "-j2", "wide.txt", "n.txt"},
-       "Reset() error-166: ",
-       1,
+       Args{"-D", "-j2", "wide.txt", "n.txt"}, "Reset() error-166: ", 1,
        nullptr},
-      {"a -b copy that fails (221)",
-       [](Sandbox&) {},
-       {"-j2", "-b", "wide.txt", "missing/n.txt"},
-       "Reset() error-221: missing/n.txt",
-       1,
-       nullptr},
-      {"a wide file that does not exist (229, 222)",
-       [](Sandbox&) {},
-       {"-j2", "absent.txt", "n.txt"},
-       "SetLength() error-222: -1",
-       unread,
-       nullptr},
+      {"a -b copy that fails (221)", [](Sandbox&) {},
+       Args{"-j2", "-b", "wide.txt", "missing/n.txt"},
+       "Reset() error-221: missing/n.txt", 1, nullptr},
+      {"a wide file that does not exist (229, 222)", [](Sandbox&) {},
+       Args{"-j2", "absent.txt", "n.txt"}, "SetLength() error-222: -1",
+       minusOneExit(), nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -231,7 +187,7 @@ TEST(FaultTest, EveryReportEndsWithTheExitCodeItsOutputDeserves) {
     c.set_up(box);
     RunResult run = box.run(c.arguments);
     EXPECT_EQ(run.exitCode, c.exit_code) << run.describe();
-    const std::vector<std::string> messages = run.errMessages();
+    const Args messages = run.errMessages();
     ASSERT_FALSE(messages.empty()) << run.describe();
     EXPECT_EQ(messages.back().substr(0, c.last_error.size()), c.last_error);
     if (c.output != nullptr) EXPECT_TRUE(run.has(c.output));
@@ -247,74 +203,50 @@ TEST(FaultTest, EveryReportEndsWithTheExitCodeItsOutputDeserves) {
 // no place for its output (245), whatever the route; standard output is not
 // affected.
 TEST(FaultTest, NarrowNamesThatWouldDestroyAnInputAreRefused) {
-  struct Case {
-    const char* what;
-    std::vector<std::string> arguments;
-    std::string error;  // "" for a run that succeeds
-  } cases[] = {
-      {"UTF-16LE export",
-       {"-j2", "wide.txt", "export.txt"},
+  const std::tuple<const char*, Args, std::string> cases[] = {
+      {"UTF-16LE export", Args{"-j2", "wide.txt", "export.txt"},
        "Rewrite() error-244: export.txt"},
-      {"UTF-16LE export, -t",
-       {"-j2", "-t", "wide.txt", "export.txt"},
+      {"UTF-16LE export, -t", Args{"-j2", "-t", "wide.txt", "export.txt"},
        "Rewrite() error-244: export.txt"},
-      {"UTF-16LE export, -b",
-       {"-j2", "-b", "wide.txt", "export.txt"},
+      {"UTF-16LE export, -b", Args{"-j2", "-b", "wide.txt", "export.txt"},
        "Rewrite() error-244: export.txt"},
-      {"UTF-16BE export",
-       {"-j2", "wide.txt", "big.txt"},
+      {"UTF-16BE export", Args{"-j2", "wide.txt", "big.txt"},
        "Rewrite() error-244: big.txt"},
       {"UTF-8 export, -o read as output",
-       {"-j2", "-o", "wide.txt", "utf8.txt"},
+       Args{"-j2", "-o", "wide.txt", "utf8.txt"},
        "Rewrite() error-244: utf8.txt"},
-      {"the settings",
-       {"-j2", "wide.txt", "set_pelmora.txt"},
+      {"the settings", Args{"-j2", "wide.txt", "set_pelmora.txt"},
        "Rewrite() error-245: set_pelmora.txt"},
-      {"surro.txt",
-       {"-j2", "wide.txt", "surro.txt"},
+      {"surro.txt", Args{"-j2", "wide.txt", "surro.txt"},
        "Rewrite() error-245: surro.txt"},
-      {"set_dravikson.txt",
-       {"-j2", "wide.txt", "set_dravikson.txt"},
+      {"set_dravikson.txt", Args{"-j2", "wide.txt", "set_dravikson.txt"},
        "Rewrite() error-245: set_dravikson.txt"},
+      // The table a run loaded is one of its inputs too.
+      {"the table", Args{"-j2", "wide.txt", "<fixed>"},
+       "Rewrite() error-245: <fixed>"},
       // An export read and written to standard output is no narrow file.
-      {"standard output", {"-j2", "--out", "export.txt"}, ""},
+      {"standard output", Args{"-j2", "--out", "export.txt"}, ""},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  const Files before = {{"export.txt", kWide},  // begins FF FE
+                        {"big.txt", "\xFE\xFF" + kWide.substr(2)},
+                        {"utf8.txt", "\xEF\xBB\xBF" + std::string("a,b\r\n")},
+                        {"set_dravikson.txt", "nowhere.bin\r\n"},
+                        {"set_pelmora.txt", "t\r\n"},
+                        {"surro.txt", "20B9F\r\n"},
+                        {"wide.txt", kWide}};
+  for (const auto& [what, arguments, error] : cases) {
+    SCOPED_TRACE(what);
     Sandbox box;
     prepare(box);
-    const std::string export_bytes = kWide;  // begins FF FE
-    const std::string big = "\xFE\xFF" + kWide.substr(2);
-    const std::string utf8 =
-        "\xEF\xBB\xBF"
-        "a,b\r\n";
-    const std::string dravikson = "nowhere.bin\r\n";
-    box.write("export.txt", export_bytes);
-    box.write("big.txt", big);
-    box.write("utf8.txt", utf8);
-    box.write("set_dravikson.txt", dravikson);
-    const std::map<std::string, std::string> before = {
-        {"export.txt", export_bytes}, {"big.txt", big},
-        {"utf8.txt", utf8},           {"set_dravikson.txt", dravikson},
-        {"set_pelmora.txt", "t\r\n"}, {"surro.txt", "20B9F\r\n"},
-        {"wide.txt", kWide}};
-    RunResult run = box.run(c.arguments);
-    EXPECT_EQ(run.exitCode, c.error.empty() ? 0 : 1) << run.describe();
-    EXPECT_EQ(run.errMessages(), c.error.empty()
-                                     ? std::vector<std::string>{}
-                                     : std::vector<std::string>{c.error});
+    for (const auto& [name, bytes] : before) box.write(name, bytes);
+    RunResult run = box.run(withFixedPlace(box, arguments));
+    EXPECT_EQ(run.exitCode, error.empty() ? 0 : 1) << run.describe();
+    EXPECT_EQ(run.errMessages(),
+              error.empty() ? Args{} : withFixedPlace(box, {error}));
     for (const auto& [name, bytes] : before) EXPECT_EQ(run.file(name), bytes);
+    EXPECT_EQ(run.file(Sandbox::fixedTableName()), Sandbox::derivedTable());
     EXPECT_FALSE(run.has("binary.tmp"));
   }
-  // The table a run loaded is one of its inputs too.
-  Sandbox box;
-  prepare(box);
-  RunResult run = box.run({"-j2", "wide.txt", box.fixedTableText()});
-  EXPECT_EQ(run.exitCode, 1) << run.describe();
-  EXPECT_EQ(
-      run.errMessages(),
-      std::vector<std::string>{"Rewrite() error-245: " + box.fixedTableText()});
-  EXPECT_EQ(run.file(Sandbox::fixedTableName()), Sandbox::derivedTable());
 }
 
 TEST(HostileCommandLineTest, HugeAndStrangeArgumentsEndInOrder) {
@@ -325,53 +257,42 @@ TEST(HostileCommandLineTest, HugeAndStrangeArgumentsEndInOrder) {
   // As many arguments and as long a one as the platform hands a program.
   const platform_expectations::PlatformTable& platform =
       platform_expectations::programUnderTest();
-  std::vector<std::string> many(platform.mostShortArguments, "-u");
-  many.push_back("-j2");
-  many.push_back("wide.txt");
-  many.push_back("n.txt");
-  struct Case {
-    const char* name;
-    std::vector<std::string> arguments;
-    int exit_code;
-  } cases[] = {
+  Args many(platform.mostShortArguments, "-u");
+  many.insert(many.end(), {"-j2", "wide.txt", "n.txt"});
+  const std::tuple<const char*, Args, int> cases[] = {
       {"the most arguments", many, 0},
       // Linux refuses to start a program with an argument above 128 KiB
       // (MAX_ARG_STRLEN), Windows a command line above 32,767 characters, so
       // the longest that can arrive stands in for 1 MiB.
       {"the longest argument",
-       {"-j2", std::string(platform.longestArgument, 'a')},
+       Args{"-j2", std::string(platform.longestArgument, 'a')},
        platform.minusOneSeenByHarness},
       {"the longest option",
-       {"-j2", "-s" + std::string(platform.longestArgument - 2, ';'),
-        "wide.txt", "n.txt"},
+       Args{"-j2", "-s" + std::string(platform.longestArgument - 2, ';'),
+            "wide.txt", "n.txt"},
        0},
-      {"field 2147483647", {"-j2147483647", "wide.txt", "n.txt"}, 0},
+      {"field 2147483647", Args{"-j2147483647", "wide.txt", "n.txt"}, 0},
       // A number that does not fit (214) counts as not given, and the run
       // tells its script so.
-      {"field 2147483648", {"-j2147483648", "wide.txt", "n.txt"}, 1},
+      {"field 2147483648", Args{"-j2147483648", "wide.txt", "n.txt"}, 1},
       {"field of 40 digits",
-       {"-e" + std::string(40, '9'), "wide.txt", "n.txt"},
-       1},
+       Args{"-e" + std::string(40, '9'), "wide.txt", "n.txt"}, 1},
       {"range bounds",
-       {"-I2147483647-2147483648", "-~99x", "wide.txt", "n.txt"},
-       1},
-      {"every printable byte", {printable, "-j1", "wide.txt", "n.txt"}, 0},
-      {"bytes above 0x7F", {high, "-j1", "wide.txt", "n.txt"}, 0},
-      {"high bytes as a file name",
-       {"-j1", "\x82\xA0\xFF.txt"},
+       Args{"-I2147483647-2147483648", "-~99x", "wide.txt", "n.txt"}, 1},
+      // The cluster of every printable byte holds -G: the guide.
+      {"every printable byte", Args{printable, "-j1", "wide.txt", "n.txt"}, 1},
+      {"bytes above 0x7F", Args{high, "-j1", "wide.txt", "n.txt"}, 0},
+      {"high bytes as a file name", Args{"-j1", "\x82\xA0\xFF.txt"},
        platform.minusOneSeenByHarness},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, arguments, exit_code] : cases) {
+    SCOPED_TRACE(name);
     Sandbox box;
     prepare(box);
-    RunResult run = box.run(c.arguments);
+    RunResult run = box.run(arguments);
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.signal, 0);
-    // The cluster of every printable byte holds -G: the guide.
-    int expected =
-        std::string(c.name) == "every printable byte" ? 1 : c.exit_code;
-    EXPECT_EQ(run.exitCode, expected) << run.describe();
+    EXPECT_EQ(run.exitCode, exit_code) << run.describe();
     EXPECT_EQ(run.file("wide.txt"), kWide);
   }
 }
@@ -405,22 +326,12 @@ TEST(HostileFileTest, OversizedSettingsAndPath) {
 }
 
 TEST(HostileFileTest, DegenerateWideFiles) {
-  struct Case {
-    const char* name;
-    std::u16string wide;
-  } cases[] = {
-      {"only separators", std::u16string(300000, u',')},
-      {"only quotes", std::u16string(300000, u'"')},
-      {"only listed high surrogates", std::u16string(300000, u'\xD842')},
-      {"only unlisted high surrogates", std::u16string(300000, u'\xD83D')},
-      {"only CR", std::u16string(300000, u'\r')},
-      {"only LF", std::u16string(300000, u'\n')},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  // Only separators, quotes, listed or unlisted high surrogates, CR or LF.
+  for (char16_t unit : {u',', u'"', u'\xD842', u'\xD83D', u'\r', u'\n'}) {
+    SCOPED_TRACE(static_cast<int>(unit));
     Sandbox box;
     prepare(box);
-    box.write("w.txt", utf16le(c.wide));
+    box.write("w.txt", utf16le(std::u16string(300000, unit)));
     for (const char* column : {"-j1", "-j3", "-o2", "-e1", "-n2"}) {
       RunResult run = box.run({column, "w.txt", "n.txt"});
       EXPECT_EQ(run.exitCode, 0) << column;
@@ -449,15 +360,11 @@ TEST(ConcurrencyTest, SimultaneousRunsShareTheCounter) {
   for (std::thread& t : threads) t.join();
   RunResult last = box.run({"-V"});  // one more report (148), to list files
   std::set<long long> serials;
-  std::size_t err_files = 0;
-  for (const std::string& name : last.fileNames()) {
-    auto parsed = e2e::parseErrFileName(name);
-    if (!parsed) continue;
-    ++err_files;
-    serials.insert(parsed->serial);
+  for (const std::string& name : last.errFileNames()) {
+    serials.insert(parseErrFileName(name)->serial);
   }
   const std::size_t reports = 3 * kRuns + 1;
-  EXPECT_EQ(err_files, reports);
+  EXPECT_EQ(last.errFileNames().size(), reports);
   EXPECT_EQ(serials.size(), reports);
   EXPECT_EQ(*serials.begin(), 1);
   EXPECT_EQ(*serials.rbegin(), static_cast<long long>(reports));

@@ -134,40 +134,28 @@ Identity identityOf(const std::string& path) {
   return id;
 }
 
-// An access ACL in the kernel's own form: the owner rw-, the user nobody
+// An access ACL in the kernel's own form, little-endian: version 2, then
+// tag, permissions and id of each entry: the owner rw-, the user nobody
 // r--, the group r--, mask r--, others ---.
-std::string nobodyMayRead() {
-  std::string acl;
-  auto put = [&acl](std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) acl += static_cast<char>(value >> (8 * i));
-  };
-  auto entry = [&](std::uint16_t tag, std::uint16_t perm, std::uint32_t id) {
-    put(tag, 2);
-    put(perm, 2);
-    put(id, 4);
-  };
-  put(2, 4);  // the format's version
-  entry(0x01, 6, 0xFFFFFFFF);
-  entry(0x02, 4, 65534);
-  entry(0x04, 4, 0xFFFFFFFF);
-  entry(0x10, 4, 0xFFFFFFFF);
-  entry(0x20, 0, 0xFFFFFFFF);
-  return acl;
-}
+const std::string kNobodyMayRead(
+    "\x02\0\0\0"
+    "\x01\0\x06\0\xFF\xFF\xFF\xFF"
+    "\x02\0\x04\0\xFE\xFF\0\0"
+    "\x04\0\x04\0\xFF\xFF\xFF\xFF"
+    "\x10\0\x04\0\xFF\xFF\xFF\xFF"
+    "\x20\0\0\0\xFF\xFF\xFF\xFF",
+    44);
 
 const std::string kLongName = std::string(246, 'n') + ".txt";
 
 // -t writes the bytes back through the file it opened, so only its time
-// changes: inode, other names, mode, ACL, extended attributes and a link
-// stay. binary.tmp, a copy, is for its owner's eyes only, even when an
+// changes; binary.tmp, a copy, is for its owner's eyes only, even when an
 // earlier run left it behind.
 TEST(SafetyTest, RefreshInPlaceKeepsWhatTheUserSetUp) {
-  struct Case {
-    const char* what;
-    const char* named;  // the wide name given to -t
-    // Makes the case on data/w.txt; false: this file system cannot.
-    bool (*set_up)(const std::string& wide, const std::string& folder);
-  } cases[] = {
+  // The wide name given to -t, and what makes the case on data/w.txt (false:
+  // this file system cannot).
+  using SetUp = bool (*)(const std::string& wide, const std::string& folder);
+  const std::tuple<const char*, const char*, SetUp> cases[] = {
       {"mode 0600", "data/w.txt",
        [](const std::string& wide, const std::string&) {
          return ::chmod(wide.c_str(), 0600) == 0;
@@ -178,9 +166,9 @@ TEST(SafetyTest, RefreshInPlaceKeepsWhatTheUserSetUp) {
        }},
       {"an ACL", "data/w.txt",
        [](const std::string& wide, const std::string&) {
-         const std::string acl = nobodyMayRead();
-         return ::setxattr(wide.c_str(), "system.posix_acl_access", acl.data(),
-                           acl.size(), 0) == 0;
+         return ::setxattr(wide.c_str(), "system.posix_acl_access",
+                           kNobodyMayRead.data(), kNobodyMayRead.size(),
+                           0) == 0;
        }},
       {"an extended attribute", "data/w.txt",
        [](const std::string& wide, const std::string&) {
@@ -196,15 +184,15 @@ TEST(SafetyTest, RefreshInPlaceKeepsWhatTheUserSetUp) {
          return ::symlink("data/w.txt", (folder + "/link.txt").c_str()) == 0;
        }},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, named, set_up] : cases) {
+    SCOPED_TRACE(what);
     Sandbox box;
     prepare(box);
     box.write("data/w.txt", kWide);
     box.write("binary.tmp", "left by a killed run");
     const std::string wide = pathIn(box, "data/w.txt");
-    if (!c.set_up(wide, box.path())) {
-      std::cout << "[ skipped  ] " << c.what << ": " << std::strerror(errno)
+    if (!set_up(wide, box.path())) {
+      std::cout << "[ skipped  ] " << what << ": " << std::strerror(errno)
                 << "\n";
       continue;
     }
@@ -212,7 +200,7 @@ TEST(SafetyTest, RefreshInPlaceKeepsWhatTheUserSetUp) {
     const struct timespec old_times[2] = {{978307200, 0}, {978307200, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, wide.c_str(), old_times, 0), 0);
 
-    RunResult run = box.run({"-j2", "-t", "-y", c.named, "n.txt"});
+    RunResult run = box.run({"-j2", "-t", "-y", named, "n.txt"});
     EXPECT_EQ(run.exitCode, 0) << run.describe();
     EXPECT_EQ(run.file("data/w.txt"), kWide);
     EXPECT_EQ(run.file("n.txt"), kNarrow);
@@ -221,7 +209,7 @@ TEST(SafetyTest, RefreshInPlaceKeepsWhatTheUserSetUp) {
     struct stat after {};
     ASSERT_EQ(::stat(wide.c_str(), &after), 0);
     EXPECT_GT(after.st_mtime, 978307200 + 3600);  // this run's time
-    if (std::string(c.named) == "link.txt") {
+    if (std::string(named) == "link.txt") {
       EXPECT_TRUE(fs::is_symlink(pathIn(box, "link.txt")));
     }
     if (whyNot(Need::kPermissionBits) == nullptr) {
@@ -391,17 +379,15 @@ TEST(SafetyTest, RunKilledAtEverySystemCallLosesNothing) {
   RunResult whole = traced({"-qq", "-o", pathIn(box, "calls.log")});
   ASSERT_EQ(whole.exitCode, 0) << whole.describe();
   std::vector<std::pair<std::string, int>> calls;
-  {
-    std::istringstream log(box.read("calls.log"));
-    std::map<std::string, int> seen;
-    bool started = false;
-    for (std::string text; std::getline(log, text);) {
-      const std::string name = text.substr(0, text.find('('));
-      const int number = ++seen[name];
-      started = started || text.find("w.txt") != std::string::npos;
-      if (started && name.find_first_of(" <+") == std::string::npos) {
-        calls.emplace_back(name, number);
-      }
+  std::istringstream log(box.read("calls.log"));
+  std::map<std::string, int> seen;
+  bool started = false;
+  for (std::string text; std::getline(log, text);) {
+    const std::string name = text.substr(0, text.find('('));
+    const int number = ++seen[name];
+    started = started || text.find("w.txt") != std::string::npos;
+    if (started && name.find_first_of(" <+") == std::string::npos) {
+      calls.emplace_back(name, number);
     }
   }
   box.remove("calls.log");

@@ -87,22 +87,11 @@ std::map<std::string, std::string> baseEnvironment() {
   return environment;
 }
 
-std::vector<std::string> environmentEntries(
-    const std::map<std::string, std::string>& environment) {
-  std::vector<std::string> entries;
-  for (const auto& item : environment) {
-    entries.push_back(item.first + "=" + item.second);
-  }
-  return entries;
-}
-
 int runQuietly(std::vector<std::string> argv,
                const std::map<std::string, std::string>& environment) {
   harness::ChildSetup quiet;
   quiet.quiet = true;
-  return harness::runProgram(std::move(argv), environmentEntries(environment),
-                             quiet)
-      .exitCode;
+  return harness::runProgram(std::move(argv), environment, quiet).exitCode;
 }
 
 // Wine's server and services keep the standard handles of the process that
@@ -260,8 +249,8 @@ void Sandbox::write(const std::string& name, const std::string& bytes) const {
   }
 }
 
-std::string Sandbox::read(const std::string& name, bool* exists) const {
-  return harness::readBytes(fs::path(path_) / diskName(name), exists);
+std::string Sandbox::read(const std::string& name) const {
+  return harness::readBytes(fs::path(path_) / diskName(name));
 }
 
 bool Sandbox::exists(const std::string& name) const {
@@ -354,8 +343,8 @@ RunResult Sandbox::start(const std::string& program_name,
   setup.folder = path_;
   setup.timeLimit = std::chrono::seconds(time_limit_seconds_);
   RunResult result;
-  static_cast<harness::ChildEnd&>(result) = harness::runProgram(
-      std::move(argv), environmentEntries(environment_), setup);
+  static_cast<harness::ChildEnd&>(result) =
+      harness::runProgram(std::move(argv), environment_, setup);
 
   if (!collect_files_) return result;
   if (fixed_place) {

@@ -62,7 +62,7 @@ class Sandbox {
   /// bytes, "/" between parts); under Wine the disk has the UTF-8 name
   /// Windows shows as that. write() creates the folders it needs.
   void write(const std::string& name, const std::string& bytes) const;
-  std::string read(const std::string& name, bool* exists = nullptr) const;
+  std::string read(const std::string& name) const;
   bool exists(const std::string& name) const;
   void makeFolder(const std::string& name) const;
   /// Removes a file or a whole folder.
@@ -90,9 +90,6 @@ class Sandbox {
   /// Runs the program as nobody when the tests run as root, so that file
   /// permissions bite; false when the platform cannot make them bite.
   bool runUnprivileged();
-  /// Limits the size of every file the run writes: a write past it fails
-  /// (as on a full disk) instead of raising a signal.
-  void setFileSizeLimit(long bytes) { setup_.fileSizeLimit = bytes; }
   /// Limits the address space of the run, so that memory runs out early.
   void setMemoryLimit(long bytes) { setup_.memoryLimit = bytes; }
   /// Off: run() reads no file left (for files of hundreds of megabytes).

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "e2e_case.h"
@@ -13,7 +14,6 @@ namespace {
 
 using namespace e2e;
 
-// Replaces the program copy with a script.
 void useScript(const Sandbox& box, const std::string& body) {
   box.write("bin/pelmora", "#!/bin/sh\n" + body);
   ::chmod(box.programPath().c_str(), 0755);
@@ -39,12 +39,12 @@ TEST(SandboxTest, EnvironmentIsMinimal) {
   box.setVariable("EMPTY", "");
   RunResult run = box.run({});
   const std::string& out = run.standardOutput;
-  EXPECT_NE(out.find("LC_ALL='C'"), std::string::npos) << out;
-  EXPECT_NE(out.find("Path='/one;/two'"), std::string::npos) << out;
-  EXPECT_NE(out.find("EMPTY=''"), std::string::npos) << out;
-  EXPECT_EQ(out.find("LANG"), std::string::npos) << out;
-  EXPECT_EQ(out.find("HOME"), std::string::npos) << out;
-  EXPECT_EQ(out.find(" PATH="), std::string::npos) << out;
+  for (const char* set : {"LC_ALL='C'", "Path='/one;/two'", "EMPTY=''"}) {
+    EXPECT_NE(out.find(set), std::string::npos) << out;
+  }
+  for (const char* unset : {"LANG", "HOME", " PATH="}) {
+    EXPECT_EQ(out.find(unset), std::string::npos) << out;
+  }
 
   box.unsetVariable("Path");
   run = box.run({});
@@ -70,21 +70,16 @@ TEST(SandboxTest, StandardInputIsEmpty) {
 TEST(SandboxTest, ExitCodesAsTheShellSeesThem) {
   E2E_NEEDS(Need::kScriptInPlaceOfProgram);
   Sandbox box;
-  struct {
-    const char* script;
-    int code;
-    int signal;
-  } cases[] = {
+  const std::tuple<const char*, int, int> cases[] = {
       {"exit 0\n", 0, 0},
       {"exit 1\n", 1, 0},
       {"exit 255\n", 255, 0},
-      {"kill -9 $$\n", 128 + 9, 9},
-  };
-  for (const auto& c : cases) {
-    useScript(box, c.script);
+      {"kill -9 $$\n", 128 + 9, 9}};
+  for (const auto& [script, code, signal] : cases) {
+    useScript(box, script);
     RunResult run = box.run({});
-    EXPECT_EQ(run.exitCode, c.code) << c.script;
-    EXPECT_EQ(run.signal, c.signal) << c.script;
+    EXPECT_EQ(run.exitCode, code) << script;
+    EXPECT_EQ(run.signal, signal) << script;
     EXPECT_FALSE(run.timedOut);
   }
 }
@@ -94,12 +89,9 @@ TEST(SandboxTest, LargeOutputOnBothStreamsDoesNotBlock) {
   Sandbox box;
   // Far more than a pipe holds, alternating between the two streams.
   useScript(box,
-            "i=0\n"
-            "while [ $i -lt 20000 ]; do\n"
-            "  echo 0123456789012345678901234567890123456789\n"
-            "  echo abcdefghijabcdefghijabcdefghijabcdefghij >&2\n"
-            "  i=$((i+1))\n"
-            "done\n");
+            "i=0; while [ $i -lt 20000 ]; do i=$((i+1))\n"
+            "echo 0123456789012345678901234567890123456789\n"
+            "echo abcdefghijabcdefghijabcdefghijabcdefghij >&2; done\n");
   RunResult run = box.run({});
   EXPECT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 0);
@@ -163,33 +155,23 @@ TEST(SandboxTest, FolderIsRemovedAfterwardsEvenWithoutPermissions) {
 }
 
 TEST(ErrFileNameTest, ParsesSerialMinutesAndSeconds) {
-  struct {
-    const char* name;
-    bool ok;
-    long long serial;
-    const char* minutes;
-    const char* seconds;
-  } cases[] = {
-      {"err1-14-25.txt", true, 1, "14", "25"},
-      {"err42-05-09.txt", true, 42, "05", "09"},
-      {"err5--.txt", true, 5, "", ""},
-      {"err7-14-_.txt", true, 7, "14", "_"},
-      {"err0-00-00.txt", true, 0, "00", "00"},
-      {"err2147483647-59-59.txt", true, 2147483647, "59", "59"},
-      {"error.txt", false, 0, "", ""},
-      {"err-14-25.txt", false, 0, "", ""},
-      {"err1-14-25.txt.bak", false, 0, "", ""},
-      {"err1-14.txt", false, 0, "", ""},
-      {"xerr1-14-25.txt", false, 0, "", ""},
-      {"serial.txt", false, 0, "", ""},
-  };
-  for (const auto& c : cases) {
-    auto parts = e2e::parseErrFileName(c.name);
-    ASSERT_EQ(parts.has_value(), c.ok) << c.name;
-    if (!c.ok) continue;
-    EXPECT_EQ(parts->serial, c.serial) << c.name;
-    EXPECT_EQ(parts->minutes, c.minutes) << c.name;
-    EXPECT_EQ(parts->seconds, c.seconds) << c.name;
+  const std::tuple<const char*, long long, const char*, const char*> cases[] = {
+      {"err1-14-25.txt", 1, "14", "25"},
+      {"err42-05-09.txt", 42, "05", "09"},
+      {"err5--.txt", 5, "", ""},
+      {"err7-14-_.txt", 7, "14", "_"},
+      {"err0-00-00.txt", 0, "00", "00"},
+      {"err2147483647-59-59.txt", 2147483647, "59", "59"}};
+  for (const auto& [name, serial, minutes, seconds] : cases) {
+    auto parts = parseErrFileName(name);
+    ASSERT_TRUE(parts.has_value()) << name;
+    EXPECT_EQ(parts->serial, serial) << name;
+    EXPECT_EQ(parts->minutes, minutes) << name;
+    EXPECT_EQ(parts->seconds, seconds) << name;
+  }
+  for (const char* name : {"error.txt", "err-14-25.txt", "err1-14-25.txt.bak",
+                           "err1-14.txt", "xerr1-14-25.txt", "serial.txt"}) {
+    ASSERT_FALSE(parseErrFileName(name).has_value()) << name;
   }
 }
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -80,38 +81,33 @@ TEST_F(MainRoadTest, LargeFileWithQuotesOpenAcrossLinesComesOutWhole) {
 // Each line is run alone and repeated past the size from which the engines
 // convert through a table built per run; both must give the same bytes.
 TEST_F(MainRoadTest, CharactersWithoutACodeNeverSpoilTheirNeighbours) {
-  struct Case {
-    const char* name;
-    const char* column;
-    std::u16string line;
-    std::string narrow;
-  };
-  const std::vector<Case> cases = {
-      {"U+010A stays on its line", "-j2", u"k,b\u010Ac,z\n", "b?c,\r\n"},
-      {"the e acute does not join the euro sign", "-j2", u"k,\u00E9\u20AC\n",
-       "??\r\n"},
-      {"an unlisted pair", "-j2", u"k,a\U0001F600b\n", "a??b\r\n"},
-      {"0x80..0xFF take no letter", "-j2", u"k,Cr\u00E8me br\u00FBl\u00E9e,x\n",
-       "Cr?me br?l?e,\r\n"},
-      {"yen, a listed section sign, e acute at the end", "-j2",
-       u"k,\u00A5100\u0085\u00A7\u00E9\n", "?100?\x81\x98?\r\n"},
-      {"the filtered column drops first", "-o2",
-       u"k,b\u010Ac\u20AC\U0001F600\u0085\u00A5d\n", "bc?d\r\n"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    box_.write("wide.txt", utf16le(c.line));
-    RunResult small = box_.run({c.column, "wide.txt", "n.txt"});
-    EXPECT_EQ(small.file("n.txt"), c.narrow) << small.describe();
-    const std::size_t repeats = 40000 / c.line.size() + 1;  // > 32 Ki units
+  const std::tuple<const char*, const char*, std::u16string, std::string>
+      cases[] = {
+          {"U+010A stays on its line", "-j2", u"k,b\u010Ac,z\n", "b?c,\r\n"},
+          {"the e acute does not join the euro sign", "-j2",
+           u"k,\u00E9\u20AC\n", "??\r\n"},
+          {"an unlisted pair", "-j2", u"k,a\U0001F600b\n", "a??b\r\n"},
+          {"0x80..0xFF take no letter", "-j2",
+           u"k,Cr\u00E8me br\u00FBl\u00E9e,x\n", "Cr?me br?l?e,\r\n"},
+          {"yen, a listed section sign, e acute at the end", "-j2",
+           u"k,\u00A5100\u0085\u00A7\u00E9\n", "?100?\x81\x98?\r\n"},
+          {"the filtered column drops first", "-o2",
+           u"k,b\u010Ac\u20AC\U0001F600\u0085\u00A5d\n", "bc?d\r\n"},
+      };
+  for (const auto& [name, column, line, narrow] : cases) {
+    SCOPED_TRACE(name);
+    box_.write("wide.txt", utf16le(line));
+    RunResult small = box_.run({column, "wide.txt", "n.txt"});
+    EXPECT_EQ(small.file("n.txt"), narrow) << small.describe();
+    const std::size_t repeats = 40000 / line.size() + 1;  // > 32 Ki units
     std::u16string wide;
     std::string expected;
     for (std::size_t i = 0; i < repeats; ++i) {
-      wide += c.line;
-      expected += c.narrow;
+      wide += line;
+      expected += narrow;
     }
     box_.write("wide.txt", utf16le(wide));
-    RunResult large = box_.run({c.column, "wide.txt", "n.txt"});
+    RunResult large = box_.run({column, "wide.txt", "n.txt"});
     EXPECT_TRUE(large.file("n.txt") == expected) << large.describe();
     EXPECT_TRUE(large.errMessages().empty()) << large.describe();
   }
@@ -152,15 +148,14 @@ TEST_F(MainRoadTest, StandardOutputSkipsTheFileSteps) {
 
 TEST_F(MainRoadTest, LargeOutputIsWrittenWhole) {
   std::u16string wide;
-  for (int i = 0; i < 100000; ++i)
+  std::string expected;
+  for (std::size_t i = 0; i < 100000; ++i) {
     wide += u"x,漢字かな" + std::u16string(i % 7, u'ｱ') + u"\r\n";
+    expected += "\x8A\xBF\x8E\x9A\x82\xA9\x82\xC8" +
+                std::string(i % 7, '\xB1') + "\r\n";
+  }
   box_.write("wide.txt", utf16le(wide));
   RunResult run = box_.run({"-j2", "wide.txt", "n.txt"});
-  std::string expected;
-  for (int i = 0; i < 100000; ++i) {
-    expected += "\x8A\xBF\x8E\x9A\x82\xA9\x82\xC8" +
-                std::string(static_cast<std::size_t>(i % 7), '\xB1') + "\r\n";
-  }
   EXPECT_EQ(run.file("n.txt"), expected);
 }
 
@@ -225,20 +220,12 @@ TEST_F(MainRoadTest, TableReportIsShownAtTheEnd) {
             Args{"Reset() error-154: " + box_.fixedTableText()});
 }
 
-// Where the table is found, and what each miss leaves behind.
+// Where the table is (the fixed place, the current folder, tables/named.bin,
+// which set_dravikson.txt names), and what each miss leaves behind.
 TEST(TableSearchTest, EveryPlaceAndItsReports) {
   const std::string miss = "Reset() error-154: <fixed>";
-  struct Case {
-    const char* name;
-    bool fixed;
-    bool current;
-    bool named;  // set_dravikson.txt names tables/named.bin, which exists
-    Args arguments;
-    int exit_code;
-    Args messages;
-  };
   const Args plain = {"-j1", "w.txt", "n.txt"};
-  const std::vector<Case> cases = {
+  const std::tuple<const char*, bool, bool, bool, Args, int, Args> cases[] = {
       {"fixed place only", true, false, false, plain, 0, Args{}},
       {"current folder only", false, true, false, plain, 0, Args{miss}},
       {"settings file only", false, false, true, plain, 0,
@@ -255,26 +242,27 @@ TEST(TableSearchTest, EveryPlaceAndItsReports) {
       {"-D with the table in the fixed place", true, true, false,
        Args{"-j1", "-D", "w.txt", "n.txt"}, 0, Args{}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, fixed, current, named, arguments, exit_code,
+                    messages] : cases) {
+    SCOPED_TRACE(name);
     Sandbox box;
     box.write("set_pelmora.txt", "t\r\n");
     box.write("surro.txt", "20B9F\r\n");
     box.write("w.txt", utf16le(u"漢\n"));
-    if (c.fixed) box.placeFixedTable(Sandbox::derivedTable());
-    if (c.current) box.write("UTF16~MS932.bin", "");  // converts nothing
-    if (c.named) {
+    if (fixed) box.placeFixedTable(Sandbox::derivedTable());
+    if (current) box.write("UTF16~MS932.bin", "");  // converts nothing
+    if (named) {
       box.write("tables/named.bin", Sandbox::derivedTable());
       box.write("set_dravikson.txt", "tables/named.bin\r\n");
     }
-    RunResult run = box.run(c.arguments);
-    EXPECT_EQ(run.exitCode, c.exit_code) << run.describe();
-    EXPECT_EQ(run.errMessages(), withFixedPlace(box, c.messages))
+    RunResult run = box.run(arguments);
+    EXPECT_EQ(run.exitCode, exit_code) << run.describe();
+    EXPECT_EQ(run.errMessages(), withFixedPlace(box, messages))
         << run.describe();
-    if (c.exit_code == 0) {
+    if (exit_code == 0) {
       // An empty table converts nothing: the kanji has no code there.
-      bool real_table = c.fixed || (c.named && !c.current) ||
-                        (c.named && c.arguments[1] == "-K");
+      bool real_table =
+          fixed || (named && !current) || (named && arguments[1] == "-K");
       EXPECT_EQ(run.file("n.txt"), real_table ? "\x8A\xBF\r\n" : "?\r\n");
     } else {
       EXPECT_FALSE(run.has("n.txt"));
@@ -318,9 +306,7 @@ TEST(IconvTest, EveryCharacterIconvEncodesMatchesIt) {
   EXPECT_GT(checked, 7000);
 
   Sandbox box;
-  box.write("set_pelmora.txt", "t\r\n");
-  box.write("surro.txt", "20B9F\r\n");
-  box.placeFixedTable(Sandbox::derivedTable());
+  prepare(box);
   box.write("all.txt", "\xFF\xFE" + utf16le(wide));
   // Separator and quote moved to control characters, which are not listed.
   RunResult run = box.run({"-j1", "-S\\x01", "-W\\x02", "all.txt", "n.txt"});
