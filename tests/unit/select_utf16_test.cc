@@ -389,7 +389,8 @@ void actAtItsCall() {
 }
 
 void grow() {
-  std::ofstream("wide.txt", std::ios::binary | std::ios::app) << "b\0";
+  std::ofstream("wide.txt", std::ios::binary | std::ios::app)
+      << std::string("b\0", 2);
 }
 void shrink() { fs::resize_file("wide.txt", 150000); }
 void removeName() { fs::remove("wide.txt"); }
