@@ -128,7 +128,9 @@ inline void slowStep(Stream& s) {
 // takes one character at a time.
 struct FourCharacters {
   alignas(16) std::uint8_t shuffle[16];
-  alignas(16) std::uint8_t keep[16];
+  // What the marker bits of each character's bytes add to its lane, plus
+  // the bias of the signed pack: subtracted, it leaves the unit minus 0x8000.
+  alignas(16) std::int32_t offset[4];
   std::uint16_t ascii;  // the ASCII bytes these four characters must have
   std::uint16_t continuation;  // and their continuation bytes
   std::uint16_t range;         // the bytes they take
@@ -146,7 +148,6 @@ const FourCharacters* fourCharacterTable() {
       unsigned at = 0;
       for (unsigned k = 0; k < 4; ++k) {
         std::uint8_t* lane = e.shuffle + 4 * k;
-        std::uint8_t* keep = e.keep + 4 * k;
         // Bytes of a lane: the last, the middle and the first byte of the
         // character, then zero (a shuffle index of 0x80 gives zero).
         lane[3] = 0x80;
@@ -154,16 +155,15 @@ const FourCharacters* fourCharacterTable() {
           lane[0] = static_cast<std::uint8_t>(at + 2);
           lane[1] = static_cast<std::uint8_t>(at + 1);
           lane[2] = static_cast<std::uint8_t>(at);
-          keep[0] = 0x3F;
-          keep[1] = 0x3F;
-          keep[2] = 0x0F;
+          // 1110xxxx 10xxxxxx 10xxxxxx: E0 << 12 + 80 << 6 + 80.
+          e.offset[k] = 0xE2080 + 0x8000;
           e.continuation |= static_cast<std::uint16_t>(3u << (at + 1));
           at += 3;
         } else {
           lane[0] = static_cast<std::uint8_t>(at);
           lane[1] = 0x80;
           lane[2] = 0x80;
-          keep[0] = 0x7F;
+          e.offset[k] = 0x8000;
           e.ascii |= static_cast<std::uint16_t>(1u << at);
           at += 1;
         }
@@ -216,18 +216,16 @@ __attribute__((target("ssse3"), always_inline)) inline bool fourCharacters(
       (special & e.range) != 0 || s.i + used > s.n) {
     return false;
   }
-  __m128i lanes = _mm_shuffle_epi8(
+  const __m128i lanes = _mm_shuffle_epi8(
       v, _mm_load_si128(reinterpret_cast<const __m128i*>(e.shuffle)));
-  lanes = _mm_and_si128(
-      lanes, _mm_load_si128(reinterpret_cast<const __m128i*>(e.keep)));
-  // last | middle << 6 | first << 12, from the lane's bytes 0, 1 and 2.
-  const __m128i units = _mm_or_si128(
-      _mm_or_si128(
-          _mm_and_si128(lanes, _mm_set1_epi32(0x7F)),
-          _mm_and_si128(_mm_srli_epi32(lanes, 2), _mm_set1_epi32(0x0FC0))),
-      _mm_and_si128(_mm_srli_epi32(lanes, 4), _mm_set1_epi32(0xF000)));
-  // Four 32-bit lanes to four 16-bit units: a signed pack after a bias.
-  const __m128i biased = _mm_sub_epi32(units, _mm_set1_epi32(0x8000));
+  // last + middle * 64 in one 16-bit half, first in the other, then
+  // + first * 4096: the character's bytes with their marker bits, which
+  // the offset takes away again.
+  const __m128i pairs = _mm_maddubs_epi16(lanes, _mm_set1_epi32(0x00014001));
+  const __m128i biased =
+      _mm_sub_epi32(_mm_madd_epi16(pairs, _mm_set1_epi32(0x10000001)),
+                    _mm_load_si128(reinterpret_cast<const __m128i*>(e.offset)));
+  // Four 32-bit lanes to four 16-bit units: a signed pack after the bias.
   _mm_storel_epi64(
       reinterpret_cast<__m128i*>(s.out + s.o),
       _mm_xor_si128(_mm_packs_epi32(biased, biased), _mm_set1_epi16(-0x8000)));
@@ -236,41 +234,71 @@ __attribute__((target("ssse3"), always_inline)) inline bool fourCharacters(
   return true;
 }
 
-// Two halves of the block side by side, so that the processor works on
-// one while the other waits for its next group's length.
-__attribute__((target("ssse3"))) void decodeTwoStreams(Stream& a, Stream& b) {
+// Four quarters of the block side by side, so that the processor works on
+// the others while one waits for its next group's length.
+__attribute__((target("ssse3"))) void decodeFourStreams(Stream* s) {
   const FourCharacters* table = fourCharacterTable();
-  while (!a.done || !b.done) {
-    if (!a.done && !fourCharacters(a, table)) slowStep(a);
-    if (!b.done && !fourCharacters(b, table)) slowStep(b);
+  while (!s[0].done || !s[1].done || !s[2].done || !s[3].done) {
+    if (!s[0].done && !fourCharacters(s[0], table)) slowStep(s[0]);
+    if (!s[1].done && !fourCharacters(s[1], table)) slowStep(s[1]);
+    if (!s[2].done && !fourCharacters(s[2], table)) slowStep(s[2]);
+    if (!s[3].done && !fourCharacters(s[3], table)) slowStep(s[3]);
   }
 }
 #endif
 
 }  // namespace
 
-std::size_t decodeUtf8(const std::uint8_t* in, std::size_t n, bool last,
-                       std::uint16_t* out, std::size_t* units) {
-  Stream whole{in, 0, n, n, out, 0, last, false};
+std::size_t decodeUtf8Runs(const std::uint8_t* in, std::size_t n, bool last,
+                           std::uint16_t* out, UnitRuns* runs) {
 #if PELMORA_HAVE_SSSE3_PATH
-  // Halves cut where a character starts (no continuation byte), so that
-  // each decodes as the whole would: a sequence never reaches across.
-  std::size_t mid = n / 2;
-  while (mid < n && mid < n / 2 + 4 && (in[mid] & 0xC0) == 0x80) ++mid;
-  if (g_ssse3 && n >= 64 && (in[mid] & 0xC0) != 0x80) {
-    Stream a{in, 0, mid, n, out, 0, true, false};
-    // The second half's units go after the room the first half may need
-    // (a unit per byte at most), and move down to its end afterwards.
-    Stream b{in, mid, n, n, out, mid, last, false};
-    decodeTwoStreams(a, b);
-    std::memmove(out + a.o, out + mid, (b.o - mid) * sizeof(std::uint16_t));
-    *units = a.o + (b.o - mid);
-    return b.i;
+  // Quarters cut where a character starts (no continuation byte), so that
+  // each decodes as the whole would: a sequence never reaches across. Each
+  // quarter's units go where its bytes begin: a unit per byte at most.
+  if (g_ssse3 && n >= 256) {
+    std::size_t cut[5] = {0, 0, 0, 0, n};
+    bool cuttable = true;
+    for (std::size_t k = 1; k < 4; ++k) {
+      std::size_t at = n * k / 4;
+      while (at < n * k / 4 + 4 && (in[at] & 0xC0) == 0x80) ++at;
+      cuttable = cuttable && (in[at] & 0xC0) != 0x80;
+      cut[k] = at;
+    }
+    if (cuttable) {
+      Stream quarters[4];
+      for (std::size_t k = 0; k < 4; ++k) {
+        quarters[k] = Stream{in,  cut[k], cut[k + 1],    n,
+                             out, cut[k], k < 3 || last, false};
+      }
+      decodeFourStreams(quarters);
+      runs->count = 4;
+      for (std::size_t k = 0; k < 4; ++k) {
+        runs->begin[k] = cut[k];
+        runs->units[k] = quarters[k].o - cut[k];
+      }
+      return quarters[3].i;
+    }
   }
 #endif
+  Stream whole{in, 0, n, n, out, 0, last, false};
   while (!whole.done) slowStep(whole);
-  *units = whole.o;
+  runs->count = 1;
+  runs->begin[0] = 0;
+  runs->units[0] = whole.o;
   return whole.i;
+}
+
+std::size_t decodeUtf8(const std::uint8_t* in, std::size_t n, bool last,
+                       std::uint16_t* out, std::size_t* units) {
+  UnitRuns runs;
+  const std::size_t used = decodeUtf8Runs(in, n, last, out, &runs);
+  *units = 0;
+  for (std::size_t k = 0; k < runs.count; ++k) {
+    std::memmove(out + *units, out + runs.begin[k],
+                 runs.units[k] * sizeof(std::uint16_t));
+    *units += runs.units[k];
+  }
+  return used;
 }
 
 Start detect(const std::uint8_t* head, std::size_t n) {

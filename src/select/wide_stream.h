@@ -83,21 +83,25 @@ PartEnd streamUnits(const platform::File& file, WideCoding coding,
     }
     if (BlockReadHook hook = blockReadHook()) hook();
     at += static_cast<std::int64_t>(want);
-    std::size_t units = want / 2;
+    wide_coding::UnitRuns runs{1, {0, 0, 0, 0}, {want / 2, 0, 0, 0}};
     if (utf8) {
       const std::size_t held = carried + want;
-      const std::size_t used = wide_coding::decodeUtf8(
-          bytes.get(), held, at == end, block.get(), &units);
+      const std::size_t used = wide_coding::decodeUtf8Runs(
+          bytes.get(), held, at == end, block.get(), &runs);
       carried = held - used;
       std::memmove(bytes.get(), bytes.get() + used, carried);
     } else {
-      wide_coding::toHostOrder(coding, block.get(), units);
+      wide_coding::toHostOrder(coding, block.get(), runs.units[0]);
     }
-    if (!output.reserve(units * kMostBytesPerUnit)) {
-      *failed_request = units * kMostBytesPerUnit;
-      return PartEnd::kNoRoom;
+    for (std::size_t k = 0; k < runs.count; ++k) {
+      const std::size_t units = runs.units[k];
+      if (!output.reserve(units * kMostBytesPerUnit)) {
+        *failed_request = units * kMostBytesPerUnit;
+        return PartEnd::kNoRoom;
+      }
+      output.advance(
+          scanner.feed(block.get() + runs.begin[k], units, output.cursor()));
     }
-    output.advance(scanner.feed(block.get(), units, output.cursor()));
   }
   return PartEnd::kDone;
 }
