@@ -12,27 +12,10 @@ namespace {
 // neither read nor created.
 std::int32_t g_serial = 0;
 
-// Reads the first line of an open counter, up to the first CR or LF. A
-// counter needs a dozen bytes; a longer line is no number anyway, and the
-// bound keeps a counter that is a huge file (or a device that never ends)
-// from stalling a report.
-platform::Status readFirstLine(platform::File* file, std::string* line) {
-  constexpr std::size_t kLongestCounterLine = 4096;
-  line->clear();
-  const platform::TextRules rules{kLongestCounterLine,
-                                  platform::TextRules::AtLimit::kTakeCutLine,
-                                  kLongestCounterLine,
-                                  kLongestCounterLine,
-                                  false,
-                                  true};
-  return platform::readTextLines(file, rules,
-                                 [line](std::string& first, std::size_t) {
-                                   *line = std::move(first);
-                                   return false;
-                                 }) == platform::TextRead::kRead
-             ? platform::Status::kOk
-             : platform::Status::kOther;
-}
+// The longest first line read from serial.txt. A counter needs a dozen
+// bytes; a longer line is no number anyway, and the bound keeps a counter
+// that is a huge file (or a device that never ends) from stalling a report.
+constexpr std::size_t kLongestCounterLine = 4096;
 
 // Puts a number in place of the counter's content: the number goes over the
 // old content first, and only then is the file cut to it, so a process
@@ -138,9 +121,11 @@ std::int32_t TimeNames::setUp(const std::string& prefix,
   }
 
   std::string line;
-  bool readable = status == platform::Status::kOk &&
-                  serial_file_.lockExclusive() == platform::Status::kOk &&
-                  readFirstLine(&serial_file_, &line) == platform::Status::kOk;
+  bool readable =
+      status == platform::Status::kOk &&
+      serial_file_.lockExclusive() == platform::Status::kOk &&
+      platform::readFirstLine(&serial_file_, kLongestCounterLine, false,
+                              &line) == platform::TextRead::kRead;
   if (readable) {
     bool ok = false;
     std::int32_t value = signed_sequence_to_integer(line, &ok);

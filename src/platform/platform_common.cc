@@ -64,19 +64,38 @@ bool raw::plantedOpenFailure(const std::string& name, bool reads, bool writes,
   return fails;
 }
 
-Status raw::writeAll(std::intptr_t handle, const void* buffer, std::size_t n,
-                     std::size_t* written, std::string* detail) {
-  *written = 0;
-  const char* at = static_cast<const char*>(buffer);
-  while (*written < n) {
-    std::size_t want = n - *written;
-    if (plantedFailure(Call::kWrite, &want, detail)) return Status::kOther;
-    std::size_t done = 0;
-    const Status status = writeSome(handle, at + *written, want, &done, detail);
+namespace {
+
+// The loop of every whole transfer: a system may move fewer bytes than
+// asked for at any time. `step(moved so far, want, &moved now)` is one
+// system call. Only a read may move none, at the end of the file; a write
+// that takes nothing has failed.
+template <class Step>
+Status transferAll(raw::Call call, std::size_t n, std::size_t* total,
+                   std::string* detail, Step step) {
+  *total = 0;
+  while (*total < n) {
+    std::size_t want = n - *total;
+    if (raw::plantedFailure(call, &want, detail)) return Status::kOther;
+    std::size_t moved = 0;
+    const Status status = step(*total, want, &moved);
     if (status != Status::kOk) return status;
-    *written += done;
+    if (moved == 0)
+      return call == raw::Call::kRead ? Status::kOk : Status::kOther;
+    *total += moved;
   }
   return Status::kOk;
+}
+
+}  // namespace
+
+Status raw::writeAll(std::intptr_t handle, const void* buffer, std::size_t n,
+                     std::size_t* written, std::string* detail) {
+  const char* at = static_cast<const char*>(buffer);
+  return transferAll(Call::kWrite, n, written, detail,
+                     [&](std::size_t done, std::size_t want, std::size_t* now) {
+                       return writeSome(handle, at + done, want, now, detail);
+                     });
 }
 
 std::string raw::scratchNameBeside(const std::string& name,
@@ -89,20 +108,11 @@ Status File::read(void* buffer, std::size_t n, std::size_t* got,
   *got = 0;
   if (!isOpen()) return raw::notOpen(detail);
   char* at = static_cast<char*>(buffer);
-  // A system may hand over fewer bytes than asked for at any time; only a
-  // read of none is the end.
-  while (*got < n) {
-    std::size_t done = 0;
-    if (raw::plantedFailure(raw::Call::kRead, nullptr, detail)) {
-      return Status::kOther;
-    }
-    const Status status =
-        raw::readSome(handle_, at + *got, n - *got, &done, detail);
-    if (status != Status::kOk) return status;
-    if (done == 0) break;
-    *got += done;
-  }
-  return Status::kOk;
+  return transferAll(raw::Call::kRead, n, got, detail,
+                     [&](std::size_t done, std::size_t want, std::size_t* now) {
+                       return raw::readSome(handle_, at + done, want, now,
+                                            detail);
+                     });
 }
 
 Status File::write(const void* buffer, std::size_t n, std::size_t* written,
@@ -117,19 +127,12 @@ Status File::readAt(std::int64_t offset, void* buffer, std::size_t n,
   *got = 0;
   if (!isOpen()) return raw::notOpen(detail);
   char* at = static_cast<char*>(buffer);
-  while (*got < n) {
-    std::size_t done = 0;
-    if (raw::plantedFailure(raw::Call::kRead, nullptr, detail)) {
-      return Status::kOther;
-    }
-    const Status status =
-        raw::readSomeAt(handle_, offset + static_cast<std::int64_t>(*got),
-                        at + *got, n - *got, &done, detail);
-    if (status != Status::kOk) return status;
-    if (done == 0) break;
-    *got += done;
-  }
-  return Status::kOk;
+  return transferAll(raw::Call::kRead, n, got, detail,
+                     [&](std::size_t done, std::size_t want, std::size_t* now) {
+                       return raw::readSomeAt(
+                           handle_, offset + static_cast<std::int64_t>(done),
+                           at + done, want, now, detail);
+                     });
 }
 
 Status File::writeAt(std::int64_t offset, const void* buffer, std::size_t n,
@@ -137,19 +140,12 @@ Status File::writeAt(std::int64_t offset, const void* buffer, std::size_t n,
   *written = 0;
   if (!isOpen()) return raw::notOpen(detail);
   const char* at = static_cast<const char*>(buffer);
-  while (*written < n) {
-    std::size_t done = 0;
-    std::size_t want = n - *written;
-    if (raw::plantedFailure(raw::Call::kWrite, &want, detail)) {
-      return Status::kOther;
-    }
-    const Status status =
-        raw::writeSomeAt(handle_, offset + static_cast<std::int64_t>(*written),
-                         at + *written, want, &done, detail);
-    if (status != Status::kOk) return status;
-    *written += done;
-  }
-  return Status::kOk;
+  return transferAll(raw::Call::kWrite, n, written, detail,
+                     [&](std::size_t done, std::size_t want, std::size_t* now) {
+                       return raw::writeSomeAt(
+                           handle_, offset + static_cast<std::int64_t>(done),
+                           at + done, want, now, detail);
+                     });
 }
 
 Status writeStandardOutput(const void* buffer, std::size_t n) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 namespace platform {
 
@@ -67,6 +68,19 @@ TextRead readTextLines(
   }
   if (length > 0) (void)end_line(false);
   return TextRead::kRead;
+}
+
+TextRead readFirstLine(File* file, std::size_t bound, bool over_long_fails,
+                       std::string* line) {
+  line->clear();
+  // Two bytes past the bound show a line that goes on, or its line end.
+  const TextRules rules{bound + 2,       TextRules::AtLimit::kTakeCutLine,
+                        bound,           bound,
+                        over_long_fails, true};
+  return readTextLines(file, rules, [line](std::string& first, std::size_t) {
+    *line = std::move(first);
+    return false;
+  });
 }
 
 TextRead readBounded(File* file, std::size_t most, std::string* text,

@@ -49,6 +49,12 @@ TextRead readTextLines(
     const std::function<bool(std::string& line, std::size_t index)>& take,
     std::string* detail = nullptr);
 
+/// Reads the first line from the file's position, up to the first CR or
+/// LF, into *line. A longer line than `bound` is cut there, or with
+/// `over_long_fails` is kOverLong; nothing past the bound is read.
+TextRead readFirstLine(File* file, std::size_t bound, bool over_long_fails,
+                       std::string* line);
+
 /// Reads the whole rest of the file, when it has at most `most` bytes.
 TextRead readBounded(File* file, std::size_t most, std::string* text,
                      std::string* detail = nullptr);

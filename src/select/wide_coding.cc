@@ -249,8 +249,8 @@ __attribute__((target("ssse3"))) void decodeFourStreams(Stream* s) {
 
 }  // namespace
 
-std::size_t decodeUtf8Runs(const std::uint8_t* in, std::size_t n, bool last,
-                           std::uint16_t* out, UnitRuns* runs) {
+std::size_t decodeUtf8(const std::uint8_t* in, std::size_t n, bool last,
+                       std::uint16_t* out, UnitRuns* runs) {
 #if PELMORA_HAVE_SSSE3_PATH
   // Quarters cut where a character starts (no continuation byte), so that
   // each decodes as the whole would: a sequence never reaches across. Each
@@ -286,19 +286,6 @@ std::size_t decodeUtf8Runs(const std::uint8_t* in, std::size_t n, bool last,
   runs->begin[0] = 0;
   runs->units[0] = whole.o;
   return whole.i;
-}
-
-std::size_t decodeUtf8(const std::uint8_t* in, std::size_t n, bool last,
-                       std::uint16_t* out, std::size_t* units) {
-  UnitRuns runs;
-  const std::size_t used = decodeUtf8Runs(in, n, last, out, &runs);
-  *units = 0;
-  for (std::size_t k = 0; k < runs.count; ++k) {
-    std::memmove(out + *units, out + runs.begin[k],
-                 runs.units[k] * sizeof(std::uint16_t));
-    *units += runs.units[k];
-  }
-  return used;
 }
 
 Start detect(const std::uint8_t* head, std::size_t n) {

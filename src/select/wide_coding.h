@@ -39,26 +39,22 @@ inline std::int64_t positionBytes(WideCoding coding) {
   return coding == WideCoding::kUtf8 ? 1 : 2;
 }
 
-/// Decodes UTF-8 into UTF-16 code units, at most one unit per byte, into
-/// out (room for n units) and sets *units. Gives the bytes consumed: a
-/// sequence cut at the end is left for the next block, unless `last`.
-/// Every maximal invalid subpart becomes one kReplacement, as the Unicode
-/// standard recommends, and no byte ever becomes anything else.
-std::size_t decodeUtf8(const std::uint8_t* in, std::size_t n, bool last,
-                       std::uint16_t* out, std::size_t* units);
-
-/// Where decodeUtf8Runs put the units: runs of `out`, in the text's order.
+/// Where decodeUtf8 put the units: runs of `out`, in the text's order.
 struct UnitRuns {
   std::size_t count;
   std::size_t begin[4];
   std::size_t units[4];
 };
 
-/// The same as decodeUtf8, leaving the units in up to four runs of `out`
-/// that a reader takes in order: stretches of the block are decoded side by
-/// side, each into the room its own bytes would need.
-std::size_t decodeUtf8Runs(const std::uint8_t* in, std::size_t n, bool last,
-                           std::uint16_t* out, UnitRuns* runs);
+/// Decodes UTF-8 into UTF-16 code units, at most one unit per byte, into
+/// out (room for n units), in up to four runs that a reader takes in order:
+/// stretches of the block are decoded side by side, each into the room its
+/// own bytes would need. Gives the bytes consumed: a sequence cut at the end
+/// is left for the next block, unless `last`. Every maximal invalid subpart
+/// becomes one kReplacement, as the Unicode standard recommends, and no byte
+/// ever becomes anything else.
+std::size_t decodeUtf8(const std::uint8_t* in, std::size_t n, bool last,
+                       std::uint16_t* out, UnitRuns* runs);
 
 /// Puts units that were read as bytes of `coding` (UTF-16LE or UTF-16BE)
 /// into the host's order.

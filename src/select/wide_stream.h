@@ -86,7 +86,7 @@ PartEnd streamUnits(const platform::File& file, WideCoding coding,
     wide_coding::UnitRuns runs{1, {0, 0, 0, 0}, {want / 2, 0, 0, 0}};
     if (utf8) {
       const std::size_t held = carried + want;
-      const std::size_t used = wide_coding::decodeUtf8Runs(
+      const std::size_t used = wide_coding::decodeUtf8(
           bytes.get(), held, at == end, block.get(), &runs);
       carried = held - used;
       std::memmove(bytes.get(), bytes.get() + used, carried);

@@ -22,23 +22,13 @@ using table_format::kTableRecordSize;
 // Reads the first line of set_dravikson.txt (up to CR or LF). A line
 // longer than any full name a system accepts is no name any system could
 // open, and cutting it would name some other file, which might exist; so
-// such a file counts as unreadable, like a missing one. Nothing past that
-// bound is read.
+// such a file counts as unreadable, like a missing one.
 bool readFirstLine(const std::string& name, std::string* line) {
   line->clear();
   platform::File file;
-  const platform::TextRules rules{platform::kLongestFullName + 2,
-                                  platform::TextRules::AtLimit::kTakeCutLine,
-                                  platform::kLongestFullName,
-                                  platform::kLongestFullName,
-                                  true,
-                                  true};
   return file.openRead(name) == platform::Status::kOk &&
-         platform::readTextLines(&file, rules,
-                                 [line](std::string& first, std::size_t) {
-                                   *line = std::move(first);
-                                   return false;
-                                 }) == platform::TextRead::kRead;
+         platform::readFirstLine(&file, platform::kLongestFullName, true,
+                                 line) == platform::TextRead::kRead;
 }
 
 int hexDigitValue(char c) {
