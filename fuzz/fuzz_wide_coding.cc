@@ -44,13 +44,19 @@ std::vector<std::uint16_t> productUnits(const std::string& file,
     const std::size_t want = std::min(block, file.size() - at);
     held.insert(held.end(), bytes + at, bytes + at + want);
     at += want;
-    std::size_t made = 0;
+    wide_coding::UnitRuns runs;
     out.resize(held.size());
     const std::size_t used = wide_coding::decodeUtf8(
-        held.data(), held.size(), at == file.size(), out.data(), &made);
-    if (made > held.size()) finding("more units than bytes");
-    units.insert(units.end(), out.begin(),
-                 out.begin() + static_cast<long>(made));
+        held.data(), held.size(), at == file.size(), out.data(), &runs);
+    for (std::size_t k = 0; k < runs.count; ++k) {
+      // Each run stays within the room of the bytes it was decoded from.
+      if (runs.begin[k] + runs.units[k] > held.size() ||
+          (k > 0 && runs.begin[k] < runs.begin[k - 1] + runs.units[k - 1])) {
+        finding("a run of units out of its room");
+      }
+      const auto from = out.begin() + static_cast<long>(runs.begin[k]);
+      units.insert(units.end(), from, from + static_cast<long>(runs.units[k]));
+    }
     held.erase(held.begin(), held.begin() + static_cast<long>(used));
     if (held.size() > 3) finding("more than a sequence's head carried");
   }
