@@ -4,7 +4,8 @@
 // block size (bits 0-5: 1..64 bytes, so that UTF-8 sequences are cut at
 // every place; with bit 7, 64..3907 bytes, so that blocks are decoded in
 // two halves side by side) and whether the bytes are read as they are or
-// after a UTF-8 mark (bit 6); the rest is the file.
+// after a UTF-8 mark (bit 6); the rest is the file. Text after a mark is
+// also decoded in the pieces the scanners cut around Field-N.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -48,6 +49,10 @@ std::vector<std::uint16_t> productUnits(const std::string& file,
     out.resize(held.size());
     const std::size_t used = wide_coding::decodeUtf8(
         held.data(), held.size(), at == file.size(), out.data(), &runs);
+    if (at != file.size() &&
+        wide_coding::wholeUtf8(held.data(), held.size()) != used) {
+      finding("wholeUtf8 stops elsewhere than the decoder");
+    }
     for (std::size_t k = 0; k < runs.count; ++k) {
       // Each run stays within the room of the bytes it was decoded from.
       if (runs.begin[k] + runs.units[k] > held.size() ||
@@ -64,6 +69,38 @@ std::vector<std::uint16_t> productUnits(const std::string& file,
   return units;
 }
 
+// The units of UTF-8 text as the scanners decode Field-N: in pieces that
+// end after an ASCII byte, each piece whole or a character at a time.
+std::vector<std::uint16_t> pieceUnits(const std::string& text) {
+  // The pieces are read ahead of their end, as in the read block.
+  std::vector<std::uint8_t> bytes(text.begin(), text.end());
+  bytes.resize(text.size() + wide_coding::kPieceReadAhead);
+  std::vector<std::uint16_t> units;
+  std::vector<std::uint16_t> out(text.size() + 2);
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (bytes[i] >= 0x80 && i + 1 != text.size()) continue;
+    const std::size_t end = i + 1;
+    if ((end - start) % 2 == 1) {
+      const std::size_t count = wide_coding::decodeUtf8Piece(
+          bytes.data() + start, end - start, out.data());
+      units.insert(units.end(), out.begin(),
+                   out.begin() + static_cast<long>(count));
+    } else {
+      for (std::size_t at = start; at < end;) {
+        std::size_t count = 0;
+        at += wide_coding::decodeCharacter(bytes.data() + at, end - at,
+                                           out.data(), &count);
+        if (count == 0 || count > 2) finding("a character of no units");
+        units.insert(units.end(), out.begin(),
+                     out.begin() + static_cast<long>(count));
+      }
+    }
+    start = end;
+  }
+  return units;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
@@ -74,9 +111,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                 : 1 + std::size_t{data[0] & 0x3Fu};
   std::string file = fuzzing::text(data + 1, size - 1);
   if ((data[0] & 0x40) != 0) file = "\xEF\xBB\xBF" + file;
-  if (productUnits(file, block) != reference::decodeWide(file)) {
+  const std::vector<std::uint16_t> model = reference::decodeWide(file);
+  if (productUnits(file, block) != model) {
     finding("the units differ from the model's, block " +
             std::to_string(block) + ": " + fuzzing::hex(file));
+  }
+  if ((data[0] & 0x40) != 0 && pieceUnits(file.substr(3)) != model) {
+    finding("the pieces decode otherwise: " + fuzzing::hex(file));
   }
   return 0;
 }

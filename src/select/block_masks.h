@@ -12,9 +12,9 @@
 
 namespace scanners {
 
-// The most units one call of a scanner's feed() takes; the engine's read
-// block is no larger.
-constexpr std::size_t kMaxBlockUnits = std::size_t{1} << 15;
+// The most units (or bytes of UTF-8) one call of a scanner's feed() takes;
+// the engine's read block is no larger.
+constexpr std::size_t kMaxBlockUnits = std::size_t{1} << 16;
 
 // The masks of one block of units, a window of 64 units per entry, each
 // unit classified once however often the scanner passes it.
@@ -33,9 +33,42 @@ struct BlockMasks {
   // up to the next multiple of 64; the bits past n are cleared.
   void compute(const Settings& s, const std::uint16_t* from, std::size_t n) {
     if (narrowedMasksUsable(s.separator, s.quote)) {
-      fill<true>(s, from, n);
+      fill(n, [&s, from](std::size_t at, WindowMasks* m) {
+        maskWindowNarrowed(from + at, s.separator, s.quote, s.listed_surrogates,
+                           m);
+      });
     } else {
-      fill<false>(s, from, n);
+      fill(n, [&s, from](std::size_t at, WindowMasks* m) {
+        maskWindow(from + at, s.separator, s.quote, s.listed_surrogates, m);
+      });
+    }
+  }
+
+  // Classifies bytes[0..n) of UTF-8 for settings with utf8_bytes, a bit
+  // per byte, on the same terms as compute().
+  void computeUtf8(const Settings& s, const std::uint8_t* from, std::size_t n) {
+    units = n;
+    const std::size_t windows = (n + kMaskWindow - 1) / kMaskWindow;
+    maskByteWindows(from, windows, static_cast<std::uint8_t>(s.separator),
+                    static_cast<std::uint8_t>(s.quote), line_feed, separator,
+                    quote_parity);
+    const std::size_t tail = n % kMaskWindow;
+    if (tail != 0) {
+      const std::uint64_t valid = (std::uint64_t{1} << tail) - 1;
+      line_feed[windows - 1] &= valid;
+      separator[windows - 1] &= valid;
+      quote_parity[windows - 1] &= valid;
+    }
+    std::uint64_t carry = 0;  // all ones after an odd number of quotes
+    for (std::size_t w = 0; w < windows; ++w) {
+      surrogate[w] = 0;
+      // Most windows hold no quote at all.
+      if (quote_parity[w] != 0) {
+        quote_parity[w] = prefixParity(quote_parity[w]) ^ carry;
+        carry = std::uint64_t{0} - (quote_parity[w] >> 63);
+      } else {
+        quote_parity[w] = carry;
+      }
     }
   }
 
@@ -47,21 +80,15 @@ struct BlockMasks {
   }
 
  private:
-  template <bool kNarrowed>
-  void fill(const Settings& s, const std::uint16_t* from, std::size_t n) {
+  template <class Classify>
+  void fill(std::size_t n, Classify classify) {
     units = n;
     const std::size_t windows = (n + kMaskWindow - 1) / kMaskWindow;
     const std::size_t tail = n % kMaskWindow;
     std::uint64_t carry = 0;  // all ones after an odd number of quotes
     for (std::size_t w = 0; w < windows; ++w) {
       WindowMasks m;
-      if (kNarrowed) {
-        maskWindowNarrowed(from + w * kMaskWindow, s.separator, s.quote,
-                           s.listed_surrogates, &m);
-      } else {
-        maskWindow(from + w * kMaskWindow, s.separator, s.quote,
-                   s.listed_surrogates, &m);
-      }
+      classify(w * kMaskWindow, &m);
       if (tail != 0 && w + 1 == windows) {
         const std::uint64_t valid = (std::uint64_t{1} << tail) - 1;
         m.line_feed &= valid;
@@ -148,6 +175,26 @@ std::size_t passOver(const Settings& s, LineState& st, const BlockMasks& masks,
     i = base + kMaskWindow;
   }
   st.quoted = open_before(n);
+  return n;
+}
+
+// Where the full rules can hand back to passOver() once more: just after
+// the next line feed or unquoted separator from unit i on, a quote being
+// open at i when `quoted`; n when the block has neither.
+inline std::size_t fieldEndAfter(const BlockMasks& masks, std::size_t i,
+                                 bool quoted) {
+  const std::size_t n = masks.units;
+  const bool flipped =
+      quoted != masks.parityThrough(static_cast<std::ptrdiff_t>(i) - 1);
+  const std::uint64_t flip = flipped ? ~std::uint64_t{0} : 0;
+  for (std::size_t w = i / kMaskWindow; w * kMaskWindow < n; ++w) {
+    const std::size_t base = w * kMaskWindow;
+    std::uint64_t events =
+        masks.line_feed[w] |
+        (masks.separator[w] & ~(masks.quote_parity[w] ^ flip));
+    if (base < i) events &= ~std::uint64_t{0} << (i - base);
+    if (events != 0) return base + lowestBit(events) + 1;
+  }
   return n;
 }
 

@@ -9,6 +9,7 @@
 #include "select/block_masks.h"
 #include "select/replacement_bytes.h"
 #include "select/scan_settings.h"
+#include "select/utf8_feed.h"
 #include "tables/table_format.h"
 #include "tables/survivor_utf16.h"
 
@@ -39,8 +40,49 @@ class FieldScanner {
   // Scans n units and writes their bytes from out on; returns the new end.
   std::uint8_t* feed(const std::uint16_t* units, std::size_t n,
                      std::uint8_t* out) {
-    const std::uint16_t* table = s_.unit_output;
     if (s_.windows_usable) masks_.compute(s_, units, n);
+    return scan(units, n, out, s_.windows_usable);
+  }
+
+  // Whether feedUtf8() can take the blocks of this scan.
+  bool readsUtf8() const { return s_.utf8_bytes; }
+  // feed() for n bytes of UTF-8 (see feedUtf8 in utf8_feed.h): the same
+  // loop over bytes, with the characters decoded where they are read.
+  std::uint8_t* feedUtf8(const std::uint8_t* bytes, std::size_t n,
+                         std::uint16_t* /*units*/, std::uint8_t* out) {
+    masks_.computeUtf8(s_, bytes, n);
+    const std::uint16_t* table = s_.unit_output;
+    std::size_t i = 0;
+    while (i < n) {
+      if (st_.target && !st_.pending && table != nullptr) {
+        i += writeCommonUtf8(table, bytes + i, n - i, out);
+        if (i == n) break;
+      } else if (!st_.target && !st_.pending && !st_.first_line) {
+        i = passOver(
+            s_, st_, masks_, i, out,
+            [this](std::uint8_t* at) { return lineEnd(at); }, [] {});
+        if (i == n) break;
+        if (st_.target) continue;
+      }
+      // One character by the full rules: both halves of a pair at once.
+      if (bytes[i] < 0x80) {
+        out = step(bytes[i], out);
+        ++i;
+        continue;
+      }
+      std::uint16_t units[2];
+      std::size_t count = 0;
+      i += wide_coding::decodeCharacter(bytes + i, n - i, units, &count);
+      for (std::size_t k = 0; k < count; ++k) out = step(units[k], out);
+    }
+    return out;
+  }
+
+ private:
+  // The units of a block, the masks of which are computed when pass_over.
+  std::uint8_t* scan(const std::uint16_t* units, std::size_t n,
+                     std::uint8_t* out, bool pass_over) {
+    const std::uint16_t* table = s_.unit_output;
     std::size_t i = 0;
     while (i < n) {
       if (st_.target && !st_.pending && table != nullptr) {
@@ -56,8 +98,7 @@ class FieldScanner {
           ++i;
         }
         if (i == n) break;
-      } else if (!st_.target && !st_.pending && !st_.first_line &&
-                 s_.windows_usable) {
+      } else if (!st_.target && !st_.pending && !st_.first_line && pass_over) {
         i = passOver(
             s_, st_, masks_, i, out,
             [this](std::uint8_t* at) { return lineEnd(at); }, [] {});
@@ -70,7 +111,6 @@ class FieldScanner {
     return out;
   }
 
- private:
   std::uint8_t* lineEnd(std::uint8_t* out) {
     ++st_.lines;
     if (s_.crlf) *out++ = 0x0D;

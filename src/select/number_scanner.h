@@ -9,6 +9,7 @@
 #include "select/block_masks.h"
 #include "select/replacement_bytes.h"
 #include "select/scan_settings.h"
+#include "select/utf8_feed.h"
 #include "tables/table_format.h"
 #include "tables/survivor_utf16.h"
 
@@ -44,9 +45,33 @@ class NumberScanner {
   std::uint8_t* feed(const std::uint16_t* units, std::size_t n,
                      std::uint8_t* out) {
     if (s_.windows_usable) masks_.compute(s_, units, n);
+    return scan(units, n, out, s_.windows_usable);
+  }
+
+  // Whether feedUtf8() can take the blocks of this scan.
+  bool readsUtf8() const { return s_.utf8_bytes; }
+  // feed() for n bytes of UTF-8 (see feedUtf8 in utf8_feed.h), with room
+  // for n units in `units`.
+  std::uint8_t* feedUtf8(const std::uint8_t* bytes, std::size_t n,
+                         std::uint16_t* units, std::uint8_t* out) {
+    return scanners::feedUtf8(
+        s_, st_, masks_, bytes, n, out,
+        [this, units](const std::uint8_t* piece, std::size_t count,
+                      std::uint8_t* at) {
+          return scan(units, wide_coding::decodeUtf8Piece(piece, count, units),
+                      at, false);
+        },
+        [this](std::uint8_t* at) { return lineEnd(at); },
+        [this] { fieldBegins(); });
+  }
+
+ private:
+  // The units of a block, the masks of which are computed when pass_over.
+  std::uint8_t* scan(const std::uint16_t* units, std::size_t n,
+                     std::uint8_t* out, bool pass_over) {
     std::size_t i = 0;
     while (i < n) {
-      if (!st_.target && !st_.pending && !st_.first_line && s_.windows_usable) {
+      if (!st_.target && !st_.pending && !st_.first_line && pass_over) {
         i = passOver(
             s_, st_, masks_, i, out,
             [this](std::uint8_t* at) { return lineEnd(at); },
@@ -79,7 +104,6 @@ class NumberScanner {
     return out;
   }
 
- private:
   static bool isDigit(std::uint32_t unit) { return unit - '0' < 10; }
 
   // Each scanner changes the entries of "-" and "." in a copy of its own,

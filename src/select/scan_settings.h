@@ -34,6 +34,10 @@ struct Settings {
   // mistaken for one another, so windows of units can be classified by
   // comparing values alone.
   bool windows_usable = false;
+  // The wide file is UTF-8 and windows_usable, with an ASCII separator and
+  // quote: its masks are taken from its bytes, and only what the full rules
+  // must see is decoded.
+  bool utf8_bytes = false;
   // The digits are kind-0 units that are neither separator nor quote, so a
   // run of them inside a number is copied without the full rules.
   bool digits_plain = false;

@@ -211,6 +211,9 @@ parts::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
   settings.crlf = line_end == LineEnd::kCrLf;
   settings.listed_surrogates = hasListedSurrogates(entries);
   settings.windows_usable = windowsUsable(entries, separator, quote);
+  settings.utf8_bytes = start_.coding == WideCoding::kUtf8 &&
+                        settings.windows_usable && separator < 0x80 &&
+                        quote < 0x80;
   settings.digits_plain = digitsPlain(entries, separator, quote);
   settings.unit_output = unit_output.get();
   settings.before_number = before_number.get();

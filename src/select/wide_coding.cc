@@ -64,6 +64,8 @@ struct Stream {
   bool done;
 };
 
+inline void oneCharacter(Stream& s);
+
 // Decodes ASCII eight bytes at a time, then one character; marks the
 // stream done at its end, or at a sequence its end cuts unless `last`.
 inline void slowStep(Stream& s) {
@@ -79,6 +81,11 @@ inline void slowStep(Stream& s) {
     s.done = true;
     return;
   }
+  oneCharacter(s);
+}
+
+// One character at s.in[s.i], s.i < s.n.
+inline void oneCharacter(Stream& s) {
   const std::uint8_t b = s.in[s.i];
   if (b < 0x80) {
     s.out[s.o++] = b;
@@ -116,6 +123,25 @@ inline void slowStep(Stream& s) {
     s.out[s.o++] = static_cast<std::uint16_t>(0xD800 + (cp >> 10));
     s.out[s.o++] = static_cast<std::uint16_t>(0xDC00 + (cp & 0x3FF));
   }
+}
+
+// The usual characters one at a time, with the stream in registers, up to
+// the end or a character that needs slowStep.
+inline void commonRun(Stream& s) {
+  const std::uint8_t* in = s.in;
+  const std::size_t n = s.n;
+  std::uint16_t* out = s.out;
+  std::size_t i = s.i;
+  std::size_t o = s.o;
+  while (i < n) {
+    std::uint32_t unit = 0;
+    const std::size_t length = commonCharacter(in + i, n - i, &unit);
+    if (length == 0) break;
+    out[o++] = static_cast<std::uint16_t>(unit);
+    i += length;
+  }
+  s.i = i;
+  s.o = o;
 }
 
 #if PELMORA_HAVE_SSSE3_PATH
@@ -245,9 +271,41 @@ __attribute__((target("ssse3"))) void decodeFourStreams(Stream* s) {
     if (!s[3].done && !fourCharacters(s[3], table)) slowStep(s[3]);
   }
 }
+
+// One short piece, four characters at a time where it can.
+__attribute__((target("ssse3"))) void decodePieceFour(Stream& s) {
+  const FourCharacters* table = fourCharacterTable();
+  while (!s.done) {
+    if (!fourCharacters(s, table)) slowStep(s);
+  }
+}
 #endif
 
 }  // namespace
+
+std::size_t decodeCharacter(const std::uint8_t* in, std::size_t n,
+                            std::uint16_t* out, std::size_t* units) {
+  Stream one{in, 0, n, n, out, 0, true, false};
+  oneCharacter(one);
+  *units = one.o;
+  return one.i;
+}
+
+std::size_t decodeUtf8Piece(const std::uint8_t* in, std::size_t n,
+                            std::uint16_t* out) {
+  Stream piece{in, 0, n, n + kPieceReadAhead, out, 0, true, false};
+#if PELMORA_HAVE_SSSE3_PATH
+  if (g_ssse3) {
+    decodePieceFour(piece);
+    return piece.o;
+  }
+#endif
+  while (!piece.done) {
+    commonRun(piece);
+    slowStep(piece);
+  }
+  return piece.o;
+}
 
 std::size_t decodeUtf8(const std::uint8_t* in, std::size_t n, bool last,
                        std::uint16_t* out, UnitRuns* runs) {
@@ -281,11 +339,29 @@ std::size_t decodeUtf8(const std::uint8_t* in, std::size_t n, bool last,
   }
 #endif
   Stream whole{in, 0, n, n, out, 0, last, false};
-  while (!whole.done) slowStep(whole);
+  while (!whole.done) {
+    commonRun(whole);
+    slowStep(whole);
+  }
   runs->count = 1;
   runs->begin[0] = 0;
   runs->units[0] = whole.o;
   return whole.i;
+}
+
+std::size_t wholeUtf8(const std::uint8_t* in, std::size_t n) {
+  // A cut sequence has at most three bytes, and starts at a lead byte: no
+  // sequence reaches back past an ASCII byte or another lead.
+  for (std::size_t back = 1; back <= 3 && back <= n; ++back) {
+    const std::size_t at = n - back;
+    if ((in[at] & 0xC0) == 0x80) continue;
+    const Lead lead = leadOf(in[at]);
+    if (lead.length == 0) return n;
+    bool complete = false;
+    const std::size_t valid = validPart(in + at, back, lead, &complete);
+    return !complete && valid == back ? at : n;
+  }
+  return n;
 }
 
 Start detect(const std::uint8_t* head, std::size_t n) {

@@ -56,6 +56,60 @@ struct UnitRuns {
 std::size_t decodeUtf8(const std::uint8_t* in, std::size_t n, bool last,
                        std::uint16_t* out, UnitRuns* runs);
 
+/// The usual characters of a Japanese export, decoded without the general
+/// checks: ASCII, and the two- and three-byte forms that take any
+/// continuation bytes (C2..DF, E1..EC, EE, EF). Gives the length of the
+/// character at in[0] (of n > 0 bytes) with its unit in *unit, or 0 when it
+/// is of another kind or cut by n: E0 and ED limit their second byte,
+/// F0..F4 make pairs, and the rest are invalid (decodeCharacter decides).
+inline std::size_t commonCharacter(const std::uint8_t* in, std::size_t n,
+                                   std::uint32_t* unit) {
+  const std::uint32_t b = in[0];
+  // Kana and kanji first, the most of a Japanese field. XOR 0x80 turns a
+  // continuation byte into its six bits, below 0x40.
+  if (b - 0xE1u < 0x0Fu && b != 0xED) {
+    if (n < 3) return 0;
+    const std::uint32_t second = in[1] ^ 0x80u;
+    const std::uint32_t third = in[2] ^ 0x80u;
+    if ((second | third) >= 0x40) return 0;
+    *unit = (b & 0x0Fu) << 12 | second << 6 | third;
+    return 3;
+  }
+  if (b < 0x80) {
+    *unit = b;
+    return 1;
+  }
+  if (b - 0xC2u < 0x1Eu && n >= 2) {
+    const std::uint32_t second = in[1] ^ 0x80u;
+    if (second >= 0x40) return 0;
+    *unit = (b & 0x1Fu) << 6 | second;
+    return 2;
+  }
+  return 0;
+}
+
+/// How far past a piece decodeUtf8Piece may read.
+inline constexpr std::size_t kPieceReadAhead = 16;
+
+/// Decodes a piece of UTF-8 that ends where a character ends, or where the
+/// file does (a sequence cut there is one kReplacement), as decodeUtf8
+/// would, into out[0..) in one run; gives the units. in must be readable
+/// kPieceReadAhead bytes past n: a short piece, a field, is decoded four
+/// characters at a time all the same.
+std::size_t decodeUtf8Piece(const std::uint8_t* in, std::size_t n,
+                            std::uint16_t* out);
+
+/// Decodes the one character at in[0] (n > 0) of UTF-8 that ends where a
+/// character ends, as decodeUtf8 would: one or two units into out,
+/// *units of them. Gives the bytes it took.
+std::size_t decodeCharacter(const std::uint8_t* in, std::size_t n,
+                            std::uint16_t* out, std::size_t* units);
+
+/// The bytes of in[0..n) before a sequence that the end cuts (a lead byte
+/// with fewer continuation bytes than it announces, all valid so far): n
+/// when there is none. decodeUtf8 without `last` stops just there.
+std::size_t wholeUtf8(const std::uint8_t* in, std::size_t n);
+
 /// Puts units that were read as bytes of `coding` (UTF-16LE or UTF-16BE)
 /// into the host's order.
 void toHostOrder(WideCoding coding, std::uint16_t* units, std::size_t n);

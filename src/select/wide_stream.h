@@ -19,11 +19,15 @@
 
 namespace parts {
 
-// Units per read: small enough to stay in the processor's cache, and below
-// the size at which the allocator maps fresh pages for a buffer (reads into
-// such a mapping measured three times slower in the kernel's copy).
-inline constexpr std::size_t kReadBlockUnits = std::size_t{1} << 15;
-static_assert(kReadBlockUnits <= scanners::kMaxBlockUnits,
+// Bytes per read, whatever the coding: small enough to stay in the
+// processor's cache, and below the size at which the allocator maps fresh
+// pages for a buffer (reads into such a mapping measured three times slower
+// in the kernel's copy).
+inline constexpr std::size_t kReadBlockBytes = std::size_t{1} << 16;
+// Units per read of UTF-16; a read of UTF-8 is scanned as bytes, one
+// position each (or decoded into at most as many units).
+inline constexpr std::size_t kReadBlockUnits = kReadBlockBytes / 2;
+static_assert(kReadBlockBytes <= scanners::kMaxBlockUnits,
               "the scanners take a whole read block");
 // The most bytes one code unit can bring: a line end in the decimal family
 // (point, completion character, CR, LF). Every other unit brings at most 2.
@@ -49,17 +53,21 @@ PartEnd streamUnits(const platform::File& file, WideCoding coding,
                     std::int64_t begin, std::int64_t end, Scanner& scanner,
                     OutputBlocks& output, const std::atomic<bool>& abandon,
                     std::size_t* failed_request) {
-  // The scanners classify whole windows of 64 units, so the block reaches
-  // a window past its end. UTF-8 is read into bytes of its own first, with
-  // room for the head of a sequence that the last block cut.
+  // The scanners classify whole windows of 64 units (or bytes), so the
+  // block reaches a window past its end. UTF-8 is read into bytes of its
+  // own first, with room for the head of a sequence that the last block
+  // cut; the units are then where it is decoded.
   const bool utf8 = coding == WideCoding::kUtf8;
-  const std::size_t block_units = kReadBlockUnits + kMaskWindow;
+  const std::size_t positions = utf8 ? kReadBlockBytes : kReadBlockUnits;
+  const std::size_t block_units = positions + kMaskWindow;
+  static_assert(kMaskWindow >= wide_coding::kPieceReadAhead,
+                "a piece of UTF-8 is read ahead within the block");
   std::unique_ptr<std::uint16_t[]> block(new (std::nothrow)
                                              std::uint16_t[block_units]());
   std::unique_ptr<std::uint8_t[]> bytes(
-      utf8 ? new (std::nothrow) std::uint8_t[kReadBlockUnits] : nullptr);
+      utf8 ? new (std::nothrow) std::uint8_t[block_units]() : nullptr);
   if (!block || (utf8 && !bytes)) {
-    *failed_request = block_units * 2 + (utf8 ? kReadBlockUnits : 0);
+    *failed_request = block_units * 2 + (utf8 ? block_units : 0);
     return PartEnd::kNoRoom;
   }
   const std::int64_t width = wide_coding::positionBytes(coding);
@@ -68,7 +76,7 @@ PartEnd streamUnits(const platform::File& file, WideCoding coding,
   while (at < end) {
     if (abandon.load(std::memory_order_relaxed)) return PartEnd::kAbandoned;
     const std::int64_t room =
-        static_cast<std::int64_t>(kReadBlockUnits - carried) * width;
+        static_cast<std::int64_t>(positions - carried) * width;
     const std::size_t want =
         static_cast<std::size_t>(end - at < room ? end - at : room);
     std::uint8_t* into = utf8 ? bytes.get() + carried
@@ -83,6 +91,21 @@ PartEnd streamUnits(const platform::File& file, WideCoding coding,
     }
     if (BlockReadHook hook = blockReadHook()) hook();
     at += static_cast<std::int64_t>(want);
+    if (utf8 && scanner.readsUtf8()) {
+      // A unit per byte at most, and what a line feed writes per byte.
+      const std::size_t held = carried + want;
+      const std::size_t whole =
+          at == end ? held : wide_coding::wholeUtf8(bytes.get(), held);
+      if (!output.reserve(whole * kMostBytesPerUnit)) {
+        *failed_request = whole * kMostBytesPerUnit;
+        return PartEnd::kNoRoom;
+      }
+      output.advance(
+          scanner.feedUtf8(bytes.get(), whole, block.get(), output.cursor()));
+      carried = held - whole;
+      std::memmove(bytes.get(), bytes.get() + whole, carried);
+      continue;
+    }
     wide_coding::UnitRuns runs{1, {0, 0, 0, 0}, {want / 2, 0, 0, 0}};
     if (utf8) {
       const std::size_t held = carried + want;
