@@ -45,31 +45,20 @@ struct BlockMasks {
   }
 
   // Classifies bytes[0..n) of UTF-8 for settings with utf8_bytes, a bit
-  // per byte, on the same terms as compute().
+  // per byte, on the same terms as compute(): the bytes of the whole block
+  // are compared first, with the widest vectors there are.
   void computeUtf8(const Settings& s, const std::uint8_t* from, std::size_t n) {
-    units = n;
-    const std::size_t windows = (n + kMaskWindow - 1) / kMaskWindow;
-    maskByteWindows(from, windows, static_cast<std::uint8_t>(s.separator),
+    maskByteWindows(from, (n + kMaskWindow - 1) / kMaskWindow,
+                    static_cast<std::uint8_t>(s.separator),
                     static_cast<std::uint8_t>(s.quote), line_feed, separator,
                     quote_parity);
-    const std::size_t tail = n % kMaskWindow;
-    if (tail != 0) {
-      const std::uint64_t valid = (std::uint64_t{1} << tail) - 1;
-      line_feed[windows - 1] &= valid;
-      separator[windows - 1] &= valid;
-      quote_parity[windows - 1] &= valid;
-    }
-    std::uint64_t carry = 0;  // all ones after an odd number of quotes
-    for (std::size_t w = 0; w < windows; ++w) {
-      surrogate[w] = 0;
-      // Most windows hold no quote at all.
-      if (quote_parity[w] != 0) {
-        quote_parity[w] = prefixParity(quote_parity[w]) ^ carry;
-        carry = std::uint64_t{0} - (quote_parity[w] >> 63);
-      } else {
-        quote_parity[w] = carry;
-      }
-    }
+    fill(n, [this](std::size_t at, WindowMasks* m) {
+      const std::size_t w = at / kMaskWindow;
+      m->line_feed = line_feed[w];
+      m->separator = separator[w];
+      m->quote = quote_parity[w];
+      m->surrogate = 0;
+    });
   }
 
   // The parity of the quotes in units [0, i] of the block; false for i < 0.

@@ -20,18 +20,6 @@ void maskWindowScalar(const std::uint16_t* units, std::uint16_t separator,
   *masks = m;
 }
 
-void maskBytesScalar(const std::uint8_t* bytes, std::uint8_t separator,
-                     std::uint8_t quote, WindowMasks* masks) {
-  WindowMasks m;
-  for (std::size_t k = 0; k < kMaskWindow; ++k) {
-    const std::uint64_t bit = std::uint64_t{1} << k;
-    if (bytes[k] == 0x0A) m.line_feed |= bit;
-    if (bytes[k] == separator) m.separator |= bit;
-    if (bytes[k] == quote) m.quote |= bit;
-  }
-  *masks = m;
-}
-
 namespace {
 
 #if PELMORA_HAVE_SSE2
@@ -120,11 +108,13 @@ void maskByteWindows(const std::uint8_t* bytes, std::size_t windows,
                     quotes);
 #else
   for (std::size_t w = 0; w < windows; ++w) {
-    WindowMasks m;
-    maskBytesScalar(bytes + w * kMaskWindow, separator, quote, &m);
-    line_feed[w] = m.line_feed;
-    separators[w] = m.separator;
-    quotes[w] = m.quote;
+    line_feed[w] = separators[w] = quotes[w] = 0;
+    for (std::size_t k = 0; k < kMaskWindow; ++k) {
+      const std::uint8_t b = bytes[w * kMaskWindow + k];
+      line_feed[w] |= std::uint64_t{b == 0x0A} << k;
+      separators[w] |= std::uint64_t{b == separator} << k;
+      quotes[w] |= std::uint64_t{b == quote} << k;
+    }
   }
 #endif
 }

@@ -29,17 +29,13 @@ struct WindowMasks {
 void maskWindowScalar(const std::uint16_t* units, std::uint16_t separator,
                       std::uint16_t quote, WindowMasks* masks);
 
-/// The masks of 64 bytes of UTF-8, bit k for byte k, for an ASCII
-/// separator and quote: a byte below 0x80 is always a character of its own
-/// there, never part of another, so comparing bytes finds exactly the line
-/// feeds, separators and quotes. There are no surrogates in UTF-8 (a
-/// four-byte character is decoded to both halves at once).
-void maskBytesScalar(const std::uint8_t* bytes, std::uint8_t separator,
-                     std::uint8_t quote, WindowMasks* masks);
-
-/// The masks of maskBytesScalar() for `windows` windows of 64 bytes, into
-/// one word per window of each array (`quote` gets the quotes themselves),
-/// with the widest vectors the processor has.
+/// The masks of `windows` windows of 64 bytes of UTF-8, bit k for byte k,
+/// one word per window of each array (`quotes` gets the quotes themselves),
+/// with the widest vectors the processor has. For an ASCII separator and
+/// quote: a byte below 0x80 is always a character of its own in UTF-8,
+/// never part of another, so comparing bytes finds exactly the line feeds,
+/// separators and quotes. There are no surrogates to mark (a four-byte
+/// character is decoded to both halves at once).
 void maskByteWindows(const std::uint8_t* bytes, std::size_t windows,
                      std::uint8_t separator, std::uint8_t quote,
                      std::uint64_t* line_feed, std::uint64_t* separators,
