@@ -77,10 +77,12 @@ int runPelmora(const std::vector<std::string>& arguments) {
     return diagnostics::finishedExitCode();
   }
 
-  // Checked before anything is written: a narrow name that reaches the
-  // wide file, another file this run reads, or an export would destroy it
-  // before a byte of it is kept anywhere.
-  selecting->narrowIsNoInputStop(effects->narrowName(), kSettingsFile);
+  // Opened once, before anything is written, and checked on that open: a
+  // narrow name that reaches the wide file, another file this run reads,
+  // or an export would destroy it before a byte of it is kept anywhere,
+  // and a name that reaches another file by the time of the write must not
+  // take the output there.
+  selecting->holdNarrowOrStop(effects->narrowName(), kSettingsFile, &note);
   const bool refresh = effects->refreshWide();
   const bool routed = effects->temporaryRoute();
   if (refresh || routed) {

@@ -56,7 +56,43 @@ void report(const std::string& message) {
 
 void setStopHook(void (*hook)()) { g_stop_hook = hook; }
 
+namespace {
+struct StopRelease {
+  void (*release)(void*) = nullptr;
+  void* context = nullptr;
+};
+StopRelease g_releases[kMostStopReleases];
+}  // namespace
+
+bool releaseAtStop(void (*release)(void*), void* context) {
+  for (StopRelease& slot : g_releases) {
+    if (slot.release == nullptr) {
+      slot = StopRelease{release, context};
+      return true;
+    }
+  }
+  return false;
+}
+
+void forgetAtStop(void* context) {
+  // The others move up, so that the slots stay in the order of registration.
+  int kept = 0;
+  for (const StopRelease& slot : g_releases) {
+    if (slot.release != nullptr && slot.context != context) {
+      g_releases[kept++] = slot;
+    }
+  }
+  for (; kept < kMostStopReleases; ++kept) g_releases[kept] = StopRelease{};
+}
+
 void stop(int exit_code) {
+  // Each release is forgotten before it runs, so a release that stops again
+  // cannot come back to itself.
+  for (int i = kMostStopReleases - 1; i >= 0; --i) {
+    const StopRelease slot = g_releases[i];
+    g_releases[i] = StopRelease{};
+    if (slot.release != nullptr) slot.release(slot.context);
+  }
   if (g_stop_hook != nullptr) g_stop_hook();
   platform::exitProcess(exit_code);
 }

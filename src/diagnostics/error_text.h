@@ -60,6 +60,16 @@ void captureReportsForTesting(std::vector<std::string>* sink);
 /// The one place where components stop the program.
 [[noreturn]] void stop(int exit_code);
 
+/// Registers what a stop must let go as the end of a finished run would
+/// (a narrow file this run created and never wrote, a data.txt it emptied
+/// and wrote no note into): stop() calls release(context) for every one
+/// still registered, the last registered first, before the process ends.
+/// At most kMostStopReleases at once; false when no room is left.
+inline constexpr int kMostStopReleases = 4;
+bool releaseAtStop(void (*release)(void*), void* context);
+/// Forgets the registration of `context` (its owner let go by itself).
+void forgetAtStop(void* context);
+
 /// Sets a function that stop() calls before it ends the process. The
 /// program itself sets none; the fuzz harnesses set one that throws, so
 /// that an orderly stop ends one input instead of the whole fuzzing run.

@@ -36,6 +36,14 @@ struct FileIdentity {
   bool operator!=(const FileIdentity& other) const { return !(*this == other); }
 };
 
+/// How File::openOutput() found the name it opened.
+struct OutputOpening {
+  bool created = false;  ///< no file had the name: this open made it
+  bool special = false;  ///< a device or a FIFO, open for writing only
+  /// The open failed on a file that may be written but not read.
+  bool unreadable = false;
+};
+
 /// An open file. Move-only; the destructor closes a file that is still open
 /// (ignoring the result, so callers that care call close() themselves).
 ///
@@ -77,6 +85,18 @@ class File {
   /// open waits for a FIFO's reader).
   [[nodiscard]] Status create(const std::string& name,
                               std::string* detail = nullptr);
+  /// Opens a name the user gave for output, once for the whole run, and
+  /// cuts nothing: an existing regular file for reading and writing, a
+  /// symbolic link followed as a shell redirection follows it; a device or
+  /// a FIFO for writing only (the open waits for a FIFO's reader); and when
+  /// no file has the name, a new one, which *how marks as created.
+  [[nodiscard]] Status openOutput(const std::string& name, OutputOpening* how,
+                                  std::string* detail = nullptr);
+  /// Removes the file that openOutput() created, when `name` still names
+  /// it itself: a link to it, or another file put in its place since, is
+  /// left alone.
+  [[nodiscard]] Status removeCreated(const std::string& name,
+                                     std::string* detail = nullptr);
   /// Creates or truncates a regular file for writing, refusing a symbolic
   /// link.
   [[nodiscard]] Status createNoLink(const std::string& name,

@@ -181,6 +181,91 @@ Status File::create(const std::string& name, std::string* detail) {
   return openWith(name, O_WRONLY | O_CREAT | O_TRUNC, true, &handle_, detail);
 }
 
+Status File::openOutput(const std::string& name, OutputOpening* how,
+                        std::string* detail) {
+  if (isOpen()) (void)close();
+  *how = OutputOpening();
+  if (raw::plantedOpenFailure(name, true, true, detail)) return Status::kOther;
+  // A name that is missing is created, and one that is there is opened as
+  // it is; another program may make or remove it between the two steps, so
+  // they are tried again.
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    struct stat named;
+    if (::stat(name.c_str(), &named) != 0) {
+      if (errno != ENOENT) return fromErrno(errno, detail);
+      struct stat link;
+      // A link that leads nowhere is followed, as a redirection follows it;
+      // the file it makes there is not this open's to remove again.
+      const bool dangling =
+          ::lstat(name.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+      const int exclusive = dangling ? 0 : O_EXCL;
+      const int result = ::open(name.c_str(),
+                                O_RDWR | O_CREAT | O_CLOEXEC | exclusive, 0666);
+      if (result >= 0) {
+        handle_ = result;
+        how->created = !dangling;
+        return Status::kOk;
+      }
+      if (errno == EEXIST || errno == EINTR) continue;
+      return fromErrno(errno, detail);
+    }
+    const bool special = S_ISCHR(named.st_mode) || S_ISFIFO(named.st_mode);
+    int result;
+    do {
+      result = ::open(name.c_str(), (special ? O_WRONLY : O_RDWR) | O_CLOEXEC);
+    } while (result < 0 && errno == EINTR);
+    if (result < 0) {
+      const int error = errno;
+      if (error == ENOENT) continue;
+      if (error == EACCES && !special) {
+        const int writer = ::open(name.c_str(), O_WRONLY | O_CLOEXEC);
+        if (writer >= 0) {
+          ::close(writer);
+          how->unreadable = true;
+        }
+      }
+      return fromErrno(error, detail);
+    }
+    struct stat opened;
+    if (::fstat(result, &opened) != 0) {
+      const int error = errno;
+      ::close(result);
+      return fromErrno(error, detail);
+    }
+    const bool opened_special =
+        S_ISCHR(opened.st_mode) || S_ISFIFO(opened.st_mode);
+    if (S_ISDIR(opened.st_mode)) {
+      ::close(result);
+      return fromErrno(EISDIR, detail);
+    }
+    if (opened_special != special ||
+        (!special && !S_ISREG(opened.st_mode))) {
+      ::close(result);
+      if (detail != nullptr) *detail = "not a regular file";
+      return Status::kOther;
+    }
+    handle_ = result;
+    how->special = special;
+    return Status::kOk;
+  }
+  if (detail != nullptr) *detail = "the name kept changing";
+  return Status::kOther;
+}
+
+Status File::removeCreated(const std::string& name, std::string* detail) {
+  if (!isOpen()) return fromErrno(EBADF, detail);
+  struct stat held;
+  struct stat named;
+  if (::fstat(fd(handle_), &held) != 0) return fromErrno(errno, detail);
+  if (::lstat(name.c_str(), &named) != 0) return fromErrno(errno, detail);
+  if (!S_ISREG(named.st_mode) || identityOf(named) != identityOf(held)) {
+    if (detail != nullptr) *detail = "the name reaches another file now";
+    return Status::kOther;
+  }
+  if (::unlink(name.c_str()) != 0) return fromErrno(errno, detail);
+  return Status::kOk;
+}
+
 Status File::createNoLink(const std::string& name, std::string* detail) {
   if (isOpen()) (void)close();
   return openWith(name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, false,

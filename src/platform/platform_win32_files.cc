@@ -223,6 +223,93 @@ Status File::create(const std::string& name, std::string* detail) {
   return openWith(name, GENERIC_WRITE, CREATE_ALWAYS, rules, &handle_, detail);
 }
 
+Status File::openOutput(const std::string& name, OutputOpening* how,
+                        std::string* detail) {
+  if (isOpen()) (void)close();
+  *how = OutputOpening();
+  if (raw::plantedOpenFailure(name, true, true, detail)) return Status::kOther;
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  // A name that is missing is created, and one that is there is opened as
+  // it is; another program may make or remove it between the two steps, so
+  // they are tried again.
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    // A read-only file is not to be written, by whoever runs the program
+    // (Wine lets an administrator open one for writing).
+    const DWORD attributes = GetFileAttributesA(name.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      return fromLastError(ERROR_ACCESS_DENIED, detail);
+    }
+    HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, share,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    DWORD error = h == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    if (error == ERROR_ACCESS_DENIED) {
+      // A device, or a file that may be written but not read.
+      h = CreateFileA(name.c_str(), GENERIC_WRITE, share, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (h != INVALID_HANDLE_VALUE) {
+        if (GetFileType(h) == FILE_TYPE_DISK) {
+          CloseHandle(h);
+          how->unreadable = true;
+          return fromLastError(ERROR_ACCESS_DENIED, detail);
+        }
+        error = ERROR_SUCCESS;
+      }
+    }
+    if (error == ERROR_FILE_NOT_FOUND) {
+      // Made by this open, which may also give it up again by its handle.
+      h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                      share, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                      nullptr);
+      if (h == INVALID_HANDLE_VALUE) {
+        error = GetLastError();
+        if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+          continue;
+        }
+        return fromLastError(error, detail);
+      }
+      handle_ = reinterpret_cast<std::intptr_t>(h);
+      how->created = true;
+      return Status::kOk;
+    }
+    if (h == INVALID_HANDLE_VALUE) return fromLastError(error, detail);
+    const DWORD type = GetFileType(h);
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool disk_file =
+        type == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    if (!disk_file && type != FILE_TYPE_CHAR && type != FILE_TYPE_PIPE) {
+      CloseHandle(h);
+      return fromLastError(ERROR_CANT_ACCESS_FILE, detail);
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+    how->special = !disk_file;
+    return Status::kOk;
+  }
+  return fromLastError(ERROR_CANT_ACCESS_FILE, detail);
+}
+
+Status File::removeCreated(const std::string& name, std::string* detail) {
+  if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
+  // By the handle, whatever the name reaches now: the file goes when the
+  // handle is closed.
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  if (SetFileInformationByHandle(handleOf(handle_), FileDispositionInfo,
+                                 &disposition, sizeof disposition)) {
+    return Status::kOk;
+  }
+  FileIdentity held;
+  FileIdentity named;
+  if (identity(&held, detail) != Status::kOk ||
+      fileIdentity(name, &named, detail) != Status::kOk || held != named ||
+      isReparsePoint(name)) {
+    return fromLastError(ERROR_CANT_ACCESS_FILE, detail);
+  }
+  if (!DeleteFileA(name.c_str())) return fromLastError(GetLastError(), detail);
+  return Status::kOk;
+}
+
 Status File::createNoLink(const std::string& name, std::string* detail) {
   if (isOpen()) (void)close();
   OpenRules rules;

@@ -1,5 +1,6 @@
 // The file steps of the -t and -b routes: holding binary.tmp, refreshing
-// the wide file through it, copying it to the narrow file, letting it go.
+// the wide file's time through a checked copy in it, copying it to the
+// narrow file, letting it go.
 #include <cstring>
 #include <memory>
 #include <new>
@@ -44,32 +45,44 @@ std::unique_ptr<std::uint8_t[]> copyBlock() {
 
 }  // namespace
 
+platform::File* Selecting::temporaryFile() {
+  if (temporary_is_narrow_) return narrow_target_;
+  if (temporary_is_wide_) return nullptr;
+  return &temporary_;
+}
+
 void Selecting::holdTemporaryOrStop(bool refresh, bool routed,
                                     const std::string& narrow_name) {
-  // binary.tmp that is the wide file is the user's, already open in this
-  // run: it is used through that open (holding it a second time would wait
-  // for this very run on Windows). One with a second name is refused like
-  // a link.
+  // binary.tmp that is the wide or the narrow file is the user's, already
+  // open in this run: it is used through that open (holding it a second
+  // time would wait for this very run on Windows). One with a second name
+  // is refused like a link.
   const bool linked = platform::isLinkedName(kBinaryTmpName);
   platform::FileIdentity named;
   platform::FileIdentity wide;
-  temporary_is_users_ = !linked &&
-                        ok(platform::fileIdentity(kBinaryTmpName, &named)) &&
-                        ok(wide_.identity(&wide)) && named == wide;
+  platform::FileIdentity narrow;
+  const bool known =
+      !linked && ok(platform::fileIdentity(kBinaryTmpName, &named));
+  temporary_is_wide_ = known && ok(wide_.identity(&wide)) && named == wide;
+  temporary_is_narrow_ = known && !temporary_is_wide_ &&
+                         narrow_target_ != nullptr &&
+                         ok(narrow_target_->identity(&narrow)) &&
+                         named == narrow;
+  temporary_is_users_ = temporary_is_wide_ || temporary_is_narrow_;
   bool held = !linked && (temporary_is_users_ ||
                           ok(temporary_.openHeld(kBinaryTmpName, true)));
-  if (held && !temporary_is_users_) temporary_is_users_ = isWide(temporary_);
   if (held && !temporary_is_users_) {
-    // It will hold the wide file's bytes or the narrow output: readable by
-    // its owner alone, also when an earlier run left it. The narrow file
-    // under this name is the user's, and keeps its mode.
-    platform::FileIdentity id;
-    platform::FileIdentity narrow;
-    const bool is_narrow = ok(temporary_.identity(&id)) &&
-                           ok(platform::fileIdentity(narrow_name, &narrow)) &&
-                           id == narrow;
-    held = is_narrow || ok(temporary_.restrictToOwner());
-    if (!held) (void)temporary_.close();
+    releaseAtStopOnce();
+    // Made by another name meanwhile into the wide file: the user's.
+    temporary_is_wide_ = isWide(temporary_);
+    temporary_is_users_ = temporary_is_wide_;
+    if (temporary_is_wide_) (void)temporary_.close();
+  }
+  // It will hold the wide file's bytes or the narrow output: readable by
+  // its owner alone, also when an earlier run left it.
+  if (held && !temporary_is_users_ && !ok(temporary_.restrictToOwner())) {
+    (void)temporary_.close();
+    held = false;
   }
   if (!held) {
     if (refresh) {
@@ -81,16 +94,17 @@ void Selecting::holdTemporaryOrStop(bool refresh, bool routed,
     }
     diagnostics::stop(1);
   }
-  if (routed && temporary_is_users_) {
+  if (routed && temporary_is_wide_) {
     diagnostics::report(std::string("Rewrite() error-243: ") + kBinaryTmpName);
     diagnostics::stop(1);
   }
 }
 
 bool Selecting::copyOutForRefresh(std::uint8_t* block, std::int64_t size) {
+  platform::File* temporary = temporaryFile();
   // binary.tmp is the wide file: its bytes are already there.
-  if (temporary_is_users_) return true;
-  if (!ok(temporary_.rewind(true))) return false;
+  if (temporary == nullptr) return true;
+  if (!ok(temporary->rewind(true))) return false;
   for (std::int64_t at = 0; at < size;) {
     const std::size_t want = piece(size - at, kCopyBlock);
     std::size_t got = 0;
@@ -98,41 +112,31 @@ bool Selecting::copyOutForRefresh(std::uint8_t* block, std::int64_t size) {
     // A file that ends early was cut by someone else: the copy is not it.
     if (!ok(wide_.readAt(at, block, want, &got)) || got != want) return false;
     if (parts::BlockReadHook hook = parts::blockReadHook()) hook();
-    if (!ok(temporary_.write(block, want, &written))) return false;
+    if (!ok(temporary->write(block, want, &written))) return false;
     at += static_cast<std::int64_t>(want);
   }
   return true;
 }
 
-bool Selecting::writeBackForRefresh(std::uint8_t* block, std::int64_t size,
-                                    bool* changed) {
-  // Each piece of the copy is written back only where the wide file still
-  // holds the same bytes, so the rewrite never puts back bytes that another
-  // program has changed since the copy was made.
+bool Selecting::sameAsCopy(std::uint8_t* block, std::int64_t size) {
+  platform::File* temporary = temporaryFile();
+  if (temporary == nullptr) return true;
   const std::size_t half = kCopyBlock / 2;
   std::uint8_t* copy = block;
   std::uint8_t* now = block + half;
-  *changed = false;
-  const platform::File& source = temporary_.isOpen() ? temporary_ : wide_;
   for (std::int64_t at = 0; at < size;) {
     const std::size_t want = piece(size - at, half);
     std::size_t got = 0;
     std::size_t got_now = 0;
-    std::size_t written = 0;
-    if (!ok(source.readAt(at, copy, want, &got)) || got != want ||
-        !ok(wide_.readAt(at, now, want, &got_now))) {
+    if (!ok(temporary->readAt(at, copy, want, &got)) || got != want ||
+        !ok(wide_.readAt(at, now, want, &got_now)) || got_now != want) {
       return false;
     }
     if (parts::BlockReadHook hook = parts::blockReadHook()) hook();
-    if (got_now != want || std::memcmp(copy, now, want) != 0) {
-      *changed = true;
-      return false;
-    }
-    if (!ok(wide_.writeAt(at, copy, want, &written))) return false;
+    if (std::memcmp(copy, now, want) != 0) return false;
     at += static_cast<std::int64_t>(want);
   }
-  // On the disk, and with this run's time also when it has no byte.
-  return ok(wide_.sync()) && ok(wide_.touchNow());
+  return true;
 }
 
 void Selecting::refreshWide() {
@@ -144,49 +148,59 @@ void Selecting::refreshWide() {
   platform::FileIdentity copied;
   platform::FileIdentity named;
   // After the copy the wide name must still reach the file that was copied,
-  // and the file must have the size it had: otherwise the copy is not what
-  // would be written back.
-  bool copied_out =
+  // with the size and the bytes it had: otherwise binary.tmp holds no copy
+  // of the file whose time is set. Bytes appended after the check are the
+  // appender's, and stay.
+  const bool same =
       (temporary_.isOpen() || temporary_is_users_) && block != nullptr &&
       wide_writable_ && ok(wide_.size(&size)) && ok(wide_.identity(&copied)) &&
       copyOutForRefresh(block.get(), size) && ok(wide_.size(&size_after)) &&
       size_after == size && ok(platform::fileIdentity(wide_name_, &named)) &&
-      named == copied;
-  bool changed = false;
-  if (copied_out && writeBackForRefresh(block.get(), size, &changed)) return;
-  if (!copied_out || changed) {
+      named == copied &&
+      sameAsCopy(block.get(), size);
+  if (!same) {
     if (temporary_.isOpen() && !temporary_is_users_) {
       (void)temporary_.removeHeld(kBinaryTmpName);
     }
     diagnostics::report("Reset() error-193: " + wide_name_);
-  } else {
-    // The wide file holds its own bytes; binary.tmp keeps the copy.
-    diagnostics::report("Reset() error-221: " + wide_name_);
+    diagnostics::stop(1);
   }
-  diagnostics::stop(1);
+  // The time is set on the open file, which is the one the checks read:
+  // its bytes are not touched.
+  if (!ok(wide_.touchNow())) {
+    keep_copy_ = true;
+    diagnostics::report("Reset() error-221: " + wide_name_);
+    diagnostics::stop(1);
+  }
 }
 
 std::int64_t Selecting::copyFromTemporary(const std::string& destination) {
-  platform::FileIdentity held;
-  platform::FileIdentity named;
   std::int64_t size = 0;
-  if (ok(temporary_.identity(&held)) &&
-      ok(platform::fileIdentity(destination, &named)) && held == named &&
-      ok(temporary_.size(&size))) {
+  if (temporary_is_narrow_ && narrow_target_ != nullptr &&
+      ok(narrow_target_->size(&size))) {
     // The narrow file is binary.tmp: the bytes are already there, and the
     // file is the user's to keep.
-    temporary_is_users_ = true;
+    narrow_written_ = true;
     return size;
   }
-  // The block comes first, so that no memory leaves the target truncated.
+  // The block comes first, so that no memory leaves the target cut.
   std::unique_ptr<std::uint8_t[]> block = copyBlock();
-  platform::File target;
   std::int64_t total = 0;
-  const bool copied =
-      temporary_.isOpen() && block != nullptr && ok(temporary_.rewind(false)) &&
-      ok(target.create(destination)) &&
-      copyRest(&temporary_, &target, block.get(), &total) && ok(target.close());
+  bool copied = temporary_.isOpen() && block != nullptr &&
+                ok(temporary_.rewind(false)) && cutNarrow() &&
+                copyRest(&temporary_, narrow_target_, block.get(), &total);
+  if (narrow_target_ == &narrow_) {
+    if (copied) copied = ok(narrow_.close());
+    narrow_target_ = nullptr;
+  }
+  narrow_written_ = copied;
   if (!copied) {
+    if (narrow_created_ && narrow_.isOpen()) {
+      (void)narrow_.removeCreated(destination);
+    }
+    (void)narrow_.close();
+    // binary.tmp keeps the output.
+    keep_copy_ = true;
     diagnostics::report("Reset() error-221: " + destination);
     diagnostics::stop(1);
   }
@@ -199,13 +213,13 @@ void Selecting::temporaryRouteStop(const std::string& destination) const {
 }
 
 void Selecting::releaseTemporary(bool keep) {
-  if (!temporary_.isOpen()) {
-    temporary_is_users_ = false;
-    return;
+  if (temporary_.isOpen()) {
+    if (!keep && !temporary_is_users_) {
+      (void)temporary_.removeHeld(kBinaryTmpName);
+    }
+    (void)temporary_.close();
   }
-  if (!keep && !temporary_is_users_) {
-    (void)temporary_.removeHeld(kBinaryTmpName);
-  }
-  (void)temporary_.close();
   temporary_is_users_ = false;
+  temporary_is_wide_ = false;
+  temporary_is_narrow_ = false;
 }

@@ -14,9 +14,16 @@
 #include "select/scan_settings.h"
 #include "select/unit_tables.h"
 #include "select/wide_stream.h"
+#include "tables/data_note.h"
+
+namespace {
+
+bool ok(platform::Status status) { return status == platform::Status::kOk; }
+
+}  // namespace
 
 Selecting::Selecting() = default;
-Selecting::~Selecting() = default;
+Selecting::~Selecting() { diagnostics::forgetAtStop(this); }
 
 void Selecting::buildReplacementBytes(const FinalEffects& options) {
   replacement_bytes_ = replacementBytesFor(options);
@@ -37,6 +44,7 @@ void Selecting::prepareRun(const FinalEffects& options,
   settings_.completion = options.completionChar();
   line_counter_ = -1;
   start_ = wide_coding::Start{};
+  keep_temporary_ = options.keepTemporary();
 
   // What the file is written in, and its size, through the one open of the
   // wide file. -t writes it in place, so it is opened for writing too when
@@ -104,14 +112,44 @@ bool Selecting::isWide(const platform::File& file) const {
          wide_.identity(&wide) == platform::Status::kOk && id == wide;
 }
 
-void Selecting::narrowIsNoInputStop(const std::string& narrow_name,
-                                    const std::string& settings_name) const {
+void Selecting::holdNarrowOrStop(const std::string& narrow_name,
+                                 const std::string& settings_name,
+                                 DataNote* note) {
+  narrow_name_ = narrow_name;
+  narrow_held_ = true;
+  narrow_target_ = nullptr;
+  narrow_created_ = false;
+  narrow_special_ = false;
+  narrow_written_ = false;
+  // The held data.txt shares no access on Windows: it is written through
+  // the note's own open.
+  platform::FileIdentity named;
+  if (note != nullptr && ok(platform::fileIdentity(narrow_name, &named))) {
+    narrow_target_ = note->lendAsOutput(named);
+  }
+  platform::OutputOpening how;
+  if (narrow_target_ == nullptr && ok(narrow_.openOutput(narrow_name, &how))) {
+    narrow_target_ = &narrow_;
+    narrow_created_ = how.created;
+    narrow_special_ = how.special;
+    if (narrow_created_) releaseAtStopOnce();
+  }
+  if (how.unreadable) {
+    diagnostics::report("Rewrite() error-244: " + narrow_name);
+    diagnostics::stop(1);
+  }
+  // A file made just now holds nothing to lose; one that could not be
+  // opened will not be written, and is still named in the report that
+  // says best why.
+  if (narrow_created_) return;
   platform::FileIdentity narrow;
-  if (platform::fileIdentity(narrow_name, &narrow) != platform::Status::kOk) {
-    return;  // no file of that name yet: nothing to lose
+  if (narrow_target_ != nullptr ? !ok(narrow_target_->identity(&narrow))
+                                : !ok(platform::fileIdentity(narrow_name,
+                                                              &narrow))) {
+    return;
   }
   platform::FileIdentity wide;
-  if (wide_.identity(&wide) == platform::Status::kOk && narrow == wide) {
+  if (ok(wide_.identity(&wide)) && narrow == wide) {
     diagnostics::report("Rewrite() error-243: " + narrow_name);
     diagnostics::stop(1);
   }
@@ -120,20 +158,17 @@ void Selecting::narrowIsNoInputStop(const std::string& narrow_name,
                                    kTableSettingsFileName};
   for (const std::string& name : read_here) {
     platform::FileIdentity input;
-    if (!name.empty() &&
-        platform::fileIdentity(name, &input) == platform::Status::kOk &&
+    if (!name.empty() && ok(platform::fileIdentity(name, &input)) &&
         input == narrow) {
       diagnostics::report("Rewrite() error-245: " + narrow_name);
       diagnostics::stop(1);
     }
   }
-  // A regular file only: a device or a FIFO holds no export to lose, and
-  // opening it must not wait.
-  platform::File existing;
+  // A device or a FIFO holds no export to lose, and is not read.
   std::uint8_t head[3] = {0, 0, 0};
   std::size_t got = 0;
-  if (existing.openRead(narrow_name) != platform::Status::kOk ||
-      existing.read(head, sizeof head, &got) != platform::Status::kOk) {
+  if (narrow_target_ == nullptr || narrow_special_ ||
+      !ok(narrow_target_->readAt(0, head, sizeof head, &got))) {
     return;
   }
   const bool utf16_mark = got >= 2 && ((head[0] == 0xFF && head[1] == 0xFE) ||
@@ -144,6 +179,28 @@ void Selecting::narrowIsNoInputStop(const std::string& narrow_name,
     diagnostics::report("Rewrite() error-244: " + narrow_name);
     diagnostics::stop(1);
   }
+}
+
+void Selecting::releaseAtStopOnce() {
+  if (stop_release_registered_) return;
+  stop_release_registered_ = diagnostics::releaseAtStop(
+      [](void* selecting) {
+        static_cast<Selecting*>(selecting)->releaseAtStop();
+      },
+      this);
+}
+
+void Selecting::releaseAtStop() {
+  stop_release_registered_ = false;
+  if (narrow_created_ && !narrow_written_ && narrow_.isOpen()) {
+    (void)narrow_.removeCreated(narrow_name_);
+  }
+  (void)narrow_.close();
+  if (temporary_.isOpen() && !temporary_is_users_ && !keep_temporary_ &&
+      !keep_copy_) {
+    (void)temporary_.removeHeld(kBinaryTmpName);
+  }
+  (void)temporary_.close();
 }
 
 void Selecting::setPartsForTesting(std::int64_t least_part_units,
@@ -274,11 +331,14 @@ void Selecting::scanOrStop(Column column, LineEnd line_end, bool to_file) {
 
 WriteResult Selecting::runToFile(Column column, LineEnd line_end,
                                  const std::string& output_name) {
+  if (!narrow_held_ || narrow_name_ != output_name) {
+    holdNarrowOrStop(output_name, std::string());
+  }
   output_name_ = output_name;
   line_counter_ = 0;
   output_ = OutputBlocks();
   scanOrStop(column, line_end, true);
-  return blockWrite();
+  return writeNarrow();
 }
 
 std::int64_t Selecting::runToStandardOutput(Column column) {
@@ -306,9 +366,10 @@ WriteResult Selecting::runToTemporary(Column column, LineEnd line_end) {
   line_counter_ = 0;
   output_ = OutputBlocks();
   scanOrStop(column, line_end, true);
-  const bool written = temporary_.isOpen() &&
-                       temporary_.rewind(true) == platform::Status::kOk &&
-                       writeOutput(&temporary_);
+  platform::File* temporary = temporaryFile();
+  const bool written = temporary != nullptr && temporary->isOpen() &&
+                       temporary->rewind(true) == platform::Status::kOk &&
+                       writeOutput(temporary);
   if (!written) {
     diagnostics::reportUnfinished("Rewrite() error-215: " + output_name_);
     return WriteResult::kFailed;
@@ -323,12 +384,26 @@ bool Selecting::writeOutput(platform::File* file) {
   });
 }
 
-WriteResult Selecting::blockWrite() {
-  platform::File file;
-  bool ok =
-      file.create(output_name_) == platform::Status::kOk && writeOutput(&file);
-  if (file.isOpen() && file.close() != platform::Status::kOk) ok = false;
-  if (!ok) {
+bool Selecting::cutNarrow() {
+  return narrow_target_ != nullptr &&
+         (narrow_special_ || ok(narrow_target_->rewind(true)));
+}
+
+WriteResult Selecting::writeNarrow() {
+  // The narrow file's only write: its old content stays until the output is
+  // whole in memory.
+  bool written = cutNarrow() && writeOutput(narrow_target_);
+  if (narrow_target_ == &narrow_) {
+    if (written) written = ok(narrow_.close());
+    narrow_target_ = nullptr;
+  }
+  narrow_written_ = written;
+  if (!written) {
+    // A file this run made and could not fill is no output of it.
+    if (narrow_created_ && narrow_.isOpen()) {
+      (void)narrow_.removeCreated(narrow_name_);
+    }
+    (void)narrow_.close();
     diagnostics::reportUnfinished("Rewrite() error-215: " + output_name_);
     return WriteResult::kFailed;
   }

@@ -61,26 +61,35 @@ class Selecting {
   /// Stops the program with exit_code when the wide file could not be read.
   void unreadFileStop(int exit_code) const;
 
-  /// Runs one engine to a file; returns WriteResult::kWritten or
-  /// WriteResult::kFailed (reported as 215). A wide file that cannot be read is
-  /// reported with the engine's own number and stops the program (1), and
-  /// so does a narrow output that does not fit in memory (223); in both
-  /// cases nothing is written.
+  /// Runs one engine to the narrow file held by holdNarrowOrStop() (held
+  /// here first when it is not yet); returns WriteResult::kWritten or
+  /// WriteResult::kFailed (reported as 215). The file is cut and written
+  /// through its open only once the scan is over. A wide file that cannot
+  /// be read is reported with the engine's own number and stops the program
+  /// (1), and so does a narrow output that does not fit in memory (223); in
+  /// both cases nothing is written.
   WriteResult runToFile(Column column, LineEnd line_end,
                         const std::string& output_name);
   /// Runs one engine to standard output (CR LF line ends); returns the
   /// number of lines ended.
   std::int64_t runToStandardOutput(Column column);
 
-  /// Stops the run (exit code 1, nothing written) when writing the narrow
-  /// file would destroy a file the user needs, compared as files, not names:
-  /// 243 when it is the wide file; 245 when it is another file this run
-  /// reads (the table it loaded, `settings_name`, surro.txt,
+  /// Opens the narrow file once for the rest of the run, before the scan
+  /// and without cutting it (made when it is missing; a link followed as the
+  /// user's own name), and stops the run (exit code 1, nothing written) when
+  /// writing it would destroy a file the user needs, decided on that open,
+  /// not on the name: 243 when it is the wide file; 245 when it is another
+  /// file this run reads (the table it loaded, `settings_name`, surro.txt,
   /// set_dravikson.txt); 244 when it exists and begins with a byte-order
-  /// mark (FF FE, FE FF, EF BB BF), which Pelmora's own output never does:
-  /// it holds an export, as when the two names were swapped.
-  void narrowIsNoInputStop(const std::string& narrow_name,
-                           const std::string& settings_name) const;
+  /// mark (FF FE, FE FF, EF BB BF), which Pelmora's own output never does
+  /// (it holds an export, as when the two names were swapped), or may be
+  /// written but not read, so that what it holds cannot be checked. With -M
+  /// a narrow file that is the held data.txt is written through the note's
+  /// open (`note`). A narrow file that cannot be opened is reported when it
+  /// is to be written.
+  void holdNarrowOrStop(const std::string& narrow_name,
+                        const std::string& settings_name,
+                        DataNote* note = nullptr);
 
   /// The -t and -b routes go through "binary.tmp", which this run holds
   /// from here to releaseTemporary(): another run in the same folder that
@@ -92,25 +101,25 @@ class Selecting {
   /// write over it).
   void holdTemporaryOrStop(bool refresh, bool routed,
                            const std::string& narrow_name);
-  /// The -t refresh, in place: the wide file's bytes are copied out to
-  /// binary.tmp through the open wide file, checked to be still the file
-  /// and the size that were copied, and written back over themselves from
-  /// the start, without truncation; then they are flushed to the disk and
-  /// the file takes this moment as its time. Bytes another program appends
-  /// meanwhile stay, and the file keeps its inode, links, owner, mode, ACLs
-  /// and attributes. Failures stop the run with exit code 1: 193 when the
-  /// wide file may not be written, cannot be copied out, or changed (size,
-  /// identity, content) before a byte was written back; 221 when the write
-  /// back fails. The wide file's bytes are the same in every case.
+  /// The -t refresh: the wide file's bytes are copied out to binary.tmp
+  /// through the open wide file and checked to be still the file, the size
+  /// and the bytes that were copied; then the open file takes this moment
+  /// as its time. No byte of the wide file is written, so a save by another
+  /// program at any moment stays whole, and the file keeps its blocks,
+  /// inode, links, owner, mode, ACLs and attributes. Failures stop the run
+  /// with exit code 1: 193 when the wide file may not be written, cannot be
+  /// copied out, or changed (size, identity, content) meanwhile, binary.tmp
+  /// removed; 221 when its time cannot be set, binary.tmp kept with the
+  /// copy.
   void refreshWide();
   /// Runs one engine into the held binary.tmp (the -b route);
   /// WriteResult::kWritten, or WriteResult::kFailed after reporting 215 with
   /// "binary.tmp".
   WriteResult runToTemporary(Column column, LineEnd line_end);
-  /// Copies binary.tmp to the narrow file; returns the bytes copied. When
-  /// the narrow file is binary.tmp itself the bytes are already there. A
-  /// failure is reported (221 with the narrow name) and stops the run,
-  /// binary.tmp kept.
+  /// Copies binary.tmp to the narrow file held by holdNarrowOrStop(), cut
+  /// first; returns the bytes copied. When the narrow file is binary.tmp
+  /// itself the bytes are already there. A failure is reported (221 with
+  /// the narrow name) and stops the run, binary.tmp kept.
   std::int64_t copyFromTemporary(const std::string& destination);
   /// After the engine failed to write "binary.tmp": reports the copy to
   /// the destination as failed (221) and stops with exit code 1.
@@ -148,13 +157,23 @@ class Selecting {
   /// Scans the wide file into the output; a read failure or an output that
   /// does not fit in memory is reported and stops the program.
   void scanOrStop(Column column, LineEnd line_end, bool to_file);
-  WriteResult blockWrite();
+  WriteResult writeNarrow();
   bool writeOutput(platform::File* file);
   bool isWide(const platform::File& file) const;
   bool probeCoding(std::int64_t bytes);
   bool copyOutForRefresh(std::uint8_t* block, std::int64_t size);
-  bool writeBackForRefresh(std::uint8_t* block, std::int64_t size,
-                           bool* changed);
+  bool sameAsCopy(std::uint8_t* block, std::int64_t size);
+  /// binary.tmp as this run uses it: the held file, the narrow file when
+  /// that is binary.tmp, or nullptr when it is the wide file.
+  platform::File* temporaryFile();
+  /// Cuts the narrow file (not a device or a FIFO) for a new content.
+  bool cutNarrow();
+  /// Has releaseAtStop() called by a stop of the run.
+  void releaseAtStopOnce();
+  /// What a stop of the run lets go: a narrow file this run created and did
+  /// not fill is removed, and so is binary.tmp, unless -y or a copy it must
+  /// keep says otherwise.
+  void releaseAtStop();
 
   /// The wide file, open from prepareRun() to the end of the run.
   platform::File wide_;
@@ -164,6 +183,25 @@ class Selecting {
   platform::File temporary_;
   /// binary.tmp is a file the user named, never to be removed.
   bool temporary_is_users_ = false;
+  /// binary.tmp is the wide file, or the narrow file.
+  bool temporary_is_wide_ = false;
+  bool temporary_is_narrow_ = false;
+  /// binary.tmp stays at a stop: -y, or the copy of a refresh whose last
+  /// step failed.
+  bool keep_temporary_ = false;
+  bool keep_copy_ = false;
+
+  /// The narrow file, open from holdNarrowOrStop() to its write.
+  platform::File narrow_;
+  /// Where the narrow output goes: narrow_, or the -M note's open of
+  /// data.txt; nullptr when the narrow file could not be opened.
+  platform::File* narrow_target_ = nullptr;
+  std::string narrow_name_;
+  bool narrow_held_ = false;
+  bool narrow_created_ = false;
+  bool narrow_special_ = false;
+  bool narrow_written_ = false;
+  bool stop_release_registered_ = false;
 
   wide_coding::Start start_;
   ReplacementBytes replacement_bytes_{};

@@ -10,6 +10,56 @@
 #include "platform/platform.h"
 #include "platform/text_file.h"
 
+namespace {
+
+void releaseNote(void* note) { static_cast<DataNote*>(note)->release(); }
+
+enum class Shown { kShown, kUnreadable, kNotWritten };
+
+// The narrow file in data.txt's place, shown as the note is shown (every
+// line ended by CR LF, whatever ended it) but a block at a time: it may be
+// any size.
+Shown showWhole(platform::File* file) {
+  constexpr std::size_t kBlock = std::size_t{64} << 10;
+  std::string block(kBlock, '\0');
+  std::string shown;
+  bool after_cr = false;
+  bool open_line = false;
+  for (;;) {
+    std::size_t got = 0;
+    if (file->read(&block[0], kBlock, &got) != platform::Status::kOk) {
+      return Shown::kUnreadable;
+    }
+    shown.clear();
+    for (std::size_t i = 0; i < got; ++i) {
+      const char byte = block[i];
+      if (byte == '\n' && after_cr) {
+        after_cr = false;
+        continue;
+      }
+      after_cr = byte == '\r';
+      if (byte == '\r' || byte == '\n') {
+        shown += "\r\n";
+        open_line = false;
+      } else {
+        shown += byte;
+        open_line = true;
+      }
+    }
+    if (got == 0 && open_line) shown += "\r\n";
+    if (!shown.empty() &&
+        platform::writeStandardOutput(shown.data(), shown.size()) !=
+            platform::Status::kOk) {
+      return Shown::kNotWritten;
+    }
+    if (got == 0) return Shown::kShown;
+  }
+}
+
+}  // namespace
+
+DataNote::~DataNote() { diagnostics::forgetAtStop(this); }
+
 void DataNote::hold(const std::string& wide_name) {
   platform::FileIdentity note;
   platform::FileIdentity wide;
@@ -23,7 +73,10 @@ void DataNote::hold(const std::string& wide_name) {
   // Held before it is emptied: another run with -M waits here until this
   // one has shown its note.
   if (file_.openHeld(kDataNoteFileName, false) == platform::Status::kOk) {
-    if (file_.rewind(true) == platform::Status::kOk) return;
+    if (file_.rewind(true) == platform::Status::kOk) {
+      (void)diagnostics::releaseAtStop(releaseNote, this);
+      return;
+    }
     (void)file_.close();
   }
   // One that cannot be held (a read-only file) goes, as it always went, so
@@ -49,12 +102,24 @@ void DataNote::write(const std::string& text) {
 }
 
 void DataNote::release() {
+  diagnostics::forgetAtStop(this);
   if (!file_.isOpen()) return;
   std::int64_t bytes = 0;
-  if (file_.size(&bytes) == platform::Status::kOk && bytes == 0) {
+  if (!is_output_ && file_.size(&bytes) == platform::Status::kOk &&
+      bytes == 0) {
     (void)file_.removeHeld(kDataNoteFileName);
   }
   (void)file_.close();
+}
+
+platform::File* DataNote::lendAsOutput(const platform::FileIdentity& narrow) {
+  platform::FileIdentity held;
+  if (!file_.isOpen() || file_.identity(&held) != platform::Status::kOk ||
+      held != narrow) {
+    return nullptr;
+  }
+  is_output_ = true;
+  return &file_;
 }
 
 bool DataNote::echo() {
@@ -74,16 +139,27 @@ bool DataNote::echo() {
   // Pelmora wrote data.txt itself: a link in its place would show another
   // file's content as this run's note.
   std::int64_t held_bytes = 0;
-  // A held note that is still empty was never written: there is none.
+  // A held note that is still empty was never written: there is none. The
+  // narrow file in its place is shown as it is, empty too.
   const bool opened =
       file_.isOpen()
           ? file_.size(&held_bytes) == platform::Status::kOk &&
-                held_bytes > 0 && file_.rewind(false) == platform::Status::kOk
+                (held_bytes > 0 || is_output_) &&
+                file_.rewind(false) == platform::Status::kOk
           : own.openReadNoLink(kDataNoteFileName) == platform::Status::kOk;
   if (!file_.isOpen()) file = &own;
   if (!opened) {
     diagnostics::reportUnfinished(missing);
     return false;
+  }
+  if (is_output_) {
+    const Shown shown = showWhole(file);
+    if (shown == Shown::kNotWritten) {
+      diagnostics::report("Write() error-242: standard output");
+      diagnostics::stop(1);
+    }
+    if (shown == Shown::kUnreadable) diagnostics::reportUnfinished(missing);
+    return shown == Shown::kShown;
   }
   // Every line, the last one too, leaves with CR LF, whatever ended it here.
   std::string shown;

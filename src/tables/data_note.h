@@ -16,6 +16,7 @@ inline constexpr const char* kDataNoteFileName = "data.txt";
 class DataNote {
  public:
   DataNote() = default;
+  ~DataNote();
   DataNote(const DataNote&) = delete;
   DataNote& operator=(const DataNote&) = delete;
 
@@ -33,13 +34,21 @@ class DataNote {
   /// stops the run with exit code 1.
   bool echo();
   /// Lets data.txt go; one this run emptied and wrote no note into is
-  /// removed, as the stale note's removal always left no data.txt.
+  /// removed, as the stale note's removal always left no data.txt. A stop
+  /// of the run (diagnostics::stop) lets it go the same way.
   void release();
+  /// When the held data.txt is the file `narrow` (the user named data.txt
+  /// as the narrow file), hands out the held open for the narrow output:
+  /// the narrow text then replaces the note, is shown by echo(), and is
+  /// never removed. nullptr otherwise.
+  platform::File* lendAsOutput(const platform::FileIdentity& narrow);
 
  private:
   platform::File file_;
   /// data.txt is the wide file: no note is written into it.
   bool is_wide_ = false;
+  /// data.txt is the narrow file: it holds the output, not a note.
+  bool is_output_ = false;
 };
 
 #endif  // PELMORA_TABLES_DATA_NOTE_H_

@@ -458,18 +458,27 @@ void switchTheLink() {
   fs::remove("link.txt");
   fs::create_symlink("other.txt", "link.txt");
 }
+// Another program saves the file whole, as an editor does.
+void saveSameSize() {
+  std::ofstream("wide.txt", std::ios::binary) << std::string(2621440, 'c');
+}
+void saveShorter() {
+  std::ofstream("wide.txt", std::ios::binary) << std::string(700000, 'd');
+}
 
-// -t writes the copy back over the file it opened and over nothing else:
-// bytes appended meanwhile stay; a file that changed size, bytes or name
-// before they were written back stops the run with 193, and no byte it did
-// not hold is ever written. The hook's calls 1-3 come after the copy out's
-// blocks, 4-8 after the write-back's pieces.
-TEST_F(SelectingTest, RefreshWritesBackOnlyOverTheSameBytes) {
+// -t writes no byte of the wide file: whatever another program saves
+// meanwhile stays whole. A file that changed size, bytes or name before its
+// copy was checked stops the run with 193. The hook's calls 1-3 come after
+// the copy out's blocks, 4-8 after the check's pieces.
+TEST_F(SelectingTest, RefreshLeavesEverySaveWhole) {
   const std::tuple<const char*, void (*)(), int, bool> cases[] = {
-      {"appended during the write-back", appendAUnit, 4, false},
+      {"appended during the check", appendAUnit, 4, false},
       {"appended during the copy out", appendAUnit, 1, true},
-      {"a byte changed ahead of the write-back", changeAByte, 4, true},
+      {"a byte changed ahead of the check", changeAByte, 4, true},
       {"the link switched during the copy out", switchTheLink, 2, true},
+      {"a save of the same size after the last piece was read", saveSameSize, 8,
+       false},
+      {"a shorter save during the check", saveShorter, 4, true},
   };
   const bool no_links = platform_expectations::whyNot(
       platform_expectations::thisBuild(),
@@ -501,6 +510,8 @@ TEST_F(SelectingTest, RefreshWritesBackOnlyOverTheSameBytes) {
     std::string expected = wide;
     if (act == appendAUnit) expected += std::string("z\0", 2);
     if (act == changeAByte) expected[600000] = 'b';
+    if (act == saveSameSize) expected = std::string(2621440, 'c');
+    if (act == saveShorter) expected = std::string(700000, 'd');
     if (stops) {
       EXPECT_EXIT(refresh(), ::testing::ExitedWithCode(1), "");
       EXPECT_EQ(folder_.errMessages().back(), "Reset() error-193: " + name);
