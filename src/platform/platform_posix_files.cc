@@ -185,7 +185,11 @@ Status File::openOutput(const std::string& name, OutputOpening* how,
                         std::string* detail) {
   if (isOpen()) (void)close();
   *how = OutputOpening();
-  if (raw::plantedOpenFailure(name, true, true, detail)) return Status::kOther;
+  if (raw::plantedOpenFailure(name, true, true, detail)) {
+    how->unreadable = fileExists(name) &&
+                      !raw::plantedOpenFailure(name, false, true, nullptr);
+    return Status::kOther;
+  }
   // A name that is missing is created, and one that is there is opened as
   // it is; another program may make or remove it between the two steps, so
   // they are tried again.
@@ -199,8 +203,8 @@ Status File::openOutput(const std::string& name, OutputOpening* how,
       const bool dangling =
           ::lstat(name.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
       const int exclusive = dangling ? 0 : O_EXCL;
-      const int result = ::open(name.c_str(),
-                                O_RDWR | O_CREAT | O_CLOEXEC | exclusive, 0666);
+      const int result =
+          ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | exclusive, 0666);
       if (result >= 0) {
         handle_ = result;
         how->created = !dangling;
@@ -238,8 +242,7 @@ Status File::openOutput(const std::string& name, OutputOpening* how,
       ::close(result);
       return fromErrno(EISDIR, detail);
     }
-    if (opened_special != special ||
-        (!special && !S_ISREG(opened.st_mode))) {
+    if (opened_special != special || (!special && !S_ISREG(opened.st_mode))) {
       ::close(result);
       if (detail != nullptr) *detail = "not a regular file";
       return Status::kOther;

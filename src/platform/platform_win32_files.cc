@@ -227,7 +227,11 @@ Status File::openOutput(const std::string& name, OutputOpening* how,
                         std::string* detail) {
   if (isOpen()) (void)close();
   *how = OutputOpening();
-  if (raw::plantedOpenFailure(name, true, true, detail)) return Status::kOther;
+  if (raw::plantedOpenFailure(name, true, true, detail)) {
+    how->unreadable = fileExists(name) &&
+                      !raw::plantedOpenFailure(name, false, true, nullptr);
+    return Status::kOther;
+  }
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   // A name that is missing is created, and one that is there is opened as
   // it is; another program may make or remove it between the two steps, so
@@ -240,9 +244,9 @@ Status File::openOutput(const std::string& name, OutputOpening* how,
         (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
       return fromLastError(ERROR_ACCESS_DENIED, detail);
     }
-    HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, share,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+    HANDLE h =
+        CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD error = h == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     if (error == ERROR_ACCESS_DENIED) {
       // A device, or a file that may be written but not read.

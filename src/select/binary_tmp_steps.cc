@@ -64,10 +64,9 @@ void Selecting::holdTemporaryOrStop(bool refresh, bool routed,
   const bool known =
       !linked && ok(platform::fileIdentity(kBinaryTmpName, &named));
   temporary_is_wide_ = known && ok(wide_.identity(&wide)) && named == wide;
-  temporary_is_narrow_ = known && !temporary_is_wide_ &&
-                         narrow_target_ != nullptr &&
-                         ok(narrow_target_->identity(&narrow)) &&
-                         named == narrow;
+  temporary_is_narrow_ =
+      known && !temporary_is_wide_ && narrow_target_ != nullptr &&
+      ok(narrow_target_->identity(&narrow)) && named == narrow;
   temporary_is_users_ = temporary_is_wide_ || temporary_is_narrow_;
   bool held = !linked && (temporary_is_users_ ||
                           ok(temporary_.openHeld(kBinaryTmpName, true)));
@@ -156,8 +155,7 @@ void Selecting::refreshWide() {
       wide_writable_ && ok(wide_.size(&size)) && ok(wide_.identity(&copied)) &&
       copyOutForRefresh(block.get(), size) && ok(wide_.size(&size_after)) &&
       size_after == size && ok(platform::fileIdentity(wide_name_, &named)) &&
-      named == copied &&
-      sameAsCopy(block.get(), size);
+      named == copied && sameAsCopy(block.get(), size);
   if (!same) {
     if (temporary_.isOpen() && !temporary_is_users_) {
       (void)temporary_.removeHeld(kBinaryTmpName);

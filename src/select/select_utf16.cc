@@ -143,9 +143,9 @@ void Selecting::holdNarrowOrStop(const std::string& narrow_name,
   // says best why.
   if (narrow_created_) return;
   platform::FileIdentity narrow;
-  if (narrow_target_ != nullptr ? !ok(narrow_target_->identity(&narrow))
-                                : !ok(platform::fileIdentity(narrow_name,
-                                                              &narrow))) {
+  if (narrow_target_ != nullptr
+          ? !ok(narrow_target_->identity(&narrow))
+          : !ok(platform::fileIdentity(narrow_name, &narrow))) {
     return;
   }
   platform::FileIdentity wide;

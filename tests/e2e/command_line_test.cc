@@ -203,6 +203,22 @@ TEST(TableReportTest, OldDataNoteIsDeletedOnlyWithM) {
   EXPECT_FALSE(box.exists("data.txt"));
 }
 
+// -M with data.txt as the narrow file: the narrow file is written there and
+// shown. A -M run that stops leaves no data.txt it emptied.
+TEST(TableReportTest, NarrowFileNamedLikeTheNoteIsWrittenAndShown) {
+  Sandbox box;
+  prepare(box);
+  RunResult run = box.run({"-M", "-LF", "-j2", "wide.txt", "data.txt"});
+  EXPECT_EQ(run.exitCode, 0) << run.describe();
+  EXPECT_EQ(run.file("data.txt"), "\x92\x6C\x92\x69\n198\n");
+  EXPECT_EQ(run.standardOutput, kNarrow);
+  box.remove(Sandbox::fixedTableName());
+  run = box.run({"-M", "-j2", "wide.txt", "n.txt"});
+  EXPECT_EQ(run.exitCode, 1) << run.describe();
+  EXPECT_FALSE(run.has("data.txt"));
+  EXPECT_FALSE(run.has("n.txt"));
+}
+
 TEST(TableReportTest, MissingDataNoteIsNoFailure) {
   Sandbox box;
   RunResult run = box.run({"-M", "-j2"});

@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "select/select_utf16.h"
 #include "tables/derive_binary.h"
 #include "test_support.h"
 
@@ -90,6 +92,62 @@ TEST_F(FaultTest, NarrowOutputBeyondMemoryIsReported) {
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].rfind("SetLength() error-223: ", 0), 0u) << reports[0];
   EXPECT_EQ(folder_.read("n.txt"), "kept");
+  // One that this run made for the output is gone again.
+  (void)run({"-j1", "wide.txt", "new.txt"}, no_memory, 1);
+  EXPECT_FALSE(folder_.exists("new.txt"));
+}
+
+// Another program puts a file of its own under the narrow name during the
+// scan: the output goes into the file opened before the scan, and the
+// other file keeps its bytes.
+void replaceTheNarrowName() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  std::filesystem::rename("n.txt", "moved.txt");
+  std::filesystem::rename("other.txt", "n.txt");
+}
+
+TEST_F(FaultTest, NarrowNameReplacedDuringTheScanKeepsTheOtherFile) {
+  folder_.write("wide.txt", utf16le(u"a,b\n"));
+  for (const char* route : {"-j1", "-b"}) {
+    SCOPED_TRACE(route);
+    folder_.write("n.txt", "old");
+    folder_.write("other.txt", "other");
+    EXPECT_EXIT(
+        {
+          Selecting::setBlockReadHookForTesting(replaceTheNarrowName);
+          std::exit(runPelmora({"-j1", route, "wide.txt", "n.txt"}));
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(folder_.read("n.txt"), "other");
+    EXPECT_EQ(folder_.read("moved.txt"), "a,\r\n");
+  }
+}
+
+// What an existing narrow file holds is checked before it is overwritten;
+// one that may be written but not read cannot be checked.
+TEST_F(FaultTest, NarrowFileThatCannotBeReadIsRefused) {
+  folder_.write("wide.txt", utf16le(u"a\n"));
+  folder_.write("n.txt", "\xFF\xFE");
+  platform::PlantedFaults write_only;
+  write_only.write_only = "n.txt";
+  EXPECT_EQ(run({"-j1", "wide.txt", "n.txt"}, write_only, 1),
+            std::vector<std::string>{"Rewrite() error-244: n.txt"});
+  EXPECT_EQ(folder_.read("n.txt"), "\xFF\xFE");
+}
+
+// -t gives the wide file the time of the run, also when it has no byte.
+TEST_F(FaultTest, RefreshSetsTheTimeOfAnEmptyWideFile) {
+  namespace fs = std::filesystem;
+  folder_.write("wide.txt", "");
+  const fs::file_time_type old_time =
+      fs::last_write_time("wide.txt") - std::chrono::hours(24 * 365 * 25);
+  fs::last_write_time("wide.txt", old_time);
+  EXPECT_TRUE(run({"-j1", "-t", "wide.txt", "n.txt"}, {}, 0).empty());
+  EXPECT_GT(fs::last_write_time("wide.txt"),
+            old_time + std::chrono::hours(24 * 365 * 24));
+  EXPECT_EQ(folder_.read("wide.txt"), "");
 }
 
 }  // namespace

@@ -401,6 +401,16 @@ void renameOver() {
   fs::rename("other.txt", "wide.txt", refused);
 }
 
+// Another file put under the wide name before the scan starts is not read.
+TEST_F(SelectingTest, ScanReadsTheFileOpenedAtPreparation) {
+  folder_.write("wide.txt", utf16le(u"a,b\n"));
+  Prepared p(options(1));
+  renameOver();
+  EXPECT_EQ(p.selecting.runToFile(Column::kPlain, LineEnd::kCrLf, "narrow.txt"),
+            WriteResult::kWritten);
+  EXPECT_EQ(folder_.read("narrow.txt"), "a,\r\n");
+}
+
 // The run reads the file it opened first, whatever its name comes to mean;
 // that file growing or shrinking while it is read stops the engine with
 // its own read number, and nothing is written.
