@@ -347,9 +347,10 @@ TEST(SafetyTest, ThirtyTwoRunsAtOnceInOneFolder) {
   }
 }
 
-// A run of -t -M killed (by strace, so no timing decides where) at each of
-// its system calls from its first look at the wide file: the wide file keeps
-// its bytes, serial.txt a number, no scratch file stays, the next run works.
+// Runs killed (by strace, so no timing decides where) at each of their
+// system calls from their first look at the wide file, on -t -M, -t -b -y
+// and -M with data.txt as the narrow file: the wide file keeps its bytes,
+// serial.txt a number, no scratch file stays, the next run works.
 TEST(SafetyTest, RunKilledAtEverySystemCallLosesNothing) {
   E2E_NEEDS(Need::kKillAtSystemCall);
   const std::string strace = "/usr/bin/strace";
@@ -367,59 +368,66 @@ TEST(SafetyTest, RunKilledAtEverySystemCallLosesNothing) {
   while (wide.size() < (std::size_t{3} << 20)) wide += utf16le(line);
   box.write("w.txt", wide);
   box.write("serial.txt", "41");
-  const Args arguments = {"-j1", "-t", "-M", "w.txt", "n.txt"};
-  auto traced = [&](Args options) {
-    options.insert(options.begin(), strace);
-    options.push_back(box.programPath());
-    options.insert(options.end(), arguments.begin(), arguments.end());
-    return box.runTool(options);
-  };
-
-  // The calls of one whole run, each numbered among the calls of its name.
-  RunResult whole = traced({"-qq", "-o", pathIn(box, "calls.log")});
-  ASSERT_EQ(whole.exitCode, 0) << whole.describe();
-  std::vector<std::pair<std::string, int>> calls;
-  std::istringstream log(box.read("calls.log"));
-  std::map<std::string, int> seen;
-  bool started = false;
-  for (std::string text; std::getline(log, text);) {
-    const std::string name = text.substr(0, text.find('('));
-    const int number = ++seen[name];
-    started = started || text.find("w.txt") != std::string::npos;
-    if (started && name.find_first_of(" <+") == std::string::npos) {
-      calls.emplace_back(name, number);
-    }
-  }
-  box.remove("calls.log");
-  ASSERT_GT(calls.size(), 20u);
-
   const std::set<std::string> allowed = {
       "bin",   "share", "set_pelmora.txt", "surro.txt", "wide.txt",
       "w.txt", "n.txt", "binary.tmp",      "data.txt",  "serial.txt"};
-  for (const auto& [name, number] : calls) {
-    SCOPED_TRACE(name + " #" + std::to_string(number));
-    const std::string inject =
-        "inject=" + name + ":signal=KILL:when=" + std::to_string(number);
-    (void)traced(
-        {"-qq", "-o", "/dev/null", "-e", "trace=" + name, "-e", inject});
-    ASSERT_EQ(box.read("w.txt"), wide);
-    const std::string serial = box.read("serial.txt");
-    EXPECT_TRUE(!serial.empty() &&
-                serial.find_first_not_of("0123456789") == std::string::npos)
-        << serial;
-    for (const auto& entry : fs::directory_iterator(box.path())) {
-      const std::string file = entry.path().filename().string();
-      EXPECT_TRUE(allowed.count(file) == 1 || e2e::parseErrFileName(file))
-          << file;
+  // Each route, what its next run shows, and whether it keeps binary.tmp.
+  const std::tuple<Args, const char*, bool> routes[] = {
+      {Args{"-j1", "-t", "-M", "w.txt", "n.txt"}, "accessible", false},
+      {Args{"-j1", "-t", "-b", "-y", "w.txt", "n.txt"}, "", true},
+      {Args{"-j1", "-M", "w.txt", "data.txt"}, "0123456789,\r\n", false}};
+  for (const auto& [arguments, shown, kept] : routes) {
+    SCOPED_TRACE(arguments.size());
+    auto traced = [&](Args options) {
+      options.insert(options.begin(), strace);
+      options.push_back(box.programPath());
+      options.insert(options.end(), arguments.begin(), arguments.end());
+      return box.runTool(options);
+    };
+    // The calls of one whole run, each numbered among the calls of its name.
+    RunResult whole = traced({"-qq", "-o", pathIn(box, "calls.log")});
+    ASSERT_EQ(whole.exitCode, 0) << whole.describe();
+    std::vector<std::pair<std::string, int>> calls;
+    std::istringstream log(box.read("calls.log"));
+    std::map<std::string, int> seen;
+    bool started = false;
+    for (std::string text; std::getline(log, text);) {
+      const std::string name = text.substr(0, text.find('('));
+      const int number = ++seen[name];
+      started = started || text.find("w.txt") != std::string::npos;
+      if (started && name.find_first_of(" <+") == std::string::npos) {
+        calls.emplace_back(name, number);
+      }
     }
+    box.remove("calls.log");
+    ASSERT_GT(calls.size(), 20u);
+
+    for (const auto& [name, number] : calls) {
+      SCOPED_TRACE(name + " #" + std::to_string(number));
+      const std::string inject =
+          "inject=" + name + ":signal=KILL:when=" + std::to_string(number);
+      (void)traced(
+          {"-qq", "-o", "/dev/null", "-e", "trace=" + name, "-e", inject});
+      ASSERT_EQ(box.read("w.txt"), wide);
+      const std::string serial = box.read("serial.txt");
+      EXPECT_TRUE(!serial.empty() &&
+                  serial.find_first_not_of("0123456789") == std::string::npos)
+          << serial;
+      for (const auto& entry : fs::directory_iterator(box.path())) {
+        const std::string file = entry.path().filename().string();
+        EXPECT_TRUE(allowed.count(file) == 1 || e2e::parseErrFileName(file))
+            << file;
+      }
+    }
+    box.setCollectFiles(true);
+    RunResult next = box.run(arguments);
+    box.setCollectFiles(false);
+    EXPECT_EQ(next.exitCode, 0) << next.describe();
+    EXPECT_EQ(next.file("w.txt"), wide);
+    EXPECT_EQ(next.has("binary.tmp"), kept);
+    EXPECT_NE(next.standardOutput.find(shown), std::string::npos);
+    box.remove("binary.tmp");
   }
-  box.setCollectFiles(true);
-  RunResult next = box.run(arguments);
-  EXPECT_EQ(next.exitCode, 0) << next.describe();
-  EXPECT_EQ(next.file("w.txt"), wide);
-  EXPECT_FALSE(next.has("binary.tmp"));
-  EXPECT_NE(next.standardOutput.find("is primarily accessible"),
-            std::string::npos);
 }
 
 }  // namespace
