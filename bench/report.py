@@ -120,10 +120,12 @@ def main():
         for key, label in (("utf8", "plain, the same text in UTF-8 with its mark"),
                            ("utf16be", "plain, the same text in UTF-16BE"),
                            ("overwrite", "plain, overwriting the last file (info)"),
+                           ("refresh", "plain with -t (the copy to binary.tmp)"),
+                           ("copy", "cp of the wide file (info)"),
                            ("wine", "plain, pelmora.exe under Wine (info)"),
                            ("pipeline", "pipeline (iconv, cut)"), ("floor", "floor (cat)")):
             t = med.get(key)
-            if key in ("wine", "utf8", "utf16be") and t is None:
+            if key in ("wine", "utf8", "utf16be", "refresh", "copy") and t is None:
                 continue
             say("| %s | %.0f | %s | %s | %s | %s | %s | | | | %s | %s |" % (
                 name, size / MIB, label, runs.get(key, 0), fmt(t, ".3f"),
@@ -132,6 +134,8 @@ def main():
                 fmt(t / floor if t and floor else None, ".2f")))
         rows["utf8"] = {"t": med.get("utf8"), "rss": None}
         rows["utf16be"] = {"t": med.get("utf16be"), "rss": None}
+        rows["refresh"] = {"t": med.get("refresh"), "rss": None}
+        rows["copy"] = {"t": med.get("copy"), "rss": None}
         per_file[name] = {"size": size, "limit": limit, "pipe": pipe,
                           "floor": floor, "rows": rows, "lines": meta["lines"]}
 
@@ -183,6 +187,9 @@ def main():
         target("UTF-8 copy vs plain (UTF-16LE)", v, 1.5, fmt(v, ".2f") + " x", "1.5 x")
         v = ratio(r["utf16be"]["t"], plain)
         target("UTF-16BE copy vs plain (UTF-16LE)", v, 1.5, fmt(v, ".2f") + " x", "1.5 x")
+        v = ratio(r["refresh"]["t"], plain + r["copy"]["t"]
+                  if plain and r["copy"]["t"] else None)
+        target("-t vs plain + one copy (cp)", v, 1.1, fmt(v, ".2f") + " x", "1.1 x")
         measured = [k for k, _ in VARIANTS]
         rss = [r[k]["rss"] for k in measured if r[k]["rss"] is not None]
         v = max(rss) if len(rss) == len(measured) else None
@@ -211,6 +218,8 @@ def main():
     say("- plain, overwriting the last file: `pelmora -j2 SEP WIDE narrow_overwrite.txt` onto the file "
         "of the run before (for information, no target): the file system's truncation of the old "
         "file is timed as well")
+    say("- -t: `pelmora -j2 -t SEP WIDE narrow.txt`, beside `cp WIDE copy.txt` (a new file each run): "
+        "-t copies the wide file to binary.tmp, checks it and sets the wide file's time, writing none of its bytes")
     say("- start-up: `pelmora -j2 -S\\t one.txt one_narrow.txt` on a one-line file vs `/bin/true`, "
         "hyperfine -N (no shell), difference of the medians")
 

@@ -179,6 +179,10 @@ for entry in "${files[@]}"; do
   cmd_floor="cat $W > /dev/null"
   # Informational: the same as plain, onto the narrow file of the run before.
   cmd_overwrite="$P -j2 $S $W narrow_overwrite.txt"
+  # -t: a plain run and one copy of the wide file (to binary.tmp), beside
+  # that copy made by cp.
+  cmd_refresh="$P -j2 -t $S $W narrow_refresh.txt"
+  cmd_copy="cp $W copy.txt"
   # The same text in the other codings (sheet files only).
   coding_runs=()
   if [ "$kind" = sheet ]; then
@@ -241,6 +245,8 @@ for entry in "${files[@]}"; do
       --prepare "rm -f pipeline.txt" -n pipeline "$cmd_pipeline" \
       --prepare ":" -n floor "$cmd_floor" \
       --prepare ":" -n overwrite "$cmd_overwrite" \
+      --prepare "rm -f narrow_refresh.txt" -n refresh "$cmd_refresh" \
+      --prepare "rm -f copy.txt" -n copy "$cmd_copy" \
       "${coding_runs[@]}" "${wine_run[@]}" \
       >>"$logs/hyperfine_$name.log" 2>&1 ||
       { tail -n 20 "$logs/hyperfine_$name.log" >&2; note_problem "$name: hyperfine failed"; break; }
@@ -255,7 +261,9 @@ for entry in "${files[@]}"; do
         note_problem "$name: the $coding copy gave another narrow file"
     done
   fi
-  rm -f narrow_*.txt pipeline.txt
+  cmp -s narrow_refresh.txt narrow_plain.txt ||
+    note_problem "$name: -t gave another narrow file"
+  rm -f narrow_*.txt pipeline.txt copy.txt
 done
 
 # --- start-up ---------------------------------------------------------------
