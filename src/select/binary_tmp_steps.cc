@@ -192,7 +192,7 @@ std::int64_t Selecting::copyFromTemporary(const std::string& destination) {
     narrow_target_ = nullptr;
   }
   narrow_written_ = copied;
-  if (!copied) {
+  if (!copied || !narrowStillNamed()) {
     if (narrow_created_ && narrow_.isOpen()) {
       (void)narrow_.removeCreated(destination);
     }

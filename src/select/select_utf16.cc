@@ -121,6 +121,7 @@ void Selecting::holdNarrowOrStop(const std::string& narrow_name,
   narrow_created_ = false;
   narrow_special_ = false;
   narrow_written_ = false;
+  narrow_identity_ = platform::FileIdentity();
   // The held data.txt shares no access on Windows: it is written through
   // the note's own open.
   platform::FileIdentity named;
@@ -137,6 +138,9 @@ void Selecting::holdNarrowOrStop(const std::string& narrow_name,
   if (how.unreadable) {
     diagnostics::report("Rewrite() error-244: " + narrow_name);
     diagnostics::stop(1);
+  }
+  if (narrow_target_ != nullptr) {
+    (void)narrow_target_->identity(&narrow_identity_);
   }
   // A file made just now holds nothing to lose; one that could not be
   // opened will not be written, and is still named in the report that
@@ -384,6 +388,12 @@ bool Selecting::writeOutput(platform::File* file) {
   });
 }
 
+bool Selecting::narrowStillNamed() const {
+  platform::FileIdentity named;
+  return ok(platform::fileIdentity(narrow_name_, &named)) &&
+         named == narrow_identity_;
+}
+
 bool Selecting::cutNarrow() {
   return narrow_target_ != nullptr &&
          (narrow_special_ || ok(narrow_target_->rewind(true)));
@@ -398,6 +408,10 @@ WriteResult Selecting::writeNarrow() {
     narrow_target_ = nullptr;
   }
   narrow_written_ = written;
+  if (written && !narrowStillNamed()) {
+    diagnostics::reportUnfinished("Rewrite() error-215: " + output_name_);
+    return WriteResult::kFailed;
+  }
   if (!written) {
     // A file this run made and could not fill is no output of it.
     if (narrow_created_ && narrow_.isOpen()) {

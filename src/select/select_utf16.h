@@ -168,6 +168,10 @@ class Selecting {
   platform::File* temporaryFile();
   /// Cuts the narrow file (not a device or a FIFO) for a new content.
   bool cutNarrow();
+  /// The narrow name still reaches the file written through its open: an
+  /// output that another program took the name from is not where it was
+  /// asked for.
+  bool narrowStillNamed() const;
   /// Has releaseAtStop() called by a stop of the run.
   void releaseAtStopOnce();
   /// What a stop of the run lets go: a narrow file this run created and did
@@ -197,6 +201,8 @@ class Selecting {
   /// data.txt; nullptr when the narrow file could not be opened.
   platform::File* narrow_target_ = nullptr;
   std::string narrow_name_;
+  /// Which file the narrow name reached when it was opened.
+  platform::FileIdentity narrow_identity_;
   bool narrow_held_ = false;
   bool narrow_created_ = false;
   bool narrow_special_ = false;

@@ -98,8 +98,9 @@ TEST_F(FaultTest, NarrowOutputBeyondMemoryIsReported) {
 }
 
 // Another program puts a file of its own under the narrow name during the
-// scan: the output goes into the file opened before the scan, and the
-// other file keeps its bytes.
+// scan: the output goes into the file opened before the scan, the other
+// file keeps its bytes, and the run says that its output is not under the
+// name it was given (215; 221 on the -b route, binary.tmp kept).
 void replaceTheNarrowName() {
   static bool done = false;
   if (done) return;
@@ -119,10 +120,14 @@ TEST_F(FaultTest, NarrowNameReplacedDuringTheScanKeepsTheOtherFile) {
           Selecting::setBlockReadHookForTesting(replaceTheNarrowName);
           std::exit(runPelmora({"-j1", route, "wide.txt", "n.txt"}));
         },
-        ::testing::ExitedWithCode(0), "");
+        ::testing::ExitedWithCode(1), "");
+    EXPECT_EQ(folder_.errMessages().back(),
+              route[1] == 'b' ? "Reset() error-221: n.txt"
+                              : "Rewrite() error-215: n.txt");
     EXPECT_EQ(folder_.read("n.txt"), "other");
     EXPECT_EQ(folder_.read("moved.txt"), "a,\r\n");
   }
+  EXPECT_EQ(folder_.read("binary.tmp"), "a,\r\n");
 }
 
 // What an existing narrow file holds is checked before it is overwritten;
