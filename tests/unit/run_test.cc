@@ -121,9 +121,9 @@ TEST_F(FaultTest, NarrowNameReplacedDuringTheScanKeepsTheOtherFile) {
           std::exit(runPelmora({"-j1", route, "wide.txt", "n.txt"}));
         },
         ::testing::ExitedWithCode(1), "");
-    EXPECT_EQ(folder_.errMessages().back(),
-              route[1] == 'b' ? "Reset() error-221: n.txt"
-                              : "Rewrite() error-215: n.txt");
+    EXPECT_EQ(folder_.errMessages().back(), route[1] == 'b'
+                                                ? "Reset() error-221: n.txt"
+                                                : "Rewrite() error-215: n.txt");
     EXPECT_EQ(folder_.read("n.txt"), "other");
     EXPECT_EQ(folder_.read("moved.txt"), "a,\r\n");
   }
