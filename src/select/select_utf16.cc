@@ -135,28 +135,37 @@ void Selecting::holdNarrowOrStop(const std::string& narrow_name,
     narrow_special_ = how.special;
     if (narrow_created_) releaseAtStopOnce();
   }
-  if (how.unreadable) {
-    diagnostics::report("Rewrite() error-244: " + narrow_name);
-    diagnostics::stop(1);
-  }
   if (narrow_target_ != nullptr) {
     (void)narrow_target_->identity(&narrow_identity_);
   }
-  // A file made just now holds nothing to lose; one that could not be
-  // opened will not be written, and is still named in the report that
-  // says best why.
-  if (narrow_created_) return;
-  platform::FileIdentity narrow;
-  if (narrow_target_ != nullptr
-          ? !ok(narrow_target_->identity(&narrow))
-          : !ok(platform::fileIdentity(narrow_name, &narrow))) {
-    return;
-  }
-  platform::FileIdentity wide;
-  if (ok(wide_.identity(&wide)) && narrow == wide) {
-    diagnostics::report("Rewrite() error-243: " + narrow_name);
+  // A file made just now holds nothing to lose.
+  const int refusal = how.unreadable ? 244
+                      : narrow_created_
+                          ? 0
+                          : narrowRefusal(narrow_target_, narrow_special_,
+                                          narrow_name, settings_name);
+  if (refusal != 0) {
+    diagnostics::report((refusal == 243   ? "Rewrite() error-243: "
+                         : refusal == 244 ? "Rewrite() error-244: "
+                                          : "Rewrite() error-245: ") +
+                        narrow_name);
     diagnostics::stop(1);
   }
+}
+
+int Selecting::narrowRefusal(const platform::File* narrow_file, bool special,
+                             const std::string& narrow_name,
+                             const std::string& settings_name) const {
+  // One that could not be opened will not be written, and is still named in
+  // the report that says best why.
+  platform::FileIdentity narrow;
+  if (narrow_file != nullptr
+          ? !ok(narrow_file->identity(&narrow))
+          : !ok(platform::fileIdentity(narrow_name, &narrow))) {
+    return 0;
+  }
+  platform::FileIdentity wide;
+  if (ok(wide_.identity(&wide)) && narrow == wide) return 243;
   const std::string read_here[] = {table_ ? table_->binaryTable() : "",
                                    settings_name, kSurrogateListFileName,
                                    kTableSettingsFileName};
@@ -164,25 +173,21 @@ void Selecting::holdNarrowOrStop(const std::string& narrow_name,
     platform::FileIdentity input;
     if (!name.empty() && ok(platform::fileIdentity(name, &input)) &&
         input == narrow) {
-      diagnostics::report("Rewrite() error-245: " + narrow_name);
-      diagnostics::stop(1);
+      return 245;
     }
   }
   // A device or a FIFO holds no export to lose, and is not read.
   std::uint8_t head[3] = {0, 0, 0};
   std::size_t got = 0;
-  if (narrow_target_ == nullptr || narrow_special_ ||
-      !ok(narrow_target_->readAt(0, head, sizeof head, &got))) {
-    return;
+  if (narrow_file == nullptr || special ||
+      !ok(narrow_file->readAt(0, head, sizeof head, &got))) {
+    return 0;
   }
   const bool utf16_mark = got >= 2 && ((head[0] == 0xFF && head[1] == 0xFE) ||
                                        (head[0] == 0xFE && head[1] == 0xFF));
   const bool utf8_mark =
       got == 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF;
-  if (utf16_mark || utf8_mark) {
-    diagnostics::report("Rewrite() error-244: " + narrow_name);
-    diagnostics::stop(1);
-  }
+  return utf16_mark || utf8_mark ? 244 : 0;
 }
 
 void Selecting::releaseAtStopOnce() {

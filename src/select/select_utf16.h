@@ -91,6 +91,15 @@ class Selecting {
                         const std::string& settings_name,
                         DataNote* note = nullptr);
 
+  /// Which refusal writing the narrow file would meet, decided on its open
+  /// `narrow_file` (on the name when nullptr: a file that cannot be opened,
+  /// and so will not be written): 243, 245, 244 (a byte-order mark; a
+  /// device or FIFO, `special`, is not read) as holdNarrowOrStop() says, or
+  /// 0. Needs prepareRun(); changes nothing.
+  int narrowRefusal(const platform::File* narrow_file, bool special,
+                    const std::string& narrow_name,
+                    const std::string& settings_name) const;
+
   /// The -t and -b routes go through "binary.tmp", which this run holds
   /// from here to releaseTemporary(): another run in the same folder that
   /// takes either route waits until then, so no run reads, overwrites or
