@@ -75,8 +75,9 @@ PartStarts findPartStarts(const platform::File& file, WideCoding coding,
       break;
     }
     const std::size_t n = got / static_cast<std::size_t>(width);
-    if (coding == WideCoding::kUtf8) {
-      // A UTF-8 line feed is the byte 0A and nothing else: bytes widened
+    if (wide_coding::positionBytes(coding) == 1) {
+      // A line feed of UTF-8 or Shift_JIS is the byte 0A and nothing else
+      // (no second byte of a Shift_JIS code is below 40): bytes widened
       // to units (from the last, which moves furthest) cut where it is.
       const std::uint8_t* bytes =
           reinterpret_cast<const std::uint8_t*>(window.get());

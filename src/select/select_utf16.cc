@@ -84,20 +84,34 @@ void Selecting::prepareRun(const FinalEffects& options,
 }
 
 bool Selecting::probeCoding(std::int64_t bytes) {
-  // A mark is in the first three bytes; telling UTF-8 without one from
-  // UTF-16LE takes the first 64 KiB.
+  // A mark is in the first three bytes; telling the codings apart without
+  // one takes the first 64 KiB, or, when they are ASCII alone, the 64 KiB
+  // from the first byte that is not: Excel's exports often begin with many
+  // rows of codes and numbers.
+  constexpr std::int64_t kProbe =
+      static_cast<std::int64_t>(wide_coding::kProbeBytes);
   std::unique_ptr<std::uint8_t[]> head(
       new (std::nothrow) std::uint8_t[wide_coding::kProbeBytes]);
   if (!head) return false;
-  const std::size_t want =
-      bytes < static_cast<std::int64_t>(wide_coding::kProbeBytes)
-          ? static_cast<std::size_t>(bytes)
-          : wide_coding::kProbeBytes;
+  auto readFrom = [&](std::int64_t at, std::size_t* got) {
+    const std::int64_t left = bytes - at;
+    return ok(wide_.readAt(
+        at, head.get(), static_cast<std::size_t>(left < kProbe ? left : kProbe),
+        got));
+  };
   std::size_t got = 0;
-  if (wide_.readAt(0, head.get(), want, &got) != platform::Status::kOk) {
-    return false;
-  }
+  if (!readFrom(0, &got)) return false;
   start_ = wide_coding::detect(head.get(), got);
+  for (std::int64_t at = static_cast<std::int64_t>(got);
+       start_.ascii_head && got > 0 && at < bytes;
+       at += static_cast<std::int64_t>(got)) {
+    if (!readFrom(at, &got)) return false;
+    const std::size_t high = wide_coding::firstHighByte(head.get(), got);
+    if (high == got) continue;
+    if (!readFrom(at + static_cast<std::int64_t>(high), &got)) return false;
+    start_.coding = wide_coding::utf8OrShiftJis(head.get(), got);
+    start_.ascii_head = false;
+  }
   return true;
 }
 

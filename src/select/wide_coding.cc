@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "select/sjis_decoding.h"
+
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define PELMORA_HAVE_SSSE3_PATH 1
 #include <tmmintrin.h>
@@ -366,33 +368,89 @@ std::size_t wholeUtf8(const std::uint8_t* in, std::size_t n) {
 
 Start detect(const std::uint8_t* head, std::size_t n) {
   if (n >= 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF) {
-    return {WideCoding::kUtf8, 3};
+    return {WideCoding::kUtf8, 3, false};
   }
   if (n >= 2 && head[0] == 0xFE && head[1] == 0xFF) {
-    return {WideCoding::kUtf16Be, 2};
+    return {WideCoding::kUtf16Be, 2, false};
   }
   if (n >= 2 && head[0] == 0xFF && head[1] == 0xFE) {
-    return {WideCoding::kUtf16Le, 2};
+    return {WideCoding::kUtf16Le, 2, false};
   }
   // Every UTF-16LE export holds zero bytes (its line ends, separators and
-  // digits); a head without one that decodes without a replacement is
-  // taken as UTF-8. An empty file has no text either way.
+  // digits). An empty file has no text either way.
   if (n == 0 || std::memchr(head, 0, n) != nullptr) return {};
+  if (firstHighByte(head, n) == n) return {WideCoding::kUtf8, 0, true};
+  return {utf8OrShiftJis(head, n), 0, false};
+}
+
+WideCoding utf8OrShiftJis(const std::uint8_t* window, std::size_t n) {
+  std::size_t valid_sequences = 0;
+  std::size_t invalid_parts = 0;
   std::size_t i = 0;
   while (i < n) {
-    if (head[i] < 0x80) {
+    if (window[i] < 0x80) {
       ++i;
       continue;
     }
-    const Lead lead = leadOf(head[i]);
-    if (lead.length == 0) return {};
+    const Lead lead = leadOf(window[i]);
+    if (lead.length == 0) {
+      ++invalid_parts;
+      ++i;
+      continue;
+    }
     bool complete = false;
-    const std::size_t valid = validPart(head + i, n - i, lead, &complete);
-    // A sequence cut by the end of the head may go on past it.
-    if (!complete && i + valid != n) return {};
+    const std::size_t valid = validPart(window + i, n - i, lead, &complete);
+    if (complete) {
+      ++valid_sequences;
+    } else if (i + valid == n) {
+      break;  // the window's end cut it: it may be whole in the file
+    } else {
+      ++invalid_parts;
+    }
     i += valid;
   }
-  return {WideCoding::kUtf8, 0};
+  return invalid_parts * 9 <= valid_sequences ? WideCoding::kUtf8
+                                              : WideCoding::kShiftJis;
+}
+
+std::size_t firstHighByte(const std::uint8_t* in, std::size_t n) {
+  // Eight bytes a step: a word of ASCII has no high bit anywhere.
+  constexpr std::uint64_t kHigh = 0x8080808080808080u;
+  std::size_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    std::uint64_t words[4];
+    std::memcpy(words, in + i, sizeof words);
+    if (((words[0] | words[1] | words[2] | words[3]) & kHigh) != 0) break;
+  }
+  for (; i < n; ++i) {
+    if (in[i] >= 0x80) return i;
+  }
+  return n;
+}
+
+std::size_t decodeShiftJis(const std::uint8_t* in, std::size_t n, bool last,
+                           std::uint16_t* out, std::size_t* units) {
+  std::size_t i = 0;
+  std::size_t o = 0;
+  while (i < n) {
+    const std::uint8_t b = in[i];
+    if (!isSjisLead(b)) {
+      out[o++] = kSjisSingle[b];
+      ++i;
+      continue;
+    }
+    if (i + 1 == n && !last) break;  // its second byte is in the next block
+    if (i + 1 < n && isSjisTrail(in[i + 1])) {
+      out[o++] = kSjisDouble[sjisLeadIndex(b) * kSjisTrails +
+                             sjisTrailIndex(in[i + 1])];
+      i += 2;
+      continue;
+    }
+    out[o++] = kReplacement;
+    ++i;
+  }
+  *units = o;
+  return i;
 }
 
 void toHostOrder(WideCoding coding, std::uint16_t* units, std::size_t n) {

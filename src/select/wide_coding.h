@@ -1,15 +1,16 @@
 // What a wide file is written in, told once from its first bytes, and the
 // decoding of its blocks into the UTF-16 code units the scanners read.
 // Spreadsheets save "Unicode text" as UTF-16LE, "CSV UTF-8" as UTF-8 with a
-// mark; other programs write UTF-8 without one, a few UTF-16BE. The same
-// text gives the same units, and so the same narrow file, in all four.
+// mark, and Excel's own "CSV" on a Japanese Windows as Shift_JIS (code page
+// 932); other programs write UTF-8 without a mark, a few UTF-16BE. The same
+// text gives the same units, and so the same narrow file, in all of them.
 #ifndef PELMORA_SELECT_WIDE_CODING_H_
 #define PELMORA_SELECT_WIDE_CODING_H_
 
 #include <cstddef>
 #include <cstdint>
 
-enum class WideCoding { kUtf16Le, kUtf16Be, kUtf8 };
+enum class WideCoding { kUtf16Le, kUtf16Be, kUtf8, kShiftJis };
 
 namespace wide_coding {
 
@@ -24,20 +25,47 @@ struct Start {
   WideCoding coding = WideCoding::kUtf16Le;
   /// The bytes of the byte-order mark, skipped: 0, 2 or 3.
   std::int64_t mark_bytes = 0;
+  /// No mark, and only ASCII bytes (none zero): UTF-8 so far, which reads
+  /// ASCII as Shift_JIS does; a file that goes on past the head is told
+  /// by its first byte of 0x80 or above (firstHighByte, utf8OrShiftJis).
+  bool ascii_head = false;
 };
 
 /// `head` holds the first n bytes of the file: kProbeBytes of them, or the
 /// whole file when it is shorter. EF BB BF is UTF-8, FE FF UTF-16BE, FF FE
-/// UTF-16LE. Without a mark, a head of at least one byte, with no zero byte,
-/// that is valid UTF-8 is UTF-8 (a sequence cut at its end allowed: the
-/// file may go on, or its last character was cut, which then shows);
-/// anything else is UTF-16LE, as it always was.
+/// UTF-16LE. Without a mark: no byte at all, or a zero byte, is UTF-16LE,
+/// as it always was (every UTF-16LE export holds zero bytes); a head that
+/// holds a byte of 0x80 or above is told by utf8OrShiftJis; one of ASCII
+/// alone is UTF-8, with ascii_head set.
 Start detect(const std::uint8_t* head, std::size_t n);
+
+/// UTF-8 or Shift_JIS, for a file without a mark and without zero bytes,
+/// told from a window of up to kProbeBytes that starts at its first byte of
+/// 0x80 or above or at its start: UTF-8 when the window's invalid UTF-8
+/// parts (maximal invalid subparts) are at most a ninth of its valid
+/// multi-byte sequences (a sequence that the window's end cuts is not
+/// counted), else Shift_JIS. Japanese Shift_JIS text is almost never valid
+/// UTF-8, and a UTF-8 export with a stray byte stays UTF-8.
+WideCoding utf8OrShiftJis(const std::uint8_t* window, std::size_t n);
+
+/// Where the first byte of 0x80 or above is in in[0..n): n when none.
+std::size_t firstHighByte(const std::uint8_t* in, std::size_t n);
 
 /// The bytes one position of the scan takes: a code unit (2) or a byte (1).
 inline std::int64_t positionBytes(WideCoding coding) {
-  return coding == WideCoding::kUtf8 ? 1 : 2;
+  return coding == WideCoding::kUtf8 || coding == WideCoding::kShiftJis ? 1 : 2;
 }
+
+/// Decodes Shift_JIS (code page 932) into UTF-16 code units, one per code
+/// and so at most one per byte, into out (room for n units); *units says
+/// how many. Gives the bytes consumed: a lead byte at the end is left for
+/// the next block, unless `last`. A lead byte (81..9F, E0..FC) and a second
+/// byte (40..7E, 80..FC) are one code; a lead byte followed by anything
+/// else, or by nothing, is one U+FFFD and the byte after it is read on its
+/// own; every other byte is a one-byte code. A code the table has no unit
+/// for is one U+FFFD.
+std::size_t decodeShiftJis(const std::uint8_t* in, std::size_t n, bool last,
+                           std::uint16_t* out, std::size_t* units);
 
 /// Where decodeUtf8 put the units: runs of `out`, in the text's order.
 struct UnitRuns {

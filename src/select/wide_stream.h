@@ -54,24 +54,26 @@ PartEnd streamUnits(const platform::File& file, WideCoding coding,
                     OutputBlocks& output, const std::atomic<bool>& abandon,
                     std::size_t* failed_request) {
   // The scanners classify whole windows of 64 units (or bytes), so the
-  // block reaches a window past its end. UTF-8 is read into bytes of its
-  // own first, with room for the head of a sequence that the last block
-  // cut; the units are then where it is decoded.
+  // block reaches a window past its end. UTF-8 and Shift_JIS are read into
+  // bytes of their own first, with room for the head of a character that
+  // the last block cut; the units are then where they are decoded.
   const bool utf8 = coding == WideCoding::kUtf8;
-  const std::size_t positions = utf8 ? kReadBlockBytes : kReadBlockUnits;
+  const bool sjis = coding == WideCoding::kShiftJis;
+  const bool bytewise = utf8 || sjis;
+  const std::size_t positions = bytewise ? kReadBlockBytes : kReadBlockUnits;
   const std::size_t block_units = positions + kMaskWindow;
   static_assert(kMaskWindow >= wide_coding::kPieceReadAhead,
                 "a piece of UTF-8 is read ahead within the block");
   std::unique_ptr<std::uint16_t[]> block(new (std::nothrow)
                                              std::uint16_t[block_units]());
   std::unique_ptr<std::uint8_t[]> bytes(
-      utf8 ? new (std::nothrow) std::uint8_t[block_units]() : nullptr);
-  if (!block || (utf8 && !bytes)) {
-    *failed_request = block_units * 2 + (utf8 ? block_units : 0);
+      bytewise ? new (std::nothrow) std::uint8_t[block_units]() : nullptr);
+  if (!block || (bytewise && !bytes)) {
+    *failed_request = block_units * 2 + (bytewise ? block_units : 0);
     return PartEnd::kNoRoom;
   }
   const std::int64_t width = wide_coding::positionBytes(coding);
-  std::size_t carried = 0;  // bytes of a cut UTF-8 sequence
+  std::size_t carried = 0;  // bytes of a cut character
   std::int64_t at = begin;
   while (at < end) {
     if (abandon.load(std::memory_order_relaxed)) return PartEnd::kAbandoned;
@@ -79,8 +81,9 @@ PartEnd streamUnits(const platform::File& file, WideCoding coding,
         static_cast<std::int64_t>(positions - carried) * width;
     const std::size_t want =
         static_cast<std::size_t>(end - at < room ? end - at : room);
-    std::uint8_t* into = utf8 ? bytes.get() + carried
-                              : reinterpret_cast<std::uint8_t*>(block.get());
+    std::uint8_t* into = bytewise
+                             ? bytes.get() + carried
+                             : reinterpret_cast<std::uint8_t*>(block.get());
     std::size_t got = 0;
     // A file that ends before the size it had when it was measured was cut
     // by someone else while it was read: what is left is no longer the
@@ -107,10 +110,13 @@ PartEnd streamUnits(const platform::File& file, WideCoding coding,
       continue;
     }
     wide_coding::UnitRuns runs{1, {0, 0, 0, 0}, {want / 2, 0, 0, 0}};
-    if (utf8) {
+    if (bytewise) {
       const std::size_t held = carried + want;
-      const std::size_t used = wide_coding::decodeUtf8(
-          bytes.get(), held, at == end, block.get(), &runs);
+      const std::size_t used =
+          utf8 ? wide_coding::decodeUtf8(bytes.get(), held, at == end,
+                                         block.get(), &runs)
+               : wide_coding::decodeShiftJis(bytes.get(), held, at == end,
+                                             block.get(), &runs.units[0]);
       carried = held - used;
       std::memmove(bytes.get(), bytes.get() + used, carried);
     } else {

@@ -35,6 +35,24 @@ inline std::vector<ReverseRecord> reverseRecords(const std::string& bytes) {
   return records;
 }
 
+/// The text in Shift_JIS as Windows writes it (a unit's last record), or
+/// false when a unit has no code.
+inline bool shiftJis(const std::u16string& text,
+                     const std::vector<ReverseRecord>& records,
+                     std::string* bytes) {
+  std::vector<std::uint16_t> codes(65536, 0xFFFF);
+  for (const ReverseRecord& record : records)
+    codes[record.unit] = record.code();
+  bytes->clear();
+  for (char16_t unit : text) {
+    const std::uint16_t code = codes[unit];
+    if (code == 0xFFFF) return false;
+    if (code > 0xFF) *bytes += static_cast<char>(code >> 8);
+    *bytes += static_cast<char>(code & 0xFF);
+  }
+  return true;
+}
+
 }  // namespace harness
 
 #endif  // PELMORA_TESTS_COMMON_REVERSE_TABLE_H_

@@ -12,6 +12,7 @@
 #include "tables/derive_binary.h"
 #include "model_settings.h"
 #include "reference_select.h"
+#include "reverse_table.h"
 #include "file_bytes.h"
 #include "test_support.h"
 
@@ -321,10 +322,13 @@ TEST_F(SelectingTest, ReplacementBytesFollowTheOptions) {
   expectBytes(v, control);
 }
 
-// What a wide file is written in is told from its first bytes alone.
+// What a wide file is written in is told from its first bytes, or, after
+// a head of ASCII alone, from its first byte of 0x80 or above.
 TEST_F(SelectingTest, PreparationSizesTheWideFile) {
   using C = WideCoding;
   const std::string a64k(64 * 1024 - 1, 'a');
+  std::string nine;
+  for (int i = 0; i < 9; ++i) nine += "\xE3\x81\x82";
   const std::tuple<std::string, C, std::int64_t> cases[] = {
       {"", C::kUtf16Le, 0},
       {"A", C::kUtf8, 0},
@@ -334,16 +338,24 @@ TEST_F(SelectingTest, PreparationSizesTheWideFile) {
       {"\xFE\xFF", C::kUtf16Be, 2},
       {"\xEF\xBB\xBF", C::kUtf8, 3},
       {"\xEF\xBB\xBF\0", C::kUtf8, 3},
-      // Kanji in UTF-16LE without a zero byte are no UTF-8.
-      {utf16le(u"日本語"), C::kUtf16Le, 0},
+      // Without a zero byte UTF-16LE is not told: a real export has line
+      // ends, and these three kanji without one read as Shift_JIS.
+      {utf16le(u"日本語"), C::kShiftJis, 0},
+      {utf16le(u"日本語\n"), C::kUtf16Le, 0},
       {"caf\xC3\xA9 \xE6\x97\xA5\xF0\xA0\xAE\x9F", C::kUtf8, 0},
       {"caf\xC3", C::kUtf8, 0},
-      {"caf\xC3(", C::kUtf16Le, 0},
-      {"\xC0\x80", C::kUtf16Le, 0},
-      {"\xED\xA0\x80", C::kUtf16Le, 0},
+      {"caf\xC3(", C::kShiftJis, 0},
+      {"\xC0\x80", C::kShiftJis, 0},
+      {"\xED\xA0\x80", C::kShiftJis, 0},
+      {"\x8E\x52\x93\x63", C::kShiftJis, 0},
+      // One invalid part for nine valid characters is a stray byte.
+      {nine + "\xFF", C::kUtf8, 0},
+      {nine.substr(3) + "\xFF", C::kShiftJis, 0},
       // A sequence cut at 64 KiB goes on past the head.
       {a64k + "\xE3\x81\x82", C::kUtf8, 0},
-      {a64k + "\xFF\x81\x82", C::kUtf16Le, 0},
+      {a64k + "\xFF\x81\x82", C::kShiftJis, 0},
+      {a64k + "a\x8E\x52\x93\x63", C::kShiftJis, 0},
+      {a64k + a64k + "\xE5\xB1\xB1", C::kUtf8, 0},
       // Past the head, nothing counts.
       {a64k + "a" + std::string(1, '\0'), C::kUtf8, 0}};
   for (const auto& [bytes, coding, mark] : cases) {
@@ -643,12 +655,19 @@ TEST_F(SelectingTest, EveryEncodingGivesTheSameNarrowFile) {
       u"abc",        u"12.5",       u"-7",       u"あいう", u"漢字",  u"ｶﾀｶﾅﾞ",
       u"\U00020B9F", u"\U0001F600", u"\"",       u",",      u"\t",    u"|",
       u"\r\n",       u"\n",         u"\"a\nb\"", u"é½",     u"\uFFFD"};
+  const std::vector<harness::ReverseRecord> records = harness::reverseRecords(
+      harness::readBytes(PELMORA_DATA_DIR "/MS932~UTF16.bin"));
+  std::string sjis;
   std::uint64_t seed = 20;
   for (int round = 0; round < 8; ++round) {
     std::u16string text;
     for (int i = 0; i < (round == 7 ? 20000 : 300); ++i) {
       seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
-      text += pieces[(seed >> 33) % std::size(pieces)];
+      const std::u16string& piece = pieces[(seed >> 33) % std::size(pieces)];
+      // Every other text holds only characters Shift_JIS has codes for.
+      if (round % 2 == 0 || harness::shiftJis(piece, records, &sjis)) {
+        text += piece;
+      }
     }
     texts.push_back(text);
   }
@@ -669,10 +688,11 @@ TEST_F(SelectingTest, EveryEncodingGivesTheSameNarrowFile) {
       {Column::kPlain, 2, 0xBD, false, false, false},
   };
   for (std::size_t t = 0; t < texts.size(); ++t) {
-    const std::string codings[] = {
+    std::vector<std::string> codings = {
         "\xFF\xFE" + utf16le(texts[t]), utf16le(texts[t]),
         "\xFE\xFF" + wide_text::utf16be(texts[t]),
         "\xEF\xBB\xBF" + wide_text::utf8(texts[t]), wide_text::utf8(texts[t])};
+    if (harness::shiftJis(texts[t], records, &sjis)) codings.push_back(sjis);
     for (const Engine& e : engines) {
       FinalEffects::Values v = options(e.field);
       v.decimalExtraction = e.column == Column::kDecimal;
@@ -694,6 +714,25 @@ TEST_F(SelectingTest, EveryEncodingGivesTheSameNarrowFile) {
   }
 }
 
+// Shift_JIS: a lead byte and a second byte are one code; a lead byte
+// without one is one "?" and the byte after it counts on its own; a code
+// without a unit is one "?". Codes of NEC-selected IBM characters come out
+// as the IBM codes, as Windows writes those characters.
+TEST_F(SelectingTest, ShiftJisCodesAndBrokenOnes) {
+  const std::string block_end(65534, 'a');
+  const std::tuple<std::string, std::int32_t, std::string> cases[] = {
+      {"x,\x8E\x52\x93\x63\n", 2, "\x8E\x52\x93\x63\r\n"},
+      {"\xB6\xC0\x82\n\x82", 1, "\xB6\xC0?\r\n?"},
+      {"\x81 \x82\x82\xA0\x80\xFD,\n", 1, "? \x82\x82\xA0\x80,\r\n"},
+      {"\x85\x40\x80\xED\x40\n", 1, "?\x80\xFA\x5C\r\n"},
+      {block_end + "\n\x8E\x52\n", 1, block_end + "\r\n\x8E\x52\r\n"},
+  };
+  for (const auto& [wide, field, narrow] : cases) {
+    SCOPED_TRACE(testing::PrintToString(wide.substr(0, 12)));
+    EXPECT_TRUE(runBytes(wide, options(field), Column::kPlain) == narrow);
+  }
+}
+
 // Bytes that are no UTF-8 become one "?" per maximal invalid part.
 TEST_F(SelectingTest, InvalidUtf8IsWrittenAsQuestionMarks) {
   const std::tuple<std::string, std::int32_t, std::string> cases[] = {
@@ -704,9 +743,12 @@ TEST_F(SelectingTest, InvalidUtf8IsWrittenAsQuestionMarks) {
       {"\xEF\xBB\xBFx,\xE3\x81\x82\xE3\x81,\n", 2, "\x82\xA0?,\r\n"},
       {"\xEF\xBB\xBFx,\xF4\x90\x80\x80y\xFF\n", 2, "????y?\r\n"},
       {"x,caf\xC3\xA9\n,\xE3\x81", 2, "caf?\r\n?"},
-      // Without a mark, bytes that are no UTF-8 are read as UTF-16LE: the
-      // unit FF78 is a half-width katakana.
-      {"x\xFF", 1, "\xB8"},
+      // Without a mark, one invalid part for nine valid characters is a
+      // stray byte of UTF-8; more, and the file is Shift_JIS.
+      {"x," + std::string(9, 'a') +
+           "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"
+           "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xFF\n",
+       2, "aaaaaaaaa??????????\r\n"},
   };
   for (const auto& [wide, field, narrow] : cases) {
     SCOPED_TRACE(testing::PrintToString(wide));

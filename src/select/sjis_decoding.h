@@ -1,0 +1,39 @@
+// The Shift_JIS (code page 932) decoding of wide files: which bytes lead a
+// two-byte code, which may follow them, and the code unit of every code,
+// from the table the build generates out of data/MS932~UTF16.bin
+// (tools/make_sjis_decoding.py).
+#ifndef PELMORA_SELECT_SJIS_DECODING_H_
+#define PELMORA_SELECT_SJIS_DECODING_H_
+
+#include <cstddef>
+#include <cstdint>
+
+namespace wide_coding {
+
+/// Lead bytes 81..9F and E0..FC; second bytes 40..7E and 80..FC.
+inline constexpr std::size_t kSjisLeads = 60;
+inline constexpr std::size_t kSjisTrails = 188;
+
+/// The unit of each one-byte code; U+FFFD for a byte that has none (lead
+/// bytes included: they never stand alone).
+extern const std::uint16_t kSjisSingle[256];
+/// The unit of each two-byte code, by sjisLeadIndex() * kSjisTrails +
+/// sjisTrailIndex(); U+FFFD for a code that has none.
+extern const std::uint16_t kSjisDouble[kSjisLeads * kSjisTrails];
+
+inline bool isSjisLead(std::uint8_t b) {
+  return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+inline bool isSjisTrail(std::uint8_t b) {
+  return b >= 0x40 && b <= 0xFC && b != 0x7F;
+}
+inline std::size_t sjisLeadIndex(std::uint8_t lead) {
+  return lead <= 0x9F ? lead - 0x81u : lead - 0xE0u + 31u;
+}
+inline std::size_t sjisTrailIndex(std::uint8_t trail) {
+  return trail < 0x7F ? trail - 0x40u : trail - 0x80u + 63u;
+}
+
+}  // namespace wide_coding
+
+#endif  // PELMORA_SELECT_SJIS_DECODING_H_
