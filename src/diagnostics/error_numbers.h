@@ -29,7 +29,7 @@ inline constexpr ErrorNumber kErrorNumbers[] = {
     {166, "-D and no table in the fixed place"},
     {167, "no table in any place"},
     {192, "surro.txt is missing or unreadable"},
-    {193, "-t cannot copy, check or write back the wide file, or have binary.tmp"},
+    {193, "-t cannot copy or check the wide file, or have binary.tmp"},
     {194, "the decimal engine (CR LF) cannot read the wide file"},
     {195, "the decimal engine (LF) cannot read the wide file"},
     {197, "the integer engine (CR LF) cannot read the wide file"},
@@ -43,7 +43,7 @@ inline constexpr ErrorNumber kErrorNumbers[] = {
     {212, "a field list store below index 0"},
     {213, "a field list store at or above the field limit"},
     {214, "an option's number does not fit 32 bits"},
-    {215, "the narrow file (or binary.tmp) cannot be created or written"},
+    {215, "the narrow file (or binary.tmp) cannot be opened, created or written"},
     {216, "-M finds no note in data.txt to show"},
     {218, "the plain selection (CR LF) cannot read the wide file"},
     {219, "the plain selection (LF) cannot read the wide file"},
@@ -62,8 +62,9 @@ inline constexpr ErrorNumber kErrorNumbers[] = {
     {241, "the derived table cannot be written or put in place"},
     {242, "standard output cannot be written"},
     {243, "the file to be written is the wide file"},
-    {244, "the narrow file holds an export (it begins with a byte-order mark)"},
+    {244, "the narrow file holds an export, or cannot be read to tell"},
     {245, "the narrow file is a file this run reads"},
+    {246, "the wide file is a workbook, not an export"},
 };
 // clang-format on
 

@@ -62,6 +62,12 @@ void Selecting::prepareRun(const FinalEffects& options,
       wide_bytes_ = bytes;
     }
   }
+  // A workbook holds no lines to pick a field from; what the scan would
+  // make of its compressed bytes is no column of it.
+  if (wide_bytes_ >= 0 && workbook_) {
+    diagnostics::report("Reset() error-246: " + wide_name);
+    diagnostics::stop(1);
+  }
   if (wide_bytes_ < 0) {
     (void)wide_.close();
     wide_writable_ = false;
@@ -101,6 +107,7 @@ bool Selecting::probeCoding(std::int64_t bytes) {
   };
   std::size_t got = 0;
   if (!readFrom(0, &got)) return false;
+  workbook_ = wide_coding::isWorkbook(head.get(), got);
   start_ = wide_coding::detect(head.get(), got);
   for (std::int64_t at = static_cast<std::int64_t>(got);
        start_.ascii_head && got > 0 && at < bytes;

@@ -54,7 +54,8 @@ class Selecting {
   /// file is reported (229, then 222 with the count -1) and leaves
   /// unitCount() at -1. The table search may stop the program.
   /// With -M the table search's note goes through `note` (the run's held
-  /// data.txt).
+  /// data.txt). A workbook named as the wide file is refused at once (246,
+  /// exit code 1).
   void prepareRun(const FinalEffects& options, const std::string& wide_name,
                   DataNote* note = nullptr);
 
@@ -219,6 +220,8 @@ class Selecting {
   bool stop_release_registered_ = false;
 
   wide_coding::Start start_;
+  /// The wide file is a workbook (.xlsx, .ods, .xls), not an export.
+  bool workbook_ = false;
   ReplacementBytes replacement_bytes_{};
   std::int64_t wide_bytes_ = -1;
   OutputBlocks output_;

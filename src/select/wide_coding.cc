@@ -413,6 +413,13 @@ WideCoding utf8OrShiftJis(const std::uint8_t* window, std::size_t n) {
                                               : WideCoding::kShiftJis;
 }
 
+bool isWorkbook(const std::uint8_t* head, std::size_t n) {
+  static const std::uint8_t kZip[4] = {0x50, 0x4B, 0x03, 0x04};
+  static const std::uint8_t kCompound[4] = {0xD0, 0xCF, 0x11, 0xE0};
+  return n >= 4 && (std::memcmp(head, kZip, 4) == 0 ||
+                    std::memcmp(head, kCompound, 4) == 0);
+}
+
 std::size_t firstHighByte(const std::uint8_t* in, std::size_t n) {
   // Eight bytes a step: a word of ASCII has no high bit anywhere.
   constexpr std::uint64_t kHigh = 0x8080808080808080u;

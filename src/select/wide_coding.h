@@ -48,6 +48,10 @@ Start detect(const std::uint8_t* head, std::size_t n);
 /// UTF-8, and a UTF-8 export with a stray byte stays UTF-8.
 WideCoding utf8OrShiftJis(const std::uint8_t* window, std::size_t n);
 
+/// A workbook, not an export: .xlsx and .ods files begin PK 03 04 (a zip
+/// archive), .xls files D0 CF 11 E0 (a compound document).
+bool isWorkbook(const std::uint8_t* head, std::size_t n);
+
 /// Where the first byte of 0x80 or above is in in[0..n): n when none.
 std::size_t firstHighByte(const std::uint8_t* in, std::size_t n);
 

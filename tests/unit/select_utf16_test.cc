@@ -368,6 +368,15 @@ TEST_F(SelectingTest, PreparationSizesTheWideFile) {
   }
 }
 
+// A workbook is no export: it is refused before anything is written.
+TEST_F(SelectingTest, WorkbookIsRefused) {
+  for (const char* head : {"PK\x03\x04", "\xD0\xCF\x11\xE0"}) {
+    folder_.write("wide.txt", std::string(head) + "\x14\x00\x06");
+    EXPECT_EXIT(Prepared p(options(1)), ::testing::ExitedWithCode(1), "");
+    EXPECT_EQ(folder_.errMessages().back(), "Reset() error-246: wide.txt");
+  }
+}
+
 TEST_F(SelectingTest, MissingWideFileIsReportedAndStops) {
   Prepared p(options(1), "absent.txt");
   EXPECT_EQ(p.selecting.wideBytes(), -1);
