@@ -149,6 +149,8 @@ void Selecting::holdNarrowOrStop(const std::string& narrow_name,
   if (note != nullptr && ok(platform::fileIdentity(narrow_name, &named))) {
     narrow_target_ = note->lendAsOutput(named);
   }
+  // It holds this run's note, which is no export.
+  const bool lent_note = narrow_target_ != nullptr;
   platform::OutputOpening how;
   if (narrow_target_ == nullptr && ok(narrow_.openOutput(narrow_name, &how))) {
     narrow_target_ = &narrow_;
@@ -160,11 +162,12 @@ void Selecting::holdNarrowOrStop(const std::string& narrow_name,
     (void)narrow_target_->identity(&narrow_identity_);
   }
   // A file made just now holds nothing to lose.
-  const int refusal = how.unreadable ? 244
-                      : narrow_created_
-                          ? 0
-                          : narrowRefusal(narrow_target_, narrow_special_,
-                                          narrow_name, settings_name);
+  const int refusal =
+      how.unreadable ? 244
+      : narrow_created_
+          ? 0
+          : narrowRefusal(narrow_target_, narrow_special_ || lent_note,
+                          narrow_name, settings_name);
   if (refusal != 0) {
     diagnostics::report((refusal == 243   ? "Rewrite() error-243: "
                          : refusal == 244 ? "Rewrite() error-244: "
@@ -197,18 +200,17 @@ int Selecting::narrowRefusal(const platform::File* narrow_file, bool special,
       return 245;
     }
   }
-  // A device or a FIFO holds no export to lose, and is not read.
-  std::uint8_t head[3] = {0, 0, 0};
+  // A device or a FIFO holds no export to lose, and is not read. An
+  // export is told as a wide file is, from its first 64 KiB.
+  if (narrow_file == nullptr || special) return 0;
+  std::unique_ptr<std::uint8_t[]> head(
+      new (std::nothrow) std::uint8_t[wide_coding::kProbeBytes]);
   std::size_t got = 0;
-  if (narrow_file == nullptr || special ||
-      !ok(narrow_file->readAt(0, head, sizeof head, &got))) {
-    return 0;
+  if (!head ||
+      !ok(narrow_file->readAt(0, head.get(), wide_coding::kProbeBytes, &got))) {
+    return 244;  // what it holds cannot be checked
   }
-  const bool utf16_mark = got >= 2 && ((head[0] == 0xFF && head[1] == 0xFE) ||
-                                       (head[0] == 0xFE && head[1] == 0xFF));
-  const bool utf8_mark =
-      got == 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF;
-  return utf16_mark || utf8_mark ? 244 : 0;
+  return wide_coding::isUnicodeExport(head.get(), got) ? 244 : 0;
 }
 
 void Selecting::releaseAtStopOnce() {

@@ -81,10 +81,11 @@ class Selecting {
   /// writing it would destroy a file the user needs, decided on that open,
   /// not on the name: 243 when it is the wide file; 245 when it is another
   /// file this run reads (the table it loaded, `settings_name`, surro.txt,
-  /// set_dravikson.txt); 244 when it exists and begins with a byte-order
-  /// mark (FF FE, FE FF, EF BB BF), which Pelmora's own output never does
-  /// (it holds an export, as when the two names were swapped), or may be
-  /// written but not read, so that what it holds cannot be checked. With -M
+  /// set_dravikson.txt); 244 when it exists and holds an export in a
+  /// Unicode coding (a byte-order mark, UTF-16 without one, or UTF-8 with
+  /// a character beyond ASCII), which Pelmora's own Shift_JIS output never
+  /// is (as when the two names were swapped), or may be written but not
+  /// read, so that what it holds cannot be checked. With -M
   /// a narrow file that is the held data.txt is written through the note's
   /// open (`note`). A narrow file that cannot be opened is reported when it
   /// is to be written.
@@ -94,9 +95,10 @@ class Selecting {
 
   /// Which refusal writing the narrow file would meet, decided on its open
   /// `narrow_file` (on the name when nullptr: a file that cannot be opened,
-  /// and so will not be written): 243, 245, 244 (a byte-order mark; a
-  /// device or FIFO, `special`, is not read) as holdNarrowOrStop() says, or
-  /// 0. Needs prepareRun(); changes nothing.
+  /// and so will not be written): 243, 245, 244 (an export in a Unicode
+  /// coding, wide_coding::isUnicodeExport; a device or FIFO, `special`, is
+  /// not read) as holdNarrowOrStop() says, or 0. Needs prepareRun();
+  /// changes nothing.
   int narrowRefusal(const platform::File* narrow_file, bool special,
                     const std::string& narrow_name,
                     const std::string& settings_name) const;

@@ -383,9 +383,14 @@ Start detect(const std::uint8_t* head, std::size_t n) {
   return {utf8OrShiftJis(head, n), 0, false};
 }
 
-WideCoding utf8OrShiftJis(const std::uint8_t* window, std::size_t n) {
-  std::size_t valid_sequences = 0;
-  std::size_t invalid_parts = 0;
+namespace {
+
+// The valid multi-byte sequences of UTF-8 in window[0..n) and its maximal
+// invalid subparts; a sequence that the end cuts counts as neither.
+void countUtf8(const std::uint8_t* window, std::size_t n,
+               std::size_t* valid_sequences, std::size_t* invalid_parts) {
+  *valid_sequences = 0;
+  *invalid_parts = 0;
   std::size_t i = 0;
   while (i < n) {
     if (window[i] < 0x80) {
@@ -394,23 +399,49 @@ WideCoding utf8OrShiftJis(const std::uint8_t* window, std::size_t n) {
     }
     const Lead lead = leadOf(window[i]);
     if (lead.length == 0) {
-      ++invalid_parts;
+      ++*invalid_parts;
       ++i;
       continue;
     }
     bool complete = false;
     const std::size_t valid = validPart(window + i, n - i, lead, &complete);
     if (complete) {
-      ++valid_sequences;
+      ++*valid_sequences;
     } else if (i + valid == n) {
-      break;  // the window's end cut it: it may be whole in the file
+      return;  // the window's end cut it: it may be whole in the file
     } else {
-      ++invalid_parts;
+      ++*invalid_parts;
     }
     i += valid;
   }
+}
+
+}  // namespace
+
+WideCoding utf8OrShiftJis(const std::uint8_t* window, std::size_t n) {
+  std::size_t valid_sequences = 0;
+  std::size_t invalid_parts = 0;
+  countUtf8(window, n, &valid_sequences, &invalid_parts);
   return invalid_parts * 9 <= valid_sequences ? WideCoding::kUtf8
                                               : WideCoding::kShiftJis;
+}
+
+bool isUnicodeExport(const std::uint8_t* head, std::size_t n) {
+  const Start start = detect(head, n);
+  if (start.mark_bytes != 0) return true;
+  if (n > 0 && start.coding == WideCoding::kUtf16Le) {
+    for (std::size_t i = 0; i + 1 < n; i += 2) {
+      if ((head[i] == 0x0A && head[i + 1] == 0) ||
+          (head[i] == 0 && head[i + 1] == 0x0A)) {
+        return true;
+      }
+    }
+    return false;
+  }
+  std::size_t valid_sequences = 0;
+  std::size_t invalid_parts = 0;
+  countUtf8(head, n, &valid_sequences, &invalid_parts);
+  return invalid_parts == 0 && valid_sequences > 0;
 }
 
 bool isWorkbook(const std::uint8_t* head, std::size_t n) {

@@ -48,6 +48,14 @@ Start detect(const std::uint8_t* head, std::size_t n);
 /// UTF-8, and a UTF-8 export with a stray byte stays UTF-8.
 WideCoding utf8OrShiftJis(const std::uint8_t* window, std::size_t n);
 
+/// The first bytes of an export in a Unicode coding, which no narrow file
+/// Pelmora writes begins with (it writes Shift_JIS): a byte-order mark;
+/// UTF-16 without one (detect() finds a zero byte, and a UTF-16 line feed,
+/// 0A 00 or 00 0A, stands at an even offset); or valid UTF-8 (a sequence
+/// cut by the end allowed) that holds at least one multi-byte character.
+/// ASCII alone, as an earlier narrow file may be, is none.
+bool isUnicodeExport(const std::uint8_t* head, std::size_t n);
+
 /// A workbook, not an export: .xlsx and .ods files begin PK 03 04 (a zip
 /// archive), .xls files D0 CF 11 E0 (a compound document).
 bool isWorkbook(const std::uint8_t* head, std::size_t n);

@@ -197,9 +197,9 @@ TEST(FaultTest, EveryReportEndsWithTheExitCodeItsOutputDeserves) {
 }
 
 // A narrow name that would destroy a file the user needs is refused before
-// anything is written (exit 1): an existing file that begins with a
-// byte-order mark holds an export, which Pelmora's own output never is
-// (244: swapped names, -o read as "output"), and a file this run reads is
+// anything is written (exit 1): an existing file in a Unicode coding holds
+// an export, which Pelmora's own output never is (244: swapped names, -o
+// read as "output", --LF read as -F), and a file this run reads is
 // no place for its output (245), whatever the route; standard output is not
 // affected.
 TEST(FaultTest, NarrowNamesThatWouldDestroyAnInputAreRefused) {
@@ -215,6 +215,11 @@ TEST(FaultTest, NarrowNamesThatWouldDestroyAnInputAreRefused) {
       {"UTF-8 export, -o read as output",
        Args{"-j2", "-o", "wide.txt", "utf8.txt"},
        "Rewrite() error-244: utf8.txt"},
+      {"UTF-8 export without a mark, --LF read as -F",
+       Args{"--LF", "-j2", "bare8.txt", "wide.txt"},
+       "Rewrite() error-244: bare8.txt"},
+      {"UTF-16LE export without a mark", Args{"-j2", "wide.txt", "le.txt"},
+       "Rewrite() error-244: le.txt"},
       {"the settings", Args{"-j2", "wide.txt", "set_pelmora.txt"},
        "Rewrite() error-245: set_pelmora.txt"},
       {"surro.txt", Args{"-j2", "wide.txt", "surro.txt"},
@@ -230,6 +235,8 @@ TEST(FaultTest, NarrowNamesThatWouldDestroyAnInputAreRefused) {
   const Files before = {{"export.txt", kWide},  // begins FF FE
                         {"big.txt", "\xFE\xFF" + kWide.substr(2)},
                         {"utf8.txt", "\xEF\xBB\xBF" + std::string("a,b\r\n")},
+                        {"bare8.txt", "\xE5\x90\x8D,\xE5\x80\xA4\r\n"},
+                        {"le.txt", kWide.substr(2)},
                         {"set_dravikson.txt", "nowhere.bin\r\n"},
                         {"set_pelmora.txt", "t\r\n"},
                         {"surro.txt", "20B9F\r\n"},

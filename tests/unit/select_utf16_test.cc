@@ -642,10 +642,8 @@ TEST_F(SelectingAgreesWithReference, OnRandomTextAndOptions) {
   }
 }
 
-// The same text gives the same narrow file in every coding a wide file may
-// have, for every engine, whole and in parts: the shipped examples and
-// random text of every kind of character an export holds.
-TEST_F(SelectingTest, EveryEncodingGivesTheSameNarrowFile) {
+// The text of the shipped examples' wide files (UTF-16LE).
+std::vector<std::u16string> exampleTexts() {
   std::vector<std::u16string> texts;
   for (const char* name :
        {"spreadsheet/products.txt", "prices/prices.txt", "pipes/stock.txt"}) {
@@ -660,6 +658,42 @@ TEST_F(SelectingTest, EveryEncodingGivesTheSameNarrowFile) {
     }
     texts.push_back(text);
   }
+  return texts;
+}
+
+// An export in a Unicode coding named as the narrow file is refused (244):
+// every example in every such coding is one, and no narrow file made of
+// them is.
+TEST(WideCodingTest, ExportsAndNarrowFilesAreToldApart) {
+  auto isExport = [](const std::string& bytes) {
+    return wide_coding::isUnicodeExport(
+        reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  };
+  for (const std::u16string& text : exampleTexts()) {
+    for (const std::string& coding :
+         {"\xFF\xFE" + utf16le(text), utf16le(text),
+          "\xFE\xFF" + wide_text::utf16be(text), wide_text::utf16be(text),
+          "\xEF\xBB\xBF" + wide_text::utf8(text), wide_text::utf8(text)}) {
+      EXPECT_TRUE(isExport(coding))
+          << testing::PrintToString(coding.substr(0, 8));
+    }
+  }
+  for (const char* name :
+       {"spreadsheet/expected/names.txt",
+        "spreadsheet/expected/names-no-kana.txt",
+        "prices/expected/decimals.txt", "prices/expected/integers.txt",
+        "pipes/expected/readings.txt"}) {
+    EXPECT_FALSE(isExport(harness::readBytes(
+        std::string(PELMORA_DATA_DIR "/../examples/") + name)))
+        << name;
+  }
+}
+
+// The same text gives the same narrow file in every coding a wide file may
+// have, for every engine, whole and in parts: the shipped examples and
+// random text of every kind of character an export holds.
+TEST_F(SelectingTest, EveryEncodingGivesTheSameNarrowFile) {
+  std::vector<std::u16string> texts = exampleTexts();
   const std::u16string pieces[] = {
       u"abc",        u"12.5",       u"-7",       u"あいう", u"漢字",  u"ｶﾀｶﾅﾞ",
       u"\U00020B9F", u"\U0001F600", u"\"",       u",",      u"\t",    u"|",
