@@ -786,6 +786,12 @@ TEST_F(SelectingTest, InvalidUtf8IsWrittenAsQuestionMarks) {
       {"\xEF\xBB\xBFx,\xE3\x81\x82\xE3\x81,\n", 2, "\x82\xA0?,\r\n"},
       {"\xEF\xBB\xBFx,\xF4\x90\x80\x80y\xFF\n", 2, "????y?\r\n"},
       {"x,caf\xC3\xA9\n,\xE3\x81", 2, "caf?\r\n?"},
+      // An overlong form: E0 takes A0..BF only, so each byte is a part.
+      {"\xEF\xBB\xBFx,\xE0\x80\x9Fy\n", 2, "???y\r\n"},
+      // A listed four-byte character cut by the read block after its third
+      // byte.
+      {"\xEF\xBB\xBF" + std::string(65533, 'a') + "\xF0\xA0\xAE\x9F", 1,
+       std::string(65533, 'a') + "\x81\x51"},
       // Without a mark, one invalid part for nine valid characters is a
       // stray byte of UTF-8; more, and the file is Shift_JIS.
       {"x," + std::string(9, 'a') +
@@ -794,8 +800,8 @@ TEST_F(SelectingTest, InvalidUtf8IsWrittenAsQuestionMarks) {
        2, "aaaaaaaaa??????????\r\n"},
   };
   for (const auto& [wide, field, narrow] : cases) {
-    SCOPED_TRACE(testing::PrintToString(wide));
-    EXPECT_EQ(runBytes(wide, options(field), Column::kPlain), narrow);
+    SCOPED_TRACE(testing::PrintToString(wide.substr(0, 20)));
+    EXPECT_TRUE(runBytes(wide, options(field), Column::kPlain) == narrow);
     // Past a read block, Field-N is read straight from the bytes: the same
     // bytes must stop it there.
     if (wide.compare(0, 3, "\xEF\xBB\xBF") == 0 && wide.back() == '\n') {

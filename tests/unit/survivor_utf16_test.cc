@@ -257,6 +257,11 @@ TEST_F(SurvivorsUTF16Test, SearchMissesStopTheRun) {
        Args{"Reset() error-154: ", "Reset() error-166: "}},
       {"settings only, empty first line", true, false, "\r\nx\r\n", true,
        Args{"Reset() error-167: i = 4"}},
+      // One byte past the longest name any system takes: no name at all.
+      {"first line one byte too long", true, false,
+       std::string((std::size_t{32} << 10) + 1, 'n') + "\r\n", false,
+       Args{"Reset() error-155: set_dravikson.txt",
+            "Reset() error-167: i = 4"}},
       {"-K wins over -D", true, true, "", true,
        Args{"Reset() error-155: set_dravikson.txt",
             "Reset() error-167: i = 4"}},

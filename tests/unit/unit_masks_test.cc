@@ -52,6 +52,35 @@ TEST(UnitMasksTest, VectorMasksMatchTheScalarOnes) {
   EXPECT_FALSE(narrowedMasksUsable(0x2C, 0xFF));
 }
 
+// The masks of UTF-8 bytes, as wide as the processor allows, against a
+// byte-by-byte comparison: bytes with the separator's, the quote's or the
+// line feed's low bits but the high bit set must never count.
+TEST(UnitMasksTest, ByteMasksMatchAComparisonOfEachByte) {
+  const std::uint8_t values[] = {0x0A, 0x2C, 0x22, 0x09, 0x8A, 0xAC,
+                                 0xA2, 0x89, 0xE3, 0x81, 0x00, 0xFF};
+  std::uint64_t seed = 54321;
+  for (int round = 0; round < 2000; ++round) {
+    const std::size_t windows = 1 + round % 4;
+    std::vector<std::uint8_t> bytes(windows * kMaskWindow);
+    for (auto& b : bytes) {
+      seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+      b = values[(seed >> 33) % std::size(values)];
+    }
+    const std::uint8_t separator = round % 2 == 0 ? 0x2C : 0x09;
+    std::vector<std::uint64_t> line_feed(windows), separators(windows),
+        quotes(windows);
+    maskByteWindows(bytes.data(), windows, separator, 0x22, line_feed.data(),
+                    separators.data(), quotes.data());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      const std::uint64_t bit = std::uint64_t{1} << (i % kMaskWindow);
+      const std::size_t w = i / kMaskWindow;
+      ASSERT_EQ((line_feed[w] & bit) != 0, bytes[i] == 0x0A) << round << i;
+      ASSERT_EQ((separators[w] & bit) != 0, bytes[i] == separator) << i;
+      ASSERT_EQ((quotes[w] & bit) != 0, bytes[i] == 0x22) << round << i;
+    }
+  }
+}
+
 TEST(UnitMasksTest, PrefixParityAndBitHelpers) {
   EXPECT_EQ(prefixParity(0), 0u);
   EXPECT_EQ(prefixParity(1), ~std::uint64_t{0});
