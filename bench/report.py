@@ -119,13 +119,14 @@ def main():
                 fmt(t / floor if t and floor else None, ".2f")))
         for key, label in (("utf8", "plain, the same text in UTF-8 with its mark"),
                            ("utf16be", "plain, the same text in UTF-16BE"),
+                           ("sjis", "plain, the same text in Shift_JIS"),
                            ("overwrite", "plain, overwriting the last file (info)"),
                            ("refresh", "plain with -t (the copy to binary.tmp)"),
                            ("copy", "cp of the wide file (info)"),
                            ("wine", "plain, pelmora.exe under Wine (info)"),
                            ("pipeline", "pipeline (iconv, cut)"), ("floor", "floor (cat)")):
             t = med.get(key)
-            if key in ("wine", "utf8", "utf16be", "refresh", "copy") and t is None:
+            if key in ("wine", "utf8", "utf16be", "sjis", "refresh", "copy") and t is None:
                 continue
             say("| %s | %.0f | %s | %s | %s | %s | %s | | | | %s | %s |" % (
                 name, size / MIB, label, runs.get(key, 0), fmt(t, ".3f"),
@@ -134,6 +135,7 @@ def main():
                 fmt(t / floor if t and floor else None, ".2f")))
         rows["utf8"] = {"t": med.get("utf8"), "rss": None}
         rows["utf16be"] = {"t": med.get("utf16be"), "rss": None}
+        rows["sjis"] = {"t": med.get("sjis"), "rss": None}
         rows["refresh"] = {"t": med.get("refresh"), "rss": None}
         rows["copy"] = {"t": med.get("copy"), "rss": None}
         per_file[name] = {"size": size, "limit": limit, "pipe": pipe,
@@ -187,6 +189,8 @@ def main():
         target("UTF-8 copy vs plain (UTF-16LE)", v, 1.5, fmt(v, ".2f") + " x", "1.5 x")
         v = ratio(r["utf16be"]["t"], plain)
         target("UTF-16BE copy vs plain (UTF-16LE)", v, 1.5, fmt(v, ".2f") + " x", "1.5 x")
+        v = ratio(r["sjis"]["t"], plain)
+        target("Shift_JIS copy vs plain (UTF-16LE)", v, 1.0, fmt(v, ".2f") + " x", "1.0 x")
         v = ratio(r["refresh"]["t"], plain + r["copy"]["t"]
                   if plain and r["copy"]["t"] else None)
         target("-t vs plain + one copy (cp)", v, 1.1, fmt(v, ".2f") + " x", "1.1 x")
@@ -210,8 +214,8 @@ def main():
     say("- pipeline: `iconv -f UTF-16 -t CP932 < WIDE | cut -f2 > out` for sheet_* "
         "(UTF-16, not UTF-16LE, so that iconv consumes the FF FE mark instead of stopping on it), "
         "`iconv -f UTF-16LE -t CP932 < WIDE | cut -d, -f2 > out` for csv_* (no mark)")
-    say("- UTF-8, UTF-16BE: plain to file on the same text written as UTF-8 with its mark "
-        "and as UTF-16BE with its mark (sheet_* only); their narrow files must equal plain's")
+    say("- UTF-8, UTF-16BE, Shift_JIS: plain to file on the same text written as UTF-8 with its mark, "
+        "as UTF-16BE with its mark and as Shift_JIS (sheet_* only); their narrow files must equal plain's")
     say("- floor: `cat WIDE > /dev/null` (the file is in the page cache: this is the cost of reading it)")
     say("- every run of the commands above that write a file writes a new one: hyperfine's --prepare "
         "removes the last run's output first, untimed, as a nightly batch writes new files")

@@ -98,10 +98,11 @@ for entry in "${files[@]}"; do
   set -- $entry
   say "data $1: $(python3 "$here/gen_wide.py" --cached --kind "$2" \
       --size-mib "$3" --out "$data/$1.txt")"
-  # The same text as a "CSV UTF-8" export and as UTF-16BE, each with its
-  # mark: every coding must convert as fast as UTF-16LE, near enough.
+  # The same text as a "CSV UTF-8" export, as UTF-16BE with its mark and as
+  # Excel's Shift_JIS "CSV": every coding must convert as fast as UTF-16LE,
+  # near enough.
   if [ "$2" = sheet ]; then
-    for coding in utf-8-sig utf-16-be; do
+    for coding in utf-8-sig utf-16-be cp932; do
       copy="$data/$1.$coding.txt"
       if [ ! -f "$copy" ] || [ "$copy" -ot "$data/$1.txt" ]; then
         python3 -c 'import sys
@@ -189,7 +190,9 @@ for entry in "${files[@]}"; do
     coding_runs=(--prepare "rm -f narrow_utf8.txt" -n utf8
                  "$P -j2 $S $(q "$data/$name.utf-8-sig.txt") narrow_utf8.txt"
                  --prepare "rm -f narrow_utf16be.txt" -n utf16be
-                 "$P -j2 $S $(q "$data/$name.utf-16-be.txt") narrow_utf16be.txt")
+                 "$P -j2 $S $(q "$data/$name.utf-16-be.txt") narrow_utf16be.txt"
+                 --prepare "rm -f narrow_sjis.txt" -n sjis
+                 "$P -j2 $S $(q "$data/$name.cp932.txt") narrow_sjis.txt")
   fi
   # Informational: the same as plain, by pelmora.exe under Wine.
   wine_run=()
@@ -256,7 +259,7 @@ for entry in "${files[@]}"; do
     note_problem "$name: pelmora.exe under Wine wrote another narrow file"
   fi
   if [ "$kind" = sheet ]; then
-    for coding in utf8 utf16be; do
+    for coding in utf8 utf16be sjis; do
       cmp -s "narrow_$coding.txt" narrow_plain.txt ||
         note_problem "$name: the $coding copy gave another narrow file"
     done

@@ -44,18 +44,27 @@ class FieldScanner {
     return scan(units, n, out, s_.windows_usable);
   }
 
-  // Whether feedUtf8() can take the blocks of this scan.
-  bool readsUtf8() const { return s_.utf8_bytes; }
-  // feed() for n bytes of UTF-8 (see feedUtf8 in utf8_feed.h): the same
-  // loop over bytes, with the characters decoded where they are read.
-  std::uint8_t* feedUtf8(const std::uint8_t* bytes, std::size_t n,
-                         std::uint16_t* /*units*/, std::uint8_t* out) {
+  // Whether feedBytes() can take the blocks of this scan.
+  bool readsBytes() const { return s_.utf8_bytes || s_.sjis_bytes; }
+  // feed() for n bytes of UTF-8 or Shift_JIS (see feedUtf8 in
+  // utf8_feed.h): the same loop over bytes, with the characters decoded
+  // where they are read.
+  std::uint8_t* feedBytes(const std::uint8_t* bytes, std::size_t n,
+                          std::uint16_t* /*units*/, std::uint8_t* out) {
+    return s_.sjis_bytes ? feedBytesOf<SjisBytes>(bytes, n, out)
+                         : feedBytesOf<Utf8Bytes>(bytes, n, out);
+  }
+
+ private:
+  template <class Decoding>
+  std::uint8_t* feedBytesOf(const std::uint8_t* bytes, std::size_t n,
+                            std::uint8_t* out) {
     masks_.computeUtf8(s_, bytes, n);
     const std::uint16_t* table = s_.unit_output;
     std::size_t i = 0;
     while (i < n) {
       if (st_.target && !st_.pending && table != nullptr) {
-        i += writeCommonUtf8(table, bytes + i, n - i, out);
+        i += writeCommon<Decoding>(table, bytes + i, n - i, out);
         if (i == n) break;
       } else if (!st_.target && !st_.pending && !st_.first_line) {
         i = passOver(
@@ -72,13 +81,12 @@ class FieldScanner {
       }
       std::uint16_t units[2];
       std::size_t count = 0;
-      i += wide_coding::decodeCharacter(bytes + i, n - i, units, &count);
+      i += Decoding::character(bytes + i, n - i, units, &count);
       for (std::size_t k = 0; k < count; ++k) out = step(units[k], out);
     }
     return out;
   }
 
- private:
   // The units of a block, the masks of which are computed when pass_over.
   std::uint8_t* scan(const std::uint16_t* units, std::size_t n,
                      std::uint8_t* out, bool pass_over) {

@@ -48,24 +48,30 @@ class NumberScanner {
     return scan(units, n, out, s_.windows_usable);
   }
 
-  // Whether feedUtf8() can take the blocks of this scan.
-  bool readsUtf8() const { return s_.utf8_bytes; }
-  // feed() for n bytes of UTF-8 (see feedUtf8 in utf8_feed.h), with room
-  // for n units in `units`.
-  std::uint8_t* feedUtf8(const std::uint8_t* bytes, std::size_t n,
-                         std::uint16_t* units, std::uint8_t* out) {
+  // Whether feedBytes() can take the blocks of this scan.
+  bool readsBytes() const { return s_.utf8_bytes || s_.sjis_bytes; }
+  // feed() for n bytes of UTF-8 or Shift_JIS (see feedUtf8 in
+  // utf8_feed.h), with room for n units in `units`.
+  std::uint8_t* feedBytes(const std::uint8_t* bytes, std::size_t n,
+                          std::uint16_t* units, std::uint8_t* out) {
+    return s_.sjis_bytes ? feedBytesOf<SjisBytes>(bytes, n, units, out)
+                         : feedBytesOf<Utf8Bytes>(bytes, n, units, out);
+  }
+
+ private:
+  template <class Decoding>
+  std::uint8_t* feedBytesOf(const std::uint8_t* bytes, std::size_t n,
+                            std::uint16_t* units, std::uint8_t* out) {
     return scanners::feedUtf8(
         s_, st_, masks_, bytes, n, out,
         [this, units](const std::uint8_t* piece, std::size_t count,
                       std::uint8_t* at) {
-          return scan(units, wide_coding::decodeUtf8Piece(piece, count, units),
-                      at, false);
+          return scan(units, Decoding::piece(piece, count, units), at, false);
         },
         [this](std::uint8_t* at) { return lineEnd(at); },
         [this] { fieldBegins(); });
   }
 
- private:
   // The units of a block, the masks of which are computed when pass_over.
   std::uint8_t* scan(const std::uint16_t* units, std::size_t n,
                      std::uint8_t* out, bool pass_over) {

@@ -38,6 +38,9 @@ struct Settings {
   // quote: its masks are taken from its bytes, and only what the full rules
   // must see is decoded.
   bool utf8_bytes = false;
+  // The same for Shift_JIS, with a separator and a quote below 40, which no
+  // second byte of a code can be.
+  bool sjis_bytes = false;
   // The digits are kind-0 units that are neither separator nor quote, so a
   // run of them inside a number is copied without the full rules.
   bool digits_plain = false;

@@ -303,6 +303,9 @@ parts::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
   settings.utf8_bytes = start_.coding == WideCoding::kUtf8 &&
                         settings.windows_usable && separator < 0x80 &&
                         quote < 0x80;
+  settings.sjis_bytes = start_.coding == WideCoding::kShiftJis &&
+                        settings.windows_usable && separator < 0x40 &&
+                        quote < 0x40;
   settings.digits_plain = digitsPlain(entries, separator, quote);
   settings.unit_output = unit_output.get();
   settings.before_number = before_number.get();

@@ -34,6 +34,29 @@ inline std::size_t sjisTrailIndex(std::uint8_t trail) {
   return trail < 0x7F ? trail - 0x40u : trail - 0x80u + 63u;
 }
 
+/// The one character at in[0] (n > 0) of Shift_JIS that ends where a
+/// character ends (or where the file does): its unit in *unit (U+FFFD for
+/// a lead byte without its second byte, or a code without a unit), and the
+/// bytes it took.
+inline std::size_t sjisCharacter(const std::uint8_t* in, std::size_t n,
+                                 std::uint16_t* unit) {
+  const std::uint8_t b = in[0];
+  if (!isSjisLead(b)) {
+    *unit = kSjisSingle[b];
+    return 1;
+  }
+  if (n >= 2 && isSjisTrail(in[1])) {
+    *unit = kSjisDouble[sjisLeadIndex(b) * kSjisTrails + sjisTrailIndex(in[1])];
+    return 2;
+  }
+  *unit = 0xFFFD;
+  return 1;
+}
+
+/// The bytes of in[0..n), which begins where a character begins, before a
+/// lead byte that the end cuts from its second byte: n when there is none.
+std::size_t wholeShiftJis(const std::uint8_t* in, std::size_t n);
+
 }  // namespace wide_coding
 
 #endif  // PELMORA_SELECT_SJIS_DECODING_H_

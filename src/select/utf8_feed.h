@@ -1,7 +1,7 @@
-// The scanners' way through a block of UTF-8: the masks are taken from the
-// bytes themselves, and only what the full rules must see (Field-N, and the
-// first line) is decoded into code units. The fields passed over, most of a
-// wide file, are never decoded at all.
+// The scanners' way through a block of UTF-8 or Shift_JIS: the masks are
+// taken from the bytes themselves, and only what the full rules must see
+// (Field-N, and the first line) is decoded into code units. The fields
+// passed over, most of a wide file, are never decoded at all.
 #ifndef PELMORA_SELECT_UTF8_FEED_H_
 #define PELMORA_SELECT_UTF8_FEED_H_
 
@@ -10,24 +10,67 @@
 
 #include "select/block_masks.h"
 #include "select/scan_settings.h"
+#include "select/sjis_decoding.h"
 #include "select/wide_coding.h"
 
 namespace scanners {
 
-// Scans bytes[0..n) of UTF-8, which end where a character ends (or where
-// the file does) and are readable up to the next multiple of 64 and at
-// least wide_coding::kPieceReadAhead bytes past n, and writes their bytes
-// from out on; returns the new end. scan_piece(piece, count, out) runs the
-// full rules over count bytes that end where a character ends, and returns
+// How the characters of each byte coding are decoded where they are read:
+// common() the usual ones, without the general checks, or 0 (the full
+// rules decide); character() any one, into one or two units; piece() a
+// stretch that ends where a character ends, into units, giving their count.
+struct Utf8Bytes {
+  static std::size_t common(const std::uint8_t* in, std::size_t n,
+                            std::uint32_t* unit) {
+    return wide_coding::commonCharacter(in, n, unit);
+  }
+  static std::size_t character(const std::uint8_t* in, std::size_t n,
+                               std::uint16_t* units, std::size_t* count) {
+    return wide_coding::decodeCharacter(in, n, units, count);
+  }
+  static std::size_t piece(const std::uint8_t* in, std::size_t n,
+                           std::uint16_t* out) {
+    return wide_coding::decodeUtf8Piece(in, n, out);
+  }
+};
+
+// Every Shift_JIS code is one unit, through the table.
+struct SjisBytes {
+  static std::size_t common(const std::uint8_t* in, std::size_t n,
+                            std::uint32_t* unit) {
+    std::uint16_t u = 0;
+    const std::size_t length = wide_coding::sjisCharacter(in, n, &u);
+    *unit = u;
+    return length;
+  }
+  static std::size_t character(const std::uint8_t* in, std::size_t n,
+                               std::uint16_t* units, std::size_t* count) {
+    *count = 1;
+    return wide_coding::sjisCharacter(in, n, units);
+  }
+  static std::size_t piece(const std::uint8_t* in, std::size_t n,
+                           std::uint16_t* out) {
+    std::size_t units = 0;
+    (void)wide_coding::decodeShiftJis(in, n, true, out, &units);
+    return units;
+  }
+};
+
+// Scans bytes[0..n) of UTF-8 or Shift_JIS, which end where a character
+// ends (or where the file does) and are readable up to the next multiple of 64
+// and at least wide_coding::kPieceReadAhead bytes past n, and writes their
+// bytes from out on; returns the new end. scan_piece(piece, count, out) runs
+// the full rules over count bytes that end where a character ends, and returns
 // the new end; the other two are passOver()'s. The number columns scan
 // this way, a piece being Field-N up to its end; the plain and filtered
 // columns read Field-N a character at a time (writeCommonUtf8).
 //
-// Any cut between an ASCII byte and the next one is a cut between
+// In UTF-8 any cut between an ASCII byte and the next one is a cut between
 // characters, even among invalid bytes (a maximal invalid part never takes
-// an ASCII byte), so the pieces decode just as the whole block would. No
-// piece ends inside a surrogate pair either: both halves come from one
-// four-byte character.
+// an ASCII byte), and in Shift_JIS any cut after a byte below 40 (no second
+// byte of a code is one), which line feeds, separators and quotes are
+// then; so the pieces decode just as the whole block would. No piece ends
+// inside a surrogate pair either: both halves come from one character.
 template <class ScanPiece, class LineEnd, class FieldBegins>
 std::uint8_t* feedUtf8(const Settings& s, LineState& st, BlockMasks& masks,
                        const std::uint8_t* bytes, std::size_t n,
@@ -48,18 +91,18 @@ std::uint8_t* feedUtf8(const Settings& s, LineState& st, BlockMasks& masks,
 }
 
 // Where Field-N of the plain and filtered columns is read straight from its
-// bytes: each wide_coding::commonCharacter() turned into its narrow bytes
+// bytes: each Decoding::common() character turned into its narrow bytes
 // through `unit_output`, up to the first character that is of another
 // kind or needs the full rules. Gives the bytes consumed.
-inline std::size_t writeCommonUtf8(const std::uint16_t* unit_output,
-                                   const std::uint8_t* in, std::size_t n,
-                                   std::uint8_t*& out) {
+template <class Decoding>
+std::size_t writeCommon(const std::uint16_t* unit_output,
+                        const std::uint8_t* in, std::size_t n,
+                        std::uint8_t*& out) {
   std::uint8_t* at = out;
   std::size_t i = 0;
   while (i < n) {
     std::uint32_t unit = 0;
-    const std::size_t length =
-        wide_coding::commonCharacter(in + i, n - i, &unit);
+    const std::size_t length = Decoding::common(in + i, n - i, &unit);
     if (length == 0) break;
     const std::uint16_t v = unit_output[unit];
     if (v == kFullRules) break;

@@ -466,6 +466,17 @@ std::size_t firstHighByte(const std::uint8_t* in, std::size_t n) {
   return n;
 }
 
+std::size_t wholeShiftJis(const std::uint8_t* in, std::size_t n) {
+  // A byte below 40 is never a second byte, so a character begins after
+  // it; from there the codes are read forward to the end.
+  std::size_t i = n;
+  while (i > 0 && in[i - 1] >= 0x40) --i;
+  while (i + 1 < n) {
+    i += isSjisLead(in[i]) && isSjisTrail(in[i + 1]) ? 2u : 1u;
+  }
+  return i + 1 == n && isSjisLead(in[i]) ? i : n;
+}
+
 std::size_t decodeShiftJis(const std::uint8_t* in, std::size_t n, bool last,
                            std::uint16_t* out, std::size_t* units) {
   std::size_t i = 0;

@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "select/block_masks.h"
 #include "select/output_blocks.h"
+#include "select/sjis_decoding.h"
 #include "select/unit_masks.h"
 #include "select/wide_coding.h"
 
@@ -94,17 +95,19 @@ PartEnd streamUnits(const platform::File& file, WideCoding coding,
     }
     if (BlockReadHook hook = blockReadHook()) hook();
     at += static_cast<std::int64_t>(want);
-    if (utf8 && scanner.readsUtf8()) {
+    if (bytewise && scanner.readsBytes()) {
       // A unit per byte at most, and what a line feed writes per byte.
       const std::size_t held = carried + want;
       const std::size_t whole =
-          at == end ? held : wide_coding::wholeUtf8(bytes.get(), held);
+          at == end ? held
+          : utf8    ? wide_coding::wholeUtf8(bytes.get(), held)
+                    : wide_coding::wholeShiftJis(bytes.get(), held);
       if (!output.reserve(whole * kMostBytesPerUnit)) {
         *failed_request = whole * kMostBytesPerUnit;
         return PartEnd::kNoRoom;
       }
       output.advance(
-          scanner.feedUtf8(bytes.get(), whole, block.get(), output.cursor()));
+          scanner.feedBytes(bytes.get(), whole, block.get(), output.cursor()));
       carried = held - whole;
       std::memmove(bytes.get(), bytes.get() + whole, carried);
       continue;
