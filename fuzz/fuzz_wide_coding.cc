@@ -6,6 +6,7 @@
 // two halves side by side) and whether the bytes are read as they are or
 // after a UTF-8 mark (bit 6); the rest is the file. Text after a mark is
 // also decoded in the pieces the scanners cut around Field-N.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "fuzz_support.h"
 #include "reference_select.h"
+#include "select/sjis_decoding.h"
 #include "select/wide_coding.h"
 
 namespace {
@@ -27,9 +29,40 @@ std::vector<std::uint16_t> productUnits(const std::string& file,
   const std::size_t head = file.size() < wide_coding::kProbeBytes
                                ? file.size()
                                : wide_coding::kProbeBytes;
-  const wide_coding::Start start = wide_coding::detect(bytes, head);
+  wide_coding::Start start = wide_coding::detect(bytes, head);
+  if (start.ascii_head) {
+    const std::size_t high = wide_coding::firstHighByte(bytes, file.size());
+    if (high != file.size()) {
+      start.coding = wide_coding::utf8OrShiftJis(
+          bytes + high, std::min(file.size() - high, wide_coding::kProbeBytes));
+    }
+  }
   const auto begin = static_cast<std::size_t>(start.mark_bytes);
   std::vector<std::uint16_t> units;
+  if (start.coding == WideCoding::kShiftJis) {
+    // Decoded in blocks as the wide stream decodes them, a cut lead byte
+    // carried into the next.
+    std::vector<std::uint8_t> held;
+    std::vector<std::uint16_t> out(block + 2);
+    for (std::size_t at = 0; at < file.size();) {
+      const std::size_t want = std::min(block, file.size() - at);
+      held.insert(held.end(), bytes + at, bytes + at + want);
+      at += want;
+      out.resize(held.size() + 1);
+      std::size_t count = 0;
+      const std::size_t used = wide_coding::decodeShiftJis(
+          held.data(), held.size(), at == file.size(), out.data(), &count);
+      if (at != file.size() &&
+          wide_coding::wholeShiftJis(held.data(), held.size()) != used) {
+        finding("wholeShiftJis stops elsewhere than the decoder");
+      }
+      units.insert(units.end(), out.begin(),
+                   out.begin() + static_cast<long>(count));
+      held.erase(held.begin(), held.begin() + static_cast<long>(used));
+      if (held.size() > 1) finding("more than a lead byte carried");
+    }
+    return units;
+  }
   if (start.coding != WideCoding::kUtf8) {
     for (std::size_t at = begin; at + 1 < file.size(); at += 2) {
       std::uint16_t unit =

@@ -1,6 +1,9 @@
 #include "reference_select.h"
 
 #include <cstddef>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <set>
 
 namespace reference {
@@ -92,6 +95,74 @@ std::vector<std::uint16_t> fromUtf8(const std::string& text,
   return units;
 }
 
+// The valid multi-byte characters and the faults of UTF-8 in a window; a
+// viable head that the window's end cuts is neither.
+void countUtf8(const std::string& window, std::size_t* valid,
+               std::size_t* invalid) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(window.data());
+  const std::size_t size = window.size();
+  *valid = *invalid = 0;
+  for (std::size_t i = 0; i < size;) {
+    if (p[i] < 0x80) {
+      ++i;
+      continue;
+    }
+    const std::size_t n = lengthOf(p[i]);
+    std::size_t k = n != 0 && viable(p + i, 1, n) ? 1 : 0;
+    while (k > 0 && k < n && i + k < size && viable(p + i, k + 1, n)) ++k;
+    if (n != 0 && k == n) {
+      ++*valid;
+      i += n;
+    } else if (n != 0 && k > 0 && i + k == size) {
+      return;
+    } else {
+      ++*invalid;
+      i += k == 0 ? 1 : k;
+    }
+  }
+}
+
+// Shift_JIS through the reverse table, each code by its first record.
+std::vector<std::uint16_t> fromShiftJis(const std::string& text) {
+  static const std::map<std::uint16_t, std::uint16_t> codes = [] {
+    std::ifstream in(PELMORA_DATA_DIR "/MS932~UTF16.bin", std::ios::binary);
+    const std::string table((std::istreambuf_iterator<char>(in)),
+                            std::istreambuf_iterator<char>());
+    std::map<std::uint16_t, std::uint16_t> first;
+    for (std::size_t at = 0; at + 4 <= table.size(); at += 4) {
+      const auto b = [&](std::size_t k) {
+        return static_cast<std::uint8_t>(table[at + k]);
+      };
+      const auto code =
+          static_cast<std::uint16_t>(b(1) == 0 ? b(0) : b(0) << 8 | b(1));
+      first.emplace(code, static_cast<std::uint16_t>(b(2) | b(3) << 8));
+    }
+    return first;
+  }();
+  const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
+  std::vector<std::uint16_t> units;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::uint8_t b = p[i];
+    const bool lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+    std::uint16_t code = b;
+    std::size_t length = 1;
+    if (lead) {
+      const std::uint8_t t = i + 1 < text.size() ? p[i + 1] : 0;
+      if (t < 0x40 || t == 0x7F || t > 0xFC) {
+        units.push_back(0xFFFD);
+        ++i;
+        continue;
+      }
+      code = static_cast<std::uint16_t>(b << 8 | t);
+      length = 2;
+    }
+    const auto found = codes.find(code);
+    units.push_back(found == codes.end() ? 0xFFFD : found->second);
+    i += length;
+  }
+  return units;
+}
+
 }  // namespace
 
 std::vector<std::uint16_t> decodeWide(const std::string& wide) {
@@ -103,13 +174,20 @@ std::vector<std::uint16_t> decodeWide(const std::string& wide) {
   if (starts("\xEF\xBB\xBF")) return fromUtf8(wide.substr(3), &faults, &cut);
   const bool big = starts("\xFE\xFF");
   std::size_t from = big || starts("\xFF\xFE") ? 2 : 0;
-  if (from == 0) {
-    const std::string head = wide.substr(0, 64 * 1024);
-    (void)fromUtf8(head, &faults, &cut);
-    if (!head.empty() && head.find('\0') == std::string::npos &&
-        (faults == 0 || (faults == 1 && cut))) {
-      return fromUtf8(wide, &faults, &cut);
+  const std::string head = wide.substr(0, 64 * 1024);
+  if (from == 0 && !head.empty() && head.find('\0') == std::string::npos) {
+    // UTF-8 or Shift_JIS, from 64 KiB at the first byte past ASCII.
+    std::size_t high = 0;
+    while (high < wide.size() && static_cast<std::uint8_t>(wide[high]) < 0x80) {
+      ++high;
     }
+    if (high == wide.size()) return fromUtf8(wide, &faults, &cut);
+    std::size_t valid = 0;
+    std::size_t invalid = 0;
+    countUtf8(high < head.size() ? head : wide.substr(high, 64 * 1024), &valid,
+              &invalid);
+    return invalid * 9 <= valid ? fromUtf8(wide, &faults, &cut)
+                                : fromShiftJis(wide);
   }
   std::vector<std::uint16_t> units;
   for (; from + 1 < wide.size(); from += 2) {
