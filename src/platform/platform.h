@@ -282,9 +282,14 @@ constexpr std::size_t kMostParallelTasks = 16;
 void runInParallel(std::size_t count, void (*work)(void*, std::size_t),
                    void* context);
 
-/// Sets up the process before anything else runs. On POSIX a closed pipe on
-/// standard output must not kill the program with a signal: the write
-/// simply fails, and the run ends with its own exit code.
+/// Sets up the process before anything else runs, before any file is
+/// opened. On POSIX a closed pipe on standard output must not kill the
+/// program with a signal: the write simply fails, and the run ends with its
+/// own exit code. A standard stream the process was started without (closed
+/// on POSIX, missing or invalid on Windows) is never written to: its number
+/// is filled with /dev/null on POSIX (the process ends with exit code 1 when
+/// it cannot be), so that no file opened later takes it; a write to such
+/// standard output fails, one to such standard error goes nowhere.
 void initializeProcess();
 
 /// Ends the process with the exit code as the shell sees it

@@ -347,6 +347,44 @@ TEST(SafetyTest, ThirtyTwoRunsAtOnceInOneFolder) {
   }
 }
 
+// Started with a standard stream closed, as some schedulers start programs:
+// no file a run opens may take its place, or what is meant for that stream
+// would be written into the user's file. Without surro.txt a report comes
+// after the wide file is open, and with the counter and error.txt folders
+// its counter failures go to standard error. Standard output closed at the
+// start cannot be written, and a run that had to write it ends with 1.
+TEST(SafetyTest, ClosedStandardStreamsNeverReachTheUsersFiles) {
+  const std::vector<Args> runs = {{"-j2", "-t", "wide.txt", "n.txt"},
+                                  {"-j2", "-b", "wide.txt", "n.txt"},
+                                  {"-j2", "-M", "wide.txt", "n.txt"},
+                                  {"-j2", "--out", "wide.txt"}};
+  for (int closed : {0, 1, 2}) {
+    for (bool reports : {false, true}) {
+      for (const Args& arguments : runs) {
+        const std::string route = arguments[1];
+        SCOPED_TRACE(route + " with descriptor " + std::to_string(closed) +
+                     " closed" + (reports ? ", reporting" : ""));
+        Sandbox box;
+        prepare(box);
+        box.setClosedDescriptors({closed});
+        if (reports) {
+          box.remove("surro.txt");
+          box.makeFolder("serial.txt");
+          box.makeFolder("error.txt");
+        }
+        RunResult run = box.run(arguments);
+        const bool shown = route == "-M" || route == "--out";
+        EXPECT_EQ(run.exitCode, closed == 1 && shown ? 1 : 0) << run.describe();
+        EXPECT_EQ(run.file("wide.txt"), kWide);
+        if (route != "--out") EXPECT_EQ(run.file("n.txt"), kNarrow);
+        if (route == "--out" && closed != 1) {
+          EXPECT_EQ(run.standardOutput, kNarrow);
+        }
+      }
+    }
+  }
+}
+
 // A run of -t -M killed (by strace, so no timing decides where) at each of
 // its system calls from its first look at the wide file: the wide file keeps
 // its bytes, serial.txt a number, no scratch file stays, the next run works.

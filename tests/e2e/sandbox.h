@@ -16,6 +16,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "err_files.h"
@@ -103,6 +104,12 @@ class Sandbox {
   /// pipeline has gone: every write fails.
   void setStandardOutputClosed(bool closed) {
     setup_.standardOutputClosed = closed;
+  }
+
+  /// These standard descriptors (0, 1, 2) are closed when the run starts,
+  /// as a scheduler or a shell's 2>&- starts a program.
+  void setClosedDescriptors(std::vector<int> descriptors) {
+    setup_.closedDescriptors = std::move(descriptors);
   }
 
   /// Arguments are raw bytes, empty ones too; standard input is /dev/null.
