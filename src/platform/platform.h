@@ -89,10 +89,12 @@ class File {
   /// Opens a working file for reading and writing, creating it when it is
   /// missing (a link is refused), and holds it for this process alone until
   /// it is closed: another process asking for the same name waits here
-  /// until then. A file removed or replaced by its last holder while this
-  /// one waited is not taken; the name is opened again. With `owner_only`
-  /// a file it creates is readable and writable by its owner alone (POSIX
-  /// mode 0600, whatever the umask).
+  /// until then, checking every 10 ms, but for 60 seconds at most (a
+  /// program that never lets the file go must not stop the run for ever);
+  /// then the open fails. A file removed or replaced by its last holder
+  /// while this one waited is not taken; the name is opened again. With
+  /// `owner_only` a file it creates is readable and writable by its owner
+  /// alone (POSIX mode 0600, whatever the umask).
   [[nodiscard]] Status openHeld(const std::string& name, bool owner_only,
                                 std::string* detail = nullptr);
   /// Removes the name of a file opened with openHeld() while it is still
@@ -241,6 +243,10 @@ struct PlantedFaults {
 };
 /// Plants the faults, counting from now; PlantedFaults{} removes them.
 void plantFaultsForTesting(const PlantedFaults& faults);
+
+/// How long File::openHeld() waits for a file another holder keeps, in
+/// milliseconds: 60000 unless a test shortens it.
+void setHeldWaitForTesting(int milliseconds);
 
 /// The value of an environment variable; empty when it is not set.
 std::string environmentValue(const std::string& name);

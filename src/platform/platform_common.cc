@@ -21,7 +21,15 @@ PlantedFaults g_faults;
 std::atomic<int> g_calls[3];
 constexpr const char* kPlantedDetail = "a failure planted by a test";
 
+std::atomic<int> g_held_wait_milliseconds{60000};
+
 }  // namespace
+
+void setHeldWaitForTesting(int milliseconds) {
+  g_held_wait_milliseconds = milliseconds;
+}
+
+int raw::heldWaitMilliseconds() { return g_held_wait_milliseconds; }
 
 void plantFaultsForTesting(const PlantedFaults& faults) {
   g_planted = false;

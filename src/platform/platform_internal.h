@@ -84,6 +84,9 @@ bool plantedFailure(Call call, std::size_t* n, std::string* detail);
 bool plantedOpenFailure(const std::string& name, bool reads, bool writes,
                         std::string* detail);
 
+/// How long File::openHeld() waits for another holder, in milliseconds.
+int heldWaitMilliseconds();
+
 /// Writes all n bytes through raw::writeSome, as File::write does.
 Status writeAll(std::intptr_t handle, const void* buffer, std::size_t n,
                 std::size_t* written, std::string* detail);

@@ -2,9 +2,11 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -251,17 +253,28 @@ Status File::createNew(const std::string& name, std::string* detail) {
 Status File::openHeld(const std::string& name, bool owner_only,
                       std::string* detail) {
   if (isOpen()) (void)close();
+  // Another holder is waited for, but not for ever: a program that keeps
+  // the file without end must not stop the run with it.
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::milliseconds(raw::heldWaitMilliseconds());
   for (;;) {
     std::intptr_t handle = -1;
     Status status = openWith(name, O_RDWR | O_CREAT | O_NOFOLLOW, false,
                              &handle, detail, owner_only ? 0600 : 0666);
     if (status != Status::kOk) return status;
-    int result;
-    do {
-      result = ::flock(fd(handle), LOCK_EX);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) {
-      const int error = errno;
+    int error = 0;
+    while (::flock(fd(handle), LOCK_EX | LOCK_NB) != 0) {
+      error = errno;
+      if (error == EINTR) continue;
+      if (error != EWOULDBLOCK ||
+          std::chrono::steady_clock::now() >= deadline) {
+        break;
+      }
+      error = 0;
+      const struct timespec pause = {0, 10 * 1000 * 1000};
+      ::nanosleep(&pause, nullptr);
+    }
+    if (error != 0) {
       ::close(fd(handle));
       return fromErrno(error, detail);
     }
