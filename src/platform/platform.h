@@ -202,6 +202,20 @@ class LargeBlock {
                                           const std::string& content,
                                           bool* exists,
                                           std::string* detail = nullptr);
+/// Puts `content` in place of a file of Pelmora's own, or creates it, whole
+/// or not at all: it is written under a private name beside the file, which
+/// then takes the name in one step. Other processes see the old content or
+/// the whole new one; a full disk leaves the old file as it was, and a
+/// process killed on the way at most its private name, which a later
+/// process of the same number clears. Only a file this process could
+/// rewrite in place is replaced: anything else of that name (a folder, a
+/// FIFO, a link, a file with another name, one it may not write) is left as
+/// it is, and the call fails with *refused set, as it does when no file can
+/// be made beside it; *refused is clear when the writing itself failed.
+[[nodiscard]] Status replaceWithContent(const std::string& name,
+                                        const std::string& content,
+                                        bool* refused,
+                                        std::string* detail = nullptr);
 /// Deletes a file.
 [[nodiscard]] Status removeFile(const std::string& name,
                                 std::string* detail = nullptr);
