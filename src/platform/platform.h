@@ -238,9 +238,9 @@ bool isLinkedName(const std::string& name);
 /// Failures a test plants in this process's file calls, so that a full
 /// disk, a write cut short, a file that cannot be read or written and an
 /// open that is refused can be tested within one process on every system.
-/// The n-th read, write or LargeBlock counts from the moment of planting, from
-/// 1; 0 plants nothing. Only calls on files count, never those on standard
-/// output or error. The program itself plants none.
+/// The n-th read, write, resize or LargeBlock counts from the moment of
+/// planting, from 1; 0 plants nothing. Only calls on files count, never those
+/// on standard output or error. The program itself plants none.
 struct PlantedFaults {
   /// Opens of this name that would write fail, as for a read-only file.
   std::string read_only;
@@ -254,6 +254,9 @@ struct PlantedFaults {
   std::size_t fail_writes_over = 0;
   /// The n-th LargeBlock and every later one cannot be had.
   int fail_large_blocks_from = 0;
+  /// The n-th File::resize and every later one fail, as when a process is
+  /// killed between a write and the cut that follows it.
+  int fail_resizes_from = 0;
 };
 /// Plants the faults, counting from now; PlantedFaults{} removes them.
 void plantFaultsForTesting(const PlantedFaults& faults);

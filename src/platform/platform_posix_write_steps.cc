@@ -83,6 +83,9 @@ Status writeScratch(const std::string& scratch, const std::string& content,
 Status File::resize(std::int64_t bytes, std::string* detail) {
   if (!isOpen()) return fromErrno(EBADF, detail);
   if (!reachable(bytes)) return fromErrno(EINVAL, detail);
+  if (raw::plantedFailure(raw::Call::kResize, nullptr, detail)) {
+    return Status::kOther;
+  }
   int result;
   do {
     result = ::ftruncate(fd(handle_), static_cast<off_t>(bytes));

@@ -27,6 +27,9 @@ bool setDisposition(HANDLE h, BOOLEAN doomed) {
 Status File::resize(std::int64_t bytes, std::string* detail) {
   if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
   if (bytes < 0) return fromLastError(ERROR_NEGATIVE_SEEK, detail);
+  if (raw::plantedFailure(raw::Call::kResize, nullptr, detail)) {
+    return Status::kOther;
+  }
   // The end is set at the position, which is put back afterwards.
   LARGE_INTEGER zero;
   zero.QuadPart = 0;

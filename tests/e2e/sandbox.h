@@ -113,7 +113,9 @@ class Sandbox {
   }
 
   /// Arguments are raw bytes, empty ones too; standard input is /dev/null.
-  RunResult run(const std::vector<std::string>& arguments) const;
+  /// `variables` are set for this run alone, over the sandbox's own.
+  RunResult run(const std::vector<std::string>& arguments,
+                const std::map<std::string, std::string>& variables = {}) const;
   /// Runs a program of the platform in the sandbox with the run's
   /// environment: {"attrib", "+r", "w.txt"} runs wine attrib +r w.txt under
   /// Wine; elsewhere the command names an absolute path.
@@ -121,8 +123,8 @@ class Sandbox {
 
  private:
   RunResult start(const std::string& program,
-                  std::vector<std::string> arguments,
-                  bool holdFixedPlace) const;
+                  std::vector<std::string> arguments, bool holdFixedPlace,
+                  const std::map<std::string, std::string>& variables) const;
   std::string diskName(const std::string& name) const;
 
   std::string path_;

@@ -146,6 +146,22 @@ TEST_F(ErrorTextsTest, CounterPastTheLargestNumberRestartsAtZero) {
   EXPECT_FALSE(folder_.exists("error.txt"));
 }
 
+// Killed between the new number and the cut that follows it (here the cut
+// fails): the counter's first line is the new number alone, never the new
+// digits run into the old ones.
+TEST_F(ErrorTextsTest, CounterLeftUncutStillReadsTheNewNumber) {
+  folder_.write("serial.txt", "2147483647");
+  {
+    platform::PlantedFaults uncut;
+    uncut.fail_resizes_from = 1;
+    const testing_support::PlantedFaults planted(uncut);
+    diagnostics::report("wrapped");
+  }
+  EXPECT_EQ(folder_.read(errName(0)), "wrapped");
+  diagnostics::report("next");
+  EXPECT_EQ(folder_.read(errName(1)), "next");
+}
+
 TEST_F(ErrorTextsTest, MessageGoesToStandardErrorWhenEveryTriedNameIsTaken) {
   for (int n = 1; n <= kMostErrFileAttempts; ++n) {
     folder_.write(errName(n), "old");
