@@ -153,6 +153,7 @@ TEST(HostileFileTest, NonRegularAndEndlessInputsEndInOrder) {
 // refuses it without opening it, so the writer is never let through to
 // write into a reader that has already gone.
 TEST(HostileFileTest, FifoWithAWaitingWriterIsNeverOpened) {
+  E2E_NEEDS(Need::kUnopenedFifo);
   Sandbox box;
   prepare(box);
   const std::string fifo = pathIn(box, "w.txt");
