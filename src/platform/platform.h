@@ -41,13 +41,14 @@ struct FileIdentity {
 ///
 /// Every open but create() takes regular files only: a folder, a FIFO or a
 /// device is a file that cannot be opened, and the open never waits for a
-/// writer. On POSIX such a name is refused before anything is opened, so a
-/// writer waiting at a FIFO is never let through. The "NoLink" opens (and
-/// createNew and openHeld) are for the files Pelmora names itself (binary.tmp,
-/// the err files, serial.txt, ...): a symbolic link in their place, or a file
-/// that has another name as well (a hard link), is a file that cannot be opened
-/// or created, so nothing is ever written through one to a file elsewhere. Such
-/// an open never truncates before it has seen what the name is.
+/// writer. The "NoLink" opens (and createNew and openHeld) are for the files
+/// Pelmora names itself (binary.tmp, the err files, serial.txt, ...): a
+/// symbolic link in their place, or a file that has another name as well (a
+/// hard link), is a file that cannot be opened or created, so nothing is
+/// ever written through one to a file elsewhere. Such an open never
+/// truncates before it has seen what the name is. On POSIX a name that is no
+/// regular file is refused before anything is opened, so a writer waiting at
+/// a FIFO is never let through.
 class File {
  public:
   File() = default;
