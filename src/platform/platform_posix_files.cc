@@ -34,13 +34,13 @@ Status notRegular(const struct stat& info, std::string* detail) {
   return Status::kOther;
 }
 
-// Opens a regular file, and nothing else, without opening anything else
-// first: even an open that does not wait lets the writer waiting at a FIFO
-// go on, to write into a reader that leaves at once. So the name is looked
-// at first (the link itself with O_NOFOLLOW), whatever is not a regular file
-// is refused unopened, and the open must then reach the very file looked
-// at. A missing name is created only with O_CREAT, and then as a new file,
-// so that nothing put there in between is opened in its place.
+// Opens a regular file and never anything else, not even for a moment: an
+// open that does not wait still lets a writer waiting at a FIFO go on, to
+// write into a reader that leaves at once. So the name is looked at first
+// (the link itself with O_NOFOLLOW), whatever is not a regular file is
+// refused unopened, and the open must then reach the very file looked at.
+// A missing name is created only with O_CREAT, and then as a new file, so
+// that nothing put there in between is opened in its place.
 Status openRegular(const std::string& name, int flags, mode_t mode, int* opened,
                    struct stat* info, std::string* detail) {
   const bool follow = (flags & O_NOFOLLOW) == 0;
