@@ -9,17 +9,19 @@
 /// Writes a file with exactly the bytes of a text, no line end added. Used
 /// for the err files, error.txt and the data.txt note: names of Pelmora's
 /// own, so a symbolic link in their place is never a way to write a file
-/// elsewhere.
+/// elsewhere. Each file appears whole or not at all: a full disk or a kill
+/// never leaves it empty or cut short.
 class MessagesTexts {
  public:
   MessagesTexts() = default;
   MessagesTexts(const MessagesTexts&) = delete;
   MessagesTexts& operator=(const MessagesTexts&) = delete;
 
-  /// Rewrites the file, created or truncated; a link in its place is a file
-  /// that cannot be created. Returns kOk when every byte reached the file
-  /// and it closed cleanly. On failure *detail holds the system's reason;
-  /// nothing is printed.
+  /// Replaces the file, or creates it; a link in its place (or a folder,
+  /// or a file this process may not write) is a file that cannot be
+  /// written. Returns kOk when the whole text is in place; on failure the
+  /// old file is as it was and *detail holds the system's reason; nothing
+  /// is printed.
   [[nodiscard]] platform::Status writeText(const std::string& file_name,
                                            const std::string& text,
                                            std::string* detail = nullptr);

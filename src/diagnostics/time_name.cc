@@ -137,16 +137,17 @@ std::int32_t TimeNames::setUp(const std::string& prefix,
     return g_serial;
   }
 
-  // Unreadable (or uncreatable) counter: start again at 0 in a new file.
+  // Unreadable (or uncreatable) counter: start again at 0 in a new file,
+  // which appears whole or not at all: an empty one would restart the
+  // numbering (230) at the next report.
   bool renewed = false;
   if (serial_writable_) {
     renewed = storeCounter(&serial_file_, "0");
   } else {
     (void)serial_file_.close();
-    platform::File fresh;
-    renewed = fresh.createNoLink(kSerialFileName) == platform::Status::kOk &&
-              storeCounter(&fresh, "0") &&
-              fresh.close() == platform::Status::kOk;
+    bool refused = false;
+    renewed = platform::replaceWithContent(kSerialFileName, "0", &refused) ==
+              platform::Status::kOk;
   }
   if (renewed) {
     g_serial = 0;
@@ -164,23 +165,24 @@ std::string TimeNames::nextName(bool advance) {
   if (advance) {
     std::int32_t next = following(g_serial);
     std::string text = std::to_string(next);
-    // Rewritten through the locked handle: reopening would drop the lock.
-    platform::File spare;
-    platform::File* target = &serial_file_;
-    bool opened = true;
-    if (!serial_writable_) {
+    bool refused = false;
+    bool stored = false;
+    if (serial_writable_) {
+      // Rewritten through the locked handle: reopening would drop the lock.
+      stored = storeCounter(&serial_file_, text) &&
+               serial_file_.close() == platform::Status::kOk;
+    } else {
       // A counter this process may write but not read (or one that could
-      // not be opened at all) is made anew; there was no lock to keep.
+      // not be opened at all) is made anew, whole or not at all; there was
+      // no lock to keep.
       (void)serial_file_.close();
-      target = &spare;
-      opened = spare.createNoLink(kSerialFileName) == platform::Status::kOk;
+      stored = platform::replaceWithContent(kSerialFileName, text, &refused) ==
+               platform::Status::kOk;
     }
-    if (!opened) {
+    if (refused) {
       recordCounterFailure("Rewrite() error-232: ");
     } else {
       g_serial = next;
-      bool stored = storeCounter(target, text) &&
-                    target->close() == platform::Status::kOk;
       if (!stored) recordCounterFailure("Rewrite() error-232: " + text);
     }
   }

@@ -18,7 +18,9 @@ inline constexpr const char* kCounterErrorFileName = "error.txt";
 /// serial.txt is held under an exclusive lock from setUp() to the rewrite in
 /// nextName(), so runs started together in one folder never share a number.
 /// The rewrite puts the new number over the old one before it cuts the file,
-/// so a process killed on the way leaves a number, not an empty counter.
+/// so a process killed on the way leaves a number, not an empty counter; a
+/// counter made anew appears whole or not at all, so a full disk never
+/// leaves an empty one either.
 /// Failures of the counter go into error.txt (or to standard error when even
 /// that fails); none of them stops the caller.
 class TimeNames {

@@ -54,7 +54,9 @@ struct OutputOpening {
 /// symbolic link in their place, or a file that has another name as well (a
 /// hard link), is a file that cannot be opened or created, so nothing is
 /// ever written through one to a file elsewhere. Such an open never
-/// truncates before it has seen what the name is.
+/// truncates before it has seen what the name is. On POSIX a name that is no
+/// regular file is refused before anything is opened, so a writer waiting at
+/// a FIFO is never let through.
 class File {
  public:
   File() = default;
@@ -108,10 +110,12 @@ class File {
   /// Opens a working file for reading and writing, creating it when it is
   /// missing (a link is refused), and holds it for this process alone until
   /// it is closed: another process asking for the same name waits here
-  /// until then. A file removed or replaced by its last holder while this
-  /// one waited is not taken; the name is opened again. With `owner_only`
-  /// a file it creates is readable and writable by its owner alone (POSIX
-  /// mode 0600, whatever the umask).
+  /// until then, checking every 10 ms, but for 60 seconds at most (a
+  /// program that never lets the file go must not stop the run for ever);
+  /// then the open fails. A file removed or replaced by its last holder
+  /// while this one waited is not taken; the name is opened again. With
+  /// `owner_only` a file it creates is readable and writable by its owner
+  /// alone (POSIX mode 0600, whatever the umask).
   [[nodiscard]] Status openHeld(const std::string& name, bool owner_only,
                                 std::string* detail = nullptr);
   /// Removes the name of a file opened with openHeld() while it is still
@@ -219,6 +223,20 @@ class LargeBlock {
                                           const std::string& content,
                                           bool* exists,
                                           std::string* detail = nullptr);
+/// Puts `content` in place of a file of Pelmora's own, or creates it, whole
+/// or not at all: it is written under a private name beside the file, which
+/// then takes the name in one step. Other processes see the old content or
+/// the whole new one; a full disk leaves the old file as it was, and a
+/// process killed on the way at most its private name, which a later
+/// process of the same number clears. Only a file this process could
+/// rewrite in place is replaced: anything else of that name (a folder, a
+/// FIFO, a link, a file with another name, one it may not write) is left as
+/// it is, and the call fails with *refused set, as it does when no file can
+/// be made beside it; *refused is clear when the writing itself failed.
+[[nodiscard]] Status replaceWithContent(const std::string& name,
+                                        const std::string& content,
+                                        bool* refused,
+                                        std::string* detail = nullptr);
 /// Deletes a file.
 [[nodiscard]] Status removeFile(const std::string& name,
                                 std::string* detail = nullptr);
@@ -241,9 +259,9 @@ bool isLinkedName(const std::string& name);
 /// Failures a test plants in this process's file calls, so that a full
 /// disk, a write cut short, a file that cannot be read or written and an
 /// open that is refused can be tested within one process on every system.
-/// The n-th read, write or LargeBlock counts from the moment of planting, from
-/// 1; 0 plants nothing. Only calls on files count, never those on standard
-/// output or error. The program itself plants none.
+/// The n-th read, write, resize or LargeBlock counts from the moment of
+/// planting, from 1; 0 plants nothing. Only calls on files count, never those
+/// on standard output or error. The program itself plants none.
 struct PlantedFaults {
   /// Opens of this name that would write fail, as for a read-only file.
   std::string read_only;
@@ -257,9 +275,16 @@ struct PlantedFaults {
   std::size_t fail_writes_over = 0;
   /// The n-th LargeBlock and every later one cannot be had.
   int fail_large_blocks_from = 0;
+  /// The n-th File::resize and every later one fail, as when a process is
+  /// killed between a write and the cut that follows it.
+  int fail_resizes_from = 0;
 };
 /// Plants the faults, counting from now; PlantedFaults{} removes them.
 void plantFaultsForTesting(const PlantedFaults& faults);
+
+/// How long File::openHeld() waits for a file another holder keeps, in
+/// milliseconds: 60000 unless a test shortens it.
+void setHeldWaitForTesting(int milliseconds);
 
 /// The value of an environment variable; empty when it is not set.
 std::string environmentValue(const std::string& name);
@@ -302,9 +327,14 @@ constexpr std::size_t kMostParallelTasks = 16;
 void runInParallel(std::size_t count, void (*work)(void*, std::size_t),
                    void* context);
 
-/// Sets up the process before anything else runs. On POSIX a closed pipe on
-/// standard output must not kill the program with a signal: the write
-/// simply fails, and the run ends with its own exit code.
+/// Sets up the process before anything else runs, before any file is
+/// opened. On POSIX a closed pipe on standard output must not kill the
+/// program with a signal: the write simply fails, and the run ends with its
+/// own exit code. A standard stream the process was started without (closed
+/// on POSIX, missing or invalid on Windows) is never written to: its number
+/// is filled with /dev/null on POSIX (the process ends with exit code 1 when
+/// it cannot be), so that no file opened later takes it; a write to such
+/// standard output fails, one to such standard error goes nowhere.
 void initializeProcess();
 
 /// Ends the process with the exit code as the shell sees it

@@ -18,10 +18,18 @@ std::string (*g_clock)() = nullptr;
 // load when nothing is planted.
 std::atomic<bool> g_planted{false};
 PlantedFaults g_faults;
-std::atomic<int> g_calls[3];
+std::atomic<int> g_calls[4];
 constexpr const char* kPlantedDetail = "a failure planted by a test";
 
+std::atomic<int> g_held_wait_milliseconds{60000};
+
 }  // namespace
+
+void setHeldWaitForTesting(int milliseconds) {
+  g_held_wait_milliseconds = milliseconds;
+}
+
+int raw::heldWaitMilliseconds() { return g_held_wait_milliseconds; }
 
 void plantFaultsForTesting(const PlantedFaults& faults) {
   g_planted = false;
@@ -30,7 +38,7 @@ void plantFaultsForTesting(const PlantedFaults& faults) {
   g_planted = !faults.read_only.empty() || !faults.write_only.empty() ||
               faults.fail_reads_from > 0 || faults.short_write > 0 ||
               faults.fail_writes_from > 0 || faults.fail_writes_over > 0 ||
-              faults.fail_large_blocks_from > 0;
+              faults.fail_large_blocks_from > 0 || faults.fail_resizes_from > 0;
 }
 
 bool raw::plantedFailure(Call call, std::size_t* n, std::string* detail) {
@@ -49,6 +57,9 @@ bool raw::plantedFailure(Call call, std::size_t* n, std::string* detail) {
       break;
     case Call::kLargeBlock:
       fails = from(g_faults.fail_large_blocks_from);
+      break;
+    case Call::kResize:
+      fails = from(g_faults.fail_resizes_from);
       break;
   }
   if (fails && detail != nullptr) *detail = kPlantedDetail;

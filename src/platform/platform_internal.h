@@ -75,14 +75,18 @@ void joinThread(ThreadHandle thread);
 // ---- Supplied by platform_common.cc ---------------------------------------
 
 /// The calls a test may plant a failure in (see plantFaultsForTesting).
-enum class Call { kRead, kWrite, kLargeBlock };
-/// True when a planted fault fails this read, write or allocation (*detail
-/// then says so); a write may instead be cut to fewer bytes in *n. Every
-/// read and write of a file and every LargeBlock asks once, first.
+enum class Call { kRead, kWrite, kLargeBlock, kResize };
+/// True when a planted fault fails this read, write, resize or allocation
+/// (*detail then says so); a write may instead be cut to fewer bytes in *n.
+/// Every read, write and resize of a file and every LargeBlock asks once,
+/// first.
 bool plantedFailure(Call call, std::size_t* n, std::string* detail);
 /// The same for an open of `name` that reads and/or writes.
 bool plantedOpenFailure(const std::string& name, bool reads, bool writes,
                         std::string* detail);
+
+/// How long File::openHeld() waits for another holder, in milliseconds.
+int heldWaitMilliseconds();
 
 /// Writes all n bytes through raw::writeSome, as File::write does.
 Status writeAll(std::intptr_t handle, const void* buffer, std::size_t n,

@@ -2,12 +2,14 @@
 // standard streams, memory, environment, clock, program folder, processors,
 // threads and the process. What every system does alike is built on them in
 // platform_common.cc.
+#include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <clocale>
 #include <cstddef>
 #include <cstdint>
@@ -23,8 +25,20 @@
 
 namespace platform {
 
-std::intptr_t raw::standardOutput() { return STDOUT_FILENO; }
-std::intptr_t raw::standardError() { return STDERR_FILENO; }
+namespace {
+// Standard output and error closed when the process started. Their numbers
+// now lead to /dev/null (see initializeProcess), but nothing written there
+// reaches anyone: a write to standard output must still fail.
+bool g_output_closed = false;
+bool g_error_closed = false;
+}  // namespace
+
+std::intptr_t raw::standardOutput() {
+  return g_output_closed ? -1 : STDOUT_FILENO;
+}
+std::intptr_t raw::standardError() {
+  return g_error_closed ? -1 : STDERR_FILENO;
+}
 const char* raw::standardErrorLineEnd() { return "\n"; }
 
 std::uint64_t raw::processId() {
@@ -180,7 +194,24 @@ void raw::joinThread(ThreadHandle thread) {
   ::pthread_join(started, nullptr);
 }
 
-void initializeProcess() { ::signal(SIGPIPE, SIG_IGN); }
+void initializeProcess() {
+  // A standard descriptor closed at the start (2>&-, as some schedulers
+  // start programs) is the number the next open is given: the user's file
+  // opened there would receive whatever is meant for that stream. Each one
+  // is filled with /dev/null before any file is opened; a process that
+  // cannot do so ends at once rather than run with the hole.
+  for (int standard = 0; standard <= 2; ++standard) {
+    if (::fcntl(standard, F_GETFD) != -1 || errno != EBADF) continue;
+    int opened;
+    do {
+      opened = ::open("/dev/null", standard == 0 ? O_RDONLY : O_WRONLY);
+    } while (opened < 0 && errno == EINTR);
+    if (opened != standard) std::_Exit(1);
+    g_output_closed = g_output_closed || standard == STDOUT_FILENO;
+    g_error_closed = g_error_closed || standard == STDERR_FILENO;
+  }
+  ::signal(SIGPIPE, SIG_IGN);
+}
 
 void exitProcess(int code) { std::_Exit(code); }
 

@@ -2,9 +2,11 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -18,9 +20,75 @@
 namespace platform {
 namespace {
 
-// Opens the files Pelmora reads or keeps for itself without waiting (a FIFO
-// without a writer would block a plain open) and keeps only regular files.
-// A name the user gives for writing (`users_output`) opens as a shell
+FileIdentity identityOf(const struct stat& info) {
+  FileIdentity id;
+  id.volume = static_cast<std::uint64_t>(info.st_dev);
+  id.index = static_cast<std::uint64_t>(info.st_ino);
+  return id;
+}
+
+Status notRegular(const struct stat& info, std::string* detail) {
+  if (S_ISDIR(info.st_mode)) return fromErrno(EISDIR, detail);
+  if (S_ISLNK(info.st_mode)) return fromErrno(ELOOP, detail);
+  if (detail != nullptr) *detail = "not a regular file";
+  return Status::kOther;
+}
+
+// Opens a regular file and never anything else, not even for a moment: an
+// open that does not wait still lets a writer waiting at a FIFO go on, to
+// write into a reader that leaves at once. So the name is looked at first
+// (the link itself with O_NOFOLLOW), whatever is not a regular file is
+// refused unopened, and the open must then reach the very file looked at.
+// A missing name is created only with O_CREAT, and then as a new file, so
+// that nothing put there in between is opened in its place.
+Status openRegular(const std::string& name, int flags, mode_t mode, int* opened,
+                   struct stat* info, std::string* detail) {
+  const bool follow = (flags & O_NOFOLLOW) == 0;
+  const bool create = (flags & O_CREAT) != 0;
+  // A name removed or made between the look and the open is looked at
+  // again; more than a few such races in a row do not happen by chance.
+  for (int look = 0; look < 8; ++look) {
+    struct stat seen;
+    const bool found = (follow ? ::stat(name.c_str(), &seen)
+                               : ::lstat(name.c_str(), &seen)) == 0;
+    if (!found && (errno != ENOENT || !create)) {
+      return fromErrno(errno, detail);
+    }
+    if (found && (flags & O_EXCL) != 0) return fromErrno(EEXIST, detail);
+    if (found && !S_ISREG(seen.st_mode)) return notRegular(seen, detail);
+    const int how = found ? flags & ~O_CREAT : flags | O_EXCL;
+    int result;
+    do {
+      result = ::open(name.c_str(), how | O_CLOEXEC | O_NONBLOCK, mode);
+    } while (result < 0 && errno == EINTR);
+    if (result < 0) {
+      if (found ? errno == ENOENT && create : errno == EEXIST) continue;
+      return fromErrno(errno, detail);
+    }
+    if (::fstat(result, info) != 0) {
+      const int error = errno;
+      ::close(result);
+      return fromErrno(error, detail);
+    }
+    if (!S_ISREG(info->st_mode) ||
+        (found && identityOf(*info) != identityOf(seen))) {
+      ::close(result);
+      if (detail != nullptr) *detail = "the file changed while it was opened";
+      return Status::kOther;
+    }
+    // Reads and writes of the open file may wait as usual.
+    const int status_flags = ::fcntl(result, F_GETFL);
+    if (status_flags >= 0) {
+      (void)::fcntl(result, F_SETFL, status_flags & ~O_NONBLOCK);
+    }
+    *opened = result;
+    return Status::kOk;
+  }
+  return fromErrno(EAGAIN, detail);
+}
+
+// Opens the files Pelmora reads or keeps for itself through openRegular. A
+// name the user gives for writing (`users_output`) opens as a shell
 // redirection would: a device or a FIFO is taken, and waited for. With
 // O_NOFOLLOW the name is one of Pelmora's own: a file that has other names
 // as well is refused like a link, and O_TRUNC waits until that is known.
@@ -32,27 +100,30 @@ Status openWith(const std::string& name, int flags, bool users_output,
                               detail)) {
     return Status::kOther;
   }
-  const int wait = users_output ? 0 : O_NONBLOCK;
   const bool own_name = (flags & O_NOFOLLOW) != 0;
   const bool truncate = own_name && (flags & O_TRUNC) != 0;
   if (truncate) flags &= ~O_TRUNC;
-  int result;
-  do {
-    result = ::open(name.c_str(), flags | O_CLOEXEC | wait, mode);
-  } while (result < 0 && errno == EINTR);
-  if (result < 0) return fromErrno(errno, detail);
+  int result = -1;
   struct stat info;
-  if (::fstat(result, &info) != 0) {
-    const int error = errno;
-    ::close(result);
-    return fromErrno(error, detail);
-  }
-  const bool special = S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode);
-  if (!S_ISREG(info.st_mode) && !(users_output && special)) {
-    ::close(result);
-    if (S_ISDIR(info.st_mode)) return fromErrno(EISDIR, detail);
-    if (detail != nullptr) *detail = "not a regular file";
-    return Status::kOther;
+  if (!users_output) {
+    const Status status =
+        openRegular(name, flags, mode, &result, &info, detail);
+    if (status != Status::kOk) return status;
+  } else {
+    do {
+      result = ::open(name.c_str(), flags | O_CLOEXEC, mode);
+    } while (result < 0 && errno == EINTR);
+    if (result < 0) return fromErrno(errno, detail);
+    if (::fstat(result, &info) != 0) {
+      const int error = errno;
+      ::close(result);
+      return fromErrno(error, detail);
+    }
+    if (!S_ISREG(info.st_mode) && !S_ISCHR(info.st_mode) &&
+        !S_ISFIFO(info.st_mode)) {
+      ::close(result);
+      return notRegular(info, detail);
+    }
   }
   if (own_name && info.st_nlink > 1) {
     ::close(result);
@@ -64,22 +135,8 @@ Status openWith(const std::string& name, int flags, bool users_output,
     ::close(result);
     return fromErrno(error, detail);
   }
-  // Reads and writes of the open file may wait as usual.
-  if (wait != 0) {
-    const int status_flags = ::fcntl(result, F_GETFL);
-    if (status_flags >= 0) {
-      (void)::fcntl(result, F_SETFL, status_flags & ~O_NONBLOCK);
-    }
-  }
   *handle = result;
   return Status::kOk;
-}
-
-FileIdentity identityOf(const struct stat& info) {
-  FileIdentity id;
-  id.volume = static_cast<std::uint64_t>(info.st_dev);
-  id.index = static_cast<std::uint64_t>(info.st_ino);
-  return id;
 }
 
 }  // namespace
@@ -284,17 +341,28 @@ Status File::createNew(const std::string& name, std::string* detail) {
 Status File::openHeld(const std::string& name, bool owner_only,
                       std::string* detail) {
   if (isOpen()) (void)close();
+  // Another holder is waited for, but not for ever: a program that keeps
+  // the file without end must not stop the run with it.
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::milliseconds(raw::heldWaitMilliseconds());
   for (;;) {
     std::intptr_t handle = -1;
     Status status = openWith(name, O_RDWR | O_CREAT | O_NOFOLLOW, false,
                              &handle, detail, owner_only ? 0600 : 0666);
     if (status != Status::kOk) return status;
-    int result;
-    do {
-      result = ::flock(fd(handle), LOCK_EX);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) {
-      const int error = errno;
+    int error = 0;
+    while (::flock(fd(handle), LOCK_EX | LOCK_NB) != 0) {
+      error = errno;
+      if (error == EINTR) continue;
+      if (error != EWOULDBLOCK ||
+          std::chrono::steady_clock::now() >= deadline) {
+        break;
+      }
+      error = 0;
+      const struct timespec pause = {0, 10 * 1000 * 1000};
+      ::nanosleep(&pause, nullptr);
+    }
+    if (error != 0) {
       ::close(fd(handle));
       return fromErrno(error, detail);
     }

@@ -1,6 +1,6 @@
 // The POSIX system calls that change an open file in place or make one
 // whole: the length, the times and the permission bits of an open file, and
-// a new file that appears with its whole content.
+// a new or replacing file that appears with its whole content.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,11 +59,33 @@ Status createUnnamedFirst(const std::string& name, const std::string& content,
 }
 #endif
 
+// Writes `content` into a new file of the private name `scratch`, clearing
+// one that a killed process of the same number left. *made tells whether
+// the file could be made at all.
+Status writeScratch(const std::string& scratch, const std::string& content,
+                    bool* made, std::string* detail) {
+  File file;
+  Status status = file.createNew(scratch, detail);
+  if (status != Status::kOk) {
+    (void)removeFile(scratch);
+    status = file.createNew(scratch, detail);
+  }
+  *made = status == Status::kOk;
+  if (!*made) return status;
+  std::size_t written = 0;
+  status = file.write(content.data(), content.size(), &written, detail);
+  const Status closed = file.close(detail);
+  return status == Status::kOk ? closed : status;
+}
+
 }  // namespace
 
 Status File::resize(std::int64_t bytes, std::string* detail) {
   if (!isOpen()) return fromErrno(EBADF, detail);
   if (!reachable(bytes)) return fromErrno(EINVAL, detail);
+  if (raw::plantedFailure(raw::Call::kResize, nullptr, detail)) {
+    return Status::kOther;
+  }
   int result;
   do {
     result = ::ftruncate(fd(handle_), static_cast<off_t>(bytes));
@@ -100,23 +122,48 @@ Status createNewWithContent(const std::string& name, const std::string& content,
   // leaves its private name, which a later process of the same number
   // clears.
   const std::string scratch = raw::scratchNameBeside(name, ".new");
-  File file;
-  Status status = file.createNew(scratch, detail);
-  if (status != Status::kOk) {
-    (void)removeFile(scratch);
-    status = file.createNew(scratch, detail);
-  }
-  if (status != Status::kOk) return status;
-  std::size_t written = 0;
-  status = file.write(content.data(), content.size(), &written, detail);
-  const Status closed = file.close(detail);
-  if (status == Status::kOk) status = closed;
+  bool made = false;
+  Status status = writeScratch(scratch, content, &made, detail);
+  if (!made) return status;
   if (status == Status::kOk && ::link(scratch.c_str(), name.c_str()) != 0) {
     const int error = errno;
     if (exists != nullptr) *exists = error == EEXIST;
     status = fromErrno(error, detail);
   }
   (void)removeFile(scratch);
+  return status;
+}
+
+Status replaceWithContent(const std::string& name, const std::string& content,
+                          bool* refused, std::string* detail) {
+  *refused = true;
+  // What a rewrite in place could not have written stays as it is.
+  if (raw::plantedOpenFailure(name, false, true, detail)) {
+    return Status::kOther;
+  }
+  struct stat info;
+  if (::lstat(name.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) return fromErrno(EISDIR, detail);
+    if (S_ISLNK(info.st_mode)) return fromErrno(ELOOP, detail);
+    if (!S_ISREG(info.st_mode) || info.st_nlink > 1) {
+      if (detail != nullptr) *detail = "not a file of Pelmora's own";
+      return Status::kOther;
+    }
+    if (::faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) != 0) {
+      return fromErrno(errno, detail);
+    }
+  } else if (errno != ENOENT) {
+    return fromErrno(errno, detail);
+  }
+  const std::string scratch = raw::scratchNameBeside(name, ".new");
+  bool made = false;
+  Status status = writeScratch(scratch, content, &made, detail);
+  if (!made) return status;
+  *refused = false;
+  if (status == Status::kOk && ::rename(scratch.c_str(), name.c_str()) != 0) {
+    status = fromErrno(errno, detail);
+  }
+  if (status != Status::kOk) (void)removeFile(scratch);
   return status;
 }
 

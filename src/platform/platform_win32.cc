@@ -16,7 +16,22 @@
 namespace platform {
 namespace {
 
-std::intptr_t standardHandle(DWORD which) {
+// Standard output and error the process did not have when it started. A
+// handle value that was stale then may later be given to a file the run
+// opens, so a stream found missing at the start is never written to.
+bool g_output_missing = false;
+bool g_error_missing = false;
+
+bool missingHandle(DWORD which) {
+  const HANDLE h = GetStdHandle(which);
+  if (h == INVALID_HANDLE_VALUE || h == nullptr) return true;
+  SetLastError(NO_ERROR);
+  return GetFileType(h) == FILE_TYPE_UNKNOWN &&
+         GetLastError() == ERROR_INVALID_HANDLE;
+}
+
+std::intptr_t standardHandle(DWORD which, bool missing_at_start) {
+  if (missing_at_start) return -1;
   const HANDLE h = GetStdHandle(which);
   if (h == INVALID_HANDLE_VALUE || h == nullptr) return -1;
   return reinterpret_cast<std::intptr_t>(h);
@@ -25,9 +40,11 @@ std::intptr_t standardHandle(DWORD which) {
 }  // namespace
 
 std::intptr_t raw::standardOutput() {
-  return standardHandle(STD_OUTPUT_HANDLE);
+  return standardHandle(STD_OUTPUT_HANDLE, g_output_missing);
 }
-std::intptr_t raw::standardError() { return standardHandle(STD_ERROR_HANDLE); }
+std::intptr_t raw::standardError() {
+  return standardHandle(STD_ERROR_HANDLE, g_error_missing);
+}
 // The console program ends its lines as Windows text.
 const char* raw::standardErrorLineEnd() { return "\r\n"; }
 
@@ -167,6 +184,8 @@ void initializeProcess() {
   // A missing floppy or CD must fail an open, not stop an unattended batch
   // job with a dialog box.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  g_output_missing = missingHandle(STD_OUTPUT_HANDLE);
+  g_error_missing = missingHandle(STD_ERROR_HANDLE);
 }
 
 void exitProcess(int code) { ExitProcess(static_cast<UINT>(code)); }

@@ -337,6 +337,10 @@ Status File::openHeld(const std::string& name, bool /*owner_only*/,
   OpenRules rules;
   rules.no_link = true;
   rules.share = FILE_SHARE_DELETE;
+  // Another holder is waited for, but not for ever: a program that keeps
+  // the file without end must not stop the run with it.
+  const ULONGLONG start = GetTickCount64();
+  const ULONGLONG bound = static_cast<ULONGLONG>(raw::heldWaitMilliseconds());
   int denied = 0;
   for (;;) {
     std::string reason;
@@ -347,7 +351,8 @@ Status File::openHeld(const std::string& name, bool /*owner_only*/,
     // A file whose holder deleted it stays "access denied" until that
     // holder has closed it, a moment later; a file that really is read-only
     // stays so, and is given up after a second.
-    if (error == ERROR_SHARING_VIOLATION ||
+    if ((error == ERROR_SHARING_VIOLATION &&
+         GetTickCount64() - start < bound) ||
         (error == ERROR_ACCESS_DENIED && ++denied < 100)) {
       Sleep(10);
       continue;

@@ -1,6 +1,6 @@
 // The Win32 system calls that change an open file in place or make one
 // whole: the length, the times and the permissions of an open file, and a
-// new file that appears with its whole content.
+// new or replacing file that appears with its whole content.
 #include "platform/platform_win32_internal.h"
 
 #include <cstdint>
@@ -27,6 +27,9 @@ bool setDisposition(HANDLE h, BOOLEAN doomed) {
 Status File::resize(std::int64_t bytes, std::string* detail) {
   if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
   if (bytes < 0) return fromLastError(ERROR_NEGATIVE_SEEK, detail);
+  if (raw::plantedFailure(raw::Call::kResize, nullptr, detail)) {
+    return Status::kOther;
+  }
   // The end is set at the position, which is put back afterwards.
   LARGE_INTEGER zero;
   zero.QuadPart = 0;
@@ -60,13 +63,17 @@ Status File::restrictToOwner(std::string* detail) {
   return Status::kOk;
 }
 
-Status createNewWithContent(const std::string& name, const std::string& content,
-                            bool* exists, std::string* detail) {
-  if (exists != nullptr) *exists = false;
-  // Written under a private name that is deleted when its handle closes,
-  // then moved to the name by a step that never replaces a file: the name
-  // appears with its whole content or not at all, and a process killed
-  // while writing leaves nothing.
+namespace {
+
+// Writes the content under a private name that is deleted when its handle
+// closes, then moves it to the name, over what is there with
+// MOVEFILE_REPLACE_EXISTING in `move_flags`, else never over anything: the
+// name shows the whole content or none, and a process killed while writing
+// leaves nothing. *made tells whether the private file could be made.
+Status putWhole(const std::string& name, const std::string& content,
+                DWORD move_flags, bool* exists, bool* made,
+                std::string* detail) {
+  *made = false;
   const std::string scratch = raw::scratchNameBeside(name, ".new");
   if (isReparsePoint(scratch)) {
     return fromLastError(ERROR_CANT_ACCESS_FILE, detail);
@@ -83,6 +90,7 @@ Status createNewWithContent(const std::string& name, const std::string& content,
     h = createScratch();
   }
   if (h == INVALID_HANDLE_VALUE) return fromLastError(GetLastError(), detail);
+  *made = true;
   const bool doomed = setDisposition(h, TRUE);
   std::size_t done = 0;
   bool ok = raw::writeAll(reinterpret_cast<std::intptr_t>(h), content.data(),
@@ -95,7 +103,7 @@ Status createNewWithContent(const std::string& name, const std::string& content,
     error = GetLastError();
   }
   CloseHandle(h);
-  if (ok && !MoveFileExA(scratch.c_str(), name.c_str(), 0)) {
+  if (ok && !MoveFileExA(scratch.c_str(), name.c_str(), move_flags)) {
     ok = false;
     error = GetLastError();
     if (exists != nullptr) {
@@ -108,6 +116,40 @@ Status createNewWithContent(const std::string& name, const std::string& content,
                          detail);
   }
   return Status::kOk;
+}
+
+}  // namespace
+
+Status createNewWithContent(const std::string& name, const std::string& content,
+                            bool* exists, std::string* detail) {
+  if (exists != nullptr) *exists = false;
+  bool made = false;
+  return putWhole(name, content, 0, exists, &made, detail);
+}
+
+Status replaceWithContent(const std::string& name, const std::string& content,
+                          bool* refused, std::string* detail) {
+  *refused = true;
+  // What a rewrite in place could not have written stays as it is.
+  if (raw::plantedOpenFailure(name, false, true, detail)) {
+    return Status::kOther;
+  }
+  const DWORD attributes = GetFileAttributesA(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+      return fromLastError(error, detail);
+    }
+  } else if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY |
+                            FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+             isLinkedName(name)) {
+    return fromLastError(ERROR_ACCESS_DENIED, detail);
+  }
+  bool made = false;
+  const Status status = putWhole(name, content, MOVEFILE_REPLACE_EXISTING,
+                                 nullptr, &made, detail);
+  *refused = !made;
+  return status;
 }
 
 }  // namespace platform

@@ -26,6 +26,7 @@ enum class Need {
   kPermissionBits,            // chmod bites: the run is an ordinary user's
   kMemoryLimit,               // an address-space limit on the run (RLIMIT_AS)
   kKillAtSystemCall,  // SIGKILL at a chosen system call (strace's faults)
+  kUnopenedFifo,      // a FIFO the program refuses is never opened
   kWindows,           // letter case, file attributes, sharing modes, drive C:
 
   // ---- Unit tests: the system the test program itself runs on.
@@ -143,6 +144,10 @@ inline const PlatformTable& windowsTable() {
           {Need::kKillAtSystemCall,
            "pelmora.exe's calls to the system go through Wine's own process "
            "and server, so a call of Linux's is no step of the program"},
+          {Need::kUnopenedFifo,
+           "Windows has no FIFOs: to pelmora.exe a POSIX FIFO under Wine is "
+           "a name to open like any other, and Wine's open of it lets a "
+           "writer waiting there through"},
           {Need::kMemoryLimit,
            "Wine's loader reserves most of the 32-bit address space before "
            "the program starts, so an address-space limit stops wine itself"},

@@ -73,6 +73,7 @@ void enterChild(const ChildSetup& setup, int out_pipe, int err_pipe) {
                           ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))) {
     ::_exit(126);
   }
+  for (int descriptor : setup.closedDescriptors) ::close(descriptor);
 }
 
 std::vector<char*> pointers(std::vector<std::string>& storage) {

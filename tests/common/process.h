@@ -24,6 +24,9 @@ struct ChildSetup {
   bool asNobody = false;              // the parent must be root
   /// The child is killed, and timed out, when it has not ended by then.
   std::chrono::steady_clock::duration timeLimit = std::chrono::minutes(10);
+  /// Standard descriptors (0, 1, 2) closed when the child starts, as a
+  /// shell's 2>&- leaves them.
+  std::vector<int> closedDescriptors;
 };
 
 /// How the child ended and what it wrote.

@@ -2,12 +2,16 @@
 // devices, folders or one endless line: no run may hang, grow without bound
 // or end as a success it was not.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e_case.h"
@@ -143,6 +147,34 @@ TEST(HostileFileTest, NonRegularAndEndlessInputsEndInOrder) {
     EXPECT_EQ(run.file("n.txt"), c.exitCode == 0 ? kNarrow : "");
     EXPECT_EQ(run.file("wide.txt"), kWide);
   }
+}
+
+// A FIFO named as the wide file while a writer waits for a reader: the run
+// refuses it without opening it, so the writer is never let through to
+// write into a reader that has already gone.
+TEST(HostileFileTest, FifoWithAWaitingWriterIsNeverOpened) {
+  E2E_NEEDS(Need::kUnopenedFifo);
+  Sandbox box;
+  prepare(box);
+  const std::string fifo = pathIn(box, "w.txt");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  std::atomic<bool> ended{false};
+  bool let_through_by_the_run = false;
+  std::thread writer([&] {
+    const int written = ::open(fifo.c_str(), O_WRONLY);  // waits for a reader
+    let_through_by_the_run = !ended;
+    if (written >= 0) ::close(written);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  RunResult run = box.run({"-j2", "w.txt", "n.txt"});
+  ended = true;
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  writer.join();
+  ::close(reader);
+  EXPECT_FALSE(let_through_by_the_run);
+  EXPECT_EQ(run.exitCode, minusOneExit()) << run.describe();
+  EXPECT_EQ(run.errMessages(),
+            (Args{"Reset() error-229: w.txt", "SetLength() error-222: -1"}));
 }
 
 }  // namespace

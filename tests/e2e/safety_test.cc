@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <numeric>
 #include <set>
 #include <sstream>
 #include <string>
@@ -319,7 +320,11 @@ TEST(SafetyTest, ThirtyTwoRunsAtOnceInOneFolder) {
       arguments.insert(arguments.end(), route.begin(), route.end());
       const std::string n = std::to_string(i);
       arguments.insert(arguments.end(), {"w" + n + ".txt", "n" + n + ".txt"});
-      results[i] = box.run(arguments);
+      // Clocks a minute or more apart (users of one folder in other time
+      // zones) give err names that never meet: only the counter keeps
+      // their numbers apart.
+      results[i] =
+          box.run(arguments, {{"TZ", "PEL-0:0" + std::to_string(i % 4)}});
     });
   }
   for (std::thread& t : threads) t.join();
@@ -335,8 +340,15 @@ TEST(SafetyTest, ThirtyTwoRunsAtOnceInOneFolder) {
     EXPECT_EQ(last.file("w" + std::to_string(i) + ".txt"), wides[i]);
     EXPECT_EQ(last.file("n" + std::to_string(i) + ".txt"), narrows[i]);
   }
-  // Each run reported the missing settings in an err file of its own.
-  EXPECT_EQ(last.errFileNames().size(), kRuns + 1);
+  // Each run reported the missing settings in an err file of its own, and
+  // the counter gave each report a number of its own, one after another.
+  std::vector<long long> serials;
+  for (const std::string& name : last.errFileNames()) {
+    serials.push_back(parseErrFileName(name)->serial);
+  }
+  std::vector<long long> consecutive(kRuns + 1);
+  std::iota(consecutive.begin(), consecutive.end(), 1);
+  EXPECT_EQ(serials, consecutive);
   // What a kept binary.tmp holds is the whole output of one -b -y run.
   if (last.has("binary.tmp")) {
     bool whole = false;
@@ -344,6 +356,44 @@ TEST(SafetyTest, ThirtyTwoRunsAtOnceInOneFolder) {
       whole = whole || last.file("binary.tmp") == narrows[i];
     }
     EXPECT_TRUE(whole);
+  }
+}
+
+// Started with a standard stream closed, as some schedulers start programs:
+// no file a run opens may take its place, or what is meant for that stream
+// would be written into the user's file. Without surro.txt a report comes
+// after the wide file is open, and with the counter and error.txt folders
+// its counter failures go to standard error. Standard output closed at the
+// start cannot be written, and a run that had to write it ends with 1.
+TEST(SafetyTest, ClosedStandardStreamsNeverReachTheUsersFiles) {
+  const std::vector<Args> runs = {{"-j2", "-t", "wide.txt", "n.txt"},
+                                  {"-j2", "-b", "wide.txt", "n.txt"},
+                                  {"-j2", "-M", "wide.txt", "n.txt"},
+                                  {"-j2", "--out", "wide.txt"}};
+  for (int closed : {0, 1, 2}) {
+    for (bool reports : {false, true}) {
+      for (const Args& arguments : runs) {
+        const std::string route = arguments[1];
+        SCOPED_TRACE(route + " with descriptor " + std::to_string(closed) +
+                     " closed" + (reports ? ", reporting" : ""));
+        Sandbox box;
+        prepare(box);
+        box.setClosedDescriptors({closed});
+        if (reports) {
+          box.remove("surro.txt");
+          box.makeFolder("serial.txt");
+          box.makeFolder("error.txt");
+        }
+        RunResult run = box.run(arguments);
+        const bool shown = route == "-M" || route == "--out";
+        EXPECT_EQ(run.exitCode, closed == 1 && shown ? 1 : 0) << run.describe();
+        EXPECT_EQ(run.file("wide.txt"), kWide);
+        if (route != "--out") EXPECT_EQ(run.file("n.txt"), kNarrow);
+        if (route == "--out" && closed != 1) {
+          EXPECT_EQ(run.standardOutput, kNarrow);
+        }
+      }
+    }
   }
 }
 

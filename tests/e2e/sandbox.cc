@@ -313,20 +313,23 @@ bool Sandbox::runUnprivileged() {
   return true;
 }
 
-RunResult Sandbox::run(const std::vector<std::string>& arguments) const {
-  return start(programPath(), arguments, true);
+RunResult Sandbox::run(
+    const std::vector<std::string>& arguments,
+    const std::map<std::string, std::string>& variables) const {
+  return start(programPath(), arguments, true, variables);
 }
 
 RunResult Sandbox::runTool(const std::vector<std::string>& command) const {
   if (command.empty()) throw std::runtime_error("runTool: no command");
   return start(command[0],
                std::vector<std::string>(command.begin() + 1, command.end()),
-               false);
+               false, {});
 }
 
-RunResult Sandbox::start(const std::string& program_name,
-                         std::vector<std::string> arguments,
-                         bool holdFixedPlace) const {
+RunResult Sandbox::start(
+    const std::string& program_name, std::vector<std::string> arguments,
+    bool holdFixedPlace,
+    const std::map<std::string, std::string>& variables) const {
   std::vector<std::string> argv;
   if (underWine()) {
     for (std::string& argument : arguments) {
@@ -343,8 +346,12 @@ RunResult Sandbox::start(const std::string& program_name,
   setup.folder = path_;
   setup.timeLimit = std::chrono::seconds(time_limit_seconds_);
   RunResult result;
+  std::map<std::string, std::string> environment = environment_;
+  for (const auto& [name, value] : variables) {
+    environment[name] = underWine() ? utf8FromCodePage932(value) : value;
+  }
   static_cast<harness::ChildEnd&>(result) =
-      harness::runProgram(std::move(argv), environment_, setup);
+      harness::runProgram(std::move(argv), environment, setup);
 
   if (!collect_files_) return result;
   if (fixed_place) {

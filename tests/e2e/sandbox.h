@@ -16,6 +16,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "err_files.h"
@@ -105,8 +106,16 @@ class Sandbox {
     setup_.standardOutputClosed = closed;
   }
 
+  /// These standard descriptors (0, 1, 2) are closed when the run starts,
+  /// as a scheduler or a shell's 2>&- starts a program.
+  void setClosedDescriptors(std::vector<int> descriptors) {
+    setup_.closedDescriptors = std::move(descriptors);
+  }
+
   /// Arguments are raw bytes, empty ones too; standard input is /dev/null.
-  RunResult run(const std::vector<std::string>& arguments) const;
+  /// `variables` are set for this run alone, over the sandbox's own.
+  RunResult run(const std::vector<std::string>& arguments,
+                const std::map<std::string, std::string>& variables = {}) const;
   /// Runs a program of the platform in the sandbox with the run's
   /// environment: {"attrib", "+r", "w.txt"} runs wine attrib +r w.txt under
   /// Wine; elsewhere the command names an absolute path.
@@ -114,8 +123,8 @@ class Sandbox {
 
  private:
   RunResult start(const std::string& program,
-                  std::vector<std::string> arguments,
-                  bool holdFixedPlace) const;
+                  std::vector<std::string> arguments, bool holdFixedPlace,
+                  const std::map<std::string, std::string>& variables) const;
   std::string diskName(const std::string& name) const;
 
   std::string path_;

@@ -377,6 +377,24 @@ TEST_F(PlatformTest, ExclusiveLockHoldsOffAnotherProcess) {
   EXPECT_TRUE(folder_.exists("locked-by-child"));
 }
 
+// A file held by another holder is waited for, but not for ever: past the
+// bound the open gives up, and once the file is let go it is taken.
+TEST_F(PlatformTest, HeldFileIsGivenUpAfterTheBound) {
+  File holder;
+  ASSERT_EQ(holder.openHeld("binary.tmp", true), Status::kOk);
+  platform::setHeldWaitForTesting(300);
+  File waiter;
+  const auto start = std::chrono::steady_clock::now();
+  const Status given_up = waiter.openHeld("binary.tmp", true);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  ASSERT_EQ(holder.close(), Status::kOk);
+  const Status taken = waiter.openHeld("binary.tmp", true);
+  platform::setHeldWaitForTesting(60000);
+  EXPECT_EQ(given_up, Status::kOther);
+  EXPECT_GE(waited, std::chrono::milliseconds(300));
+  EXPECT_EQ(taken, Status::kOk);
+}
+
 TEST(PlatformEnvironmentTest, ValueOfAVariable) {
   const char* name = "PELMORA_PLATFORM_TEST_VALUE";
   testing_support::unsetEnvironment(name);

@@ -158,6 +158,7 @@ INSTANTIATE_TEST_SUITE_P(
         SerialCase{"Zero", "0", 0, "1", nullptr},
         SerialCase{"FortyOne", "41", 41, "42", nullptr},
         SerialCase{"LeadingZeros", "007", 7, "8", nullptr},
+        SerialCase{"PlusSign", "+5", 5, "6", nullptr},
         SerialCase{"Letters", "abc", -1, "0", "abc"},
         SerialCase{"Empty", "", -1, "0", ""},
         SerialCase{"EmptyFirstLine", "\r\n12", -1, "0", ""},
