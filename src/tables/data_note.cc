@@ -79,6 +79,13 @@ void DataNote::hold(const std::string& wide_name) {
     }
     (void)file_.close();
   }
+  // One that may be written but not held is held by another run for longer
+  // than the wait: its note is that run's, neither removed nor written.
+  platform::File busy;
+  if (busy.openReadWriteNoLink(kDataNoteFileName) == platform::Status::kOk) {
+    busy_ = true;
+    return;
+  }
   // One that cannot be held (a read-only file) goes, as it always went, so
   // that its old note is never shown; a link or a folder stays.
   platform::File stale;
@@ -89,7 +96,7 @@ void DataNote::hold(const std::string& wide_name) {
 }
 
 void DataNote::write(const std::string& text) {
-  if (is_wide_) return;  // the user's export keeps every byte
+  if (is_wide_ || busy_) return;  // the user's export keeps every byte
   if (file_.isOpen()) {
     std::size_t written = 0;
     (void)(file_.rewind(true) == platform::Status::kOk &&
@@ -130,7 +137,7 @@ bool DataNote::echo() {
   constexpr std::size_t kLongestNote = std::size_t{128} << 10;
   const std::string missing =
       std::string("Reset() error-216: ") + kDataNoteFileName;
-  if (is_wide_) {
+  if (is_wide_ || busy_) {
     diagnostics::reportUnfinished(missing);
     return false;
   }

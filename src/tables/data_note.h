@@ -21,7 +21,8 @@ class DataNote {
   DataNote& operator=(const DataNote&) = delete;
 
   /// Takes data.txt and empties it. One that cannot be held (a link, a
-  /// folder) is left alone: the note and the echo then fail on it. A
+  /// folder, or one another run holds beyond the wait) is left alone: the
+  /// note and the echo then fail on it. A
   /// data.txt that is the wide file is the user's export: it is neither
   /// emptied nor written, and the echo reports it missing (216).
   void hold(const std::string& wide_name);
@@ -49,6 +50,8 @@ class DataNote {
   bool is_wide_ = false;
   /// data.txt is the narrow file: it holds the output, not a note.
   bool is_output_ = false;
+  /// data.txt is held by another run beyond the wait: it is that run's.
+  bool busy_ = false;
 };
 
 #endif  // PELMORA_TABLES_DATA_NOTE_H_
