@@ -207,6 +207,16 @@ def wide(text):
     return b"\xff\xfe" + text.encode("utf-16-le")
 
 
+def export(text, number):
+    """The text as one of the exports a Japanese office writes, by number:
+    Unicode text (UTF-16LE), CSV UTF-8 or Excel's Shift_JIS CSV."""
+    if number % 3 == 1:
+        return b"\xef\xbb\xbf" + text.encode("utf-8")
+    if number % 3 == 2:
+        return text.encode("cp932")
+    return wide(text)
+
+
 def run_block(script, folder, path_folder, as_script=False, prefix=()):
     """Runs a shell block; with -e unless it is run as a script file would
     be, where only its own last command decides the exit code."""
@@ -237,7 +247,7 @@ def check_many_files(script, root, count, unreadable):
         lines = ["%d\t品名%d\t%d円" % (line, number, line * number)
                  for line in range(number % 7 + 1)]
         write(os.path.join(work, "wide", sheet),
-              wide("\r\n".join(lines) + "\r\n"))
+              export("\r\n".join(lines) + "\r\n", number))
         expected[sheet] = "".join("品名%d\t\r\n" % number
                                   for _ in lines).encode("cp932")
     write(os.path.join(work, "set_pelmora.txt"),
@@ -358,7 +368,7 @@ def check_readme_windows(readme_path, program, table):
             for number in range(20):
                 name = "s%02d.txt" % number
                 write(os.path.join(folder, "wide", name),
-                      wide("%d\t名%d\r\n" % (number, number)))
+                      export("%d\t名%d\r\n" % (number, number), number))
                 expected[name] = ("名%d\r\n" % number).encode("cp932")
             # A name Windows lists but no run can read: the run ends with -1.
             os.mkfifo(os.path.join(folder, "wide", "unreadable.txt"))
