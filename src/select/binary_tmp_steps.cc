@@ -173,6 +173,9 @@ void Selecting::refreshWide() {
 }
 
 std::int64_t Selecting::copyFromTemporary(const std::string& destination) {
+  if (!narrow_held_ || narrow_name_ != destination) {
+    holdNarrowOrStop(destination, std::string());
+  }
   std::int64_t size = 0;
   if (temporary_is_narrow_ && narrow_target_ != nullptr &&
       ok(narrow_target_->size(&size))) {

@@ -128,8 +128,8 @@ class Selecting {
   /// WriteResult::kWritten, or WriteResult::kFailed after reporting 215 with
   /// "binary.tmp".
   WriteResult runToTemporary(Column column, LineEnd line_end);
-  /// Copies binary.tmp to the narrow file held by holdNarrowOrStop(), cut
-  /// first; returns the bytes copied. When the narrow file is binary.tmp
+  /// Copies binary.tmp to the narrow file held by holdNarrowOrStop() (held
+  /// here first when it is not yet), cut first; returns the bytes copied. When the narrow file is binary.tmp
   /// itself the bytes are already there. A failure is reported (221 with
   /// the narrow name) and stops the run, binary.tmp kept.
   std::int64_t copyFromTemporary(const std::string& destination);
