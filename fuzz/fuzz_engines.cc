@@ -31,6 +31,7 @@
 #include "options/final_effect.h"
 #include "reference_select.h"
 #include "select/select_utf16.h"
+#include "select/wide_coding.h"
 #include "tables/derive_binary.h"
 #include "tables/survivor_utf16.h"
 #include "tables/table_format.h"
@@ -208,6 +209,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   fuzzing::writeFile(kWideName, wide);
   fuzzing::removeFile(kNarrowName);
   fuzzing::removeFile(kBinaryTmpName);
+  // A workbook is refused (246); every other readable file is converted.
+  if (wide_coding::isWorkbook(
+          reinterpret_cast<const std::uint8_t*>(wide.data()), wide.size())) {
+    if (!fuzzing::stops([&] { run(data, wide); })) {
+      finding("a workbook was not refused");
+    }
+    return 0;
+  }
   fuzzing::mustNotStop("a readable wide file stopped the program",
                        [&] { run(data, wide); });
   return 0;
