@@ -18,9 +18,9 @@ using Args = std::vector<std::string>;
 // Settings and reports stay in memory: settling options needs no file.
 class FinalEffectsTest : public ::testing::Test {
  protected:
-  FinalEffectsTest() { diagnostics::captureReportsForTesting(&reports_); }
+  FinalEffectsTest() { diagnostics::collectReports(&reports_); }
   ~FinalEffectsTest() override {
-    diagnostics::captureReportsForTesting(nullptr);
+    diagnostics::collectReports(nullptr);
   }
 
   FinalEffects::Values settle(const Args& args,

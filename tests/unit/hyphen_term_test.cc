@@ -22,9 +22,9 @@ using Args = std::vector<std::string>;
 // scratch folder.
 class HyphenTermsTest : public ::testing::Test {
  protected:
-  HyphenTermsTest() { diagnostics::captureReportsForTesting(&reports_); }
+  HyphenTermsTest() { diagnostics::collectReports(&reports_); }
   ~HyphenTermsTest() override {
-    diagnostics::captureReportsForTesting(nullptr);
+    diagnostics::collectReports(nullptr);
   }
 
   std::unique_ptr<HyphenTerms> parse(const Args& args,
@@ -381,7 +381,7 @@ using HyphenTermsDeathTest = HyphenTermsTest;
 TEST_F(HyphenTermsDeathTest, EmptyFirstArgumentIsReportedAndStops) {
   // The child must share the scratch folder to leave its report there.
   GTEST_FLAG_SET(death_test_style, "fast");
-  diagnostics::captureReportsForTesting(nullptr);
+  diagnostics::collectReports(nullptr);
   folder_.emplace();
   for (const Args& args : {Args{""}, Args{}, Args{"", "-j2"}}) {
     SCOPED_TRACE(::testing::PrintToString(args));
