@@ -51,11 +51,50 @@ class Page {
     text_ += text;
     text_ += '\n';
   }
+  /// A labelled line, its text wrapped under itself.
   void item(const std::string& label, const std::string& text) {
     std::string padded = "  " + label;
-    if (padded.size() < 16) padded.resize(16, ' ');
-    line(padded + " " + text);
+    if (padded.size() < kItemIndent) padded.resize(kItemIndent, ' ');
+    wrapped(padded + " ", std::string(kItemIndent + 1, ' '), text);
   }
+  /// Text wrapped at blanks to kWidth characters, the first line after
+  /// `first`, the others after `next`.
+  void wrapped(const std::string& first, const std::string& next,
+               const std::string& text) {
+    std::string out = first;
+    std::size_t column = characters(first);
+    std::size_t at = 0;
+    while (at < text.size()) {
+      std::size_t end = text.find(' ', at);
+      if (end == std::string::npos) end = text.size();
+      const std::string word = text.substr(at, end - at);
+      const std::size_t length = characters(word);
+      if (column + length > kWidth && column > characters(next)) {
+        out += "\n" + next;
+        column = characters(next);
+      } else if (at > 0) {
+        out += ' ';
+        ++column;
+      }
+      out += word;
+      column += length;
+      at = end + 1;
+    }
+    line(out);
+  }
+
+ private:
+  static constexpr std::size_t kItemIndent = 16;
+  static constexpr std::size_t kWidth = 78;
+  // UTF-8 characters, not bytes: every byte but a continuation byte.
+  static std::size_t characters(const std::string& text) {
+    std::size_t count = 0;
+    for (const char c : text)
+      count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return count;
+  }
+
+ public:
   void flush() {
     if (!text_.empty()) {
       (void)platform::writeStandardOutput(text_.data(), text_.size());
@@ -347,9 +386,10 @@ void showReadings(const HyphenTerms& terms, const FinalEffects::Values& values,
                        position == context.last_narrow_token);
       ++position;
       if (one) {
-        page.line(label + "  " + meaning);
+        page.wrapped(label + "  ", "      ", meaning);
       } else {
-        page.line("      " + fromBytes(token.token) + "  " + meaning);
+        page.wrapped("      " + fromBytes(token.token) + "  ", "        ",
+                     meaning);
       }
       if (reading.form == TermReading::Form::kCluster &&
           token.kind == TokenReading::Kind::kFlagSet) {
@@ -367,10 +407,21 @@ void showReadings(const HyphenTerms& terms, const FinalEffects::Values& values,
       }
     }
     if (!cluster_letters.empty()) {
+      // -S\t left unquoted in a POSIX shell arrives as -St.
+      const TokenReading& head = reading.tokens.front();
+      const bool lost_escape =
+          head.kind == TokenReading::Kind::kCharacterCode && head.value == 0;
+      const std::string text = fromBytes(reading.text);
+      const std::string escape = text.substr(0, 2) + "\\" + text.substr(2, 1);
       check->warnings.push_back(
-          fromBytes(reading.text) + " is a cluster of one-letter options, " +
-          "and it holds letters that change files: " + cluster_letters +
-          ". Was a number or a character meant, as in -j2 or '-S\\t'?");
+          text + " is a cluster of one-letter options, and it holds letters " +
+          "that change files: " + cluster_letters +
+          (lost_escape ? ". A POSIX shell takes the backslash out of an "
+                         "unquoted " +
+                             escape + " and leaves " + text + ": write '" +
+                             escape + "' in quotes."
+                       : ". Was a number or a character meant, as in -j2 or "
+                         "'-S\\t'?"));
     }
   }
   page.line();
@@ -408,8 +459,9 @@ void showSettled(const HyphenTerms& terms, const FinalEffects& effects,
   for (const char letter : {'j', 'c', 'o', 'k', 'd', 'e', 'n'}) {
     if (terms.numberValue(letter) != -1) any_field = true;
   }
-  page->item("field", "Field-" + number(effects.fieldNumber()) +
-                          (any_field ? "" : " (no field option was given)"));
+  page->item("field",
+             "Field-" + number(effects.fieldNumber()) +
+                 (any_field ? "" : " (no field option in force: the limit)"));
   page->item("separator", characterName(effects.separatorChar()));
   page->item("quote", characterName(effects.quoteChar()) +
                           (effects.quotedSeparatorIgnored()
@@ -449,7 +501,8 @@ void showFileSteps(const FinalEffects& effects, const std::string& table,
   } else {
     page->item("-t", wide +
                          " is copied to binary.tmp, checked, and given "
-                         "this run's time; its bytes stay as they are");
+                         "this run's time; its bytes stay as they are (a "
+                         "file you may not write is refused: 193)");
   }
   if (out) {
     page->item("-b", effects.temporaryRoute() ? "no effect with standard output"
@@ -624,7 +677,9 @@ void showTable(const TableSearch& search, Page* page) {
                    : "no place holds it (" + number(search.refusal) + ")");
   }
   for (const std::string& place : search.tried) {
-    page->item("looked at", quoted(place) + where(place));
+    if (place != search.found) {
+      page->item("not found", quoted(place) + where(place));
+    }
   }
   page->line();
 }
@@ -675,12 +730,16 @@ void warnAboutSample(const FinalEffects& effects, const Selecting& selecting,
   const std::size_t n = static_cast<std::size_t>(effects.fieldNumber());
   const std::u16string first_units =
       sample.units.substr(0, sample.units.find(u'\n'));
-  if (effects.separatorChar() == ',' &&
-      first_units.find(u'\t') != std::u16string::npos &&
-      first_units.find(u',') == std::u16string::npos) {
+  const std::uint8_t separator = effects.separatorChar();
+  if (separator != '\t' && first_units.find(u'\t') != std::u16string::npos &&
+      first_units.find(static_cast<char16_t>(separator)) ==
+          std::u16string::npos) {
+    const bool comma = separator == ',';
     check->warnings.push_back(
-        "The first line holds tabs and no comma, but the separator is the "
-        "comma: this looks like a tab export, whose lines would each be one "
+        std::string("The first line holds tabs and no ") +
+        (comma ? "comma" : characterName(separator)) + ", but the separator " +
+        "is " + (comma ? "the comma" : characterName(separator)) +
+        ": this looks like a tab export, whose lines would each be one "
         "field. Give '-S\\t' (quoted in a POSIX shell), or a line -S\\t in "
         "set_pelmora.txt.");
   }
@@ -787,7 +846,7 @@ int verdict(Check* check, const std::string& text, int exit_code) {
   if (!check->warnings.empty()) {
     page.line("Warnings");
     for (const std::string& warning : check->warnings) {
-      page.line("  ! " + warning);
+      page.wrapped("  ! ", "    ", warning);
     }
     page.line();
   }
@@ -916,8 +975,12 @@ int runCheck(const std::vector<std::string>& arguments) {
     exit_code = 0;
     text = "pelmora would convert " + quoted(effects.wideName()) + " to " +
            (effects.narrowName().empty() ? std::string("standard output")
-                                         : quoted(effects.narrowName())) +
-           ".";
+                                         : quoted(effects.narrowName()));
+    // A report such as 214 lets the run go on, but not end as a success.
+    text += diagnostics::finishedExitCode() == 0
+                ? " (exit code 0)."
+                : ", and end with exit code 1 for the number that does not "
+                  "fit (214).";
   }
   verdict(&check, text, exit_code);
   // A refused run writes nothing, so it has no lines to show.
