@@ -53,9 +53,12 @@ class Page {
   }
   /// A labelled line, its text wrapped under itself.
   void item(const std::string& label, const std::string& text) {
-    std::string padded = "  " + label;
-    if (padded.size() < kItemIndent) padded.resize(kItemIndent, ' ');
-    wrapped(padded + " ", std::string(kItemIndent + 1, ' '), text);
+    wrapped(padded(label), std::string(kItemIndent + 1, ' '), text);
+  }
+  /// A labelled line never wrapped, for a name: where a name is cut, the
+  /// reader cannot tell.
+  void name(const std::string& label, const std::string& text) {
+    line(padded(label) + text);
   }
   /// Text wrapped at blanks to kWidth characters, the first line after
   /// `first`, the others after `next`.
@@ -85,6 +88,11 @@ class Page {
 
  private:
   static constexpr std::size_t kItemIndent = 16;
+  static std::string padded(const std::string& label) {
+    std::string text = "  " + label;
+    if (text.size() < kItemIndent) text.resize(kItemIndent, ' ');
+    return text + " ";
+  }
   static constexpr std::size_t kWidth = 78;
   // UTF-8 characters, not bytes: every byte but a continuation byte.
   static std::size_t characters(const std::string& text) {
@@ -491,48 +499,40 @@ void showSettled(const HyphenTerms& terms, const FinalEffects& effects,
 void showFileSteps(const FinalEffects& effects, const std::string& table,
                    Page* page) {
   const bool out = effects.narrowName().empty();
-  const std::string wide = quoted(effects.wideName());
-  const std::string narrow = quoted(effects.narrowName());
-  page->line("What the run does to which file");
-  if (!effects.refreshWide()) {
-    page->item("-t", "not given: " + wide + " keeps its time");
-  } else if (out) {
-    page->item("-t", "no effect with standard output");
-  } else {
-    page->item("-t", wide +
-                         " is copied to binary.tmp, checked, and given "
-                         "this run's time; its bytes stay as they are (a "
-                         "file you may not write is refused: 193)");
-  }
-  if (out) {
-    page->item("-b", effects.temporaryRoute() ? "no effect with standard output"
-                                              : "not given");
-  } else if (effects.temporaryRoute()) {
-    page->item("-b", "the output is written into binary.tmp, then copied to " +
-                         narrow);
-  } else {
-    page->item("-b", "not given: the output goes straight into " + narrow);
-  }
   const bool temporary =
       !out && (effects.refreshWide() || effects.temporaryRoute());
-  if (!temporary) {
-    page->item("-y", effects.keepTemporary()
-                         ? "no effect: no binary.tmp is made"
-                         : "not given");
-  } else {
-    page->item("-y", effects.keepTemporary()
-                         ? "binary.tmp is kept afterwards"
-                         : "not given: binary.tmp is removed afterwards");
+  std::string not_given;
+  const auto step = [&](const char* option, bool given,
+                        const std::string& what) {
+    if (given) {
+      page->item(option, what);
+    } else {
+      not_given += std::string(not_given.empty() ? "" : " ") + option;
+    }
+  };
+  page->line("What -t, -b, -y and -M do to which file");
+  step("-t", effects.refreshWide(),
+       out ? "no effect with standard output"
+           : quoted(effects.wideName()) +
+                 " is copied to binary.tmp, checked, and given this run's "
+                 "time; its bytes stay as they are (a file you may not write "
+                 "is refused: 193)");
+  step("-b", effects.temporaryRoute(),
+       out ? "no effect with standard output"
+           : "the output is written into binary.tmp, then copied to " +
+                 quoted(effects.narrowName()));
+  step("-y", effects.keepTemporary(),
+       temporary ? "binary.tmp is kept afterwards"
+                 : "no effect: no binary.tmp is made");
+  if (temporary && !effects.keepTemporary()) {
+    page->item("binary.tmp", "removed afterwards (-y would keep it)");
   }
-  if (!effects.tableReport()) {
-    page->item("-M", "not given");
-  } else {
-    const std::string note =
-        "\"" + fromBytes(table) + " is primarily accessible to Pelmora.\"";
-    page->item("-M", "data.txt is emptied, then gets " + note +
-                         (out ? "; with standard output it is not shown"
-                              : ", shown at the end"));
-  }
+  step("-M", effects.tableReport(),
+       "data.txt is emptied, then gets \"" + fromBytes(table) +
+           " is primarily accessible to Pelmora.\"" +
+           (out ? "; with standard output it is not shown"
+                : ", shown at the end"));
+  if (!not_given.empty()) page->item("not given", not_given);
   page->line();
 }
 
@@ -669,7 +669,7 @@ void showTable(const TableSearch& search, Page* page) {
     return "";
   };
   if (search.refusal == 0) {
-    page->item("found", quoted(search.found) + where(search.found));
+    page->name("found", quoted(search.found) + where(search.found));
   } else {
     page->item("none",
                search.refusal == 240
@@ -678,7 +678,7 @@ void showTable(const TableSearch& search, Page* page) {
   }
   for (const std::string& place : search.tried) {
     if (place != search.found) {
-      page->item("not found", quoted(place) + where(place));
+      page->name("not found", quoted(place) + where(place));
     }
   }
   page->line();
