@@ -19,9 +19,7 @@ using Args = std::vector<std::string>;
 class FinalEffectsTest : public ::testing::Test {
  protected:
   FinalEffectsTest() { diagnostics::collectReports(&reports_); }
-  ~FinalEffectsTest() override {
-    diagnostics::collectReports(nullptr);
-  }
+  ~FinalEffectsTest() override { diagnostics::collectReports(nullptr); }
 
   FinalEffects::Values settle(const Args& args,
                               SettingsFile settings = {"table", {}}) {

@@ -23,9 +23,7 @@ using Args = std::vector<std::string>;
 class HyphenTermsTest : public ::testing::Test {
  protected:
   HyphenTermsTest() { diagnostics::collectReports(&reports_); }
-  ~HyphenTermsTest() override {
-    diagnostics::collectReports(nullptr);
-  }
+  ~HyphenTermsTest() override { diagnostics::collectReports(nullptr); }
 
   std::unique_ptr<HyphenTerms> parse(const Args& args,
                                      SettingsFile settings = {"table", {}}) {
