@@ -265,7 +265,11 @@ std::string tokenMeaning(const TokenReading& token, TermReading::Source source,
   const std::string head = std::string("-") + token.letter;
   switch (token.kind) {
     case Kind::kWideName:
-      return "the wide file";
+      return source == TermReading::Source::kSettingsLine
+                 ? "the wide file: a settings line that does not begin with "
+                   "\"-\" names a file, as if it came first on the command "
+                   "line"
+                 : "the wide file";
     case Kind::kNarrowName:
       if (context.f_named) return "not used: the name after -F is the narrow";
       return last_narrow ? "the narrow file"
@@ -765,7 +769,9 @@ void warnAboutSample(const FinalEffects& effects, const Selecting& selecting,
       number(lines.size()) + " sampled line" + (lines.size() == 1 ? "" : "s");
   if (all_empty) {
     check->warnings.push_back(
-        field + " is empty or missing on every one of the " + count +
+        field + " is empty or missing on " +
+        (lines.size() == 1 ? "the one sampled line"
+                           : "every one of the " + count) +
         ": the narrow file would hold empty lines. Check the field number "
         "and the separator.");
   }
@@ -800,8 +806,8 @@ void warnAboutSample(const FinalEffects& effects, const Selecting& selecting,
     }
     check->warnings.push_back(
         number(no_code) + " character" + (no_code == 1 ? "" : "s") + " of " +
-        field +
-        " in the sample have no code in the table and would be written as "
+        field + " in the sample " + (no_code == 1 ? "has" : "have") +
+        " no code in the table and would be written as "
         "\"?\": " +
         which + (no_code > named.size() ? ", ..." : "") +
         " (a character beyond U+FFFF becomes the low line when surro.txt "

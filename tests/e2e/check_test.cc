@@ -73,6 +73,18 @@ const CheckCase kCases[] = {
      {},
      1,
      {"  Reset() error-229: nothere.txt\n"}},
+    {"a quote left open at the end of the first line",
+     {"-j2", "quote.txt"},
+     {{"quote.txt", "\xFF\xFE" + utf16le(u"a,\"b\r\nc\",d\r\n")}},
+     {},
+     0,
+     {"  ! A quote is still open at the end of the first line."}},
+    {"a character without a code",
+     {"-j2", "accent.txt"},
+     {{"accent.txt", "\xFF\xFE" + utf16le(u"a,caf\u00E9\r\n")}},
+     {},
+     0,
+     {"  ! 1 character of Field-2 in the sample has no code", "  1  caf?\n"}},
     {"the usage text", {"--help"}, {}, {}, 0, {"Usage: pelmora-check"}},
 };
 
