@@ -4,12 +4,31 @@
 #include <memory>
 #include <new>
 
+#include "platform/platform.h"
 #include "select/wide_coding.h"
 
 namespace check_text {
 namespace {
 
 constexpr std::uint32_t kReplacement = 0xFFFD;
+// Where the text of a labelled line starts, and the width lines wrap at.
+constexpr std::size_t kItemIndent = 16;
+constexpr std::size_t kWidth = 78;
+
+std::string padded(const std::string& label) {
+  std::string text = "  " + label;
+  if (text.size() < kItemIndent) text.resize(kItemIndent, ' ');
+  return text + " ";
+}
+
+// UTF-8 characters, not bytes: every byte but a continuation byte.
+std::size_t characters(const std::string& text) {
+  std::size_t count = 0;
+  for (const char c : text) {
+    count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }
+  return count;
+}
 
 void appendUtf8(std::uint32_t c, std::string* out) {
   if (c == '\t') {
@@ -148,6 +167,10 @@ std::string characterName(std::uint8_t byte) {
   return std::string("byte 0x") + kHex[byte >> 4] + kHex[byte & 0xF];
 }
 
+std::string quoted(const std::string& bytes) {
+  return "\"" + fromBytes(bytes) + "\"";
+}
+
 std::string codePoint(std::uint32_t value) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string digits;
@@ -158,6 +181,45 @@ std::string codePoint(std::uint32_t value) {
     }
   }
   return "U+" + digits;
+}
+
+void Page::item(const std::string& label, const std::string& text) {
+  wrapped(padded(label), std::string(kItemIndent + 1, ' '), text);
+}
+
+void Page::name(const std::string& label, const std::string& text) {
+  line(padded(label) + text);
+}
+
+void Page::wrapped(const std::string& first, const std::string& next,
+                   const std::string& text) {
+  std::string out = first;
+  std::size_t column = characters(first);
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find(' ', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string word = text.substr(at, end - at);
+    const std::size_t length = characters(word);
+    if (column + length > kWidth && column > characters(next)) {
+      out += "\n" + next;
+      column = characters(next);
+    } else if (at > 0) {
+      out += ' ';
+      ++column;
+    }
+    out += word;
+    column += length;
+    at = end + 1;
+  }
+  line(out);
+}
+
+void Page::flush() {
+  if (!text_.empty()) {
+    (void)platform::writeStandardOutput(text_.data(), text_.size());
+  }
+  text_.clear();
 }
 
 }  // namespace check_text

@@ -4,6 +4,7 @@
 #ifndef PELMORA_APP_CHECK_TEXT_H_
 #define PELMORA_APP_CHECK_TEXT_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -28,6 +29,40 @@ std::string characterName(std::uint8_t byte);
 
 /// "U+20B9F".
 std::string codePoint(std::uint32_t value);
+
+/// A name or a text in double quotes, as fromBytes() shows it.
+std::string quoted(const std::string& bytes);
+
+/// A count or a value in decimal.
+template <class Integer>
+std::string number(Integer value) {
+  return std::to_string(value);
+}
+
+/// What pelmora-check prints, held until flush() and printed section by
+/// section, so that a stop inside the shared code (a surro.txt number that
+/// stops every run) still leaves what was found up to it on the screen.
+class Page {
+ public:
+  void line(const std::string& text = std::string()) {
+    text_ += text;
+    text_ += '\n';
+  }
+  /// A labelled line, its text wrapped under itself.
+  void item(const std::string& label, const std::string& text);
+  /// A labelled line never wrapped, for a name: where a name is cut, the
+  /// reader cannot tell.
+  void name(const std::string& label, const std::string& text);
+  /// Text wrapped at blanks to kWidth characters, the first line after
+  /// `first`, the others after `next`.
+  void wrapped(const std::string& first, const std::string& next,
+               const std::string& text);
+  /// Writes what is held to standard output.
+  void flush();
+
+ private:
+  std::string text_;
+};
 
 }  // namespace check_text
 
