@@ -221,8 +221,8 @@ void warnAboutSample(const FinalEffects& effects, const Selecting& selecting,
       } else {
         units.push_back(static_cast<char16_t>(character));
       }
-      which += (which.empty() ? "" : ", ") + fromUnits(units) +
-               " " + codePoint(character);
+      which += (which.empty() ? "" : ", ") + fromUnits(units) + " " +
+               codePoint(character);
     }
     warnings->push_back(
         number(no_code) + " character" + (no_code == 1 ? "" : "s") + " of " +
