@@ -149,6 +149,10 @@ bool Selecting::decodeHead(std::int64_t end, std::u16string* units) const {
       wide_bytes_ < start_.mark_bytes ? wide_bytes_ : start_.mark_bytes;
   if (wide_bytes_ < 0 || end < begin || end > wide_bytes_) return false;
   const std::size_t n = static_cast<std::size_t>(end - begin);
+  if (n == 0) {
+    units->clear();
+    return true;
+  }
   std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[n + 1]);
   std::unique_ptr<std::uint16_t[]> decoded(new (std::nothrow)
                                                std::uint16_t[n + 1]);
