@@ -1,6 +1,7 @@
 #include "tables/survivor_utf16.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "diagnostics/error_text.h"
@@ -101,23 +102,26 @@ std::string SurvivorsUTF16::settingsFile(
 }
 
 TableSearch SurvivorsUTF16::search(const FinalEffects& options) const {
-  using Location =
-      std::string (SurvivorsUTF16::*)(std::vector<std::string>*) const;
-  static constexpr Location kLocations[5] = {
-      nullptr, &SurvivorsUTF16::fixedPlace, &SurvivorsUTF16::currentFolder,
-      &SurvivorsUTF16::programFolder, &SurvivorsUTF16::settingsFile};
-
   TableSearch search;
-  for (int slot = options.tableFromSettings() ? 4 : 1; slot <= 4; ++slot) {
-    search.found = (this->*kLocations[slot])(&search.tried);
-    if (!search.found.empty()) return search;
-    if (slot == 1 && options.noTableSearch()) {
+  const auto found = [&search](std::string name) {
+    search.found = std::move(name);
+    return !search.found.empty();
+  };
+  // -K goes straight to the settings file; -D stops after the fixed place.
+  if (!options.tableFromSettings()) {
+    if (found(fixedPlace(&search.tried))) return search;
+    if (options.noTableSearch()) {
       search.refusal = 166;
       search.refusal_message =
           "Reset() error-166: " + platform::fixedTablePath(kTableFileName);
       return search;
     }
+    if (found(currentFolder(&search.tried)) ||
+        found(programFolder(&search.tried))) {
+      return search;
+    }
   }
+  if (found(settingsFile(&search.tried))) return search;
   search.refusal = 167;
   search.refusal_message = "Reset() error-167: i = 4";
   return search;
