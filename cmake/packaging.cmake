@@ -1,7 +1,8 @@
-# The packages people install: a Debian package (bin/pelmora, both tables in
-# share/pelmora, where the program looks first, the manual page and the
-# copyright file) and, for the 32-bit Windows program, a .zip laid out for
-# C:\Quorvelin. `make packages` builds both (see the Makefile).
+# The packages people install: a Debian package (bin/pelmora and
+# bin/pelmora-check, both tables in share/pelmora, where the program looks
+# first, the two manual pages and the copyright file) and, for the 32-bit
+# Windows programs, a .zip laid out for C:\Quorvelin. `make packages` builds
+# both (see the Makefile).
 set(CPACK_PACKAGE_NAME pelmora)
 set(CPACK_PACKAGE_VENDOR "The Pelmora developers")
 set(CPACK_PACKAGE_CONTACT "The Pelmora developers <pelmora@users.noreply.invalid>")
@@ -13,33 +14,38 @@ set(CPACK_PACKAGE_DESCRIPTION
 Unicode-text export, takes one field of every line, can filter it or pull
 the first number out of it, and writes it in Shift_JIS (code page 932) for
 systems that read nothing else. It runs once per file from scripts and
-reports every failure as a numbered message in an err file.")
+reports every failure as a numbered message in an err file. pelmora-check
+shows how a command line would be read and what the run would do, without
+running it.")
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME pelmora-${PROJECT_VERSION}-win32)
-  # pelmora.exe, README.txt, MANUAL.txt and Quorvelin\ at the top of the
-  # archive.
+  # pelmora.exe, pelmora-check.exe, README.txt, MANUAL.txt and Quorvelin\
+  # at the top of the archive.
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
   set(PELMORA_WINDOWS_README ${CMAKE_BINARY_DIR}/README.txt)
   configure_file(${PROJECT_SOURCE_DIR}/docs/README-windows.txt
                  ${PELMORA_WINDOWS_README} @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${PELMORA_WINDOWS_README} DESTINATION .)
-  # Windows has no man: the manual page travels as plain text, rendered
-  # again whenever the page changes. Only the archive needs it, so a build
-  # without a renderer still builds, and its install says what is missing.
+  # Windows has no man: the manual pages travel as plain text, pelmora's
+  # first and pelmora-check's after it, rendered again whenever a page
+  # changes. Only the archive needs it, so a build without a renderer still
+  # builds, and its install says what is missing.
   find_program(PELMORA_MANDOC mandoc)
   find_program(PELMORA_GROFF groff)
   set(PELMORA_MANUAL_TEXT ${CMAKE_BINARY_DIR}/MANUAL.txt)
   if(PELMORA_MANDOC OR PELMORA_GROFF)
     add_custom_command(
       OUTPUT ${PELMORA_MANUAL_TEXT}
-      COMMAND ${CMAKE_COMMAND} -DPAGE=${PROJECT_SOURCE_DIR}/docs/pelmora.1
+      COMMAND ${CMAKE_COMMAND}
+              "-DPAGES=${PROJECT_SOURCE_DIR}/docs/pelmora.1|${PROJECT_SOURCE_DIR}/docs/pelmora-check.1"
               -DOUTPUT=${PELMORA_MANUAL_TEXT} -DMANDOC=${PELMORA_MANDOC}
               -DGROFF=${PELMORA_GROFF}
               -P ${PROJECT_SOURCE_DIR}/cmake/packaging_manual.cmake
       DEPENDS ${PROJECT_SOURCE_DIR}/docs/pelmora.1
+              ${PROJECT_SOURCE_DIR}/docs/pelmora-check.1
               ${PROJECT_SOURCE_DIR}/cmake/packaging_manual.cmake
       COMMENT "Rendering MANUAL.txt"
       VERBATIM)
@@ -58,7 +64,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   # The manual page and the changelog go in compressed, as Debian's policy
   # asks; -n keeps the package the same from one build to the next.
-  foreach(document pelmora.1 changelog)
+  foreach(document pelmora.1 pelmora-check.1 changelog)
     set(compressed ${CMAKE_BINARY_DIR}/doc/${document}.gz)
     add_custom_command(
       OUTPUT ${compressed}
@@ -72,6 +78,7 @@ else()
   add_custom_target(pelmora_documents ALL
                     DEPENDS ${PELMORA_COMPRESSED_DOCUMENTS})
   install(FILES ${CMAKE_BINARY_DIR}/doc/pelmora.1.gz
+                ${CMAKE_BINARY_DIR}/doc/pelmora-check.1.gz
           DESTINATION share/man/man1)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/copyright
                 ${CMAKE_BINARY_DIR}/doc/changelog.gz

@@ -1,31 +1,42 @@
-# Renders the manual page as MANUAL.txt, the plain text the Windows archive
-# carries beside README.txt (Windows has no man):
+# Renders the manual pages as MANUAL.txt, the plain text the Windows archive
+# carries beside README.txt (Windows has no man), one page after the other:
 #
-#   cmake -DPAGE=docs/pelmora.1 -DOUTPUT=MANUAL.txt
+#   cmake "-DPAGES=docs/pelmora.1|docs/pelmora-check.1" -DOUTPUT=MANUAL.txt
 #         [-DMANDOC=/usr/bin/mandoc] [-DGROFF=/usr/bin/groff]
 #         -P cmake/packaging_manual.cmake
 #
 # A terminal renderer marks bold and underline by overstriking (a letter, a
 # backspace, the letter or "_" again): Notepad would show the backspaces, so
 # they go, with the letter they strike. Lines end in CR LF, as README.txt's.
-if(NOT PAGE OR NOT OUTPUT)
-  message(FATAL_ERROR "usage: cmake -DPAGE=page -DOUTPUT=text -P ${CMAKE_CURRENT_LIST_FILE}")
+if(NOT PAGES OR NOT OUTPUT)
+  message(FATAL_ERROR "usage: cmake \"-DPAGES=page|page\" -DOUTPUT=text -P ${CMAKE_CURRENT_LIST_FILE}")
 endif()
-
-if(MANDOC)
-  execute_process(COMMAND ${MANDOC} -Tascii ${PAGE}
-                  OUTPUT_VARIABLE text RESULT_VARIABLE status)
-elseif(GROFF)
-  # -P-c: overstrike rather than terminal colour sequences.
-  execute_process(COMMAND ${GROFF} -man -Tascii -P-c ${PAGE}
-                  OUTPUT_VARIABLE text RESULT_VARIABLE status)
-else()
+if(NOT MANDOC AND NOT GROFF)
   message(FATAL_ERROR "MANUAL.txt is rendered with mandoc or groff: "
                       "apt-get install mandoc")
 endif()
-if(NOT status EQUAL 0 OR text STREQUAL "")
-  message(FATAL_ERROR "rendering ${PAGE} failed (${status})")
-endif()
+
+# "|" between the pages: a list's ";" would not survive the command line of
+# a build rule.
+string(REPLACE "|" ";" pages "${PAGES}")
+set(text "")
+foreach(page IN LISTS pages)
+  if(MANDOC)
+    execute_process(COMMAND ${MANDOC} -Tascii ${page}
+                    OUTPUT_VARIABLE rendered RESULT_VARIABLE status)
+  else()
+    # -P-c: overstrike rather than terminal colour sequences.
+    execute_process(COMMAND ${GROFF} -man -Tascii -P-c ${page}
+                    OUTPUT_VARIABLE rendered RESULT_VARIABLE status)
+  endif()
+  if(NOT status EQUAL 0 OR rendered STREQUAL "")
+    message(FATAL_ERROR "rendering ${page} failed (${status})")
+  endif()
+  if(NOT text STREQUAL "")
+    string(APPEND text "\n\n")
+  endif()
+  string(APPEND text "${rendered}")
+endforeach()
 
 string(ASCII 8 backspace)
 string(REGEX REPLACE "[^\n]${backspace}" "" text "${text}")

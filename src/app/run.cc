@@ -30,14 +30,14 @@ void printGuide(bool full) {
   guiding.printGuide(kPelmoraVersion, full);
 }
 
+}  // namespace
+
 Column chooseColumn(const FinalEffects& effects) {
   if (effects.decimalExtraction()) return Column::kDecimal;
   if (effects.integerExtraction()) return Column::kInteger;
   bool plain = !effects.dropControl() && !effects.omitHI();
   return plain ? Column::kPlain : Column::kFiltered;
 }
-
-}  // namespace
 
 int runPelmora(const std::vector<std::string>& arguments) {
   if (arguments.empty() || arguments[0].empty()) return deriveTable();

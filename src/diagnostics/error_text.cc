@@ -36,7 +36,7 @@ bool g_unfinished = false;
 std::vector<std::string>* g_sink = nullptr;
 }  // namespace
 
-void captureReportsForTesting(std::vector<std::string>* sink) { g_sink = sink; }
+void collectReports(std::vector<std::string>* sink) { g_sink = sink; }
 
 void reportUnfinished(const std::string& message) {
   g_unfinished = true;

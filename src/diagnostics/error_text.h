@@ -52,9 +52,11 @@ void reportUnfinished(const std::string& message);
 int finishedExitCode();
 
 /// Sends every report of report() and reportUnfinished() to the end of
-/// *sink instead of an err file, so that a test reads them back from
-/// memory; nullptr sends them to err files again.
-void captureReportsForTesting(std::vector<std::string>* sink);
+/// *sink instead of an err file: a run that is only looked at
+/// (pelmora-check) shows what the real one would report without writing an
+/// err file, serial.txt or error.txt, and a test reads the reports back from
+/// memory. nullptr sends them to err files again.
+void collectReports(std::vector<std::string>* sink);
 
 /// Ends the run with an exit code after a fatal failure (already reported).
 /// The one place where components stop the program.

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <utility>
 
 #include "diagnostics/error_text.h"
 #include "options/numbered.h"
@@ -80,6 +81,13 @@ struct HyphenTerms::Impl {
   std::string underscoreName;
   bool plainTaken = false;
 
+  // The readings, kept only when asked for, and for each token the reading
+  // it belongs to (kNoReading for the default token).
+  bool recording = false;
+  std::vector<TermReading> readings;
+  std::vector<std::size_t> origins;
+  static constexpr std::size_t kNoReading = static_cast<std::size_t>(-1);
+
   Impl() { numbers.fill(-1); }
 
   bool& flagOf(char letter) {
@@ -87,8 +95,11 @@ struct HyphenTerms::Impl {
   }
 
   void buildTokens();
-  void expandArgument(const std::string& argument);
-  void interpret(const std::string& token);
+  void expandArgument(const std::string& argument, std::size_t number);
+  void addToken(std::string token);
+  void startReading(TermReading::Source source, std::size_t number,
+                    const std::string& text, TermReading::Form form);
+  void interpret(const std::string& token, TokenReading* reading);
   std::int32_t decodeEscape(const std::string& token) const;
   bool takeNumber(const std::string& token);
   bool takeRange(const std::string& token);
@@ -129,47 +140,102 @@ void HyphenTerms::prepareTerms(const std::vector<std::string>& arguments) {
   }
 }
 
-void HyphenTerms::Impl::expandArgument(const std::string& argument) {
+void HyphenTerms::Impl::startReading(TermReading::Source source,
+                                     std::size_t number,
+                                     const std::string& text,
+                                     TermReading::Form form) {
+  if (!recording) return;
+  TermReading reading;
+  reading.source = source;
+  reading.number = number;
+  reading.text = text;
+  reading.form = form;
+  readings.push_back(std::move(reading));
+}
+
+void HyphenTerms::Impl::addToken(std::string token) {
+  tokens.push_back(std::move(token));
+  if (recording) {
+    origins.push_back(readings.empty() ? kNoReading : readings.size() - 1);
+  }
+}
+
+void HyphenTerms::Impl::expandArgument(const std::string& argument,
+                                       std::size_t number) {
+  using Form = TermReading::Form;
+  const auto start = [&](Form form) {
+    startReading(TermReading::Source::kArgument, number, argument, form);
+  };
   if (argument.size() < 3) {
-    tokens.push_back(argument);
+    start(Form::kWhole);
+    addToken(argument);
   } else if (argument == "-CRLF") {
-    tokens.push_back("-0");
+    start(Form::kRewritten);
+    addToken("-0");
   } else if (argument == "--help" || argument == "-VC") {
-    tokens.push_back("-G");
+    start(Form::kRewritten);
+    addToken("-G");
   } else if (argument == "-LF") {
     // -L alone would still be overruled by the default -0.
-    tokens.push_back("-0-");
-    tokens.push_back("-L");
+    start(Form::kRewritten);
+    addToken("-0-");
+    addToken("-L");
   } else if (argument == "--out") {
-    tokens.push_back("-F-");
-    tokens.push_back("-z");
+    start(Form::kRewritten);
+    addToken("-F-");
+    addToken("-z");
   } else if (argument[0] != '-' ||
              printable.find(argument[2]) == std::string::npos ||
              argument[2] == '-' || argument[2] == '\\' ||
              isDigit(argument[2])) {
-    tokens.push_back(argument);
+    start(Form::kWhole);
+    addToken(argument);
   } else if (argument.compare(0, 2, "-w") == 0 ||
              argument.compare(0, 2, "-s") == 0 ||
              argument.compare(0, 2, "-a") == 0 ||
              argument.compare(0, 2, "-h") == 0) {
-    tokens.push_back(argument);
+    start(Form::kWhole);
+    addToken(argument);
   } else {
     // A cluster of one-letter options, as in -tZ.
+    start(Form::kCluster);
     for (std::size_t i = 1; i < argument.size(); ++i) {
-      tokens.push_back(std::string{'-', argument[i]});
+      addToken(std::string{'-', argument[i]});
     }
   }
 }
 
 void HyphenTerms::Impl::buildTokens() {
   tokens.clear();
+  readings.clear();
+  origins.clear();
   // CR LF line ends unless the command line clears them.
-  tokens.push_back("-0");
-  for (const std::string& line : settings.lines) {
-    if (line.empty()) break;
-    tokens.push_back(line);
+  addToken("-0");
+  using Source = TermReading::Source;
+  std::size_t slot = 0;
+  for (; slot < settings.lines.size() && !settings.lines[slot].empty();
+       ++slot) {
+    // Line 1 of the file names a table: option slot 0 is its line 2.
+    startReading(Source::kSettingsLine, slot + 2, settings.lines[slot],
+                 TermReading::Form::kWhole);
+    addToken(settings.lines[slot]);
   }
-  for (const std::string& argument : arguments) expandArgument(argument);
+  // What stands after the first empty line is never read; shown, it tells
+  // why an option there has no effect.
+  bool unread = false;
+  for (std::size_t later = slot + 1; later < settings.lines.size(); ++later) {
+    if (settings.lines[later].empty()) continue;
+    if (!unread) {
+      startReading(Source::kSettingsLine, slot + 2, std::string(),
+                   TermReading::Form::kNotRead);
+      unread = true;
+    }
+    startReading(Source::kSettingsLine, later + 2, settings.lines[later],
+                 TermReading::Form::kNotRead);
+  }
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    expandArgument(arguments[i], i + 1);
+  }
 }
 
 bool HyphenTerms::Impl::takeNumber(const std::string& token) {
@@ -197,21 +263,59 @@ bool HyphenTerms::Impl::takeRange(const std::string& token) {
   return true;
 }
 
-void HyphenTerms::Impl::interpret(const std::string& token) {
+namespace {
+
+// Why no test took a token: the first two characters tell.
+TokenReading::Skip skipReason(const std::string& token) {
+  using Skip = TokenReading::Skip;
+  const char letter = headLetter(token);
+  if (letter == '\0' || letter == '-') return Skip::kNoLetter;
+  if (letterIndex(kFlagLetters, kFlagCount, letter) < kFlagCount) {
+    return Skip::kFlagWithText;
+  }
+  if (letterIndex(kNumberLetters, kNumberCount, letter) < kNumberCount) {
+    return Skip::kNoNumber;
+  }
+  if (letterIndex(kLiteralLetters, kCharacterOptions, letter) <
+      kCharacterOptions) {
+    return Skip::kNoCharacter;
+  }
+  if (letter == '@' || letter == 'E' || letter == 'I' || letter == '~') {
+    return Skip::kNoEffect;
+  }
+  return Skip::kUnknownLetter;
+}
+
+}  // namespace
+
+void HyphenTerms::Impl::interpret(const std::string& token,
+                                  TokenReading* reading) {
+  using Kind = TokenReading::Kind;
+  // What the token did, for the reading when one is kept.
+  const auto took = [reading](Kind kind, char letter, std::int32_t value) {
+    if (reading == nullptr) return;
+    reading->kind = kind;
+    reading->letter = letter;
+    reading->value = value;
+  };
   if (token[0] != '-') {
     bool& names_f = flagOf('F');
     bool& names_underscore = flagOf('_');
     if (names_f) {
       fName = token;
       names_f = false;
+      took(Kind::kFName, 'F', 0);
     } else if (names_underscore) {
       underscoreName = token;
       names_underscore = false;
+      took(Kind::kUnderscoreName, '_', 0);
     } else if (!plainTaken) {
       wideName = token;
       plainTaken = true;
+      took(Kind::kWideName, '\0', 0);
     } else {
       secondPlain = token;
+      took(Kind::kNarrowName, '\0', 0);
     }
     return;
   }
@@ -220,16 +324,26 @@ void HyphenTerms::Impl::interpret(const std::string& token) {
   const std::size_t flag_index = letterIndex(kFlagLetters, kFlagCount, letter);
   if (token.size() == 2 && flag_index < kFlagCount) {
     flags[flag_index] = true;
+    took(Kind::kFlagSet, letter, 0);
     return;
   }
   if (token.size() >= 3 && token[2] == '-' && flag_index < kFlagCount) {
     flags[flag_index] = false;
     if (letter == 'F') fName.clear();
     if (letter == '_') underscoreName.clear();
+    took(Kind::kFlagCleared, letter, 0);
     return;
   }
   if (token.size() >= 3 && isDigit(token[2])) {
-    if (takeNumber(token) || takeRange(token)) return;
+    if (takeNumber(token)) {
+      took(Kind::kNumber, letter,
+           numbers[letterIndex(kNumberLetters, kNumberCount, letter)]);
+      return;
+    }
+    if (takeRange(token)) {
+      took(Kind::kRange, letter, 0);
+      return;
+    }
   }
   // The bit strings -@ and -E are read by no run; like every other token
   // nothing below takes, they are skipped.
@@ -238,6 +352,7 @@ void HyphenTerms::Impl::interpret(const std::string& token) {
   if (escaped < kCharacterOptions) {
     const std::int32_t code = decodeEscape(token);
     characters[escaped].code = code;
+    took(Kind::kCharacterCode, letter, code);
     // A zero code stays stored and the token goes on to the literal test,
     // which no upper-case head can pass.
     if (code != 0) return;
@@ -247,8 +362,14 @@ void HyphenTerms::Impl::interpret(const std::string& token) {
   if (token.size() >= 3 && literal < kCharacterOptions) {
     characters[literal].literal = token.substr(2);
     characters[literal].code = 0;
+    took(Kind::kCharacterText, letter, static_cast<unsigned char>(token[2]));
+    return;
   }
   // Anything else is skipped without a word.
+  if (reading != nullptr && escaped == kCharacterOptions) {
+    reading->letter = letter;
+    reading->skip = skipReason(token);
+  }
 }
 
 void HyphenTerms::parse() { parse(readSettingsFile()); }
@@ -257,9 +378,28 @@ void HyphenTerms::parse(SettingsFile settings) {
   Impl& d = *impl_;
   d.settings = std::move(settings);
   d.buildTokens();
-  for (const std::string& token : d.tokens) {
-    if (!token.empty()) d.interpret(token);
+  for (std::size_t i = 0; i < d.tokens.size(); ++i) {
+    const std::string& token = d.tokens[i];
+    const std::size_t origin = d.recording ? d.origins[i] : Impl::kNoReading;
+    if (origin == Impl::kNoReading) {
+      if (!token.empty()) d.interpret(token, nullptr);
+      continue;
+    }
+    TokenReading reading;
+    reading.token = token;
+    if (token.empty()) {
+      reading.skip = TokenReading::Skip::kEmpty;
+    } else {
+      d.interpret(token, &reading);
+    }
+    d.readings[origin].tokens.push_back(std::move(reading));
   }
+}
+
+void HyphenTerms::recordReadings() { impl_->recording = true; }
+
+const std::vector<TermReading>& HyphenTerms::readings() const {
+  return impl_->readings;
 }
 
 std::int32_t HyphenTerms::decodeEscape(const std::string& token) const {

@@ -3,12 +3,66 @@
 #ifndef PELMORA_OPTIONS_HYPHEN_TERM_H_
 #define PELMORA_OPTIONS_HYPHEN_TERM_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "options/settings_file.h"
+
+/// How the parse took one token. Kept only when recordReadings() asked for
+/// it: pelmora-check shows it; a run of pelmora reads none of it.
+struct TokenReading {
+  enum class Kind {
+    kWideName,        ///< the first plain argument
+    kNarrowName,      ///< a later plain argument: the last one is the narrow
+    kFName,           ///< the plain argument after -F: the narrow file
+    kUnderscoreName,  ///< the plain argument after -_, which nothing reads
+    kFlagSet,         ///< `letter` set
+    kFlagCleared,     ///< `letter` cleared by a "-" after it
+    kNumber,          ///< number option `letter`; `value`, -1 after 214
+    kRange,           ///< -I or -~, which no run reads
+    kCharacterCode,   ///< -S -W -A -H: `value` the code, 0 for none
+    kCharacterText,   ///< -s -w -a -h: `value` the first byte of the text
+    kSkipped,         ///< no test took it; `skip` says why
+  };
+  /// Why a token was skipped.
+  enum class Skip {
+    kNone,
+    kEmpty,          ///< an empty argument
+    kNoLetter,       ///< "-" or "--": no option letter
+    kFlagWithText,   ///< a flag letter followed by more than "-"
+    kNoNumber,       ///< a number letter without digits right after it
+    kNoCharacter,    ///< -s -w -a -h without the character
+    kNoEffect,       ///< -@, -E, or -I and -~ without a range: read by no run
+    kUnknownLetter,  ///< no option has that letter (options are
+                     ///< case-sensitive)
+  };
+  std::string token;
+  Kind kind = Kind::kSkipped;
+  char letter = '\0';
+  std::int32_t value = 0;
+  Skip skip = Skip::kNone;
+};
+
+/// How one argument, or one option line of set_pelmora.txt, was read: the
+/// tokens it became, in order, and how each was taken.
+struct TermReading {
+  enum class Source { kSettingsLine, kArgument };
+  enum class Form {
+    kWhole,      ///< one token, as written
+    kRewritten,  ///< -CRLF, --help, -VC, -LF, --out: the tokens they stand for
+    kCluster,    ///< one-letter options, one token per letter after the "-"
+    kNotRead,    ///< a settings line after the first empty one
+  };
+  Source source = Source::kArgument;
+  /// The argument's place from 1, or the line of set_pelmora.txt (from 2).
+  std::size_t number = 0;
+  std::string text;
+  Form form = Form::kWhole;
+  std::vector<TokenReading> tokens;
+};
 
 /// Holds the command line as parsed. Nothing on the command line is ever
 /// rejected: unknown tokens are skipped, later tokens override earlier ones.
@@ -59,6 +113,13 @@ class HyphenTerms {
 
   /// The token list after phase 1 (for tests).
   const std::vector<std::string>& tokens() const;
+
+  /// Makes parse() keep how it read each argument and each settings line,
+  /// in the order they were read: the settings lines first, the first empty
+  /// one included, then the arguments.
+  void recordReadings();
+  /// What parse() kept; empty without recordReadings().
+  const std::vector<TermReading>& readings() const;
 
   /// The escape decoding of the upper-case character options (-S, -W, -A,
   /// -H): the byte code of the token from its third character on.

@@ -1,7 +1,9 @@
 #include "select/select_utf16.h"
 
+#include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <utility>
 
 #include "diagnostics/error_text.h"
@@ -29,10 +31,8 @@ void Selecting::buildReplacementBytes(const FinalEffects& options) {
   replacement_bytes_ = replacementBytesFor(options);
 }
 
-void Selecting::prepareRun(const FinalEffects& options,
-                           const std::string& wide_name, DataNote* note) {
+void Selecting::copySettings(const FinalEffects& options) {
   wide_bytes_ = -1;
-  wide_name_ = wide_name;
   output_name_.clear();
   // The options the scanners read, once, in the types they read them in;
   // the tables and the line ends join them when a scan starts.
@@ -44,7 +44,23 @@ void Selecting::prepareRun(const FinalEffects& options,
   settings_.completion = options.completionChar();
   line_counter_ = -1;
   start_ = wide_coding::Start{};
+  workbook_ = false;
   keep_temporary_ = options.keepTemporary();
+}
+
+void Selecting::measureWide() {
+  std::int64_t bytes = 0;
+  if (wide_.size(&bytes) == platform::Status::kOk &&
+      static_cast<std::uint64_t>(bytes) <= platform::kLargestWideFileBytes &&
+      probeCoding(bytes)) {
+    wide_bytes_ = bytes;
+  }
+}
+
+void Selecting::prepareRun(const FinalEffects& options,
+                           const std::string& wide_name, DataNote* note) {
+  copySettings(options);
+  wide_name_ = wide_name;
 
   // What the file is written in, and its size, through the one open of the
   // wide file. -t writes it in place, so it is opened for writing too when
@@ -55,12 +71,7 @@ void Selecting::prepareRun(const FinalEffects& options,
     wide_writable_ = wide_.openReadWrite(wide_name) == platform::Status::kOk;
   }
   if (wide_writable_ || wide_.openRead(wide_name) == platform::Status::kOk) {
-    std::int64_t bytes = 0;
-    if (wide_.size(&bytes) == platform::Status::kOk &&
-        static_cast<std::uint64_t>(bytes) <= platform::kLargestWideFileBytes &&
-        probeCoding(bytes)) {
-      wide_bytes_ = bytes;
-    }
+    measureWide();
   }
   // A workbook holds no lines to pick a field from; what the scan would
   // make of its compressed bytes is no column of it.
@@ -87,6 +98,124 @@ void Selecting::prepareRun(const FinalEffects& options,
   table_ = std::make_unique<SurvivorsUTF16>();
   table_->load(options, note);
   (void)table_->survivors();
+}
+
+TableSearch Selecting::prepareInspection(const FinalEffects& options,
+                                         const std::string& wide_name) {
+  copySettings(options);
+  wide_name_ = wide_name;
+  // Read, never written: this run only looks.
+  wide_writable_ = false;
+  if (wide_.openRead(wide_name) == platform::Status::kOk) measureWide();
+  if (wide_bytes_ < 0) (void)wide_.close();
+
+  table_ = std::make_unique<SurvivorsUTF16>();
+  TableSearch search = table_->search(options);
+  if (search.refusal == 0 && table_->loadFound(&search)) {
+    (void)table_->survivors();
+  }
+  return search;
+}
+
+std::int64_t Selecting::sampleEnd(std::int64_t most_bytes) const {
+  if (wide_bytes_ < 0) return -1;
+  const std::int64_t begin =
+      wide_bytes_ < start_.mark_bytes ? wide_bytes_ : start_.mark_bytes;
+  if (wide_bytes_ - begin <= most_bytes) return wide_bytes_;
+  const std::int64_t width = wide_coding::positionBytes(start_.coding);
+  const std::size_t n = static_cast<std::size_t>(most_bytes / width * width);
+  std::unique_ptr<std::uint8_t[]> head(new (std::nothrow) std::uint8_t[n]);
+  std::size_t got = 0;
+  if (!head || !ok(wide_.readAt(begin, head.get(), n, &got)) || got != n) {
+    return -1;
+  }
+  // A line feed never stands inside another character: UTF-8 and
+  // Shift_JIS have no 0A in a longer code, and a UTF-16 line feed is one
+  // whole unit.
+  const bool big_endian = start_.coding == WideCoding::kUtf16Be;
+  for (std::size_t at = n; at >= static_cast<std::size_t>(width);
+       at -= static_cast<std::size_t>(width)) {
+    const std::uint8_t* unit = head.get() + at - width;
+    const bool line_feed = width == 1   ? unit[0] == 0x0A
+                           : big_endian ? unit[0] == 0 && unit[1] == 0x0A
+                                        : unit[0] == 0x0A && unit[1] == 0;
+    if (line_feed) return begin + static_cast<std::int64_t>(at);
+  }
+  return begin + static_cast<std::int64_t>(n);
+}
+
+bool Selecting::decodeHead(std::int64_t end, std::u16string* units) const {
+  const std::int64_t begin =
+      wide_bytes_ < start_.mark_bytes ? wide_bytes_ : start_.mark_bytes;
+  if (wide_bytes_ < 0 || end < begin || end > wide_bytes_) return false;
+  const std::size_t n = static_cast<std::size_t>(end - begin);
+  if (n == 0) {
+    units->clear();
+    return true;
+  }
+  std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[n + 1]);
+  std::unique_ptr<std::uint16_t[]> decoded(new (std::nothrow)
+                                               std::uint16_t[n + 1]);
+  std::size_t got = 0;
+  if (!bytes || !decoded || !ok(wide_.readAt(begin, bytes.get(), n, &got)) ||
+      got != n) {
+    return false;
+  }
+  std::size_t count = 0;
+  switch (start_.coding) {
+    case WideCoding::kUtf16Le:
+    case WideCoding::kUtf16Be:
+      count = n / 2;
+      std::memcpy(decoded.get(), bytes.get(), count * 2);
+      wide_coding::toHostOrder(start_.coding, decoded.get(), count);
+      break;
+    case WideCoding::kUtf8: {
+      wide_coding::UnitRuns runs{};
+      (void)wide_coding::decodeUtf8(bytes.get(), n, true, decoded.get(), &runs);
+      // The runs lie apart in `decoded`: they are moved together in order.
+      for (std::size_t r = 0; r < runs.count; ++r) {
+        std::memmove(decoded.get() + count, decoded.get() + runs.begin[r],
+                     runs.units[r] * 2);
+        count += runs.units[r];
+      }
+      break;
+    }
+    case WideCoding::kShiftJis:
+      (void)wide_coding::decodeShiftJis(bytes.get(), n, true, decoded.get(),
+                                        &count);
+      break;
+  }
+  try {
+    units->assign(decoded.get(), decoded.get() + count);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+bool Selecting::scanToMemory(Column column, LineEnd line_end, std::int64_t end,
+                             std::string* narrow) {
+  narrow->clear();
+  if (wide_bytes_ < 0 || !table_) return false;
+  line_counter_ = 0;
+  output_ = OutputBlocks();
+  std::int64_t lines = 0;
+  std::int64_t failed_capacity = 0;
+  bool held = scanWideFile(column, line_end, &lines, &failed_capacity, end) ==
+              parts::ScanEnd::kDone;
+  if (held) {
+    line_counter_ = lines;
+    try {
+      held = output_.forEach([narrow](const std::uint8_t* b, std::size_t n) {
+        narrow->append(reinterpret_cast<const char*>(b), n);
+        return true;
+      });
+    } catch (const std::bad_alloc&) {
+      held = false;
+    }
+  }
+  output_ = OutputBlocks();
+  return held;
 }
 
 bool Selecting::probeCoding(std::int64_t bytes) {
@@ -246,7 +375,8 @@ void Selecting::setBlockReadHookForTesting(void (*hook)()) {
 
 parts::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
                                        std::int64_t* lines,
-                                       std::int64_t* failed_capacity) {
+                                       std::int64_t* failed_capacity,
+                                       std::int64_t range_end) {
   // The file is read as long as it is now; a file that is longer or
   // shorter by the end of the scan was changed by someone else while it was
   // read, and what was read is no longer the file.
@@ -261,7 +391,10 @@ parts::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
   const std::int64_t width = wide_coding::positionBytes(start_.coding);
   const std::int64_t begin =
       bytes < start_.mark_bytes ? bytes : start_.mark_bytes;
-  const std::int64_t end = begin + (bytes - begin) / width * width;
+  std::int64_t end = begin + (bytes - begin) / width * width;
+  if (range_end >= begin && range_end < end) {
+    end = begin + (range_end - begin) / width * width;
+  }
 
   using namespace scanners;
   const TableEntry* entries = table_->entries();

@@ -62,6 +62,36 @@ class Selecting {
   /// Stops the program with exit_code when the wide file could not be read.
   void unreadFileStop(int exit_code) const;
 
+  /// The preparation of a run that is only looked at (pelmora-check): the
+  /// settings are copied, the wide file is opened for reading alone, sized
+  /// and probed as prepareRun() does it, and the conversion table is
+  /// searched and loaded with the supplementary list. Nothing is reported
+  /// but what the table search and surro.txt report, no note is written,
+  /// and nothing stops the program (but a bad number in surro.txt, 158, as
+  /// in a run). Gives the table search, with its refusal when the run
+  /// would have no table; wideBytes() is -1 when the wide file cannot be
+  /// read (229), and isWorkbook() tells 246.
+  TableSearch prepareInspection(const FinalEffects& options,
+                                const std::string& wide_name);
+  /// The wide file begins as a workbook does (246).
+  bool isWorkbook() const { return workbook_; }
+
+  /// Where a sample of the head of the wide file ends: just after the last
+  /// line feed in the first `most_bytes` bytes after the mark, at the end
+  /// of the file when that comes first, or at `most_bytes` when they hold
+  /// no line feed. -1 when the file cannot be read.
+  std::int64_t sampleEnd(std::int64_t most_bytes) const;
+  /// The bytes from the mark to `end` (a sampleEnd()) decoded into code
+  /// units as the scan decodes them. False when they cannot be read or held.
+  [[nodiscard]] bool decodeHead(std::int64_t end, std::u16string* units) const;
+  /// Scans the wide file from the mark to `end` (a sampleEnd()) with the
+  /// engine of `column`, exactly as runToFile() scans the whole file, and
+  /// gives the narrow bytes in *narrow: nothing is written, nothing is
+  /// reported and nothing stops. False when the bytes cannot be read or
+  /// the output held.
+  [[nodiscard]] bool scanToMemory(Column column, LineEnd line_end,
+                                  std::int64_t end, std::string* narrow);
+
   /// Runs one engine to the narrow file held by holdNarrowOrStop() (held
   /// here first when it is not yet); returns WriteResult::kWritten or
   /// WriteResult::kFailed (reported as 215). The file is cut and written
@@ -162,10 +192,16 @@ class Selecting {
   const SurvivorsUTF16* table() const { return table_.get(); }
 
  private:
-  /// Builds the run's unit tables and scans the wide file in parts.
+  /// Copies what the scanners read from the settled options.
+  void copySettings(const FinalEffects& options);
+  /// Sizes and probes the opened wide file: wide_bytes_ on success.
+  void measureWide();
+  /// Builds the run's unit tables and scans the wide file in parts, up to
+  /// byte `range_end` (-1: its end).
   parts::ScanEnd scanWideFile(Column column, LineEnd line_end,
                               std::int64_t* lines,
-                              std::int64_t* failed_capacity);
+                              std::int64_t* failed_capacity,
+                              std::int64_t range_end = -1);
   /// Scans the wide file into the output; a read failure or an output that
   /// does not fit in memory is reported and stops the program.
   void scanOrStop(Column column, LineEnd line_end, bool to_file);

@@ -32,7 +32,8 @@ void CommandPath::start(bool report) {
   path_length_ = static_cast<std::int32_t>(path_.size());
 }
 
-std::string CommandPath::search(const std::string& file_name) {
+std::string CommandPath::search(const std::string& file_name,
+                                std::vector<std::string>* tried) {
   file_name_ = file_name;
   std::string result;
 
@@ -47,6 +48,7 @@ std::string CommandPath::search(const std::string& file_name) {
   const std::int32_t candidates = fields < list.size() ? fields : list.size();
   for (std::int32_t k = 0; k < candidates; ++k) {
     candidate_ = list.item(k);
+    if (tried != nullptr) tried->push_back(candidate_);
     if (probe(candidate_)) {
       result = candidate_;
       break;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 /// Probes "<folder><separator><file name>" for every folder of Path, in
 /// order, and returns the first candidate that opens.
@@ -32,7 +33,9 @@ class CommandPath {
   /// The first candidate that opens, or an empty text when none does or
   /// Path is empty. With the report flag, every candidate that fails leaves
   /// "Reset() error-208: <candidate>"; the search never stops the program.
-  std::string search(const std::string& file_name);
+  /// Every candidate probed is added to *tried unless it is nullptr.
+  std::string search(const std::string& file_name,
+                     std::vector<std::string>* tried = nullptr);
   /// Opens the candidate read-only and closes it again; true when it
   /// opened. A failure is reported (208) when the report flag is set.
   bool probe(const std::string& candidate);

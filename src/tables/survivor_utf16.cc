@@ -1,6 +1,7 @@
 #include "tables/survivor_utf16.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "diagnostics/error_text.h"
@@ -61,58 +62,89 @@ bool probeFile(const std::string& name) {
 
 SurvivorsUTF16::SurvivorsUTF16() = default;
 
-std::string SurvivorsUTF16::fixedPlace() const {
+std::string SurvivorsUTF16::fixedPlace(std::vector<std::string>* tried) const {
   std::string name = platform::fixedTablePath(kTableFileName);
+  tried->push_back(name);
   if (probeFile(name)) return name;
   diagnostics::report("Reset() error-154: " + name);
   return std::string();
 }
 
-std::string SurvivorsUTF16::currentFolder() const {
+std::string SurvivorsUTF16::currentFolder(
+    std::vector<std::string>* tried) const {
+  tried->push_back(kTableFileName);
   if (probeFile(kTableFileName)) return kTableFileName;
   diagnostics::report(std::string("Reset() error-153: ") + kTableFileName);
   return std::string();
 }
 
-std::string SurvivorsUTF16::programFolder() const {
+std::string SurvivorsUTF16::programFolder(
+    std::vector<std::string>* tried) const {
   CommandPath path;
   path.start(true);
-  return path.search(kTableFileName);
+  return path.search(kTableFileName, tried);
 }
 
-std::string SurvivorsUTF16::settingsFile() const {
+std::string SurvivorsUTF16::settingsFile(
+    std::vector<std::string>* tried) const {
   std::string line;
+  tried->push_back(kTableSettingsFileName);
   if (!readFirstLine(kTableSettingsFileName, &line)) {
     diagnostics::report(std::string("Reset() error-155: ") +
                         kTableSettingsFileName);
     return std::string();
   }
   if (line.empty()) return std::string();
+  tried->push_back(line);
   if (probeFile(line)) return line;
   diagnostics::report("Reset() error-156: " + line);
   return std::string();
 }
 
-void SurvivorsUTF16::load(const FinalEffects& options, DataNote* note) {
-  using Location = std::string (SurvivorsUTF16::*)() const;
-  static constexpr Location kLocations[5] = {
-      nullptr, &SurvivorsUTF16::fixedPlace, &SurvivorsUTF16::currentFolder,
-      &SurvivorsUTF16::programFolder, &SurvivorsUTF16::settingsFile};
-
-  binary_table_.clear();
-  for (int slot = options.tableFromSettings() ? 4 : 1; slot <= 4; ++slot) {
-    binary_table_ = (this->*kLocations[slot])();
-    if (!binary_table_.empty()) break;
-    if (slot == 1 && options.noTableSearch()) {
-      diagnostics::report("Reset() error-166: " +
-                          platform::fixedTablePath(kTableFileName));
-      diagnostics::stop(1);
+TableSearch SurvivorsUTF16::search(const FinalEffects& options) const {
+  TableSearch search;
+  const auto found = [&search](std::string name) {
+    search.found = std::move(name);
+    return !search.found.empty();
+  };
+  // -K goes straight to the settings file; -D stops after the fixed place.
+  if (!options.tableFromSettings()) {
+    if (found(fixedPlace(&search.tried))) return search;
+    if (options.noTableSearch()) {
+      search.refusal = 166;
+      search.refusal_message =
+          "Reset() error-166: " + platform::fixedTablePath(kTableFileName);
+      return search;
     }
-    if (slot == 4) {
-      diagnostics::report("Reset() error-167: i = 4");
-      diagnostics::stop(1);
+    if (found(currentFolder(&search.tried)) ||
+        found(programFolder(&search.tried))) {
+      return search;
     }
   }
+  if (found(settingsFile(&search.tried))) return search;
+  search.refusal = 167;
+  search.refusal_message = "Reset() error-167: i = 4";
+  return search;
+}
+
+bool SurvivorsUTF16::loadFound(TableSearch* search) {
+  binary_table_ = search->found;
+  if (!search->found.empty() && loadFile(search->found)) return true;
+  // The file passed its probe, so it vanished or is damaged: converting
+  // with half a table would write wrong bytes without a word.
+  search->refusal = 240;
+  search->refusal_message = "BlockRead() error-240: " + search->found;
+  return false;
+}
+
+void SurvivorsUTF16::load(const FinalEffects& options, DataNote* note) {
+  TableSearch found = search(options);
+  binary_table_.clear();
+  if (found.found.empty()) {
+    diagnostics::report(found.refusal_message);
+    diagnostics::stop(1);
+  }
+  binary_table_ = found.found;
 
   if (options.tableReport()) {
     const std::string text =
@@ -121,10 +153,8 @@ void SurvivorsUTF16::load(const FinalEffects& options, DataNote* note) {
     (note != nullptr ? note : &own)->write(text);
   }
 
-  if (!loadFile(binary_table_)) {
-    // The file passed its probe, so it vanished or is damaged: converting
-    // with half a table would write wrong bytes without a word.
-    diagnostics::report("BlockRead() error-240: " + binary_table_);
+  if (!loadFound(&found)) {
+    diagnostics::report(found.refusal_message);
     diagnostics::stop(1);
   }
 }

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "tables/table_format.h"
@@ -23,6 +24,19 @@ inline constexpr const char* kSurrogateListFileName = "surro.txt";
 enum class SurvivorList {
   kRead,        ///< read up to its end, its first empty line or its 4 MiB bound
   kUnreadable,  ///< surro.txt could not be opened or read (reported, 192)
+};
+
+/// What the table search found; nothing of it stops the program.
+struct TableSearch {
+  /// The table file chosen; empty when no place has it.
+  std::string found;
+  /// Every name looked at, in the order of the search, the one found last.
+  std::vector<std::string> tried;
+  /// When the run cannot have this table: the number it stops with (166 -D
+  /// and not in the fixed place, 167 in no place, 240 found but unreadable)
+  /// and the message it reports; 0 and empty otherwise.
+  int refusal = 0;
+  std::string refusal_message;
 };
 
 /// One code unit's conversion: the kind and up to two Shift_JIS bytes.
@@ -58,6 +72,14 @@ class SurvivorsUTF16 {
   /// when there is none, through one of its own.
   void load(const FinalEffects& options, DataNote* note = nullptr);
 
+  /// The search of load() alone, as -K and -D narrow it: every miss is
+  /// reported as load() reports it, but nothing stops the program and no
+  /// note is written.
+  TableSearch search(const FinalEffects& options) const;
+  /// Loads the table that `search` found, which binaryTable() then names.
+  /// False, with the refusal 240 set in *search, when it cannot be read.
+  [[nodiscard]] bool loadFound(TableSearch* search);
+
   /// Applies the records of a table file (later records win). Returns false
   /// when the file cannot be opened or read; entries applied before a read
   /// failure stay.
@@ -85,11 +107,12 @@ class SurvivorsUTF16 {
   const TableEntry* entries() const { return entries_.data(); }
 
   /// The location functions of the search; each returns the name found or
-  /// an empty text, reporting its misses.
-  std::string fixedPlace() const;
-  std::string currentFolder() const;
-  std::string programFolder() const;
-  std::string settingsFile() const;
+  /// an empty text, reporting its misses, and adds every name it looked at
+  /// to *tried.
+  std::string fixedPlace(std::vector<std::string>* tried) const;
+  std::string currentFolder(std::vector<std::string>* tried) const;
+  std::string programFolder(std::vector<std::string>* tried) const;
+  std::string settingsFile(std::vector<std::string>* tried) const;
 
   /// The table file chosen by load().
   const std::string& binaryTable() const { return binary_table_; }

@@ -54,7 +54,9 @@ struct PlatformTable {
   std::vector<std::uint32_t> unitsOnlyInTheTable;
 
   // ---- Values the end-to-end cases see.
-  const char* programFile;    // the program's copy in <sandbox>/bin
+  const char* programFile;  // the program's copy in <sandbox>/bin
+  /// pelmora-check, which lies beside the program wherever it was built.
+  const char* checkProgramFile;
   int minusOneSeenByHarness;  // for the program's -1, through any launcher
   const char* standardErrorLineEnd;
   /// What the program writes before the Linux path of a file ("" or a
@@ -87,6 +89,7 @@ inline const PlatformTable& linuxTable() {
       // 0xFD-0xFF, which Windows decodes to U+0080 and U+F8F0-U+F8F3.
       {0x0080, 0xF8F0, 0xF8F1, 0xF8F2, 0xF8F3},
       "pelmora",
+      "pelmora-check",
       255,  // exit(-1) keeps the low eight bits
       "\n",
       "",
@@ -116,6 +119,7 @@ inline const PlatformTable& windowsTable() {
       32766,  // an environment variable holds at most 32,767 characters
       {},     // none: the system's converter is the one the table copies
       "pelmora.exe",
+      "pelmora-check.exe",
       // ExitProcess(-1) is exit status 0xFFFFFFFF; wine hands the low eight
       // bits to its caller, as a POSIX shell would.
       255,

@@ -9,8 +9,9 @@
       Runs the README's batch block with `wine cmd /c` in WINEPREFIX (the
       table put in C:\\Quorvelin, and put back after).
   check_docs.py readme README.md PELMORA TABLE
-      Runs the README's marked shell blocks with the program installed in a
-      scratch folder, and checks what each leaves behind.
+      Runs the README's marked shell blocks with the program (and the
+      pelmora-check built beside it) installed in a scratch folder, and
+      checks what each prints and leaves behind.
 """
 import itertools
 import os
@@ -121,16 +122,26 @@ def check_manual(readme_path, manual_path):
         problems.append("docs/README-windows.txt does not show the README's "
                         "batch block")
 
+    # pelmora-check's page lies beside pelmora's and lints as clean.
+    pages = [manual_path, os.path.join(os.path.dirname(manual_path),
+                                       "pelmora-check.1")]
+    if not os.path.exists(pages[1]):
+        problems.append("no manual page pelmora-check.1 beside %s" %
+                        manual_path)
+        pages.pop()
     linted = False
     for linter in (["mandoc", "-Tlint", "-Wwarning"],
                    ["groff", "-ww", "-man", "-z"]):
         if shutil.which(linter[0]) is None:
             continue
         linted = True
-        done = subprocess.run(linter + [manual_path], capture_output=True,
-                              text=True)
-        if done.returncode != 0 or done.stdout or done.stderr:
-            problems.append("%s: %s%s" % (linter[0], done.stdout, done.stderr))
+        for page in pages:
+            done = subprocess.run(linter + [page], capture_output=True,
+                                  text=True)
+            if done.returncode != 0 or done.stdout or done.stderr:
+                problems.append("%s %s: %s%s" % (
+                    linter[0], os.path.basename(page), done.stdout,
+                    done.stderr))
 
     return report(problems, "%d options and %d error numbers agree%s" % (
         len(options), len(readme_numbers), "" if linted else
@@ -291,6 +302,33 @@ def check_many_files(script, root, count, unreadable):
     return problems
 
 
+def check_example(readme_path, readme, script, root):
+    """Runs pelmora-check's block in a copy of the worked example's folder:
+    it prints what the README shows, the installed table's place read as
+    the package's, /usr/share/pelmora, and leaves the folder as it was."""
+    work = os.path.join(root, "check")
+    shutil.copytree(os.path.join(os.path.dirname(readme_path), "examples",
+                                 "spreadsheet"), work,
+                    ignore=shutil.ignore_patterns("expected", "commands.txt"))
+    before = {name: open(os.path.join(work, name), "rb").read()
+              for name in os.listdir(work)}
+    done = run_block(script, work, os.path.join(root, "bin"))
+    shown = marked_blocks(readme, "output", "text").get("check-example")
+    problems = []
+    if done.returncode != 0 or done.stderr:
+        problems.append("check-example: exit %d, %s" %
+                        (done.returncode, done.stderr))
+    printed = done.stdout.replace(root, "/usr")
+    if shown is None or as_shown(printed) != as_shown(shown):
+        problems.append("check-example printed:\n" + printed)
+    after = {name: open(os.path.join(work, name), "rb").read()
+             for name in os.listdir(work)}
+    if after != before:
+        problems.append("check-example changed the folder: %s" %
+                        sorted(set(after) ^ set(before)) or "a file's bytes")
+    return problems
+
+
 def check_readme(readme_path, program, table):
     readme = read(readme_path)
     blocks = marked_blocks(readme)
@@ -300,6 +338,9 @@ def check_readme(readme_path, program, table):
         os.makedirs(os.path.join(root, "bin"))
         os.makedirs(os.path.join(root, "share", "pelmora"))
         shutil.copy(program, os.path.join(root, "bin", "pelmora"))
+        check = os.path.join(os.path.dirname(program), "pelmora-check")
+        if os.path.exists(check):
+            shutil.copy(check, os.path.join(root, "bin", "pelmora-check"))
         shutil.copy(table, os.path.join(root, "share", "pelmora"))
 
         if "many-files" not in blocks:
@@ -331,7 +372,14 @@ def check_readme(readme_path, program, table):
             if left != ["names.txt"]:
                 problems.append("worked-example left %s" % left)
 
-        for name in sorted(set(blocks) - {"many-files", "worked-example"}
+        if "check-example" not in blocks:
+            problems.append("no check-example block in the README")
+        else:
+            problems += check_example(readme_path, readme,
+                                      blocks["check-example"], root)
+
+        for name in sorted(set(blocks) - {"many-files", "worked-example",
+                                          "check-example"}
                            - set(marked_blocks(readme, "run", "bat"))):
             problems.append("no check for the README block %s" % name)
 

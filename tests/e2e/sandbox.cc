@@ -213,6 +213,14 @@ Sandbox::Sandbox() {
   fs::copy_file(target().program, programPath(),
                 fs::copy_options::overwrite_existing);
   fs::permissions(programPath(), fs::perms(0755), fs::perm_options::replace);
+  const fs::path check = fs::path(target().program).parent_path() /
+                         programUnderTest().checkProgramFile;
+  if (fs::exists(check)) {
+    fs::copy_file(check, checkProgramPath(),
+                  fs::copy_options::overwrite_existing);
+    fs::permissions(checkProgramPath(), fs::perms(0755),
+                    fs::perm_options::replace);
+  }
 
   environment_ = baseEnvironment();
   prepareLauncher();
@@ -228,6 +236,11 @@ Sandbox::~Sandbox() {
 
 std::string Sandbox::programPath() const {
   return (fs::path(path_) / "bin" / programUnderTest().programFile).string();
+}
+
+std::string Sandbox::checkProgramPath() const {
+  return (fs::path(path_) / "bin" / programUnderTest().checkProgramFile)
+      .string();
 }
 
 std::string Sandbox::hostPath(const std::string& name) const {
@@ -319,6 +332,18 @@ RunResult Sandbox::run(
   return start(programPath(), arguments, true, variables);
 }
 
+RunResult Sandbox::runCheck(const std::vector<std::string>& arguments) const {
+  return start(checkProgramPath(), arguments, true, {});
+}
+
+std::map<std::string, std::string> Sandbox::files() const {
+  std::map<std::string, std::string> files;
+  if (underWine() && fixed_table_) files[fixedTableName()] = *fixed_table_;
+  std::set<std::string> folders;
+  collectFiles(&files, &folders);
+  return files;
+}
+
 RunResult Sandbox::runTool(const std::vector<std::string>& command) const {
   if (command.empty()) throw std::runtime_error("runTool: no command");
   return start(command[0],
@@ -359,6 +384,12 @@ RunResult Sandbox::start(
       result.files[fixedTableName()] = *table;
     }
   }
+  collectFiles(&result.files, &result.folders);
+  return result;
+}
+
+void Sandbox::collectFiles(std::map<std::string, std::string>* files,
+                           std::set<std::string>* folders) const {
   fs::path root(path_);
   std::error_code error;
   for (auto it = fs::recursive_directory_iterator(root, error);
@@ -372,12 +403,11 @@ RunResult Sandbox::start(
     std::string name = relative.generic_string();
     if (underWine()) name = codePage932FromUtf8(name);
     if (it->is_directory(error)) {
-      result.folders.insert(name);
+      folders->insert(name);
     } else if (it->is_regular_file(error)) {
-      result.files[name] = harness::readBytes(it->path());
+      (*files)[name] = harness::readBytes(it->path());
     }
   }
-  return result;
 }
 
 }  // namespace e2e

@@ -1,6 +1,7 @@
 // A fresh folder per case holding bin/pelmora, a copy of the program under
-// test, so its fixed table place is <sandbox>/share/pelmora and nothing
-// installed can change a result; kept when PELMORA_KEEP_SANDBOX is set.
+// test, and bin/pelmora-check, a copy of the one built beside it, so their
+// fixed table place is <sandbox>/share/pelmora and nothing installed can
+// change a result; kept when PELMORA_KEEP_SANDBOX is set.
 //
 // PELMORA_E2E_PROGRAM names another program to copy, PELMORA_E2E_LAUNCHER
 // what starts it: with wine and pelmora.exe every case runs against the
@@ -56,6 +57,8 @@ class Sandbox {
   const std::string& path() const { return path_; }
   /// <sandbox>/bin/pelmora (or pelmora.exe).
   std::string programPath() const;
+  /// <sandbox>/bin/pelmora-check (or pelmora-check.exe).
+  std::string checkProgramPath() const;
   /// How the program writes the absolute name of a sandbox file.
   std::string hostPath(const std::string& name) const;
 
@@ -116,6 +119,11 @@ class Sandbox {
   /// `variables` are set for this run alone, over the sandbox's own.
   RunResult run(const std::vector<std::string>& arguments,
                 const std::map<std::string, std::string>& variables = {}) const;
+  /// The same with pelmora-check.
+  RunResult runCheck(const std::vector<std::string>& arguments) const;
+  /// The files the sandbox holds now, listed as RunResult::files lists them
+  /// after a run.
+  std::map<std::string, std::string> files() const;
   /// Runs a program of the platform in the sandbox with the run's
   /// environment: {"attrib", "+r", "w.txt"} runs wine attrib +r w.txt under
   /// Wine; elsewhere the command names an absolute path.
@@ -126,6 +134,8 @@ class Sandbox {
                   std::vector<std::string> arguments, bool holdFixedPlace,
                   const std::map<std::string, std::string>& variables) const;
   std::string diskName(const std::string& name) const;
+  void collectFiles(std::map<std::string, std::string>* files,
+                    std::set<std::string>* folders) const;
 
   std::string path_;
   std::optional<std::string> fixed_table_;

@@ -18,10 +18,8 @@ using Args = std::vector<std::string>;
 // Settings and reports stay in memory: settling options needs no file.
 class FinalEffectsTest : public ::testing::Test {
  protected:
-  FinalEffectsTest() { diagnostics::captureReportsForTesting(&reports_); }
-  ~FinalEffectsTest() override {
-    diagnostics::captureReportsForTesting(nullptr);
-  }
+  FinalEffectsTest() { diagnostics::collectReports(&reports_); }
+  ~FinalEffectsTest() override { diagnostics::collectReports(nullptr); }
 
   FinalEffects::Values settle(const Args& args,
                               SettingsFile settings = {"table", {}}) {

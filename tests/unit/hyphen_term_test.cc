@@ -22,10 +22,8 @@ using Args = std::vector<std::string>;
 // scratch folder.
 class HyphenTermsTest : public ::testing::Test {
  protected:
-  HyphenTermsTest() { diagnostics::captureReportsForTesting(&reports_); }
-  ~HyphenTermsTest() override {
-    diagnostics::captureReportsForTesting(nullptr);
-  }
+  HyphenTermsTest() { diagnostics::collectReports(&reports_); }
+  ~HyphenTermsTest() override { diagnostics::collectReports(nullptr); }
 
   std::unique_ptr<HyphenTerms> parse(const Args& args,
                                      SettingsFile settings = {"table", {}}) {
@@ -93,6 +91,104 @@ TEST_F(HyphenTermsTest, ArgumentsAreRewrittenOrSplitIntoTokens) {
         "-x-foo", "-S\\t", "-j12", "-I3-5", "-wab", "-s;x", "-a*b", "-hxy",
         "-s,"}) {
     EXPECT_EQ(tokensOf(same), Args{same}) << "argument \"" << same << "\"";
+  }
+}
+
+// A reading in a few words: the token, then what it did.
+std::string shown(const TokenReading& t) {
+  using Kind = TokenReading::Kind;
+  static const char* const kSkips[] = {"",          "empty",     "no letter",
+                                       "flag text", "no number", "no character",
+                                       "no effect", "unknown"};
+  const std::string head = t.token + " ";
+  switch (t.kind) {
+    case Kind::kWideName:
+      return head + "wide";
+    case Kind::kNarrowName:
+      return head + "narrow";
+    case Kind::kFName:
+      return head + "after -F";
+    case Kind::kUnderscoreName:
+      return head + "after -_";
+    case Kind::kFlagSet:
+      return head + "set " + t.letter;
+    case Kind::kFlagCleared:
+      return head + "cleared " + t.letter;
+    case Kind::kNumber:
+    case Kind::kCharacterCode:
+    case Kind::kCharacterText:
+      return head + t.letter + "=" + std::to_string(t.value);
+    case Kind::kRange:
+      return head + "range";
+    case Kind::kSkipped:
+      break;
+  }
+  return head + "skipped: " + kSkips[static_cast<int>(t.skip)];
+}
+
+TEST_F(HyphenTermsTest, ReadingsTellHowEachArgumentWasTaken) {
+  using Form = TermReading::Form;
+  const std::tuple<std::string, Form, Args> cases[] = {
+      {"-jtwo",
+       Form::kCluster,
+       {"-j skipped: no number", "-t set t", "-w skipped: no character",
+        "-o skipped: no number"}},
+      {"-Stab",
+       Form::kCluster,
+       {"-S S=0", "-t set t", "-a skipped: no character", "-b set b"}},
+      {"--ouput",
+       Form::kCluster,
+       {"-- skipped: no letter", "-o skipped: no number", "-u set u",
+        "-p set p", "-u set u", "-t set t"}},
+      {"-LF", Form::kRewritten, {"-0- cleared 0", "-L set L"}},
+      {"-j99999999999", Form::kWhole, {"-j99999999999 j=-1"}},
+      {"-J2", Form::kWhole, {"-J2 skipped: unknown"}},
+      {"-t5", Form::kWhole, {"-t5 skipped: flag text"}},
+      {"-s;x", Form::kWhole, {"-s;x s=59"}},
+      {"-S\\x7C", Form::kWhole, {"-S\\x7C S=124"}},
+      {"-I3-5", Form::kWhole, {"-I3-5 range"}},
+      {"", Form::kWhole, {" skipped: empty"}},
+  };
+  for (const auto& [argument, form, expected] : cases) {
+    SCOPED_TRACE(argument);
+    auto terms = std::make_unique<HyphenTerms>();
+    terms->recordReadings();
+    terms->prepareTerms({"w", argument, "n"});
+    terms->parse({"t", {}});
+    const std::vector<TermReading>& readings = terms->readings();
+    ASSERT_EQ(readings.size(), 3u);
+    EXPECT_EQ(shown(readings[0].tokens.at(0)), "w wide");
+    EXPECT_EQ(readings[1].number, 2u);
+    EXPECT_EQ(readings[1].form, form);
+    Args tokens;
+    for (const TokenReading& token : readings[1].tokens) {
+      tokens.push_back(shown(token));
+    }
+    EXPECT_EQ(tokens, expected);
+    EXPECT_EQ(shown(readings[2].tokens.at(0)), "n narrow");
+  }
+
+  // Settings lines are read whole, before the arguments; those after the
+  // first empty one are kept as not read, that empty line first.
+  auto terms = std::make_unique<HyphenTerms>();
+  terms->recordReadings();
+  terms->prepareTerms({"w"});
+  terms->parse({"t", {"-LF", "-j3", "", "-e2"}});
+  const std::vector<TermReading>& readings = terms->readings();
+  ASSERT_EQ(readings.size(), 5u);
+  const std::tuple<std::size_t, Form, std::string> lines[] = {
+      {2, Form::kWhole, "-LF skipped: flag text"},
+      {3, Form::kWhole, "-j3 j=3"},
+      {4, Form::kNotRead, ""},
+      {5, Form::kNotRead, ""},
+      {1, Form::kWhole, "w wide"}};
+  for (std::size_t i = 0; i < readings.size(); ++i) {
+    const auto& [number, form, token] = lines[i];
+    EXPECT_EQ(readings[i].number, number) << i;
+    EXPECT_EQ(readings[i].form, form) << i;
+    EXPECT_EQ(readings[i].tokens.empty() ? "" : shown(readings[i].tokens[0]),
+              token)
+        << i;
   }
 }
 
@@ -381,7 +477,7 @@ using HyphenTermsDeathTest = HyphenTermsTest;
 TEST_F(HyphenTermsDeathTest, EmptyFirstArgumentIsReportedAndStops) {
   // The child must share the scratch folder to leave its report there.
   GTEST_FLAG_SET(death_test_style, "fast");
-  diagnostics::captureReportsForTesting(nullptr);
+  diagnostics::collectReports(nullptr);
   folder_.emplace();
   for (const Args& args : {Args{""}, Args{}, Args{"", "-j2"}}) {
     SCOPED_TRACE(::testing::PrintToString(args));

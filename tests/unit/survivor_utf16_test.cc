@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+#include "diagnostics/error_text.h"
 #include "options/final_effect.h"
 #include "tables/table_format.h"
 #include "test_support.h"
@@ -282,6 +283,18 @@ TEST_F(SurvivorsUTF16Test, SearchMissesStopTheRun) {
     ASSERT_EQ(messages.size(), expected.size());
     for (std::size_t i = 0; i < messages.size(); ++i) {
       EXPECT_EQ(messages[i].rfind(expected[i], 0), 0u) << messages[i];
+    }
+    // The search alone makes the same reports but the last, and gives that
+    // one as its refusal instead of stopping.
+    std::vector<std::string> reports;
+    diagnostics::collectReports(&reports);
+    const TableSearch search = SurvivorsUTF16().search(options);
+    diagnostics::collectReports(nullptr);
+    EXPECT_TRUE(search.found.empty());
+    EXPECT_EQ(search.refusal_message.rfind(expected.back(), 0), 0u);
+    ASSERT_EQ(reports.size() + 1, expected.size());
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+      EXPECT_EQ(reports[i].rfind(expected[i], 0), 0u) << reports[i];
     }
   }
 }
