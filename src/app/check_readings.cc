@@ -267,8 +267,9 @@ void showReadings(const HyphenTerms& terms, const FinalEffects::Values& values,
       }
       if (reading.form == TermReading::Form::kCluster &&
           token.kind == TokenReading::Kind::kFlagSet) {
-        const char* what = token.letter == 't'   ? "rewrites the wide file "
-                                                   "through binary.tmp"
+        const char* what = token.letter == 't'   ? "copies the wide file to "
+                                                   "binary.tmp and sets its "
+                                                   "time"
                            : token.letter == 'b' ? "sends the output through "
                                                    "binary.tmp"
                            : token.letter == 'F' ? "makes the next plain "
