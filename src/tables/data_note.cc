@@ -79,20 +79,24 @@ void DataNote::hold(const std::string& wide_name) {
     }
     (void)file_.close();
   }
-  // One that may be written but not held is held by another run for longer
-  // than the wait: its note is that run's, neither removed nor written.
-  platform::File busy;
-  if (busy.openReadWriteNoLink(kDataNoteFileName) == platform::Status::kOk) {
-    busy_ = true;
-    return;
-  }
-  // One that cannot be held (a read-only file) goes, as it always went, so
-  // that its old note is never shown; a link or a folder stays.
+  // Not to be had: held by another run beyond the wait (its note is that
+  // run's, neither removed nor written), or a file that cannot be held. One
+  // that may be read but not written goes, as it always went, so that its
+  // old note is never shown; anything else stays and gets no note.
   platform::File stale;
   if (stale.openReadNoLink(kDataNoteFileName) == platform::Status::kOk) {
+    platform::File writable;
+    if (writable.openReadWriteNoLink(kDataNoteFileName) ==
+        platform::Status::kOk) {
+      busy_ = true;
+      return;
+    }
     (void)stale.close();
     (void)platform::removeFile(kDataNoteFileName);
+    return;
   }
+  busy_ = platform::fileExists(kDataNoteFileName) ||
+          platform::isLinkedName(kDataNoteFileName);
 }
 
 void DataNote::write(const std::string& text) {

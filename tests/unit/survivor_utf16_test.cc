@@ -10,6 +10,8 @@
 
 #include "diagnostics/error_text.h"
 #include "options/final_effect.h"
+#include "platform/platform.h"
+#include "tables/data_note.h"
 #include "tables/table_format.h"
 #include "test_support.h"
 
@@ -230,6 +232,23 @@ TEST_F(SurvivorsUTF16Test, TableInCurrentFolderAfterFixedPlaceMiss) {
                                          program_folder, "UTF16~MS932.bin")});
   EXPECT_EQ(folder_.read("data.txt"),
             "UTF16~MS932.bin is primarily accessible to Pelmora.");
+}
+
+// A data.txt that another run holds beyond the wait is that run's: this
+// run neither empties, writes nor removes it, and shows no note (216).
+TEST_F(SurvivorsUTF16Test, NoteHeldByAnotherRunIsLeftToIt) {
+  folder_.write("data.txt", "theirs");
+  platform::File other;
+  ASSERT_EQ(other.openHeld("data.txt", false), platform::Status::kOk);
+  platform::setHeldWaitForTesting(100);
+  DataNote note;
+  note.hold("wide.txt");
+  note.write("mine");
+  EXPECT_FALSE(note.echo());
+  note.release();
+  platform::setHeldWaitForTesting(60000);
+  EXPECT_EQ(folder_.read("data.txt"), "theirs");
+  EXPECT_EQ(folder_.errMessages().back(), "Reset() error-216: data.txt");
 }
 
 TEST_F(SurvivorsUTF16Test, SettingsFileNamesTheTable) {
