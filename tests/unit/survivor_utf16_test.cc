@@ -247,6 +247,7 @@ TEST_F(SurvivorsUTF16Test, NoteHeldByAnotherRunIsLeftToIt) {
   EXPECT_FALSE(note.echo());
   note.release();
   platform::setHeldWaitForTesting(60000);
+  ASSERT_EQ(other.close(), platform::Status::kOk);
   EXPECT_EQ(folder_.read("data.txt"), "theirs");
   EXPECT_EQ(folder_.errMessages().back(), "Reset() error-216: data.txt");
 }
