@@ -7,7 +7,16 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 all: build
 
+# The build generates the Shift_JIS decoding table with Python 3; root
+# installs it on a machine that has none.
+NEED_PYTHON3 = if ! command -v python3 >/dev/null && [ "$$(id -u)" = 0 ]; then \
+	  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python3 || \
+	  { apt-get update -qq && \
+	    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python3; }; \
+	fi
+
 $(BUILD)/CMakeCache.txt:
+	@$(NEED_PYTHON3)
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 
 build: $(BUILD)/CMakeCache.txt
@@ -42,6 +51,7 @@ test:
 	    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq strace; } || \
 	  echo "strace could not be installed: one test will be skipped" >&2; \
 	fi
+	@$(NEED_PYTHON3)
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS)
