@@ -22,11 +22,11 @@ $(BUILD)/CMakeCache.txt:
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
-# The demo needs only what is installed (the program, its derived table, the
-# manual page), not the tests.
+# The demo needs only what is installed (the two programs, the derived
+# table, the manual pages), not the tests.
 demo: $(BUILD)/CMakeCache.txt
-	cmake --build $(BUILD) -j $(JOBS) --target pelmora pelmora_table \
-	      pelmora_documents
+	cmake --build $(BUILD) -j $(JOBS) --target pelmora pelmora-check \
+	      pelmora_table pelmora_documents
 	sh examples/run-demo.sh $(BUILD)
 
 # GoogleTest comes installed (libgtest-dev) or as sources (googletest),
