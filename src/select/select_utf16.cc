@@ -553,6 +553,9 @@ bool Selecting::writeOutput(platform::File* file) {
 }
 
 bool Selecting::narrowStillNamed() const {
+  // A device (NUL on Windows has no identity to compare) or a FIFO takes
+  // what is written, and holds nothing under the name to look for.
+  if (narrow_special_) return true;
   platform::FileIdentity named;
   return ok(platform::fileIdentity(narrow_name_, &named)) &&
          named == narrow_identity_;

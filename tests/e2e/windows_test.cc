@@ -190,6 +190,21 @@ TEST_F(HeldFileTest, WideFileOpenedExclusivelyIsReportedAsUnreadable) {
 }
 
 // Standard output is bytes: a pipe gets CR LF, with no CR added before LF.
+// The null device named as the narrow file takes the output, as a
+// redirection to it would, with -b too; it has no identity to compare.
+TEST(WindowsTest, NulAsTheNarrowFileTakesTheOutput) {
+  E2E_NEEDS(Need::kWindows);
+  Sandbox box;
+  prepare(box);
+  for (const Args& arguments :
+       {Args{"-j2", "wide.txt", "NUL"}, Args{"-j2", "-b", "wide.txt", "NUL"}}) {
+    RunResult run = box.run(arguments);
+    EXPECT_EQ(run.exitCode, 0) << run.describe();
+    EXPECT_EQ(run.errMessages(), Args{});
+    EXPECT_FALSE(run.has("binary.tmp"));
+  }
+}
+
 TEST(WindowsTest, StandardOutputIsBinary) {
   E2E_NEEDS(Need::kWindows);
   Sandbox box;
