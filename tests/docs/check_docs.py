@@ -226,8 +226,11 @@ def page_examples(roff):
 
 
 def readme_error_numbers(text, listed):
-    """The error numbers a README names outside its code blocks."""
+    """The error numbers a README names outside its code blocks (a number
+    in a code span, such as a price in a sample line, is none)."""
     text = re.sub(r"^```\w*\n.*?^```", "", text, flags=re.M | re.S)
+    text = re.sub(r"`[^`\n]*`", lambda m: m.group(0) if re.search(
+        r"error-\d{3}", m.group(0)) else "", text)
     return set(re.findall(r"\b\d{3}\b", text)) & listed
 
 
