@@ -264,6 +264,13 @@ def check_languages(readme_en, readme_ja, page_en, page_ja):
                 os.path.basename(page), os.path.basename(other)))
     counted = [len(readme_options(en)), len(readme_error_numbers(en, listed)),
                len(readme_examples(en))]
+    # The Windows README's Japanese twin shows the batch block too.
+    block = marked_blocks(ja, "run", "bat").get("many-files-windows", "")
+    shown = "".join("    %s\n" % line for line in block.splitlines())
+    twin = os.path.join(root, "docs", "ja", "README-windows.txt")
+    if not block or not os.path.exists(twin) or shown not in read(twin):
+        problems.append("docs/ja/README-windows.txt does not show the "
+                        "README's batch block")
 
     pages = [(page_en, page_ja)]
     pages.append(tuple(os.path.join(os.path.dirname(page), "pelmora-check.1")
