@@ -32,16 +32,15 @@ if(WIN32)
   # The Japanese twin is UTF-8 with a byte-order mark, so that Notepad on
   # a Japanese Windows does not read it as code page 932.
   set(PELMORA_WINDOWS_README_JA ${CMAKE_BINARY_DIR}/README-windows.ja.txt)
-  configure_file(${PROJECT_SOURCE_DIR}/docs/ja/README-windows.txt
-                 ${CMAKE_BINARY_DIR}/README-windows.ja.nomark.txt @ONLY
-                 NEWLINE_STYLE CRLF)
-  file(READ ${CMAKE_BINARY_DIR}/README-windows.ja.nomark.txt
+  file(READ ${PROJECT_SOURCE_DIR}/docs/ja/README-windows.txt
        PELMORA_README_JA_TEXT)
   string(ASCII 239 187 191 PELMORA_UTF8_MARK)
-  file(WRITE ${PELMORA_WINDOWS_README_JA}.new
+  file(WRITE ${CMAKE_BINARY_DIR}/README-windows.ja.in
        "${PELMORA_UTF8_MARK}${PELMORA_README_JA_TEXT}")
-  configure_file(${PELMORA_WINDOWS_README_JA}.new ${PELMORA_WINDOWS_README_JA}
-                 COPYONLY)
+  configure_file(${CMAKE_BINARY_DIR}/README-windows.ja.in
+                 ${PELMORA_WINDOWS_README_JA} @ONLY NEWLINE_STYLE CRLF)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+               ${PROJECT_SOURCE_DIR}/docs/ja/README-windows.txt)
   install(FILES ${PELMORA_WINDOWS_README} ${PELMORA_WINDOWS_README_JA}
           DESTINATION .)
   # Windows has no man: the manual pages travel as plain text, pelmora's
@@ -134,5 +133,7 @@ else()
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
           DESTINATION share/doc/pelmora/examples
           PATTERN run-demo.sh EXCLUDE)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/lintian-overrides
+          DESTINATION share/lintian/overrides RENAME pelmora)
 endif()
 include(CPack)
