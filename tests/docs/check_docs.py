@@ -42,6 +42,7 @@ def write(path, data):
 
 OPTIONS_HEADERS = ("| option | effect |", "| オプション | 働き |")
 ERRORS_HEADER = "| number | message | when | what happens | what to do |"
+README_LIMIT = 30000  # bytes: the README is read by users, not searched
 
 
 def table_column(text, header):
@@ -257,6 +258,14 @@ def check_languages(readme_en, readme_ja, page_en, page_ja):
                             readme_error_numbers(ja, listed))
     problems += differences("command", names[0], readme_examples(en),
                             names[1], readme_examples(ja))
+    # The same sections, in the same order and at the same levels.
+    levels = [re.findall(r"^(#+) ", text, re.M) for text in (en, ja)]
+    if levels[0] != levels[1]:
+        problems.append("%s has headings at levels %s, %s at %s" % (
+            names[0], " ".join(levels[0]), names[1], " ".join(levels[1])))
+    if len(en.encode()) > README_LIMIT:
+        problems.append("%s is %d bytes, more than %d" % (
+            names[0], len(en.encode()), README_LIMIT))
     for page, other in ((readme_en, readme_ja), (readme_ja, readme_en)):
         if "](%s)" % os.path.basename(other) not in \
                 "\n".join(read(page).splitlines()[:5]):
