@@ -133,6 +133,8 @@ def check_manual(readme_path, manual_path):
             problems.append("the README does not name error %s" % number)
 
     problems += architecture_problems(root)
+    problems += underline_problems(os.path.join(root, "docs",
+                                                "README-windows.txt"))
     problems += broken_links(readme_path)
     block = marked_blocks(readme, "run", "bat").get("many-files-windows", "")
     shown = "".join("    %s\n" % line for line in block.splitlines())
@@ -166,6 +168,23 @@ def check_manual(readme_path, manual_path):
         len(options), len(table_numbers), "" if linted else
         "\nneither mandoc nor groff is installed: the page is not linted"),
         0 if linted else SKIPPED)
+
+
+def underline_problems(path):
+    """Headings of a plain-text README whose line of = or - is not as wide
+    as the heading (a wide character, such as a kanji, takes two columns)."""
+    import unicodedata
+    lines = read(path).splitlines()
+    problems = []
+    for heading, rule in zip(lines, lines[1:]):
+        if rule and set(rule) <= {"=", "-"} and len(rule) > 2 and heading:
+            width = sum(2 if unicodedata.east_asian_width(c) in "WF" else 1
+                        for c in heading)
+            if width != len(rule):
+                problems.append("%s: the line under %r is %d wide, not %d" %
+                                (os.path.relpath(path), heading, len(rule),
+                                 width))
+    return problems
 
 
 def listed_error_numbers(root):
@@ -280,6 +299,8 @@ def check_languages(readme_en, readme_ja, page_en, page_ja):
     if not block or not os.path.exists(twin) or shown not in read(twin):
         problems.append("docs/ja/README-windows.txt does not show the "
                         "README's batch block")
+    elif os.path.exists(twin):
+        problems += underline_problems(twin)
 
     pages = [(page_en, page_ja)]
     pages.append(tuple(os.path.join(os.path.dirname(page), "pelmora-check.1")
