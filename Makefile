@@ -123,9 +123,11 @@ test-readme-win32: win32 build
 test-windows: test-win32 test-e2e-win32 test-readme-win32
 
 # The packages: $(BUILD)/pelmora_<version>_amd64.deb (the program in
-# /usr/bin, both tables in /usr/share/pelmora, the manual page) and
+# /usr/bin, both tables in /usr/share/pelmora, the manual pages in English
+# and Japanese, the READMEs and the examples in /usr/share/doc/pelmora) and
 # build-win32/pelmora-<version>-win32.zip (pelmora.exe, README.txt, the
-# manual page as MANUAL.txt, rendered by mandoc or groff, and both tables in
+# manual pages as MANUAL.txt, rendered by mandoc or groff, their Japanese
+# twins README-windows.ja.txt and MANUAL.ja.txt, and both tables in
 # Quorvelin\). The Windows build cannot run its own program, so
 # the table it ships is the one the native build derived: the derivation
 # gives the same bytes on both platforms.

@@ -2,8 +2,14 @@
 # carries beside README.txt (Windows has no man), one page after the other:
 #
 #   cmake "-DPAGES=docs/pelmora.1|docs/pelmora-check.1" -DOUTPUT=MANUAL.txt
-#         [-DMANDOC=/usr/bin/mandoc] [-DGROFF=/usr/bin/groff]
+#         [-DMANDOC=/usr/bin/mandoc] [-DGROFF=/usr/bin/groff] [-DUTF8=ON]
 #         -P cmake/packaging_manual.cmake
+#
+# With UTF8 (the Japanese pages) the text is UTF-8 with a byte-order mark,
+# so that Notepad does not take it for code page 932. groff renders it, told
+# to overstrike nothing: it breaks Japanese lines where the page marks a
+# break, which mandoc does not, and a struck character of several bytes
+# would not come apart cleanly.
 #
 # A terminal renderer marks bold and underline by overstriking (a letter, a
 # backspace, the letter or "_" again): Notepad would show the backspaces, so
@@ -15,13 +21,21 @@ if(NOT MANDOC AND NOT GROFF)
   message(FATAL_ERROR "MANUAL.txt is rendered with mandoc or groff: "
                       "apt-get install mandoc")
 endif()
+if(UTF8 AND NOT GROFF)
+  message(FATAL_ERROR "MANUAL.ja.txt is rendered with groff: "
+                      "apt-get install groff-base")
+endif()
 
 # "|" between the pages: a list's ";" would not survive the command line of
 # a build rule.
 string(REPLACE "|" ";" pages "${PAGES}")
 set(text "")
 foreach(page IN LISTS pages)
-  if(MANDOC)
+  if(UTF8)
+    # -k: the page is UTF-8; -P-cbou: no overstrike, no colour sequences.
+    execute_process(COMMAND ${GROFF} -k -man -Tutf8 -P-cbou ${page}
+                    OUTPUT_VARIABLE rendered RESULT_VARIABLE status)
+  elseif(MANDOC)
     execute_process(COMMAND ${MANDOC} -Tascii ${page}
                     OUTPUT_VARIABLE rendered RESULT_VARIABLE status)
   else()
@@ -42,4 +56,8 @@ string(ASCII 8 backspace)
 string(REGEX REPLACE "[^\n]${backspace}" "" text "${text}")
 string(REPLACE "\r\n" "\n" text "${text}")
 string(REPLACE "\n" "\r\n" text "${text}")
+if(UTF8)
+  string(ASCII 239 187 191 mark)
+  set(text "${mark}${text}")
+endif()
 file(WRITE ${OUTPUT} "${text}")

@@ -2,9 +2,14 @@
 """Keeps README.md and the manual page telling the truth.
 
   check_docs.py manual README.md docs/pelmora.1
-      Options and error numbers agree between README, manual page and
-      src/diagnostics/error_numbers.h; ARCHITECTURE.md names, README links
-      and docs/README-windows.txt are current; the page lints clean.
+      Options and error numbers agree between README, manual page,
+      docs/ERRORS.md and src/diagnostics/error_numbers.h; ARCHITECTURE.md
+      names, README links and docs/README-windows.txt are current; the
+      pages lint clean.
+  check_docs.py languages README.md README.ja.md docs/pelmora.1 docs/ja/pelmora.1
+      The English and the Japanese README, and the English and the
+      Japanese manual pages (pelmora-check's beside them too), name the
+      same options, the same error numbers and the same example commands.
   check_docs.py readme-windows README.md PELMORA.EXE TABLE
       Runs the README's batch block with `wine cmd /c` in WINEPREFIX (the
       table put in C:\\Quorvelin, and put back after).
@@ -35,14 +40,30 @@ def write(path, data):
         f.write(data if isinstance(data, bytes) else data.encode())
 
 
+OPTIONS_HEADERS = ("| option | effect |", "| オプション | 働き |")
+ERRORS_HEADER = "| number | message | when | what happens | what to do |"
+README_LIMIT = 30000  # bytes: the README is read by users, not searched
+
+
 def table_column(text, header):
-    """The first cells of the markdown table whose header row is `header`."""
+    """The first cells of the markdown table whose header row is `header`,
+    or one of the `header`s."""
     lines = text.splitlines()
-    if header not in lines:
-        sys.exit("no table headed %r in the README" % header)
+    headers = [header] if isinstance(header, str) else list(header)
+    found = [h for h in headers if h in lines]
+    if not found:
+        sys.exit("no table headed %r" % (headers,))
     rows = itertools.takewhile(lambda line: line.startswith("|"),
-                               lines[lines.index(header) + 2:])
+                               lines[lines.index(found[0]) + 2:])
     return [row.split("|")[1] for row in rows]
+
+
+def readme_options(text):
+    """The options a README's options table names."""
+    options = []
+    for cell in table_column(text, OPTIONS_HEADERS):
+        options += re.findall(r"`([^`]+)`", cell)
+    return options
 
 
 def roff_text(source):
@@ -69,36 +90,30 @@ def check_manual(readme_path, manual_path):
     page = roff_text(roff)
     problems = []
 
-    options = []
-    for cell in table_column(readme, "| option | effect |"):
-        options += re.findall(r"`([^`]+)`", cell)
+    options = readme_options(readme)
     if len(options) < 30:
         problems.append("only %d options found in the README" % len(options))
     problems += ["option %s is not in the manual page" % option
                  for option in options if option not in page]
 
-    readme_numbers = set()
-    for cell in table_column(
-            readme, "| number | message | meaning | what follows | what to do |"):
-        readme_numbers.update(re.findall(r"\b\d{3}\b", cell))
-    diagnostics = re.search(r"^\.SH DIAGNOSTICS\n(.*?)(?=^\.SH|\Z)", roff,
-                            re.M | re.S)
-    page_numbers = {a or b for a, b in re.findall(
-        r"\\fB(\d{3})\\fR|^\.B (\d{3})$",
-        diagnostics.group(1) if diagnostics else "", re.M)}
-    if len(readme_numbers) < 40:
-        problems.append("only %d error numbers in the README" %
-                        len(readme_numbers))
+    # The full table of errors is docs/ERRORS.md; the manual page's
+    # DIAGNOSTICS give the same numbers.
+    root = os.path.dirname(os.path.abspath(readme_path))
+    table_numbers = set()
+    for cell in table_column(read(root, "docs", "ERRORS.md"), ERRORS_HEADER):
+        table_numbers.update(re.findall(r"\b\d{3}\b", cell))
+    page_numbers = page_error_numbers(roff)
+    if len(table_numbers) < 40:
+        problems.append("only %d error numbers in docs/ERRORS.md" %
+                        len(table_numbers))
     problems += ["error %s is not under DIAGNOSTICS" % number
-                 for number in sorted(readme_numbers - page_numbers)]
-    problems += ["error %s is not in the README's table" % number
-                 for number in sorted(page_numbers - readme_numbers)]
+                 for number in sorted(table_numbers - page_numbers)]
+    problems += ["error %s is not in docs/ERRORS.md's table" % number
+                 for number in sorted(page_numbers - table_numbers)]
 
     # The program's own list of its numbers, and the numbers its messages
-    # carry, agree with both documents.
-    root = os.path.dirname(os.path.abspath(readme_path))
-    listed = set(re.findall(r"\{(\d{3}), \"", read(
-        root, "src", "diagnostics", "error_numbers.h")))
+    # carry, agree with both documents; the README names none other.
+    listed = listed_error_numbers(root)
     reported = set()
     for folder, _, names in os.walk(os.path.join(root, "src")):
         for name in names:
@@ -109,11 +124,17 @@ def check_manual(readme_path, manual_path):
                  for number in sorted(reported - listed)]
     problems += ["error %s is in error_numbers.h but never reported" % number
                  for number in sorted(listed - reported)]
-    problems += ["error %s is in only one of error_numbers.h and the "
-                 "README's table" % number
-                 for number in sorted(listed ^ readme_numbers)]
+    problems += ["error %s is in only one of error_numbers.h and "
+                 "docs/ERRORS.md" % number
+                 for number in sorted(listed ^ table_numbers)]
+    readme_numbers = readme_error_numbers(readme, listed)
+    for number in ("148", "192", "229", "246"):
+        if number not in readme_numbers:
+            problems.append("the README does not name error %s" % number)
 
     problems += architecture_problems(root)
+    problems += underline_problems(os.path.join(root, "docs",
+                                                "README-windows.txt"))
     problems += broken_links(readme_path)
     block = marked_blocks(readme, "run", "bat").get("many-files-windows", "")
     shown = "".join("    %s\n" % line for line in block.splitlines())
@@ -144,9 +165,171 @@ def check_manual(readme_path, manual_path):
                     done.stderr))
 
     return report(problems, "%d options and %d error numbers agree%s" % (
-        len(options), len(readme_numbers), "" if linted else
+        len(options), len(table_numbers), "" if linted else
         "\nneither mandoc nor groff is installed: the page is not linted"),
         0 if linted else SKIPPED)
+
+
+def underline_problems(path):
+    """Headings of a plain-text README whose line of = or - is not as wide
+    as the heading (a wide character, such as a kanji, takes two columns)."""
+    import unicodedata
+    lines = read(path).splitlines()
+    problems = []
+    for heading, rule in zip(lines, lines[1:]):
+        if rule and set(rule) <= {"=", "-"} and len(rule) > 2 and heading:
+            width = sum(2 if unicodedata.east_asian_width(c) in "WF" else 1
+                        for c in heading)
+            if width != len(rule):
+                problems.append("%s: the line under %r is %d wide, not %d" %
+                                (os.path.relpath(path), heading, len(rule),
+                                 width))
+    return problems
+
+
+def listed_error_numbers(root):
+    """The numbers of src/diagnostics/error_numbers.h."""
+    return set(re.findall(r"\{(\d{3}), \"", read(
+        root, "src", "diagnostics", "error_numbers.h")))
+
+
+def section(roff, *names):
+    """The body of the first .SH section called one of `names`."""
+    for name in names:
+        found = re.search(r'^\.SH "?%s"?\n(.*?)(?=^\.SH|\Z)' %
+                          re.escape(name), roff, re.M | re.S)
+        if found:
+            return found.group(1)
+    return ""
+
+
+def page_error_numbers(roff):
+    """The numbers a manual page gives under DIAGNOSTICS (診断 in Japanese)."""
+    return {a or b for a, b in re.findall(
+        r"\\fB(\d{3})\\fR|^\.B (\d{3})$",
+        section(roff, "DIAGNOSTICS", "診断"), re.M)}
+
+
+def page_options(roff):
+    """The options a manual page heads its OPTIONS items with."""
+    body = section(roff, "OPTIONS", "オプション")
+    heads = re.findall(r"^\.TP\n(.*)$", body, re.M)
+    return {head.strip() for head in roff_text("\n".join(heads)).splitlines()}
+
+
+def example_commands(lines):
+    """The pelmora and pelmora-check commands among `lines`, without
+    remarks and leading blanks."""
+    found = set()
+    for line in lines:
+        line = re.sub(r"\s+#.*$", "", line).strip()
+        if re.match(r"pelmora(-check)?( |$)", line):
+            found.add(line)
+    return found
+
+
+def readme_examples(text):
+    """The commands a README shows in its code blocks and indented lines."""
+    lines = []
+    for block in re.findall(r"^```\w*\n(.*?)^```", text, re.M | re.S):
+        lines += block.splitlines()
+    lines += re.findall(r"^    (\S.*)$", text, re.M)
+    return example_commands(lines)
+
+
+def page_examples(roff):
+    """The commands a manual page shows between .EX and .EE."""
+    lines = []
+    for block in re.findall(r"^\.EX\n(.*?)^\.EE", roff, re.M | re.S):
+        lines += roff_text(block).splitlines()
+    return example_commands(lines)
+
+
+def readme_error_numbers(text, listed):
+    """The error numbers a README names outside its code blocks (a number
+    in a code span, such as a price in a sample line, is none)."""
+    text = re.sub(r"^```\w*\n.*?^```", "", text, flags=re.M | re.S)
+    text = re.sub(r"`[^`\n]*`", lambda m: m.group(0) if re.search(
+        r"error-\d{3}", m.group(0)) else "", text)
+    return set(re.findall(r"\b\d{3}\b", text)) & listed
+
+
+def differences(what, name_a, a, name_b, b):
+    return ["%s %s is in %s but not in %s" % (what, item, name_a, name_b)
+            for item in sorted(a - b)] + \
+           ["%s %s is in %s but not in %s" % (what, item, name_b, name_a)
+            for item in sorted(b - a)]
+
+
+def check_languages(readme_en, readme_ja, page_en, page_ja):
+    """The English and Japanese README, and the English and Japanese
+    manual pages (pelmora.1, and pelmora-check.1 beside each), name the same
+    options, error numbers and example commands."""
+    root = os.path.dirname(os.path.abspath(readme_en))
+    listed = listed_error_numbers(root)
+    problems = []
+    en, ja = read(readme_en), read(readme_ja)
+    names = (os.path.basename(readme_en), os.path.basename(readme_ja))
+    problems += differences("option", names[0], set(readme_options(en)),
+                            names[1], set(readme_options(ja)))
+    problems += differences("error", names[0],
+                            readme_error_numbers(en, listed), names[1],
+                            readme_error_numbers(ja, listed))
+    problems += differences("command", names[0], readme_examples(en),
+                            names[1], readme_examples(ja))
+    # The same sections, in the same order and at the same levels.
+    levels = [re.findall(r"^(#+) ", text, re.M) for text in (en, ja)]
+    if levels[0] != levels[1]:
+        problems.append("%s has headings at levels %s, %s at %s" % (
+            names[0], " ".join(levels[0]), names[1], " ".join(levels[1])))
+    if len(en.encode()) > README_LIMIT:
+        problems.append("%s is %d bytes, more than %d" % (
+            names[0], len(en.encode()), README_LIMIT))
+    for page, other in ((readme_en, readme_ja), (readme_ja, readme_en)):
+        if "](%s)" % os.path.basename(other) not in \
+                "\n".join(read(page).splitlines()[:5]):
+            problems.append("%s does not link to %s at its top" % (
+                os.path.basename(page), os.path.basename(other)))
+    counted = [len(readme_options(en)), len(readme_error_numbers(en, listed)),
+               len(readme_examples(en))]
+    # The Windows README's Japanese twin shows the batch block too.
+    block = marked_blocks(ja, "run", "bat").get("many-files-windows", "")
+    shown = "".join("    %s\n" % line for line in block.splitlines())
+    twin = os.path.join(root, "docs", "ja", "README-windows.txt")
+    if not block or not os.path.exists(twin) or shown not in read(twin):
+        problems.append("docs/ja/README-windows.txt does not show the "
+                        "README's batch block")
+    elif os.path.exists(twin):
+        problems += underline_problems(twin)
+
+    pages = [(page_en, page_ja)]
+    pages.append(tuple(os.path.join(os.path.dirname(page), "pelmora-check.1")
+                       for page in (page_en, page_ja)))
+    for english, japanese in pages:
+        if not os.path.exists(japanese):
+            problems.append("no Japanese manual page %s" % japanese)
+            continue
+        roff_en, roff_ja = read(english), read(japanese)
+        label = (english, japanese)
+        problems += differences("option", label[0], page_options(roff_en),
+                                label[1], page_options(roff_ja))
+        problems += differences("error", label[0], page_error_numbers(roff_en),
+                                label[1], page_error_numbers(roff_ja))
+        problems += differences("command", label[0], page_examples(roff_en),
+                                label[1], page_examples(roff_ja))
+        if not page_examples(roff_en):
+            problems.append("%s shows no example command" % english)
+        for linter in (["mandoc", "-Tlint", "-Wwarning"],):
+            if shutil.which(linter[0]) is None:
+                continue
+            done = subprocess.run(linter + [japanese], capture_output=True,
+                                  text=True)
+            if done.returncode != 0 or done.stdout or done.stderr:
+                problems.append("%s %s: %s%s" % (linter[0], japanese,
+                                                 done.stdout, done.stderr))
+    return report(problems, "English and Japanese agree: %d options, %d error "
+                  "numbers and %d commands in both READMEs; the manual pages "
+                  "alike" % tuple(counted))
 
 
 def broken_links(start):
@@ -474,6 +657,7 @@ def report(problems, success, code=0, most=None):
 
 def main():
     checks = {("manual", 4): check_manual, ("readme", 5): check_readme,
+              ("languages", 6): check_languages,
               ("readme-windows", 5): check_readme_windows}
     check = checks.get((sys.argv[1] if len(sys.argv) > 1 else "",
                         len(sys.argv)))
