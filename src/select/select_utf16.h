@@ -159,9 +159,10 @@ class Selecting {
   /// "binary.tmp".
   WriteResult runToTemporary(Column column, LineEnd line_end);
   /// Copies binary.tmp to the narrow file held by holdNarrowOrStop() (held
-  /// here first when it is not yet), cut first; returns the bytes copied. When the narrow file is binary.tmp
-  /// itself the bytes are already there. A failure is reported (221 with
-  /// the narrow name) and stops the run, binary.tmp kept.
+  /// here first when it is not yet), cut first; returns the bytes copied. When
+  /// the narrow file is binary.tmp itself the bytes are already there. A
+  /// failure is reported (221 with the narrow name) and stops the run,
+  /// binary.tmp kept.
   std::int64_t copyFromTemporary(const std::string& destination);
   /// After the engine failed to write "binary.tmp": reports the copy to
   /// the destination as failed (221) and stops with exit code 1.
