@@ -75,6 +75,14 @@ bool raw::plantedOpenFailure(const std::string& name, bool reads, bool writes,
   return fails;
 }
 
+bool raw::plantedOutputFailure(const std::string& name, OutputOpening* how,
+                               std::string* detail) {
+  if (!plantedOpenFailure(name, true, true, detail)) return false;
+  how->unreadable =
+      fileExists(name) && !plantedOpenFailure(name, false, true, nullptr);
+  return true;
+}
+
 namespace {
 
 // The loop of every whole transfer: a system may move fewer bytes than

@@ -84,6 +84,10 @@ bool plantedFailure(Call call, std::size_t* n, std::string* detail);
 /// The same for an open of `name` that reads and/or writes.
 bool plantedOpenFailure(const std::string& name, bool reads, bool writes,
                         std::string* detail);
+/// The same for File::openOutput(), which reads and writes: a planted
+/// write-only file is one that opens for writing alone (*how unreadable).
+bool plantedOutputFailure(const std::string& name, OutputOpening* how,
+                          std::string* detail);
 
 /// How long File::openHeld() waits for another holder, in milliseconds.
 int heldWaitMilliseconds();

@@ -242,11 +242,7 @@ Status File::openOutput(const std::string& name, OutputOpening* how,
                         std::string* detail) {
   if (isOpen()) (void)close();
   *how = OutputOpening();
-  if (raw::plantedOpenFailure(name, true, true, detail)) {
-    how->unreadable = fileExists(name) &&
-                      !raw::plantedOpenFailure(name, false, true, nullptr);
-    return Status::kOther;
-  }
+  if (raw::plantedOutputFailure(name, how, detail)) return Status::kOther;
   // A name that is missing is created, and one that is there is opened as
   // it is; another program may make or remove it between the two steps, so
   // they are tried again.
