@@ -187,19 +187,10 @@ std::int64_t Selecting::copyFromTemporary(const std::string& destination) {
   // The block comes first, so that no memory leaves the target cut.
   std::unique_ptr<std::uint8_t[]> block = copyBlock();
   std::int64_t total = 0;
-  bool copied = temporary_.isOpen() && block != nullptr &&
-                ok(temporary_.rewind(false)) && cutNarrow() &&
-                copyRest(&temporary_, narrow_target_, block.get(), &total);
-  if (narrow_target_ == &narrow_) {
-    if (copied) copied = ok(narrow_.close());
-    narrow_target_ = nullptr;
-  }
-  narrow_written_ = copied;
-  if (!copied || !narrowStillNamed()) {
-    if (narrow_created_ && narrow_.isOpen()) {
-      (void)narrow_.removeCreated(destination);
-    }
-    (void)narrow_.close();
+  const bool copied =
+      temporary_.isOpen() && block != nullptr && ok(temporary_.rewind(false)) &&
+      cutNarrow() && copyRest(&temporary_, narrow_target_, block.get(), &total);
+  if (!finishNarrow(copied)) {
     // binary.tmp keeps the output.
     keep_copy_ = true;
     diagnostics::report("Reset() error-221: " + destination);

@@ -569,24 +569,25 @@ bool Selecting::cutNarrow() {
 WriteResult Selecting::writeNarrow() {
   // The narrow file's only write: its old content stays until the output is
   // whole in memory.
-  bool written = cutNarrow() && writeOutput(narrow_target_);
+  if (!finishNarrow(cutNarrow() && writeOutput(narrow_target_))) {
+    diagnostics::reportUnfinished("Rewrite() error-215: " + output_name_);
+    return WriteResult::kFailed;
+  }
+  return WriteResult::kWritten;
+}
+
+bool Selecting::finishNarrow(bool written) {
   if (narrow_target_ == &narrow_) {
     if (written) written = ok(narrow_.close());
     narrow_target_ = nullptr;
   }
   narrow_written_ = written;
-  if (written && !narrowStillNamed()) {
-    diagnostics::reportUnfinished("Rewrite() error-215: " + output_name_);
-    return WriteResult::kFailed;
-  }
   if (!written) {
     // A file this run made and could not fill is no output of it.
     if (narrow_created_ && narrow_.isOpen()) {
       (void)narrow_.removeCreated(narrow_name_);
     }
     (void)narrow_.close();
-    diagnostics::reportUnfinished("Rewrite() error-215: " + output_name_);
-    return WriteResult::kFailed;
   }
-  return WriteResult::kWritten;
+  return written && narrowStillNamed();
 }

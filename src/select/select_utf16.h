@@ -217,6 +217,10 @@ class Selecting {
   platform::File* temporaryFile();
   /// Cuts the narrow file (not a device or a FIFO) for a new content.
   bool cutNarrow();
+  /// After the narrow file's one write: closes it (a failed close is a
+  /// failed write), removes it when this run created it and could not fill
+  /// it, and tells whether the output is whole under its name.
+  bool finishNarrow(bool written);
   /// The narrow name still reaches the file written through its open: an
   /// output that another program took the name from is not where it was
   /// asked for.
