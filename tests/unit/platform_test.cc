@@ -391,7 +391,9 @@ TEST_F(PlatformTest, HeldFileIsGivenUpAfterTheBound) {
   const Status taken = waiter.openHeld("binary.tmp", true);
   platform::setHeldWaitForTesting(60000);
   EXPECT_EQ(given_up, Status::kOther);
-  EXPECT_GE(waited, std::chrono::milliseconds(300));
+  // The system's tick, not this clock, measures the bound (Windows ticks
+  // in steps of about 16 ms): give up no sooner than most of it.
+  EXPECT_GE(waited, std::chrono::milliseconds(250));
   EXPECT_EQ(taken, Status::kOk);
 }
 
