@@ -17,6 +17,8 @@
 
 namespace platform {
 
+class MappedRange;
+
 /// Outcome of one operating-system call.
 enum class Status {
   kOk,        ///< done
@@ -142,6 +144,17 @@ class File {
   [[nodiscard]] Status writeAt(std::int64_t offset, const void* buffer,
                                std::size_t n, std::size_t* written,
                                std::string* detail = nullptr);
+  /// Maps bytes [offset, offset + length) of the file read-only into
+  /// *view. kOther where files are read instead (Windows), where the
+  /// system refuses, or while a test plants faults in file calls (those
+  /// are counted on reads); the caller then reads.
+  [[nodiscard]] Status mapRange(std::int64_t offset, std::size_t length,
+                                MappedRange* view) const;
+  /// Creates an unnamed scratch file for reading and writing in the folder
+  /// of `beside` (a file name): the system removes it when it is closed or
+  /// the process ends, however that happens. kOther where none can be made.
+  [[nodiscard]] Status createScratch(const std::string& beside,
+                                     std::string* detail = nullptr);
   /// Cuts the file to `bytes` (or extends it with zeros).
   [[nodiscard]] Status resize(std::int64_t bytes,
                               std::string* detail = nullptr);
@@ -213,6 +226,80 @@ class LargeBlock {
   void release();
   std::uint8_t* data_ = nullptr;
   std::size_t size_ = 0;
+};
+
+/// A read-only view of bytes of an open file, mapped into memory, so that
+/// they are read where the file's pages already are instead of being
+/// copied. Move-only; the view ends on destruction. Touching a page of a
+/// file that another program cut shorter meanwhile is no ordinary memory
+/// fault: it must happen inside runReadingMaps(), which turns it into a
+/// failed read.
+class MappedRange {
+ public:
+  MappedRange() = default;
+  ~MappedRange() { release(); }
+  MappedRange(const MappedRange&) = delete;
+  MappedRange& operator=(const MappedRange&) = delete;
+  MappedRange(MappedRange&& other) noexcept { take(other); }
+  MappedRange& operator=(MappedRange&& other) noexcept {
+    if (this != &other) {
+      release();
+      take(other);
+    }
+    return *this;
+  }
+
+  /// The first byte asked for; nullptr when nothing is mapped.
+  const std::uint8_t* data() const { return data_; }
+  /// How many bytes may be read from data() on: those asked for and the
+  /// rest of the last page (zeros past the end of the file).
+  std::size_t readable() const { return readable_; }
+  void release();
+
+ private:
+  friend class File;
+  void take(MappedRange& other) {
+    base_ = other.base_;
+    length_ = other.length_;
+    data_ = other.data_;
+    readable_ = other.readable_;
+    other.base_ = nullptr;
+    other.length_ = 0;
+    other.data_ = nullptr;
+    other.readable_ = 0;
+  }
+  void* base_ = nullptr;
+  std::size_t length_ = 0;
+  const std::uint8_t* data_ = nullptr;
+  std::size_t readable_ = 0;
+};
+
+/// Runs work(context) and tells whether it ran to its end: false when it
+/// touched a page of a MappedRange whose file had been cut shorter than
+/// the view (its bytes are gone, as for a read that fails). The work must
+/// hold nothing that needs to be let go when it is broken off there: no
+/// allocation of its own, no lock. On a system that maps no file it simply
+/// runs the work.
+[[nodiscard]] bool runReadingMaps(void (*work)(void*), void* context);
+
+/// A lock with one condition, for threads that hand work to one another.
+/// Not movable; lock() and unlock() pair up on one thread, wait() is called
+/// holding the lock and returns holding it.
+class Monitor {
+ public:
+  Monitor();
+  ~Monitor();
+  Monitor(const Monitor&) = delete;
+  Monitor& operator=(const Monitor&) = delete;
+  void lock();
+  void unlock();
+  /// Lets the lock go until notifyAll() is called (or a spurious wake-up:
+  /// callers wait in a loop over their own condition).
+  void wait();
+  void notifyAll();
+
+ private:
+  alignas(16) unsigned char storage_[128];
 };
 
 /// Creates a file holding exactly `content`, atomically: other processes see

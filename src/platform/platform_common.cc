@@ -41,6 +41,8 @@ void plantFaultsForTesting(const PlantedFaults& faults) {
               faults.fail_large_blocks_from > 0 || faults.fail_resizes_from > 0;
 }
 
+bool raw::anyPlanted() { return g_planted.load(std::memory_order_relaxed); }
+
 bool raw::plantedFailure(Call call, std::size_t* n, std::string* detail) {
   if (!g_planted.load(std::memory_order_relaxed)) return false;
   const int nth = ++g_calls[static_cast<int>(call)];

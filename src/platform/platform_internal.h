@@ -81,6 +81,8 @@ enum class Call { kRead, kWrite, kLargeBlock, kResize };
 /// Every read, write and resize of a file and every LargeBlock asks once,
 /// first.
 bool plantedFailure(Call call, std::size_t* n, std::string* detail);
+/// True while a test plants any fault in file calls.
+bool anyPlanted();
 /// The same for an open of `name` that reads and/or writes.
 bool plantedOpenFailure(const std::string& name, bool reads, bool writes,
                         std::string* detail);

@@ -67,6 +67,14 @@ bool OutputBlocks::append(OutputBlocks&& other) {
   return true;
 }
 
+void OutputBlocks::clear() {
+  if (blocks_.empty()) return;
+  blocks_.erase(blocks_.begin() + 1, blocks_.end());
+  blocks_[0].used = 0;
+  cursor_ = blocks_[0].memory.data();
+  limit_ = cursor_ + blocks_[0].memory.size();
+}
+
 void OutputBlocks::closeCurrent() {
   if (!blocks_.empty()) blocks_.back().used = usedIn(blocks_.size() - 1);
 }

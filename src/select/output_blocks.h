@@ -38,6 +38,9 @@ class OutputBlocks {
   /// call that returns false, and returns false then.
   template <class Sink>
   bool forEach(Sink sink) const;
+  /// Empties it for new bytes, keeping the memory of its first block, so
+  /// that the next bytes go to pages that are already there.
+  void clear();
 
  private:
   struct Block {
@@ -52,6 +55,19 @@ class OutputBlocks {
   // Inside the last block of blocks_, or both null when there is none.
   std::uint8_t* cursor_ = nullptr;
   std::uint8_t* limit_ = nullptr;
+};
+
+/// Where the narrow bytes of a scan go, in the order of the wide file.
+class OutputSink {
+ public:
+  /// Takes the next bytes; false when they could not be kept or written,
+  /// which ends the scan.
+  virtual bool take(const std::uint8_t* bytes, std::size_t n) = 0;
+  /// After take() failed: whether memory ran out (else a write failed).
+  virtual bool outOfMemory() const { return false; }
+
+ protected:
+  ~OutputSink() = default;
 };
 
 template <class Sink>

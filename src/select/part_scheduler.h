@@ -1,6 +1,7 @@
-// The part scheduler: cuts a large wide file into parts at line feeds, scans
-// the parts side by side, checks each part's guess about an open quote at
-// its start and scans again, in order, the parts that guessed wrong.
+// The part scheduler: cuts a large wide file into chunks at line feeds,
+// scans them side by side, checks each chunk's guess about an open quote at
+// its start, scans again the chunks that guessed wrong, and hands the
+// output on in order while the later chunks are still being scanned.
 #ifndef PELMORA_SELECT_PART_SCHEDULER_H_
 #define PELMORA_SELECT_PART_SCHEDULER_H_
 
@@ -20,36 +21,23 @@
 
 namespace parts {
 
-// Parts of a large wide file are scanned side by side, one per processor.
-// A part starts right after a line feed, where the only state a scanner
-// carries over is whether a quote is open; each part after the first is
+// A large wide file is scanned in chunks on one thread per processor. A
+// chunk starts right after a line feed, where the only state a scanner
+// carries over is whether a quote is open; each chunk after the first is
 // scanned on the guess that none is (in a well-formed export every line
-// closes its quotes).
-//
-// The invariant: scanInParts() joins the parts' outputs only when every
-// part's last scan ended kDone and every part after the first was last
-// scanned with the state the part before it really ended in. The join is
-// then byte for byte the output of one scan from start to end. A part is
-// scanned again in exactly two cases, both only when no part failed:
-//   - the part before it ended with a quote open other than it guessed: it
-//     is scanned again with the true state, after the part before it is
-//     final, so one wrong guess can bring a chain of rescans, in order;
-//   - a part did not end at the start of a line, which happens only when
-//     the file changed under the scan: the whole range is then scanned
-//     again as one part.
-// A part that fails (a read failure, no room) ends the run: the parts still
-// running give up (kAbandoned), nothing is scanned again, and the first
-// failure in file order is the one reported.
+// closes its quotes). See ChunkScan for how the guesses are checked and
+// the output handed on in order: whatever the number of chunks and
+// threads, the bytes handed on are those of one scan from start to end.
+// A chunk that fails (a read failure, no room) ends the scan: the chunks
+// still running give up (kAbandoned), and the first failure in file order
+// is the one reported.
 
-/// The fewest units in a part, and the most parts.
+/// The fewest units in a part (a thread's share), and the most threads.
 inline constexpr std::int64_t kLeastPartUnits = std::int64_t{1} << 20;
 inline constexpr std::size_t kMostParts = 8;
 /// How far past its planned start a part looks for a line feed to begin
 /// after; a file whose lines are longer is scanned in fewer parts.
 inline constexpr std::size_t kCutSearchUnits = std::size_t{1} << 16;
-
-/// How a scan of the whole range ended.
-enum class ScanEnd { kDone, kReadFailed, kNoRoom };
 
 /// Pure: how many parts `units` units are planned in, for `wanted` parts
 /// (at most kMostParts) of at least `least_part_units` units each (values
@@ -70,152 +58,300 @@ std::int64_t cutSearchFrom(std::int64_t begin, std::int64_t units,
 std::int64_t cutPoint(const std::uint16_t* window, std::size_t n,
                       std::int64_t from, std::int64_t end);
 
-/// Where the parts of units [begin, end) start after the first: cut points
-/// in order, each past the one before.
-struct PartStarts {
-  std::int64_t at[kMostParts - 1];
-  std::size_t count = 0;
-};
+/// Bytes of the wide file per chunk: the unit of work a thread takes, and
+/// of output written at once. Small enough that the output of the chunks
+/// in flight stays well within memory, large enough that mapping, cutting
+/// and scanner set-up are a small part of its cost.
+inline constexpr std::int64_t kChunkBytes = std::int64_t{1} << 22;
 
-/// Reads the windows around the planned starts of bytes [begin, end) of
-/// the open wide file, written in `coding`, and cuts there (byte offsets);
-/// no starts (one part) for a small file, or when the file or the window's
-/// memory cannot be had.
-PartStarts findPartStarts(const platform::File& file, WideCoding coding,
-                          std::int64_t begin, std::int64_t end);
+/// Where the chunks of bytes [begin, end) of the open wide file, written in
+/// `coding`, start after the first: cut points (byte offsets), in order,
+/// each past the one before, each just after a line feed; planned every
+/// `chunk_positions` positions. Empty (one chunk) for a range of one chunk
+/// or when the file cannot be read there; false when memory ran out.
+bool findChunkStarts(const platform::File& file, WideCoding coding,
+                     std::int64_t begin, std::int64_t end,
+                     std::int64_t chunk_positions,
+                     std::vector<std::int64_t>* starts);
 
-/// The scan of units [begin, end) in parts of at least least_part_units
-/// units, at most `parts` of them (0: one per processor); values <= 0
-/// restore the usual size. For tests, which reach the joins of parts with
-/// small files.
+/// The scan of units [begin, end) in chunks of least_part_units units, on
+/// at most `parts` threads (0: one per processor); values <= 0 restore the
+/// usual sizes. For tests, which reach the joins of chunks with small
+/// files.
 void setPartsForTesting(std::int64_t least_part_units, std::size_t parts);
+/// The chunk size and thread count planned for `positions` positions.
+void plannedChunks(std::int64_t positions, std::int64_t width,
+                   std::int64_t* chunk_positions, std::size_t* threads);
 
-/// One part: its range, the guess it was last scanned with, and what that
-/// scan left.
+/// How a scan of the whole range ended.
+enum class ScanEnd { kDone, kReadFailed, kNoRoom, kWriteFailed };
+
+/// The chunks of one scan and what the threads share while they run.
+///
+/// The threads take chunks in file order. Each chunk is scanned on the
+/// guess that no quote is open at its start (the first with the truth),
+/// into output blocks of its own. Chunks are handed to the sink strictly in
+/// order, by whichever thread finds the next one done, and only once its
+/// guess is checked against how the chunk before it really ended: a wrong
+/// guess, or a chunk before that did not end at the start of a line (the
+/// file changed under the scan), is mended by scanning the chunk again
+/// with the scanner of the chunk before it carried on, which gives exactly
+/// what one scan from start to end would. At most kSlotsPerThread chunks per
+/// thread are in flight, so memory stays bounded whatever the file's size.
 template <class Scanner>
-struct Part {
-  std::int64_t begin = 0;
-  std::int64_t end = 0;
-  bool open_quote = false;
-  std::unique_ptr<Scanner> scanner;
-  OutputBlocks output;
-  PartEnd outcome = PartEnd::kDone;
-  std::size_t failed_request = 0;
-};
+class ChunkScan {
+ public:
+  static constexpr std::size_t kSlotsPerThread = 2;
 
-/// The parts of one scan and what they share while they run side by side.
-template <class Scanner>
-struct PartScan {
-  const platform::File* file;
-  WideCoding coding;
-  const scanners::Settings* settings;
-  std::vector<Part<Scanner>>* parts;
-  /// Set by the first part that fails: the others stop at their next block.
-  std::atomic<bool> abandon{false};
+  ChunkScan(const platform::File& file, WideCoding coding,
+            std::int64_t file_bytes, const scanners::Settings& settings,
+            OutputSink* sink)
+      : file_(file),
+        coding_(coding),
+        file_bytes_(file_bytes),
+        settings_(settings),
+        sink_(sink) {}
 
-  /// Scans part `index` afresh with the guess it holds.
-  void scan(std::size_t index) {
-    Part<Scanner>& part = (*parts)[index];
-    part.output = OutputBlocks();
-    part.failed_request = 0;
-    part.scanner.reset(index == 0 ? new (std::nothrow) Scanner(*settings)
-                                  : new (std::nothrow)
-                                        Scanner(*settings, part.open_quote));
-    if (!part.scanner) {
-      part.outcome = PartEnd::kNoRoom;
-      part.failed_request = sizeof(Scanner);
-    } else {
-      part.outcome =
-          streamUnits(*file, coding, part.begin, part.end, *part.scanner,
-                      part.output, abandon, &part.failed_request);
+  ScanEnd run(std::int64_t begin, std::int64_t end, std::int64_t* lines,
+              std::int64_t* failed_capacity) {
+    const std::int64_t width = wide_coding::positionBytes(coding_);
+    std::int64_t chunk_positions = 0;
+    std::size_t threads = 1;
+    plannedChunks((end - begin) / width, width, &chunk_positions, &threads);
+    std::vector<std::int64_t> starts;
+    try {
+      if (!findChunkStarts(file_, coding_, begin, end, chunk_positions,
+                           &starts)) {
+        starts.clear();
+      }
+      bounds_.reserve(starts.size() + 2);
+      bounds_.push_back(begin);
+      for (std::int64_t at : starts) bounds_.push_back(at);
+      bounds_.push_back(end);
+      if (threads > bounds_.size() - 1) threads = bounds_.size() - 1;
+      slots_.resize(threads * kSlotsPerThread);
+      workers_.resize(threads);
+    } catch (const std::bad_alloc&) {
+      *failed_capacity =
+          static_cast<std::int64_t>((starts.size() + 2) * sizeof(std::int64_t));
+      return ScanEnd::kNoRoom;
     }
-    if (part.outcome != PartEnd::kDone) {
-      abandon.store(true, std::memory_order_relaxed);
+    chunks_ = bounds_.size() - 1;
+    platform::runInParallel(threads, &ChunkScan::work, this);
+
+    if (failed_ != PartEnd::kDone) {
+      *failed_capacity = held_ + static_cast<std::int64_t>(failed_request_);
+      return failed_ == PartEnd::kReadFailed ? ScanEnd::kReadFailed
+                                             : ScanEnd::kNoRoom;
+    }
+    if (sink_failed_) {
+      *failed_capacity = held_;
+      return sink_->outOfMemory() ? ScanEnd::kNoRoom : ScanEnd::kWriteFailed;
+    }
+    *lines = lines_;
+    return ScanEnd::kDone;
+  }
+
+ private:
+  struct Slot {
+    std::unique_ptr<Scanner> scanner;
+    OutputBlocks output;
+    bool guess = false;
+    bool done = false;
+    PartEnd outcome = PartEnd::kDone;
+    std::size_t failed_request = 0;
+  };
+  struct Worker {
+    ReadBuffers buffers;
+    platform::MappedRange view;
+  };
+
+  static void work(void* scan, std::size_t index) {
+    static_cast<ChunkScan*>(scan)->workOn(index);
+  }
+
+  Slot& slotOf(std::size_t chunk) { return slots_[chunk % slots_.size()]; }
+
+  // Scans chunk k into its slot with `scanner`, which carries the state at
+  // the chunk's start; the slot's output is emptied first.
+  void scanChunk(std::size_t k, Scanner* scanner, Worker& worker, Slot& slot) {
+    slot.output.clear();
+    slot.failed_request = 0;
+    const std::int64_t begin = bounds_[k];
+    const std::int64_t end = bounds_[k + 1];
+    if (!worker.buffers.prepare(coding_, end - begin, &slot.failed_request)) {
+      slot.outcome = PartEnd::kNoRoom;
+      return;
+    }
+    RangeStream<Scanner> stream;
+    stream.file = &file_;
+    stream.coding = coding_;
+    stream.begin = begin;
+    stream.end = end;
+    stream.scanner = scanner;
+    stream.output = &slot.output;
+    stream.abandon = &abandon_;
+    stream.buffers = &worker.buffers;
+    // The view reaches a little past the chunk where the file goes on, for
+    // the scanners' look at whole windows.
+    const std::int64_t reach =
+        end + 2 * static_cast<std::int64_t>(kMaskWindow) < file_bytes_
+            ? end + 2 * static_cast<std::int64_t>(kMaskWindow)
+            : file_bytes_;
+    if (end - begin >= kLeastMappedBytes && reach > begin &&
+        file_.mapRange(begin, static_cast<std::size_t>(reach - begin),
+                       &worker.view) == platform::Status::kOk) {
+      stream.view = &worker.view;
+    }
+    const bool whole =
+        platform::runReadingMaps(&RangeStream<Scanner>::runFor, &stream);
+    worker.view.release();
+    slot.outcome = whole ? stream.outcome : PartEnd::kReadFailed;
+    slot.failed_request = stream.failed_request;
+  }
+
+  // The bytes of a chunk handed on, in order, once its start is checked.
+  bool commit(std::size_t k, Worker& worker, Slot& slot) {
+    std::int64_t lines_before = 0;
+    if (k > 0) {
+      bool open_quote = false;
+      const bool at_line_start = last_->endsAtLineStart(&open_quote);
+      if (!at_line_start) {
+        // The scanner before goes on over this chunk, as one scan would.
+        lines_before = last_->lines();
+        slot.scanner = std::move(last_);
+        scanChunk(k, slot.scanner.get(), worker, slot);
+      } else if (open_quote != slot.guess) {
+        slot.guess = open_quote;
+        slot.scanner.reset(new (std::nothrow) Scanner(settings_, open_quote));
+        if (!slot.scanner) {
+          slot.outcome = PartEnd::kNoRoom;
+          slot.failed_request = sizeof(Scanner);
+        } else {
+          scanChunk(k, slot.scanner.get(), worker, slot);
+        }
+      }
+      if (slot.outcome != PartEnd::kDone) return false;
+    }
+    lines_ += slot.scanner->lines() - lines_before;
+    const bool taken =
+        slot.output.forEach([this](const std::uint8_t* bytes, std::size_t n) {
+          held_ += static_cast<std::int64_t>(n);
+          return sink_->take(bytes, n);
+        });
+    slot.output.clear();
+    last_ = std::move(slot.scanner);
+    if (!taken) sink_failed_ = true;
+    return taken;
+  }
+
+  // Records the failure of chunk k; the first in file order is the one
+  // reported. Called holding the lock.
+  void fail(std::size_t k, PartEnd outcome, std::size_t request) {
+    abandon_.store(true, std::memory_order_relaxed);
+    if (outcome != PartEnd::kAbandoned && k < failed_chunk_) {
+      failed_chunk_ = k;
+      failed_ = outcome;
+      failed_request_ = request;
     }
   }
 
-  static void run(void* context, std::size_t index) {
-    static_cast<PartScan*>(context)->scan(index);
+  void workOn(std::size_t index) {
+    Worker& worker = workers_[index];
+    monitor_.lock();
+    for (;;) {
+      while (!stopped_ && next_ < chunks_ &&
+             next_ >= committed_ + slots_.size()) {
+        monitor_.wait();
+      }
+      if (stopped_ || next_ >= chunks_) break;
+      const std::size_t k = next_++;
+      Slot& slot = slotOf(k);
+      monitor_.unlock();
+
+      slot.guess = false;
+      slot.scanner.reset(k == 0 ? new (std::nothrow) Scanner(settings_)
+                                : new (std::nothrow) Scanner(settings_, false));
+      if (!slot.scanner) {
+        slot.outcome = PartEnd::kNoRoom;
+        slot.failed_request = sizeof(Scanner);
+      } else {
+        scanChunk(k, slot.scanner.get(), worker, slot);
+      }
+
+      monitor_.lock();
+      slot.done = true;
+      if (slot.outcome != PartEnd::kDone) {
+        fail(k, slot.outcome, slot.failed_request);
+        stopped_ = true;
+        monitor_.notifyAll();
+        break;
+      }
+      // The thread that finds the next chunk done hands it on, and every
+      // one after it that is done too; the others go on scanning.
+      if (committing_) continue;
+      committing_ = true;
+      while (!stopped_ && committed_ < chunks_ && slotOf(committed_).done) {
+        const std::size_t c = committed_;
+        Slot& next = slotOf(c);
+        monitor_.unlock();
+        const bool handed = commit(c, worker, next);
+        monitor_.lock();
+        next.done = false;
+        if (!handed) {
+          if (!sink_failed_) fail(c, next.outcome, next.failed_request);
+          abandon_.store(true, std::memory_order_relaxed);
+          stopped_ = true;
+        } else {
+          ++committed_;
+        }
+        monitor_.notifyAll();
+      }
+      committing_ = false;
+    }
+    monitor_.unlock();
   }
+
+  const platform::File& file_;
+  const WideCoding coding_;
+  const std::int64_t file_bytes_;
+  const scanners::Settings& settings_;
+  OutputSink* const sink_;
+  std::vector<std::int64_t> bounds_;  // chunk k is [bounds_[k], bounds_[k+1])
+  std::vector<Slot> slots_;
+  std::vector<Worker> workers_;
+  std::size_t chunks_ = 0;
+
+  platform::Monitor monitor_;
+  // Under monitor_:
+  std::size_t next_ = 0;       // the next chunk to scan
+  std::size_t committed_ = 0;  // chunks handed on
+  bool committing_ = false;    // a thread is handing chunks on
+  bool stopped_ = false;
+  std::size_t failed_chunk_ = SIZE_MAX;
+  PartEnd failed_ = PartEnd::kDone;
+  std::size_t failed_request_ = 0;
+  // Read by the scans without the lock.
+  std::atomic<bool> abandon_{false};
+  // Of the thread handing chunks on (one at a time, under the handover):
+  std::unique_ptr<Scanner> last_;  // the scanner of the last chunk handed on
+  std::int64_t lines_ = 0;
+  std::int64_t held_ = 0;
+  bool sink_failed_ = false;
 };
 
-/// Scans bytes [begin, end) of the open wide file, written in `coding`,
-/// with a Scanner per part and appends the bytes to *output. kDone sets *lines;
-/// kNoRoom sets *failed_capacity, the bytes held plus the request that failed.
+/// Scans bytes [begin, end) of the open wide file, written in `coding` and
+/// `file_bytes` long when the scan began, with a Scanner per chunk and
+/// hands the bytes to `sink` in order. kDone sets *lines; kNoRoom sets
+/// *failed_capacity, the bytes handed on plus the request that failed.
 template <class Scanner>
 ScanEnd scanInParts(const platform::File& file, WideCoding coding,
                     std::int64_t begin, std::int64_t end,
-                    const scanners::Settings& settings, OutputBlocks* output,
-                    std::int64_t* lines, std::int64_t* failed_capacity) {
-  using ThisPart = Part<Scanner>;
-  PartStarts starts = findPartStarts(file, coding, begin, end);
-  std::vector<ThisPart> parts;
-  try {
-    parts.resize(starts.count + 1);
-  } catch (const std::bad_alloc&) {
-    starts.count = 0;
-    parts.clear();
-    parts.resize(1);  // one part needs no more than the scan itself
-  }
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    parts[i].begin = i == 0 ? begin : starts.at[i - 1];
-    parts[i].end = i + 1 < parts.size() ? starts.at[i] : end;
-  }
-  PartScan<Scanner> scan;
-  scan.file = &file;
-  scan.coding = coding;
-  scan.settings = &settings;
-  scan.parts = &parts;
-  platform::runInParallel(parts.size(), &PartScan<Scanner>::run, &scan);
-
-  // When every part ended kDone side by side (nothing set `abandon`), the
-  // guesses are checked in order, each against how the part before it
-  // really ended, so a part scanned again is checked with its new end. A
-  // rescan that fails stops the check there. When a part failed, nothing
-  // is checked or scanned again: the run fails in any case.
-  if (!scan.abandon.load()) {
-    for (std::size_t i = 0;
-         i + 1 < parts.size() && parts[i].outcome == PartEnd::kDone; ++i) {
-      bool open_quote = false;
-      if (!parts[i].scanner->endsAtLineStart(&open_quote)) {
-        // The file changed under the scan: only one part from start to end
-        // gives the bytes a scan of the file as it was read would.
-        parts.erase(parts.begin() + 1, parts.end());
-        parts[0].end = end;
-        scan.scan(0);
-        break;
-      }
-      if (open_quote != parts[i + 1].open_quote) {
-        parts[i + 1].open_quote = open_quote;
-        scan.scan(i + 1);
-      }
-    }
-  }
-
-  std::int64_t held = 0;
-  for (ThisPart& part : parts) held += part.output.size();
-  for (ThisPart& part : parts) {
-    switch (part.outcome) {
-      case PartEnd::kDone:
-      case PartEnd::kAbandoned:  // gave up after another part failed
-        break;
-      case PartEnd::kReadFailed:
-        return ScanEnd::kReadFailed;
-      case PartEnd::kNoRoom:
-        *failed_capacity =
-            held + static_cast<std::int64_t>(part.failed_request);
-        return ScanEnd::kNoRoom;
-    }
-  }
-  *lines = 0;
-  for (ThisPart& part : parts) {
-    *lines += part.scanner->lines();
-    if (!output->append(std::move(part.output))) {
-      *failed_capacity = held;
-      return ScanEnd::kNoRoom;
-    }
-  }
-  return ScanEnd::kDone;
+                    std::int64_t file_bytes, const scanners::Settings& settings,
+                    OutputSink* sink, std::int64_t* lines,
+                    std::int64_t* failed_capacity) {
+  ChunkScan<Scanner> scan(file, coding, file_bytes, settings, sink);
+  return scan.run(begin, end, lines, failed_capacity);
 }
 
 }  // namespace parts

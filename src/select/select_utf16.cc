@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "select/field_scanner.h"
 #include "select/number_scanner.h"
+#include "select/output_sinks.h"
 #include "select/part_scheduler.h"
 #include "select/read_failure_numbers.h"
 #include "select/scan_settings.h"
@@ -198,24 +199,15 @@ bool Selecting::scanToMemory(Column column, LineEnd line_end, std::int64_t end,
   narrow->clear();
   if (wide_bytes_ < 0 || !table_) return false;
   line_counter_ = 0;
-  output_ = OutputBlocks();
+  HeldOutput held(std::string{});
   std::int64_t lines = 0;
   std::int64_t failed_capacity = 0;
-  bool held = scanWideFile(column, line_end, &lines, &failed_capacity, end) ==
-              parts::ScanEnd::kDone;
-  if (held) {
-    line_counter_ = lines;
-    try {
-      held = output_.forEach([narrow](const std::uint8_t* b, std::size_t n) {
-        narrow->append(reinterpret_cast<const char*>(b), n);
-        return true;
-      });
-    } catch (const std::bad_alloc&) {
-      held = false;
-    }
+  if (scanWideFile(column, line_end, &held, &lines, &failed_capacity, end) !=
+      parts::ScanEnd::kDone) {
+    return false;
   }
-  output_ = OutputBlocks();
-  return held;
+  line_counter_ = lines;
+  return held.appendTo(narrow);
 }
 
 bool Selecting::probeCoding(std::int64_t bytes) {
@@ -374,7 +366,7 @@ void Selecting::setBlockReadHookForTesting(void (*hook)()) {
 }
 
 parts::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
-                                       std::int64_t* lines,
+                                       OutputSink* sink, std::int64_t* lines,
                                        std::int64_t* failed_capacity,
                                        std::int64_t range_end) {
   // The file is read as long as it is now; a file that is longer or
@@ -447,22 +439,22 @@ parts::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
   switch (column) {
     case Column::kDecimal:
       scanned = parts::scanInParts<NumberScanner<true>>(
-          wide_, start_.coding, begin, end, settings, &output_, lines,
+          wide_, start_.coding, begin, end, bytes, settings, sink, lines,
           failed_capacity);
       break;
     case Column::kInteger:
       scanned = parts::scanInParts<NumberScanner<false>>(
-          wide_, start_.coding, begin, end, settings, &output_, lines,
+          wide_, start_.coding, begin, end, bytes, settings, sink, lines,
           failed_capacity);
       break;
     case Column::kPlain:
       scanned = parts::scanInParts<FieldScanner<false>>(
-          wide_, start_.coding, begin, end, settings, &output_, lines,
+          wide_, start_.coding, begin, end, bytes, settings, sink, lines,
           failed_capacity);
       break;
     case Column::kFiltered:
       scanned = parts::scanInParts<FieldScanner<true>>(
-          wide_, start_.coding, begin, end, settings, &output_, lines,
+          wide_, start_.coding, begin, end, bytes, settings, sink, lines,
           failed_capacity);
       break;
   }
@@ -475,26 +467,28 @@ parts::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
   return scanned;
 }
 
-void Selecting::scanOrStop(Column column, LineEnd line_end, bool to_file) {
+bool Selecting::scanOrStop(Column column, LineEnd line_end, bool to_file,
+                           OutputSink* sink) {
   std::int64_t lines = 0;
   std::int64_t failed_capacity = 0;
-  switch (scanWideFile(column, line_end, &lines, &failed_capacity)) {
+  switch (scanWideFile(column, line_end, sink, &lines, &failed_capacity)) {
     case parts::ScanEnd::kDone:
       line_counter_ = lines;
-      return;
+      return true;
+    case parts::ScanEnd::kWriteFailed:
+      return false;
     case parts::ScanEnd::kNoRoom:
-      output_ = OutputBlocks();
       diagnostics::report("SetLength() error-223: " +
                           std::to_string(failed_capacity));
       diagnostics::stop(1);
-      return;
+      return false;
     case parts::ScanEnd::kReadFailed:
       break;
   }
-  output_ = OutputBlocks();
   diagnostics::report(readFailurePrefix(column, to_file, line_end) +
                       wide_name_);
   diagnostics::stop(1);
+  return false;
 }
 
 WriteResult Selecting::runToFile(Column column, LineEnd line_end,
@@ -504,25 +498,27 @@ WriteResult Selecting::runToFile(Column column, LineEnd line_end,
   }
   output_name_ = output_name;
   line_counter_ = 0;
-  output_ = OutputBlocks();
-  scanOrStop(column, line_end, true);
-  return writeNarrow();
+  // A narrow file this run made (removed again when the run fails), a
+  // device or a FIFO holds nothing to keep: the bytes go there as the
+  // chunks are done. A file that was there keeps its old content until the
+  // scan is over, so that a failed run leaves it as it was.
+  if (narrow_target_ == &narrow_ && (narrow_created_ || narrow_special_)) {
+    FileOutput direct(narrow_target_);
+    return finishNarrowWrite(scanOrStop(column, line_end, true, &direct),
+                             nullptr);
+  }
+  HeldOutput held(output_name);
+  const bool scanned = scanOrStop(column, line_end, true, &held);
+  return finishNarrowWrite(scanned, &held);
 }
 
 std::int64_t Selecting::runToStandardOutput(Column column) {
   output_name_.clear();
   line_counter_ = 0;
-  output_ = OutputBlocks();
-  scanOrStop(column, LineEnd::kCrLf, false);
-  const bool written =
-      output_.forEach([](const std::uint8_t* bytes, std::size_t length) {
-        return platform::writeStandardOutput(bytes, length) ==
-               platform::Status::kOk;
-      });
-  if (!written) {
+  StandardOutput out;
+  if (!scanOrStop(column, LineEnd::kCrLf, false, &out)) {
     // A full disk or a reader that went away: the script behind the pipe
     // got less than the whole column, which must not end as a success.
-    output_ = OutputBlocks();
     diagnostics::report("Write() error-242: standard output");
     diagnostics::stop(1);
   }
@@ -532,24 +528,17 @@ std::int64_t Selecting::runToStandardOutput(Column column) {
 WriteResult Selecting::runToTemporary(Column column, LineEnd line_end) {
   output_name_ = kBinaryTmpName;
   line_counter_ = 0;
-  output_ = OutputBlocks();
-  scanOrStop(column, line_end, true);
+  HeldOutput held(kBinaryTmpName);
+  const bool scanned = scanOrStop(column, line_end, true, &held);
   platform::File* temporary = temporaryFile();
-  const bool written = temporary != nullptr && temporary->isOpen() &&
+  const bool written = scanned && temporary != nullptr && temporary->isOpen() &&
                        temporary->rewind(true) == platform::Status::kOk &&
-                       writeOutput(temporary);
+                       held.writeTo(temporary);
   if (!written) {
     diagnostics::reportUnfinished("Rewrite() error-215: " + output_name_);
     return WriteResult::kFailed;
   }
   return WriteResult::kWritten;
-}
-
-bool Selecting::writeOutput(platform::File* file) {
-  return output_.forEach([file](const std::uint8_t* bytes, std::size_t length) {
-    std::size_t written = 0;
-    return file->write(bytes, length, &written) == platform::Status::kOk;
-  });
 }
 
 bool Selecting::narrowStillNamed() const {
@@ -566,10 +555,13 @@ bool Selecting::cutNarrow() {
          (narrow_special_ || ok(narrow_target_->rewind(true)));
 }
 
-WriteResult Selecting::writeNarrow() {
-  // The narrow file's only write: its old content stays until the output is
-  // whole in memory.
-  if (!finishNarrow(cutNarrow() && writeOutput(narrow_target_))) {
+WriteResult Selecting::finishNarrowWrite(bool written, const HeldOutput* held) {
+  // Held bytes are the narrow file's only write: its old content stays
+  // until the output is whole.
+  if (held != nullptr) {
+    written = written && cutNarrow() && held->writeTo(narrow_target_);
+  }
+  if (!finishNarrow(written)) {
     diagnostics::reportUnfinished("Rewrite() error-215: " + output_name_);
     return WriteResult::kFailed;
   }

@@ -19,6 +19,7 @@
 
 class DataNote;
 class FinalEffects;
+class HeldOutput;
 namespace parts {
 enum class ScanEnd;  // part_scheduler.h
 }  // namespace parts
@@ -199,15 +200,18 @@ class Selecting {
   void measureWide();
   /// Builds the run's unit tables and scans the wide file in parts, up to
   /// byte `range_end` (-1: its end).
-  parts::ScanEnd scanWideFile(Column column, LineEnd line_end,
+  parts::ScanEnd scanWideFile(Column column, LineEnd line_end, OutputSink* sink,
                               std::int64_t* lines,
                               std::int64_t* failed_capacity,
                               std::int64_t range_end = -1);
-  /// Scans the wide file into the output; a read failure or an output that
-  /// does not fit in memory is reported and stops the program.
-  void scanOrStop(Column column, LineEnd line_end, bool to_file);
-  WriteResult writeNarrow();
-  bool writeOutput(platform::File* file);
+  /// Scans the wide file into `sink`; a read failure or an output that
+  /// does not fit in memory is reported and stops the program. False when
+  /// the sink could not write.
+  [[nodiscard]] bool scanOrStop(Column column, LineEnd line_end, bool to_file,
+                                OutputSink* sink);
+  /// The narrow file's write after a scan into it (`written`: every byte
+  /// taken) or into `held`: the run's result, 215 reported on a failure.
+  WriteResult finishNarrowWrite(bool written, const HeldOutput* held);
   bool isWide(const platform::File& file) const;
   bool probeCoding(std::int64_t bytes);
   bool copyOutForRefresh(std::uint8_t* block, std::int64_t size);
@@ -267,7 +271,6 @@ class Selecting {
   bool workbook_ = false;
   ReplacementBytes replacement_bytes_{};
   std::int64_t wide_bytes_ = -1;
-  OutputBlocks output_;
   std::int64_t line_counter_ = -1;
   std::string wide_name_;
   std::string output_name_;

@@ -447,8 +447,10 @@ TEST_F(SelectingTest, WideFileChangedWhileReadStopsTheEngine) {
       {Column::kInteger, LineEnd::kLf, "Reset() error-198: wide.txt"},
   };
   Selecting::setBlockReadHookForTesting(&actAtItsCall);
-  // Long enough to be read in several blocks.
-  const std::string wide = utf16le(std::u16string(100000, u'a') + u"\n");
+  // Long enough to be read in several blocks, and to be mapped where the
+  // system maps files: a file cut shorter under the mapping must end as a
+  // failed read, not as a crash.
+  const std::string wide = utf16le(std::u16string(150000, u'a') + u"\n");
   for (void (*change)() : {grow, shrink, removeName, renameOver}) {
     for (const auto& [column, line_end, message] : cases) {
       SCOPED_TRACE(change == grow     ? "grow"
@@ -469,7 +471,7 @@ TEST_F(SelectingTest, WideFileChangedWhileReadStopsTheEngine) {
         ASSERT_EQ(p.selecting.runToFile(column, line_end, "narrow.txt"),
                   WriteResult::kWritten);
         EXPECT_EQ(folder_.read("narrow.txt"),
-                  std::string(100000, 'a') + "\r\n");
+                  std::string(150000, 'a') + "\r\n");
       }
     }
   }
