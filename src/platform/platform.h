@@ -38,6 +38,24 @@ struct FileIdentity {
   bool operator!=(const FileIdentity& other) const { return !(*this == other); }
 };
 
+/// What a change to a file's content changes: its size and the times of
+/// its last write and last change, as finely as the system keeps them.
+struct ContentStamp {
+  std::int64_t size = -1;
+  std::int64_t written = 0;
+  std::int64_t changed = 0;
+  /// The last change is old enough that any later one shows in the times
+  /// (they move on the system's clock tick, so a change within the same
+  /// tick as the one before may not). Never set where the times are kept
+  /// lazily (Windows): only the bytes themselves tell there.
+  bool settled = false;
+  bool operator==(const ContentStamp& other) const {
+    return size == other.size && written == other.written &&
+           changed == other.changed;
+  }
+  bool operator!=(const ContentStamp& other) const { return !(*this == other); }
+};
+
 /// How File::openOutput() found the name it opened.
 struct OutputOpening {
   bool created = false;  ///< no file had the name: this open made it
@@ -144,6 +162,16 @@ class File {
   [[nodiscard]] Status writeAt(std::int64_t offset, const void* buffer,
                                std::size_t n, std::size_t* written,
                                std::string* detail = nullptr);
+  /// The file's ContentStamp.
+  [[nodiscard]] Status contentStamp(ContentStamp* stamp,
+                                    std::string* detail = nullptr) const;
+  /// Copies n bytes from byte `offset` of this file to `to` at its
+  /// position, inside the system where it can (no pass through this
+  /// process's memory); *copied is the number copied, fewer than n only at
+  /// the end of this file or on failure.
+  [[nodiscard]] Status copyRangeTo(std::int64_t offset, std::size_t n, File* to,
+                                   std::size_t* copied,
+                                   std::string* detail = nullptr) const;
   /// Maps bytes [offset, offset + length) of the file read-only into
   /// *view. kOther where files are read instead (Windows), where the
   /// system refuses, or while a test plants faults in file calls (those

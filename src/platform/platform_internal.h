@@ -81,6 +81,8 @@ enum class Call { kRead, kWrite, kLargeBlock, kResize };
 /// Every read, write and resize of a file and every LargeBlock asks once,
 /// first.
 bool plantedFailure(Call call, std::size_t* n, std::string* detail);
+/// Bytes per piece of a copy made through this process's memory.
+inline constexpr std::size_t kCopyPieceBytes = std::size_t{1} << 20;
 /// True while a test plants any fault in file calls.
 bool anyPlanted();
 /// The same for an open of `name` that reads and/or writes.

@@ -1,18 +1,21 @@
-// The POSIX side of mapped reading: views of a file's pages, the guard that
-// turns a page cut away under a view into a failed read, the scratch files
-// of held output, and the lock with a condition that the scan's threads
-// share.
+// The POSIX side of reading and copying without copies: views of a file's
+// pages, the guard that turns a page cut away under a view into a failed
+// read, copies made inside the system, the stamp that tells a file was
+// changed, the scratch files of held output, and the lock with a condition
+// that the scan's threads share.
 #include <fcntl.h>
 #include <pthread.h>
 #include <setjmp.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -170,6 +173,84 @@ void Monitor::wait() {
 }
 void Monitor::notifyAll() {
   ::pthread_cond_broadcast(&partsOf(storage_).condition);
+}
+
+}  // namespace platform
+
+namespace platform {
+namespace {
+
+std::int64_t nanoseconds(const struct timespec& t) {
+  return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// How long after a change its times may still hide the next one: the
+// clock tick the times move on is at most a few milliseconds; a second
+// leaves room for a clock that is adjusted.
+constexpr std::int64_t kSettledAfter = std::int64_t{2} * 1000000000;
+
+}  // namespace
+
+Status File::contentStamp(ContentStamp* stamp, std::string* detail) const {
+  *stamp = ContentStamp();
+  if (!isOpen()) return fromErrno(EBADF, detail);
+  struct stat info;
+  if (::fstat(fd(handle_), &info) != 0) return fromErrno(errno, detail);
+  stamp->size = static_cast<std::int64_t>(info.st_size);
+  stamp->written = nanoseconds(info.st_mtim);
+  stamp->changed = nanoseconds(info.st_ctim);
+  struct timespec now;
+  if (::clock_gettime(CLOCK_REALTIME, &now) == 0) {
+    const std::int64_t last =
+        stamp->written > stamp->changed ? stamp->written : stamp->changed;
+    stamp->settled = nanoseconds(now) - last > kSettledAfter;
+  }
+  return Status::kOk;
+}
+
+Status File::copyRangeTo(std::int64_t offset, std::size_t n, File* to,
+                         std::size_t* copied, std::string* detail) const {
+  *copied = 0;
+  if (!isOpen() || !to->isOpen()) return fromErrno(EBADF, detail);
+  // Faults planted by tests count reads and writes: those go the long way.
+  bool in_system = !raw::anyPlanted();
+  while (*copied < n && in_system) {
+    loff_t from = static_cast<loff_t>(offset) + static_cast<loff_t>(*copied);
+    const ssize_t done = ::copy_file_range(fd(handle_), &from, fd(to->handle_),
+                                           nullptr, n - *copied, 0);
+    if (done > 0) {
+      *copied += static_cast<std::size_t>(done);
+    } else if (done == 0) {
+      return Status::kOk;  // the end of the file
+    } else if (errno == EINTR) {
+      continue;
+    } else if (*copied == 0 &&
+               (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
+                errno == EOPNOTSUPP || errno == EBADF)) {
+      in_system = false;  // not offered here: through memory
+    } else {
+      return fromErrno(errno, detail);
+    }
+  }
+  if (*copied == n) return Status::kOk;
+  std::unique_ptr<std::uint8_t[]> piece(new (std::nothrow)
+                                            std::uint8_t[raw::kCopyPieceBytes]);
+  if (!piece) return fromErrno(ENOMEM, detail);
+  while (*copied < n) {
+    const std::size_t want =
+        n - *copied < raw::kCopyPieceBytes ? n - *copied : raw::kCopyPieceBytes;
+    std::size_t got = 0;
+    const Status read = readAt(offset + static_cast<std::int64_t>(*copied),
+                               piece.get(), want, &got, detail);
+    if (read != Status::kOk) return read;
+    if (got == 0) return Status::kOk;
+    std::size_t written = 0;
+    const Status wrote = to->write(piece.get(), got, &written, detail);
+    *copied += written;
+    if (wrote != Status::kOk) return wrote;
+    if (written != got) return Status::kOther;
+  }
+  return Status::kOk;
 }
 
 }  // namespace platform

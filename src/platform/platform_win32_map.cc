@@ -1,15 +1,17 @@
-// The Windows side of mapped reading, which Windows goes without: the wide
-// file is read, so no view is ever made and the guard only runs the work.
-// Also the scratch files of held output and the lock with a condition that
-// the scan's threads share.
+// The Windows side of reading and copying: no view is ever made (the wide
+// file is read) and the guard only runs the work; copies pass through
+// memory; the stamp of a file. Also the scratch files of held output and
+// the lock with a condition that the scan's threads share.
 #include "platform/platform_win32_internal.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/platform_internal.h"
 
 namespace platform {
 namespace {
@@ -75,6 +77,51 @@ Status File::createScratch(const std::string& beside, std::string* detail) {
     }
   }
   return fromLastError(ERROR_FILE_EXISTS, detail);
+}
+
+// The times of a file open elsewhere may be written only when that handle
+// closes: they never settle, and a refresh compares the bytes themselves.
+Status File::contentStamp(ContentStamp* stamp, std::string* detail) const {
+  *stamp = ContentStamp();
+  if (!isOpen()) return fromLastError(ERROR_INVALID_HANDLE, detail);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle_), &info)) {
+    return fromLastError(GetLastError(), detail);
+  }
+  stamp->size = static_cast<std::int64_t>(
+      (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
+  stamp->written = static_cast<std::int64_t>(
+      (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+      info.ftLastWriteTime.dwLowDateTime);
+  stamp->changed = stamp->written;
+  stamp->settled = false;
+  return Status::kOk;
+}
+
+Status File::copyRangeTo(std::int64_t offset, std::size_t n, File* to,
+                         std::size_t* copied, std::string* detail) const {
+  *copied = 0;
+  if (!isOpen() || !to->isOpen()) {
+    return fromLastError(ERROR_INVALID_HANDLE, detail);
+  }
+  std::unique_ptr<std::uint8_t[]> piece(new (std::nothrow)
+                                            std::uint8_t[raw::kCopyPieceBytes]);
+  if (!piece) return fromLastError(ERROR_NOT_ENOUGH_MEMORY, detail);
+  while (*copied < n) {
+    const std::size_t want =
+        n - *copied < raw::kCopyPieceBytes ? n - *copied : raw::kCopyPieceBytes;
+    std::size_t got = 0;
+    const Status read = readAt(offset + static_cast<std::int64_t>(*copied),
+                               piece.get(), want, &got, detail);
+    if (read != Status::kOk) return read;
+    if (got == 0) return Status::kOk;
+    std::size_t written = 0;
+    const Status wrote = to->write(piece.get(), got, &written, detail);
+    *copied += written;
+    if (wrote != Status::kOk) return wrote;
+    if (written != got) return Status::kOther;
+  }
+  return Status::kOk;
 }
 
 static_assert(sizeof(MonitorParts) <= 128, "a Monitor holds its parts");

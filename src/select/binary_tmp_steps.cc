@@ -99,19 +99,20 @@ void Selecting::holdTemporaryOrStop(bool refresh, bool routed,
   }
 }
 
-bool Selecting::copyOutForRefresh(std::uint8_t* block, std::int64_t size) {
+bool Selecting::copyOutForRefresh(std::int64_t size) {
   platform::File* temporary = temporaryFile();
   // binary.tmp is the wide file: its bytes are already there.
   if (temporary == nullptr) return true;
   if (!ok(temporary->rewind(true))) return false;
   for (std::int64_t at = 0; at < size;) {
     const std::size_t want = piece(size - at, kCopyBlock);
-    std::size_t got = 0;
-    std::size_t written = 0;
+    std::size_t copied = 0;
     // A file that ends early was cut by someone else: the copy is not it.
-    if (!ok(wide_.readAt(at, block, want, &got)) || got != want) return false;
+    if (!ok(wide_.copyRangeTo(at, want, temporary, &copied)) ||
+        copied != want) {
+      return false;
+    }
     if (parts::BlockReadHook hook = parts::blockReadHook()) hook();
-    if (!ok(temporary->write(block, want, &written))) return false;
     at += static_cast<std::int64_t>(want);
   }
   return true;
@@ -141,8 +142,8 @@ bool Selecting::sameAsCopy(std::uint8_t* block, std::int64_t size) {
 void Selecting::refreshWide() {
   // A wide file that may not be written is left as it is, and no copy of
   // it is made.
-  std::unique_ptr<std::uint8_t[]> block = copyBlock();
-  std::int64_t size = -1;
+  platform::ContentStamp before;
+  platform::ContentStamp after;
   std::int64_t size_after = -1;
   platform::FileIdentity copied;
   platform::FileIdentity named;
@@ -150,12 +151,22 @@ void Selecting::refreshWide() {
   // with the size and the bytes it had: otherwise binary.tmp holds no copy
   // of the file whose time is set. Bytes appended after the check are the
   // appender's, and stay.
-  const bool same =
-      (temporary_.isOpen() || temporary_is_users_) && block != nullptr &&
-      wide_writable_ && ok(wide_.size(&size)) && ok(wide_.identity(&copied)) &&
-      copyOutForRefresh(block.get(), size) && ok(wide_.size(&size_after)) &&
-      size_after == size && ok(platform::fileIdentity(wide_name_, &named)) &&
-      named == copied && sameAsCopy(block.get(), size);
+  bool same = (temporary_.isOpen() || temporary_is_users_) && wide_writable_ &&
+              ok(wide_.contentStamp(&before)) && ok(wide_.identity(&copied)) &&
+              copyOutForRefresh(before.size) && ok(wide_.size(&size_after)) &&
+              size_after == before.size &&
+              ok(platform::fileIdentity(wide_name_, &named)) &&
+              named == copied && ok(wide_.contentStamp(&after)) &&
+              after.size == before.size;
+  // A write while the copy was made shows in the file's times, unless they
+  // cannot show it (a change just before, within the clock's tick, or a
+  // system that keeps them lazily): then the copy is read back and
+  // compared with the file.
+  if (same && (after != before || !before.settled)) {
+    std::unique_ptr<std::uint8_t[]> block = copyBlock();
+    same = block != nullptr && after == before &&
+           sameAsCopy(block.get(), before.size);
+  }
   if (!same) {
     if (temporary_.isOpen() && !temporary_is_users_) {
       (void)temporary_.removeHeld(kBinaryTmpName);

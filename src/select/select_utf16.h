@@ -214,7 +214,7 @@ class Selecting {
   WriteResult finishNarrowWrite(bool written, const HeldOutput* held);
   bool isWide(const platform::File& file) const;
   bool probeCoding(std::int64_t bytes);
-  bool copyOutForRefresh(std::uint8_t* block, std::int64_t size);
+  bool copyOutForRefresh(std::int64_t size);
   bool sameAsCopy(std::uint8_t* block, std::int64_t size);
   /// binary.tmp as this run uses it: the held file, the narrow file when
   /// that is binary.tmp, or nullptr when it is the wide file.

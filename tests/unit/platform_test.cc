@@ -214,6 +214,35 @@ TEST_F(PlatformTest, ReadAtReadsFromAnyOffset) {
   EXPECT_EQ(readAt(file, 0, 1), "(failed)");
 }
 
+// A range copied inside the system lands at the target's position and
+// stops at the end of the file; a rewrite of the same size shows in the
+// stamp, and a file changed just now is never taken as settled.
+TEST_F(PlatformTest, CopiedRangesAndContentStamps) {
+  folder_.write("f", "0123456789");
+  File from;
+  File to;
+  ASSERT_EQ(from.openRead("f"), Status::kOk);
+  ASSERT_EQ(to.create("g"), Status::kOk);
+  std::size_t copied = 0;
+  ASSERT_EQ(from.copyRangeTo(3, 5, &to, &copied), Status::kOk);
+  EXPECT_EQ(copied, 5u);
+  ASSERT_EQ(from.copyRangeTo(8, 5, &to, &copied), Status::kOk);
+  EXPECT_EQ(copied, 2u);
+  ASSERT_EQ(to.close(), Status::kOk);
+  EXPECT_EQ(folder_.read("g"), "3456789");
+
+  platform::ContentStamp before;
+  platform::ContentStamp after;
+  ASSERT_EQ(from.contentStamp(&before), Status::kOk);
+  EXPECT_EQ(before.size, 10);
+  EXPECT_FALSE(before.settled);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  writeThroughFile("f", "9876543210");
+  ASSERT_EQ(from.contentStamp(&after), Status::kOk);
+  EXPECT_EQ(after.size, 10);
+  EXPECT_NE(after, before);
+}
+
 // A planted fault fails the call it names and no other; a write cut short
 // is carried on by the loop around it.
 TEST_F(PlatformTest, PlantedFaultsFailTheCallsTheyName) {

@@ -478,6 +478,36 @@ TEST_F(SelectingTest, WideFileChangedWhileReadStopsTheEngine) {
   Selecting::setBlockReadHookForTesting(nullptr);
 }
 
+// Chunks are handed on while later ones are still read: a run that fails
+// after some were written removes the narrow file it created, and an
+// existing narrow file is never written before the scan has succeeded.
+TEST_F(SelectingTest, FailedRunLeavesNoPartOfItsOutput) {
+  Selecting::setBlockReadHookForTesting(&actAtItsCall);
+  const PartsForTesting small_chunks(4096, 2);
+  for (const bool existed : {false, true}) {
+    SCOPED_TRACE(existed ? "existing narrow file" : "created narrow file");
+    std::u16string lines;
+    for (int i = 0; i < 100000; ++i) lines += u"a\tb\n";
+    folder_.write("wide.txt", utf16le(lines));  // about 100 chunks
+    if (existed) {
+      folder_.write("narrow.txt", "old");
+    } else {
+      fs::remove(folder_.path() + "/narrow.txt");
+    }
+    Prepared p(options(1));
+    g_act = shrink;  // to the first 18 chunks, after some 40 were read
+    g_act_at = 40;
+    g_calls = 0;
+    EXPECT_EXIT((void)p.selecting.runToFile(Column::kPlain, LineEnd::kCrLf,
+                                            "narrow.txt"),
+                ::testing::ExitedWithCode(1), "");
+    EXPECT_EQ(folder_.errMessages().back(), "Reset() error-218: wide.txt");
+    EXPECT_EQ(folder_.exists("narrow.txt"), existed);
+    if (existed) EXPECT_EQ(folder_.read("narrow.txt"), "old");
+  }
+  Selecting::setBlockReadHookForTesting(nullptr);
+}
+
 void appendAUnit() {
   std::ofstream("wide.txt", std::ios::binary | std::ios::app).write("z\0", 2);
 }
