@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -401,10 +403,11 @@ TEST_F(SelectingTest, UnwritableNarrowFileIsReported) {
             "Rewrite() error-215: missing/narrow.txt");
 }
 
-// The block read hook runs g_act at its g_act_at-th call after g_calls = 0.
+// The block read hook runs g_act at its g_act_at-th call after g_calls = 0,
+// whichever thread makes the call.
 void (*g_act)() = nullptr;
 int g_act_at = 0;
-int g_calls = 0;
+std::atomic<int> g_calls{0};
 void actAtItsCall() {
   if (++g_calls == g_act_at) g_act();
 }
