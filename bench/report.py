@@ -248,34 +248,29 @@ def main():
     if "all" in notes:
         say("Not measured: %s." % notes["all"][0])
     else:
-        say("Each peer took turns with Pelmora (`pelmora -j2 -S\\t WIDE narrow`); x Pelmora "
-            "is over the Pelmora runs it alternated with. \"lines unlike\" counts output lines "
-            "that differ from Pelmora's (line ends and the separator Pelmora ends a line "
-            "with left aside) of %s." % fmt(lines_expected, "d"))
+        say("Each peer took turns with Pelmora (`pelmora -j2 -S\\t WIDE narrow`), whose "
+            "medians over those turns are beside it; x Pelmora is over them. "
+            "\"lines unlike\" counts output lines that differ from Pelmora's (line ends "
+            "and the separator Pelmora ends a line with left aside) of %s."
+            % fmt(lines_expected, "d"))
         say("")
-        say("| command | runs | wall s | min-max s | x Pelmora wall | CPU s | x Pelmora CPU "
-            "| lines unlike | note |")
-        say("|---|---:|---:|---:|---:|---:|---:|---:|---|")
-        first = True
+        say("| command | runs | wall s | min-max s | CPU s | Pelmora wall s, CPU s "
+            "| x Pelmora wall | x Pelmora CPU | lines unlike | note |")
+        say("|---|---:|---:|---:|---:|---:|---:|---:|---:|---|")
         for key, label, note in PEERS:
             e = load_json(R, "peer_%s.json" % key)
             n = notes.get(key, ["not run"])
-            if first and e.get("pelmora"):
-                p = e["pelmora"]
-                say("| Pelmora: `pelmora -j2 -S\\t WIDE narrow` | %d | %.3f | %.3f-%.3f | 1.00 "
-                    "| %.3f | 1.00 | 0 | |" % (p["runs"], p["wall_median"], p["wall_min"],
-                                              p["wall_max"], p["cpu_median"]))
-                first = False
-            t = e.get(key)
-            if t is None or n[0] != "ok":
-                say("| %s | 0 | n/a | | | | | | %s |" % (label, n[0]))
+            t, p = e.get(key), e.get("pelmora")
+            if t is None or p is None or n[0] != "ok":
+                say("| %s | 0 | n/a | | | | | | | %s |" % (label, n[0]))
                 continue
             got, unlike = int(n[1]), int(n[2])
             if lines_expected is not None and got != lines_expected:
                 note = "**%d lines, not %d**; %s" % (got, lines_expected, note)
-            say("| %s | %d | %.3f | %.3f-%.3f | %.2f | %.3f | %.2f | %d | %s |" % (
+            say("| %s | %d | %.3f | %.3f-%.3f | %.3f | %.3f, %.3f | %.2f | %.2f | %d | %s |" % (
                 label, t["runs"], t["wall_median"], t["wall_min"], t["wall_max"],
-                t["wall_ratio"], t["cpu_median"], t["cpu_ratio"], unlike, note))
+                t["cpu_median"], p["wall_median"], p["cpu_median"], t["wall_ratio"],
+                t["cpu_ratio"], unlike, note))
     say("")
 
     # --- targets --------------------------------------------------------------------
