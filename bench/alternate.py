@@ -7,29 +7,44 @@ and the peak RSS, and each median as a multiple of the first command's.
 
     alternate.py --rounds 15 --json out.json \
         --cmd cat 'cat wide > /dev/null' \
-        --cmd pelmora --prepare 'rm -f narrow' 'pelmora -j2 wide narrow'
+        --prepare 'rm -f narrow' --cmd pelmora 'pelmora -j2 wide narrow'
 
-Commands run through /bin/sh; a --prepare before a --cmd runs untimed
-right before each of that command's runs. A command that exits non-zero
-stops the measurement (a timing of a failed run means nothing).
+Commands run through /bin/sh, with standard input from /dev/null; a
+--prepare before a --cmd runs untimed right before each of that command's
+runs. A command that exits non-zero stops the measurement (a timing of a
+failed run means nothing).
+
+Each round starts one command further down the list, so that no command
+always follows the same one (and pays for its dirty pages, say).
+
+--no-shell splits each command into words (shell quoting rules) and starts
+the program itself, its standard output on /dev/null: for commands of a
+millisecond or less, where /bin/sh's own start would be most of the figure.
+Children are started with posix_spawn, which costs the parent about the
+same whatever its size, unlike fork.
+
+The peak RSS the kernel gives for a child is never below the RSS of this
+script itself (the child runs in the parent's memory until its exec): the
+JSON's rss_floor_kib is that figure for /bin/true, and a peak at or below
+it says only that the command stayed under it. Use /usr/bin/time for the
+peak RSS of small programs.
 """
 import argparse
 import json
 import os
+import shlex
 import statistics
 import subprocess
 import sys
 import time
 
+NULL_IN = [(os.POSIX_SPAWN_OPEN, 0, os.devnull, os.O_RDONLY, 0)]
+NULL_IN_OUT = NULL_IN + [(os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0)]
 
-def run_once(command):
+
+def run_once(argv, file_actions):
     start = time.perf_counter()
-    pid = os.fork()
-    if pid == 0:
-        try:
-            os.execv("/bin/sh", ["/bin/sh", "-c", command])
-        finally:
-            os._exit(127)
+    pid = os.posix_spawnp(argv[0], argv, os.environ, file_actions=file_actions)
     _, status, usage = os.wait4(pid, 0)
     wall = time.perf_counter() - start
     code = os.waitstatus_to_exitcode(status)
@@ -44,6 +59,7 @@ def main():
     parser.add_argument("--warmup", type=int, default=1)
     parser.add_argument("--json")
     parser.add_argument("--quiet", action="store_true")
+    parser.add_argument("--no-shell", action="store_true")
     parser.add_argument("--cmd", nargs=2, action="append", default=[],
                         metavar=("NAME", "COMMAND"))
     parser.add_argument("--prepare", action="append", default=[])
@@ -71,11 +87,20 @@ def main():
 
     for c in commands:
         c.update(wall=[], cpu=[], rss=0)
+        if opts.no_shell:
+            c["argv"] = shlex.split(c["command"])
+            c["actions"] = NULL_IN_OUT
+        else:
+            c["argv"] = ["/bin/sh", "-c", c["command"]]
+            c["actions"] = NULL_IN
+    n = len(commands)
+    rss_floor = run_once(["true"], NULL_IN_OUT)[3]
     for r in range(opts.warmup + opts.rounds):
-        for c in commands:
+        for k in range(n):
+            c = commands[(r + k) % n]
             if c["prepare"]:
                 subprocess.run(c["prepare"], shell=True, check=True)
-            code, wall, cpu, rss = run_once(c["command"])
+            code, wall, cpu, rss = run_once(c["argv"], c["actions"])
             if code != 0:
                 sys.exit(f"{c['name']}: exit code {code}: {c['command']}")
             if r >= opts.warmup:
@@ -94,16 +119,19 @@ def main():
             "name": c["name"], "command": c["command"],
             "wall_median": wall, "wall_min": min(c["wall"]),
             "wall_max": max(c["wall"]), "cpu_median": cpu,
-            "peak_rss_kib": c["rss"],
+            "cpu_min": min(c["cpu"]), "cpu_max": max(c["cpu"]),
+            "peak_rss_kib": c["rss"], "rss_floor_kib": rss_floor,
             "wall_ratio": wall / base_wall, "cpu_ratio": cpu / base_cpu,
-            "runs": len(c["wall"]),
+            "runs": len(c["wall"]), "walls": c["wall"], "cpus": c["cpu"],
         }
         result.append(entry)
         if not opts.quiet:
+            rss = ("%6.1f MiB" % (c["rss"] / 1024) if c["rss"] > rss_floor
+                   else "<= %.1f MiB (this script's own)" % (rss_floor / 1024))
             print(f"{c['name']:<14} wall {wall * 1000:9.3f} ms "
                   f"({min(c['wall']) * 1000:.3f}-{max(c['wall']) * 1000:.3f}) "
                   f"x{entry['wall_ratio']:5.2f}   cpu {cpu * 1000:9.3f} ms "
-                  f"x{entry['cpu_ratio']:5.2f}   rss {c['rss'] / 1024:6.1f} MiB")
+                  f"x{entry['cpu_ratio']:5.2f}   rss {rss}")
     if opts.json:
         with open(opts.json, "w") as f:
             json.dump(result, f, indent=1)

@@ -1,64 +1,73 @@
 #!/usr/bin/env python3
-"""Turns the measurements of bench/run.sh into the table it prints.
+"""Turns the measurements of bench/run.sh into the tables it prints.
 
-Reads hyperfine's JSON exports (<file>.json, startup.json), the
-/usr/bin/time -v reports (rss_<file>_<variant>.txt) and the generator's
-<file>.txt.meta, prints markdown tables (readable as they are and ready to
-paste) and writes the same text to --markdown.
+Reads alternate.py's JSON (main_<file>.json, cat.json, codings.json,
+small.json, peer_<name>.json), the peak RSS figures of /usr/bin/time
+(rss_*.txt, KiB), the notes on the peers (peers.txt), the generator's
+<file>.txt.meta and problems.txt; prints markdown tables (readable as they
+are and ready to paste) and writes the same text to --markdown.
 """
 
 import argparse
-import glob
 import json
 import os
 import re
-import statistics
 import sys
 
 MIB = 1024 * 1024
-VARIANTS = [
-    ("plain", "plain to file (-j2)"),
-    ("stdout", "plain to stdout (-j2 --out)"),
-    ("filtered", "filtered (-o2)"),
-    ("decimal", "decimal (-e3)"),
+RSS_LIMIT_MIB = 64.0
+IDLE_LOAD = 0.5  # a 1-minute load average at or above it is no idle machine
+
+MAIN_ROWS = [
+    ("floor", "`cat WIDE > /dev/null`"),
+    ("plain", "plain to file: `pelmora -j2 SEP WIDE narrow`"),
+    ("stdout", "plain to stdout: `pelmora -j2 SEP --out WIDE > /dev/null`"),
+    ("filtered", "filtered: `pelmora -o2 SEP WIDE narrow`"),
+    ("decimal", "decimal: `pelmora -e3 SEP WIDE narrow`"),
+    ("overwrite", "plain, onto the last narrow file (info)"),
+    ("refresh", "plain with -t: `pelmora -j2 -t SEP WIDE narrow`"),
+    ("copy", "`cp WIDE copy` (info)"),
+    ("pipeline", "`iconv -f UTF-16 -t CP932 < WIDE \\| cut -f2 > out`"),
+    ("wine", "plain, pelmora.exe under Wine (info)"),
+]
+PEERS = [
+    ("iconv_cut", "`iconv -f UTF-16 -t CP932 < WIDE \\| cut -f2`",
+     "splits quoted fields at the tabs inside them and keeps their quotes: wrong output"),
+    ("nkf", "`nkf -W16L -s -x < WIDE \\| cut -f2`",
+     "as iconv \\| cut (-x keeps half-width kana as they are)"),
+    ("python_csv", "Python's csv module (UTF-16 in, cp932 out, errors=\"replace\")",
+     "CSV quoting: keeps one quote of each doubled pair, which Pelmora's narrow file does not"),
+    ("mlr", "`iconv` to UTF-8 \\| `mlr --icsv --ifs tab --implicit-csv-header "
+     "--headerless-csv-output --onidx cut -f 2` \\| `iconv` to CP932",
+     "CSV quoting, as Python's csv"),
+    ("csvkit", "`iconv` to UTF-8 \\| `csvcut -t -c 2` \\| `iconv` to CP932",
+     "CSV quoting, and writes CSV: quotes fields holding commas or quotes again"),
 ]
 
 
-def load_hyperfine(results, name):
-    """Medians over every run of every round (<name>.r<k>.json) and the
-    mean CPU time (user + system, children included) per command."""
-    paths = sorted(glob.glob(os.path.join(results, name + ".r*.json")))
-    if not paths and os.path.exists(os.path.join(results, name + ".json")):
-        paths = [os.path.join(results, name + ".json")]
-    times, cpu = {}, {}
-    for path in paths:
-        with open(path) as f:
-            doc = json.load(f)
-        for r in doc["results"]:
-            t = r.get("times") or [r["median"]]
-            times.setdefault(r["command"], []).extend(t)
-            cpu.setdefault(r["command"], []).append((r["user"] + r["system"], len(t)))
-    med = {k: statistics.median(v) for k, v in times.items()}
-    cpu_mean = {k: sum(c * n for c, n in v) / sum(n for _, n in v) for k, v in cpu.items()}
-    runs = {k: len(v) for k, v in times.items()}
-    return med, cpu_mean, runs
-
-
-def peak_rss_kib(path):
+def load_json(results, name):
     try:
-        with open(path) as f:
-            m = re.search(r"Maximum resident set size \(kbytes\): (\d+)", f.read())
-        return int(m.group(1)) if m else None
-    except OSError:
+        with open(os.path.join(results, name)) as f:
+            return {e["name"]: e for e in json.load(f)}
+    except (OSError, ValueError, KeyError):
+        return {}
+
+
+def read_kib(results, name):
+    try:
+        with open(os.path.join(results, name)) as f:
+            v = int(f.read().split()[-1])
+        return v if v > 0 else None
+    except (OSError, ValueError, IndexError):
         return None
 
 
-def verdict(ok):
-    return "PASS" if ok else "**FAIL**"
+def fmt(x, pattern, scale=1.0):
+    return "n/a" if x is None else format(x * scale if scale != 1.0 else x, pattern)
 
 
-def fmt(x, pattern):
-    return "n/a" if x is None else format(x, pattern)
+def ratio(x, y):
+    return x / y if x is not None and y else None
 
 
 def main():
@@ -66,10 +75,12 @@ def main():
     ap.add_argument("--results", required=True)
     ap.add_argument("--data", required=True)
     ap.add_argument("--files", required=True)
+    ap.add_argument("--target", required=True)
     ap.add_argument("--mode", default="full")
     ap.add_argument("--info", default="")
     ap.add_argument("--markdown")
     a = ap.parse_args()
+    R = a.results
 
     out = []
     say = out.append
@@ -81,154 +92,255 @@ def main():
         m = re.search(r"load average at start ([\d.]+)", a.info)
         if m and float(m.group(1)) >= (os.cpu_count() or 2) / 2:
             say("**Warning: the machine was busy when the run started; wall-clock times "
-                "are inflated and ratios are less reliable (compare the CPU s column).**")
+                "are inflated and ratios are less reliable (compare the CPU columns).**")
             say("")
-    say("Wall-clock medians of all hyperfine runs (rounds taking turns, warmup 1 a round); MB = 10^6 bytes of wide input; "
-        "CPU s = mean user + system time (children included, so both ends of the pipeline); "
-        "peak RSS from /usr/bin/time -v (one checked run); RSS limit = 2.1 x wide size + 16 MiB; "
-        "x pipeline and x floor = median / that median (lower is better).")
+    if a.mode == "quick":
+        say("*Quick run: 16 MiB files and a few rounds; the figures are indicative only.*")
+        say("")
+    say("Every table is timed by `bench/alternate.py`: its commands take turns, run after "
+        "run (each round starting one command further on), after one warmup round. "
+        "wall = median wall-clock time (min-max beside it); CPU = median user + system "
+        "time of the command and its children (both ends of a pipeline); x = a median "
+        "over the median of the table's first command (lower is better). "
+        "Every run that writes a file writes a new one: the last run's output is removed "
+        "first, untimed. Peak RSS comes from `/usr/bin/time` (the largest of its runs). "
+        "MB = 10^6 bytes of wide input. WIDE is the generated file, SEP `-S\\t` for "
+        "sheet_* and `-s,` for csv_* (the csv pipeline: `iconv -f UTF-16LE`, `cut -d, -f2`).")
     say("")
-    say("| file | MiB | command | runs | median s | MB/s | CPU s | peak RSS MiB | RSS limit MiB | RSS | x pipeline | x floor |")
-    say("|---|---:|---|---:|---:|---:|---:|---:|---:|---|---:|---:|")
 
-    per_file = {}
+    meta = {}
     for name in a.files.split(","):
         with open(os.path.join(a.data, name + ".txt.meta")) as f:
-            meta = json.load(f)
-        size = meta["bytes"]
-        try:
-            med, cpu, runs = load_hyperfine(a.results, name)
-        except (OSError, ValueError, KeyError):
-            med, cpu, runs = {}, {}, {}
-        limit = 2.1 * size + 16 * MIB
-        pipe = med.get("pipeline")
-        floor = med.get("floor")
-        rows = {}
-        for key, label in VARIANTS:
-            t = med.get(key)
-            rss = peak_rss_kib(os.path.join(a.results, "rss_%s_%s.txt" % (name, key)))
-            rss_b = rss * 1024 if rss is not None else None
-            rows[key] = {"t": t, "rss": rss_b}
-            say("| %s | %.0f | %s | %s | %s | %s | %s | %s | %.0f | %s | %s | %s |" % (
-                name, size / MIB, label, runs.get(key, 0), fmt(t, ".3f"),
-                fmt(size / 1e6 / t if t else None, ".0f"), fmt(cpu.get(key), ".3f"),
-                fmt(rss_b / MIB if rss_b is not None else None, ".1f"),
-                limit / MIB,
-                "n/a" if rss_b is None else verdict(rss_b <= limit),
-                fmt(t / pipe if t and pipe else None, ".2f"),
-                fmt(t / floor if t and floor else None, ".2f")))
-        for key, label in (("utf8", "plain, the same text in UTF-8 with its mark"),
-                           ("utf16be", "plain, the same text in UTF-16BE"),
-                           ("sjis", "plain, the same text in Shift_JIS"),
-                           ("overwrite", "plain, overwriting the last file (info)"),
-                           ("refresh", "plain with -t (the copy to binary.tmp)"),
-                           ("copy", "cp of the wide file (info)"),
-                           ("wine", "plain, pelmora.exe under Wine (info)"),
-                           ("pipeline", "pipeline (iconv, cut)"), ("floor", "floor (cat)")):
-            t = med.get(key)
-            if key in ("wine", "utf8", "utf16be", "sjis", "refresh", "copy") and t is None:
-                continue
-            say("| %s | %.0f | %s | %s | %s | %s | %s | | | | %s | %s |" % (
-                name, size / MIB, label, runs.get(key, 0), fmt(t, ".3f"),
-                fmt(size / 1e6 / t if t else None, ".0f"), fmt(cpu.get(key), ".3f"),
-                fmt(t / pipe if t and pipe else None, ".2f"),
-                fmt(t / floor if t and floor else None, ".2f")))
-        rows["utf8"] = {"t": med.get("utf8"), "rss": None}
-        rows["utf16be"] = {"t": med.get("utf16be"), "rss": None}
-        rows["sjis"] = {"t": med.get("sjis"), "rss": None}
-        rows["refresh"] = {"t": med.get("refresh"), "rss": None}
-        rows["copy"] = {"t": med.get("copy"), "rss": None}
-        per_file[name] = {"size": size, "limit": limit, "pipe": pipe,
-                          "floor": floor, "rows": rows, "lines": meta["lines"]}
+            meta[name] = json.load(f)
 
-    startup = None
-    try:
-        st = load_hyperfine(a.results, "startup")[0]
-        startup = (st["pelmora"] - st["true"]) * 1000.0
-        st_p, st_t = st["pelmora"] * 1000.0, st["true"] * 1000.0
-    except (OSError, ValueError, KeyError):
-        st_p = st_t = None
-
-    target_file = "sheet_256" if "sheet_256" in per_file else "sheet_16"
+    # --- main table ---------------------------------------------------------
+    say("### Per file")
     say("")
-    say("### Targets (%s%s)" % (target_file,
-        "" if target_file == "sheet_256" else "; quick run: the 256 MiB file was not measured, so these are indicative only"))
+    say("| file | command | runs | wall s | min-max s | CPU s | MB/s | x cat wall | x cat CPU "
+        "| x pipeline | peak RSS MiB |")
+    say("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+    main = {}
+    for name in a.files.split(","):
+        size = meta[name]["bytes"]
+        m = load_json(R, "main_%s.json" % name)
+        main[name] = m
+        floor = m.get("floor")
+        pipe = m.get("pipeline")
+        for key, label in MAIN_ROWS:
+            e = m.get(key)
+            if e is None:
+                if key != "wine":
+                    say("| %s | %s | 0 | n/a | | | | | | | |" % (name, label))
+                continue
+            rss = read_kib(R, "rss_%s_%s.txt" % (name, key))
+            say("| %s | %s | %d | %.3f | %.3f-%.3f | %.3f | %.0f | %s | %s | %s | %s |" % (
+                name, label, e["runs"], e["wall_median"], e["wall_min"], e["wall_max"],
+                e["cpu_median"], size / 1e6 / e["wall_median"],
+                fmt(ratio(e["wall_median"], floor and floor["wall_median"]), ".2f"),
+                fmt(ratio(e["cpu_median"], floor and floor["cpu_median"]), ".2f"),
+                fmt(ratio(e["wall_median"], pipe and pipe["wall_median"]), ".3f"),
+                fmt(rss, ".1f", 1 / 1024) if rss else ""))
+    say("")
+
+    # --- against cat ----------------------------------------------------------
+    cat = load_json(R, "cat.json")
+    try:
+        with open(os.path.join(R, "cat.load")) as f:
+            cat_load = float(f.read().split()[0])
+    except (OSError, ValueError, IndexError):
+        cat_load = None
+    say("### Against cat (%s, alone; no shell: the commands are started directly, "
+        "their output on /dev/null)" % a.target)
+    say("")
+    say("1-minute load average when these rounds started: %s." % fmt(cat_load, ".2f"))
+    if cat_load is None or cat_load >= IDLE_LOAD:
+        say("**Warning: not an idle machine (load average %s, warned from %.1f): the targets "
+            "against cat speak of an idle machine; these figures are not those.**"
+            % (fmt(cat_load, ".2f"), IDLE_LOAD))
+    say("")
+    say("| command | runs | wall s | min-max s | x cat wall | CPU s | x cat CPU |")
+    say("|---|---:|---:|---:|---:|---:|---:|")
+    for key, label in (("cat", "`cat WIDE > /dev/null`"),
+                       ("plain", "`pelmora -j2 -S\\t WIDE narrow`")):
+        e = cat.get(key)
+        if e is None:
+            say("| %s | 0 | n/a | | | | |" % label)
+            continue
+        say("| %s | %d | %.3f | %.3f-%.3f | %.2f | %.3f | %.2f |" % (
+            label, e["runs"], e["wall_median"], e["wall_min"], e["wall_max"],
+            e["wall_ratio"], e["cpu_median"], e["cpu_ratio"]))
+    say("")
+
+    # --- codings --------------------------------------------------------------
+    cod = load_json(R, "codings.json")
+    say("### Codings (%s, the same text; `pelmora -j2 -S\\t WIDE narrow`, no shell)" % a.target)
+    say("")
+    say("| coding | size MB | runs | wall s | min-max s | x UTF-16LE wall | CPU s | x UTF-16LE CPU |")
+    say("|---|---:|---:|---:|---:|---:|---:|---:|")
+    sizes = {"UTF-16LE": "", "UTF-16BE": ".utf-16-be", "UTF-8": ".utf-8-sig",
+             "Shift_JIS": ".cp932"}
+    for key, suffix in sizes.items():
+        e = cod.get(key)
+        try:
+            mb = "%.0f" % (os.path.getsize(os.path.join(a.data, a.target + suffix + ".txt")) / 1e6)
+        except OSError:
+            mb = "n/a"
+        if e is None:
+            say("| %s | %s | 0 | n/a | | | | |" % (key, mb))
+            continue
+        say("| %s | %s | %d | %.3f | %.3f-%.3f | %.2f | %.3f | %.2f |" % (
+            key, mb, e["runs"], e["wall_median"], e["wall_min"], e["wall_max"],
+            e["wall_ratio"], e["cpu_median"], e["cpu_ratio"]))
+    say("")
+
+    # --- small file -------------------------------------------------------------
+    small = load_json(R, "small.json")
+    say("### A 40-line export (FF FE, tab separated, CR LF; no shell)")
+    say("")
+    say("| command | runs | wall ms | min-max ms | over /bin/true ms | CPU ms | peak RSS MiB |")
+    say("|---|---:|---:|---:|---:|---:|---:|")
+    true = small.get("true")
+    for key, label in (("true", "`/bin/true`"),
+                       ("pelmora", "`pelmora -j2 -S\\t small narrow`"),
+                       ("iconv", "`iconv -f UTF-16 -t CP932 -o out small`")):
+        e = small.get(key)
+        if e is None:
+            say("| %s | 0 | n/a | | | | |" % label)
+            continue
+        rss = read_kib(R, "rss_small.txt") if key == "pelmora" else None
+        say("| %s | %d | %.3f | %.3f-%.3f | %s | %.3f | %s |" % (
+            label, e["runs"], e["wall_median"] * 1e3, e["wall_min"] * 1e3,
+            e["wall_max"] * 1e3,
+            fmt(e["wall_median"] - true["wall_median"] if true else None, ".3f", 1e3),
+            e["cpu_median"] * 1e3, fmt(rss, ".1f", 1 / 1024) if rss else ""))
+    say("")
+
+    # --- peak RSS -----------------------------------------------------------------
+    say("### Peak RSS (plain, `-j2`)")
+    say("")
+    say("| file | MiB | parts | peak RSS MiB | limit MiB | verdict |")
+    say("|---|---:|---|---:|---:|---|")
+    rss_all = {1: [], 2: []}
+    for name in a.files.split(","):
+        for parts, how in ((2, "two (-j2)"), (1, "one (`taskset -c 0`)")):
+            kib = read_kib(R, "rss_%s_parts%d.txt" % (name, parts))
+            rss_all[parts].append(kib)
+            say("| %s | %.0f | %s | %s | %.0f | %s |" % (
+                name, meta[name]["bytes"] / MIB, how, fmt(kib, ".1f", 1 / 1024),
+                RSS_LIMIT_MIB, "n/a" if kib is None else
+                ("PASS" if kib / 1024 <= RSS_LIMIT_MIB else "**FAIL**")))
+    say("")
+
+    # --- peers ----------------------------------------------------------------------
+    notes, lines_expected = {}, None
+    try:
+        with open(os.path.join(R, "peers.txt")) as f:
+            for line in f:
+                parts = line.rstrip("\n").split("|")
+                if parts[0] == "lines":
+                    lines_expected = int(parts[1])
+                else:
+                    notes[parts[0]] = parts[1:]
+    except (OSError, ValueError):
+        pass
+    say("### Peers (Field 2 of %s in Shift_JIS)" % a.target)
+    say("")
+    if "all" in notes:
+        say("Not measured: %s." % notes["all"][0])
+    else:
+        say("Each peer took turns with Pelmora (`pelmora -j2 -S\\t WIDE narrow`), whose "
+            "medians over those turns are beside it; x Pelmora is over them. "
+            "\"lines unlike\" counts output lines that differ from Pelmora's (line ends "
+            "and the separator Pelmora ends a line with left aside) of %s."
+            % fmt(lines_expected, "d"))
+        say("")
+        say("| command | runs | wall s | min-max s | CPU s | Pelmora wall s, CPU s "
+            "| x Pelmora wall | x Pelmora CPU | lines unlike | note |")
+        say("|---|---:|---:|---:|---:|---:|---:|---:|---:|---|")
+        for key, label, note in PEERS:
+            e = load_json(R, "peer_%s.json" % key)
+            n = notes.get(key, ["not run"])
+            t, p = e.get(key), e.get("pelmora")
+            if t is None or p is None or n[0] != "ok":
+                say("| %s | 0 | n/a | | | | | | | %s |" % (label, n[0]))
+                continue
+            got, unlike = int(n[1]), int(n[2])
+            if lines_expected is not None and got != lines_expected:
+                note = "**%d lines, not %d**; %s" % (got, lines_expected, note)
+            say("| %s | %d | %.3f | %.3f-%.3f | %.3f | %.3f, %.3f | %.2f | %.2f | %d | %s |" % (
+                label, t["runs"], t["wall_median"], t["wall_min"], t["wall_max"],
+                t["cpu_median"], p["wall_median"], p["cpu_median"], t["wall_ratio"],
+                t["cpu_ratio"], unlike, note))
+    say("")
+
+    # --- targets --------------------------------------------------------------------
+    say("### Targets (%s%s)" % (a.target, "" if a.mode != "quick" else
+                                 "; quick run: indicative only"))
     say("")
     say("| target | measured | limit | verdict |")
     say("|---|---:|---:|---|")
-    fails = 0
-    total = 0
+    fails = total = 0
 
-    def target(label, value, limit, shown, shown_limit):
+    def target(label, value, limit, shown, shown_limit, counts=True, passed="PASS",
+               failed="**FAIL**"):
         nonlocal fails, total
-        total += 1
         ok = value is not None and value <= limit
-        fails += 0 if ok else 1
-        say("| %s | %s | %s | %s |" % (label, shown, shown_limit,
-                                       verdict(ok) if value is not None else "**FAIL** (not measured)"))
+        if counts:
+            total += 1
+            fails += 0 if ok else 1
+        verdict = (passed if ok else failed) if value is not None else failed + " (not measured)"
+        say("| %s | %s | %s | %s |" % (label, shown, shown_limit, verdict))
 
-    f = per_file.get(target_file)
-    if f:
-        r = f["rows"]
-        plain = r["plain"]["t"]
+    def wall(e):
+        return e["wall_median"] if e else None
 
-        def ratio(x, y):
-            return x / y if x and y else None
+    c_cat, c_plain = cat.get("cat"), cat.get("plain")
+    v = ratio(wall(c_plain), wall(c_cat))
+    target("plain wall vs cat (idle machine)", v, 1.8, fmt(v, ".2f") + " x", "1.8 x")
+    target("plain wall vs cat, stretch", v, 1.5, fmt(v, ".2f") + " x", "1.5 x",
+           counts=False, passed="met", failed="not met")
+    v = ratio(c_plain and c_plain["cpu_median"], c_cat and c_cat["cpu_median"])
+    target("plain CPU vs cat", v, 2.5, fmt(v, ".2f") + " x", "2.5 x")
+    m = main.get(a.target, {})
+    plain = wall(m.get("plain"))
+    v = ratio(plain, wall(m.get("pipeline")))
+    target("plain to file vs pipeline (iconv, cut)", v, 0.35, fmt(v, ".3f") + " x", "0.35 x")
+    v = ratio(wall(m.get("stdout")), plain)
+    target("stdout vs plain to file", v, 1.2, fmt(v, ".2f") + " x", "1.2 x")
+    v = ratio(wall(m.get("filtered")), plain)
+    target("filtered vs plain", v, 1.3, fmt(v, ".2f") + " x", "1.3 x")
+    v = ratio(wall(m.get("decimal")), plain)
+    target("decimal vs plain", v, 1.3, fmt(v, ".2f") + " x", "1.3 x")
+    copy = wall(m.get("copy"))
+    refresh = wall(m.get("refresh"))
+    v = ratio(refresh, plain + copy if plain and copy else None)
+    target("-t vs plain + one cp (10 % noise margin)", v, 1.1,
+           "%s s vs %s + %s s = %s x" % (fmt(refresh, ".3f"), fmt(plain, ".3f"),
+                                         fmt(copy, ".3f"), fmt(v, ".2f")), "1.1 x")
+    for key, limit, shown in (("UTF-8", 1.2, "1.2 x"),
+                              ("UTF-16BE", 1.05, "1.0 x (PASS to 1.05)"),
+                              ("Shift_JIS", 1.05, "1.0 x (PASS to 1.05)")):
+        e = cod.get(key)
+        v = e["wall_ratio"] if e and "UTF-16LE" in cod else None
+        target("%s vs UTF-16LE (wall)" % key, v, limit, fmt(v, ".2f") + " x", shown)
+    sp = small.get("pelmora")
+    v = sp["wall_median"] * 1e3 if sp else None
+    target("40-line export, median", v, 0.9, fmt(v, ".3f") + " ms", "0.9 ms")
+    v = (sp["wall_median"] - true["wall_median"]) * 1e3 if sp and true else None
+    target("40-line export over /bin/true", v, 5.0, fmt(v, ".3f") + " ms", "5 ms")
+    for parts, how in ((2, "two parts (-j2)"), (1, "one part (taskset -c 0)")):
+        got = [x for x in rss_all[parts] if x is not None]
+        v = max(got) / 1024 if got and len(got) == len(rss_all[parts]) else None
+        target("peak RSS, %s, largest over the files" % how, v, RSS_LIMIT_MIB,
+               fmt(v, ".1f") + " MiB", "%.0f MiB" % RSS_LIMIT_MIB)
+    got = [read_kib(R, "rss_%s_%s.txt" % (n, k)) for n in a.files.split(",")
+           for k in ("plain", "stdout", "filtered", "decimal")]
+    v = max(got) / 1024 if got and None not in got else None
+    target("peak RSS, plain/stdout/filtered/decimal, largest over the files", v,
+           RSS_LIMIT_MIB, fmt(v, ".1f") + " MiB", "%.0f MiB" % RSS_LIMIT_MIB)
 
-        v = ratio(plain, f["pipe"])
-        target("plain to file vs pipeline (iconv, cut)", v, 0.35, fmt(v, ".3f") + " x", "0.35 x")
-        v = ratio(plain, f["floor"])
-        target("plain to file vs floor (cat)", v, 2.5, fmt(v, ".2f") + " x", "2.5 x")
-        v = ratio(r["stdout"]["t"], plain)
-        target("stdout vs plain to file", v, 1.2, fmt(v, ".2f") + " x", "1.2 x")
-        v = ratio(r["filtered"]["t"], plain)
-        target("filtered vs plain", v, 1.3, fmt(v, ".2f") + " x", "1.3 x")
-        v = ratio(r["decimal"]["t"], plain)
-        target("decimal vs plain", v, 1.3, fmt(v, ".2f") + " x", "1.3 x")
-        v = ratio(r["utf8"]["t"], plain)
-        target("UTF-8 copy vs plain (UTF-16LE)", v, 1.5, fmt(v, ".2f") + " x", "1.5 x")
-        v = ratio(r["utf16be"]["t"], plain)
-        target("UTF-16BE copy vs plain (UTF-16LE)", v, 1.5, fmt(v, ".2f") + " x", "1.5 x")
-        v = ratio(r["sjis"]["t"], plain)
-        target("Shift_JIS copy vs plain (UTF-16LE)", v, 1.0, fmt(v, ".2f") + " x", "1.0 x")
-        v = ratio(r["refresh"]["t"], plain + r["copy"]["t"]
-                  if plain and r["copy"]["t"] else None)
-        target("-t vs plain + one copy (cp)", v, 1.1, fmt(v, ".2f") + " x", "1.1 x")
-        measured = [k for k, _ in VARIANTS]
-        rss = [r[k]["rss"] for k in measured if r[k]["rss"] is not None]
-        v = max(rss) if len(rss) == len(measured) else None
-        target("peak RSS (largest of the four)", v, f["limit"],
-               fmt(v / MIB if v else None, ".1f") + " MiB", "%.1f MiB" % (f["limit"] / MIB))
-    target("start-up over /bin/true", startup, 5.0,
-           "%s ms (%s vs %s)" % (fmt(startup, ".2f"), fmt(st_p, ".2f"), fmt(st_t, ".2f")),
-           "5 ms")
-
-    say("")
-    say("Commands (WIDE is the generated file; SEP is `-S\\t` for sheet_* and `-s,` for csv_*; "
-        "run in a folder holding set_pelmora.txt and surro.txt, with the installed binary):")
-    say("")
-    say("- plain to file: `pelmora -j2 SEP WIDE narrow.txt`")
-    say("- plain to stdout: `pelmora -j2 SEP --out WIDE > /dev/null`")
-    say("- filtered: `pelmora -o2 SEP WIDE narrow.txt` (Field-2, the product name)")
-    say("- decimal: `pelmora -e3 SEP WIDE narrow.txt` (Field-3, the price: -1234.50, 1980, 約1200円 ...)")
-    say("- pipeline: `iconv -f UTF-16 -t CP932 < WIDE | cut -f2 > out` for sheet_* "
-        "(UTF-16, not UTF-16LE, so that iconv consumes the FF FE mark instead of stopping on it), "
-        "`iconv -f UTF-16LE -t CP932 < WIDE | cut -d, -f2 > out` for csv_* (no mark)")
-    say("- UTF-8, UTF-16BE, Shift_JIS: plain to file on the same text written as UTF-8 with its mark, "
-        "as UTF-16BE with its mark and as Shift_JIS (sheet_* only); their narrow files must equal plain's")
-    say("- floor: `cat WIDE > /dev/null` (the file is in the page cache: this is the cost of reading it)")
-    say("- every run of the commands above that write a file writes a new one: hyperfine's --prepare "
-        "removes the last run's output first, untimed, as a nightly batch writes new files")
-    say("- plain, overwriting the last file: `pelmora -j2 SEP WIDE narrow_overwrite.txt` onto the file "
-        "of the run before (for information, no target): the file system's truncation of the old "
-        "file is timed as well")
-    say("- -t: `pelmora -j2 -t SEP WIDE narrow.txt`, beside `cp WIDE copy.txt` (a new file each run): "
-        "-t copies the wide file to binary.tmp, checks it and sets the wide file's time, writing none of its bytes")
-    say("- start-up: `pelmora -j2 -S\\t one.txt one_narrow.txt` on a one-line file vs `/bin/true`, "
-        "hyperfine -N (no shell), difference of the medians")
-
-    problems = os.path.join(a.results, "problems.txt")
-    if os.path.exists(problems):
+    problems = os.path.join(R, "problems.txt")
+    if os.path.exists(problems) and os.path.getsize(problems):
         say("")
         say("### Problems met while measuring")
         say("")
