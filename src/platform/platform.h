@@ -176,10 +176,12 @@ class File {
   std::intptr_t handle_ = -1;
 };
 
-/// Memory for a large buffer that is filled once from front to back. Where
-/// the system offers them it is backed by huge pages, so that filling it
-/// takes a few hundred times fewer page faults than ordinary memory.
-/// Move-only; the memory is given back on destruction.
+/// Memory for a buffer that is filled once from front to back. A block of
+/// at least a huge page (2 MiB) is backed by huge pages where the system
+/// offers them, so that filling it takes a few hundred times fewer page
+/// faults than ordinary memory; a smaller one takes ordinary pages, each
+/// faulted in only once it is written. Move-only; the memory is given back
+/// on destruction.
 class LargeBlock {
  public:
   LargeBlock() = default;
