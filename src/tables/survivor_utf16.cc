@@ -55,14 +55,6 @@ constexpr std::size_t kListReadLimit = std::size_t{4} << 20;
 
 }  // namespace
 
-bool probeFile(const std::string& name) {
-  if (name.empty()) return false;
-  platform::File file;
-  if (file.openRead(name) != platform::Status::kOk) return false;
-  (void)file.close();
-  return true;
-}
-
 SurvivorsUTF16::SurvivorsUTF16()
     : tables_(static_cast<Tables*>(std::calloc(1, sizeof(Tables)))) {
   if (!tables_) throw std::bad_alloc();
@@ -72,10 +64,19 @@ void SurvivorsUTF16::FreeTables::operator()(Tables* tables) const {
   std::free(tables);
 }
 
+bool SurvivorsUTF16::probeKeeping(const std::string& name) const {
+  if (name.empty()) return false;
+  platform::File file;
+  if (file.openRead(name) != platform::Status::kOk) return false;
+  probed_ = std::move(file);
+  probed_name_ = name;
+  return true;
+}
+
 std::string SurvivorsUTF16::fixedPlace(std::vector<std::string>* tried) const {
   std::string name = platform::fixedTablePath(kTableFileName);
   tried->push_back(name);
-  if (probeFile(name)) return name;
+  if (probeKeeping(name)) return name;
   diagnostics::report("Reset() error-154: " + name);
   return std::string();
 }
@@ -83,7 +84,7 @@ std::string SurvivorsUTF16::fixedPlace(std::vector<std::string>* tried) const {
 std::string SurvivorsUTF16::currentFolder(
     std::vector<std::string>* tried) const {
   tried->push_back(kTableFileName);
-  if (probeFile(kTableFileName)) return kTableFileName;
+  if (probeKeeping(kTableFileName)) return kTableFileName;
   diagnostics::report(std::string("Reset() error-153: ") + kTableFileName);
   return std::string();
 }
@@ -106,7 +107,7 @@ std::string SurvivorsUTF16::settingsFile(
   }
   if (line.empty()) return std::string();
   tried->push_back(line);
-  if (probeFile(line)) return line;
+  if (probeKeeping(line)) return line;
   diagnostics::report("Reset() error-156: " + line);
   return std::string();
 }
@@ -186,7 +187,11 @@ void SurvivorsUTF16::applyRecord(const std::uint8_t* record) {
 
 bool SurvivorsUTF16::loadFile(const std::string& name) {
   platform::File file;
-  if (file.openRead(name) != platform::Status::kOk) return false;
+  if (probed_.isOpen() && name == probed_name_) {
+    file = std::move(probed_);
+  } else if (file.openRead(name) != platform::Status::kOk) {
+    return false;
+  }
   // Whole records per block, so a record never straddles two reads. A few
   // reads into a small block cost less than the page faults of one read
   // into a block that holds the whole table (about 48 KiB).

@@ -118,6 +118,8 @@ class SurvivorsUTF16 {
   const std::string& binaryTable() const { return binary_table_; }
 
  private:
+  // Opens `name` for the search; a table found stays open in probed_.
+  bool probeKeeping(const std::string& name) const;
   void applyRecord(const std::uint8_t* record);
   void registerCodePoint(std::uint32_t code_point);
 
@@ -138,10 +140,12 @@ class SurvivorsUTF16 {
   // touched (about half), where clearing the tables here would fault in
   // all 68 of them at every start.
   std::unique_ptr<Tables, FreeTables> tables_;
+  // The table file the search found, left open by its probe: loading it
+  // from that open reads the very file the search looked at, with no second
+  // open of it by name.
+  mutable platform::File probed_;
+  mutable std::string probed_name_;
   std::string binary_table_;
 };
-
-/// True when the named file can be opened for reading.
-bool probeFile(const std::string& name);
 
 #endif  // PELMORA_TABLES_SURVIVOR_UTF16_H_
