@@ -82,7 +82,9 @@ int runPelmora(const std::vector<std::string>& arguments) {
   // or an export would destroy it before a byte of it is kept anywhere,
   // and a name that reaches another file by the time of the write must not
   // take the output there.
-  selecting->holdNarrowOrStop(effects->narrowName(), kSettingsFile, &note);
+  // Only a -M run holds a note that the narrow name could reach.
+  selecting->holdNarrowOrStop(effects->narrowName(), kSettingsFile,
+                              effects->tableReport() ? &note : nullptr);
   const bool refresh = effects->refreshWide();
   const bool routed = effects->temporaryRoute();
   if (refresh || routed) {

@@ -192,7 +192,8 @@ class File {
   /// The size of the open file in bytes.
   [[nodiscard]] Status size(std::int64_t* bytes,
                             std::string* detail = nullptr) const;
-  /// Which file this is (see FileIdentity).
+  /// Which file this is (see FileIdentity). An open file stays the file it
+  /// is, so what the open learnt is not asked of the system again.
   [[nodiscard]] Status identity(FileIdentity* id,
                                 std::string* detail = nullptr) const;
   /// Gives the file this moment as its modification time, as if it had
@@ -215,12 +216,17 @@ class File {
 
  private:
   std::intptr_t handle_ = -1;
+  // Set by an open that looked at the file it opened; valid while it is open.
+  FileIdentity identity_;
+  bool identity_known_ = false;
 };
 
-/// Memory for a large buffer that is filled once from front to back. Where
-/// the system offers them it is backed by huge pages, so that filling it
-/// takes a few hundred times fewer page faults than ordinary memory.
-/// Move-only; the memory is given back on destruction.
+/// Memory for a buffer that is filled once from front to back. A block of
+/// at least a huge page (2 MiB) is backed by huge pages where the system
+/// offers them, so that filling it takes a few hundred times fewer page
+/// faults than ordinary memory; a smaller one takes ordinary pages, each
+/// faulted in only once it is written. Move-only; the memory is given back
+/// on destruction.
 class LargeBlock {
  public:
   LargeBlock() = default;

@@ -53,6 +53,9 @@ constexpr std::size_t kHugePage = std::size_t{1} << 21;
 constexpr bool kHugePages = false;
 constexpr std::size_t kHugePage = 1;
 #endif
+// Lengths of ordinary blocks are rounded to this; mmap rounds to the real
+// page size in any case.
+constexpr std::size_t kOrdinaryPage = 4096;
 }  // namespace
 
 LargeBlock::~LargeBlock() { release(); }
@@ -69,19 +72,24 @@ bool LargeBlock::allocate(std::size_t bytes) {
     return false;
   }
   if (bytes == 0) bytes = 1;
+  // A block smaller than a huge page takes ordinary pages, faulted in one
+  // by one as they are written: a huge page would be cleared whole, 2 MiB,
+  // for what may be a few hundred bytes of output.
+  const bool huge = kHugePages && bytes >= kHugePage;
+  const std::size_t page = huge ? kHugePage : kOrdinaryPage;
   // Whole huge pages on a huge-page boundary: map one page more than
   // needed and give back the ends.
-  const std::size_t slack = kHugePages ? kHugePage : 0;
-  if (bytes > std::numeric_limits<std::size_t>::max() - 2 * slack) {
+  const std::size_t slack = huge ? kHugePage : 0;
+  if (bytes > std::numeric_limits<std::size_t>::max() - 2 * page) {
     return false;
   }
-  const std::size_t length = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  const std::size_t length = (bytes + page - 1) / page * page;
   void* at = ::mmap(nullptr, length + slack, PROT_READ | PROT_WRITE,
                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (at == MAP_FAILED) return false;
   auto* raw = static_cast<std::uint8_t*>(at);
   std::size_t head = 0;
-  if (kHugePages) {
+  if (huge) {
     const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(raw);
     head = (kHugePage - address % kHugePage) % kHugePage;
     if (head != 0) ::munmap(raw, head);
@@ -91,7 +99,7 @@ bool LargeBlock::allocate(std::size_t bytes) {
   size_ = length;
 #if defined(MADV_HUGEPAGE)
   // Only advice: without huge pages the block works as well, only slower.
-  if (kHugePages) (void)::madvise(data_, size_, MADV_HUGEPAGE);
+  if (huge) (void)::madvise(data_, size_, MADV_HUGEPAGE);
 #endif
   return true;
 }

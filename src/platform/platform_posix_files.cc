@@ -76,11 +76,10 @@ Status openRegular(const std::string& name, int flags, mode_t mode, int* opened,
       if (detail != nullptr) *detail = "the file changed while it was opened";
       return Status::kOther;
     }
-    // Reads and writes of the open file may wait as usual.
-    const int status_flags = ::fcntl(result, F_GETFL);
-    if (status_flags >= 0) {
-      (void)::fcntl(result, F_SETFL, status_flags & ~O_NONBLOCK);
-    }
+    // Reads and writes of the open file may wait as usual. The status
+    // flags are those of the open less O_NONBLOCK (F_SETFL ignores the
+    // access mode and the creation flags), so they need not be read first.
+    (void)::fcntl(result, F_SETFL, how);
     *opened = result;
     return Status::kOk;
   }
@@ -93,8 +92,8 @@ Status openRegular(const std::string& name, int flags, mode_t mode, int* opened,
 // O_NOFOLLOW the name is one of Pelmora's own: a file that has other names
 // as well is refused like a link, and O_TRUNC waits until that is known.
 Status openWith(const std::string& name, int flags, bool users_output,
-                std::intptr_t* handle, std::string* detail,
-                mode_t mode = 0666) {
+                std::intptr_t* handle, FileIdentity* identity, bool* known,
+                std::string* detail, mode_t mode = 0666) {
   const int access = flags & O_ACCMODE;
   if (raw::plantedOpenFailure(name, access != O_WRONLY, access != O_RDONLY,
                               detail)) {
@@ -136,6 +135,8 @@ Status openWith(const std::string& name, int flags, bool users_output,
     return fromErrno(error, detail);
   }
   *handle = result;
+  *identity = identityOf(info);
+  *known = true;
   return Status::kOk;
 }
 
@@ -200,42 +201,54 @@ File::~File() {
   if (isOpen()) ::close(fd(handle_));
 }
 
-File::File(File&& other) noexcept : handle_(other.handle_) {
+File::File(File&& other) noexcept
+    : handle_(other.handle_),
+      identity_(other.identity_),
+      identity_known_(other.identity_known_) {
   other.handle_ = -1;
+  other.identity_known_ = false;
 }
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     if (isOpen()) ::close(fd(handle_));
     handle_ = other.handle_;
+    identity_ = other.identity_;
+    identity_known_ = other.identity_known_;
     other.handle_ = -1;
+    other.identity_known_ = false;
   }
   return *this;
 }
 
 Status File::openRead(const std::string& name, std::string* detail) {
   if (isOpen()) (void)close();
-  return openWith(name, O_RDONLY, false, &handle_, detail);
+  return openWith(name, O_RDONLY, false, &handle_, &identity_, &identity_known_,
+                  detail);
 }
 
 Status File::openReadWrite(const std::string& name, std::string* detail) {
   if (isOpen()) (void)close();
-  return openWith(name, O_RDWR, false, &handle_, detail);
+  return openWith(name, O_RDWR, false, &handle_, &identity_, &identity_known_,
+                  detail);
 }
 
 Status File::openReadNoLink(const std::string& name, std::string* detail) {
   if (isOpen()) (void)close();
-  return openWith(name, O_RDONLY | O_NOFOLLOW, false, &handle_, detail);
+  return openWith(name, O_RDONLY | O_NOFOLLOW, false, &handle_, &identity_,
+                  &identity_known_, detail);
 }
 
 Status File::openReadWriteNoLink(const std::string& name, std::string* detail) {
   if (isOpen()) (void)close();
-  return openWith(name, O_RDWR | O_NOFOLLOW, false, &handle_, detail);
+  return openWith(name, O_RDWR | O_NOFOLLOW, false, &handle_, &identity_,
+                  &identity_known_, detail);
 }
 
 Status File::create(const std::string& name, std::string* detail) {
   if (isOpen()) (void)close();
-  return openWith(name, O_WRONLY | O_CREAT | O_TRUNC, true, &handle_, detail);
+  return openWith(name, O_WRONLY | O_CREAT | O_TRUNC, true, &handle_,
+                  &identity_, &identity_known_, detail);
 }
 
 Status File::openOutput(const std::string& name, OutputOpening* how,
@@ -301,6 +314,8 @@ Status File::openOutput(const std::string& name, OutputOpening* how,
       return Status::kOther;
     }
     handle_ = result;
+    identity_ = identityOf(opened);
+    identity_known_ = true;
     how->special = special;
     return Status::kOk;
   }
@@ -325,13 +340,13 @@ Status File::removeCreated(const std::string& name, std::string* detail) {
 Status File::createNoLink(const std::string& name, std::string* detail) {
   if (isOpen()) (void)close();
   return openWith(name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, false,
-                  &handle_, detail);
+                  &handle_, &identity_, &identity_known_, detail);
 }
 
 Status File::createNew(const std::string& name, std::string* detail) {
   if (isOpen()) (void)close();
   return openWith(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, false,
-                  &handle_, detail);
+                  &handle_, &identity_, &identity_known_, detail);
 }
 
 Status File::openHeld(const std::string& name, bool owner_only,
@@ -343,8 +358,11 @@ Status File::openHeld(const std::string& name, bool owner_only,
                         std::chrono::milliseconds(raw::heldWaitMilliseconds());
   for (;;) {
     std::intptr_t handle = -1;
-    Status status = openWith(name, O_RDWR | O_CREAT | O_NOFOLLOW, false,
-                             &handle, detail, owner_only ? 0600 : 0666);
+    FileIdentity opened;
+    bool known = false;
+    Status status =
+        openWith(name, O_RDWR | O_CREAT | O_NOFOLLOW, false, &handle, &opened,
+                 &known, detail, owner_only ? 0600 : 0666);
     if (status != Status::kOk) return status;
     int error = 0;
     while (::flock(fd(handle), LOCK_EX | LOCK_NB) != 0) {
@@ -369,6 +387,8 @@ Status File::openHeld(const std::string& name, bool owner_only,
     if (::fstat(fd(handle), &held) == 0 && ::lstat(name.c_str(), &named) == 0 &&
         identityOf(held) == identityOf(named)) {
       handle_ = handle;
+      identity_ = identityOf(held);
+      identity_known_ = true;
       return Status::kOk;
     }
     ::close(fd(handle));
@@ -402,6 +422,10 @@ Status File::size(std::int64_t* bytes, std::string* detail) const {
 Status File::identity(FileIdentity* id, std::string* detail) const {
   *id = FileIdentity();
   if (!isOpen()) return fromErrno(EBADF, detail);
+  if (identity_known_) {
+    *id = identity_;
+    return Status::kOk;
+  }
   struct stat info;
   if (::fstat(fd(handle_), &info) != 0) return fromErrno(errno, detail);
   *id = identityOf(info);
@@ -435,6 +459,7 @@ Status File::close(std::string* detail) {
   if (!isOpen()) return Status::kOk;
   int result = ::close(fd(handle_));
   handle_ = -1;
+  identity_known_ = false;
   // After EINTR the descriptor is gone on Linux; retrying could close another.
   if (result != 0 && errno != EINTR) return fromErrno(errno, detail);
   return Status::kOk;

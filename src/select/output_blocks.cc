@@ -5,8 +5,15 @@
 
 namespace {
 
-// Output blocks: each holds the bytes of many read blocks.
+// Output blocks after the first: each holds the bytes of many read blocks,
+// and takes huge pages where the system has them.
 constexpr std::size_t kOutputBlockBytes = std::size_t{1} << 22;
+// The first block stays below a huge page: most runs convert a small file,
+// whose output fills a page or two of it, and a huge page would be cleared
+// whole, 2 MiB, for those. Its pages are faulted in only as they are
+// written, so a first block this large costs a small output nothing, and
+// a large output its first megabyte in ordinary pages.
+constexpr std::size_t kFirstBlockBytes = std::size_t{1} << 20;
 
 }  // namespace
 
@@ -34,7 +41,9 @@ OutputBlocks& OutputBlocks::operator=(OutputBlocks&& other) noexcept {
 bool OutputBlocks::reserve(std::size_t bytes) {
   if (static_cast<std::size_t>(limit_ - cursor_) >= bytes) return true;
   closeCurrent();
-  std::size_t capacity = bytes > kOutputBlockBytes ? bytes : kOutputBlockBytes;
+  const std::size_t planned =
+      blocks_.empty() ? kFirstBlockBytes : kOutputBlockBytes;
+  const std::size_t capacity = bytes > planned ? bytes : planned;
   Block block;
   if (!block.memory.allocate(capacity)) return false;
   try {

@@ -1,6 +1,9 @@
 #include "tables/survivor_utf16.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -52,20 +55,28 @@ constexpr std::size_t kListReadLimit = std::size_t{4} << 20;
 
 }  // namespace
 
-bool probeFile(const std::string& name) {
+SurvivorsUTF16::SurvivorsUTF16()
+    : tables_(static_cast<Tables*>(std::calloc(1, sizeof(Tables)))) {
+  if (!tables_) throw std::bad_alloc();
+}
+
+void SurvivorsUTF16::FreeTables::operator()(Tables* tables) const {
+  std::free(tables);
+}
+
+bool SurvivorsUTF16::probeKeeping(const std::string& name) const {
   if (name.empty()) return false;
   platform::File file;
   if (file.openRead(name) != platform::Status::kOk) return false;
-  (void)file.close();
+  probed_ = std::move(file);
+  probed_name_ = name;
   return true;
 }
-
-SurvivorsUTF16::SurvivorsUTF16() = default;
 
 std::string SurvivorsUTF16::fixedPlace(std::vector<std::string>* tried) const {
   std::string name = platform::fixedTablePath(kTableFileName);
   tried->push_back(name);
-  if (probeFile(name)) return name;
+  if (probeKeeping(name)) return name;
   diagnostics::report("Reset() error-154: " + name);
   return std::string();
 }
@@ -73,7 +84,7 @@ std::string SurvivorsUTF16::fixedPlace(std::vector<std::string>* tried) const {
 std::string SurvivorsUTF16::currentFolder(
     std::vector<std::string>* tried) const {
   tried->push_back(kTableFileName);
-  if (probeFile(kTableFileName)) return kTableFileName;
+  if (probeKeeping(kTableFileName)) return kTableFileName;
   diagnostics::report(std::string("Reset() error-153: ") + kTableFileName);
   return std::string();
 }
@@ -96,7 +107,7 @@ std::string SurvivorsUTF16::settingsFile(
   }
   if (line.empty()) return std::string();
   tried->push_back(line);
-  if (probeFile(line)) return line;
+  if (probeKeeping(line)) return line;
   diagnostics::report("Reset() error-156: " + line);
   return std::string();
 }
@@ -162,23 +173,29 @@ void SurvivorsUTF16::load(const FinalEffects& options, DataNote* note) {
 void SurvivorsUTF16::applyRecord(const std::uint8_t* record) {
   std::uint32_t unit = record[0];
   if (record[2] == kSingleLowKind) {
-    entries_[unit] = TableEntry{kSingleLowKind, record[3], 0, 0};
+    tables_->entries[unit] = TableEntry{kSingleLowKind, record[3], 0, 0};
     return;
   }
   unit |= std::uint32_t{record[1]} << 8;
   if (unit >= kTableUnits) return;
   if (record[2] == kSingleHighKind) {
-    entries_[unit] = TableEntry{kSingleHighKind, record[3], 0, 0};
+    tables_->entries[unit] = TableEntry{kSingleHighKind, record[3], 0, 0};
   } else {
-    entries_[unit] = TableEntry{kDoubleKind, record[3], record[4], 0};
+    tables_->entries[unit] = TableEntry{kDoubleKind, record[3], record[4], 0};
   }
 }
 
 bool SurvivorsUTF16::loadFile(const std::string& name) {
   platform::File file;
-  if (file.openRead(name) != platform::Status::kOk) return false;
-  // Whole records per block, so a record never straddles two reads.
-  std::vector<std::uint8_t> block(kTableRecordSize * 13107);
+  if (probed_.isOpen() && name == probed_name_) {
+    file = std::move(probed_);
+  } else if (file.openRead(name) != platform::Status::kOk) {
+    return false;
+  }
+  // Whole records per block, so a record never straddles two reads. A few
+  // reads into a small block cost less than the page faults of one read
+  // into a block that holds the whole table (about 48 KiB).
+  std::array<std::uint8_t, kTableRecordSize * 3276> block;
   std::size_t kept = 0;
   for (;;) {
     std::size_t got = 0;
@@ -233,10 +250,10 @@ void SurvivorsUTF16::registerCodePoint(std::uint32_t code_point) {
   std::uint32_t v = code_point - 0x10000;
   std::uint32_t high = 0xD800 + (v >> 10);
   std::uint32_t low = 0xDC00 + (v & 0x3FF);
-  entries_[high] = TableEntry{
+  tables_->entries[high] = TableEntry{
       kListedHighKind, static_cast<std::uint8_t>(high - kFirstPairHigh), 0, 0};
   std::size_t cell = (high - kFirstPairHigh) * kPairColumns + (low - 0xDC00);
-  listed_pairs_[cell / 64] |= std::uint64_t{1} << (cell % 64);
+  tables_->listed_pairs[cell / 64] |= std::uint64_t{1} << (cell % 64);
 }
 
 SurvivorList SurvivorsUTF16::survivors() {
@@ -274,7 +291,7 @@ SurvivorList SurvivorsUTF16::survivors() {
 
 std::uint8_t SurvivorsUTF16::entry(std::uint32_t unit, int component) const {
   if (unit >= kTableUnits) return 0;
-  const TableEntry& e = entries_[unit];
+  const TableEntry& e = tables_->entries[unit];
   switch (component) {
     case 0:
       return e.kind;
@@ -294,7 +311,7 @@ std::uint8_t SurvivorsUTF16::pair(std::uint32_t high, std::uint32_t low,
     return 0;
   }
   std::size_t cell = (high - kFirstPairHigh) * kPairColumns + (low - 0xDC00);
-  if (((listed_pairs_[cell / 64] >> (cell % 64)) & 1) == 0) return 0;
+  if (((tables_->listed_pairs[cell / 64] >> (cell % 64)) & 1) == 0) return 0;
   if (selector == 1) return kPairFirstByte;
   if (selector == 2) return kPairSecondByte;
   return 0;

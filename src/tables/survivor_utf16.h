@@ -4,8 +4,8 @@
 #ifndef PELMORA_TABLES_SURVIVOR_UTF16_H_
 #define PELMORA_TABLES_SURVIVOR_UTF16_H_
 
-#include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -104,7 +104,7 @@ class SurvivorsUTF16 {
   std::uint8_t pair(std::uint32_t high, std::uint32_t low, int selector) const;
 
   /// All 65,536 entries, for the engines' inner loops.
-  const TableEntry* entries() const { return entries_.data(); }
+  const TableEntry* entries() const { return tables_->entries; }
 
   /// The location functions of the search; each returns the name found or
   /// an empty text, reporting its misses, and adds every name it looked at
@@ -118,20 +118,34 @@ class SurvivorsUTF16 {
   const std::string& binaryTable() const { return binary_table_; }
 
  private:
+  // Opens `name` for the search; a table found stays open in probed_.
+  bool probeKeeping(const std::string& name) const;
   void applyRecord(const std::uint8_t* record);
   void registerCodePoint(std::uint32_t code_point);
 
-  std::array<TableEntry, 0x10000> entries_{};
   // Every listed pair gives the same two bytes, so the pair tables are kept
   // as one bit per (high, low) cell: 16 KiB instead of two 128 KiB tables
   // that every run would have to clear.
   static constexpr std::uint8_t kPairFirstByte = 0x81;
   static constexpr std::uint8_t kPairSecondByte = 0x51;
-  std::array<std::uint64_t, kPairRows * kPairColumns / 64> listed_pairs_{};
+  struct Tables {
+    TableEntry entries[0x10000];
+    std::uint64_t listed_pairs[kPairRows * kPairColumns / 64];
+  };
+  struct FreeTables {
+    void operator()(Tables* tables) const;
+  };
+  // Taken zeroed from the allocator, which has fresh pages zeroed by the
+  // system: only the pages the table file and surro.txt write are ever
+  // touched (about half), where clearing the tables here would fault in
+  // all 68 of them at every start.
+  std::unique_ptr<Tables, FreeTables> tables_;
+  // The table file the search found, left open by its probe: loading it
+  // from that open reads the very file the search looked at, with no second
+  // open of it by name.
+  mutable platform::File probed_;
+  mutable std::string probed_name_;
   std::string binary_table_;
 };
-
-/// True when the named file can be opened for reading.
-bool probeFile(const std::string& name);
 
 #endif  // PELMORA_TABLES_SURVIVOR_UTF16_H_

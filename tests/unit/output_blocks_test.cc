@@ -48,4 +48,25 @@ TEST(OutputBlocksTest, MovesTakeTheCursorAlongAndLeaveTheSourceEmpty) {
   EXPECT_EQ(third.size(), 8);
 }
 
+// The first block is smaller than the later ones: the bytes that go
+// across it into the next blocks, and a request larger than any block,
+// are all kept, in order.
+TEST(OutputBlocksTest, BytesPastTheFirstBlockStayInOrder) {
+  OutputBlocks blocks;
+  std::string expected;
+  for (std::size_t piece : {std::size_t{1} << 20, std::size_t{3},
+                            std::size_t{5} << 20, std::size_t{1} << 21}) {
+    ASSERT_TRUE(blocks.reserve(piece));
+    for (std::size_t i = 0; i < piece; ++i) {
+      blocks.cursor()[i] = static_cast<std::uint8_t>(expected.size() + i);
+    }
+    blocks.advance(blocks.cursor() + piece);
+    for (std::size_t i = 0; i < piece; ++i) {
+      expected.push_back(static_cast<char>(expected.size()));
+    }
+  }
+  EXPECT_EQ(blocks.size(), static_cast<std::int64_t>(expected.size()));
+  EXPECT_TRUE(bytesOf(blocks) == expected);
+}
+
 }  // namespace

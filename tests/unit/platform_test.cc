@@ -175,6 +175,38 @@ TEST_F(PlatformTest, MovedFileKeepsItsHandle) {
   EXPECT_EQ(readRest(&third), "content");
 }
 
+// An open remembers the identity of the file it opened: a File tells that
+// of the file it holds now, after another open, a move, or an output open
+// that made the file or found it.
+TEST_F(PlatformTest, IdentityIsThatOfTheFileHeldNow) {
+  folder_.write("a", "1");
+  folder_.write("b", "2");
+  platform::FileIdentity a, b, c, id;
+  ASSERT_EQ(platform::fileIdentity("a", &a), Status::kOk);
+  ASSERT_EQ(platform::fileIdentity("b", &b), Status::kOk);
+  File file;
+  ASSERT_EQ(file.openRead("a"), Status::kOk);
+  ASSERT_EQ(file.identity(&id), Status::kOk);
+  EXPECT_EQ(id, a);
+  ASSERT_EQ(file.openRead("b"), Status::kOk);
+  ASSERT_EQ(file.identity(&id), Status::kOk);
+  EXPECT_EQ(id, b);
+  File other;
+  platform::OutputOpening how;
+  ASSERT_EQ(other.openOutput("c", &how), Status::kOk);
+  ASSERT_TRUE(how.created);
+  ASSERT_EQ(platform::fileIdentity("c", &c), Status::kOk);
+  ASSERT_EQ(other.identity(&id), Status::kOk);
+  EXPECT_EQ(id, c);
+  other = std::move(file);
+  ASSERT_EQ(other.identity(&id), Status::kOk);
+  EXPECT_EQ(id, b);
+  EXPECT_NE(file.identity(&id), Status::kOk);
+  ASSERT_EQ(other.openOutput("c", &how), Status::kOk);
+  ASSERT_EQ(other.identity(&id), Status::kOk);
+  EXPECT_EQ(id, c);
+}
+
 // Sizes beyond 32 bits: a sparse file takes no room on the disk.
 TEST_F(PlatformTest, SizeCountsPastFourGibibytes) {
   const std::int64_t big = (std::int64_t{5} << 30) + 3;
