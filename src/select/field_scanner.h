@@ -9,6 +9,7 @@
 #include "select/block_masks.h"
 #include "select/replacement_bytes.h"
 #include "select/scan_settings.h"
+#include "select/unit_tables.h"
 #include "select/utf8_feed.h"
 #include "tables/table_format.h"
 #include "tables/survivor_utf16.h"
@@ -47,24 +48,36 @@ class FieldScanner {
   // Whether feedBytes() can take the blocks of this scan.
   bool readsBytes() const { return s_.utf8_bytes || s_.sjis_bytes; }
   // feed() for n bytes of UTF-8 or Shift_JIS (see feedUtf8 in
-  // utf8_feed.h): the same loop over bytes, with the characters decoded
-  // where they are read.
+  // utf8_feed.h): the fields passed over are never decoded, and Field-N is
+  // read where it stands.
   std::uint8_t* feedBytes(const std::uint8_t* bytes, std::size_t n,
                           std::uint16_t* /*units*/, std::uint8_t* out) {
-    return s_.sjis_bytes ? feedBytesOf<SjisBytes>(bytes, n, out)
-                         : feedBytesOf<Utf8Bytes>(bytes, n, out);
+    auto line_end = [this](std::uint8_t* at) { return lineEnd(at); };
+    if (s_.sjis_bytes) {
+      if (s_.unit_output != nullptr && !sjis_output_ready_) {
+        buildSjisOutput(s_.unit_output, sjis_output_);
+        sjis_output_ready_ = true;
+      }
+      return feedUtf8(
+          s_, st_, masks_, bytes, n, out,
+          [this](const std::uint8_t* piece, std::size_t count,
+                 std::uint8_t* at) { return scanSjis(piece, count, at); },
+          line_end, [] {});
+    }
+    return feedUtf8Characters(bytes, n, out);
   }
 
  private:
-  template <class Decoding>
-  std::uint8_t* feedBytesOf(const std::uint8_t* bytes, std::size_t n,
-                            std::uint8_t* out) {
+  // UTF-8: the characters of Field-N are read where they stand, most of
+  // them straight to their bytes (writeUtf8Run), the rest by the full rules.
+  std::uint8_t* feedUtf8Characters(const std::uint8_t* bytes, std::size_t n,
+                                   std::uint8_t* out) {
     masks_.computeUtf8(s_, bytes, n);
     const std::uint16_t* table = s_.unit_output;
     std::size_t i = 0;
     while (i < n) {
       if (st_.target && !st_.pending && table != nullptr) {
-        i += writeCommon<Decoding>(table, bytes + i, n - i, out);
+        i += writeUtf8Run(table, bytes + i, n - i, out);
         if (i == n) break;
       } else if (!st_.target && !st_.pending && !st_.first_line) {
         i = passOver(
@@ -81,8 +94,25 @@ class FieldScanner {
       }
       std::uint16_t units[2];
       std::size_t count = 0;
-      i += Decoding::character(bytes + i, n - i, units, &count);
+      i += Utf8Bytes::character(bytes + i, n - i, units, &count);
       for (std::size_t k = 0; k < count; ++k) out = step(units[k], out);
+    }
+    return out;
+  }
+
+  // A piece of Shift_JIS: most codes of Field-N straight to their bytes,
+  // the rest by the full rules.
+  std::uint8_t* scanSjis(const std::uint8_t* piece, std::size_t count,
+                         std::uint8_t* out) {
+    std::size_t i = 0;
+    while (i < count) {
+      if (st_.target && !st_.pending && s_.unit_output != nullptr) {
+        i += writeSjisRun(sjis_output_, piece + i, count - i, out);
+        if (i == count) break;
+      }
+      std::uint16_t unit = 0;
+      i += wide_coding::sjisCharacter(piece + i, count - i, &unit);
+      out = step(unit, out);
     }
     return out;
   }
@@ -95,16 +125,7 @@ class FieldScanner {
     while (i < n) {
       if (st_.target && !st_.pending && table != nullptr) {
         // Most units of Field-N just turn into their bytes.
-        while (i < n) {
-          const std::uint16_t v = table[units[i]];
-          if (v == kFullRules) break;
-          out[0] = static_cast<std::uint8_t>(v);
-          out[1] = static_cast<std::uint8_t>(v >> 8);
-          // 1 + (a second byte is there), without a branch to mispredict
-          // on text that mixes kana, kanji and ASCII.
-          out += 1 + ((std::uint32_t{v} + 0xFF00) >> 16);
-          ++i;
-        }
+        i += writeUnitRun(table, units + i, n - i, out);
         if (i == n) break;
       } else if (!st_.target && !st_.pending && !st_.first_line && pass_over) {
         i = passOver(
@@ -117,6 +138,31 @@ class FieldScanner {
       ++i;
     }
     return out;
+  }
+
+  // Writes the bytes of units[0..) up to the first that needs the full
+  // rules, or n; gives how many units it took.
+  static std::size_t writeUnitRun(const std::uint16_t* table,
+                                  const std::uint16_t* units, std::size_t n,
+                                  std::uint8_t*& out) {
+    std::uint8_t* at = out;
+    std::size_t i = 0;
+    for (; i < n; ++i) {
+      const std::uint16_t v = table[units[i]];
+      if (v == kFullRules) break;
+      at = putEntry(v, at);
+    }
+    out = at;
+    return i;
+  }
+
+  // The bytes of one unit_output entry that is no kFullRules.
+  static std::uint8_t* putEntry(std::uint16_t v, std::uint8_t* at) {
+    at[0] = static_cast<std::uint8_t>(v);
+    at[1] = static_cast<std::uint8_t>(v >> 8);
+    // 1 + (a second byte is there), without a branch to mispredict on
+    // text that mixes kana, kanji and ASCII.
+    return at + 1 + ((std::uint32_t{v} + 0xFF00) >> 16);
   }
 
   std::uint8_t* lineEnd(std::uint8_t* out) {
@@ -197,6 +243,10 @@ class FieldScanner {
   // pending: the unit after it is its low half.
   std::uint32_t high_ = 0;
   BlockMasks masks_;
+  // What each Shift_JIS code writes (buildSjisOutput), made at the first
+  // block of a Shift_JIS file.
+  bool sjis_output_ready_ = false;
+  std::uint16_t sjis_output_[kSjisOutputEntries];
 };
 
 }  // namespace scanners
