@@ -52,32 +52,29 @@ class FieldScanner {
   // read where it stands.
   std::uint8_t* feedBytes(const std::uint8_t* bytes, std::size_t n,
                           std::uint16_t* /*units*/, std::uint8_t* out) {
-    auto line_end = [this](std::uint8_t* at) { return lineEnd(at); };
-    if (s_.sjis_bytes) {
-      if (s_.unit_output != nullptr && !sjis_output_ready_) {
-        buildSjisOutput(s_.unit_output, sjis_output_);
-        sjis_output_ready_ = true;
-      }
-      return feedUtf8(
-          s_, st_, masks_, bytes, n, out,
-          [this](const std::uint8_t* piece, std::size_t count,
-                 std::uint8_t* at) { return scanSjis(piece, count, at); },
-          line_end, [] {});
+    if (!s_.sjis_bytes) {
+      return feedBytesOf<Utf8Bytes>(s_.unit_output, bytes, n, out);
     }
-    return feedUtf8Characters(bytes, n, out);
+    if (s_.unit_output != nullptr && !sjis_output_ready_) {
+      buildSjisOutput(s_.unit_output, sjis_output_);
+      sjis_output_ready_ = true;
+    }
+    return feedBytesOf<SjisBytes>(
+        s_.unit_output != nullptr ? sjis_output_ : nullptr, bytes, n, out);
   }
 
  private:
-  // UTF-8: the characters of Field-N are read where they stand, most of
-  // them straight to their bytes (writeUtf8Run), the rest by the full rules.
-  std::uint8_t* feedUtf8Characters(const std::uint8_t* bytes, std::size_t n,
-                                   std::uint8_t* out) {
+  // Most characters of Field-N are written straight from their bytes
+  // through `table` (Decoding::writeRun), the rest by the full rules.
+  template <class Decoding>
+  std::uint8_t* feedBytesOf(const std::uint16_t* table,
+                            const std::uint8_t* bytes, std::size_t n,
+                            std::uint8_t* out) {
     masks_.computeUtf8(s_, bytes, n);
-    const std::uint16_t* table = s_.unit_output;
     std::size_t i = 0;
     while (i < n) {
       if (st_.target && !st_.pending && table != nullptr) {
-        i += writeUtf8Run(table, bytes + i, n - i, out);
+        i = Decoding::writeRun(table, bytes, i, n, out);
         if (i == n) break;
       } else if (!st_.target && !st_.pending && !st_.first_line) {
         i = passOver(
@@ -94,25 +91,8 @@ class FieldScanner {
       }
       std::uint16_t units[2];
       std::size_t count = 0;
-      i += Utf8Bytes::character(bytes + i, n - i, units, &count);
+      i += Decoding::character(bytes + i, n - i, units, &count);
       for (std::size_t k = 0; k < count; ++k) out = step(units[k], out);
-    }
-    return out;
-  }
-
-  // A piece of Shift_JIS: most codes of Field-N straight to their bytes,
-  // the rest by the full rules.
-  std::uint8_t* scanSjis(const std::uint8_t* piece, std::size_t count,
-                         std::uint8_t* out) {
-    std::size_t i = 0;
-    while (i < count) {
-      if (st_.target && !st_.pending && s_.unit_output != nullptr) {
-        i += writeSjisRun(sjis_output_, piece + i, count - i, out);
-        if (i == count) break;
-      }
-      std::uint16_t unit = 0;
-      i += wide_coding::sjisCharacter(piece + i, count - i, &unit);
-      out = step(unit, out);
     }
     return out;
   }
@@ -150,19 +130,10 @@ class FieldScanner {
     for (; i < n; ++i) {
       const std::uint16_t v = table[units[i]];
       if (v == kFullRules) break;
-      at = putEntry(v, at);
+      at = putOutputEntry(v, at);
     }
     out = at;
     return i;
-  }
-
-  // The bytes of one unit_output entry that is no kFullRules.
-  static std::uint8_t* putEntry(std::uint16_t v, std::uint8_t* at) {
-    at[0] = static_cast<std::uint8_t>(v);
-    at[1] = static_cast<std::uint8_t>(v >> 8);
-    // 1 + (a second byte is there), without a branch to mispredict on
-    // text that mixes kana, kanji and ASCII.
-    return at + 1 + ((std::uint32_t{v} + 0xFF00) >> 16);
   }
 
   std::uint8_t* lineEnd(std::uint8_t* out) {
