@@ -470,6 +470,9 @@ constexpr std::uint64_t kLargestWideFileBytes =
     sizeof(void*) >= 8 ? (std::uint64_t{1} << 62)
                        : (std::uint64_t{1} << 31) - 1;
 
+/// The processor runs AVX2 instructions (false off x86, and on Windows).
+bool processorHasAvx2();
+
 }  // namespace platform
 
 #endif  // PELMORA_PLATFORM_PLATFORM_H_

@@ -172,6 +172,15 @@ unsigned processorCount() {
   return online > 0 ? static_cast<unsigned>(online) : 1;
 }
 
+bool processorHasAvx2() {
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0;
+#else
+  return false;
+#endif
+}
+
 namespace {
 extern "C" void* runTask(void* argument) {
   const raw::Task* task = static_cast<const raw::Task*>(argument);

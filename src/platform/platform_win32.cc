@@ -158,6 +158,9 @@ unsigned processorCount() {
   return info.dwNumberOfProcessors > 0 ? info.dwNumberOfProcessors : 1;
 }
 
+// The Windows build stays on SSE2, the vector unit it is compiled for.
+bool processorHasAvx2() { return false; }
+
 namespace {
 DWORD WINAPI runTask(LPVOID argument) {
   const raw::Task* task = static_cast<const raw::Task*>(argument);

@@ -32,6 +32,11 @@ struct BlockMasks {
   // Classifies units[0..n), n <= kMaxBlockUnits. The units must be readable
   // up to the next multiple of 64; the bits past n are cleared.
   void compute(const Settings& s, const std::uint16_t* from, std::size_t n) {
+    if (maskUnitBlockAvx2(from, n, s.separator, s.quote, s.listed_surrogates,
+                          line_feed, separator, quote_parity, surrogate)) {
+      units = n;
+      return;
+    }
     if (narrowedMasksUsable(s.separator, s.quote)) {
       fill(n, [&s, from](std::size_t at, WindowMasks* m) {
         maskWindowNarrowed(from + at, s.separator, s.quote, s.listed_surrogates,

@@ -9,6 +9,7 @@
 #include "select/block_masks.h"
 #include "select/replacement_bytes.h"
 #include "select/scan_settings.h"
+#include "select/unit_tables.h"
 #include "select/utf8_feed.h"
 #include "tables/table_format.h"
 #include "tables/survivor_utf16.h"
@@ -47,24 +48,33 @@ class FieldScanner {
   // Whether feedBytes() can take the blocks of this scan.
   bool readsBytes() const { return s_.utf8_bytes || s_.sjis_bytes; }
   // feed() for n bytes of UTF-8 or Shift_JIS (see feedUtf8 in
-  // utf8_feed.h): the same loop over bytes, with the characters decoded
-  // where they are read.
+  // utf8_feed.h): the fields passed over are never decoded, and Field-N is
+  // read where it stands.
   std::uint8_t* feedBytes(const std::uint8_t* bytes, std::size_t n,
                           std::uint16_t* /*units*/, std::uint8_t* out) {
-    return s_.sjis_bytes ? feedBytesOf<SjisBytes>(bytes, n, out)
-                         : feedBytesOf<Utf8Bytes>(bytes, n, out);
+    if (!s_.sjis_bytes) {
+      return feedBytesOf<Utf8Bytes>(s_.unit_output, bytes, n, out);
+    }
+    if (s_.unit_output != nullptr && !sjis_output_ready_) {
+      buildSjisOutput(s_.unit_output, sjis_output_);
+      sjis_output_ready_ = true;
+    }
+    return feedBytesOf<SjisBytes>(
+        s_.unit_output != nullptr ? sjis_output_ : nullptr, bytes, n, out);
   }
 
  private:
+  // Most characters of Field-N are written straight from their bytes
+  // through `table` (Decoding::writeRun), the rest by the full rules.
   template <class Decoding>
-  std::uint8_t* feedBytesOf(const std::uint8_t* bytes, std::size_t n,
+  std::uint8_t* feedBytesOf(const std::uint16_t* table,
+                            const std::uint8_t* bytes, std::size_t n,
                             std::uint8_t* out) {
     masks_.computeUtf8(s_, bytes, n);
-    const std::uint16_t* table = s_.unit_output;
     std::size_t i = 0;
     while (i < n) {
       if (st_.target && !st_.pending && table != nullptr) {
-        i += writeCommon<Decoding>(table, bytes + i, n - i, out);
+        i = Decoding::writeRun(table, bytes, i, n, out);
         if (i == n) break;
       } else if (!st_.target && !st_.pending && !st_.first_line) {
         i = passOver(
@@ -95,16 +105,7 @@ class FieldScanner {
     while (i < n) {
       if (st_.target && !st_.pending && table != nullptr) {
         // Most units of Field-N just turn into their bytes.
-        while (i < n) {
-          const std::uint16_t v = table[units[i]];
-          if (v == kFullRules) break;
-          out[0] = static_cast<std::uint8_t>(v);
-          out[1] = static_cast<std::uint8_t>(v >> 8);
-          // 1 + (a second byte is there), without a branch to mispredict
-          // on text that mixes kana, kanji and ASCII.
-          out += 1 + ((std::uint32_t{v} + 0xFF00) >> 16);
-          ++i;
-        }
+        i += writeUnitRun(table, units + i, n - i, out);
         if (i == n) break;
       } else if (!st_.target && !st_.pending && !st_.first_line && pass_over) {
         i = passOver(
@@ -117,6 +118,22 @@ class FieldScanner {
       ++i;
     }
     return out;
+  }
+
+  // Writes the bytes of units[0..) up to the first that needs the full
+  // rules, or n; gives how many units it took.
+  static std::size_t writeUnitRun(const std::uint16_t* table,
+                                  const std::uint16_t* units, std::size_t n,
+                                  std::uint8_t*& out) {
+    std::uint8_t* at = out;
+    std::size_t i = 0;
+    for (; i < n; ++i) {
+      const std::uint16_t v = table[units[i]];
+      if (v == kFullRules) break;
+      at = putOutputEntry(v, at);
+    }
+    out = at;
+    return i;
   }
 
   std::uint8_t* lineEnd(std::uint8_t* out) {
@@ -197,6 +214,10 @@ class FieldScanner {
   // pending: the unit after it is its low half.
   std::uint32_t high_ = 0;
   BlockMasks masks_;
+  // What each Shift_JIS code writes (buildSjisOutput), made at the first
+  // block of a Shift_JIS file.
+  bool sjis_output_ready_ = false;
+  std::uint16_t sjis_output_[kSjisOutputEntries];
 };
 
 }  // namespace scanners

@@ -21,16 +21,16 @@ extern const std::uint16_t kSjisSingle[256];
 /// sjisTrailIndex(); U+FFFD for a code that has none.
 extern const std::uint16_t kSjisDouble[kSjisLeads * kSjisTrails];
 
-inline bool isSjisLead(std::uint8_t b) {
+constexpr bool isSjisLead(std::uint8_t b) {
   return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
 }
-inline bool isSjisTrail(std::uint8_t b) {
+constexpr bool isSjisTrail(std::uint8_t b) {
   return b >= 0x40 && b <= 0xFC && b != 0x7F;
 }
-inline std::size_t sjisLeadIndex(std::uint8_t lead) {
+constexpr std::size_t sjisLeadIndex(std::uint8_t lead) {
   return lead <= 0x9F ? lead - 0x81u : lead - 0xE0u + 31u;
 }
-inline std::size_t sjisTrailIndex(std::uint8_t trail) {
+constexpr std::size_t sjisTrailIndex(std::uint8_t trail) {
   return trail < 0x7F ? trail - 0x40u : trail - 0x80u + 63u;
 }
 

@@ -1,5 +1,7 @@
 #include "select/unit_masks.h"
 
+#include "platform/platform.h"
+
 #if PELMORA_HAVE_SSE2 && defined(__GNUC__) && \
     (defined(__x86_64__) || defined(__i386__))
 #define PELMORA_HAVE_AVX2_PATH 1
@@ -84,20 +86,124 @@ __attribute__((target("avx2"))) void maskByteWindows32(
   }
 }
 
-const bool g_avx2 = [] {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") != 0;
-}();
+// 32 lanes of all ones or zeros, from two vectors of 16-bit lanes, as a
+// 32-bit mask in the units' order: the pack interleaves the halves of its
+// two vectors, which the permutation puts back.
+__attribute__((target("avx2"))) inline std::uint64_t laneMask32(__m256i a,
+                                                                __m256i b) {
+  const __m256i packed =
+      _mm256_permute4x64_epi64(_mm256_packs_epi16(a, b), 0xD8);
+  return static_cast<std::uint32_t>(_mm256_movemask_epi8(packed));
+}
+
+__attribute__((target("avx2"))) inline __m256i highHalves32(__m256i v) {
+  return _mm256_cmpeq_epi16(
+      _mm256_and_si256(v, _mm256_set1_epi16(static_cast<short>(0xFC00))),
+      _mm256_set1_epi16(static_cast<short>(0xD800)));
+}
+
+// Both ways of classifying units, as classifyWindow does with SSE2:
+// kNarrowed saturates 32 units to 32 bytes once and compares the bytes.
+template <bool kNarrowed>
+__attribute__((target("avx2"))) void maskUnitBlock32(
+    const std::uint16_t* units, std::size_t n, std::uint16_t separator,
+    std::uint16_t quote, bool surrogates, std::uint64_t* line_feed,
+    std::uint64_t* separators, std::uint64_t* quote_parity,
+    std::uint64_t* surrogate) {
+  const __m256i values[3] = {
+      kNarrowed ? _mm256_set1_epi8(0x0A) : _mm256_set1_epi16(0x000A),
+      kNarrowed ? _mm256_set1_epi8(static_cast<char>(separator))
+                : _mm256_set1_epi16(static_cast<short>(separator)),
+      kNarrowed ? _mm256_set1_epi8(static_cast<char>(quote))
+                : _mm256_set1_epi16(static_cast<short>(quote))};
+  const std::size_t windows = (n + kMaskWindow - 1) / kMaskWindow;
+  std::uint64_t carry = 0;  // all ones after an odd number of quotes
+  for (std::size_t w = 0; w < windows; ++w) {
+    const __m256i* at = reinterpret_cast<const __m256i*>(units + w * 64);
+    __m256i v[4];
+    for (unsigned i = 0; i < 4; ++i) v[i] = _mm256_loadu_si256(at + i);
+    std::uint64_t found[3];  // line feeds, separators, quotes
+    if (kNarrowed) {
+      const __m256i low =
+          _mm256_permute4x64_epi64(_mm256_packus_epi16(v[0], v[1]), 0xD8);
+      const __m256i high =
+          _mm256_permute4x64_epi64(_mm256_packus_epi16(v[2], v[3]), 0xD8);
+      for (unsigned k = 0; k < 3; ++k) {
+        found[k] =
+            std::uint64_t{static_cast<std::uint32_t>(
+                _mm256_movemask_epi8(_mm256_cmpeq_epi8(low, values[k])))} |
+            std::uint64_t{static_cast<std::uint32_t>(
+                _mm256_movemask_epi8(_mm256_cmpeq_epi8(high, values[k])))}
+                << 32;
+      }
+    } else {
+      for (unsigned k = 0; k < 3; ++k) {
+        found[k] = laneMask32(_mm256_cmpeq_epi16(v[0], values[k]),
+                              _mm256_cmpeq_epi16(v[1], values[k])) |
+                   laneMask32(_mm256_cmpeq_epi16(v[2], values[k]),
+                              _mm256_cmpeq_epi16(v[3], values[k]))
+                       << 32;
+      }
+    }
+    std::uint64_t high = 0;
+    if (surrogates) {
+      const __m256i h[4] = {highHalves32(v[0]), highHalves32(v[1]),
+                            highHalves32(v[2]), highHalves32(v[3])};
+      const __m256i any = _mm256_or_si256(_mm256_or_si256(h[0], h[1]),
+                                          _mm256_or_si256(h[2], h[3]));
+      // Nearly every window of real text has none.
+      if (!_mm256_testz_si256(any, any)) {
+        high = laneMask32(h[0], h[1]) | laneMask32(h[2], h[3]) << 32;
+      }
+    }
+    if (w + 1 == windows && n % kMaskWindow != 0) {
+      const std::uint64_t valid = (std::uint64_t{1} << (n % kMaskWindow)) - 1;
+      for (std::uint64_t& f : found) f &= valid;
+      high &= valid;
+    }
+    line_feed[w] = found[0];
+    separators[w] = found[1];
+    surrogate[w] = high;
+    const std::uint64_t parity = prefixParity(found[2]) ^ carry;
+    quote_parity[w] = parity;
+    carry = std::uint64_t{0} - (parity >> 63);
+  }
+}
+
+// Asked once: the answer cannot change while the process runs.
+bool hasAvx2() {
+  static const bool avx2 = platform::processorHasAvx2();
+  return avx2;
+}
 #endif
 
 }  // namespace
+
+bool maskUnitBlockAvx2(const std::uint16_t* units, std::size_t n,
+                       std::uint16_t separator, std::uint16_t quote,
+                       bool surrogates, std::uint64_t* line_feed,
+                       std::uint64_t* separators, std::uint64_t* quote_parity,
+                       std::uint64_t* surrogate) {
+#if PELMORA_HAVE_AVX2_PATH
+  if (!hasAvx2()) return false;
+  auto mask = narrowedMasksUsable(separator, quote) ? maskUnitBlock32<true>
+                                                    : maskUnitBlock32<false>;
+  mask(units, n, separator, quote, surrogates, line_feed, separators,
+       quote_parity, surrogate);
+  return true;
+#else
+  (void)units, (void)n, (void)separator, (void)quote, (void)surrogates;
+  (void)line_feed, (void)separators, (void)quote_parity, (void)surrogate;
+  return false;
+#endif
+}
 
 void maskByteWindows(const std::uint8_t* bytes, std::size_t windows,
                      std::uint8_t separator, std::uint8_t quote,
                      std::uint64_t* line_feed, std::uint64_t* separators,
                      std::uint64_t* quotes) {
 #if PELMORA_HAVE_AVX2_PATH
-  if (g_avx2) {
+  if (hasAvx2()) {
     maskByteWindows32(bytes, windows, separator, quote, line_feed, separators,
                       quotes);
     return;

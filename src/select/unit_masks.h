@@ -41,6 +41,18 @@ void maskByteWindows(const std::uint8_t* bytes, std::size_t windows,
                      std::uint64_t* line_feed, std::uint64_t* separators,
                      std::uint64_t* quotes);
 
+/// The masks of a whole block, units[0..n), a window of 64 units per entry
+/// of each array, with AVX2: line feeds, separators, listed high halves
+/// (0 unless `surrogates`), and in `quote_parity` bit k the parity of the
+/// quotes from the block's start through unit k. The units must be readable
+/// up to the next multiple of 64; the bits past n are cleared. False, with
+/// nothing done, where the processor or the build has no AVX2.
+bool maskUnitBlockAvx2(const std::uint16_t* units, std::size_t n,
+                       std::uint16_t separator, std::uint16_t quote,
+                       bool surrogates, std::uint64_t* line_feed,
+                       std::uint64_t* separators, std::uint64_t* quote_parity,
+                       std::uint64_t* surrogate);
+
 #if PELMORA_HAVE_SSE2
 
 namespace unit_masks_detail {

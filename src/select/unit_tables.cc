@@ -4,6 +4,7 @@
 
 #include "select/replacement_bytes.h"
 #include "select/scan_settings.h"
+#include "select/sjis_decoding.h"
 #include "tables/table_format.h"
 
 namespace scanners {
@@ -57,6 +58,31 @@ std::unique_ptr<std::uint16_t[]> buildUnitOutput(
     unit_output[unit] = v;
   }
   return unit_output;
+}
+
+void buildSjisOutput(const std::uint16_t* unit_output,
+                     std::uint16_t* sjis_output) {
+  static_assert(kSjisOutputEntries == 256 * (1 + wide_coding::kSjisLeads),
+                "a row per lead byte");
+  for (std::size_t b = 0; b < 256; ++b) {
+    sjis_output[b] = unit_output[wide_coding::kSjisSingle[b]];
+  }
+  for (std::size_t lead = 0; lead < 256; ++lead) {
+    const auto l = static_cast<std::uint8_t>(lead);
+    if (!wide_coding::isSjisLead(l)) continue;
+    std::uint16_t* row =
+        sjis_output + 256 * (1 + wide_coding::sjisLeadIndex(l));
+    for (std::size_t trail = 0; trail < 256; ++trail) {
+      const auto t = static_cast<std::uint8_t>(trail);
+      row[trail] =
+          wide_coding::isSjisTrail(t)
+              ? unit_output
+                    [wide_coding::kSjisDouble[wide_coding::sjisLeadIndex(l) *
+                                                  wide_coding::kSjisTrails +
+                                              wide_coding::sjisTrailIndex(t)]]
+              : kFullRules;
+    }
+  }
 }
 
 std::unique_ptr<std::uint8_t[]> buildBeforeNumber(

@@ -32,6 +32,17 @@ bool digitsPlain(const TableEntry* entries, std::uint16_t separator,
 std::unique_ptr<std::uint16_t[]> buildUnitOutput(
     const TableEntry* entries, const std::uint8_t* replacement_bytes,
     std::uint16_t separator, std::uint16_t quote, bool filter);
+/// Entries of a Shift_JIS output table: the one-byte codes by their byte,
+/// then a row of 256 for each lead byte (by sjisLeadIndex), by second byte.
+inline constexpr std::size_t kSjisOutputEntries = 256 * (1 + 60);
+
+/// What each Shift_JIS code writes inside Field-N: the unit_output entry of
+/// its unit, so that a code takes one lookup where it took two. A lead
+/// byte's row holds kFullRules at the bytes that are no second byte, which
+/// the full rules decode (the lead byte alone is U+FFFD).
+void buildSjisOutput(const std::uint16_t* unit_output,
+                     std::uint16_t* sjis_output);
+
 /// Settings::before_number of the number columns; nullptr when memory ran
 /// out.
 std::unique_ptr<std::uint8_t[]> buildBeforeNumber(

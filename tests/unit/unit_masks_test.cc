@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace {
 
 TEST(UnitMasksTest, VectorMasksMatchTheScalarOnes) {
@@ -77,6 +79,50 @@ TEST(UnitMasksTest, ByteMasksMatchAComparisonOfEachByte) {
       ASSERT_EQ((line_feed[w] & bit) != 0, bytes[i] == 0x0A) << round << i;
       ASSERT_EQ((separators[w] & bit) != 0, bytes[i] == separator) << i;
       ASSERT_EQ((quotes[w] & bit) != 0, bytes[i] == 0x22) << round << i;
+    }
+  }
+}
+
+// The AVX2 masks of whole blocks against maskWindowScalar, the quote
+// parity carried from window to window, and nothing past the block's end.
+TEST(UnitMasksTest, Avx2BlockMasksMatchTheScalarOnes) {
+  if (!platform::processorHasAvx2()) GTEST_SKIP() << "no AVX2";
+  const std::uint16_t values[] = {0x000A, 0x0009, 0x002C, 0x0022, 0xD800,
+                                  0xDBFF, 0xDC00, 0x00FF, 0xFF00, 0x8000,
+                                  0x0100, 0x0000, 0x0A0A, 0x3042, 0x0041};
+  const std::pair<std::uint16_t, std::uint16_t> pairs[] = {
+      {0x09, 0x22}, {0x2C, 0x22}, {0xFF, 0x22}, {0x2C, 0x00}, {0x3042, 0x0A0A}};
+  std::uint64_t seed = 777;
+  std::vector<std::uint16_t> units(4 * kMaskWindow);
+  for (int round = 0; round < 600; ++round) {
+    for (auto& u : units) {
+      seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+      u = values[(seed >> 33) % std::size(values)];
+    }
+    const std::size_t n = 1 + (seed >> 20) % units.size();
+    const auto [separator, quote] = pairs[round % std::size(pairs)];
+    const bool surrogates = round % 2 == 0;
+    std::uint64_t masks[4][4];  // line feed, separator, parity, surrogate
+    ASSERT_TRUE(maskUnitBlockAvx2(units.data(), n, separator, quote, surrogates,
+                                  masks[0], masks[1], masks[2], masks[3]));
+    bool parity = false;
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::size_t w = i / kMaskWindow;
+      const unsigned k = i % kMaskWindow;
+      WindowMasks slow;
+      maskWindowScalar(units.data() + w * kMaskWindow, separator, quote, &slow);
+      parity = parity != (((slow.quote >> k) & 1) != 0);
+      const std::uint64_t want[4] = {slow.line_feed, slow.separator,
+                                     parity ? ~std::uint64_t{0} : 0,
+                                     surrogates ? slow.surrogate : 0};
+      for (int m = 0; m < 4; ++m) {
+        ASSERT_EQ((masks[m][w] >> k) & 1, (want[m] >> k) & 1)
+            << round << " " << m << " " << i;
+      }
+    }
+    if (n % kMaskWindow != 0) {
+      const std::uint64_t past = ~std::uint64_t{0} << (n % kMaskWindow);
+      for (int m : {0, 1, 3}) EXPECT_EQ(masks[m][n / kMaskWindow] & past, 0u);
     }
   }
 }
