@@ -472,6 +472,8 @@ constexpr std::uint64_t kLargestWideFileBytes =
 
 /// The processor runs AVX2 instructions (false off x86, and on Windows).
 bool processorHasAvx2();
+/// The processor runs SSSE3 instructions (false off x86).
+bool processorHasSsse3();
 
 }  // namespace platform
 

@@ -2,6 +2,12 @@
 // standard streams, memory, environment, clock, program folder, processors,
 // threads and the process. What every system does alike is built on them in
 // platform_common.cc.
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__has_include)
+#if __has_include(<sys/platform/x86.h>)
+#include <sys/platform/x86.h>
+#define PELMORA_GLIBC_FEATURES 1
+#endif
+#endif
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
@@ -172,10 +178,25 @@ unsigned processorCount() {
   return online > 0 ? static_cast<unsigned>(online) : 1;
 }
 
+// The C library has asked the processor already: its answer costs nothing,
+// where the compiler's own check asks again at every start of the program.
 bool processorHasAvx2() {
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#if PELMORA_GLIBC_FEATURES
+  return CPU_FEATURE_ACTIVE(AVX2);
+#elif defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx2") != 0;
+#else
+  return false;
+#endif
+}
+
+bool processorHasSsse3() {
+#if PELMORA_GLIBC_FEATURES
+  return CPU_FEATURE_ACTIVE(SSSE3);
+#elif defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("ssse3") != 0;
 #else
   return false;
 #endif

@@ -161,6 +161,11 @@ unsigned processorCount() {
 // The Windows build stays on SSE2, the vector unit it is compiled for.
 bool processorHasAvx2() { return false; }
 
+bool processorHasSsse3() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("ssse3") != 0;
+}
+
 namespace {
 DWORD WINAPI runTask(LPVOID argument) {
   const raw::Task* task = static_cast<const raw::Task*>(argument);

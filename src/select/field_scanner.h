@@ -55,12 +55,7 @@ class FieldScanner {
     if (!s_.sjis_bytes) {
       return feedBytesOf<Utf8Bytes>(s_.unit_output, bytes, n, out);
     }
-    if (s_.unit_output != nullptr && !sjis_output_ready_) {
-      buildSjisOutput(s_.unit_output, sjis_output_);
-      sjis_output_ready_ = true;
-    }
-    return feedBytesOf<SjisBytes>(
-        s_.unit_output != nullptr ? sjis_output_ : nullptr, bytes, n, out);
+    return feedBytesOf<SjisBytes>(s_.sjis_output, bytes, n, out);
   }
 
  private:
@@ -214,10 +209,6 @@ class FieldScanner {
   // pending: the unit after it is its low half.
   std::uint32_t high_ = 0;
   BlockMasks masks_;
-  // What each Shift_JIS code writes (buildSjisOutput), made at the first
-  // block of a Shift_JIS file.
-  bool sjis_output_ready_ = false;
-  std::uint16_t sjis_output_[kSjisOutputEntries];
 };
 
 }  // namespace scanners

@@ -83,10 +83,16 @@ void plannedChunks(std::int64_t positions, std::int64_t width,
   const std::int64_t least_for_testing = g_least_part_units.load();
   const std::size_t wanted = g_parts_wanted.load();
   // A thread for every kLeastPartUnits units: a small file is one thread's
-  // work, where starting others costs more than they gain.
-  const std::size_t planned = plannedPartCount(
-      positions, wanted != 0 ? wanted : platform::processorCount(),
-      least_for_testing > 0 ? least_for_testing : kLeastPartUnits * 2 / width);
+  // work, where starting others costs more than they gain, and need not
+  // even ask how many processors there are.
+  const std::int64_t least =
+      least_for_testing > 0 ? least_for_testing : kLeastPartUnits * 2 / width;
+  const std::size_t planned =
+      positions / least < 2
+          ? 1
+          : plannedPartCount(positions,
+                             wanted != 0 ? wanted : platform::processorCount(),
+                             least);
   *threads = planned < 1 ? 1 : planned;
   *chunk_positions =
       least_for_testing > 0 ? least_for_testing : kChunkBytes / width;

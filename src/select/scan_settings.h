@@ -47,6 +47,9 @@ struct Settings {
   // Inside Field-N of the plain and filtered columns: what each unit writes
   // (see unit_tables.h), or nullptr for the number columns and small files.
   const std::uint16_t* unit_output = nullptr;
+  // The same for each Shift_JIS code read as bytes (buildSjisOutput), or
+  // nullptr where unit_output is or the file is no Shift_JIS.
+  const std::uint16_t* sjis_output = nullptr;
   // Inside Field-N of the number columns, before the number: 0 for the
   // units that are passed over there, 1 for those that need the full rules;
   // nullptr for the other columns and small files.

@@ -418,6 +418,17 @@ parts::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
     }
   }
 
+  // Shift_JIS read as bytes goes from each code straight to its bytes.
+  std::unique_ptr<std::uint16_t[]> sjis_output;
+  if (unit_output && start_.coding == WideCoding::kShiftJis) {
+    sjis_output.reset(new (std::nothrow) std::uint16_t[kSjisOutputEntries]);
+    if (!sjis_output) {
+      *failed_capacity = kSjisOutputEntries * 2;
+      return parts::ScanEnd::kNoRoom;
+    }
+    buildSjisOutput(unit_output.get(), sjis_output.get());
+  }
+
   Settings settings = settings_;
   settings.entries = entries;
   settings.table = table_.get();
@@ -433,6 +444,7 @@ parts::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
                         quote < 0x40;
   settings.digits_plain = digitsPlain(entries, separator, quote);
   settings.unit_output = unit_output.get();
+  settings.sjis_output = settings.sjis_bytes ? sjis_output.get() : nullptr;
   settings.before_number = before_number.get();
   // Each column sets it; a Column left out is a compiler warning.
   parts::ScanEnd scanned = parts::ScanEnd::kReadFailed;

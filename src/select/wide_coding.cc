@@ -1,5 +1,7 @@
 #include "select/wide_coding.h"
 
+#include "platform/platform.h"
+
 #include <cstring>
 
 #include "select/sjis_decoding.h"
@@ -204,10 +206,7 @@ const FourCharacters* fourCharacterTable() {
   return table;
 }
 
-const bool g_ssse3 = [] {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("ssse3") != 0;
-}();
+const bool g_ssse3 = platform::processorHasSsse3();
 
 // One group of four characters at s.in[s.i], when 16 bytes are there to
 // look at and the group is of the kinds above; false leaves it alone.
