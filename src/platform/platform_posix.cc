@@ -2,7 +2,9 @@
 // standard streams, memory, environment, clock, program folder, processors,
 // threads and the process. What every system does alike is built on them in
 // platform_common.cc.
-#if (defined(__x86_64__) || defined(__i386__)) && defined(__has_include)
+// The header declares its answers as C's _Bool, which clang's C++ refuses.
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__has_include) && \
+    !defined(__clang__)
 #if __has_include(<sys/platform/x86.h>)
 #include <sys/platform/x86.h>
 #define PELMORA_GLIBC_FEATURES 1

@@ -12,10 +12,14 @@ std::atomic<std::size_t> g_parts_wanted{0};       // 0: one per processor
 
 // Where the cut searched from `from` (a position counted from `begin`)
 // falls: read a little at a time, as a line is usually short, up to
-// kCutSearchUnits. -1 when there is none, or the file cannot be read.
+// kCutSearchUnits. -1 when there is none, or the file cannot be read;
+// *searched is then where the search ended, before which no later plan
+// needs to look again.
 std::int64_t searchCut(const platform::File& file, WideCoding coding,
                        std::int64_t begin, std::int64_t from,
-                       std::int64_t positions, std::uint16_t* window) {
+                       std::int64_t positions, std::uint16_t* window,
+                       std::int64_t* searched) {
+  *searched = positions;
   const std::int64_t width = wide_coding::positionBytes(coding);
   constexpr std::size_t kFirstLook = 2048;
   for (std::size_t look = kFirstLook;; look *= 4) {
@@ -24,7 +28,7 @@ std::int64_t searchCut(const platform::File& file, WideCoding coding,
     if (file.readAt(begin + from * width, window,
                     look * static_cast<std::size_t>(width),
                     &got) != platform::Status::kOk) {
-      return -1;
+      return -1;  // nothing more is searched
     }
     const std::size_t n = got / static_cast<std::size_t>(width);
     if (width == 1) {
@@ -37,6 +41,7 @@ std::int64_t searchCut(const platform::File& file, WideCoding coding,
       wide_coding::toHostOrder(coding, window, n);
     }
     const std::int64_t start = cutPoint(window, n, from, positions);
+    *searched = from + static_cast<std::int64_t>(n);
     if (start >= 0 || look == kCutSearchUnits || n < look) return start;
   }
 }
@@ -122,11 +127,17 @@ bool findChunkStarts(const platform::File& file, WideCoding coding,
         cutSearchFrom(0, positions, static_cast<std::size_t>(count), i);
     // A long line may have carried the last cut past this plan.
     if (from < previous) continue;
-    const std::int64_t start =
-        searchCut(file, coding, begin, from, positions, window.get());
+    std::int64_t searched = 0;
+    const std::int64_t start = searchCut(file, coding, begin, from, positions,
+                                         window.get(), &searched);
     if (start >= 0) {
       starts->push_back(begin + start * width);
       previous = start;
+    } else {
+      // A line longer than the search: the plans that fall in what was
+      // searched would only search it again (many small chunks of one
+      // long line would cost the square of its length).
+      previous = searched;
     }
   }
   return true;
