@@ -90,12 +90,14 @@ int runPelmora(const std::vector<std::string>& arguments) {
   if (refresh || routed) {
     selecting->holdTemporaryOrStop(refresh, routed, effects->narrowName());
   }
-  if (refresh) {
-    selecting->refreshWide();
-    if (!routed) selecting->releaseTemporary(effects->keepTemporary());
-  }
+  // The -b route writes binary.tmp, so its refresh comes first; otherwise
+  // the refresh's copy is made while the scan runs.
+  if (refresh && routed) selecting->refreshWide();
   LineEnd line_end = effects->crlfLines() ? LineEnd::kCrLf : LineEnd::kLf;
-  if (routed) {
+  if (refresh && !routed) {
+    (void)selecting->runToFileRefreshing(
+        column, line_end, effects->narrowName(), effects->keepTemporary());
+  } else if (routed) {
     if (selecting->runToTemporary(column, line_end) != WriteResult::kWritten) {
       // binary.tmp holds whatever was there before (the -t copy, a part of
       // the output): copying it would hand the narrow file bytes this run

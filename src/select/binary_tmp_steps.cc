@@ -146,7 +146,7 @@ bool Selecting::sameAsCopy(std::uint8_t* block, std::int64_t size) {
   return true;
 }
 
-void Selecting::refreshWide() {
+bool Selecting::copyForRefresh() {
   // A wide file that may not be written is left as it is, and no copy of
   // it is made.
   platform::ContentStamp before;
@@ -158,10 +158,9 @@ void Selecting::refreshWide() {
   // with the size and the bytes it had: otherwise binary.tmp holds no copy
   // of the file whose time is set. Bytes appended after the check are the
   // appender's, and stay.
-  bool same = (temporary_.isOpen() || temporary_is_users_) && wide_writable_ &&
-              ok(wide_.contentStamp(&before)) && ok(wide_.identity(&copied)) &&
-              copyOutForRefresh(before.size) && ok(wide_.size(&size_after)) &&
-              size_after == before.size &&
+  bool same = refreshPossible() && ok(wide_.contentStamp(&before)) &&
+              ok(wide_.identity(&copied)) && copyOutForRefresh(before.size) &&
+              ok(wide_.size(&size_after)) && size_after == before.size &&
               ok(platform::fileIdentity(wide_name_, &named)) &&
               named == copied && ok(wide_.contentStamp(&after)) &&
               after.size == before.size;
@@ -174,6 +173,14 @@ void Selecting::refreshWide() {
     same = block != nullptr && after == before &&
            sameAsCopy(block.get(), before.size);
   }
+  return same;
+}
+
+bool Selecting::refreshPossible() const {
+  return (temporary_.isOpen() || temporary_is_users_) && wide_writable_;
+}
+
+void Selecting::finishRefresh(bool same) {
   if (!same) {
     if (temporary_.isOpen() && !temporary_is_users_) {
       (void)temporary_.removeHeld(kBinaryTmpName);
@@ -189,6 +196,8 @@ void Selecting::refreshWide() {
     diagnostics::stop(1);
   }
 }
+
+void Selecting::refreshWide() { finishRefresh(copyForRefresh()); }
 
 std::int64_t Selecting::copyFromTemporary(const std::string& destination) {
   if (!narrow_held_ || narrow_name_ != destination) {

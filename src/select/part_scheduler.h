@@ -128,6 +128,9 @@ class ChunkScan {
       bounds_.push_back(begin);
       for (std::int64_t at : starts) bounds_.push_back(at);
       bounds_.push_back(end);
+      if (settings_.most_threads != 0 && threads > settings_.most_threads) {
+        threads = settings_.most_threads;
+      }
       if (threads > bounds_.size() - 1) threads = bounds_.size() - 1;
       slots_.resize(threads * kSlotsPerThread);
       workers_.resize(threads);

@@ -50,6 +50,9 @@ struct Settings {
   // The same for each Shift_JIS code read as bytes (buildSjisOutput), or
   // nullptr where unit_output is or the file is no Shift_JIS.
   const std::uint16_t* sjis_output = nullptr;
+  // The most threads the scan may take (0: one per processor): fewer when
+  // other work of the run goes on beside it.
+  std::size_t most_threads = 0;
   // Inside Field-N of the number columns, before the number: 0 for the
   // units that are passed over there, 1 for those that need the full rules;
   // nullptr for the other columns and small files.

@@ -445,6 +445,7 @@ parts::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
   settings.digits_plain = digitsPlain(entries, separator, quote);
   settings.unit_output = unit_output.get();
   settings.sjis_output = settings.sjis_bytes ? sjis_output.get() : nullptr;
+  settings.most_threads = scan_threads_;
   settings.before_number = before_number.get();
   // Each column sets it; a Column left out is a compiler warning.
   parts::ScanEnd scanned = parts::ScanEnd::kReadFailed;
@@ -483,7 +484,15 @@ bool Selecting::scanOrStop(Column column, LineEnd line_end, bool to_file,
                            OutputSink* sink) {
   std::int64_t lines = 0;
   std::int64_t failed_capacity = 0;
-  switch (scanWideFile(column, line_end, sink, &lines, &failed_capacity)) {
+  const parts::ScanEnd scanned =
+      scanWideFile(column, line_end, sink, &lines, &failed_capacity);
+  return reportScan(scanned, lines, failed_capacity, column, line_end, to_file);
+}
+
+bool Selecting::reportScan(parts::ScanEnd scanned, std::int64_t lines,
+                           std::int64_t failed_capacity, Column column,
+                           LineEnd line_end, bool to_file) {
+  switch (scanned) {
     case parts::ScanEnd::kDone:
       line_counter_ = lines;
       return true;
@@ -501,6 +510,62 @@ bool Selecting::scanOrStop(Column column, LineEnd line_end, bool to_file,
                       wide_name_);
   diagnostics::stop(1);
   return false;
+}
+
+WriteResult Selecting::runToFileRefreshing(Column column, LineEnd line_end,
+                                           const std::string& output_name,
+                                           bool keep_temporary) {
+  // One that cannot be made stops the run before any scan.
+  if (!refreshPossible()) finishRefresh(false);
+  if (!narrow_held_ || narrow_name_ != output_name) {
+    holdNarrowOrStop(output_name, std::string());
+  }
+  output_name_ = output_name;
+  line_counter_ = 0;
+  const bool direct =
+      narrow_target_ == &narrow_ && (narrow_created_ || narrow_special_);
+  FileOutput to_file(narrow_target_);
+  HeldOutput held(output_name);
+  // The copy and the scan read the wide file side by side, through its one
+  // open; neither reports anything until both are over.
+  struct Both {
+    Selecting* self;
+    Column column;
+    LineEnd line_end;
+    OutputSink* sink;
+    parts::ScanEnd scanned;
+    std::int64_t lines;
+    std::int64_t failed_capacity;
+    bool same;
+  } both{this,
+         column,
+         line_end,
+         direct ? static_cast<OutputSink*>(&to_file) : &held,
+         parts::ScanEnd::kReadFailed,
+         0,
+         0,
+         false};
+  // The copy takes a processor of its own.
+  const unsigned processors = platform::processorCount();
+  scan_threads_ = processors > 1 ? processors - 1 : 1;
+  platform::runInParallel(
+      2,
+      [](void* context, std::size_t task) {
+        Both& b = *static_cast<Both*>(context);
+        if (task == 0) {
+          b.scanned = b.self->scanWideFile(b.column, b.line_end, b.sink,
+                                           &b.lines, &b.failed_capacity);
+        } else {
+          b.same = b.self->copyForRefresh();
+        }
+      },
+      &both);
+  scan_threads_ = 0;
+  finishRefresh(both.same);
+  releaseTemporary(keep_temporary);
+  const bool scanned = reportScan(both.scanned, both.lines,
+                                  both.failed_capacity, column, line_end, true);
+  return finishNarrowWrite(scanned, direct ? nullptr : &held);
 }
 
 WriteResult Selecting::runToFile(Column column, LineEnd line_end,

@@ -155,6 +155,15 @@ class Selecting {
   /// removed; 221 when its time cannot be set, binary.tmp kept with the
   /// copy.
   void refreshWide();
+  /// runToFile() with refreshWide() made while the scan goes on, on a
+  /// thread of its own, and binary.tmp let go after it (removed unless
+  /// `keep_temporary`): the refresh's failures stop the run as they do
+  /// before a scan, before anything of the scan is reported or the narrow
+  /// file is let go as written (a narrow file this run created is removed
+  /// again).
+  WriteResult runToFileRefreshing(Column column, LineEnd line_end,
+                                  const std::string& output_name,
+                                  bool keep_temporary);
   /// Runs one engine into the held binary.tmp (the -b route);
   /// WriteResult::kWritten, or WriteResult::kFailed after reporting 215 with
   /// "binary.tmp".
@@ -215,6 +224,18 @@ class Selecting {
   bool isWide(const platform::File& file) const;
   bool probeCoding(std::int64_t bytes);
   bool copyOutForRefresh(std::int64_t size);
+  /// The refresh's copy and checks, reporting nothing: true when binary.tmp
+  /// holds the file as it still is.
+  bool copyForRefresh();
+  bool refreshPossible() const;
+  /// Reports a failed copy (193) or sets the time (221 when it cannot);
+  /// both failures stop the run.
+  void finishRefresh(bool same);
+  /// Reports what a scan's end means: a read failure or no room stops the
+  /// run; false when the sink could not write.
+  [[nodiscard]] bool reportScan(parts::ScanEnd scanned, std::int64_t lines,
+                                std::int64_t failed_capacity, Column column,
+                                LineEnd line_end, bool to_file);
   bool sameAsCopy(std::uint8_t* block, std::int64_t size);
   /// binary.tmp as this run uses it: the held file, the narrow file when
   /// that is binary.tmp, or nullptr when it is the wide file.
@@ -278,6 +299,8 @@ class Selecting {
   /// quote, completion character); the per-scan parts are filled in when a
   /// scan starts.
   scanners::Settings settings_{};
+  /// The most threads a scan may take (0: one per processor).
+  std::size_t scan_threads_ = 0;
   std::unique_ptr<SurvivorsUTF16> table_;
 };
 
