@@ -27,6 +27,8 @@ struct BlockMasks {
   // quotes takes one look however far back the scan last stopped.
   std::uint64_t quote_parity[kWindows];
   std::uint64_t surrogate[kWindows];
+  // Shift_JIS read as bytes: the bytes in the range of lead bytes.
+  std::uint64_t sjis_lead[kWindows];
   std::size_t units = 0;
 
   // Classifies units[0..n), n <= kMaxBlockUnits. The units must be readable
@@ -56,7 +58,7 @@ struct BlockMasks {
     maskByteWindows(from, (n + kMaskWindow - 1) / kMaskWindow,
                     static_cast<std::uint8_t>(s.separator),
                     static_cast<std::uint8_t>(s.quote), line_feed, separator,
-                    quote_parity);
+                    quote_parity, s.sjis_bytes ? sjis_lead : nullptr);
     fill(n, [this](std::size_t at, WindowMasks* m) {
       const std::size_t w = at / kMaskWindow;
       m->line_feed = line_feed[w];

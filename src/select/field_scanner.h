@@ -69,7 +69,7 @@ class FieldScanner {
     std::size_t i = 0;
     while (i < n) {
       if (st_.target && !st_.pending && table != nullptr) {
-        i = Decoding::writeRun(table, bytes, i, n, out);
+        i = Decoding::writeRun(table, masks_, bytes, i, n, out);
         if (i == n) break;
       } else if (!st_.target && !st_.pending && !st_.first_line) {
         i = passOver(

@@ -36,10 +36,26 @@ inline std::uint64_t equalBytes16(const __m128i* v, __m128i value) {
   return mask;
 }
 
+// The bytes of 64 in Shift_JIS's range of lead bytes: XOR A0 puts both
+// ranges (81..9F, E0..FC) at 21..5C, compared as signed bytes.
+inline std::uint64_t leadRange16(const __m128i* v) {
+  std::uint64_t mask = 0;
+  for (unsigned part = 0; part < 4; ++part) {
+    const __m128i x = _mm_xor_si128(v[part], _mm_set1_epi8(-0x60));
+    const __m128i in_range =
+        _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(0x20)),
+                      _mm_cmplt_epi8(x, _mm_set1_epi8(0x5D)));
+    mask |=
+        std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(in_range))}
+        << (16 * part);
+  }
+  return mask;
+}
+
 void maskByteWindows16(const std::uint8_t* bytes, std::size_t windows,
                        std::uint8_t separator, std::uint8_t quote,
                        std::uint64_t* line_feed, std::uint64_t* separators,
-                       std::uint64_t* quotes) {
+                       std::uint64_t* quotes, std::uint64_t* sjis_leads) {
   const __m128i lf = _mm_set1_epi8(0x0A);
   const __m128i sep = _mm_set1_epi8(static_cast<char>(separator));
   const __m128i quo = _mm_set1_epi8(static_cast<char>(quote));
@@ -52,6 +68,7 @@ void maskByteWindows16(const std::uint8_t* bytes, std::size_t windows,
     line_feed[w] = equalBytes16(v, lf);
     separators[w] = equalBytes16(v, sep);
     quotes[w] = equalBytes16(v, quo);
+    if (sjis_leads != nullptr) sjis_leads[w] = leadRange16(v);
   }
 }
 #endif
@@ -72,10 +89,29 @@ __attribute__((target("avx2"))) inline std::uint64_t equalBytes32(
 // a cache.
 constexpr std::size_t kPrefetchAhead = 2048;
 
+// The same as leadRange16, 32 bytes at a time.
+__attribute__((target("avx2"))) inline std::uint64_t leadRange32(__m256i low,
+                                                                 __m256i high) {
+  const __m256i flip = _mm256_set1_epi8(-0x60);
+  const __m256i above = _mm256_set1_epi8(0x20);
+  const __m256i below = _mm256_set1_epi8(0x5D);
+  const __m256i x = _mm256_xor_si256(low, flip);
+  const __m256i y = _mm256_xor_si256(high, flip);
+  const __m256i in_low = _mm256_and_si256(_mm256_cmpgt_epi8(x, above),
+                                          _mm256_cmpgt_epi8(below, x));
+  const __m256i in_high = _mm256_and_si256(_mm256_cmpgt_epi8(y, above),
+                                           _mm256_cmpgt_epi8(below, y));
+  return std::uint64_t{
+             static_cast<std::uint32_t>(_mm256_movemask_epi8(in_low))} |
+         std::uint64_t{
+             static_cast<std::uint32_t>(_mm256_movemask_epi8(in_high))}
+             << 32;
+}
+
 __attribute__((target("avx2"))) void maskByteWindows32(
     const std::uint8_t* bytes, std::size_t windows, std::uint8_t separator,
     std::uint8_t quote, std::uint64_t* line_feed, std::uint64_t* separators,
-    std::uint64_t* quotes) {
+    std::uint64_t* quotes, std::uint64_t* sjis_leads) {
   const __m256i lf = _mm256_set1_epi8(0x0A);
   const __m256i sep = _mm256_set1_epi8(static_cast<char>(separator));
   const __m256i quo = _mm256_set1_epi8(static_cast<char>(quote));
@@ -90,6 +126,7 @@ __attribute__((target("avx2"))) void maskByteWindows32(
     line_feed[w] = equalBytes32(low, high, lf);
     separators[w] = equalBytes32(low, high, sep);
     quotes[w] = equalBytes32(low, high, quo);
+    if (sjis_leads != nullptr) sjis_leads[w] = leadRange32(low, high);
   }
 }
 
@@ -212,26 +249,31 @@ bool maskUnitBlockAvx2(const std::uint16_t* units, std::size_t n,
 void maskByteWindows(const std::uint8_t* bytes, std::size_t windows,
                      std::uint8_t separator, std::uint8_t quote,
                      std::uint64_t* line_feed, std::uint64_t* separators,
-                     std::uint64_t* quotes) {
+                     std::uint64_t* quotes, std::uint64_t* sjis_leads) {
 #if PELMORA_HAVE_AVX2_PATH
   if (hasAvx2()) {
     maskByteWindows32(bytes, windows, separator, quote, line_feed, separators,
-                      quotes);
+                      quotes, sjis_leads);
     return;
   }
 #endif
 #if PELMORA_HAVE_SSE2
   maskByteWindows16(bytes, windows, separator, quote, line_feed, separators,
-                    quotes);
+                    quotes, sjis_leads);
 #else
   for (std::size_t w = 0; w < windows; ++w) {
     line_feed[w] = separators[w] = quotes[w] = 0;
+    std::uint64_t leads = 0;
     for (std::size_t k = 0; k < kMaskWindow; ++k) {
       const std::uint8_t b = bytes[w * kMaskWindow + k];
       line_feed[w] |= std::uint64_t{b == 0x0A} << k;
       separators[w] |= std::uint64_t{b == separator} << k;
       quotes[w] |= std::uint64_t{b == quote} << k;
+      leads |=
+          std::uint64_t{(b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)}
+          << k;
     }
+    if (sjis_leads != nullptr) sjis_leads[w] = leads;
   }
 #endif
 }

@@ -36,10 +36,13 @@ void maskWindowScalar(const std::uint16_t* units, std::uint16_t separator,
 /// never part of another, so comparing bytes finds exactly the line feeds,
 /// separators and quotes. There are no surrogates to mark (a four-byte
 /// character is decoded to both halves at once).
+/// With `sjis_leads` it also gives, per window, the bytes in Shift_JIS's
+/// range of lead bytes (81..9F, E0..FC).
 void maskByteWindows(const std::uint8_t* bytes, std::size_t windows,
                      std::uint8_t separator, std::uint8_t quote,
                      std::uint64_t* line_feed, std::uint64_t* separators,
-                     std::uint64_t* quotes);
+                     std::uint64_t* quotes,
+                     std::uint64_t* sjis_leads = nullptr);
 
 /// The masks of a whole block, units[0..n), a window of 64 units per entry
 /// of each array, with AVX2: line feeds, separators, listed high halves

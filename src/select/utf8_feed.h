@@ -28,6 +28,7 @@ struct Utf8Bytes {
     return wide_coding::decodeUtf8Piece(in, n, out);
   }
   static std::size_t writeRun(const std::uint16_t* table,
+                              const BlockMasks& masks,
                               const std::uint8_t* bytes, std::size_t i,
                               std::size_t n, std::uint8_t*& out);
 };
@@ -46,6 +47,7 @@ struct SjisBytes {
     return units;
   }
   static std::size_t writeRun(const std::uint16_t* table,
+                              const BlockMasks& masks,
                               const std::uint8_t* bytes, std::size_t i,
                               std::size_t n, std::uint8_t*& out);
 };
@@ -82,31 +84,6 @@ std::uint8_t* feedUtf8(const Settings& s, LineState& st, BlockMasks& masks,
     i = end;
   }
   return out;
-}
-
-// Bit k: byte k of at[0..63] is in Shift_JIS's range of lead bytes
-// (81..9F, E0..FC).
-inline std::uint64_t sjisLeadRange64(const std::uint8_t* at) {
-  std::uint64_t mask = 0;
-#if PELMORA_HAVE_SSE2
-  for (unsigned part = 0; part < 4; ++part) {
-    const __m128i v =
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * part));
-    // XOR A0 puts both ranges at 21..5C, compared as signed bytes.
-    const __m128i x = _mm_xor_si128(v, _mm_set1_epi8(-0x60));
-    const __m128i in_range =
-        _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(0x20)),
-                      _mm_cmplt_epi8(x, _mm_set1_epi8(0x5D)));
-    mask |=
-        std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(in_range))}
-        << (16 * part);
-  }
-#else
-  for (unsigned k = 0; k < 64; ++k) {
-    mask |= std::uint64_t{wide_coding::isSjisLead(at[k])} << k;
-  }
-#endif
-  return mask;
 }
 
 // The second bytes of the Shift_JIS codes among 64 bytes, from the bytes
@@ -185,11 +162,13 @@ inline constexpr SjisSteps kSjisSteps = makeSjisSteps();
 // next multiple of 64 past n; i is where a code starts. A code's length is
 // known only once its first byte is read, and a loop that steps by it waits
 // on that read every code; the starts of the codes come from the lead
-// bytes of 64 at a time instead (sjisSeconds), and the loop steps from one
+// bytes of 64 at a time instead (`leads`, the block's masks of them, and
+// sjisSeconds), and the loop steps from one
 // to the next, reading each code beside it. (The lead byte and second byte
 // that make no code, which would upset the starts after them, need the
 // full rules, which stop the run there.)
 inline std::size_t writeSjisRun(const std::uint16_t* sjis_output,
+                                const std::uint64_t* leads,
                                 const std::uint8_t* bytes, std::size_t i,
                                 std::size_t n, std::uint8_t*& out) {
   std::uint8_t* at = out;
@@ -200,7 +179,7 @@ inline std::size_t writeSjisRun(const std::uint16_t* sjis_output,
     const std::uint64_t from =
         base < i ? ~std::uint64_t{0} << (i - base) : ~std::uint64_t{0};
     std::uint64_t starts =
-        ~sjisSeconds(sjisLeadRange64(window) & from, &carry) & from;
+        ~sjisSeconds(leads[base / kMaskWindow] & from, &carry) & from;
     if (n - base < kMaskWindow) {
       starts &= (std::uint64_t{1} << (n - base)) - 1;
     }
@@ -226,14 +205,16 @@ inline std::size_t writeSjisRun(const std::uint16_t* sjis_output,
 // writeRun(table, bytes, i, n, out): Field-N from bytes[i] on, through
 // the coding's table, up to where the full rules take over.
 inline std::size_t Utf8Bytes::writeRun(const std::uint16_t* table,
+                                       const BlockMasks&,
                                        const std::uint8_t* bytes, std::size_t i,
                                        std::size_t n, std::uint8_t*& out) {
   return writeUtf8Run(table, bytes, i, n, out);
 }
 inline std::size_t SjisBytes::writeRun(const std::uint16_t* table,
+                                       const BlockMasks& masks,
                                        const std::uint8_t* bytes, std::size_t i,
                                        std::size_t n, std::uint8_t*& out) {
-  return writeSjisRun(table, bytes, i, n, out);
+  return writeSjisRun(table, masks.sjis_lead, bytes, i, n, out);
 }
 
 }  // namespace scanners
