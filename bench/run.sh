@@ -277,8 +277,12 @@ for entry in "${files[@]}"; do
   cmp -s narrow_rss.txt narrow_plain.txt || note_problem "$name: one part gave another narrow file"
   err_check || note_problem "$name: an err file appeared measuring peak RSS"
 
-  # -t rewrites the wide file it is given: it gets a copy of its own, so
-  # that the generated file (and its cache) stays untouched.
+  # -t reads its copy back when the wide file changed within the last two
+  # seconds, where the file's times might hide a change made during the
+  # copy; the run before gave it its time, so each -t run waits that out
+  # first (untimed), as a nightly batch's files have long settled.
+  # -t gives the wide file a new time: it gets a copy of its own, so that
+  # the generated file (and its cache) stays untouched.
   cp "$wide" wide_t.txt
   wine_run=()
   if [ -n "$exe" ]; then
@@ -297,7 +301,7 @@ for entry in "${files[@]}"; do
     --prepare "rm -f narrow_filtered.txt" --cmd filtered "$P -o2 $SEP $W narrow_filtered.txt" \
     --prepare "rm -f narrow_decimal.txt" --cmd decimal "$P -e3 $SEP $W narrow_decimal.txt" \
     --cmd overwrite "$P -j2 $SEP $W narrow_overwrite.txt" \
-    --prepare "rm -f narrow_refresh.txt" --cmd refresh "$P -j2 -t $SEP wide_t.txt narrow_refresh.txt" \
+    --prepare "rm -f narrow_refresh.txt; sleep 2.2" --cmd refresh "$P -j2 -t $SEP wide_t.txt narrow_refresh.txt" \
     --prepare "rm -f copy.txt" --cmd copy "cp $W copy.txt" \
     --prepare "rm -f pipeline.txt" --cmd pipeline "iconv -f $enc -t CP932 < $W | cut $cutopt > pipeline.txt" \
     "${wine_run[@]}" >>"$logs/alternate.log" 2>&1 ||
