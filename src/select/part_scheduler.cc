@@ -99,8 +99,14 @@ void plannedChunks(std::int64_t positions, std::int64_t width,
                              wanted != 0 ? wanted : platform::processorCount(),
                              least);
   *threads = planned < 1 ? 1 : planned;
-  *chunk_positions =
-      least_for_testing > 0 ? least_for_testing : kChunkBytes / width;
+  // Tests ask for small chunks to reach many joins with small files; more
+  // than a few dozen of them would only repeat the same joins, slowly.
+  constexpr std::int64_t kMostChunksForTesting = 64;
+  const std::int64_t least_chunk =
+      (positions + kMostChunksForTesting - 1) / kMostChunksForTesting;
+  *chunk_positions = least_for_testing <= 0            ? kChunkBytes / width
+                     : least_for_testing > least_chunk ? least_for_testing
+                                                       : least_chunk;
 }
 
 bool findChunkStarts(const platform::File& file, WideCoding coding,

@@ -206,8 +206,14 @@ class ChunkScan {
                        &worker.view) == platform::Status::kOk) {
       stream.view = &worker.view;
     }
-    const bool whole =
-        platform::runReadingMaps(&RangeStream<Scanner>::runFor, &stream);
+    // Only a view can vanish under the scan; a chunk that is read needs no
+    // guard (and its two system calls).
+    bool whole = true;
+    if (stream.view != nullptr) {
+      whole = platform::runReadingMaps(&RangeStream<Scanner>::runFor, &stream);
+    } else {
+      stream.run();
+    }
     worker.view.release();
     slot.outcome = whole ? stream.outcome : PartEnd::kReadFailed;
     slot.failed_request = stream.failed_request;
@@ -265,7 +271,9 @@ class ChunkScan {
     for (;;) {
       while (!stopped_ && next_ < chunks_ &&
              next_ >= committed_ + slots_.size()) {
+        ++waiting_;
         monitor_.wait();
+        --waiting_;
       }
       if (stopped_ || next_ >= chunks_) break;
       const std::size_t k = next_++;
@@ -287,7 +295,7 @@ class ChunkScan {
       if (slot.outcome != PartEnd::kDone) {
         fail(k, slot.outcome, slot.failed_request);
         stopped_ = true;
-        monitor_.notifyAll();
+        if (waiting_ != 0) monitor_.notifyAll();
         break;
       }
       // The thread that finds the next chunk done hands it on, and every
@@ -308,7 +316,7 @@ class ChunkScan {
         } else {
           ++committed_;
         }
-        monitor_.notifyAll();
+        if (waiting_ != 0) monitor_.notifyAll();
       }
       committing_ = false;
     }
@@ -331,6 +339,7 @@ class ChunkScan {
   std::size_t committed_ = 0;  // chunks handed on
   bool committing_ = false;    // a thread is handing chunks on
   bool stopped_ = false;
+  std::size_t waiting_ = 0;  // threads waiting for room in the window
   std::size_t failed_chunk_ = SIZE_MAX;
   PartEnd failed_ = PartEnd::kDone;
   std::size_t failed_request_ = 0;
