@@ -404,7 +404,14 @@ Status File::removeHeld(const std::string& name, std::string* detail) {
 Status File::rewind(bool truncate, std::string* detail) {
   if (!isOpen()) return fromErrno(EBADF, detail);
   if (::lseek(fd(handle_), 0, SEEK_SET) < 0) return fromErrno(errno, detail);
-  if (truncate && ::ftruncate(fd(handle_), 0) != 0) {
+  if (!truncate) return Status::kOk;
+  // A file cut to nothing and written again is written to the disk as soon
+  // as it is closed (ext4's guard for files replaced that way), which costs
+  // a large output more than writing it: a file that is empty already is
+  // not cut.
+  struct stat info;
+  if (::fstat(fd(handle_), &info) != 0) return fromErrno(errno, detail);
+  if (info.st_size != 0 && ::ftruncate(fd(handle_), 0) != 0) {
     return fromErrno(errno, detail);
   }
   return Status::kOk;

@@ -103,14 +103,7 @@ bool Selecting::copyOutForRefresh(std::int64_t size) {
   platform::File* temporary = temporaryFile();
   // binary.tmp is the wide file: its bytes are already there.
   if (temporary == nullptr) return true;
-  // A file cut to nothing and written again is written to the disk as soon
-  // as it is closed (the file system's guard for files replaced that way),
-  // which costs a copy of a large file more than the copy itself: one that
-  // is empty already is not cut.
-  std::int64_t held = 0;
-  if (!ok(temporary->size(&held)) || !ok(temporary->rewind(held != 0))) {
-    return false;
-  }
+  if (!ok(temporary->rewind(true))) return false;
   for (std::int64_t at = 0; at < size;) {
     const std::size_t want = piece(size - at, kCopyBlock);
     std::size_t copied = 0;

@@ -512,18 +512,32 @@ bool Selecting::reportScan(parts::ScanEnd scanned, std::int64_t lines,
   return false;
 }
 
+bool Selecting::narrowTakesBytesAsTheyCome() const {
+  // A narrow file this run made (removed again when the run fails), a
+  // device or a FIFO holds nothing to keep: the bytes go there as the
+  // chunks are done. A file that was there keeps its old content until the
+  // scan is over, so that a failed run leaves it as it was.
+  return narrow_target_ == &narrow_ && (narrow_created_ || narrow_special_);
+}
+
 WriteResult Selecting::runToFileRefreshing(Column column, LineEnd line_end,
                                            const std::string& output_name,
                                            bool keep_temporary) {
-  // One that cannot be made stops the run before any scan.
+  // One that cannot be made stops the run before any scan. A binary.tmp
+  // that is the wide or the narrow file is refreshed first, as with -b:
+  // the copy and the output must not go into one file at once.
   if (!refreshPossible()) finishRefresh(false);
+  if (temporary_is_users_) {
+    refreshWide();
+    releaseTemporary(keep_temporary);
+    return runToFile(column, line_end, output_name);
+  }
   if (!narrow_held_ || narrow_name_ != output_name) {
     holdNarrowOrStop(output_name, std::string());
   }
   output_name_ = output_name;
   line_counter_ = 0;
-  const bool direct =
-      narrow_target_ == &narrow_ && (narrow_created_ || narrow_special_);
+  const bool direct = narrowTakesBytesAsTheyCome();
   FileOutput to_file(narrow_target_);
   HeldOutput held(output_name);
   // The copy and the scan read the wide file side by side, through its one
@@ -575,14 +589,11 @@ WriteResult Selecting::runToFile(Column column, LineEnd line_end,
   }
   output_name_ = output_name;
   line_counter_ = 0;
-  // A narrow file this run made (removed again when the run fails), a
-  // device or a FIFO holds nothing to keep: the bytes go there as the
-  // chunks are done. A file that was there keeps its old content until the
-  // scan is over, so that a failed run leaves it as it was.
-  if (narrow_target_ == &narrow_ && (narrow_created_ || narrow_special_)) {
+  if (narrowTakesBytesAsTheyCome()) {
+    // One this run made may hold the -t copy already (it is binary.tmp).
     FileOutput direct(narrow_target_);
-    return finishNarrowWrite(scanOrStop(column, line_end, true, &direct),
-                             nullptr);
+    return finishNarrowWrite(
+        cutNarrow() && scanOrStop(column, line_end, true, &direct), nullptr);
   }
   HeldOutput held(output_name);
   const bool scanned = scanOrStop(column, line_end, true, &held);

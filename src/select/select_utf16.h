@@ -240,6 +240,9 @@ class Selecting {
   /// binary.tmp as this run uses it: the held file, the narrow file when
   /// that is binary.tmp, or nullptr when it is the wide file.
   platform::File* temporaryFile();
+  /// The narrow file takes the bytes while the scan goes on (one this run
+  /// created, a device, a FIFO), rather than once it has succeeded.
+  bool narrowTakesBytesAsTheyCome() const;
   /// Cuts the narrow file (not a device or a FIFO) for a new content.
   bool cutNarrow();
   /// After the narrow file's one write: closes it (a failed close is a

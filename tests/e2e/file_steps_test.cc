@@ -75,6 +75,12 @@ TEST_F(FileStepsTest, RefreshWithKeepLeavesTheCopy) {
   RunResult run = box_.run({"-j2", "-t", "-y", "wide.txt", "n.txt"});
   EXPECT_EQ(run.file("wide.txt"), wide_);
   EXPECT_EQ(run.file("binary.tmp"), wide_);
+  // A narrow file named binary.tmp that the run makes takes the copy
+  // first, then the output in its place.
+  box_.remove("binary.tmp");
+  RunResult named = box_.run({"-j2", "-t", "wide.txt", "binary.tmp"});
+  EXPECT_EQ(named.exitCode, 0) << named.describe();
+  EXPECT_EQ(named.file("binary.tmp"), narrow_);
 }
 
 TEST_F(FileStepsTest, RefreshOfAnEmptyWideFile) {
