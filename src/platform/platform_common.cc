@@ -4,6 +4,9 @@
 // a test plants in them, the scratch-file name, the scheduling of
 // runInParallel and the text of the local clock.
 #include <atomic>
+#include <cstdint>
+#include <new>
+#include <memory>
 #include <string>
 
 #include "platform/platform.h"
@@ -24,6 +27,32 @@ constexpr const char* kPlantedDetail = "a failure planted by a test";
 std::atomic<int> g_held_wait_milliseconds{60000};
 
 }  // namespace
+
+Status raw::copyThroughMemory(const File& from, std::int64_t offset,
+                              std::size_t n, File* to, std::size_t* copied,
+                              std::string* detail) {
+  constexpr std::size_t kPiece = std::size_t{1} << 20;
+  std::unique_ptr<std::uint8_t[]> piece(new (std::nothrow)
+                                            std::uint8_t[kPiece]);
+  if (!piece) {
+    if (detail != nullptr) *detail = "out of memory";
+    return Status::kOther;
+  }
+  while (*copied < n) {
+    const std::size_t want = n - *copied < kPiece ? n - *copied : kPiece;
+    std::size_t got = 0;
+    const Status read = from.readAt(offset + static_cast<std::int64_t>(*copied),
+                                    piece.get(), want, &got, detail);
+    if (read != Status::kOk) return read;
+    if (got == 0) return Status::kOk;  // the end of the file
+    std::size_t written = 0;
+    const Status wrote = to->write(piece.get(), got, &written, detail);
+    *copied += written;
+    if (wrote != Status::kOk) return wrote;
+    if (written != got) return Status::kOther;
+  }
+  return Status::kOk;
+}
 
 void setHeldWaitForTesting(int milliseconds) {
   g_held_wait_milliseconds = milliseconds;

@@ -81,8 +81,11 @@ enum class Call { kRead, kWrite, kLargeBlock, kResize };
 /// Every read, write and resize of a file and every LargeBlock asks once,
 /// first.
 bool plantedFailure(Call call, std::size_t* n, std::string* detail);
-/// Bytes per piece of a copy made through this process's memory.
-inline constexpr std::size_t kCopyPieceBytes = std::size_t{1} << 20;
+/// The rest of File::copyRangeTo where the system offers no copy of its
+/// own: bytes [offset + *copied, offset + n) read and written through this
+/// process's memory, *copied counting on.
+Status copyThroughMemory(const File& from, std::int64_t offset, std::size_t n,
+                         File* to, std::size_t* copied, std::string* detail);
 /// True while a test plants any fault in file calls.
 bool anyPlanted();
 /// The same for an open of `name` that reads and/or writes.

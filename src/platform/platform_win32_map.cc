@@ -104,24 +104,7 @@ Status File::copyRangeTo(std::int64_t offset, std::size_t n, File* to,
   if (!isOpen() || !to->isOpen()) {
     return fromLastError(ERROR_INVALID_HANDLE, detail);
   }
-  std::unique_ptr<std::uint8_t[]> piece(new (std::nothrow)
-                                            std::uint8_t[raw::kCopyPieceBytes]);
-  if (!piece) return fromLastError(ERROR_NOT_ENOUGH_MEMORY, detail);
-  while (*copied < n) {
-    const std::size_t want =
-        n - *copied < raw::kCopyPieceBytes ? n - *copied : raw::kCopyPieceBytes;
-    std::size_t got = 0;
-    const Status read = readAt(offset + static_cast<std::int64_t>(*copied),
-                               piece.get(), want, &got, detail);
-    if (read != Status::kOk) return read;
-    if (got == 0) return Status::kOk;
-    std::size_t written = 0;
-    const Status wrote = to->write(piece.get(), got, &written, detail);
-    *copied += written;
-    if (wrote != Status::kOk) return wrote;
-    if (written != got) return Status::kOther;
-  }
-  return Status::kOk;
+  return raw::copyThroughMemory(*this, offset, n, to, copied, detail);
 }
 
 static_assert(sizeof(MonitorParts) <= 128, "a Monitor holds its parts");

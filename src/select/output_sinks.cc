@@ -1,8 +1,6 @@
 #include "select/output_sinks.h"
 
 #include <cstring>
-#include <memory>
-#include <new>
 
 namespace {
 
@@ -13,9 +11,6 @@ bool writeAll(platform::File* file, const std::uint8_t* bytes, std::size_t n) {
   // A short write (a full disk) is a failure like any other.
   return ok(file->write(bytes, n, &written)) && written == n;
 }
-
-// The scratch file is read back in pieces of this size.
-constexpr std::size_t kCopyPiece = std::size_t{1} << 20;
 
 }  // namespace
 
@@ -53,18 +48,15 @@ bool HeldOutput::writeTo(platform::File* file) const {
       })) {
     return false;
   }
-  if (in_scratch_ == 0) return true;
-  std::unique_ptr<std::uint8_t[]> piece(new (std::nothrow)
-                                            std::uint8_t[kCopyPiece]);
-  if (!piece) return false;
+  // The scratch file's bytes follow, copied inside the system where it can,
+  // in pieces that a 32-bit size holds.
+  constexpr std::int64_t kMostPiece = std::int64_t{1} << 30;
   for (std::int64_t at = 0; at < in_scratch_;) {
     const std::int64_t left = in_scratch_ - at;
-    const std::size_t want = left < static_cast<std::int64_t>(kCopyPiece)
-                                 ? static_cast<std::size_t>(left)
-                                 : kCopyPiece;
-    std::size_t got = 0;
-    if (!ok(scratch_.readAt(at, piece.get(), want, &got)) || got != want ||
-        !writeAll(file, piece.get(), want)) {
+    const std::size_t want =
+        static_cast<std::size_t>(left < kMostPiece ? left : kMostPiece);
+    std::size_t copied = 0;
+    if (!ok(scratch_.copyRangeTo(at, want, file, &copied)) || copied != want) {
       return false;
     }
     at += static_cast<std::int64_t>(want);
