@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "select/scan_settings.h"
 #include "select/unit_masks.h"
@@ -51,21 +52,26 @@ struct BlockMasks {
     }
   }
 
+  // compute() for units in the other byte order, where
+  // unitMasksTakeSwappedUnits().
+  void computeSwapped(const Settings& s, const std::uint16_t* from,
+                      std::size_t n) {
+    (void)maskUnitBlockAvx2(from, n, s.separator, s.quote, s.listed_surrogates,
+                            line_feed, separator, quote_parity, surrogate,
+                            true);
+    units = n;
+  }
+
   // Classifies bytes[0..n) of UTF-8 for settings with utf8_bytes, a bit
-  // per byte, on the same terms as compute(): the bytes of the whole block
-  // are compared first, with the widest vectors there are.
+  // per byte, on the same terms as compute(), in one pass with the widest
+  // vectors there are.
   void computeUtf8(const Settings& s, const std::uint8_t* from, std::size_t n) {
-    maskByteWindows(from, (n + kMaskWindow - 1) / kMaskWindow,
-                    static_cast<std::uint8_t>(s.separator),
-                    static_cast<std::uint8_t>(s.quote), line_feed, separator,
-                    quote_parity, s.sjis_bytes ? sjis_lead : nullptr);
-    fill(n, [this](std::size_t at, WindowMasks* m) {
-      const std::size_t w = at / kMaskWindow;
-      m->line_feed = line_feed[w];
-      m->separator = separator[w];
-      m->quote = quote_parity[w];
-      m->surrogate = 0;
-    });
+    maskByteBlock(from, n, static_cast<std::uint8_t>(s.separator),
+                  static_cast<std::uint8_t>(s.quote), line_feed, separator,
+                  quote_parity, s.sjis_bytes ? sjis_lead : nullptr);
+    std::memset(surrogate, 0,
+                (n + kMaskWindow - 1) / kMaskWindow * sizeof surrogate[0]);
+    units = n;
   }
 
   // The parity of the quotes in units [0, i] of the block; false for i < 0.

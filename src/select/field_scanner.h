@@ -42,7 +42,19 @@ class FieldScanner {
   std::uint8_t* feed(const std::uint16_t* units, std::size_t n,
                      std::uint8_t* out) {
     if (s_.windows_usable) masks_.compute(s_, units, n);
-    return scan(units, n, out, s_.windows_usable);
+    return scan<false>(units, n, out, s_.windows_usable);
+  }
+
+  // Whether feedSwapped() can take the blocks of this scan.
+  static constexpr bool kReadsSwappedUnits = true;
+  bool readsSwappedUnits() const {
+    return s_.swapped_output != nullptr && s_.windows_usable;
+  }
+  // feed() for n units in the other byte order, read where they lie.
+  std::uint8_t* feedSwapped(const std::uint16_t* units, std::size_t n,
+                            std::uint8_t* out) {
+    masks_.computeSwapped(s_, units, n);
+    return scan<true>(units, n, out, true);
   }
 
   // Whether feedBytes() can take the blocks of this scan.
@@ -92,10 +104,12 @@ class FieldScanner {
     return out;
   }
 
-  // The units of a block, the masks of which are computed when pass_over.
+  // The units of a block, the masks of which are computed when pass_over;
+  // kSwapped: in the other byte order.
+  template <bool kSwapped>
   std::uint8_t* scan(const std::uint16_t* units, std::size_t n,
                      std::uint8_t* out, bool pass_over) {
-    const std::uint16_t* table = s_.unit_output;
+    const std::uint16_t* table = kSwapped ? s_.swapped_output : s_.unit_output;
     std::size_t i = 0;
     while (i < n) {
       if (st_.target && !st_.pending && table != nullptr) {
@@ -109,7 +123,10 @@ class FieldScanner {
         if (i == n) break;
         if (st_.target) continue;
       }
-      out = step(units[i], out);
+      const std::uint16_t unit =
+          kSwapped ? static_cast<std::uint16_t>(units[i] >> 8 | units[i] << 8)
+                   : units[i];
+      out = step(unit, out);
       ++i;
     }
     return out;

@@ -47,6 +47,8 @@ class NumberScanner {
     if (s_.windows_usable) masks_.compute(s_, units, n);
     return scan(units, n, out, s_.windows_usable);
   }
+  // UTF-16BE is swapped into the read block for the number columns.
+  static constexpr bool kReadsSwappedUnits = false;
 
   // Whether feedBytes() can take the blocks of this scan.
   bool readsBytes() const { return s_.utf8_bytes || s_.sjis_bytes; }

@@ -53,6 +53,8 @@ void setPartsForTesting(std::int64_t least_part_units, std::size_t parts) {
   g_parts_wanted.store(parts);
 }
 
+bool smallChunksForTesting() { return g_least_part_units.load() > 0; }
+
 std::size_t plannedPartCount(std::int64_t units, std::size_t wanted,
                              std::int64_t least_part_units) {
   std::size_t parts = wanted > kMostParts ? kMostParts : wanted;

@@ -50,6 +50,10 @@ struct Settings {
   // The same for each Shift_JIS code read as bytes (buildSjisOutput), or
   // nullptr where unit_output is or the file is no Shift_JIS.
   const std::uint16_t* sjis_output = nullptr;
+  // unit_output by each unit's bytes in the other order, for UTF-16BE read
+  // where it lies in a mapped file (the masks then swap each unit as they
+  // load it); nullptr where it is not read so.
+  const std::uint16_t* swapped_output = nullptr;
   // The most threads the scan may take (0: one per processor): fewer when
   // other work of the run goes on beside it.
   std::size_t most_threads = 0;

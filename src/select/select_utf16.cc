@@ -15,6 +15,7 @@
 #include "select/part_scheduler.h"
 #include "select/read_failure_numbers.h"
 #include "select/scan_settings.h"
+#include "select/unit_masks.h"
 #include "select/unit_tables.h"
 #include "select/wide_stream.h"
 #include "tables/data_note.h"
@@ -429,6 +430,22 @@ parts::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
     buildSjisOutput(unit_output.get(), sjis_output.get());
   }
 
+  // UTF-16BE in a mapped file is read where it lies, each unit's entry
+  // found by its bytes as they stand (the masks that swap units are
+  // x86's, whose order is the other one).
+  std::unique_ptr<std::uint16_t[]> swapped_output;
+  if (unit_output && start_.coding == WideCoding::kUtf16Be &&
+      unitMasksTakeSwappedUnits()) {
+    swapped_output.reset(new (std::nothrow) std::uint16_t[kUnitTableEntries]);
+    if (!swapped_output) {
+      *failed_capacity = kUnitTableEntries * 2;
+      return parts::ScanEnd::kNoRoom;
+    }
+    for (std::uint32_t v = 0; v < kUnitTableEntries; ++v) {
+      swapped_output[v] = unit_output[(v >> 8 | v << 8) & 0xFFFF];
+    }
+  }
+
   Settings settings = settings_;
   settings.entries = entries;
   settings.table = table_.get();
@@ -445,6 +462,7 @@ parts::ScanEnd Selecting::scanWideFile(Column column, LineEnd line_end,
   settings.digits_plain = digitsPlain(entries, separator, quote);
   settings.unit_output = unit_output.get();
   settings.sjis_output = settings.sjis_bytes ? sjis_output.get() : nullptr;
+  settings.swapped_output = swapped_output.get();
   settings.most_threads = scan_threads_;
   settings.before_number = before_number.get();
   // Each column sets it; a Column left out is a compiler warning.

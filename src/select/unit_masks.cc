@@ -24,6 +24,36 @@ void maskWindowScalar(const std::uint16_t* units, std::uint16_t separator,
 
 namespace {
 
+// Where a block's byte masks are kept, and the quote parity carried from
+// window to window while they are made.
+struct ByteMaskOut {
+  std::size_t n;
+  std::uint64_t* line_feed;
+  std::uint64_t* separators;
+  std::uint64_t* quote_parity;
+  std::uint64_t* sjis_leads;
+  std::uint64_t carry = 0;  // all ones after an odd number of quotes
+
+  // Keeps window w's masks: the bits past n cleared, the quotes turned
+  // into their parity from the block's start.
+  void keep(std::size_t w, std::uint64_t lf, std::uint64_t sep,
+            std::uint64_t quotes, std::uint64_t leads) {
+    if ((w + 1) * kMaskWindow > n) {
+      const std::uint64_t valid = (std::uint64_t{1} << (n % kMaskWindow)) - 1;
+      lf &= valid;
+      sep &= valid;
+      quotes &= valid;
+      leads &= valid;
+    }
+    line_feed[w] = lf;
+    separators[w] = sep;
+    if (sjis_leads != nullptr) sjis_leads[w] = leads;
+    const std::uint64_t parity = prefixParity(quotes) ^ carry;
+    quote_parity[w] = parity;
+    carry = std::uint64_t{0} - (parity >> 63);
+  }
+};
+
 #if PELMORA_HAVE_SSE2
 // The equal bytes of 64 as a 64-bit mask, 16 bytes at a time.
 inline std::uint64_t equalBytes16(const __m128i* v, __m128i value) {
@@ -52,10 +82,10 @@ inline std::uint64_t leadRange16(const __m128i* v) {
   return mask;
 }
 
-void maskByteWindows16(const std::uint8_t* bytes, std::size_t windows,
-                       std::uint8_t separator, std::uint8_t quote,
-                       std::uint64_t* line_feed, std::uint64_t* separators,
-                       std::uint64_t* quotes, std::uint64_t* sjis_leads) {
+void maskByteBlock16(const std::uint8_t* bytes, std::uint8_t separator,
+                     std::uint8_t quote, ByteMaskOut* out) {
+  const std::size_t windows = (out->n + kMaskWindow - 1) / kMaskWindow;
+  const bool leads = out->sjis_leads != nullptr;
   const __m128i lf = _mm_set1_epi8(0x0A);
   const __m128i sep = _mm_set1_epi8(static_cast<char>(separator));
   const __m128i quo = _mm_set1_epi8(static_cast<char>(quote));
@@ -65,10 +95,8 @@ void maskByteWindows16(const std::uint8_t* bytes, std::size_t windows,
       v[part] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(
           bytes + w * kMaskWindow + 16 * part));
     }
-    line_feed[w] = equalBytes16(v, lf);
-    separators[w] = equalBytes16(v, sep);
-    quotes[w] = equalBytes16(v, quo);
-    if (sjis_leads != nullptr) sjis_leads[w] = leadRange16(v);
+    out->keep(w, equalBytes16(v, lf), equalBytes16(v, sep),
+              equalBytes16(v, quo), leads ? leadRange16(v) : 0);
   }
 }
 #endif
@@ -108,10 +136,12 @@ __attribute__((target("avx2"))) inline std::uint64_t leadRange32(__m256i low,
              << 32;
 }
 
-__attribute__((target("avx2"))) void maskByteWindows32(
-    const std::uint8_t* bytes, std::size_t windows, std::uint8_t separator,
-    std::uint8_t quote, std::uint64_t* line_feed, std::uint64_t* separators,
-    std::uint64_t* quotes, std::uint64_t* sjis_leads) {
+__attribute__((target("avx2"))) void maskByteBlock32(const std::uint8_t* bytes,
+                                                     std::uint8_t separator,
+                                                     std::uint8_t quote,
+                                                     ByteMaskOut* out) {
+  const std::size_t windows = (out->n + kMaskWindow - 1) / kMaskWindow;
+  const bool leads = out->sjis_leads != nullptr;
   const __m256i lf = _mm256_set1_epi8(0x0A);
   const __m256i sep = _mm256_set1_epi8(static_cast<char>(separator));
   const __m256i quo = _mm256_set1_epi8(static_cast<char>(quote));
@@ -123,10 +153,8 @@ __attribute__((target("avx2"))) void maskByteWindows32(
         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
     const __m256i high =
         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
-    line_feed[w] = equalBytes32(low, high, lf);
-    separators[w] = equalBytes32(low, high, sep);
-    quotes[w] = equalBytes32(low, high, quo);
-    if (sjis_leads != nullptr) sjis_leads[w] = leadRange32(low, high);
+    out->keep(w, equalBytes32(low, high, lf), equalBytes32(low, high, sep),
+              equalBytes32(low, high, quo), leads ? leadRange32(low, high) : 0);
   }
 }
 
@@ -148,7 +176,9 @@ __attribute__((target("avx2"))) inline __m256i highHalves32(__m256i v) {
 
 // Both ways of classifying units, as classifyWindow does with SSE2:
 // kNarrowed saturates 32 units to 32 bytes once and compares the bytes.
-template <bool kNarrowed>
+// kSwapped: the units are in the other byte order, each swapped once
+// loaded.
+template <bool kNarrowed, bool kSwapped>
 __attribute__((target("avx2"))) void maskUnitBlock32(
     const std::uint16_t* units, std::size_t n, std::uint16_t separator,
     std::uint16_t quote, bool surrogates, std::uint64_t* line_feed,
@@ -170,6 +200,12 @@ __attribute__((target("avx2"))) void maskUnitBlock32(
                  _MM_HINT_T0);
     __m256i v[4];
     for (unsigned i = 0; i < 4; ++i) v[i] = _mm256_loadu_si256(at + i);
+    if (kSwapped) {
+      const __m256i order = _mm256_setr_epi8(
+          1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0, 3, 2, 5,
+          4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+      for (__m256i& x : v) x = _mm256_shuffle_epi8(x, order);
+    }
     std::uint64_t found[3];  // line feeds, separators, quotes
     if (kNarrowed) {
       const __m256i low =
@@ -227,53 +263,63 @@ bool hasAvx2() {
 
 }  // namespace
 
+bool unitMasksTakeSwappedUnits() {
+#if PELMORA_HAVE_AVX2_PATH
+  return hasAvx2();
+#else
+  return false;
+#endif
+}
+
 bool maskUnitBlockAvx2(const std::uint16_t* units, std::size_t n,
                        std::uint16_t separator, std::uint16_t quote,
                        bool surrogates, std::uint64_t* line_feed,
                        std::uint64_t* separators, std::uint64_t* quote_parity,
-                       std::uint64_t* surrogate) {
+                       std::uint64_t* surrogate, bool swapped) {
 #if PELMORA_HAVE_AVX2_PATH
   if (!hasAvx2()) return false;
-  auto mask = narrowedMasksUsable(separator, quote) ? maskUnitBlock32<true>
-                                                    : maskUnitBlock32<false>;
+  const bool narrowed = narrowedMasksUsable(separator, quote);
+  auto mask = swapped    ? narrowed ? maskUnitBlock32<true, true>
+                                    : maskUnitBlock32<false, true>
+                 : narrowed ? maskUnitBlock32<true, false>
+                         : maskUnitBlock32<false, false>;
   mask(units, n, separator, quote, surrogates, line_feed, separators,
        quote_parity, surrogate);
   return true;
 #else
   (void)units, (void)n, (void)separator, (void)quote, (void)surrogates;
   (void)line_feed, (void)separators, (void)quote_parity, (void)surrogate;
+  (void)swapped;
   return false;
 #endif
 }
 
-void maskByteWindows(const std::uint8_t* bytes, std::size_t windows,
-                     std::uint8_t separator, std::uint8_t quote,
-                     std::uint64_t* line_feed, std::uint64_t* separators,
-                     std::uint64_t* quotes, std::uint64_t* sjis_leads) {
+void maskByteBlock(const std::uint8_t* bytes, std::size_t n,
+                   std::uint8_t separator, std::uint8_t quote,
+                   std::uint64_t* line_feed, std::uint64_t* separators,
+                   std::uint64_t* quote_parity, std::uint64_t* sjis_leads) {
+  ByteMaskOut out{n, line_feed, separators, quote_parity, sjis_leads};
 #if PELMORA_HAVE_AVX2_PATH
   if (hasAvx2()) {
-    maskByteWindows32(bytes, windows, separator, quote, line_feed, separators,
-                      quotes, sjis_leads);
+    maskByteBlock32(bytes, separator, quote, &out);
     return;
   }
 #endif
 #if PELMORA_HAVE_SSE2
-  maskByteWindows16(bytes, windows, separator, quote, line_feed, separators,
-                    quotes, sjis_leads);
+  maskByteBlock16(bytes, separator, quote, &out);
 #else
-  for (std::size_t w = 0; w < windows; ++w) {
-    line_feed[w] = separators[w] = quotes[w] = 0;
-    std::uint64_t leads = 0;
+  for (std::size_t w = 0; w * kMaskWindow < n; ++w) {
+    std::uint64_t found[4] = {};  // line feeds, separators, quotes, leads
     for (std::size_t k = 0; k < kMaskWindow; ++k) {
       const std::uint8_t b = bytes[w * kMaskWindow + k];
-      line_feed[w] |= std::uint64_t{b == 0x0A} << k;
-      separators[w] |= std::uint64_t{b == separator} << k;
-      quotes[w] |= std::uint64_t{b == quote} << k;
-      leads |=
+      found[0] |= std::uint64_t{b == 0x0A} << k;
+      found[1] |= std::uint64_t{b == separator} << k;
+      found[2] |= std::uint64_t{b == quote} << k;
+      found[3] |=
           std::uint64_t{(b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)}
           << k;
     }
-    if (sjis_leads != nullptr) sjis_leads[w] = leads;
+    out.keep(w, found[0], found[1], found[2], found[3]);
   }
 #endif
 }

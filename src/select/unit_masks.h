@@ -29,32 +29,39 @@ struct WindowMasks {
 void maskWindowScalar(const std::uint16_t* units, std::uint16_t separator,
                       std::uint16_t quote, WindowMasks* masks);
 
-/// The masks of `windows` windows of 64 bytes of UTF-8, bit k for byte k,
-/// one word per window of each array (`quotes` gets the quotes themselves),
-/// with the widest vectors the processor has. For an ASCII separator and
-/// quote: a byte below 0x80 is always a character of its own in UTF-8,
-/// never part of another, so comparing bytes finds exactly the line feeds,
-/// separators and quotes. There are no surrogates to mark (a four-byte
-/// character is decoded to both halves at once).
-/// With `sjis_leads` it also gives, per window, the bytes in Shift_JIS's
-/// range of lead bytes (81..9F, E0..FC).
-void maskByteWindows(const std::uint8_t* bytes, std::size_t windows,
-                     std::uint8_t separator, std::uint8_t quote,
-                     std::uint64_t* line_feed, std::uint64_t* separators,
-                     std::uint64_t* quotes,
-                     std::uint64_t* sjis_leads = nullptr);
+/// The masks of bytes[0..n) of UTF-8, bit k of a word for byte k of its
+/// window of 64, with the widest vectors the processor has: line feeds,
+/// separators, and in `quote_parity` the parity of the quotes from the
+/// block's start through each byte, all in one pass; the bytes must be
+/// readable up to the next multiple of 64, and the bits past n are cleared. For
+/// an ASCII separator and quote: a byte below 0x80 is always a character of its
+/// own in UTF-8, never part of another, so comparing bytes finds exactly the
+/// line feeds, separators and quotes. There are no surrogates to mark (a
+/// four-byte character is decoded to both halves at once). With `sjis_leads` it
+/// also gives, per window, the bytes in Shift_JIS's range of lead bytes
+/// (81..9F, E0..FC).
+void maskByteBlock(const std::uint8_t* bytes, std::size_t n,
+                   std::uint8_t separator, std::uint8_t quote,
+                   std::uint64_t* line_feed, std::uint64_t* separators,
+                   std::uint64_t* quote_parity,
+                   std::uint64_t* sjis_leads = nullptr);
 
 /// The masks of a whole block, units[0..n), a window of 64 units per entry
 /// of each array, with AVX2: line feeds, separators, listed high halves
 /// (0 unless `surrogates`), and in `quote_parity` bit k the parity of the
 /// quotes from the block's start through unit k. The units must be readable
-/// up to the next multiple of 64; the bits past n are cleared. False, with
-/// nothing done, where the processor or the build has no AVX2.
+/// up to the next multiple of 64; the bits past n are cleared. `swapped`:
+/// the units are stored in the other byte order (UTF-16BE read where it
+/// lies). False, with nothing done, where the processor or the build has no
+/// AVX2.
+/// maskUnitBlockAvx2() takes units in the other byte order on this
+/// processor.
+bool unitMasksTakeSwappedUnits();
 bool maskUnitBlockAvx2(const std::uint16_t* units, std::size_t n,
                        std::uint16_t separator, std::uint16_t quote,
                        bool surrogates, std::uint64_t* line_feed,
                        std::uint64_t* separators, std::uint64_t* quote_parity,
-                       std::uint64_t* surrogate);
+                       std::uint64_t* surrogate, bool swapped = false);
 
 #if PELMORA_HAVE_SSE2
 

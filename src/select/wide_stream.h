@@ -136,6 +136,12 @@ struct RangeStream {
     // Units of the file's own order the scanner can read where they lie.
     const bool host_order =
         (coding == WideCoding::kUtf16Le) == (first_byte == 1) && !bytewise;
+    // Units of the other order the scanner can read where they lie too.
+    bool swapped_in_place = false;
+    if constexpr (Scanner::kReadsSwappedUnits) {
+      swapped_in_place =
+          !host_order && !bytewise && scanner->readsSwappedUnits();
+    }
     const std::int64_t width = wide_coding::positionBytes(coding);
     std::uint16_t* block = buffers->units();
     std::uint8_t* bytes = buffers->bytes();
@@ -163,8 +169,8 @@ struct RangeStream {
         const bool room_after = offset + want + ahead <= view->readable();
         if (bytewise && room_after) {
           from = here;
-        } else if (host_order && room_after) {
-          from = reinterpret_cast<const std::uint8_t*>(here);
+        } else if ((host_order || swapped_in_place) && room_after) {
+          from = here;
         } else {
           std::uint8_t* into =
               bytewise ? bytes : reinterpret_cast<std::uint8_t*>(block);
@@ -216,6 +222,18 @@ struct RangeStream {
           wide_coding::toHostOrder(coding, block, runs.units[0]);
         } else if (host_order) {
           units = reinterpret_cast<const std::uint16_t*>(from);
+        } else if (swapped_in_place) {
+          if constexpr (Scanner::kReadsSwappedUnits) {
+            if (!output->reserve(runs.units[0] * kMostBytesPerUnit)) {
+              failed_request = runs.units[0] * kMostBytesPerUnit;
+              outcome = PartEnd::kNoRoom;
+              return;
+            }
+            output->advance(scanner->feedSwapped(
+                reinterpret_cast<const std::uint16_t*>(from), runs.units[0],
+                output->cursor()));
+          }
+          runs.count = 0;
         } else {
           std::memcpy(block, from, want);
           wide_coding::toHostOrder(coding, block, runs.units[0]);

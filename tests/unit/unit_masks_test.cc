@@ -56,7 +56,8 @@ TEST(UnitMasksTest, VectorMasksMatchTheScalarOnes) {
 
 // The masks of UTF-8 bytes, as wide as the processor allows, against a
 // byte-by-byte comparison: bytes with the separator's, the quote's or the
-// line feed's low bits but the high bit set must never count.
+// line feed's low bits but the high bit set must never count; the quote
+// parity is carried from window to window and nothing past n is marked.
 TEST(UnitMasksTest, ByteMasksMatchAComparisonOfEachByte) {
   const std::uint8_t values[] = {0x0A, 0x2C, 0x22, 0x09, 0x8A, 0xAC,
                                  0xA2, 0x89, 0xE3, 0x81, 0x00, 0xFF};
@@ -68,23 +69,28 @@ TEST(UnitMasksTest, ByteMasksMatchAComparisonOfEachByte) {
       seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
       b = values[(seed >> 33) % std::size(values)];
     }
+    const std::size_t n = bytes.size() - (seed >> 20) % kMaskWindow;
     const std::uint8_t separator = round % 2 == 0 ? 0x2C : 0x09;
     std::vector<std::uint64_t> line_feed(windows), separators(windows),
-        quotes(windows);
-    maskByteWindows(bytes.data(), windows, separator, 0x22, line_feed.data(),
-                    separators.data(), quotes.data());
+        parity(windows);
+    maskByteBlock(bytes.data(), n, separator, 0x22, line_feed.data(),
+                  separators.data(), parity.data());
+    bool open = false;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
       const std::uint64_t bit = std::uint64_t{1} << (i % kMaskWindow);
       const std::size_t w = i / kMaskWindow;
-      ASSERT_EQ((line_feed[w] & bit) != 0, bytes[i] == 0x0A) << round << i;
-      ASSERT_EQ((separators[w] & bit) != 0, bytes[i] == separator) << i;
-      ASSERT_EQ((quotes[w] & bit) != 0, bytes[i] == 0x22) << round << i;
+      const bool in = i < n;
+      if (in && bytes[i] == 0x22) open = !open;
+      ASSERT_EQ((line_feed[w] & bit) != 0, in && bytes[i] == 0x0A) << round;
+      ASSERT_EQ((separators[w] & bit) != 0, in && bytes[i] == separator) << i;
+      if (in) ASSERT_EQ((parity[w] & bit) != 0, open) << round << " " << i;
     }
   }
 }
 
 // The AVX2 masks of whole blocks against maskWindowScalar, the quote
-// parity carried from window to window, and nothing past the block's end.
+// parity carried from window to window, and nothing past the block's end;
+// every other round the same units are given in the other byte order.
 TEST(UnitMasksTest, Avx2BlockMasksMatchTheScalarOnes) {
   if (!platform::processorHasAvx2()) GTEST_SKIP() << "no AVX2";
   const std::uint16_t values[] = {0x000A, 0x0009, 0x002C, 0x0022, 0xD800,
@@ -102,9 +108,15 @@ TEST(UnitMasksTest, Avx2BlockMasksMatchTheScalarOnes) {
     const std::size_t n = 1 + (seed >> 20) % units.size();
     const auto [separator, quote] = pairs[round % std::size(pairs)];
     const bool surrogates = round % 2 == 0;
+    const bool swapped = round % 4 < 2;
+    std::vector<std::uint16_t> stored = units;
+    if (swapped) {
+      for (auto& u : stored) u = static_cast<std::uint16_t>(u >> 8 | u << 8);
+    }
     std::uint64_t masks[4][4];  // line feed, separator, parity, surrogate
-    ASSERT_TRUE(maskUnitBlockAvx2(units.data(), n, separator, quote, surrogates,
-                                  masks[0], masks[1], masks[2], masks[3]));
+    ASSERT_TRUE(maskUnitBlockAvx2(stored.data(), n, separator, quote,
+                                  surrogates, masks[0], masks[1], masks[2],
+                                  masks[3], swapped));
     bool parity = false;
     for (std::size_t i = 0; i < n; ++i) {
       const std::size_t w = i / kMaskWindow;
