@@ -125,6 +125,15 @@ struct RangeStream {
 
   static void runFor(void* stream) { static_cast<RangeStream*>(stream)->run(); }
 
+  // The scanner's feed of units in host order, or in the other one.
+  std::uint8_t* feedUnits(const std::uint16_t* units, std::size_t n,
+                          bool swapped, std::uint8_t* out) {
+    if constexpr (Scanner::kReadsSwappedUnits) {
+      if (swapped) return scanner->feedSwapped(units, n, out);
+    }
+    return scanner->feed(units, n, out);
+  }
+
   void run() {
     outcome = PartEnd::kDone;
     const bool utf8 = coding == WideCoding::kUtf8;
@@ -220,24 +229,12 @@ struct RangeStream {
                                                     &runs.units[0]);
         } else if (from == reinterpret_cast<const std::uint8_t*>(block)) {
           wide_coding::toHostOrder(coding, block, runs.units[0]);
-        } else if (host_order) {
-          units = reinterpret_cast<const std::uint16_t*>(from);
-        } else if (swapped_in_place) {
-          if constexpr (Scanner::kReadsSwappedUnits) {
-            if (!output->reserve(runs.units[0] * kMostBytesPerUnit)) {
-              failed_request = runs.units[0] * kMostBytesPerUnit;
-              outcome = PartEnd::kNoRoom;
-              return;
-            }
-            output->advance(scanner->feedSwapped(
-                reinterpret_cast<const std::uint16_t*>(from), runs.units[0],
-                output->cursor()));
-          }
-          runs.count = 0;
         } else {
-          std::memcpy(block, from, want);
-          wide_coding::toHostOrder(coding, block, runs.units[0]);
+          // In the view: the file's own order, or the other one when the
+          // scanner takes that.
+          units = reinterpret_cast<const std::uint16_t*>(from);
         }
+        const bool swapped = swapped_in_place && units != block;
         for (std::size_t k = 0; k < runs.count; ++k) {
           const std::size_t n = runs.units[k];
           if (!output->reserve(n * kMostBytesPerUnit)) {
@@ -246,7 +243,7 @@ struct RangeStream {
             return;
           }
           output->advance(
-              scanner->feed(units + runs.begin[k], n, output->cursor()));
+              feedUnits(units + runs.begin[k], n, swapped, output->cursor()));
         }
       }
       if (mapped) {
