@@ -23,7 +23,10 @@ bool StandardOutput::take(const std::uint8_t* bytes, std::size_t n) {
 }
 
 bool HeldOutput::take(const std::uint8_t* bytes, std::size_t n) {
-  const bool over = in_memory_ + static_cast<std::int64_t>(n) > kInMemoryBytes;
+  // Once the bytes have gone on into the scratch file, every later part
+  // follows them there, however small: writeTo() puts the memory first.
+  const bool over = scratch_.isOpen() ||
+                    in_memory_ + static_cast<std::int64_t>(n) > kInMemoryBytes;
   if (over && !beside_.empty() && !scratch_tried_) {
     scratch_tried_ = true;
     (void)scratch_.createScratch(beside_);

@@ -6,6 +6,10 @@
 #include <string>
 #include <utility>
 
+#include "platform/platform.h"
+#include "select/output_sinks.h"
+#include "test_support.h"
+
 namespace {
 
 void put(OutputBlocks& blocks, const std::string& text) {
@@ -70,3 +74,26 @@ TEST(OutputBlocksTest, BytesPastTheFirstBlockStayInOrder) {
 }
 
 }  // namespace
+
+// Held output keeps its order once it has overflowed into the scratch file:
+// a small part after a large one must not slip back into the memory before
+// it (the narrow file would get the parts out of order).
+TEST(HeldOutputTest, PartsAfterTheOverflowStayInOrder) {
+  const testing_support::ScratchFolder folder;
+  HeldOutput held("narrow.txt");
+  const std::size_t first = HeldOutput::kInMemoryBytes - 10;
+  const std::string parts[] = {std::string(first, 'a'), std::string(20, 'b'),
+                               std::string(5, 'c'), std::string(30, 'd')};
+  std::string want;
+  for (const std::string& part : parts) {
+    ASSERT_TRUE(held.take(reinterpret_cast<const std::uint8_t*>(part.data()),
+                          part.size()));
+    want += part;
+  }
+  platform::File narrow;
+  platform::OutputOpening how;
+  ASSERT_EQ(narrow.openOutput("narrow.txt", &how), platform::Status::kOk);
+  ASSERT_TRUE(held.writeTo(&narrow));
+  ASSERT_EQ(narrow.close(), platform::Status::kOk);
+  EXPECT_TRUE(folder.read("narrow.txt") == want);
+}
